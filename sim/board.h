@@ -1,0 +1,112 @@
+// The board side of the simulator: what every simulated board family sees of
+// its serial line, its flash, its fault plan and its report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Sim {
+
+// Bytes the board sends back to the tool. The line applies pacing (--line-baud)
+// and line-level faults (noise, pulled cable); the board applies answer faults.
+class Line {
+public:
+    virtual ~Line() = default;
+    virtual void Write(const uint8_t* data, size_t length) = 0;
+    void Write(const std::vector<uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
+    // The board switched its UART to a new speed (after it answered at the old one).
+    virtual void SetBaud(uint32_t baud) = 0;
+    virtual uint32_t GetBaud() const = 0;
+};
+
+// Flash of the board: kept in memory, optionally loaded from and saved to a file.
+class Flash {
+public:
+    explicit Flash(size_t size, uint8_t erased = 0xFF);
+    bool Load(const std::string& path);
+    bool Save(const std::string& path) const;
+    // Writes grow the flash when they reach past its end (a board with a
+    // larger part); erased bytes read as the erase value.
+    void Write(uint64_t address, const uint8_t* data, size_t length);
+    std::vector<uint8_t> Read(uint64_t address, size_t length) const;
+    void EraseAll();
+    size_t Size() const { return m_bytes.size(); }
+    const std::vector<uint8_t>& Bytes() const { return m_bytes; }
+
+private:
+    std::vector<uint8_t> m_bytes;
+    uint8_t m_erased;
+};
+
+// Faults the tool's tests ask for. Frame and answer numbers count from 1 in the
+// order the board sees command frames / sends answers; 0 means never.
+struct FaultPlan {
+    size_t noiseBeforeAnswers = 0;  // bytes of noise written before every answer
+    int nakFrame = 0;               // answer frame N with NAK / a negative result
+    int corruptAnswer = 0;          // answer N goes out with a broken check
+    int dropAnswer = 0;             // answer N is never sent
+    bool silent = false;            // no boot text, no answers at all
+    uint64_t closeAfterBytes = 0;   // hang up the line after N received bytes
+    bool fallBackToRom = false;     // TypeSix: the ssb never starts, the ROM talks again
+    bool ssbRunning = false;        // TypeSix: an ssb is already running at power-on
+};
+
+struct ImageRecord {
+    std::string kind;       // "flash", "nv", "otp", "factory", "version", "loader", "ssb", "emmc", "app", ...
+    uint64_t address = 0;   // burn address, when the kind has one
+    int fileType = -1;      // application file type, when the kind has one
+    uint64_t length = 0;
+    std::string sha256;     // hex digest of the bytes received
+    int digestMatched = -1; // -1: no digest sent, 0: mismatch, 1: match
+};
+
+// What the board saw; written as JSON when the simulator ends.
+class Report {
+public:
+    void AddImage(const ImageRecord& image);
+    void AddErase(const std::string& what, uint64_t address, uint64_t length);
+    void AddReset(const std::vector<uint8_t>& frame);
+    void AddBaudChange(uint32_t baud);
+    void AddProtocolError(const std::string& text);
+    void AddEvent(const std::string& text);  // anything else worth a line
+    std::string ToJson(const Flash& flash) const;
+    bool Save(const std::string& path, const Flash& flash) const;
+
+    const std::vector<ImageRecord>& Images() const { return m_images; }
+    const std::vector<std::string>& ProtocolErrors() const { return m_errors; }
+    int Resets() const { return static_cast<int>(m_resets.size()); }
+
+private:
+    std::vector<ImageRecord> m_images;
+    std::vector<std::string> m_erases;
+    std::vector<std::vector<uint8_t>> m_resets;
+    std::vector<uint32_t> m_bauds;
+    std::vector<std::string> m_errors;
+    std::vector<std::string> m_events;
+};
+
+// One simulated board family. The simulator's loop feeds it every byte the
+// tool sends and ticks it so it can talk on its own (boot text, repeats).
+class Board {
+public:
+    virtual ~Board() = default;
+    virtual void OnBytes(const uint8_t* data, size_t length) = 0;
+    virtual void OnTick(int64_t nowMs) = 0;
+    // True once the board has been reset by the tool: the run is over.
+    virtual bool WasReset() const = 0;
+};
+
+struct BoardEnv {
+    Line& line;
+    Flash& flash;
+    Report& report;
+    const FaultPlan& faults;
+};
+
+std::unique_ptr<Board> MakeVb27Board(BoardEnv env, bool qn4180);
+std::unique_ptr<Board> MakeTypeSixBoard(BoardEnv env);
+
+}  // namespace Sim

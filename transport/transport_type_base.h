@@ -1,0 +1,62 @@
+// The byte transport between the tool and a board. Sending is synchronous;
+// receiving is decoupled by a receive thread, so Receive never blocks and
+// callers wait for bytes with WaitForData instead of sleeping.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Common {
+
+constexpr int UART_NAME_LEN = 32;  // Windows COM names; POSIX device paths may be longer
+
+// Open attributes of a transport. The port name is a std::string so that long
+// device paths (/dev/serial/by-id/...) work.
+struct TRANSPORT_MODE_ATTR_U {
+    struct Serial {
+        std::string portName;
+        uint32_t baudRate = 115200;
+        uint32_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+        uint32_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    } serial;
+};
+
+}  // namespace Common
+
+class TransportTypeBase {
+public:
+    virtual ~TransportTypeBase() = default;
+
+    virtual bool Open(const Common::TRANSPORT_MODE_ATTR_U& attr) = 0;
+    virtual void Close() = 0;
+    virtual unsigned long Send(const unsigned char* data, unsigned long length) = 0;
+    virtual unsigned long Receive(unsigned char* buffer, unsigned long length) = 0;
+    virtual std::string ClearPipe(bool) { return std::string(); }
+    virtual bool SetTimeout(unsigned long /*writeTimeout*/, unsigned long /*readTimeout*/) { return true; }
+    virtual int OnAdataAvailable(std::string& /*text*/) { return 0; }
+    virtual void ClearRecvBuff() {}
+    virtual int WriteDataByPipe(char*, int) { return 0; }
+    virtual bool OpenFastbootUsb(const std::string&) { return false; }
+
+    // Waits until at least one received byte is pending or timeoutMs has
+    // passed; true when bytes are pending. Replaces "sleep, then poll".
+    virtual bool WaitForData(uint32_t timeoutMs) = 0;
+    // True once the line has gone away under an open port (cable pulled,
+    // device removed); every later wait and send fails at once.
+    virtual bool IsBroken() const { return false; }
+
+    void SetHandle(long long handle) { m_handle = handle; }
+    std::string GetDeviceName() const { return m_deviceName; }
+    std::string GetErrorStrInfo() const { return m_errorText; }
+    int GetErrorCode() const { return m_errorCode; }
+    void SetIsCancel(bool cancel) { m_isCancel = cancel; }
+    // Reports a pending cancel once ("\nUser Cancelled!\n") and clears the flag.
+    bool IsCancel();
+
+protected:
+    long long m_handle = 0;
+    bool m_isCancel = false;
+    std::string m_deviceName;
+    int m_errorCode = 0;
+    std::string m_errorText;
+};
