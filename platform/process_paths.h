@@ -1,0 +1,14 @@
+#ifndef TARNWICK_PLATFORM_PROCESS_PATHS_H
+#define TARNWICK_PLATFORM_PROCESS_PATHS_H
+
+#include <string>
+
+namespace Platform {
+
+// Directory of the running executable (symlinks resolved), ending with "/".
+// Empty when it cannot be determined.
+std::string ExecutableDirectory();
+
+} // namespace Platform
+
+#endif
