@@ -1,0 +1,330 @@
+#include "cli/front_end.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "cli/packet_size_seam.h"
+#include "common/common_util.h"
+
+namespace FrontEnd {
+
+namespace {
+
+using BurnInfo::BurnContext;
+
+constexpr const char* COMMAND_LINE_ONLY_BURN = "-onlyburn:";
+constexpr const char* BURN_INTERVAL_PREFIX = "-burninterval:";
+constexpr const char* ERASE_MODE_PREFIX = "-erasemode:";
+constexpr const char* PACKAGE_SIZE_PREFIX = "-packagesize:";
+constexpr const char* RESET_PREFIX = "-reset";
+
+bool Is(const char* argument, const char* text)
+{
+    return std::strcmp(argument, text) == 0;
+}
+
+bool Is(const char* argument, const char* shortForm, const char* longForm)
+{
+    return Is(argument, shortForm) || Is(argument, longForm);
+}
+
+bool StartsWith(const char* argument, const char* prefix)
+{
+    return std::strncmp(argument, prefix, std::strlen(prefix)) == 0;
+}
+
+// An option value stored in 32 bits; unreadable text fails the option pass
+// with the option and the text rather than becoming a silent 0.
+bool ReadOptionNumber(const char* option, const char* text, int& value)
+{
+    if (!CommonUtil::TryConvertToInt32(text, value)) {
+        std::printf("error: Invalid number for option %s: \"%s\"\n", option, text);
+        return false;
+    }
+    return true;
+}
+
+bool SetPacketSizeOption(const char* text)
+{
+    const int size = std::atoi(text);
+    if (size != 1024 && size != 2048 && size != 4096 && size != 8192) {
+        std::printf("error: Invalid packagesize %d, valid values are 1024, 2048, 4096, 8192\n", size);
+        return false;
+    }
+    SetPacketSize(static_cast<uint32_t>(size));
+    return true;
+}
+
+// The options after the basic and serial ones, first match only. Options that
+// take a value do nothing when they stand last.
+bool ParseOptionTable(int argc, char** argv, BurnContext* context, int index)
+{
+    const char* option = argv[index];
+    const bool hasValue = index + 1 < argc;
+    const char* value = hasValue ? argv[index + 1] : nullptr;
+    int number = 0;
+
+    if (Is(option, "-l", "--load")) {
+        if (hasValue) {
+            context->SetLoaderPath(value);
+        }
+    } else if (Is(option, "-e", "--eraseSize")) {
+        if (hasValue) {
+            if (!ReadOptionNumber(option, value, number)) {
+                return false;
+            }
+            context->SetEraseSize(number);
+        }
+    } else if (Is(option, "-re")) {
+        if (hasValue) {
+            context->SetReboot(std::atoi(value));
+        }
+    } else if (Is(option, "-c")) {
+        if (hasValue) {
+            if (!ReadOptionNumber(option, value, number)) {
+                return false;
+            }
+            context->SetBurnCheck(number);
+        }
+    } else if (Is(option, "-elf")) {
+        if (hasValue) {
+            context->SetElfFilePath(value);
+        }
+    } else if (Is(option, "-txt")) {
+        if (hasValue) {
+            context->SetTxtFilePath(value);
+        }
+    } else if (StartsWith(option, COMMAND_LINE_ONLY_BURN)) {
+        context->AddOnlyBurnName(option + std::strlen(COMMAND_LINE_ONLY_BURN));
+    } else if (StartsWith(option, BURN_INTERVAL_PREFIX)) {
+        context->SetBurnInterval(std::atoi(option + std::strlen(BURN_INTERVAL_PREFIX)));
+    } else if (StartsWith(option, ERASE_MODE_PREFIX)) {
+        context->SetEraseMode(std::atoi(option + std::strlen(ERASE_MODE_PREFIX)));
+    } else if (Is(option, "-onlyeraseall")) {
+        context->SetOnlyEraseAll(true);
+    } else if (StartsWith(option, PACKAGE_SIZE_PREFIX)) {
+        return SetPacketSizeOption(option + std::strlen(PACKAGE_SIZE_PREFIX));
+    } else if (Is(option, "-switchafterloader")) {
+        context->SetSwitchAfterLoader(true);
+    } else if (Is(option, "-beforereset")) {
+        context->SetBeforeReset(true);
+    } else if (StartsWith(option, RESET_PREFIX)) {
+        const char* colon = std::strchr(option, ':');
+        context->SetReboot(colon == nullptr ? 1 : std::atoi(colon + 1));
+    }
+    return true;
+}
+
+int RunOperation(int argc, char** argv, int (BurnerWorkerBase::*operation)(), const char* failed,
+                 const char* succeeded)
+{
+    std::unique_ptr<BurnerWorkerBase> job = GetBurner(argc, argv);
+    if (!job) {
+        return BurnInfo::PARAM_ERROR;
+    }
+    const int result = ((*job).*operation)();
+    if (failed != nullptr) {
+        std::printf("%s", result != BurnInfo::SUCCESS ? failed : succeeded);
+    }
+    return result;
+}
+
+} // namespace
+
+int RunFrontEnd(int argc, char** argv)
+{
+    if (argv == nullptr || argc < 2) {
+        Help();
+        return 1;
+    }
+    const char* operation = argv[1];
+    if (Is(operation, "--burn")) {
+        return Burn(argc, argv);
+    }
+    if (Is(operation, "--erase")) {
+        return Erase(argc, argv);
+    }
+    if (Is(operation, "--read")) {
+        return Read(argc, argv);
+    }
+    if (Is(operation, "-v", "-version")) {
+        std::printf("TarnwickCmd Version: %s\n", VERSION);
+        return 0;
+    }
+    // "-h", "-help" and everything else, "--help" and "--version" included.
+    Help();
+    return 0;
+}
+
+void Help()
+{
+    static const char* const LINES[] = {
+        "tarnwickcmd.exe --burn [-f filePath] [-p programmerPath]\n",
+        "This command will burn image to the flash according to the partition table filePath.\n",
+        "tarnwickcmd.exe --erase [-f filePath] [-p programmerPath]\n",
+        "This command will erase the specified flash content according to the partition table filePath.\n",
+        "tarnwickcmd.exe --read [-f filePath] [-p programmerPath]\n",
+        "This command will read the flash data into a file according to the partition table filePath.\n",
+        "First of all, you need to configure the burn.config file.\n",
+        "\nIf you do not want to configure the config file, you can enter the following command to burn:\n",
+        "tarnwickcmd.exe --burn  -n <chipName>  <mode>  <serial port>  <speed>  <stop bits>  <parity>  [filePath]\n",
+        "tarnwickcmd.exe --burn  -n chipName  -m serial       COM0      115200        0          0     -f  file\n",
+        "general options:\n",
+        "--help    | -h    usage message.\n",
+        "--version | -v    version number and copyright.\n",
+        "--burn    | -b    This command will burn image to the flash according to the partition table filePath.\n",
+        "                  you need to configure the burn.config file.\n",
+        "--erase   | -e    This command will erase the specified flash content according to the partition table "
+        "filePath.\n",
+        "                  you need to configure the burn.config file.\n",
+        "--read    | -r    This command will read the flash data into a file according to the partition table "
+        "filePath.\n",
+        "                  you need to configure the burn.config file.\n",
+    };
+    for (const char* line : LINES) {
+        std::printf("%s", line);
+    }
+}
+
+int Burn(int argc, char** argv)
+{
+    return RunOperation(argc, argv, &BurnerWorkerBase::Burn, "\nBurned failed.\n", "\nBurned successfully.\n");
+}
+
+int Erase(int argc, char** argv)
+{
+    return RunOperation(argc, argv, &BurnerWorkerBase::Erase, "Erase failed.\n", "Erase successfully.\n");
+}
+
+int Read(int argc, char** argv)
+{
+    return RunOperation(argc, argv, &BurnerWorkerBase::Read, nullptr, nullptr);
+}
+
+std::unique_ptr<BurnerWorkerBase> GetBurner(int argc, char** argv)
+{
+    std::unique_ptr<BurnContext> context(new (std::nothrow) BurnContext());
+    if (!context) {
+        std::printf("error: new BurnContext class failed!\n");
+        return nullptr;
+    }
+    if (InitBurnParam(argc, argv, context.get()) != BurnInfo::SUCCESS) {
+        return nullptr;
+    }
+    const int chipType = context->GetChipType();
+    return NewBurnerWorker(chipType, std::move(context));
+}
+
+int InitBurnParam(int argc, char** argv, BurnContext* context)
+{
+    ParseConfigParam(argc, argv, context);
+    if (!context->LoadBurnConfig()) {
+        return BurnInfo::LOAD_FILE_FAILED;
+    }
+    if (!ParseExtraParam(argc, argv, context)) {
+        std::printf("error: Parse command arguments failed!\n");
+        return BurnInfo::PARAM_ERROR;
+    }
+    if (!context->CheckBurnParameters()) {
+        return BurnInfo::PARAM_ERROR;
+    }
+    if (!context->LoadChipProperties()) {
+        std::printf("error: Load chip properties file failed!\n");
+        return BurnInfo::LOAD_FILE_FAILED;
+    }
+    if (!context->ParseBurnFile()) {
+        std::printf("error: Parse partition burn file failed!\n");
+        return BurnInfo::LOAD_FILE_FAILED;
+    }
+    return BurnInfo::SUCCESS;
+}
+
+std::unique_ptr<BurnerWorkerBase> NewBurnerWorker(int chipType, std::unique_ptr<BurnContext> context)
+{
+    if (context->GetDepartment() != BurnInfo::CONNECTION_CHIP) {
+        std::printf("error: Invalid chiptype :%d\n", chipType);
+        return nullptr;
+    }
+    return CreateBurnerWorker(chipType, std::move(context));
+}
+
+void ParseConfigParam(int argc, char** argv, BurnContext* context)
+{
+    // A "--config" in the last position has no path and is ignored.
+    for (int i = EXTRA_START; i < argc - 1; ++i) {
+        if (Is(argv[i], "--config")) {
+            context->SetConfigPath(argv[i + 1]);
+        }
+    }
+}
+
+bool ParseExtraParam(int argc, char** argv, BurnContext* context)
+{
+    std::printf("\n[DEBUG PARSE] argc=%d, EXTRA_START=%d\n", argc, EXTRA_START);
+    // Values are not skipped: each one is examined as an argument in its turn.
+    for (int i = EXTRA_START; i < argc; ++i) {
+        std::printf("[DEBUG PARSE] argv[%d]=%s\n", i, argv[i]);
+        const bool hasValue = i + 1 < argc;
+        if (hasValue) {
+            if (!ParseExtraBasicParam(argc, argv, context, i + 1, i)) {
+                return false;
+            }
+            ParseExtraSerialParam(argv, context, i + 1, i);
+        }
+        ParseExtraSocketParam(argv, context, i + 1, i);
+        if (!ParseOptionTable(argc, argv, context, i)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseExtraBasicParam(int argc, char** argv, BurnContext* context, int valueIndex, int optionIndex)
+{
+    const char* option = argv[optionIndex];
+    if (Is(option, "-n", "--name")) {
+        context->SetChipName(argv[valueIndex]);
+    } else if (Is(option, "-m", "--mode")) {
+        return ParseTransportWay(argc, valueIndex, argv, context);
+    } else if (Is(option, "-f", "--file")) {
+        context->SetFilePath(argv[valueIndex]);
+    }
+    return true;
+}
+
+void ParseExtraSerialParam(char** argv, BurnContext* context, int valueIndex, int optionIndex)
+{
+    const char* option = argv[optionIndex];
+    if (Is(option, "-b", "--baudRate")) {
+        context->SetBaudRate(std::atoi(argv[valueIndex]));
+    } else if (Is(option, "-s", "--stopBit")) {
+        context->SetStopBit(std::atoi(argv[valueIndex]));
+    } else if (Is(option, "-p", "--parity")) {
+        context->SetParity(std::atoi(argv[valueIndex]));
+    }
+}
+
+// The slot for socket options; serial is the only transport, so none is accepted.
+void ParseExtraSocketParam(char** /*argv*/, BurnContext* /*context*/, int /*valueIndex*/, int /*optionIndex*/) {}
+
+bool ParseTransportWay(int argc, int index, char** argv, BurnContext* context)
+{
+    const char* mode = argv[index];
+    if (!Is(mode, "serial")) {
+        std::printf("error: Un123know %s transport: %s!\n", "serial", mode);
+        return false;
+    }
+    // "-m serial" standing last has no port to take.
+    if (index + 1 >= argc) {
+        std::printf("error: Serial port name missing after mode %s!\n", mode);
+        return false;
+    }
+    context->SetTransportWay(BurnInfo::TransportWay::SERIAL);
+    context->SetSerialPort(argv[index + 1]);
+    return true;
+}
+
+} // namespace FrontEnd

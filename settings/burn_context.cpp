@@ -1,0 +1,160 @@
+#include "settings/burn_context.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "common/common_util.h"
+#include "platform/process_paths.h"
+
+namespace BurnInfo {
+
+bool BurnContext::m_isOpenDebug = false;
+
+namespace {
+
+// One line of a settings file; a CR before the LF belongs to the line break.
+bool ReadSettingLine(std::istream& in, std::string& line)
+{
+    if (!std::getline(in, line)) {
+        return false;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
+}
+
+// A config number stored in 32 bits; a value that cannot be read fails the
+// load with the key and the text, rather than becoming a silent 0.
+bool ReadConfigNumber(const std::string& path, const std::string& key, const std::string& value,
+                      int& target)
+{
+    if (!CommonUtil::TryConvertToInt32(value, target)) {
+        std::printf("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), path.c_str(),
+                    value.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+BurnContext::BurnContext()
+{
+    InitExePath();
+    m_loaderPath = m_exePath + LOADER_PATH;
+}
+
+BurnContext::BurnContext(const std::string& exeDirectory) : m_exePath(exeDirectory)
+{
+    m_loaderPath = m_exePath + LOADER_PATH;
+}
+
+void BurnContext::InitExePath()
+{
+    // Resolved through /proc/self/exe, so the installation is found from any
+    // working directory and through a symlink on PATH.
+    m_exePath = Platform::ExecutableDirectory();
+}
+
+bool BurnContext::LoadBurnConfig()
+{
+    if (m_configPath.empty()) {
+        m_configPath = m_exePath + BURN_CONFIG;
+    }
+    std::ifstream in(m_configPath, std::ios::in);
+    if (!in.is_open()) {
+        std::printf("error: Open burn.config failed!\n");
+        return false;
+    }
+    std::string line;
+    while (ReadSettingLine(in, line)) {
+        // A "#" anywhere makes the whole line a comment.
+        if (line.find('#') != std::string::npos) {
+            continue;
+        }
+        std::vector<std::string> parts = CommonUtil::Split(line, '=');
+        if (parts.size() != 2) {
+            continue;
+        }
+        const std::string& key = parts[0];
+        const std::string& value = parts[1];
+        if (key == "chipName") {
+            m_chipName = value;
+        } else if (key == "filePath") {
+            m_filePath = value;
+        } else if (key == "xmlPathDefault") {
+            m_xmlPathDefault = value == "true";
+        } else if (key == "mode") {
+            if (!LoadTransportWay(value)) {
+                return false;
+            }
+        } else if (key == "openDebug") {
+            m_isOpenDebug = value == "true";
+        } else {
+            if (!LoadLocalConfig(parts)) {
+                return false;
+            }
+            LoadBoardConfig(parts);
+            LoadSocketConfig(parts);
+        }
+    }
+    return true;
+}
+
+bool BurnContext::LoadLocalConfig(const std::vector<std::string>& parts)
+{
+    const std::string& key = parts[0];
+    const std::string& value = parts[1];
+    if (key == "serialPort") {
+        m_serialPort = value;
+    } else if (key == "baudRate") {
+        m_baudRate = std::atoi(value.c_str());
+    } else if (key == "stopBit") {
+        m_stopBit = std::atoi(value.c_str());
+    } else if (key == "parity") {
+        m_parity = std::atoi(value.c_str());
+    } else if (key == "reset") {
+        return ReadConfigNumber(m_configPath, key, value, m_reboot);
+    } else if (key == "burnCheck") {
+        return ReadConfigNumber(m_configPath, key, value, m_burnCheck);
+    }
+    return true;
+}
+
+// Board and socket keys have no consumer in this tool; the pairs are accepted
+// so that config files shared with other tools of the family still load.
+void BurnContext::LoadBoardConfig(const std::vector<std::string>& /*parts*/) {}
+
+void BurnContext::LoadSocketConfig(const std::vector<std::string>& /*parts*/) {}
+
+bool BurnContext::LoadTransportWay(const std::string& value)
+{
+    std::string mode = CommonUtil::Trim(value);
+    if (mode == "serial") {
+        m_transportWay = TransportWay::SERIAL;
+        return true;
+    }
+    std::printf("error: Unknown transport: %s!\n", mode.c_str());
+    return false;
+}
+
+bool BurnContext::CheckBurnParameters() const
+{
+    if (m_chipName.empty()) {
+        std::printf("error: Chip name not found!\n");
+        return false;
+    }
+    if (m_filePath.empty()) {
+        std::printf("error: Burn file not found!\n");
+        return false;
+    }
+    if (m_transportWay == TransportWay::NOT_CHOSEN) {
+        std::printf("error: Transport way not found!\n");
+        return false;
+    }
+    return true;
+}
+
+} // namespace BurnInfo

@@ -1,0 +1,54 @@
+#include <cstdio>
+#include <fstream>
+
+#include "common/common_util.h"
+#include "settings/burn_context.h"
+
+namespace BurnInfo {
+
+bool BurnContext::LoadChipProperties()
+{
+    const std::string path = m_exePath + CHIP_PROPERTIES + m_chipName + ".txt";
+    std::ifstream in(path, std::ios::in);
+    if (!in.is_open()) {
+        std::printf("error: Open file failed: %s\n", path.c_str());
+        return false;
+    }
+
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        std::vector<std::string> parts = CommonUtil::Split(line, '=');
+        if (parts.size() != 2) {
+            continue;
+        }
+        const std::string& key = parts[0];
+        const std::string& value = parts[1];
+        if (key == "ChipType" || key == "LoadBurnAddress") {
+            int number = 0;
+            if (!CommonUtil::TryConvertToInt32(value, number)) {
+                std::printf("error: Invalid number for key %s in file %s: \"%s\"\n", key.c_str(), path.c_str(),
+                            value.c_str());
+                return false;
+            }
+            if (key == "ChipType") {
+                m_chipType = number;
+                m_department = DepartmentOf(number);
+            } else {
+                m_loaderAddress = number;
+            }
+        } else if (key == "ResetAtCommand") {
+            m_resetAtCommand = value + "\r\n";
+        }
+    }
+
+    if (m_chipType == 0) {
+        std::printf("error: ChipType not found in file %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace BurnInfo
