@@ -1,0 +1,98 @@
+// The operating system's serial port, reduced to what the byte transport
+// needs: a raw 8-bit line without flow control, non-blocking reads, writes
+// that hand over every byte, and a wait that a second descriptor can end.
+#ifndef TARNWICK_PLATFORM_SERIAL_PORT_H
+#define TARNWICK_PLATFORM_SERIAL_PORT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace Platform {
+
+// Line settings as the chip settings carry them (the Windows codes).
+struct SerialLineSettings {
+    uint32_t baudRate = 115200;
+    uint32_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+    uint32_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+};
+
+// Outcome of a read or write: bytes moved, and why it stopped short.
+struct SerialIoResult {
+    size_t count = 0;
+    int error = 0;          // errno of a failure, 0 when none
+    bool lineLost = false;  // the device or the pty peer went away
+};
+
+enum class SerialWait {
+    READABLE,   // bytes (or an end-of-line condition) are ready to read
+    WOKEN,      // the wake-up descriptor was signalled
+    TIMEOUT,
+    LINE_LOST,  // hang-up or error on the line with nothing left to read
+    FAILED,
+};
+
+// A descriptor that another thread signals to end a SerialPort::Wait.
+class WakeupEvent {
+public:
+    WakeupEvent() = default;
+    ~WakeupEvent();
+    WakeupEvent(const WakeupEvent&) = delete;
+    WakeupEvent& operator=(const WakeupEvent&) = delete;
+
+    // 0 on success, otherwise errno.
+    int Create();
+    void Destroy();
+    void Signal();
+    void Clear();
+    // Waits until signalled or timeoutMs has passed (negative: no limit);
+    // true when signalled.
+    bool Wait(int timeoutMs) const;
+    int Fd() const { return m_readFd; }
+
+private:
+    int m_readFd = -1;
+    int m_writeFd = -1;  // equals m_readFd for an eventfd
+};
+
+class SerialPort {
+public:
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Opens an existing device for exclusive raw use; 0 on success, otherwise
+    // errno (EACCES when the user lacks permission). Modem lines DTR and RTS
+    // are asserted where the device has them.
+    int Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+
+    // Applies speed, stop bits and parity on a raw 8-bit line without flow
+    // control or parity checking, after queued output has left. 0 or errno
+    // (EINVAL for codes the line cannot do); the old settings stay on failure.
+    int ApplyLineSettings(const SerialLineSettings& settings);
+    // The settings the driver holds now; 0 or errno.
+    int ReadLineSettings(SerialLineSettings& settings) const;
+
+    // Takes what is queued without waiting (count 0 when nothing is).
+    SerialIoResult Read(uint8_t* buffer, size_t size);
+    // Hands every byte to the driver, waiting while its queue is full; gives
+    // up when it takes nothing for stallMs.
+    SerialIoResult Write(const uint8_t* data, size_t length, uint32_t stallMs);
+
+    // Discards what the driver holds (input, output or both); 0 or errno.
+    int Purge(bool input, bool output);
+
+    // Waits until the line is readable, wakeFd is signalled or timeoutMs has
+    // passed (a negative timeout waits without limit).
+    SerialWait Wait(int wakeFd, int timeoutMs) const;
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace Platform
+
+#endif

@@ -1,0 +1,475 @@
+#include "platform/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/eventfd.h>
+
+#include "platform/serial_speed_linux.h"
+#endif
+
+#include <cerrno>
+
+#include "platform/monotonic_clock.h"
+
+namespace Platform {
+
+namespace {
+
+// A driver that rounds the requested rate further than this cannot talk to
+// the board (a UART tolerates a few percent between both ends).
+constexpr uint32_t MAX_RATE_DEVIATION_PERCENT = 3;
+
+bool IsLineLostError(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+}
+
+void CloseFd(int fd)
+{
+    // Never retried: Linux releases the descriptor even when close reports EINTR.
+    (void)close(fd);
+}
+
+#ifndef CMSPAR
+#define CMSPAR 0  // no mark/space parity on this system; refused below
+#endif
+
+int ApplyParity(tcflag_t& cflag, uint32_t parity)
+{
+    cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
+    if ((parity == 3 || parity == 4) && CMSPAR == 0) {
+        return EINVAL;
+    }
+    switch (parity) {
+        case 0:
+            return 0;
+        case 1:
+            cflag |= PARENB | PARODD;
+            return 0;
+        case 2:
+            cflag |= PARENB;
+            return 0;
+        case 3:
+            cflag |= PARENB | CMSPAR | PARODD;  // mark: the bit is always 1
+            return 0;
+        case 4:
+            cflag |= PARENB | CMSPAR;  // space: the bit is always 0
+            return 0;
+        default:
+            return EINVAL;
+    }
+}
+
+int ApplyStopBits(tcflag_t& cflag, uint32_t stopBits)
+{
+    switch (stopBits) {
+        case 0:
+            cflag &= ~static_cast<tcflag_t>(CSTOPB);
+            return 0;
+        case 2:
+            cflag |= CSTOPB;
+            return 0;
+        default:
+            // One and a half stop bits exist only with 5-bit characters.
+            return EINVAL;
+    }
+}
+
+// Raw 8-bit line: no character processing, no flow control of any kind and
+// no parity checking of received bytes, whatever the parity setting.
+void MakeRaw(struct termios& tio)
+{
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                          IXOFF | IXANY | INPCK | IGNPAR | IMAXBEL);
+#ifdef IUCLC
+    tio.c_iflag &= ~static_cast<tcflag_t>(IUCLC);
+#endif
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    tio.c_cc[VSTART] = 0x11;
+    tio.c_cc[VSTOP] = 0x13;
+}
+
+#ifndef __linux__
+int StandardSpeed(uint32_t baudRate, speed_t& speed)
+{
+    struct Entry {
+        uint32_t rate;
+        speed_t code;
+    };
+    static const Entry TABLE[] = {
+        {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
+        {19200, B19200}, {38400, B38400}, {57600, B57600},   {115200, B115200},
+        {230400, B230400},
+    };
+    for (const Entry& e : TABLE) {
+        if (e.rate == baudRate) {
+            speed = e.code;
+            return 0;
+        }
+    }
+    return EINVAL;
+}
+#endif
+
+int SetSpeed(int fd, struct termios& tio, uint32_t baudRate)
+{
+#ifdef __linux__
+    (void)tio;
+    int error = LinuxSerialSpeed::Set(fd, baudRate);
+    if (error != 0) {
+        return error;
+    }
+    uint32_t actual = 0;
+    if (LinuxSerialSpeed::Get(fd, actual) == 0 && actual != 0) {
+        uint64_t diff = actual > baudRate ? actual - baudRate : baudRate - actual;
+        if (diff * 100 > static_cast<uint64_t>(baudRate) * MAX_RATE_DEVIATION_PERCENT) {
+            return EINVAL;
+        }
+    }
+    return 0;
+#else
+    speed_t speed;
+    int error = StandardSpeed(baudRate, speed);
+    if (error == 0 && (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 ||
+                       tcsetattr(fd, TCSADRAIN, &tio) != 0)) {
+        error = errno;
+    }
+    return error;
+#endif
+}
+
+uint32_t ParityCode(tcflag_t cflag)
+{
+    if ((cflag & PARENB) == 0) {
+        return 0;
+    }
+    bool odd = (cflag & PARODD) != 0;
+    if ((cflag & CMSPAR) != 0) {
+        return odd ? 3 : 4;
+    }
+    return odd ? 1 : 2;
+}
+
+}  // namespace
+
+// ---- WakeupEvent ----------------------------------------------------------
+
+WakeupEvent::~WakeupEvent()
+{
+    Destroy();
+}
+
+int WakeupEvent::Create()
+{
+    Destroy();
+#ifdef __linux__
+    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) {
+        return errno;
+    }
+    m_readFd = fd;
+    m_writeFd = fd;
+#else
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return errno;
+    }
+    for (int fd : fds) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    m_readFd = fds[0];
+    m_writeFd = fds[1];
+#endif
+    return 0;
+}
+
+void WakeupEvent::Destroy()
+{
+    if (m_writeFd >= 0 && m_writeFd != m_readFd) {
+        CloseFd(m_writeFd);
+    }
+    if (m_readFd >= 0) {
+        CloseFd(m_readFd);
+    }
+    m_readFd = -1;
+    m_writeFd = -1;
+}
+
+void WakeupEvent::Signal()
+{
+    if (m_writeFd < 0) {
+        return;
+    }
+#ifdef __linux__
+    uint64_t one = 1;
+    ssize_t n = write(m_writeFd, &one, sizeof(one));
+#else
+    char one = 1;
+    ssize_t n = write(m_writeFd, &one, 1);
+#endif
+    (void)n;  // a full counter or pipe is already signalled
+}
+
+void WakeupEvent::Clear()
+{
+    if (m_readFd < 0) {
+        return;
+    }
+    uint64_t sink[8];
+    while (read(m_readFd, sink, sizeof(sink)) > 0) {
+    }
+}
+
+bool WakeupEvent::Wait(int timeoutMs) const
+{
+    if (m_readFd < 0) {
+        return false;
+    }
+    struct pollfd pfd {m_readFd, POLLIN, 0};
+    for (;;) {
+        int ready = poll(&pfd, 1, timeoutMs < 0 ? -1 : timeoutMs);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        return ready > 0 && (pfd.revents & POLLIN) != 0;
+    }
+}
+
+// ---- SerialPort -----------------------------------------------------------
+
+SerialPort::~SerialPort()
+{
+    Close();
+}
+
+int SerialPort::Open(const std::string& path)
+{
+    Close();
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return errno;
+    }
+    if (!isatty(fd)) {
+        int error = errno != 0 ? errno : ENOTTY;
+        CloseFd(fd);
+        return error;
+    }
+    // Another program on the same port would steal the board's answers.
+    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+        int error = errno;
+        CloseFd(fd);
+        return error;
+    }
+    // Boards wired to DTR/RTS expect them asserted; a pty has no modem lines.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+        int error = errno;
+        CloseFd(fd);
+        return error;
+    }
+    m_fd = fd;
+    return 0;
+}
+
+void SerialPort::Close()
+{
+    if (m_fd >= 0) {
+        CloseFd(m_fd);
+        m_fd = -1;
+    }
+}
+
+int SerialPort::ApplyLineSettings(const SerialLineSettings& settings)
+{
+    if (m_fd < 0) {
+        return EBADF;
+    }
+    if (settings.baudRate == 0) {
+        return EINVAL;
+    }
+    struct termios tio {};
+    if (tcgetattr(m_fd, &tio) != 0) {
+        return errno;
+    }
+    struct termios old = tio;
+    MakeRaw(tio);
+    int error = ApplyParity(tio.c_cflag, settings.parity);
+    if (error == 0) {
+        error = ApplyStopBits(tio.c_cflag, settings.stopBits);
+    }
+    if (error != 0) {
+        return error;
+    }
+    // Drain first: a frame still in the queue must leave at the old speed.
+    if (tcsetattr(m_fd, TCSADRAIN, &tio) != 0) {
+        return errno;
+    }
+    error = SetSpeed(m_fd, tio, settings.baudRate);
+    if (error != 0) {
+        tcsetattr(m_fd, TCSANOW, &old);
+        return error;
+    }
+    return 0;
+}
+
+int SerialPort::ReadLineSettings(SerialLineSettings& settings) const
+{
+    if (m_fd < 0) {
+        return EBADF;
+    }
+    struct termios tio {};
+    if (tcgetattr(m_fd, &tio) != 0) {
+        return errno;
+    }
+    settings.parity = ParityCode(tio.c_cflag);
+    settings.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 0;
+#ifdef __linux__
+    return LinuxSerialSpeed::Get(m_fd, settings.baudRate);
+#else
+    static const struct {
+        speed_t code;
+        uint32_t rate;
+    } TABLE[] = {{B1200, 1200},     {B2400, 2400},     {B4800, 4800},   {B9600, 9600},   {B19200, 19200},
+                 {B38400, 38400},   {B57600, 57600},   {B115200, 115200}, {B230400, 230400}};
+    speed_t code = cfgetospeed(&tio);
+    settings.baudRate = 0;
+    for (const auto& e : TABLE) {
+        if (e.code == code) {
+            settings.baudRate = e.rate;
+        }
+    }
+    return 0;
+#endif
+}
+
+SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
+{
+    SerialIoResult result;
+    if (m_fd < 0) {
+        result.error = EBADF;
+        return result;
+    }
+    while (result.count < size) {
+        ssize_t n = read(m_fd, buffer + result.count, size - result.count);
+        if (n > 0) {
+            result.count += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            // End of file on a tty: the line was hung up.
+            result.lineLost = true;
+            result.error = EIO;
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            result.error = errno;
+            result.lineLost = IsLineLostError(errno);
+        }
+        break;
+    }
+    return result;
+}
+
+SerialIoResult SerialPort::Write(const uint8_t* data, size_t length, uint32_t stallMs)
+{
+    SerialIoResult result;
+    if (m_fd < 0) {
+        result.error = EBADF;
+        return result;
+    }
+    int64_t deadline = MonotonicMs() + stallMs;
+    while (result.count < length) {
+        ssize_t n = write(m_fd, data + result.count, length - result.count);
+        if (n > 0) {
+            result.count += static_cast<size_t>(n);
+            deadline = MonotonicMs() + stallMs;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            result.error = errno;
+            result.lineLost = IsLineLostError(errno);
+            break;
+        }
+        // The driver's queue is full: wait until it takes more.
+        int64_t left = deadline - MonotonicMs();
+        if (left <= 0) {
+            result.error = ETIMEDOUT;
+            break;
+        }
+        struct pollfd pfd {m_fd, POLLOUT, 0};
+        int ready = poll(&pfd, 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR) {
+            result.error = errno;
+            break;
+        }
+        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (pfd.revents & POLLOUT) == 0) {
+            result.error = EIO;
+            result.lineLost = true;
+            break;
+        }
+    }
+    return result;
+}
+
+int SerialPort::Purge(bool input, bool output)
+{
+    if (m_fd < 0) {
+        return EBADF;
+    }
+    int which = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
+    if (!input && !output) {
+        return 0;
+    }
+    return tcflush(m_fd, which) == 0 ? 0 : errno;
+}
+
+SerialWait SerialPort::Wait(int wakeFd, int timeoutMs) const
+{
+    if (m_fd < 0) {
+        return SerialWait::FAILED;
+    }
+    struct pollfd pfds[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    nfds_t count = wakeFd >= 0 ? 2 : 1;
+    for (;;) {
+        int ready = poll(pfds, count, timeoutMs < 0 ? -1 : timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;  // a signal: wait again (the window restarts, harmless here)
+            }
+            return SerialWait::FAILED;
+        }
+        if (ready == 0) {
+            return SerialWait::TIMEOUT;
+        }
+        break;
+    }
+    if (count == 2 && (pfds[1].revents & POLLIN) != 0) {
+        return SerialWait::WOKEN;
+    }
+    short lineEvents = pfds[0].revents;
+    if ((lineEvents & POLLIN) != 0) {
+        return SerialWait::READABLE;  // even with a hang-up: take what is left first
+    }
+    if ((lineEvents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return SerialWait::LINE_LOST;
+    }
+    return SerialWait::FAILED;
+}
+
+}  // namespace Platform
