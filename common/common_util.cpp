@@ -50,10 +50,11 @@ bool ReadInteger(const std::string& text, int base, uint64_t positiveLimit, uint
         if (digit < 0) {
             break;
         }
-        magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-        if (magnitude > limit) {
+        // Checked before multiplying, so the magnitude itself never wraps.
+        if (magnitude > (limit - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base)) {
             return false;
         }
+        magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
         ++digits;
     }
     if (digits == 0) {
