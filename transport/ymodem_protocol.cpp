@@ -1,0 +1,540 @@
+#include "transport/ymodem_protocol.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "common/checksum.h"
+#include "common/console.h"
+#include "common/file_helpers.h"
+#include "common/secure_functions.h"
+
+namespace YmodemProtocolSp {
+
+namespace {
+
+// Offsets inside every frame.
+constexpr uint32_t HEAD_OFFSET = 0;
+constexpr uint32_t BLOCK_OFFSET = 1;
+constexpr uint32_t BLOCK_COMPLEMENT_OFFSET = 2;
+constexpr uint32_t DATA_OFFSET = 3;
+
+constexpr uint32_t MAX_RECV_FRAME_SIZE = YMODEM_FRAME_HEAD_LEN + MAX_RECV_FRAME_DATA_SIZE + YMODEM_CRC_LEN;
+constexpr uint32_t SIZE_TEXT_LENGTH = 32;
+
+uint32_t Elapsed(uint32_t start)
+{
+    return Common::GetTime() - start;
+}
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+uint8_t GetYmodemDataFrameHead(uint32_t dataSize)
+{
+    switch (dataSize) {
+        case 2048:
+            return YMODEM_HEAD_2K;
+        case 4096:
+            return YMODEM_HEAD_4K;
+        case 8192:
+            return YMODEM_HEAD_8K;
+        default:
+            return YMODEM_STX;
+    }
+}
+
+uint32_t GetYmodemDataFrameSize(uint32_t dataSize, bool isCheckSum)
+{
+    return dataSize + YMODEM_FRAME_HEAD_LEN + (isCheckSum ? CHECKSUMCRC_CRC_LEN : YMODEM_CRC_LEN);
+}
+
+uint32_t GetYmodemDataSizeOfHead(uint8_t head)
+{
+    switch (head) {
+        case YMODEM_SOH:
+            return YMODEM_SOH_DATA_SIZE;
+        case YMODEM_STX:
+            return SINGLE_FRAME_DATA_SIZE_1K;
+        case YMODEM_HEAD_2K:
+            return 2048;
+        case YMODEM_HEAD_4K:
+            return 4096;
+        case YMODEM_HEAD_8K:
+            return 8192;
+        default:
+            return 0;
+    }
+}
+
+YmodemProtocol::YmodemProtocol(ChipLink* chip, int packetSize)
+    : m_singleFrameDataSize(packetSize > 0 ? static_cast<uint32_t>(packetSize) : SINGLE_FRAME_DATA_SIZE_1K),
+      m_chip(chip)
+{
+}
+
+void YmodemProtocol::SetSingleFrameDataSize(int size)
+{
+    if (size > 0) {
+        m_singleFrameDataSize = static_cast<uint32_t>(size);
+    }
+}
+
+// ---------------------------------------------------------------- line access
+
+bool YmodemProtocol::SendAll(const uint8_t* data, uint32_t length)
+{
+    return m_chip->Send(data, length) >= length;
+}
+
+bool YmodemProtocol::SendByte(uint8_t byte)
+{
+    return SendAll(&byte, 1);
+}
+
+bool YmodemProtocol::WaitPoll(uint32_t timeoutMs)
+{
+    if (m_chip->IsLineBroken()) {
+        return false;
+    }
+    m_chip->WaitForData(timeoutMs);
+    return true;
+}
+
+bool YmodemProtocol::CollectBytes(uint8_t* buffer, uint32_t count, uint32_t start, uint32_t windowMs)
+{
+    uint32_t got = 0;
+    for (;;) {
+        unsigned long n = m_chip->Receive(buffer + got, count - got);
+        got += static_cast<uint32_t>(n > count - got ? count - got : n);
+        if (got == count) {
+            return true;
+        }
+        uint32_t elapsed = Elapsed(start);
+        if (elapsed >= windowMs || m_chip->IsLineBroken()) {
+            return false;
+        }
+        m_chip->WaitForData(windowMs - elapsed);
+    }
+}
+
+// The window covers the wait for the head byte; the rest of the frame gets a
+// window of its own from the head's arrival, so a frame that starts late is
+// not torn apart (its tail would otherwise be misread as the next frame).
+uint32_t YmodemProtocol::CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t frameSize)
+{
+    if (bufferSize == 0 || !CollectBytes(buffer, 1, Common::GetTime(), SEND_YMODEM_C_DELAY_TIME)) {
+        return 0;
+    }
+    if (frameSize == 0) {
+        uint32_t dataSize = GetYmodemDataSizeOfHead(buffer[HEAD_OFFSET]);
+        // An unknown head is read as the loader's 1 KiB frame, which then
+        // fails its check and is asked for again.
+        frameSize = GetYmodemDataFrameSize(dataSize != 0 ? dataSize : SINGLE_FRAME_DATA_SIZE_1K, false);
+    }
+    if (frameSize > bufferSize) {
+        return 0;
+    }
+    if (!CollectBytes(buffer + 1, frameSize - 1, Common::GetTime(), SEND_YMODEM_C_DELAY_TIME)) {
+        return 0;
+    }
+    return frameSize;
+}
+
+void YmodemProtocol::PrintText(const char* text)
+{
+    Common::Print(text, "", m_chip->GetThisPtr());
+}
+
+void YmodemProtocol::PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t done, uint64_t total)
+{
+    PrintText("#");
+    int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+    if (frames % step == 0 || percent == 100) {
+        char line[32];
+        std::snprintf(line, sizeof(line), " ---- %d%%\n", percent);
+        PrintText(line);
+    }
+}
+
+// ---------------------------------------------------------------- sending
+
+bool YmodemProtocol::DownloadFile(const uint8_t* data, uint32_t size, const std::string& fileName)
+{
+    long long handle = m_chip->GetThisPtr();
+    if (!YmodemHandshake()) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Ymodem handshake failed.\n");
+        return false;
+    }
+    Common::PrintInfo(handle, Common::NORMAL_INFO, "Start download: %s.\n", fileName.c_str());
+    if (!SendYmodemStartFrame(fileName, size)) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ymodem start frame failed.\n");
+        return false;
+    }
+    if (!SendYmodemDataFrame(data, size, GetYmodemDataFrameSize(m_singleFrameDataSize, m_isCheckSum))) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ymodem data frame failed.\n");
+        return false;
+    }
+    const uint8_t eot = YMODEM_EOT;
+    if (!SendFrameWithYmodemAck(&eot, 1)) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ymodem file download finish EOT frame failed.\n");
+        return false;
+    }
+    if (!SendYmodemFinishFrame()) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ymodem finish frame failed.\n");
+        return false;
+    }
+    return true;
+}
+
+bool YmodemProtocol::YmodemHandshake()
+{
+    // The board's boot text, shown once the exchange starts or fails. Printed
+    // as plain text so that a long boot log is not dropped by the formatter.
+    std::string log;
+    auto printLog = [this, &log]() {
+        log += "\n";
+        PrintText(log.c_str());
+    };
+    uint8_t buffer[YMODEM_HANDSHAKE_READ_SIZE];
+    uint32_t start = Common::GetTime();
+    for (;;) {
+        if (Elapsed(start) > YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+            printLog();
+            return false;
+        }
+        if (m_chip->CheckIsCancel()) {
+            return false;
+        }
+        unsigned long n = m_chip->Receive(buffer, sizeof(buffer));
+        uint32_t got = static_cast<uint32_t>(n > sizeof(buffer) ? sizeof(buffer) : n);
+        log.append(reinterpret_cast<const char*>(buffer), strnlen(reinterpret_cast<const char*>(buffer), got));
+        for (uint32_t i = 0; i < got; ++i) {
+            if (buffer[i] == YMODEM_C || buffer[i] == YMODEM_NAK) {
+                printLog();
+                return true;
+            }
+        }
+        if (got == 0) {
+            WaitPoll(YMODEM_DELAY_TIME);
+        }
+    }
+}
+
+bool YmodemProtocol::SendYmodemStartFrame(const std::string& fileName, uint32_t size)
+{
+    std::vector<uint8_t> frame(m_isCheckSum ? CHECKSUMCRC_SOH_FRAME_SIZE : YMODEM_SOH_FRAME_SIZE, 0);
+    if (!InitYmodemStartFrame(frame.data(), static_cast<uint32_t>(frame.size()), Common::GetFileName(fileName),
+                              size)) {
+        Common::PrintInfo(m_chip->GetThisPtr(), Common::NORMAL_INFO, "Init ymodem start frame failed.\n");
+        return false;
+    }
+    return SendFrameWithYmodemAck(frame.data(), static_cast<uint32_t>(frame.size()));
+}
+
+bool YmodemProtocol::InitYmodemStartFrame(uint8_t* frame, uint32_t frameSize, const std::string& name,
+                                          uint32_t fileSize)
+{
+    long long handle = m_chip->GetThisPtr();
+    if (name.size() > MAX_FILE_NAME_LENGTH) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "The file name is too long.\n");
+        return false;
+    }
+    uint32_t checkLength = m_isCheckSum ? CHECKSUMCRC_CRC_LEN : YMODEM_CRC_LEN;
+    if (frame == nullptr || frameSize < DATA_OFFSET + YMODEM_SOH_DATA_SIZE + checkLength ||
+        memcpy_s(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE, name.data(), name.size()) != 0) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "InitYmodemStartFrame: memcpy_s file name failed.\n");
+        return false;
+    }
+    frame[HEAD_OFFSET] = YMODEM_SOH;
+    frame[BLOCK_OFFSET] = 0x00;
+    frame[BLOCK_COMPLEMENT_OFFSET] = 0xFF;
+    uint32_t position = DATA_OFFSET + static_cast<uint32_t>(name.size());
+    frame[position++] = 0;
+
+    char sizeText[SIZE_TEXT_LENGTH];
+    int textLength = std::snprintf(sizeText, sizeof(sizeText), "0x%lx", static_cast<unsigned long>(fileSize));
+    uint32_t room = DATA_OFFSET + YMODEM_SOH_DATA_SIZE - position;
+    if (textLength <= 0 || memcpy_s(frame + position, room, sizeText, static_cast<size_t>(textLength)) != 0) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "InitYmodemStartFrame: memcpy_s file size failed.\n");
+        return false;
+    }
+
+    uint8_t* check = frame + DATA_OFFSET + YMODEM_SOH_DATA_SIZE;
+    if (m_isCheckSum) {
+        check[0] = Common::CalcCheckSum8(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE);
+    } else {
+        uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE);
+        check[0] = static_cast<uint8_t>(crc >> 8);
+        check[1] = static_cast<uint8_t>(crc & 0xFF);
+    }
+    return true;
+}
+
+bool YmodemProtocol::InitYmodemDataFrame(uint8_t* frame, uint32_t frameSize, uint8_t block, const uint8_t* data,
+                                         uint32_t chunk)
+{
+    long long handle = m_chip->GetThisPtr();
+    uint32_t dataSize = m_singleFrameDataSize;
+    uint32_t checkLength = m_isCheckSum ? CHECKSUMCRC_CRC_LEN : YMODEM_CRC_LEN;
+    if (frame == nullptr || frameSize < DATA_OFFSET || chunk > frameSize - DATA_OFFSET || chunk > dataSize ||
+        static_cast<uint64_t>(frameSize) < uint64_t{DATA_OFFSET} + dataSize + checkLength) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO,
+                          "InitYmodemDataFrame: memcpy_s sourceSize is greater than destinationSize\n");
+        return false;
+    }
+    frame[HEAD_OFFSET] = GetYmodemDataFrameHead(dataSize);
+    frame[BLOCK_OFFSET] = block;
+    frame[BLOCK_COMPLEMENT_OFFSET] = static_cast<uint8_t>(0xFF - block);
+    if (chunk > 0 && memcpy_s(frame + DATA_OFFSET, frameSize - DATA_OFFSET, data, chunk) != 0) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "InitYmodemDataFrame: memcpy_s data frame failed.\n");
+        return false;
+    }
+    // The padding after a short last chunk is the zero fill of the caller.
+    uint8_t* check = frame + DATA_OFFSET + dataSize;
+    if (m_isCheckSum) {
+        check[0] = Common::CalcCheckSum8(frame + DATA_OFFSET, dataSize);
+    } else {
+        uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, dataSize);
+        check[0] = static_cast<uint8_t>(crc >> 8);
+        check[1] = static_cast<uint8_t>(crc & 0xFF);
+    }
+    return true;
+}
+
+bool YmodemProtocol::SendYmodemDataFrame(const uint8_t* data, uint32_t size, uint32_t frameSize)
+{
+    const uint32_t dataSize = m_singleFrameDataSize;
+    const uint32_t frameCount = static_cast<uint32_t>((uint64_t{size} + dataSize - 1) / dataSize);
+    const uint32_t step = size / dataSize / 10 + 1;
+    uint32_t chunk = size < dataSize ? size : dataSize;
+    uint32_t offset = 0;
+    std::vector<uint8_t> frame(frameSize);
+    for (uint32_t block = 1; block <= frameCount; ++block) {
+        if (block == frameCount) {
+            chunk = size - offset;
+        }
+        std::fill(frame.begin(), frame.end(), 0);
+        if (!InitYmodemDataFrame(frame.data(), frameSize, static_cast<uint8_t>(block & 0xFF),
+                                 data == nullptr ? nullptr : data + offset, chunk) ||
+            !SendFrameWithYmodemAck(frame.data(), frameSize)) {
+            return false;
+        }
+        offset += chunk;
+        PrintFrameProgress(block, step, offset, size);
+    }
+    return true;
+}
+
+bool YmodemProtocol::SendYmodemFinishFrame()
+{
+    // Block 0 with no name ends the batch; its zero CRC is the CRC of zero data.
+    uint8_t frame[YMODEM_SOH_FRAME_SIZE] = {YMODEM_SOH, 0x00, 0xFF};
+    return SendFrameWithYmodemAck(frame, YMODEM_SOH_FRAME_SIZE);
+}
+
+bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t length)
+{
+    long long handle = m_chip->GetThisPtr();
+    if (!SendAll(frame, length)) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send data frame failed.\n");
+        return false;
+    }
+    uint32_t start = Common::GetTime();
+    for (;;) {
+        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "ACK receiving timed out.\n");
+            return false;
+        }
+        if (m_chip->CheckIsCancel()) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "\nUser Cancelled!\n");
+            return false;
+        }
+        uint8_t reply = 0;
+        if (m_chip->Receive(&reply, 1) == 1) {
+            if (reply == YMODEM_ACK) {
+                return true;
+            }
+            // 'C' is the receiver's request to repeat; anything else is noise.
+            if (reply == YMODEM_C && !SendAll(frame, length)) {
+                Common::PrintInfo(handle, Common::NORMAL_INFO, "Send data frame failed.\n");
+                return false;
+            }
+            continue;
+        }
+        WaitPoll(YMODEM_DELAY_TIME);
+    }
+}
+
+// ---------------------------------------------------------------- receiving
+
+bool YmodemProtocol::UploadFile(const std::string& path, uint32_t size)
+{
+    long long handle = m_chip->GetThisPtr();
+    if (!RecvYModelSOHFrame()) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Recv uplaod start frame failed.\n");
+        return false;
+    }
+    if (!RecvDataAndWriteFile(path, size)) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Recv uplaod data frame failed.\n");
+        return false;
+    }
+    if (!RecvYModelEotFrame()) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Recv upload EOT frame failed.\n");
+        return false;
+    }
+    if (!RecvYModelSOHFrame()) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Recv upload finish frame failed.\n");
+        return false;
+    }
+    return true;
+}
+
+bool YmodemProtocol::CheckRecvData(const uint8_t* frame, uint32_t frameSize, uint8_t head, uint8_t block) const
+{
+    if (frame == nullptr || frameSize < DATA_OFFSET + YMODEM_CRC_LEN) {
+        return false;
+    }
+    uint32_t dataSize = frameSize - DATA_OFFSET - YMODEM_CRC_LEN;
+    uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, dataSize);
+    uint16_t stored = static_cast<uint16_t>((frame[frameSize - 2] << 8) | frame[frameSize - 1]);
+    return frame[HEAD_OFFSET] == head && frame[BLOCK_OFFSET] == block && crc == stored;
+}
+
+bool YmodemProtocol::RecvYModelSOHFrame()
+{
+    long long handle = m_chip->GetThisPtr();
+    uint8_t frame[YMODEM_SOH_FRAME_SIZE];
+    uint32_t start = Common::GetTime();
+    for (;;) {
+        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "YModem SOH frame receiving timed out.\n");
+            return false;
+        }
+        if (m_chip->CheckIsCancel()) {
+            return false;
+        }
+        if (!SendByte(YMODEM_C)) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "Send Ymodem C failed.\n");
+            return false;
+        }
+        // Block 0 is always a 128-byte CRC frame.
+        if (CollectFrame(frame, sizeof(frame), YMODEM_SOH_FRAME_SIZE) == 0 ||
+            !CheckRecvData(frame, YMODEM_SOH_FRAME_SIZE, YMODEM_SOH, 0)) {
+            continue;
+        }
+        if (!SendByte(YMODEM_ACK) || !SendByte(YMODEM_C)) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "Send Ymodem ACK failed.\n");
+            return false;
+        }
+        return true;
+    }
+}
+
+bool YmodemProtocol::RecvDataFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t& expectedBlock,
+                                   uint32_t& dataSize)
+{
+    long long handle = m_chip->GetThisPtr();
+    bool askAgain = false;
+    uint32_t start = Common::GetTime();
+    for (;;) {
+        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "YModem data frame receiving timed out.\n");
+            return false;
+        }
+        if (m_chip->CheckIsCancel()) {
+            return false;
+        }
+        if (askAgain && !SendByte(YMODEM_C)) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "Send Ymodem C failed.\n");
+            return false;
+        }
+        uint32_t frameSize = CollectFrame(buffer, bufferSize, 0);
+        if (frameSize == 0) {
+            continue;
+        }
+        expectedBlock %= 256;
+        uint8_t head = GetYmodemDataSizeOfHead(buffer[HEAD_OFFSET]) != 0 ? buffer[HEAD_OFFSET] : YMODEM_STX;
+        // A bad frame, or one of another block, is answered with 'C', not NAK.
+        if (CheckRecvData(buffer, frameSize, head, static_cast<uint8_t>(expectedBlock))) {
+            dataSize = frameSize - DATA_OFFSET - YMODEM_CRC_LEN;
+            ++expectedBlock;
+            return true;
+        }
+        askAgain = true;
+    }
+}
+
+bool YmodemProtocol::RecvDataAndWriteFile(const std::string& path, uint32_t size)
+{
+    long long handle = m_chip->GetThisPtr();
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Create upload file failed: %s\n", path.c_str());
+        return false;
+    }
+    const uint32_t step = size / m_singleFrameDataSize / 10 + 1;
+    std::vector<uint8_t> buffer(MAX_RECV_FRAME_SIZE);
+    uint32_t expectedBlock = 1;
+    uint32_t written = 0;
+    uint32_t frames = 0;
+    while (written < size) {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        uint32_t dataSize = 0;
+        if (!RecvDataFrame(buffer.data(), static_cast<uint32_t>(buffer.size()), expectedBlock, dataSize)) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "Receive data frames failed.\n");
+            return false;
+        }
+        // The sender pads the last frame; the file keeps the requested size.
+        uint32_t chunk = size - written < dataSize ? size - written : dataSize;
+        if (std::fwrite(buffer.data() + DATA_OFFSET, 1, chunk, file.get()) != chunk) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "Write upload file failed: %s\n", path.c_str());
+            return false;
+        }
+        if (!SendByte(YMODEM_ACK)) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "Send Ymodem ACK failed.\n");
+            return false;
+        }
+        written += chunk;
+        PrintFrameProgress(++frames, step, written, size);
+    }
+    if (std::fclose(file.release()) != 0) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "Write upload file failed: %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool YmodemProtocol::RecvYModelEotFrame()
+{
+    long long handle = m_chip->GetThisPtr();
+    uint32_t start = Common::GetTime();
+    for (;;) {
+        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "YModel EOT receiving timed out.\n");
+            return false;
+        }
+        if (m_chip->CheckIsCancel()) {
+            return false;
+        }
+        uint8_t byte = 0;
+        if (m_chip->Receive(&byte, 1) == 1) {
+            if (byte == YMODEM_EOT) {
+                if (!SendByte(YMODEM_ACK)) {
+                    Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ACK frame failed.\n");
+                    return false;
+                }
+                return true;
+            }
+            continue;
+        }
+        WaitPoll(YMODEM_DELAY_TIME);
+    }
+}
+
+}  // namespace YmodemProtocolSp
