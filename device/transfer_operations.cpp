@@ -1,0 +1,91 @@
+// Transfers delegated to the chip family's protocol. The protocol object
+// lives for exactly one operation.
+#include "common/console.h"
+#include "device/burn_chip_base.h"
+#include "device/download_protocol_factory.h"
+#include "transport/transport_protocol_base.h"
+
+namespace {
+constexpr uint32_t TYPESIX_CHIP_TYPE = 0x30002;
+} // namespace
+
+int BurnChipBase::NewDownloadProtocol()
+{
+    if (!m_isSerialOpened) {
+        Common::Print("no transmission mode is selected.\n");
+        return 0;
+    }
+    if (m_chipType != TYPESIX_CHIP_TYPE) {
+        Common::Print("no chipType is match.\n");
+        return 0;
+    }
+    m_downloadProtocol = CreateTypeSixDownloadProtocol(this);
+    if (!m_downloadProtocol) {
+        Common::Print("new boot download protocol failed.\n");
+        return 0;
+    }
+    return 1;
+}
+
+int BurnChipBase::DownloadFile(const char* path, unsigned long a, unsigned long b, int fileType)
+{
+    Common::Print("DownloadFile1.\n");
+    if (NewDownloadProtocol() == 0) {
+        return 0;
+    }
+    Common::Print("DownloadFile2.\n");
+    m_downloadProtocol->SetFileType(fileType);
+    const bool result = m_downloadProtocol->DownloadFile(path, a, b);
+    m_downloadProtocol.reset();
+    Common::Print("DownloadFile3.\n");
+    return result ? 1 : 0;
+}
+
+int BurnChipBase::DownloadData(const char* path, unsigned char* buf, unsigned long a, unsigned long b)
+{
+    if (NewDownloadProtocol() == 0) {
+        return 0;
+    }
+    bool result = false;
+    if (path != nullptr) {
+        result = m_downloadProtocol->DownloadFile(path, b, a);
+    } else if (buf != nullptr) {
+        result = m_downloadProtocol->DownloadData(buf, a, b, 0);
+    }
+    m_downloadProtocol.reset();
+    return result ? 1 : 0;
+}
+
+int BurnChipBase::DownloadToDdr(const char* path, unsigned char* buf, unsigned long a, unsigned long b)
+{
+    if (NewDownloadProtocol() == 0) {
+        return 0;
+    }
+    const bool result = m_downloadProtocol->DownloadFileToDdr(buf, b, a, path);
+    m_downloadProtocol.reset();
+    return result ? 1 : 0;
+}
+
+int BurnChipBase::UploadFile(unsigned long addr, int length, const char* path)
+{
+    if (NewDownloadProtocol() == 0) {
+        return 0;
+    }
+    m_isUpload = true;
+    const bool result = m_downloadProtocol->UploadFile(path, length, addr);
+    m_downloadProtocol.reset();
+    return result ? 1 : 0;
+}
+
+int BurnChipBase::EraseFlash(unsigned long addr, unsigned long size)
+{
+    if (NewDownloadProtocol() == 0) {
+        return 0;
+    }
+    const bool result = m_downloadProtocol->EraseFlash(addr, size);
+    m_downloadProtocol.reset();
+    if (!result) {
+        Common::Print("erase flash failed.\n");
+    }
+    return result ? 1 : 0;
+}
