@@ -1,0 +1,66 @@
+// The device library as the burn jobs see it: flat functions over a chip
+// handle (the chip object that OpenSerialPort creates). Every function checks
+// its handle and pointers, prints a fixed message for a bad one and returns a
+// failure value; results are 1 for success and 0 for failure unless stated.
+#pragma once
+
+#include <cstdint>
+
+#include "common/console.h"
+#include "device/burn_chip_base.h"
+
+using DeviceHandle = BurnChipBase*;
+
+// Chip types served (department 3, bits 16..23 of the chip type).
+constexpr uint32_t CHIP_TYPE_TYPESIX = 0x30002;
+constexpr uint32_t CHIP_TYPE_VB27 = 0x30004;
+constexpr uint32_t CHIP_TYPE_QN4180 = 0x30005;
+constexpr uint32_t CONNECTION_CHIP_DEPARTMENT = 3;
+
+// Any pointer may be null.
+void RegisterCallback(PrintInfoCallback print, IsCancelledCallback isCancelled, SetProgressCallback setProgress);
+
+void SetChipType(uint32_t chipType);
+void SetIsEraseBeforeBurn(uint32_t value);
+void SetIsOnlyBurnLoader(uint32_t value);
+void SetIsBurnDeviceInfo(uint32_t value);
+void SetPacketSize(uint32_t size);
+
+// -1 for a null buffer; otherwise the port list result (names separated by ";").
+int GetSerialPortList(char* buffer, int size);
+
+// The chip object for the selected chip type with its port open at 115200
+// (the requested rate reaches the board in the handshake); null on failure.
+DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit, int parity);
+// Closes the port and frees the chip object; 1 also for a null handle.
+int DestroyDevice(DeviceHandle handle);
+
+int Reset(DeviceHandle handle);
+// The running operation of the handle fails at its next cancel check.
+int Cancel(DeviceHandle handle);
+int BootDownload(DeviceHandle handle, const char* bootFile, uint32_t bootDdrAddr, int parameter, const char* unused,
+                 uint64_t* outBootDdrAddr);
+int DownloadAllinoneBin(DeviceHandle handle, const char* path, uint32_t parameter);
+// Prepares the board with the package file (when given), then erases all of the flash.
+int EraseAllFlash(DeviceHandle handle, const char* file);
+int EraseFlash(DeviceHandle handle, uint32_t address, uint32_t size);
+int DownloadToFlash(DeviceHandle handle, const char* path, uint32_t unused1, uint32_t unused2, uint32_t a, uint32_t b,
+                    uint32_t unused3, int fileType);
+int DownloadToDdr(DeviceHandle handle, const char* path, unsigned char* buffer, uint32_t a, uint32_t b);
+int UploadFile(DeviceHandle handle, uint32_t address, uint32_t length, const char* path);
+int SendCmd(DeviceHandle handle, unsigned char* command, uint32_t length, unsigned char* reply, int replySize,
+            int timeout);
+// Bytes sent / received (0 after a message for a bad argument).
+int SendBytes(DeviceHandle handle, const unsigned char* data, uint32_t length);
+int ReceiveBytes(DeviceHandle handle, unsigned char* buffer, uint32_t length);
+
+int SetHandshakeTimeout(DeviceHandle handle, int timeout);
+int SetPerPacketSize(DeviceHandle handle, int size);
+int SetIsReset(DeviceHandle handle, uint32_t value);
+int SetIsReady(DeviceHandle handle, uint32_t value);
+int SetCtrlPeriod(DeviceHandle handle, int period);
+int SetEraseMode(DeviceHandle handle, int mode);
+int SetIsOnlyEraseAll(DeviceHandle handle, uint32_t value);
+int SetSwitchAfterLoader(DeviceHandle handle, uint32_t value);
+int SetBeforeReset(DeviceHandle handle, uint32_t value);
+int SetAtResetCommand(DeviceHandle handle, const char* command);
