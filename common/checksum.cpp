@@ -1,0 +1,101 @@
+#include "common/checksum.h"
+
+namespace Common {
+
+uint16_t SopCrc16(const uint8_t* data, uint32_t length)
+{
+    if (data == nullptr || length == 0) {
+        return 0;
+    }
+    uint16_t crc = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        crc = static_cast<uint16_t>((crc << 8) ^ CRC_TABLE[((crc >> 8) ^ data[i]) & 0xFFu]);
+    }
+    return crc;
+}
+
+uint8_t CalcCrc8(const uint8_t* data, uint8_t length)
+{
+    uint8_t crc = 0;
+    if (data == nullptr) {
+        return crc;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+        crc = CRC8_TABLE[static_cast<uint8_t>(data[i] ^ crc)];
+    }
+    return crc;
+}
+
+uint16_t CalcXModeCRC16(const uint8_t* data, uint32_t length)
+{
+    uint16_t crc = 0xFFFF;
+    if (data == nullptr) {
+        return crc;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x8000u) ? static_cast<uint16_t>((crc << 1) ^ 0x8005u) : static_cast<uint16_t>(crc << 1);
+        }
+    }
+    return crc;
+}
+
+uint32_t Crc32(uint32_t start, const uint8_t* data, uint32_t length)
+{
+    if (data == nullptr) {
+        return start;
+    }
+    uint32_t crc = ~start;
+    auto step = [&crc](uint8_t b) { crc = (crc >> 8) ^ CRC32_TABLE[(crc ^ b) & 0xFFu]; };
+    uint32_t i = 0;
+    for (; length - i >= 8; i += 8) {
+        step(data[i]);
+        step(data[i + 1]);
+        step(data[i + 2]);
+        step(data[i + 3]);
+        step(data[i + 4]);
+        step(data[i + 5]);
+        step(data[i + 6]);
+        step(data[i + 7]);
+    }
+    for (; i < length; ++i) {
+        step(data[i]);
+    }
+    return ~crc;
+}
+
+uint8_t CalculateCrc(const uint8_t* data, uint32_t length)
+{
+    uint8_t x = 0;
+    if (data == nullptr) {
+        return x;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+        x ^= data[i];
+    }
+    return x;
+}
+
+uint8_t CalcCheckSum8(const uint8_t* data, uint32_t length)
+{
+    uint32_t sum = 0;
+    if (data == nullptr) {
+        return 0;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+        sum += data[i];
+    }
+    return static_cast<uint8_t>(sum & 0xFFu);
+}
+
+} // namespace Common
+
+namespace CommonUtil {
+
+uint16_t SopCrc16(const uint8_t* data, uint32_t length)
+{
+    return Common::SopCrc16(data, length);
+}
+
+} // namespace CommonUtil

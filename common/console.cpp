@@ -1,0 +1,85 @@
+#include "common/console.h"
+
+#include "common/secure_functions.h"
+
+#include <cstdarg>
+
+PrintInfoCallback g_printInfo = nullptr;
+SetProgressCallback g_setProgress = nullptr;
+IsCancelledCallback g_isCancelled = nullptr;
+
+namespace Common {
+
+namespace {
+constexpr size_t PRINT_BUFFER_SIZE = 4096;
+constexpr uint64_t MARKS_PER_LINE = 100;
+
+const char* OrEmpty(const char* text)
+{
+    return text != nullptr ? text : "";
+}
+} // namespace
+
+void Print(const char* message, const char* detail, long long handle, const char* tag)
+{
+    PrintInfoCallback callback = g_printInfo;
+    if (callback == nullptr) {
+        return;
+    }
+    callback(handle, OrEmpty(tag), OrEmpty(message), OrEmpty(detail), 0);
+}
+
+void PrintInfo(long long handle, INFO_TYPE type, const char* format, ...)
+{
+    PrintInfoCallback callback = g_printInfo;
+    if (callback == nullptr) {
+        return;
+    }
+    char text[PRINT_BUFFER_SIZE] = {};
+    va_list args;
+    va_start(args, format);
+    int result = vsprintf_s(text, sizeof(text), format, args);
+    va_end(args);
+    if (result < 0) {
+        return; // too long or malformed: dropped, never cut
+    }
+    if (type == DEBUG_INFO) {
+        callback(handle, "", "", text, 0);
+    } else {
+        callback(handle, "", text, "", 0);
+    }
+}
+
+bool Cancelled()
+{
+    IsCancelledCallback query = g_isCancelled;
+    if (query != nullptr && query() != 0) {
+        Print("user cancelled!\n");
+        return true;
+    }
+    return false;
+}
+
+void PrintProgress(uint32_t& counter, uint32_t step)
+{
+    if (step == 0) {
+        return;
+    }
+    ++counter;
+    if (counter % step != 0) {
+        return;
+    }
+    Print("#");
+    if (counter % (MARKS_PER_LINE * step) == 0) {
+        Print("\n");
+    }
+}
+
+void PrintSendRecv(int kind, const uint8_t* bytes, uint32_t length)
+{
+    (void)kind;
+    (void)bytes;
+    (void)length;
+}
+
+} // namespace Common
