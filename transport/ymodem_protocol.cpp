@@ -97,13 +97,16 @@ bool YmodemProtocol::SendByte(uint8_t byte)
     return SendAll(&byte, 1);
 }
 
-bool YmodemProtocol::WaitPoll(uint32_t timeoutMs)
+void YmodemProtocol::WaitPoll(uint32_t timeoutMs)
 {
-    if (m_chip->IsLineBroken()) {
-        return false;
-    }
     m_chip->WaitForData(timeoutMs);
-    return true;
+}
+
+// A lost line ends a wait at once, but only after the bytes that did arrive
+// have been taken.
+bool YmodemProtocol::LineGone()
+{
+    return m_chip->IsLineBroken() && !m_chip->WaitForData(0);
 }
 
 bool YmodemProtocol::CollectBytes(uint8_t* buffer, uint32_t count, uint32_t start, uint32_t windowMs)
@@ -116,7 +119,7 @@ bool YmodemProtocol::CollectBytes(uint8_t* buffer, uint32_t count, uint32_t star
             return true;
         }
         uint32_t elapsed = Elapsed(start);
-        if (elapsed >= windowMs || m_chip->IsLineBroken()) {
+        if (elapsed >= windowMs || LineGone()) {
             return false;
         }
         m_chip->WaitForData(windowMs - elapsed);
@@ -204,7 +207,7 @@ bool YmodemProtocol::YmodemHandshake()
     uint8_t buffer[YMODEM_HANDSHAKE_READ_SIZE];
     uint32_t start = Common::GetTime();
     for (;;) {
-        if (Elapsed(start) > YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+        if (Elapsed(start) > YMODEM_C_RECV_TIMEOUT || LineGone()) {
             printLog();
             return false;
         }
@@ -347,7 +350,7 @@ bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t lengt
     }
     uint32_t start = Common::GetTime();
     for (;;) {
-        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || LineGone()) {
             Common::PrintInfo(handle, Common::NORMAL_INFO, "ACK receiving timed out.\n");
             return false;
         }
@@ -412,7 +415,7 @@ bool YmodemProtocol::RecvYModelSOHFrame()
     uint8_t frame[YMODEM_SOH_FRAME_SIZE];
     uint32_t start = Common::GetTime();
     for (;;) {
-        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || LineGone()) {
             Common::PrintInfo(handle, Common::NORMAL_INFO, "YModem SOH frame receiving timed out.\n");
             return false;
         }
@@ -443,7 +446,7 @@ bool YmodemProtocol::RecvDataFrame(uint8_t* buffer, uint32_t bufferSize, uint32_
     bool askAgain = false;
     uint32_t start = Common::GetTime();
     for (;;) {
-        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || LineGone()) {
             Common::PrintInfo(handle, Common::NORMAL_INFO, "YModem data frame receiving timed out.\n");
             return false;
         }
@@ -515,7 +518,7 @@ bool YmodemProtocol::RecvYModelEotFrame()
     long long handle = m_chip->GetThisPtr();
     uint32_t start = Common::GetTime();
     for (;;) {
-        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || m_chip->IsLineBroken()) {
+        if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || LineGone()) {
             Common::PrintInfo(handle, Common::NORMAL_INFO, "YModel EOT receiving timed out.\n");
             return false;
         }

@@ -89,8 +89,8 @@ public:
 private:
     bool SendAll(const uint8_t* data, uint32_t length);
     bool SendByte(uint8_t byte);
-    // Waits for the next poll; false once the line is gone.
-    bool WaitPoll(uint32_t timeoutMs);
+    void WaitPoll(uint32_t timeoutMs);
+    bool LineGone();
     // Reads exactly count bytes before windowMs have passed since start;
     // nothing beyond them is taken.
     bool CollectBytes(uint8_t* buffer, uint32_t count, uint32_t start, uint32_t windowMs);
