@@ -1,4 +1,5 @@
 #include "platform/serial_port.h"
+#include "platform/serial_termios.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -161,6 +162,12 @@ uint32_t ParityCode(tcflag_t cflag)
 
 }  // namespace
 
+int ComposeControlFlags(uint32_t stopBits, uint32_t parity, tcflag_t& cflag)
+{
+    int error = ApplyParity(cflag, parity);
+    return error != 0 ? error : ApplyStopBits(cflag, stopBits);
+}
+
 // ---- WakeupEvent ----------------------------------------------------------
 
 WakeupEvent::~WakeupEvent()
@@ -284,6 +291,9 @@ int SerialPort::Open(const std::string& path)
 void SerialPort::Close()
 {
     if (m_fd >= 0) {
+        // The exclusive mark outlives the descriptor while anyone else holds
+        // the tty; lift it so the next open succeeds.
+        (void)ioctl(m_fd, TIOCNXCL);
         CloseFd(m_fd);
         m_fd = -1;
     }
@@ -302,11 +312,12 @@ int SerialPort::ApplyLineSettings(const SerialLineSettings& settings)
         return errno;
     }
     struct termios old = tio;
+#ifdef __linux__
+    uint32_t oldBaud = 0;
+    LinuxSerialSpeed::Get(m_fd, oldBaud);
+#endif
     MakeRaw(tio);
-    int error = ApplyParity(tio.c_cflag, settings.parity);
-    if (error == 0) {
-        error = ApplyStopBits(tio.c_cflag, settings.stopBits);
-    }
+    int error = ComposeControlFlags(settings.stopBits, settings.parity, tio.c_cflag);
     if (error != 0) {
         return error;
     }
@@ -317,6 +328,11 @@ int SerialPort::ApplyLineSettings(const SerialLineSettings& settings)
     error = SetSpeed(m_fd, tio, settings.baudRate);
     if (error != 0) {
         tcsetattr(m_fd, TCSANOW, &old);
+#ifdef __linux__
+        if (oldBaud != 0) {
+            LinuxSerialSpeed::Set(m_fd, oldBaud);  // a rejected rate may already be in place
+        }
+#endif
         return error;
     }
     return 0;
