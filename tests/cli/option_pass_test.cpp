@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -240,14 +241,17 @@ TEST(Dispatch, NullOrTooShortArgumentVectorsGiveUsageAndOne)
 
 TEST(NewBurnerWorker, OnlyTheConnectionDepartmentIsServed)
 {
-    const std::string dir = ::testing::TempDir() + "tarnwick-new-burner-worker/";
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-worker-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::string dir = pattern + "/";
     std::filesystem::create_directories(dir + "ChipProperties");
     std::ofstream(dir + "ChipProperties/wing.txt") << "ChipType=0x60001\n";
     auto context = std::make_unique<BurnContext>(dir);
     context->SetChipName("wing");
     ASSERT_TRUE(context->LoadChipProperties());
+    const int chipType = context->GetChipType();
     testing::internal::CaptureStdout();
-    auto job = FrontEnd::NewBurnerWorker(context->GetChipType(), std::move(context));
+    auto job = FrontEnd::NewBurnerWorker(chipType, std::move(context));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "error: Invalid chiptype :393217\n");
     EXPECT_EQ(job, nullptr);
     std::filesystem::remove_all(dir);
