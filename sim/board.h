@@ -12,11 +12,18 @@ namespace Sim {
 
 // Bytes the board sends back to the tool. The line applies pacing (--line-baud)
 // and line-level faults (noise, pulled cable); the board applies answer faults.
+// Noise: FaultPlan::noiseBeforeAnswers junk bytes go out before every Write(),
+// never before WriteData(). The junk holds no frame start and no YMODEM control
+// byte, so it can only hurt a receiver that does not resynchronise.
 class Line {
 public:
     virtual ~Line() = default;
     virtual void Write(const uint8_t* data, size_t length) = 0;
     void Write(const std::vector<uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
+    // Bulk data that is no answer of its own (YMODEM blocks and control bytes,
+    // read-back data): the line paces it but puts no noise in front of it.
+    virtual void WriteData(const uint8_t* data, size_t length) { Write(data, length); }
+    void WriteData(const std::vector<uint8_t>& bytes) { WriteData(bytes.data(), bytes.size()); }
     // The board switched its UART to a new speed (after it answered at the old one).
     virtual void SetBaud(uint32_t baud) = 0;
     virtual uint32_t GetBaud() const = 0;
@@ -33,6 +40,14 @@ public:
     void Write(uint64_t address, const uint8_t* data, size_t length);
     std::vector<uint8_t> Read(uint64_t address, size_t length) const;
     void EraseAll();
+    void Erase(uint64_t address, uint64_t length);
+    // Largest flash a board may grow to; a write or read reaching past it is
+    // a protocol error of the tool, not a reason to allocate gigabytes.
+    static constexpr uint64_t MAX_SIZE = 256ull * 1024 * 1024;
+    static bool Fits(uint64_t address, uint64_t length)
+    {
+        return address <= MAX_SIZE && length <= MAX_SIZE - address;
+    }
     size_t Size() const { return m_bytes.size(); }
     const std::vector<uint8_t>& Bytes() const { return m_bytes; }
 
@@ -61,6 +76,8 @@ struct ImageRecord {
     uint64_t length = 0;
     std::string sha256;     // hex digest of the bytes received
     int digestMatched = -1; // -1: no digest sent, 0: mismatch, 1: match
+    std::string name;       // file name the transfer announced, if any
+    uint64_t regionSize = 0; // flash region the command reserved, if any
 };
 
 // What the board saw; written as JSON when the simulator ends.
@@ -72,6 +89,7 @@ public:
     void AddBaudChange(uint32_t baud);
     void AddProtocolError(const std::string& text);
     void AddEvent(const std::string& text);  // anything else worth a line
+    void SetFamily(const std::string& family) { m_family = family; }
     std::string ToJson(const Flash& flash) const;
     bool Save(const std::string& path, const Flash& flash) const;
 
@@ -86,6 +104,7 @@ private:
     std::vector<uint32_t> m_bauds;
     std::vector<std::string> m_errors;
     std::vector<std::string> m_events;
+    std::string m_family;
 };
 
 // One simulated board family. The simulator's loop feeds it every byte the
