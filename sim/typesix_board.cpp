@@ -51,7 +51,6 @@ constexpr uint8_t VERSION_DATA[] = {'S', 'I', 'M', '1'};
 constexpr size_t MAX_PAYLOAD = 1u << 20;
 constexpr size_t MAX_SSB_BYTES = 64u << 20;
 constexpr size_t MAX_IMAGE_BYTES = 512u << 20;
-constexpr uint64_t MAX_FLASH_ADDRESS = 0x20000000;
 // The tool gathers at most 49151 bytes per answer: a larger read could never be taken.
 constexpr uint32_t MAX_READ_LENGTH = 16384;
 
@@ -512,8 +511,8 @@ void TypeSixBoard::SsbBinHead(const Command& cmd)
         Refuse(cmd, "bin head for file code " + std::to_string(fileCode));
         return;
     }
-    if (fileCode == 0 && address >= MAX_FLASH_ADDRESS) {
-        Refuse(cmd, "flash address " + Hex(address) + " beyond the part");
+    if (fileCode == 0 && !Flash::Fits(address, length)) {
+        Refuse(cmd, "flash region " + Hex(address) + "+" + Hex(length) + " beyond the part");
         return;
     }
     AbandonImage("bin head");
@@ -523,12 +522,7 @@ void TypeSixBoard::SsbBinHead(const Command& cmd)
     m_image.region = length;
     if (fileCode == 0 && length > 0) {
         // The board erases the announced region before it writes.
-        uint64_t end = std::min<uint64_t>(static_cast<uint64_t>(address) + length, m_env.flash.Size());
-        uint8_t erased = m_env.flash.Read(m_env.flash.Size(), 1).at(0);
-        const std::vector<uint8_t> blank(64 * 1024, erased);
-        for (uint64_t at = address; at < end; at += blank.size()) {
-            m_env.flash.Write(at, blank.data(), static_cast<size_t>(std::min<uint64_t>(blank.size(), end - at)));
-        }
+        m_env.flash.Erase(address, length);
         m_env.report.AddErase("flash", address, length);
     }
     Answer(cmd, true);
@@ -563,10 +557,15 @@ void TypeSixBoard::SsbData(const Command& cmd)
         Refuse(cmd, "data past the " + std::to_string(m_image.region) + " bytes announced by the bin head");
         return;
     }
+    bool toFlash = m_image.name == "flash";
+    // Padding of the last frame is clipped at the end of the region.
+    size_t take = m_image.region > 0 ? static_cast<size_t>(std::min<uint64_t>(size, m_image.region - offset)) : size;
+    if (toFlash && !Flash::Fits(m_image.address + offset, take)) {
+        Refuse(cmd, "data past the end of the part");
+        return;
+    }
     m_image.data.insert(m_image.data.end(), p.begin() + 2, p.end() - 1);
-    if (m_image.kind == ImageKind::Other && m_image.name == "flash") {
-        // Padding of the last frame is clipped at the end of the region.
-        size_t take = m_image.region > 0 ? static_cast<size_t>(std::min<uint64_t>(size, m_image.region - offset)) : size;
+    if (toFlash) {
         m_env.flash.Write(m_image.address + offset, p.data() + 2, take);
     }
     Answer(cmd, true);
@@ -694,7 +693,7 @@ void TypeSixBoard::SsbSha(const Command& cmd)
     if (!consistent && matched == 1) {
         matched = 0;
     }
-    RecordImage(m_image.name, m_image.address, -1, m_image.data.data(), imageLength, matched);
+    RecordImage(m_image.name, m_image.address, -1, m_image.data.data(), imageLength, matched, m_image.region);
     m_image = Image();
     Answer(cmd, consistent && matched != 0);
 }
@@ -813,7 +812,7 @@ void TypeSixBoard::AbandonImage(const char* why)
 }
 
 void TypeSixBoard::RecordImage(const std::string& kind, uint64_t address, int fileType, const uint8_t* data,
-                               size_t length, int digestMatched)
+                               size_t length, int digestMatched, uint64_t regionSize)
 {
     ImageRecord record;
     record.kind = kind;
@@ -822,6 +821,7 @@ void TypeSixBoard::RecordImage(const std::string& kind, uint64_t address, int fi
     record.length = length;
     record.sha256 = Sha256::Hex(Sha256::Of(data, length));
     record.digestMatched = digestMatched;
+    record.regionSize = regionSize;
     m_env.report.AddImage(record);
 }
 

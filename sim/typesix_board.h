@@ -86,7 +86,7 @@ private:
     size_t FindDigestLength(const Image& image, const uint8_t* digest);
     void AbandonImage(const char* why);
     void RecordImage(const std::string& kind, uint64_t address, int fileType,
-                     const uint8_t* data, size_t length, int digestMatched);
+                     const uint8_t* data, size_t length, int digestMatched, uint64_t regionSize = 0);
 
     void EnterRom(const char* why);
     void EnterSsb(const char* why);
