@@ -1,0 +1,136 @@
+// The port list over a prepared sysfs/dev tree of the shape Linux exposes.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "transport/serial_port_list.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SerialPortListTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dirTemplate[] = "/tmp/tarnwick-ports-XXXXXX";
+        ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+        m_root = dirTemplate;
+        m_sources.ttyClassDir = (m_root / "sys/class/tty").string();
+        m_sources.devDir = (m_root / "dev").string();
+        m_sources.byIdDir = (m_root / "dev/serial/by-id").string();
+        fs::create_directories(m_sources.ttyClassDir);
+        fs::create_directories(m_sources.byIdDir);
+        fs::create_directories(m_root / "sys/bus/drivers/uart");
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(m_root, ec);
+    }
+
+    static void WriteFile(const fs::path& path, const std::string& text)
+    {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << text << "\n";
+    }
+
+    // A tty class entry linking to its device node under sys/devices, as sysfs does.
+    fs::path AddTty(const std::string& name, const fs::path& deviceDir, bool withDriver = true,
+                    bool withDevNode = true)
+    {
+        fs::path devicePath = m_root / "sys/devices" / deviceDir;
+        fs::create_directories(devicePath);
+        if (withDriver) {
+            fs::create_symlink(m_root / "sys/bus/drivers/uart", devicePath / "driver");
+        }
+        fs::path entry = m_root / "sys/devices/tty-class" / name;
+        fs::create_directories(entry);
+        fs::create_symlink(devicePath, entry / "device");
+        fs::create_directory_symlink(entry, fs::path(m_sources.ttyClassDir) / name);
+        if (withDevNode) {
+            WriteFile(fs::path(m_sources.devDir) / name, "");
+        }
+        return entry;
+    }
+
+    std::vector<std::string> Paths() const { return SerialPortListSp::ListSerialPortPaths(m_sources); }
+    std::string Dev(const std::string& name) const { return (fs::path(m_sources.devDir) / name).string(); }
+
+    fs::path m_root;
+    SerialPortListSp::SerialPortSources m_sources;
+};
+
+TEST_F(SerialPortListTest, NoTtyClassGivesAnEmptyList)
+{
+    m_sources.ttyClassDir = (m_root / "absent").string();
+    m_sources.byIdDir = (m_root / "absent-too").string();
+    EXPECT_TRUE(SerialPortListSp::ListSerialPorts(m_sources).empty());
+}
+
+TEST_F(SerialPortListTest, OnlyTtysBoundToADriverAreListedInNaturalOrder)
+{
+    AddTty("ttyS10", "platform/serial8250/tty/ttyS10");
+    AddTty("ttyS2", "platform/serial8250/tty/ttyS2");
+    AddTty("ttyACM0", "pci/usb1/1-2/1-2:1.0");
+    AddTty("tty1", "virtual/tty/tty1", false);
+    fs::create_directories(fs::path(m_sources.ttyClassDir) / "console");  // no device link at all
+
+    EXPECT_EQ(Paths(), (std::vector<std::string>{Dev("ttyACM0"), Dev("ttyS2"), Dev("ttyS10")}));
+}
+
+TEST_F(SerialPortListTest, LegacyUartSlotsWithoutAChipAreLeftOut)
+{
+    fs::path absent = AddTty("ttyS0", "platform/serial8250/tty/ttyS0");
+    WriteFile(absent / "type", "0");
+    fs::path present = AddTty("ttyS1", "platform/serial8250/tty/ttyS1");
+    WriteFile(present / "type", "4");
+    EXPECT_EQ(Paths(), (std::vector<std::string>{Dev("ttyS1")}));
+}
+
+TEST_F(SerialPortListTest, TtyWithoutDeviceNodeIsLeftOut)
+{
+    AddTty("ttyUSB3", "pci/usb1/1-3/1-3:1.0/ttyUSB3", true, false);
+    EXPECT_TRUE(Paths().empty());
+}
+
+TEST_F(SerialPortListTest, UsbAdaptersCarryMakerProductAndSerial)
+{
+    fs::path usbDevice = m_root / "sys/devices/pci/usb1/1-1";
+    WriteFile(usbDevice / "idVendor", "1a2b");
+    WriteFile(usbDevice / "manufacturer", "Maker Inc");
+    WriteFile(usbDevice / "product", "UART Bridge");
+    WriteFile(usbDevice / "serial", "A5XK3RJT");
+    AddTty("ttyUSB0", "pci/usb1/1-1/1-1:1.0/ttyUSB0");
+    AddTty("ttyS4", "platform/serial8250/tty/ttyS4");
+
+    std::vector<SerialPortListSp::SerialPortEntry> ports = SerialPortListSp::ListSerialPorts(m_sources);
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].path, Dev("ttyS4"));
+    EXPECT_EQ(ports[0].description, "");
+    EXPECT_EQ(ports[1].path, Dev("ttyUSB0"));
+    EXPECT_EQ(ports[1].description, "Maker Inc UART Bridge (A5XK3RJT)");
+}
+
+TEST_F(SerialPortListTest, ByIdLinksFollowOnceEachAndDanglingLinksAreSkipped)
+{
+    fs::path usbDevice = m_root / "sys/devices/pci/usb1/1-1";
+    WriteFile(usbDevice / "idVendor", "1a2b");
+    WriteFile(usbDevice / "product", "UART Bridge");
+    AddTty("ttyUSB0", "pci/usb1/1-1/1-1:1.0/ttyUSB0");
+    fs::path byId(m_sources.byIdDir);
+    fs::create_symlink("../../ttyUSB0", byId / "usb-Maker_UART_Bridge_A5XK3RJT-if00-port0");
+    fs::create_symlink("../../ttyUSB9", byId / "usb-Gone_Adapter-if00-port0");
+
+    std::vector<SerialPortListSp::SerialPortEntry> ports = SerialPortListSp::ListSerialPorts(m_sources);
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].path, Dev("ttyUSB0"));
+    EXPECT_EQ(ports[1].path, (byId / "usb-Maker_UART_Bridge_A5XK3RJT-if00-port0").string());
+    EXPECT_EQ(ports[1].description, "UART Bridge");
+}
+
+}  // namespace
