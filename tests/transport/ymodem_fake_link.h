@@ -48,8 +48,12 @@ inline size_t WireDataSize(uint8_t head)
 // head, block, ~block, data, CRC high byte first.
 inline std::vector<uint8_t> WireFrame(uint8_t head, uint8_t block, const std::vector<uint8_t>& data)
 {
-    std::vector<uint8_t> frame = {head, block, static_cast<uint8_t>(0xFF - block)};
-    frame.insert(frame.end(), data.begin(), data.end());
+    std::vector<uint8_t> frame(3 + data.size() + 2);
+    frame[0] = head;
+    frame[1] = block;
+    frame[2] = static_cast<uint8_t>(0xFF - block);
+    std::copy(data.begin(), data.end(), frame.begin() + 3);
+    frame.resize(3 + data.size());
     uint16_t crc = WireCrc16(data.data(), data.size());
     frame.push_back(static_cast<uint8_t>(crc >> 8));
     frame.push_back(static_cast<uint8_t>(crc & 0xFF));
