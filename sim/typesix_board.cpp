@@ -710,6 +710,10 @@ void TypeSixBoard::SsbDataRequest(const Command& cmd)
         Refuse(cmd, "data request for " + std::to_string(length) + " bytes");
         return;
     }
+    if (!Flash::Fits(address, length)) {
+        Refuse(cmd, "data request at " + Hex(address) + " beyond the part");
+        return;
+    }
     Answer(cmd, true, m_env.flash.Read(address, length));
 }
 

@@ -678,6 +678,10 @@ TEST_F(TypeSixLoaderTest, ReadBackAnswersFromFlashInBlocks)
     PutBe32(tooLong, 0);
     PutBe32(tooLong, 1u << 20);
     EXPECT_TRUE(Negative(Command(0x21, tooLong)));
+    Bytes pastThePart;
+    PutBe32(pastThePart, 0xFFFFF000u);
+    PutBe32(pastThePart, 4096);
+    EXPECT_TRUE(Negative(Command(0x21, pastThePart)));
 }
 
 TEST_F(TypeSixLoaderTest, TheResetFrameEndsTheRunAndReturnsTheLineToTheRomSpeed)
