@@ -1,0 +1,142 @@
+#include "jobs/vb27_burner_worker.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "device/vb27_frames.h"
+
+namespace Vb27BurnerWorkerSp {
+
+namespace {
+
+// True when both paths name the same file, also through links or a different
+// spelling; a path that does not exist yet is compared by its resolved form.
+bool IsSameFile(const std::string& a, const std::string& b)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::exists(a, error) && fs::exists(b, error)) {
+        const bool same = fs::equivalent(a, b, error);
+        return !error && same;
+    }
+    const fs::path left = fs::weakly_canonical(fs::absolute(a, error), error);
+    const fs::path right = fs::weakly_canonical(fs::absolute(b, error), error);
+    return left == right;
+}
+
+} // namespace
+
+Vb27BurnerWorker::Vb27BurnerWorker(std::unique_ptr<BurnInfo::BurnContext> context)
+    : BurnerWorkerBase(std::move(context)), m_onlyBurnNames(m_burnContext->GetOnlyBurnNames())
+{
+}
+
+void Vb27BurnerWorker::SendResetFrame()
+{
+    // The frame and its byte order are built in the one place that builds
+    // every Vb27 frame.
+    const std::vector<uint8_t> frame = Vb27Frames::BuildResetFrame();
+    (void)SendBytes(m_deviceHandle, frame.data(), static_cast<uint32_t>(frame.size()));
+}
+
+int Vb27BurnerWorker::Burn()
+{
+    if (!InitTransport()) {
+        return BurnInfo::INIT_TRANSFER_WAY_FAILED;
+    }
+    m_deviceHandle->SetTargetBaudRate(static_cast<uint32_t>(m_burnContext->GetBaudRate()));
+    m_deviceHandle->SetSwitchAfterLoader(m_burnContext->IsSwitchAfterLoader());
+    m_deviceHandle->SetOnlyBurnNames(m_onlyBurnNames);
+    m_deviceHandle->SetCtrlPeriod(m_burnContext->GetBurnInterval());
+    m_deviceHandle->SetBeforeReset(m_burnContext->IsBeforeReset());
+    m_deviceHandle->SetAtResetCommand(m_burnContext->GetResetAtCommand());
+
+    const std::string burnFile = m_burnContext->GetBurnFile();
+    if (DownloadAllinoneBin(m_deviceHandle, burnFile.c_str(), static_cast<uint32_t>(m_burnContext->GetAddress())) ==
+        0) {
+        std::printf("\nerror: Burn %s failed!\n", burnFile.c_str());
+        return BurnInfo::BURN_BOOT_FAILED;
+    }
+    std::printf("\nBurn %s successfully.\n", burnFile.c_str());
+    std::printf("\n[DEBUG] GetReboot() = %d\n", m_burnContext->GetReboot());
+    if (m_burnContext->GetReboot() != 0) {
+        SendResetFrame();
+        std::printf("\nGetReboot1.\n");
+    }
+    return BurnInfo::SUCCESS;
+}
+
+int Vb27BurnerWorker::Erase()
+{
+    if (!InitTransport()) {
+        return BurnInfo::INIT_TRANSFER_WAY_FAILED;
+    }
+    m_deviceHandle->SetBeforeReset(m_burnContext->IsBeforeReset());
+    m_deviceHandle->SetAtResetCommand(m_burnContext->GetResetAtCommand());
+    SetIsOnlyBurnLoader(1);
+
+    const std::string burnFile = m_burnContext->GetBurnFile();
+    if (EraseAllFlash(m_deviceHandle, burnFile.c_str()) == 0) {
+        std::printf("\nerror: Erase all flash failed!\n");
+        return BurnInfo::ERASE_FAILED;
+    }
+    std::printf("\nErase all flash successfully.\n");
+    if (m_burnContext->GetReboot() != 0) {
+        SendResetFrame();
+        std::printf("\nGetReboot1.\n");
+    }
+    return BurnInfo::SUCCESS;
+}
+
+bool Vb27BurnerWorker::CheckReadTarget() const
+{
+    const std::string output = m_burnContext->GetReadFile();
+    if (output.empty()) {
+        std::printf("error: No output file for the read: give it with -readfile:PATH\n");
+        return false;
+    }
+    if (m_burnContext->GetReadSize() == 0) {
+        std::printf("error: Nothing to read: give the number of bytes with -readsize:N\n");
+        return false;
+    }
+    const std::string package = m_burnContext->GetBurnFile();
+    if (IsSameFile(output, package)) {
+        std::printf("error: The read output %s is the package %s itself; refusing to write over it.\n",
+                    output.c_str(), package.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The package provides the loader; the flash contents go to the output file
+// of "-readfile:", never over the package.
+int Vb27BurnerWorker::Read()
+{
+    if (!CheckReadTarget()) {
+        return BurnInfo::PARAM_ERROR;
+    }
+    if (!InitTransport()) {
+        return BurnInfo::INIT_TRANSFER_WAY_FAILED;
+    }
+    SetIsOnlyBurnLoader(1);
+
+    const std::string burnFile = m_burnContext->GetBurnFile();
+    const uint32_t address = static_cast<uint32_t>(m_burnContext->GetAddress());
+    if (DownloadAllinoneBin(m_deviceHandle, burnFile.c_str(), address) == 0) {
+        std::printf("\nerror: Burn %s failed!\n", burnFile.c_str());
+        return BurnInfo::BURN_BOOT_FAILED;
+    }
+    std::printf("\nBurn %s successfully.\n", burnFile.c_str());
+
+    const std::string output = m_burnContext->GetReadFile();
+    if (UploadFile(m_deviceHandle, address, static_cast<uint32_t>(m_burnContext->GetReadSize()), output.c_str()) ==
+        0) {
+        std::printf("\nerror: Read %s failed.\n", output.c_str());
+        return BurnInfo::READ_PARTITION_FAILED;
+    }
+    std::printf("\nRead %s successfully.\n", output.c_str());
+    return BurnInfo::SUCCESS;
+}
+
+} // namespace Vb27BurnerWorkerSp
