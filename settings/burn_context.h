@@ -117,6 +117,9 @@ public:
     void SetAddress(int address) { m_address = address; }
     int GetReadSize() const { return m_readSize; }
     void SetReadSize(int size) { m_readSize = size; }
+    // Output file of --read; the package only provides the loader.
+    std::string GetReadFile() const { return m_readFile; }
+    void SetReadFile(const std::string& path) { m_readFile = path; }
     int GetEraseSize() const { return m_eraseSize; }
     void SetEraseSize(int size) { m_eraseSize = size; }
     bool IsSocket() const { return m_isSocket; }
@@ -202,6 +205,7 @@ private:
     int m_coreIndex = -1;
     int m_address = 0;
     int m_readSize = 0;
+    std::string m_readFile;
     int m_eraseSize = 0;
     bool m_isSocket = false;
     std::string m_serialServerIp;
