@@ -153,6 +153,7 @@ TypeSixBoard::TypeSixBoard(BoardEnv env) : m_env(env), m_reader(MAX_PAYLOAD)
 
 void TypeSixBoard::OnBytes(const uint8_t* data, size_t length)
 {
+    m_lastBytesMs = m_lastTickMs;
     m_reader.Feed(data, length);
     TypeSixFrame frame;
     while (m_reader.Next(frame)) {
@@ -163,10 +164,14 @@ void TypeSixBoard::OnBytes(const uint8_t* data, size_t length)
 void TypeSixBoard::OnTick(int64_t nowMs)
 {
     m_lastTickMs = nowMs;
-    if (m_spokenTo || m_text.empty()) {
+    if (m_text.empty()) {
         return;
     }
-    if (!m_lastTextMs || nowMs - *m_lastTextMs >= ANNOUNCE_PERIOD_MS) {
+    // The ROM prints its banner until it is spoken to; the ssb repeats its
+    // start text whenever the line has been quiet, so a tool that waits for
+    // it before every image finds it.
+    bool wanted = m_stage == Stage::Rom ? !m_spokenTo : (!m_spokenTo || nowMs - m_lastBytesMs >= ANNOUNCE_PERIOD_MS);
+    if (wanted && (!m_lastTextMs || nowMs - *m_lastTextMs >= ANNOUNCE_PERIOD_MS)) {
         Write(std::vector<uint8_t>(m_text.begin(), m_text.end()));
         m_lastTextMs = nowMs;
     }

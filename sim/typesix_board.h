@@ -103,10 +103,11 @@ private:
     Stage m_stage = Stage::Rom;
     bool m_wasReset = false;
     bool m_ssbInFlash = false;   // the board boots an ssb of its own
-    bool m_spokenTo = false;     // the announcement stops once a frame arrives
-    std::string m_text;          // announcement repeated until spoken to
+    bool m_spokenTo = false;     // a frame arrived since the last (re)start
+    std::string m_text;          // the start text of what runs now
     std::optional<int64_t> m_lastTextMs;
     int64_t m_lastTickMs = 0;
+    int64_t m_lastBytesMs = 0;   // when the tool last sent anything
     int m_frameCount = 0;
     int m_answerCount = 0;
     // The last frame answered positively and its answer: the tool sends a

@@ -521,6 +521,18 @@ protected:
     void SetUp() override { BootSsb(); }
 };
 
+TEST_F(TypeSixLoaderTest, TheLoaderRepeatsItsStartTextOnlyWhileTheLineIsQuiet)
+{
+    // BootSsb announced the loader at time 0.
+    EXPECT_EQ(Tick(50), "");
+    EXPECT_NE(Tick(1000).find("-ssb-codeloader"), std::string::npos);
+    EXPECT_EQ(Tick(1050), "");
+    seq = 0;
+    EXPECT_TRUE(Positive(Command(0x01)));  // arrives at 1050
+    EXPECT_EQ(Tick(1100), "");
+    EXPECT_NE(Tick(1150).find("-ssb-codeloader"), std::string::npos);
+}
+
 TEST_F(TypeSixLoaderTest, AFlashImageLandsAtItsAddressAndItsDigestIsChecked)
 {
     Bytes image = Pattern(10000, 20);
