@@ -107,7 +107,7 @@ ParseResult ParseCommandFrame(const uint8_t* data, size_t length)
     if (length < OFFSET_CODE) {
         return r;
     }
-    // A broken frame gives up only its flag, so a frame hidden in it is still found.
+    // A frame of impossible length gives up only its flag: its end is unknown.
     const size_t n = ReadU16(data + OFFSET_LENGTH);
     if (n < FRAME_OVERHEAD || n > MAX_FRAME_LENGTH) {
         return Bad(4, REFUSED_LENGTH, "frame length " + std::to_string(n) + " is impossible");
@@ -120,7 +120,9 @@ ParseResult ParseCommandFrame(const uint8_t* data, size_t length)
     if (carried != computed) {
         char text[96];
         std::snprintf(text, sizeof text, "CRC 0x%04X of a %zu-byte frame, computed 0x%04X", carried, n, computed);
-        return Bad(4, REFUSED_CRC, text);
+        // Give up the frame up to the next frame start inside it, if any.
+        const uint8_t* next = std::search(data + 1, data + n, START_FLAG, START_FLAG + 4);
+        return Bad(static_cast<size_t>(next - data), REFUSED_CRC, text);
     }
     const uint8_t code = data[OFFSET_CODE];
     if (data[OFFSET_CODE_COMPLEMENT] != static_cast<uint8_t>(~code)) {
