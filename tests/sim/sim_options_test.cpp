@@ -1,0 +1,86 @@
+// The simulator's command line: families, numbers with their multipliers, fault
+// options, and what it refuses.
+#include "sim/sim_options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+bool Parse(std::vector<const char*> args, Sim::SimOptions& options, std::string& error)
+{
+    args.insert(args.begin(), "tarnwick-sim");
+    return Sim::ParseSimOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(SimNumber, DecimalHexAndMultipliers)
+{
+    uint64_t v = 0;
+    EXPECT_TRUE(Sim::ParseSimNumber("4096", v));
+    EXPECT_EQ(v, 4096u);
+    EXPECT_TRUE(Sim::ParseSimNumber("0x1F000", v));
+    EXPECT_EQ(v, 0x1F000u);
+    EXPECT_TRUE(Sim::ParseSimNumber("8m", v));
+    EXPECT_EQ(v, 8u << 20);
+    EXPECT_TRUE(Sim::ParseSimNumber("64K", v));
+    EXPECT_EQ(v, 64u << 10);
+    EXPECT_TRUE(Sim::ParseSimNumber("1g", v));
+    EXPECT_EQ(v, 1u << 30);
+}
+
+TEST(SimNumber, TextThatIsNoNumberIsRefused)
+{
+    uint64_t v = 7;
+    for (const char* bad : {"", "0x", "12q", "1kk", "-3", "0x10k", "99999999999999999999", "18446744073709551615g"}) {
+        EXPECT_FALSE(Sim::ParseSimNumber(bad, v)) << bad;
+    }
+    EXPECT_EQ(v, 7u);
+}
+
+TEST(SimOptionsParse, AllOptionsTogether)
+{
+    Sim::SimOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--family", "qn4180", "--link", "/tmp/x", "--flash", "f.bin", "--flash-size", "2m", "--report",
+                       "r.json", "--line-baud", "921600", "--noise", "3", "--nak-frame", "2", "--corrupt-answer=4",
+                       "--drop-answer", "5", "--silent", "--close-after", "100", "--fall-back-to-rom", "--ssb-running"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.family, "qn4180");
+    EXPECT_EQ(o.link, "/tmp/x");
+    EXPECT_EQ(o.flashFile, "f.bin");
+    EXPECT_EQ(o.flashSize, 2u << 20);
+    EXPECT_EQ(o.reportFile, "r.json");
+    EXPECT_EQ(o.lineBaud, 921600u);
+    EXPECT_EQ(o.faults.noiseBeforeAnswers, 3u);
+    EXPECT_EQ(o.faults.nakFrame, 2);
+    EXPECT_EQ(o.faults.corruptAnswer, 4);
+    EXPECT_EQ(o.faults.dropAnswer, 5);
+    EXPECT_TRUE(o.faults.silent);
+    EXPECT_EQ(o.faults.closeAfterBytes, 100u);
+    EXPECT_TRUE(o.faults.fallBackToRom);
+    EXPECT_TRUE(o.faults.ssbRunning);
+}
+
+TEST(SimOptionsParse, WhatItRefuses)
+{
+    const std::vector<std::vector<const char*>> bad = {
+        {},                                      // no family
+        {"--family", "other"},                   // unknown family
+        {"--family"},                            // missing value
+        {"--family", "vb27", "--bogus", "1"},    // unknown option
+        {"--family", "vb27", "--line-baud", "0"},
+        {"--family", "vb27", "--nak-frame", "0"},
+        {"--family", "vb27", "--flash-size", "1g"},  // above the largest flash
+        {"--family", "vb27", "--silent=yes"},
+    };
+    for (const auto& args : bad) {
+        Sim::SimOptions o;
+        std::string error;
+        EXPECT_FALSE(Parse(args, o, error));
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace
