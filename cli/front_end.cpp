@@ -6,8 +6,8 @@
 #include <new>
 #include <string>
 
-#include "cli/packet_size_seam.h"
 #include "common/common_util.h"
+#include "device/device_library.h"
 
 namespace FrontEnd {
 
@@ -20,6 +20,10 @@ constexpr const char* BURN_INTERVAL_PREFIX = "-burninterval:";
 constexpr const char* ERASE_MODE_PREFIX = "-erasemode:";
 constexpr const char* PACKAGE_SIZE_PREFIX = "-packagesize:";
 constexpr const char* RESET_PREFIX = "-reset";
+// --read: the output file, the flash address and the number of bytes.
+constexpr const char* READ_FILE_PREFIX = "-readfile:";
+constexpr const char* READ_ADDRESS_PREFIX = "-readaddr:";
+constexpr const char* READ_SIZE_PREFIX = "-readsize:";
 
 bool Is(const char* argument, const char* text)
 {
@@ -54,7 +58,7 @@ bool SetPacketSizeOption(const char* text)
         std::printf("error: Invalid packagesize %d, valid values are 1024, 2048, 4096, 8192\n", size);
         return false;
     }
-    SetPacketSize(static_cast<uint32_t>(size));
+    ::SetPacketSize(static_cast<uint32_t>(size));
     return true;
 }
 
@@ -111,6 +115,18 @@ bool ParseOptionTable(int argc, char** argv, BurnContext* context, int index)
         context->SetSwitchAfterLoader(true);
     } else if (Is(option, "-beforereset")) {
         context->SetBeforeReset(true);
+    } else if (StartsWith(option, READ_FILE_PREFIX)) {
+        context->SetReadFile(option + std::strlen(READ_FILE_PREFIX));
+    } else if (StartsWith(option, READ_ADDRESS_PREFIX)) {
+        if (!ReadOptionNumber(READ_ADDRESS_PREFIX, option + std::strlen(READ_ADDRESS_PREFIX), number)) {
+            return false;
+        }
+        context->SetAddress(number);
+    } else if (StartsWith(option, READ_SIZE_PREFIX)) {
+        if (!ReadOptionNumber(READ_SIZE_PREFIX, option + std::strlen(READ_SIZE_PREFIX), number)) {
+            return false;
+        }
+        context->SetReadSize(number);
     } else if (StartsWith(option, RESET_PREFIX)) {
         const char* colon = std::strchr(option, ':');
         context->SetReboot(colon == nullptr ? 1 : std::atoi(colon + 1));
@@ -183,6 +199,10 @@ void Help()
         "--read    | -r    This command will read the flash data into a file according to the partition table "
         "filePath.\n",
         "                  you need to configure the burn.config file.\n",
+        "read options:\n",
+        "-readfile:<path>  file that receives the flash data (never the package given with -f).\n",
+        "-readaddr:<n>     flash address to read from (0x hexadecimal, or decimal with k, m or g).\n",
+        "-readsize:<n>     number of bytes to read (same number syntax).\n",
     };
     for (const char* line : LINES) {
         std::printf("%s", line);
@@ -248,7 +268,7 @@ std::unique_ptr<BurnerWorkerBase> NewBurnerWorker(int chipType, std::unique_ptr<
         std::printf("error: Invalid chiptype :%d\n", chipType);
         return nullptr;
     }
-    return CreateBurnerWorker(chipType, std::move(context));
+    return Jobs::CreateBurnerWorker(chipType, std::move(context));
 }
 
 void ParseConfigParam(int argc, char** argv, BurnContext* context)

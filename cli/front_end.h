@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "cli/burner_worker_seam.h"
+#include "jobs/burner_worker_factory.h"
 #include "settings/burn_context.h"
 
 namespace FrontEnd {

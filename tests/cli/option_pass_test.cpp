@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "cli/front_end.h"
-#include "cli/packet_size_seam.h"
+#include "device/burn_chip_base.h"
 #include "command_line.h"
 
 namespace {
@@ -20,7 +20,7 @@ using BurnInfo::TransportWay;
 
 class OptionPassTest : public ::testing::Test {
 protected:
-    void SetUp() override { FrontEnd::SetPacketSize(FrontEnd::DEFAULT_PACKET_SIZE); }
+    void SetUp() override { BurnChipBase::m_packetSize = 1024; }
 
     // Runs the option pass; returns what it printed after its two debug lines.
     std::string Parse(CommandLine& line, bool expected = true)
@@ -158,11 +158,11 @@ TEST_F(OptionPassTest, PacketSizeMustBeOneOfFour)
 {
     CommandLine good{"t", "--burn", "-packagesize:4096"};
     Parse(good);
-    EXPECT_EQ(FrontEnd::GetPacketSize(), 4096u);
+    EXPECT_EQ(BurnChipBase::m_packetSize, 4096u);
 
     CommandLine bad{"t", "--burn", "-packagesize:1000"};
     EXPECT_EQ(Parse(bad, false), "error: Invalid packagesize 1000, valid values are 1024, 2048, 4096, 8192\n");
-    EXPECT_EQ(FrontEnd::GetPacketSize(), 4096u) << "a refused size leaves the setting alone";
+    EXPECT_EQ(BurnChipBase::m_packetSize, 4096u) << "a refused size leaves the setting alone";
 
     CommandLine empty{"t", "--burn", "-packagesize:"};
     EXPECT_EQ(Parse(empty, false), "error: Invalid packagesize 0, valid values are 1024, 2048, 4096, 8192\n");
