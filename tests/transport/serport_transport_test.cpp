@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <cerrno>
@@ -176,9 +177,12 @@ TEST_F(SerportWaitTest, WaitForDataWakesWhenBytesArrive)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         m_pty.Write({0xAA});
     });
-    bool woke = m_transport.WaitForData(MUST_END_MS);
+    // A wait far longer than the bound: only the arriving byte can end it in time.
+    auto wait = std::async(std::launch::async, [&] { return m_transport.WaitForData(10 * 60 * 1000); });
+    bool ended = wait.wait_for(std::chrono::milliseconds(MUST_END_MS)) == std::future_status::ready;
     board.join();
-    EXPECT_TRUE(woke);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(wait.get());
     EXPECT_EQ(m_transport.PendingCount(), 1u);
 }
 
@@ -353,17 +357,29 @@ TEST_F(SerportLifecycleTest, EmptyNameAndNonTerminalAreRefused)
 
 TEST_F(SerportLifecycleTest, PermissionDeniedKeepsErrnoForTheCaller)
 {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root is never denied";
-    }
     char dirTemplate[] = "/tmp/tarnwick-perm-XXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    ASSERT_EQ(chmod(dirTemplate, 0755), 0);
     std::string path = std::string(dirTemplate) + "/ttyLocked";
     int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0);
     ASSERT_GE(fd, 0);
     close(fd);
-    EXPECT_FALSE(m_transport.Open(Attributes(path)));
-    EXPECT_EQ(m_transport.GetErrorCode(), EACCES);
+
+    // Root is never denied: try as an unprivileged user in a child process.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(2);
+        }
+        SerportTransport transport;
+        bool opened = transport.Open(Attributes(path));
+        _exit(!opened && transport.GetErrorCode() == EACCES && !transport.GetErrorStrInfo().empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
     unlink(path.c_str());
     rmdir(dirTemplate);
 }
