@@ -106,16 +106,16 @@ int main(int argc, char** argv)
     }
     const sigset_t waitMask = BlockStopSignals();
 
-    Sim::Flash flash(static_cast<size_t>(options.flashSize));
-    if (!options.flashFile.empty()) {
-        std::FILE* probe = std::fopen(options.flashFile.c_str(), "rb");
-        if (probe != nullptr) {
-            std::fclose(probe);
-            if (!flash.Load(options.flashFile)) {
-                std::fprintf(stderr, "tarnwick-sim: cannot load flash from %s\n", options.flashFile.c_str());
-                return 2;
-            }
-        }
+    std::FILE* probe = options.flashFile.empty() ? nullptr : std::fopen(options.flashFile.c_str(), "rb");
+    const bool flashFileExists = probe != nullptr;
+    if (probe != nullptr) {
+        std::fclose(probe);
+    }
+    // An existing flash file is the part, unless a size is given.
+    Sim::Flash flash(flashFileExists && !options.flashSizeGiven ? 0 : static_cast<size_t>(options.flashSize));
+    if (flashFileExists && !flash.Load(options.flashFile)) {
+        std::fprintf(stderr, "tarnwick-sim: cannot load flash from %s\n", options.flashFile.c_str());
+        return 2;
     }
     Sim::PtyLine::Settings settings;
     settings.lineBaud = options.lineBaud;

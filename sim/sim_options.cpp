@@ -119,6 +119,7 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
             if (!TakeNumber(name, value, 1, Flash::MAX_SIZE, options.flashSize, error)) {
                 return false;
             }
+            options.flashSizeGiven = true;
         } else if (name == "--line-baud") {
             if (!TakeNumber(name, value, 1, std::numeric_limits<uint32_t>::max(), n, error)) {
                 return false;

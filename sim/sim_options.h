@@ -14,6 +14,7 @@ struct SimOptions {
     std::string flashFile;
     std::string reportFile;
     uint64_t flashSize = 8ull * 1024 * 1024;
+    bool flashSizeGiven = false;  // else an existing --flash file gives the size
     uint32_t lineBaud = 0;  // 0: no pacing
     FaultPlan faults;
 };

@@ -1,0 +1,401 @@
+// The built tarnwick-sim driven through its pseudo-terminal by a small client
+// of its own, the way the tool would: handshake, loader, erase, image, read-back,
+// reset; then the report and the flash file it leaves behind.
+#include "sim/sim_sha256.h"
+#include "vb27_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace Vb27Test;
+
+namespace {
+
+constexpr int WAIT_MS = 15000;  // "must end" limits, generous for a loaded machine
+constexpr uint8_t ACK = 0x06;
+constexpr uint8_t C = 0x43;
+constexpr uint8_t EOT = 0x04;
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& args)
+    {
+        int out[2];
+        if (pipe(out) != 0) {
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            close(out[1]);
+            std::vector<std::string> all = {std::string(TARNWICK_BIN_DIR) + "/tarnwick-sim"};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (std::string& a : all) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        // The first line is the slave path.
+        pollfd fd{out[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&fd, 1, WAIT_MS) > 0 && read(out[0], &c, 1) == 1 && c != '\n') {
+            m_path += c;
+        }
+        close(out[0]);
+    }
+    ~SimProcess()
+    {
+        if (m_pid > 0 && m_status < 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    const std::string& Path() const { return m_path; }
+    void Signal(int signal) { kill(m_pid, signal); }
+    // The exit code, or -1 while it still runs after the wait.
+    int WaitExit(int ms)
+    {
+        for (int waited = 0; m_status < 0 && waited < ms; waited += 20) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return m_status;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_status = -1;
+    std::string m_path;
+};
+
+// The tool's side of the line, independent of the simulator's code.
+class Client {
+public:
+    bool Open(const std::string& path)
+    {
+        m_fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+        if (m_fd < 0) {
+            return false;
+        }
+        termios t{};
+        tcgetattr(m_fd, &t);
+        cfmakeraw(&t);
+        tcsetattr(m_fd, TCSANOW, &t);
+        return true;
+    }
+    void Close()
+    {
+        if (m_fd >= 0) {
+            close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~Client() { Close(); }
+
+    void Send(const Bytes& bytes) { ASSERT_EQ(write(m_fd, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+
+    // Reads until `found` says where the wanted thing ends in the buffer; the
+    // bytes up to there are consumed. False when nothing came in time.
+    template <typename F>
+    bool WaitFor(F found, int ms = WAIT_MS)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            const size_t at = found(m_buffer);
+            if (at > 0) {
+                m_last.assign(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(at));
+                m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(at));
+                return true;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            pollfd fd{m_fd, POLLIN, 0};
+            if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+                continue;
+            }
+            uint8_t chunk[4096];
+            const ssize_t n = read(m_fd, chunk, sizeof chunk);
+            if (n <= 0) {
+                m_hungUp = true;
+                return false;
+            }
+            m_buffer.insert(m_buffer.end(), chunk, chunk + n);
+        }
+    }
+
+    // The first ACK frame with a good CRC; result 5A wanted.
+    bool WaitAckFrame(uint8_t result = 0x5A)
+    {
+        return WaitFor([&](const Bytes& b) -> size_t {
+            for (size_t i = 0; i + 12 <= b.size(); ++i) {
+                if (IsAck(Bytes(b.begin() + static_cast<std::ptrdiff_t>(i), b.begin() + static_cast<std::ptrdiff_t>(i + 12)), result)) {
+                    return i + 12;
+                }
+            }
+            return 0;
+        });
+    }
+    bool WaitByte(uint8_t wanted)
+    {
+        return WaitFor([&](const Bytes& b) -> size_t {
+            const auto it = std::find(b.begin(), b.end(), wanted);
+            return it == b.end() ? 0 : static_cast<size_t>(it - b.begin()) + 1;
+        });
+    }
+    bool WaitBytes(size_t count, int ms = WAIT_MS)
+    {
+        return WaitFor([&](const Bytes& b) -> size_t { return b.size() >= count ? count : 0; }, ms);
+    }
+    const Bytes& Last() const { return m_last; }
+    bool HungUp() const { return m_hungUp; }
+
+    // The tool's YMODEM send: wait for C, block 0, data blocks, EOT, closing block.
+    bool SendFile(const std::string& name, const Bytes& data, size_t blockSize)
+    {
+        if (!WaitByte(C)) {
+            return false;
+        }
+        char size[32];
+        std::snprintf(size, sizeof size, "0x%zx", data.size());
+        Send(HeaderBlock(name, size));
+        if (!WaitByte(ACK)) {
+            return false;
+        }
+        for (const Bytes& block : DataBlocks(data, blockSize)) {
+            Send(block);
+            if (!WaitByte(ACK)) {
+                return false;
+            }
+        }
+        Send({EOT});
+        if (!WaitByte(ACK)) {
+            return false;
+        }
+        Send(ClosingBlock());
+        return WaitByte(ACK) && WaitAckFrame();
+    }
+
+    // The tool's YMODEM receive of `length` bytes in 1024-byte blocks.
+    bool ReceiveFile(size_t length, Bytes& data)
+    {
+        Send({C});
+        if (!WaitBytes(133) || Last()[0] != 0x01) {
+            return false;
+        }
+        Send({ACK, C});
+        for (size_t got = 0; got < length; got += 1024) {
+            if (!WaitBytes(1029) || Last()[0] != 0x02 ||
+                Crc16(Last().data() + 3, 1024) != static_cast<uint16_t>((Last()[1027] << 8) | Last()[1028])) {
+                return false;
+            }
+            data.insert(data.end(), Last().begin() + 3, Last().begin() + 3 + static_cast<std::ptrdiff_t>(std::min<size_t>(1024, length - got)));
+            Send({ACK});
+        }
+        if (!WaitBytes(1) || Last()[0] != EOT) {
+            return false;
+        }
+        Send({ACK});
+        Send({C});
+        if (!WaitBytes(133) || Last() != ClosingBlock()) {
+            return false;
+        }
+        Send({ACK, C});
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+    Bytes m_buffer;
+    Bytes m_last;
+    bool m_hungUp = false;
+};
+
+class SimProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string bin = std::string(TARNWICK_BIN_DIR) + "/tarnwick-sim";
+        ASSERT_EQ(access(bin.c_str(), X_OK), 0) << "build the tarnwick-sim target first: " << bin;
+        m_dir = "/tmp/tarnwick_sim_process_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        mkdir(m_dir.c_str(), 0700);
+    }
+    void TearDown() override
+    {
+        for (const char* f : {"/report.json", "/flash.bin", "/link"}) {
+            unlink((m_dir + f).c_str());
+        }
+        rmdir(m_dir.c_str());
+    }
+    std::string File(const char* name) const { return m_dir + "/" + name; }
+    std::string m_dir;
+};
+
+TEST_F(SimProcessTest, BurnEraseReadBackAndResetAVb27Board)
+{
+    // The flash file starts as all zeros, so the erase shows.
+    {
+        std::ofstream out(File("flash.bin"), std::ios::binary);
+        const std::string zeros(0x20000, '\0');
+        out << zeros;
+    }
+    SimProcess sim({"--family", "vb27", "--flash", File("flash.bin"), "--report", File("report.json"), "--link",
+                    File("link")});
+    ASSERT_FALSE(sim.Path().empty());
+    char target[256] = {};
+    ASSERT_GT(readlink(File("link").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(sim.Path(), target);
+
+    Client tool;
+    ASSERT_TRUE(tool.Open(File("link")));
+    tool.Send(Handshake(115200));
+    ASSERT_TRUE(tool.WaitAckFrame());
+    const Bytes loader = Pattern(2500, 1);
+    ASSERT_TRUE(tool.SendFile("loader.bin", loader, 1024));
+
+    tool.Send(FlashImage(0, 0, 0xFFFFFFFF));
+    ASSERT_TRUE(tool.WaitAckFrame());
+
+    const Bytes image = Pattern(20000, 2);
+    tool.Send(FlashImage(0x10000, 20000, 0x5000));
+    ASSERT_TRUE(tool.WaitAckFrame());
+    ASSERT_TRUE(tool.SendFile("app.bin", image, 8192));
+
+    tool.Send(Upload(20000, 0x10000));
+    ASSERT_TRUE(tool.WaitAckFrame());
+    Bytes readBack;
+    ASSERT_TRUE(tool.ReceiveFile(20000, readBack));
+    EXPECT_EQ(readBack, image);
+
+    tool.Send(ResetFrame());
+    tool.Close();
+    ASSERT_EQ(sim.WaitExit(WAIT_MS), 0);
+
+    const std::string flash = ReadFile(File("flash.bin"));
+    ASSERT_EQ(flash.size(), 0x20000u);
+    EXPECT_EQ(Bytes(flash.begin() + 0x10000, flash.begin() + 0x10000 + 20000), image);
+    EXPECT_EQ(std::count(flash.begin(), flash.end(), '\xff'), 0x20000 - std::count_if(image.begin(), image.end(), [](uint8_t b) { return b != 0xFF; }));
+
+    const std::string report = ReadFile(File("report.json"));
+    const std::string loaderDigest = Sim::Sha256::Hex(Sim::Sha256::Of(loader.data(), loader.size()));
+    const std::string imageDigest = Sim::Sha256::Hex(Sim::Sha256::Of(image.data(), image.size()));
+    EXPECT_NE(report.find("{\"kind\": \"loader\", \"name\": \"loader.bin\", \"address\": 0, \"fileType\": -1, "
+                          "\"length\": 2500, \"regionSize\": 0, \"sha256\": \"" + loaderDigest + "\""),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("{\"kind\": \"flash\", \"name\": \"app.bin\", \"address\": 65536, \"fileType\": -1, "
+                          "\"length\": 20000, \"regionSize\": 20480, \"sha256\": \"" + imageDigest + "\""),
+              std::string::npos);
+    EXPECT_NE(report.find("{\"what\": \"all\", \"address\": 0, \"length\": 131072}"), std::string::npos);
+    EXPECT_NE(report.find("\"resets\": [\n    \"efbeadde0c00877800006194\"\n  ]"), std::string::npos);
+    EXPECT_NE(report.find("\"protocolErrors\": []"), std::string::npos) << report;
+    EXPECT_EQ(access(File("link").c_str(), F_OK), -1);  // the link goes with the line
+}
+
+TEST_F(SimProcessTest, AQn4180BoardSwitchesBaudAfterTheLoaderUnderLinePacing)
+{
+    SimProcess sim({"--family", "qn4180", "--report", File("report.json"), "--line-baud", "115200", "--noise", "5"});
+    Client tool;
+    ASSERT_TRUE(tool.Open(sim.Path()));
+    tool.Send(Handshake(115200));
+    ASSERT_TRUE(tool.WaitAckFrame());
+    EXPECT_GE(tool.Last().size(), 17u);  // the noise came first
+    ASSERT_TRUE(tool.SendFile("loader.bin", Pattern(3000, 3), 1024));
+    tool.Send(SwitchBaud(921600));
+    ASSERT_TRUE(tool.WaitAckFrame());
+    tool.Send(FlashImage(0x2000, 600, 0x400));  // 512-rounded region: a Qn4180 takes it
+    ASSERT_TRUE(tool.WaitAckFrame());
+    ASSERT_TRUE(tool.SendFile("q.bin", Pattern(600, 4), 2048));
+    tool.Send(ResetFrame());
+    tool.Close();
+    ASSERT_EQ(sim.WaitExit(WAIT_MS), 0);
+    const std::string report = ReadFile(File("report.json"));
+    EXPECT_NE(report.find("\"family\": \"qn4180\""), std::string::npos);
+    EXPECT_NE(report.find("\"baudChanges\": [\n    921600\n  ]"), std::string::npos) << report;
+    EXPECT_NE(report.find("\"kind\": \"flash\", \"name\": \"q.bin\", \"address\": 8192"), std::string::npos);
+}
+
+TEST_F(SimProcessTest, ClosingTheLineBeforeAResetKeepsTheBoardForTheNextRun)
+{
+    SimProcess sim({"--family", "vb27", "--report", File("report.json")});
+    {
+        Client first;
+        ASSERT_TRUE(first.Open(sim.Path()));
+        first.Send(Handshake(115200));
+        ASSERT_TRUE(first.WaitAckFrame());
+    }
+    EXPECT_EQ(sim.WaitExit(300), -1);
+    Client second;
+    ASSERT_TRUE(second.Open(sim.Path()));
+    second.Send(Handshake(115200));
+    ASSERT_TRUE(second.WaitAckFrame());
+    sim.Signal(SIGTERM);
+    ASSERT_EQ(sim.WaitExit(WAIT_MS), 0);
+    const std::string report = ReadFile(File("report.json"));
+    EXPECT_NE(report.find("the tool closed the line before any reset"), std::string::npos);
+    EXPECT_NE(report.find("simulator ended: stopped by signal 15"), std::string::npos);
+}
+
+TEST_F(SimProcessTest, APulledCableEndsTheLineAfterTheGivenBytes)
+{
+    SimProcess sim({"--family", "vb27", "--report", File("report.json"), "--close-after", "10"});
+    Client tool;
+    ASSERT_TRUE(tool.Open(sim.Path()));
+    tool.Send(Handshake(115200));
+    EXPECT_FALSE(tool.WaitAckFrame());
+    EXPECT_TRUE(tool.HungUp());
+    ASSERT_EQ(sim.WaitExit(WAIT_MS), 0);
+    EXPECT_NE(ReadFile(File("report.json")).find("line closed after 10 received bytes"), std::string::npos);
+}
+
+TEST_F(SimProcessTest, ASilentBoardStaysSilentUntilStopped)
+{
+    SimProcess sim({"--family", "vb27", "--silent", "--report", File("report.json")});
+    Client tool;
+    ASSERT_TRUE(tool.Open(sim.Path()));
+    tool.Send(Handshake(115200));
+    EXPECT_FALSE(tool.WaitBytes(1, 500));
+    sim.Signal(SIGINT);
+    ASSERT_EQ(sim.WaitExit(WAIT_MS), 0);
+    EXPECT_NE(ReadFile(File("report.json")).find("silent board"), std::string::npos);
+}
+
+TEST(SimProcessArguments, BadArgumentsEndWithUsageAndCode2)
+{
+    const std::string command = std::string(TARNWICK_BIN_DIR) + "/tarnwick-sim --family nope 2>/dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+}  // namespace
