@@ -210,10 +210,13 @@ bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, 
     return true;
 }
 
+// Only a dot of the file name counts: a dot in a directory name (a versioned
+// folder, a package named fw.v2) would send the digest into another directory.
 std::string GetSha256FilePath(const std::string& path)
 {
     size_t dot = path.rfind('.');
-    if (dot == std::string::npos) {
+    size_t separator = path.find_last_of("/\\");
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) {
         return path + SHA256_SUFFIX;
     }
     return path.substr(0, dot) + SHA256_SUFFIX + path.substr(dot);
