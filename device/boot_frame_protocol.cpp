@@ -123,7 +123,7 @@ int BurnChipBase::SendFileBySerial(const DataInfo& info)
         return 0;
     }
     const uint32_t blockSize = BootFrame::FILE_BLOCK_SIZE;
-    const uint32_t blocks = (info.length + blockSize - 1) / blockSize;
+    const uint32_t blocks = static_cast<uint32_t>((uint64_t{info.length} + blockSize - 1) / blockSize);
     for (uint32_t k = 0; k < blocks; ++k) {
         const uint32_t offset = k * blockSize;
         const uint32_t n = std::min(blockSize, info.length - offset);

@@ -229,3 +229,40 @@ TEST(SendCmdWithoutPort, FailsWithFrameFormatNull)
 }
 
 } // namespace
+
+namespace {
+
+long long g_progressHandle = 0;
+int g_progressPercent = -1;
+
+TEST(ChipCallbacks, ProgressReachesTheCallbackWithTheChipAsHandle)
+{
+    PlainChip chip;
+    chip.SetProgress(40);  // no callback: nothing happens
+    g_setProgress = [](long long handle, int percent) {
+        g_progressHandle = handle;
+        g_progressPercent = percent;
+    };
+    chip.SetProgress(55);
+    g_setProgress = nullptr;
+    EXPECT_EQ(g_progressHandle, reinterpret_cast<long long>(&chip));
+    EXPECT_EQ(g_progressPercent, 55);
+}
+
+TEST(ChipCallbacks, RegisteredCancelQueryStopsAFramedSend)
+{
+    PtyBoard board;
+    ASSERT_TRUE(board.Ok());
+    MessageCapture messages;
+    PlainChip chip;
+    ASSERT_EQ(chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0), 1);
+    g_isCancelled = [] { return 1; };
+    Bytes frame = {1, 2, 3};
+    const bool sent = chip.SendFrame(frame.data(), frame.size(), 100, 20000, true);
+    g_isCancelled = nullptr;
+    EXPECT_FALSE(sent);
+    EXPECT_TRUE(messages.Has("\nUser Cancelled!\n"));
+    EXPECT_FALSE(messages.Has("send frame timeout error"));
+}
+
+} // namespace
