@@ -172,11 +172,14 @@ void PtyLine::SetBaud(uint32_t baud)
     m_txSwitches.emplace_back(m_queued, m_byteNs);
 }
 
-uint64_t PtyLine::Allowance(int64_t& freeNs, int64_t nowNs) const
+uint64_t PtyLine::Allowance(int64_t& freeNs, int64_t nowNs, bool busy, int64_t byteNs)
 {
-    // An idle line builds up no more credit than one step's worth.
-    freeNs = std::max(freeNs, nowNs - GRANULE_NS);
-    return nowNs > freeNs ? static_cast<uint64_t>((nowNs - freeNs) / m_byteNs) : 0;
+    // An idle line builds up no more credit than one step's worth; a busy one
+    // keeps what a late wake-up owes it.
+    if (!busy) {
+        freeNs = std::max(freeNs, nowNs - std::max(GRANULE_NS, byteNs));
+    }
+    return nowNs > freeNs ? static_cast<uint64_t>((nowNs - freeNs) / byteNs) : 0;
 }
 
 short PtyLine::PollEvents(int64_t nowNs) const
@@ -186,11 +189,11 @@ short PtyLine::PollEvents(int64_t nowNs) const
     }
     short events = 0;
     int64_t rx = m_rxFreeNs;
-    if (!Paced() || Allowance(rx, nowNs) > 0) {
+    if (!Paced() || Allowance(rx, nowNs, m_rxBusy, m_byteNs) > 0) {
         events |= POLLIN;
     }
     int64_t tx = m_txFreeNs;
-    if (!m_tx.empty() && (!Paced() || m_txByteNs == 0 || Allowance(tx, nowNs) > 0)) {
+    if (!m_tx.empty() && (!Paced() || m_txByteNs == 0 || Allowance(tx, nowNs, m_txBusy, m_txByteNs) > 0)) {
         events |= POLLOUT;
     }
     return events;
@@ -204,11 +207,11 @@ int64_t PtyLine::PollTimeoutNs(int64_t nowNs, int64_t tickNs) const
     }
     const int64_t step = std::max(m_byteNs, GRANULE_NS);
     int64_t rx = m_rxFreeNs;
-    if (Allowance(rx, nowNs) == 0) {
+    if (Allowance(rx, nowNs, m_rxBusy, m_byteNs) == 0) {
         timeout = std::min(timeout, rx + step - nowNs);
     }
     int64_t tx = m_txFreeNs;
-    if (!m_tx.empty() && m_txByteNs > 0 && Allowance(tx, nowNs) == 0) {
+    if (!m_tx.empty() && m_txByteNs > 0 && Allowance(tx, nowNs, m_txBusy, m_txByteNs) == 0) {
         timeout = std::min(timeout, tx + std::max(m_txByteNs, GRANULE_NS) - nowNs);
     }
     return std::max<int64_t>(timeout, 0);
@@ -223,7 +226,7 @@ std::vector<uint8_t> PtyLine::Receive(short revents, int64_t nowNs)
     // After a hang-up whatever the tool wrote last is taken at once: the
     // reset frame before its close must not be lost to pacing.
     const bool hungUp = (revents & (POLLHUP | POLLERR)) != 0;
-    uint64_t allowed = (Paced() && !hungUp) ? Allowance(m_rxFreeNs, nowNs) : UINT64_MAX;
+    uint64_t allowed = (Paced() && !hungUp) ? Allowance(m_rxFreeNs, nowNs, m_rxBusy, m_byteNs) : UINT64_MAX;
     if (m_settings.closeAfter > 0) {
         allowed = std::min<uint64_t>(allowed, m_settings.closeAfter - m_received);
     }
@@ -244,6 +247,7 @@ std::vector<uint8_t> PtyLine::Receive(short revents, int64_t nowNs)
     }
     if (Paced() && !hungUp) {
         m_rxFreeNs += static_cast<int64_t>(in.size()) * m_byteNs;
+        m_rxBusy = allowed == 0;
     }
     m_received += in.size();
     if (!in.empty()) {
@@ -272,16 +276,18 @@ void PtyLine::Flush(int64_t nowNs)
             m_txSwitches.pop_front();
         }
         if (m_master < 0 || m_tx.empty()) {
+            m_txBusy = false;
             return;
         }
         uint64_t allowed = std::min<uint64_t>(m_tx.size(), 65536);
         if (m_txByteNs > 0) {
-            allowed = std::min<uint64_t>(allowed, Allowance(m_txFreeNs, nowNs));
+            allowed = std::min<uint64_t>(allowed, Allowance(m_txFreeNs, nowNs, m_txBusy, m_txByteNs));
         }
         if (!m_txSwitches.empty()) {
             allowed = std::min<uint64_t>(allowed, m_txSwitches.front().first - taken);
         }
         if (allowed == 0) {
+            m_txBusy = true;  // what is left goes at the next step without losing time
             return;
         }
         std::vector<uint8_t> chunk(m_tx.begin(), m_tx.begin() + static_cast<std::ptrdiff_t>(allowed));
@@ -293,6 +299,7 @@ void PtyLine::Flush(int64_t nowNs)
             if (m_hold >= 0) {
                 m_tx.clear();  // nobody reads the line: a UART would lose these too
             }
+            m_txBusy = false;  // the reader is the limit now, not the line
             return;
         }
         m_tx.erase(m_tx.begin(), m_tx.begin() + n);

@@ -59,7 +59,7 @@ public:
 
 private:
     bool Paced() const { return m_byteNs > 0; }
-    uint64_t Allowance(int64_t& freeNs, int64_t nowNs) const;
+    static uint64_t Allowance(int64_t& freeNs, int64_t nowNs, bool busy, int64_t byteNs);
     bool Hold();
     void ReleaseHold();
     void PullCable();
@@ -79,6 +79,8 @@ private:
     uint64_t m_queued = 0;
     int64_t m_txFreeNs = 0;
     int64_t m_rxFreeNs = 0;
+    bool m_rxBusy = false;  // the last read took its whole allowance: more is waiting
+    bool m_txBusy = false;  // bytes were left queued at the last flush
     uint64_t m_received = 0;
     uint64_t m_sent = 0;
     bool m_peerLeft = false;
