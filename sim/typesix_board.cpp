@@ -50,7 +50,7 @@ constexpr uint8_t VERSION_DATA[] = {'S', 'I', 'M', '1'};
 // Bounds that keep a confused or hostile tool from exhausting the host.
 constexpr size_t MAX_PAYLOAD = 1u << 20;
 constexpr size_t MAX_SSB_BYTES = 64u << 20;
-constexpr size_t MAX_IMAGE_BYTES = 512u << 20;
+constexpr size_t MAX_IMAGE_BYTES = static_cast<size_t>(Flash::MAX_SIZE);
 // The tool gathers at most 49151 bytes per answer: a larger read could never be taken.
 constexpr uint32_t MAX_READ_LENGTH = 16384;
 

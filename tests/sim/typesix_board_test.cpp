@@ -877,4 +877,30 @@ TEST_F(TypeSixMalformedTest, ArbitraryBytesNeverStopTheBoard)
     EXPECT_EQ(heard.answers[0][1], 0x02);
 }
 
+TEST_F(TypeSixMalformedTest, WellCheckedFramesWithNonsenseParametersNeverStopTheBoard)
+{
+    // Every code both stages know, with any length and parameters; the bin
+    // head is left out so that no random address grows the flash.
+    const uint8_t codes[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x0A, 0x0D, 0x0F, 0x10, 0x11,
+                             0x13, 0x14, 0x15, 0x1E, 0x21, 0x25, 0x37, 0xFC, 0xFD, 0x08};
+    uint32_t x = 777;
+    auto next = [&x]() {
+        x = x * 1664525u + 1013904223u;
+        return static_cast<uint8_t>(x >> 24);
+    };
+    for (int round = 0; round < 3000; ++round) {
+        Bytes p{next(), codes[next() % sizeof(codes)]};
+        size_t length = next() % 48;
+        for (size_t i = 0; i < length; ++i) {
+            uint8_t r = next();
+            p.push_back(r % 3 == 0 ? 0x00 : r % 3 == 1 ? 0x5C : next());
+        }
+        p.push_back(Xor(p, p.size()));
+        Feed(Wrap(p));
+    }
+    Heard heard = Feed(Wrap({0x00, 0x01, 0x01}));
+    ASSERT_FALSE(heard.answers.empty());
+    EXPECT_EQ(heard.answers.back()[1], 0x02);
+}
+
 }  // namespace
