@@ -1,0 +1,60 @@
+#include "jobs/connection_burner_worker.h"
+
+#include <cstdio>
+#include <string>
+
+using BurnInfo::PartitionItem;
+
+ConnectionBurnerWorker::ConnectionBurnerWorker(std::unique_ptr<BurnInfo::BurnContext> context)
+    : BurnerWorkerBase(std::move(context))
+{
+}
+
+// Nothing is erased or read: the run must not end as a success.
+int ConnectionBurnerWorker::Erase()
+{
+    std::printf("chip: %s does not support the erase function.\n", ChipName().c_str());
+    return BurnInfo::ERASE_FAILED;
+}
+
+int ConnectionBurnerWorker::Read()
+{
+    std::printf("chip: %s does not support the read function.\n", ChipName().c_str());
+    return BurnInfo::READ_PARTITION_FAILED;
+}
+
+// The small-boot row's file already holds "image|digest".
+bool ConnectionBurnerWorker::DownloadSmallSsb()
+{
+    if (m_burnContext->GetChipType() != BurnInfo::TYPESIX_CHIP_TYPE) {
+        return true;
+    }
+    const PartitionItem small = m_burnContext->GetSmallInfo();
+    if (small.selectFile.empty()) {
+        return true;
+    }
+    if (BootDownload(m_deviceHandle, small.selectFile.c_str(), static_cast<uint32_t>(small.start), 0, nullptr,
+                     nullptr) == 0) {
+        std::printf("\nerror: Burn %s failed!\n", small.selectFile.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool ConnectionBurnerWorker::DownloadBootData()
+{
+    if (m_partitionInfo.empty() || !m_partitionInfo[0].sel) {
+        return true;
+    }
+    if (!DownloadSmallSsb()) {
+        return false;
+    }
+    const PartitionItem& loader = m_partitionInfo[0];
+    if (BootDownload(m_deviceHandle, loader.selectFile.c_str(), static_cast<uint32_t>(loader.start), 0, nullptr,
+                     nullptr) == 0) {
+        std::printf("\nerror: Burn %s failed!\n", loader.selectFile.c_str());
+        return false;
+    }
+    std::printf("\nBurn %s successfully.\n", loader.selectFile.c_str());
+    return true;
+}

@@ -1,0 +1,65 @@
+#ifndef TARNWICK_JOBS_TYPESIX_BURNER_WORKER_H
+#define TARNWICK_JOBS_TYPESIX_BURNER_WORKER_H
+
+// Burn job of the TypeSix boards: lists the fwpkg package, unpacks the
+// selected images with a digest file beside each, loads the loader(s) through
+// the boot ROM as second-stage boot loader, burns every other image through
+// the running ssb and resets the board.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jobs/burner_worker_base.h"
+#include "jobs/fwpkg.h"
+
+class TypeSixBurnerWorker : public BurnerWorkerBase {
+public:
+    // Packet size of the ssb load.
+    static constexpr int DEFAULT_PER_PACKET_SIZE = 4096;
+    // The boot ROM and the ssb load always run at this rate.
+    static constexpr uint32_t ROM_BAUD_RATE = 115200;
+    // ssb packets carry 16-bit numbers.
+    static constexpr uint32_t MAX_SSB_PACKETS = 65535;
+
+    // Image types of the package that the job treats specially.
+    static constexpr uint32_t IMAGE_TYPE_LOADER = 0;
+    static constexpr uint32_t IMAGE_TYPE_NOT_BURNED = 16;
+    static constexpr uint32_t IMAGE_TYPE_SMALL_SSB = 28;
+    static constexpr uint32_t IMAGE_TYPE_SMALL_SSB_DIGEST = 29;
+
+    explicit TypeSixBurnerWorker(std::unique_ptr<BurnInfo::BurnContext> context);
+    ~TypeSixBurnerWorker() override = default;
+
+    int Burn() override;
+    int Read() override;
+    int Erase() override;
+    bool InitTransport() override;
+
+    bool BurnPartitions();
+    int BurnLoader(const BurnInfo::FwpkgBinInfo& entry);
+    int BurnOtherFile(const BurnInfo::FwpkgBinInfo& entry);
+
+    // File type of the serial protocol for an image type; false for an image
+    // type that image burning skips.
+    static bool MapFileType(uint32_t imageType, int& fileType);
+    // Entries that BurnPartitions hands to image burning (all but loaders and
+    // the types that are only unpacked).
+    static bool IsBurnedAsImage(uint32_t imageType);
+
+    // The rate that SetSpeed announces for the image transfers: "-b" or
+    // baudRate, 115200 when none is usable.
+    uint32_t TransferBaudRate() const;
+
+    const std::vector<BurnInfo::FwpkgBinInfo>& GetBinInfoList() const { return m_binInfoList; }
+
+private:
+    // Refusals that must happen before anything reaches the board.
+    bool CheckSelection(const std::string& package) const;
+
+    std::vector<std::string> m_onlyBurnNames;
+    std::vector<BurnInfo::FwpkgBinInfo> m_binInfoList;
+};
+
+#endif
