@@ -397,7 +397,10 @@ void TypeSixBoard::HandleSsb(const Command& cmd)
         break;
     case CMD_ERASE_SSB:
         if (ExpectLength(cmd, 3, "erase ssb")) {
+            // An erased ssb keeps quiet until the exit frame restarts the
+            // board: its start text now would send the tool erasing again.
             m_ssbInFlash = false;
+            m_text.clear();
             m_env.report.AddErase("ssb", 0, 0);
             Answer(cmd, true);
         }

@@ -425,6 +425,7 @@ TEST_F(TypeSixRomTest, AnSsbRunningAtPowerOnIsErasedAndTheRomReturns)
     // The erase-ssb commands are fixed payloads, not numbered by the counter.
     EXPECT_TRUE(Positive(Exchange({0x00, 0x01, 0x01})));
     EXPECT_TRUE(Positive(Exchange({0x01, 0x0F, 0x0E})));
+    EXPECT_EQ(Tick(5000), "") << "an erased ssb must not announce itself again";
     seq = 2;
     Heard heard = Feed(ExitFrame());
     EXPECT_TRUE(heard.answers.empty());
