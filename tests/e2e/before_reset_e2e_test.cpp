@@ -1,0 +1,159 @@
+// "-beforereset": while a board does not answer, the handshake goes on and
+// the chip's ResetAtCommand goes out after every 100th handshake frame. The
+// board here is a bare pseudo-terminal that only listens, so the test sees
+// every byte the tool writes and in which order.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "common/checksum.h"
+#include "e2e_support.h"
+
+using namespace E2e;
+
+namespace {
+
+const std::string AT_COMMAND = "AT+RESET";
+const std::string AT_LINE = AT_COMMAND + "\r\n";
+
+// Handshake frame at 115200 baud: flag, length 18, F0 0F, rate, 08 01 00 00, CRC; little-endian.
+Bytes HandshakeFrame()
+{
+    Bytes frame{0xEF, 0xBE, 0xAD, 0xDE, 0x12, 0x00, 0xF0, 0x0F, 0x00, 0xC2, 0x01, 0x00, 0x08, 0x01, 0x00, 0x00};
+    const uint16_t crc = Common::SopCrc16(frame.data(), static_cast<uint32_t>(frame.size()));
+    frame.push_back(static_cast<uint8_t>(crc));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    return frame;
+}
+
+// What the listening board made of the line.
+struct Heard {
+    size_t frames = 0;
+    std::vector<size_t> atAfterFrames;  // frame count at each reset command
+    size_t strayBytes = 0;
+};
+
+Heard Decode(const Bytes& line)
+{
+    const Bytes frame = HandshakeFrame();
+    Heard heard;
+    size_t i = 0;
+    while (i < line.size()) {
+        if (line.size() - i >= frame.size() && std::equal(frame.begin(), frame.end(), line.begin() + i)) {
+            ++heard.frames;
+            i += frame.size();
+        } else if (line.size() - i >= AT_LINE.size() && std::equal(AT_LINE.begin(), AT_LINE.end(), line.begin() + i)) {
+            heard.atAfterFrames.push_back(heard.frames);
+            i += AT_LINE.size();
+        } else if (line.size() - i < std::max(frame.size(), AT_LINE.size())) {
+            break;  // a frame still arriving
+        } else {
+            ++heard.strayBytes;
+            ++i;
+        }
+    }
+    return heard;
+}
+
+class BeforeResetTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_install.Ready());
+        ASSERT_TRUE(m_install.SetResetAtCommand("vb27", AT_COMMAND));
+        m_package = m_install.Path("board.fwpkg");
+        ASSERT_TRUE(WriteFile(m_package, BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, Pattern(4096, 1)}})));
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(m_master, 0);
+        ASSERT_EQ(grantpt(m_master), 0);
+        ASSERT_EQ(unlockpt(m_master), 0);
+        m_port = ptsname(m_master);
+    }
+    void TearDown() override
+    {
+        if (m_tool > 0) {
+            kill(m_tool, SIGKILL);
+            waitpid(m_tool, nullptr, 0);
+        }
+        if (m_master >= 0) {
+            close(m_master);
+        }
+    }
+
+    void StartTool(const std::vector<std::string>& extra)
+    {
+        std::vector<std::string> storage{m_install.Tool(), "--burn", "-n", "vb27", "-m", "serial", m_port, "-f",
+                                         m_package, "-burninterval:2"};
+        storage.insert(storage.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& s : storage) {
+            argv.push_back(s.data());
+        }
+        argv.push_back(nullptr);
+        m_tool = fork();
+        if (m_tool == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ASSERT_GT(m_tool, 0);
+    }
+
+    // Listens until the tool has sent `frames` handshake frames (or a generous limit passes).
+    Heard ListenFor(size_t frames)
+    {
+        Bytes line;
+        Heard heard;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (heard.frames < frames && std::chrono::steady_clock::now() < deadline) {
+            pollfd fd{m_master, POLLIN, 0};
+            if (poll(&fd, 1, 200) <= 0 || (fd.revents & POLLIN) == 0) {
+                continue;
+            }
+            uint8_t buffer[4096];
+            const ssize_t got = read(m_master, buffer, sizeof buffer);
+            if (got > 0) {
+                line.insert(line.end(), buffer, buffer + got);
+                heard = Decode(line);
+            }
+        }
+        return heard;
+    }
+
+    Installation m_install;
+    std::string m_package;
+    std::string m_port;
+    int m_master = -1;
+    pid_t m_tool = -1;
+};
+
+}  // namespace
+
+TEST_F(BeforeResetTest, TheResetCommandFollowsEveryHundredthHandshakeFrame)
+{
+    StartTool({"-beforereset"});
+    const Heard heard = ListenFor(250);
+    ASSERT_GE(heard.frames, 250u) << "the handshake stopped early";
+    EXPECT_EQ(heard.atAfterFrames, (std::vector<size_t>{100, 200}));
+    EXPECT_EQ(heard.strayBytes, 0u) << "bytes that are neither a handshake frame nor the reset command";
+}
+
+TEST_F(BeforeResetTest, WithoutTheOptionOnlyHandshakeFramesGoOut)
+{
+    StartTool({});
+    const Heard heard = ListenFor(250);
+    ASSERT_GE(heard.frames, 250u);
+    EXPECT_TRUE(heard.atAfterFrames.empty());
+    EXPECT_EQ(heard.strayBytes, 0u);
+}
