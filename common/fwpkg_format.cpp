@@ -1,6 +1,7 @@
 #include "common/fwpkg_format.h"
 
 #include <cstring>
+#include <utility>
 
 #include "common/checksum.h"
 
@@ -156,6 +157,59 @@ std::vector<FileHead> ReadFwpkgEntries(const uint8_t* package, uint64_t fileLeng
         }
     }
     return entries;
+}
+
+// --- writing -----------------------------------------------------------------
+
+namespace {
+
+void WriteU32Le(uint8_t* p, uint32_t value)
+{
+    p[0] = static_cast<uint8_t>(value);
+    p[1] = static_cast<uint8_t>(value >> 8);
+    p[2] = static_cast<uint8_t>(value >> 16);
+    p[3] = static_cast<uint8_t>(value >> 24);
+}
+
+void WriteU16Le(uint8_t* p, uint16_t value)
+{
+    p[0] = static_cast<uint8_t>(value);
+    p[1] = static_cast<uint8_t>(value >> 8);
+}
+
+}  // namespace
+
+bool BuildFwpkgTable(uint32_t flag, const std::vector<FileHead>& entries, std::vector<uint8_t>& table)
+{
+    table.clear();
+    FwpkgLayoutInfo layout = FWPKG_NORMAL_LAYOUT;
+    if (!GetFwpkgLayout(flag, layout) || entries.size() >= FWPKG_COUNT_INVALID) {
+        return false;
+    }
+    for (const FileHead& entry : entries) {
+        if (entry.name.size() > layout.nameLength) {
+            return false;
+        }
+    }
+    const auto count = static_cast<uint32_t>(entries.size());
+    std::vector<uint8_t> bytes(static_cast<size_t>(GetFwpkgTableLength(layout, count)), 0);
+    WriteU32Le(bytes.data() + FWPKG_FLAG_OFFSET, flag);
+    WriteU16Le(bytes.data() + FWPKG_COUNT_OFFSET, static_cast<uint16_t>(count));
+    for (uint32_t i = 0; i < count; ++i) {
+        const FileHead& entry = entries[i];
+        uint8_t* p = bytes.data() + layout.headerLength + size_t{layout.entryLength} * i;
+        std::memcpy(p, entry.name.data(), entry.name.size());
+        uint8_t* numbers = p + layout.nameLength;
+        WriteU32Le(numbers + ENTRY_OFFSET_FIELD, entry.offset);
+        WriteU32Le(numbers + ENTRY_LENGTH_FIELD, entry.length);
+        WriteU32Le(numbers + ENTRY_BURN_ADDRESS_FIELD, entry.burnAddress);
+        WriteU32Le(numbers + ENTRY_BURN_SIZE_FIELD, entry.burnSize);
+        WriteU32Le(numbers + ENTRY_TYPE_FIELD, entry.type);
+    }
+    // The CRC covers the count and the table, so it is stored last.
+    WriteU16Le(bytes.data() + FWPKG_CRC_OFFSET, CalcFwpkgCrc(bytes.data(), bytes.size()));
+    table = std::move(bytes);
+    return true;
 }
 
 }  // namespace Common

@@ -132,6 +132,15 @@ FwpkgCheck CheckFwpkgTable(const uint8_t* data, uint64_t available, uint64_t fil
 // that entry offsets can be used as pointers into the buffer.
 std::vector<FileHead> ReadFwpkgEntries(const uint8_t* package, uint64_t fileLength);
 
+// --- writing -----------------------------------------------------------------
+// For tools that build packages; the readers above never write.
+
+// Header and entry table for entries under flag, CRC stored; image data goes
+// wherever the entries' offsets put it. False, with table cleared, for a flag
+// of neither layout, a count of 0xFFFF or more, or a name longer than the
+// layout's name field (a name that fills the field is stored without a NUL).
+bool BuildFwpkgTable(uint32_t flag, const std::vector<FileHead>& entries, std::vector<uint8_t>& table);
+
 }  // namespace Common
 
 #endif
