@@ -1,0 +1,582 @@
+#include "device/typesix/typesix_ser_cus_pro.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "common/common_util.h"
+#include "common/console.h"
+#include "common/file_helpers.h"
+#include "device/download_protocol_factory.h"
+#include "device/typesix/burn_typesix_chip.h"
+#include "device/typesix/typesix_frames.h"
+
+namespace {
+
+constexpr uint64_t MAX_IMAGE_FILE = 0xFFFFFFFFull;
+
+int Percent(uint32_t done, uint32_t total)
+{
+    return static_cast<int>(100.0f * (static_cast<float>(done) / static_cast<float>(total)));
+}
+
+bool IsOtherFileType(int fileType)
+{
+    return fileType == TypeSixFrames::FLASH_BIN_TYPE || fileType == TypeSixFrames::EMMC_BIN_TYPE ||
+           fileType == TypeSixFrames::OTP_BIN_TYPE;
+}
+
+// Length of an image file that can be opened; false for one that cannot,
+// or that is too long for the 32-bit lengths of the frames.
+bool ImageFileLength(const std::string& path, uint32_t& length, long long handle)
+{
+    FILE* file = nullptr;
+    Common::OpenFile(file, path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool sought = fseeko(file, 0, SEEK_END) == 0;
+    const off_t end = sought ? ftello(file) : -1;
+    Common::CloseFile(file);
+    if (end < 0) {
+        return false;
+    }
+    if (static_cast<uint64_t>(end) > MAX_IMAGE_FILE) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "image file %s is 4 GiB or larger.\n", path.c_str());
+        return false;
+    }
+    length = static_cast<uint32_t>(end);
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<TransportProtocolBase> CreateTypeSixDownloadProtocol(BurnChipBase* chip)
+{
+    auto* typeSix = dynamic_cast<BurnTypeSixChip*>(chip);
+    if (typeSix == nullptr) {
+        return nullptr;
+    }
+    return std::unique_ptr<TransportProtocolBase>(new (std::nothrow) TypeSixSerCusPro(typeSix));
+}
+
+TypeSixSerCusPro::TypeSixSerCusPro(BurnTypeSixChip* chip) : TransportProtocolBase(chip), m_typeSixChip(chip) {}
+
+uint8_t TypeSixSerCusPro::NextSequence()
+{
+    return static_cast<uint8_t>(m_sequence++ & 0xFFu);
+}
+
+bool TypeSixSerCusPro::Command(std::vector<uint8_t> payload, unsigned long answerWait, unsigned long totalWait)
+{
+    if (payload.empty()) {
+        return false;
+    }
+    return m_typeSixChip->SendFrame(payload.data(), static_cast<unsigned long>(payload.size()), answerWait,
+                                    totalWait, true);
+}
+
+// --- commands ----------------------------------------------------------------------------
+
+bool TypeSixSerCusPro::Init()
+{
+    return Command(TypeSixFrames::Init(NextSequence()), FRAME_SEND_INIT_TIMEOUT, TOTAL_TIMEOUT);
+}
+
+bool TypeSixSerCusPro::SendAppShaData()
+{
+    return Command(TypeSixFrames::AppSha(NextSequence(), m_fileType, m_shaData, m_shaDataLength), FRAME_TIME_OUT,
+                   TOTAL_TIMEOUT);
+}
+
+bool TypeSixSerCusPro::StartFlashing()
+{
+    return Command(TypeSixFrames::StartFlashing(NextSequence(), m_fileType), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+}
+
+bool TypeSixSerCusPro::EndFlashingPage()
+{
+    return Command(TypeSixFrames::EndFlashingPage(NextSequence()), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+}
+
+bool TypeSixSerCusPro::SetMemoryConfig(uint32_t length)
+{
+    return Command(TypeSixFrames::MemoryConfig(NextSequence(), m_fileType, length), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+}
+
+bool TypeSixSerCusPro::EraseCore(uint32_t size)
+{
+    const TypeSixFrames::Windows windows = TypeSixFrames::EraseCoreWindows(size);
+    return Command(TypeSixFrames::EraseCore(NextSequence(), m_fileType), windows.attempt, windows.total);
+}
+
+bool TypeSixSerCusPro::SetSpeed()
+{
+    // The rate the user asked for; the ROM and the ssb load stay at 115200.
+    return Command(TypeSixFrames::SetSpeed(NextSequence(), m_typeSixChip->GetBaudRate()), FRAME_TIME_OUT,
+                   TOTAL_TIMEOUT);
+}
+
+bool TypeSixSerCusPro::SetFlashLimits()
+{
+    return Command(TypeSixFrames::FlashLimits(NextSequence()), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+}
+
+bool TypeSixSerCusPro::SetKvKey()
+{
+    return Command(TypeSixFrames::KvKey(NextSequence()), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+}
+
+bool TypeSixSerCusPro::WriteBinHead(uint32_t address, uint32_t length)
+{
+    return Command(TypeSixFrames::BinHead(NextSequence(), m_fileType, address, length), ERASE_FRAME_TIMEOUT,
+                   ERASE_TOTAL_TIMEOUT);
+}
+
+bool TypeSixSerCusPro::SendShaData(uint32_t address, uint32_t length)
+{
+    return Command(TypeSixFrames::Sha(NextSequence(), address, length, m_shaData, m_shaDataLength), FRAME_TIME_OUT,
+                   TOTAL_TIMEOUT);
+}
+
+// --- preparation ---------------------------------------------------------------------------
+
+bool TypeSixSerCusPro::Ready()
+{
+    const uint32_t start = Common::GetTime();
+    const uint32_t limit = m_typeSixChip->GetHandshakeTimeout();
+    std::string text;
+    for (;;) {
+        if (m_typeSixChip->ShouldStop()) {
+            return false;
+        }
+        if (limit != BurnTypeSixChip::NO_HANDSHAKE_LIMIT && Common::GetTime() - start > limit) {
+            return false;
+        }
+        if (!m_typeSixChip->PollBoardText(text)) {
+            continue;
+        }
+        if (text.find(TypeSixFrames::SSB_TEXT) != std::string::npos) {
+            m_typeSixChip->SetProgress(0);
+            return true;
+        }
+    }
+}
+
+bool TypeSixSerCusPro::ReadyAndSetSpeed()
+{
+    if (m_typeSixChip->GetIsReady() && !Ready()) {
+        Common::Print("ready failed.\n");
+        return false;
+    }
+    if (!Init()) {
+        Common::Print("erase init failed.\n");
+        return false;
+    }
+    if (!SetSpeed()) {
+        Common::Print("set speed failed.\n");
+        return false;
+    }
+    m_typeSixChip->ReSettingSerialParameters(m_typeSixChip->GetBaudRate(), m_typeSixChip->GetStopBit(),
+                                             m_typeSixChip->GetParity());
+    return true;
+}
+
+bool TypeSixSerCusPro::PreparingForDownload(uint32_t size)
+{
+    if (!ReadyAndSetSpeed()) {
+        return false;
+    }
+    if (!SetFlashLimits()) {
+        Common::Print("set flash limits failed.\n");
+        return false;
+    }
+    if (!EraseCore(size)) {
+        Common::Print("erase core failed.\n");
+        return false;
+    }
+    if (!StartFlashing()) {
+        Common::Print("start flashing failed.\n");
+        return false;
+    }
+    return true;
+}
+
+bool TypeSixSerCusPro::Reset()
+{
+    const std::vector<uint8_t> frame = TypeSixFrames::Wrap(TypeSixFrames::ResetPayload(NextSequence()));
+    const unsigned long frameLength = static_cast<unsigned long>(frame.size());
+    if (m_typeSixChip->Send(frame.data(), frameLength) != frameLength) {
+        return false;
+    }
+    m_typeSixChip->ReSettingSerialParameters(RESET_BAUD_RATE, 0, 0);
+    return true;
+}
+
+// --- image download ------------------------------------------------------------------------
+
+void TypeSixSerCusPro::DropDigestOfThisCall()
+{
+    if (m_loadedSha) {
+        SetShaData(nullptr, 0);
+        m_loadedSha.reset();
+    }
+}
+
+bool TypeSixSerCusPro::DownloadFile(const char* fileSpec, unsigned long address, unsigned long length)
+{
+    const bool downloaded = StartDownloadFile(fileSpec, address, length);
+    DropDigestOfThisCall();
+    // A reset would throw the board out of its ssb, so a caller that retries
+    // (and turns the reset setting off) must find the ssb still running.
+    if (!downloaded && m_typeSixChip->GetIsReset()) {
+        Reset();
+    }
+    return downloaded;
+}
+
+bool TypeSixSerCusPro::StartDownloadFile(const char* fileSpec, unsigned long address, unsigned long length)
+{
+    const long long handle = m_typeSixChip->GetThisPtr();
+    m_sequence = 0;
+    const std::string spec = fileSpec != nullptr ? fileSpec : "";
+    const std::vector<std::string> parts = Common::Split(spec, '|');
+    std::string imagePath;
+    if (parts.size() == NOT_SHA_SPLIT_SIZE) {
+        imagePath = spec;
+    } else if (parts.size() == HAS_SHA_SPLIT_SIZE) {
+        imagePath = parts[0];
+        uint32_t shaLength = 0;
+        std::unique_ptr<uint8_t[]> sha = Common::GetFileData(parts[1], shaLength, handle);
+        if (!sha) {
+            Common::PrintInfo(handle, Common::NORMAL_INFO, "get sha file content failed: %s\n", parts[1].c_str());
+            return false;
+        }
+        m_loadedSha = std::move(sha);
+        SetShaData(m_loadedSha.get(), shaLength);
+    } else {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "invalid file format: %s\n", spec.c_str());
+        return false;
+    }
+    const auto address32 = static_cast<uint32_t>(address);
+    const auto length32 = static_cast<uint32_t>(length);
+    if (IsOtherFileType(m_fileType)) {
+        return DownloadOtherFile(nullptr, imagePath, 0, address32, length32);
+    }
+    uint32_t imageLength = 0;
+    std::unique_ptr<uint8_t[]> image = Common::GetFileData(imagePath, imageLength, handle);
+    if (!image) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "get file content failed: %s\n", imagePath.c_str());
+        return false;
+    }
+    return DownloadAppFile(image.get(), imageLength, length32);
+}
+
+bool TypeSixSerCusPro::DownloadData(const unsigned char* data, unsigned long dataLength, unsigned long address,
+                                    unsigned long length)
+{
+    const auto dataLength32 = static_cast<uint32_t>(dataLength);
+    if (m_fileType == TypeSixFrames::FLASH_BIN_TYPE || m_fileType == TypeSixFrames::EMMC_BIN_TYPE) {
+        return DownloadOtherFile(data, std::string(), dataLength32, static_cast<uint32_t>(address),
+                                 static_cast<uint32_t>(length));
+    }
+    return DownloadAppFile(data, dataLength32, static_cast<uint32_t>(length));
+}
+
+bool TypeSixSerCusPro::DownloadOtherFile(const uint8_t* data, const std::string& path, uint32_t dataLength,
+                                         uint32_t address, uint32_t length)
+{
+    const long long handle = m_typeSixChip->GetThisPtr();
+    uint32_t fileLength = 0;
+    // An image file that cannot be opened is a failure, found before the board is touched.
+    if (data == nullptr && !ImageFileLength(path, fileLength, handle)) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "get file content failed: %s\n", path.c_str());
+        return false;
+    }
+    if (!ReadyAndSetSpeed()) {
+        return false;
+    }
+    if (!WriteBinHead(address, length)) {
+        Common::Print("write bin head failed.\n");
+        return false;
+    }
+    if (data != nullptr) {
+        uint32_t sent = 0;
+        if (!SendFileData(data, dataLength, dataLength, sent)) {
+            Common::PrintInfo(handle, Common::DEBUG_INFO, "failed to send data.\n");
+            return false;
+        }
+    } else if (!SendWholeFile(path, fileLength)) {
+        Common::PrintInfo(handle, Common::DEBUG_INFO, "failed to send file.\n");
+        return false;
+    }
+    if (!EndFlashingPage()) {
+        Common::Print("end flashing page failed.\n");
+        return false;
+    }
+    // An image from memory announces no length.
+    if (!SendShaData(address, fileLength)) {
+        Common::Print("send sha data failed.\n");
+        return false;
+    }
+    if (m_typeSixChip->GetIsReset() && !Reset()) {
+        Common::Print("reset failed.\n");
+        return false;
+    }
+    return true;
+}
+
+bool TypeSixSerCusPro::DownloadAppFile(const uint8_t* data, uint32_t dataLength, uint32_t eraseSize)
+{
+    if (!PreparingForDownload(eraseSize)) {
+        return false;
+    }
+    uint32_t sent = 0;
+    if (!SendFileData(data, dataLength, dataLength, sent)) {
+        return false;
+    }
+    if (!EndFlashingPage()) {
+        Common::Print("end flashing page failed.\n");
+        return false;
+    }
+    if (!SetMemoryConfig(dataLength)) {
+        Common::Print("set memory config failed.\n");
+        return false;
+    }
+    if (m_shaData != nullptr && m_shaDataLength != 0 && !SendAppShaData()) {
+        Common::Print("send sha data failed.\n");
+        return false;
+    }
+    if (!SetKvKey()) {
+        Common::Print("set kv key failed.\n");
+        return false;
+    }
+    if (m_typeSixChip->GetIsReset() && !Reset()) {
+        Common::Print("reset failed.\n");
+        return false;
+    }
+    return true;
+}
+
+bool TypeSixSerCusPro::SendFile(const std::string& path)
+{
+    uint32_t length = 0;
+    if (!ImageFileLength(path, length, m_typeSixChip->GetThisPtr())) {
+        Common::PrintInfo(m_typeSixChip->GetThisPtr(), Common::NORMAL_INFO, "get file content failed: %s\n",
+                          path.c_str());
+        return false;
+    }
+    return SendWholeFile(path, length);
+}
+
+bool TypeSixSerCusPro::SendWholeFile(const std::string& path, uint32_t length)
+{
+    const uint32_t packetSize = m_typeSixChip->GetPerPacketSize();
+    if (packetSize < 1) {
+        return false;
+    }
+    // The largest multiple of the packet size not above SPILT_SIZE.
+    const uint32_t pieceSize = std::max(packetSize * (SPILT_SIZE / packetSize), packetSize);
+    const uint32_t pieces = static_cast<uint32_t>((static_cast<uint64_t>(length) + pieceSize - 1) / pieceSize);
+    uint32_t sent = 0;
+    uint32_t offset = 0;
+    for (uint32_t piece = 0; piece < pieces; ++piece) {
+        if (m_typeSixChip->CheckIsCancel()) {
+            Common::Print("\n user cancelled!\n");
+            return false;
+        }
+        const uint32_t rest = length % pieceSize;
+        const uint32_t size = (piece + 1 == pieces && rest != 0) ? rest : pieceSize;
+        std::unique_ptr<uint8_t[]> bytes =
+            Common::GetPartFileData(path, m_typeSixChip->GetThisPtr(), offset, size);
+        if (!bytes) {
+            Common::PrintInfo(m_typeSixChip->GetThisPtr(), Common::NORMAL_INFO, "get file content failed: %s\n",
+                              path.c_str());
+            return false;
+        }
+        if (!SendFileData(bytes.get(), size, length, sent)) {
+            return false;
+        }
+        offset += size;
+    }
+    return true;
+}
+
+bool TypeSixSerCusPro::SendFileData(const uint8_t* data, uint32_t length, uint32_t total, uint32_t& sent)
+{
+    const uint32_t packetSize = m_typeSixChip->GetPerPacketSize();
+    if (packetSize < 1) {
+        return false;
+    }
+    const uint32_t packets = static_cast<uint32_t>((static_cast<uint64_t>(length) + packetSize - 1) / packetSize);
+    uint32_t offset = 0;
+    for (uint32_t packet = 0; packet < packets; ++packet) {
+        if (m_typeSixChip->CheckIsCancel()) {
+            Common::Print("\n user cancelled!\n");
+            return false;
+        }
+        const bool last = packet + 1 == packets;
+        const uint32_t rest = length % packetSize;
+        const uint32_t chunk = (last && rest != 0) ? rest : packetSize;
+        if (!SendData(data + offset, chunk, last)) {
+            Common::PrintInfo(m_typeSixChip->GetThisPtr(), Common::DEBUG_INFO, "failed to send data packet.\n");
+            return false;
+        }
+        Common::Print("#");
+        offset += chunk;
+        sent += chunk;
+        if (length > packetSize) {
+            m_typeSixChip->SetProgress(Percent(sent, total));
+        }
+    }
+    return true;
+}
+
+bool TypeSixSerCusPro::SendData(const uint8_t* data, uint32_t chunk, bool /*last*/)
+{
+    std::vector<uint8_t> payload = TypeSixFrames::Data(NextSequence(), data, chunk, m_typeSixChip->GetPerPacketSize());
+    if (payload.empty()) {
+        Common::Print("memcpy_s failed\n");
+        return false;
+    }
+    if (!Command(std::move(payload), FRAME_TIME_OUT, TOTAL_TIMEOUT)) {
+        Common::Print("send frame failed.\n");
+        return false;
+    }
+    return true;
+}
+
+// --- read-back --------------------------------------------------------------------------------
+
+void TypeSixSerCusPro::InitDataRequestFrame(uint8_t* frame, uint32_t length, uint32_t address)
+{
+    const std::vector<uint8_t> payload = TypeSixFrames::DataRequest(NextSequence(), address, length);
+    std::memcpy(frame, payload.data(), TypeSixFrames::DATA_REQUEST_CMD_LEN);
+}
+
+bool TypeSixSerCusPro::ParseRecvDataFrame(std::vector<uint8_t>& payload, const uint8_t* bytes, size_t count)
+{
+    return TypeSixFrames::UnwrapFirstFrame(bytes, count, payload);
+}
+
+int TypeSixSerCusPro::ParseRecvDataAndWriteFile(const uint8_t* bytes, size_t count, uint32_t expected, FILE* file)
+{
+    const long long handle = m_typeSixChip->GetThisPtr();
+    std::vector<uint8_t> payload;
+    if (!ParseRecvDataFrame(payload, bytes, count)) {
+        return 2;
+    }
+    TypeSixFrames::Answer answer;
+    if (!TypeSixFrames::ReadAnswer(payload, answer)) {
+        Common::PrintInfo(handle, Common::DEBUG_INFO, "answer of %zu bytes is too short.\n", payload.size());
+        return 2;
+    }
+    if (answer.ack != TypeSixFrames::ACK_VALUE) {
+        Common::PrintInfo(handle, Common::DEBUG_INFO, "ack error2: %d\n", answer.ack);
+        return 2;
+    }
+    if (!answer.CheckMatches()) {
+        Common::PrintInfo(handle, Common::DEBUG_INFO,
+                          "the calculated  crc: %d is not equal to the received crc: %d.\n", answer.computedCheck,
+                          answer.check);
+        return 2;
+    }
+    if (answer.returnCode != TypeSixFrames::RETURN_CODE_VALUE) {
+        Common::PrintInfo(handle, Common::DEBUG_INFO, "return code error: %d.\n", answer.returnCode);
+        return 2;
+    }
+    if (answer.dataLength != expected) {
+        Common::PrintInfo(handle, Common::DEBUG_INFO, "len error:%d. recv len:%d\n",
+                          static_cast<int>(answer.dataLength), static_cast<int>(expected));
+        return 2;
+    }
+    if (std::fwrite(answer.data, 1, expected, file) != expected) {
+        Common::PrintInfo(handle, Common::DEBUG_INFO, "fwrite failed.\n");
+        return 0;
+    }
+    return 1;
+}
+
+bool TypeSixSerCusPro::RecvDataAndWriteFile(uint32_t address, uint32_t length, FILE* file)
+{
+    uint8_t request[TypeSixFrames::DATA_REQUEST_CMD_LEN];
+    InitDataRequestFrame(request, length, address);
+    const std::vector<uint8_t> frame = TypeSixFrames::Wrap(std::vector<uint8_t>(std::begin(request), std::end(request)));
+    const unsigned long frameLength = static_cast<unsigned long>(frame.size());
+    const auto examine = [this, length, file](const uint8_t* bytes, size_t count) {
+        return ParseRecvDataAndWriteFile(bytes, count, length, file);
+    };
+    // What is pending now answers an earlier request; taken for this block it
+    // would put the earlier block's bytes into the file.
+    m_typeSixChip->DiscardPending();
+    const uint32_t start = Common::GetTime();
+    while (Common::GetTime() - start <= READ_TOTAL_TIMEOUT) {
+        if (m_typeSixChip->ShouldStop()) {
+            return false;
+        }
+        if (m_typeSixChip->Send(frame.data(), frameLength) < frameLength) {
+            continue;
+        }
+        Common::PrintSendRecv(0, frame.data(), static_cast<uint32_t>(frameLength));
+        switch (m_typeSixChip->CollectAnswer(READ_FRAME_TIMEOUT, examine)) {
+            case BurnTypeSixChip::AnswerWait::ACCEPTED:
+                return true;
+            case BurnTypeSixChip::AnswerWait::REJECTED:
+            case BurnTypeSixChip::AnswerWait::ABORTED:
+                return false;
+            case BurnTypeSixChip::AnswerWait::TIMED_OUT:
+                break;
+        }
+    }
+    Common::Print("receive data timeout error.\n");
+    return false;
+}
+
+bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned long address)
+{
+    const long long handle = m_typeSixChip->GetThisPtr();
+    const std::string path = outputPath != nullptr ? outputPath : "";
+    if (size < 0) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "invalid read length: %d\n", size);
+        return false;
+    }
+    if (!ReadyAndSetSpeed()) {
+        return false;
+    }
+    FILE* file = nullptr;
+    Common::OpenFile(file, path, "wb");
+    if (file == nullptr) {
+        Common::PrintInfo(handle, Common::NORMAL_INFO, "fopen_s file failed: %s\n", path.c_str());
+        return false;
+    }
+    m_typeSixChip->SetProgress(0);
+    const auto total = static_cast<uint32_t>(size);
+    auto blockAddress = static_cast<uint32_t>(address);
+    uint32_t received = 0;
+    for (;;) {
+        if (received >= total) {
+            Common::CloseFile(file);
+            if (!Reset()) {
+                Common::Print("reset failed.\n");
+                return false;
+            }
+            return true;
+        }
+        if (m_typeSixChip->CheckIsCancel()) {
+            Common::CloseFile(file);
+            return false;
+        }
+        const uint32_t block = std::min(total - received, MAX_READ_BLOCK);
+        if (!RecvDataAndWriteFile(blockAddress, block, file)) {
+            Common::Print("failed to send data packet.\n");
+            Common::CloseFile(file);
+            return false;
+        }
+        Common::Print("#");
+        received += block;
+        blockAddress += block;
+        m_typeSixChip->SetProgress(Percent(received, total));
+    }
+}
