@@ -1,0 +1,258 @@
+// Burns a 4 MiB Vb27 package through tarnwick-sim with a paced line and
+// prints the payload throughput as a fraction of the line limit (baud / 10
+// bytes per second) and the tool's CPU seconds per MiB.
+//
+//   vb27_burn_bench [--bauds 115200,921600,3000000] [--blocks 1024,8192] [--mib 4]
+//
+// The tools are taken from ../bin beside this program's directory (the build tree).
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/checksum.h"
+#include "platform/process_paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t PACKAGE_FLAG = 0xEFBEADDF;
+constexpr size_t HEADER_LENGTH = 12;
+constexpr size_t ENTRY_LENGTH = 52;
+constexpr size_t NAME_LENGTH = 32;
+constexpr uint32_t TYPE_LOADER = 0;
+constexpr uint32_t TYPE_FLASH = 1;
+constexpr size_t LOADER_LENGTH = 16 * 1024;
+constexpr int RUN_LIMIT_S = 1200;
+
+void PutLe(Bytes& bytes, size_t offset, uint32_t value, size_t width)
+{
+    for (size_t i = 0; i < width; ++i) {
+        bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+// Loader plus one flash image, the whole package `total` bytes long.
+Bytes BuildPackage(size_t total)
+{
+    const size_t tableEnd = HEADER_LENGTH + 2 * ENTRY_LENGTH;
+    const size_t imageLength = total - tableEnd - LOADER_LENGTH;
+    Bytes package(total);
+    uint32_t x = 12345;
+    for (size_t i = tableEnd; i < total; ++i) {
+        x = x * 1103515245u + 12345u;
+        package[i] = static_cast<uint8_t>(x >> 16);
+    }
+    PutLe(package, 0, PACKAGE_FLAG, 4);
+    PutLe(package, 6, 2, 2);
+    const struct {
+        const char* name;
+        uint32_t type, offset, length, address, size;
+    } entries[] = {
+        {"loader.bin", TYPE_LOADER, static_cast<uint32_t>(tableEnd), LOADER_LENGTH, 0, 0},
+        {"app.bin", TYPE_FLASH, static_cast<uint32_t>(tableEnd + LOADER_LENGTH), static_cast<uint32_t>(imageLength),
+         0x10000, static_cast<uint32_t>(imageLength)},
+    };
+    for (size_t i = 0; i < 2; ++i) {
+        const size_t at = HEADER_LENGTH + ENTRY_LENGTH * i;
+        std::memset(package.data() + at, 0, NAME_LENGTH);
+        std::memcpy(package.data() + at, entries[i].name, std::strlen(entries[i].name));
+        PutLe(package, at + 32, entries[i].offset, 4);
+        PutLe(package, at + 36, entries[i].length, 4);
+        PutLe(package, at + 40, entries[i].address, 4);
+        PutLe(package, at + 44, entries[i].size, 4);
+        PutLe(package, at + 48, entries[i].type, 4);
+    }
+    PutLe(package, 4, Common::SopCrc16(package.data() + 6, static_cast<uint32_t>(tableEnd - 6)), 2);
+    return package;
+}
+
+std::vector<uint32_t> ParseList(const char* text)
+{
+    std::vector<uint32_t> values;
+    for (const char* p = text; *p != '\0';) {
+        char* end = nullptr;
+        values.push_back(static_cast<uint32_t>(std::strtoul(p, &end, 10)));
+        p = (*end == ',') ? end + 1 : end;
+        if (end == p && *p != '\0') {
+            break;
+        }
+    }
+    return values;
+}
+
+std::vector<char*> Argv(std::vector<std::string>& storage)
+{
+    std::vector<char*> argv;
+    for (std::string& s : storage) {
+        argv.push_back(s.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
+struct Sim {
+    pid_t pid = -1;
+    std::string port;
+};
+
+Sim StartSim(const std::string& program, uint32_t baud, const std::string& dir)
+{
+    Sim sim;
+    std::vector<std::string> storage{program, "--family", "vb27", "--line-baud", std::to_string(baud),
+                                     "--report", dir + "report.json"};
+    std::vector<char*> argv = Argv(storage);
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return sim;
+    }
+    sim.pid = fork();
+    if (sim.pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') {
+        sim.port += c;
+    }
+    close(fds[0]);
+    return sim;
+}
+
+void StopSim(Sim& sim)
+{
+    if (sim.pid > 0) {
+        kill(sim.pid, SIGTERM);
+        waitpid(sim.pid, nullptr, 0);
+        sim.pid = -1;
+    }
+}
+
+struct Run {
+    int exitCode = -1;
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+};
+
+double Seconds(const timeval& t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+Run RunTool(std::vector<std::string> storage)
+{
+    Run run;
+    std::vector<char*> argv = Argv(storage);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (child < 0) {
+        return run;
+    }
+    int status = 0;
+    rusage usage{};
+    for (;;) {
+        const pid_t done = wait4(child, &status, WNOHANG, &usage);
+        if (done == child) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(RUN_LIMIT_S)) {
+            kill(child, SIGKILL);
+            wait4(child, &status, 0, &usage);
+            break;
+        }
+        usleep(2000);
+    }
+    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<uint32_t> bauds{115200, 921600, 3000000};
+    std::vector<uint32_t> blocks{1024, 8192};
+    size_t mib = 4;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--bauds") == 0) {
+            bauds = ParseList(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--blocks") == 0) {
+            blocks = ParseList(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--mib") == 0) {
+            mib = std::strtoul(argv[i + 1], nullptr, 10);
+        }
+    }
+    const std::string bin = Platform::ExecutableDirectory() + "../bin/";
+    std::string pattern = (fs::temp_directory_path() / "tarnwick-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::fprintf(stderr, "cannot create a temporary directory\n");
+        return 1;
+    }
+    const std::string dir = pattern + "/";
+    // A copy of the installation: the tool finds config/ and ChipProperties/ beside itself.
+    std::error_code error;
+    fs::create_directories(dir + "bin/config");
+    fs::copy_file(bin + "tarnwickcmd", dir + "bin/tarnwickcmd", error);
+    fs::copy(bin + "ChipProperties", dir + "bin/ChipProperties", fs::copy_options::recursive, error);
+    std::ofstream(dir + "bin/config/burn.config").put('\n');
+    if (error) {
+        std::fprintf(stderr, "cannot copy the installation from %s: %s\n", bin.c_str(), error.message().c_str());
+        return 1;
+    }
+    const Bytes package = BuildPackage(mib * 1024 * 1024);
+    const std::string packagePath = dir + "bench.fwpkg";
+    std::ofstream(packagePath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(package.data()), static_cast<std::streamsize>(package.size()));
+    const double payload = static_cast<double>(package.size() - HEADER_LENGTH - 2 * ENTRY_LENGTH);
+    const double payloadMiB = payload / (1024.0 * 1024.0);
+
+    std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %s\n", "baud", "block", "wall_s", "payload/s", "of_limit",
+                "cpu_s/MiB", "result");
+    int failures = 0;
+    for (uint32_t baud : bauds) {
+        for (uint32_t block : blocks) {
+            Sim sim = StartSim(bin + "tarnwick-sim", baud, dir);
+            if (sim.port.empty()) {
+                std::fprintf(stderr, "tarnwick-sim did not start\n");
+                return 1;
+            }
+            const Run run = RunTool({dir + "bin/tarnwickcmd", "--burn", "-n", "vb27", "-m", "serial", sim.port, "-f",
+                                     packagePath, "-b", std::to_string(baud),
+                                     "-packagesize:" + std::to_string(block)});
+            StopSim(sim);
+            const double rate = payload / run.wallSeconds;
+            const double limit = baud / 10.0;
+            std::printf("%-9u %-6u %-9.2f %-10.0f %-9.3f %-12.4f %s\n", baud, block, run.wallSeconds, rate,
+                        rate / limit, run.cpuSeconds / payloadMiB, run.exitCode == 0 ? "ok" : "FAILED");
+            std::fflush(stdout);
+            failures += run.exitCode == 0 ? 0 : 1;
+        }
+    }
+    fs::remove_all(dir, error);
+    return failures == 0 ? 0 : 1;
+}
