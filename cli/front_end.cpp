@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <new>
 #include <string>
 
+#include "cli/port_listing.h"
 #include "common/common_util.h"
 #include "device/device_library.h"
 
@@ -166,6 +168,9 @@ int RunFrontEnd(int argc, char** argv)
     if (Is(operation, "--read")) {
         return Read(argc, argv);
     }
+    if (Is(operation, "--ports")) {
+        return PrintSerialPorts(std::cout, std::cerr);
+    }
     if (Is(operation, "-v", "-version")) {
         std::printf("TarnwickCmd Version: %s\n", VERSION);
         return 0;
@@ -203,6 +208,7 @@ void Help()
         "-readfile:<path>  file that receives the flash data (never the package given with -f).\n",
         "-readaddr:<n>     flash address to read from (0x hexadecimal, or decimal with k, m or g).\n",
         "-readsize:<n>     number of bytes to read (same number syntax).\n",
+        "--ports           list the serial ports of this machine, one a line, with the USB description.\n",
     };
     for (const char* line : LINES) {
         std::printf("%s", line);
