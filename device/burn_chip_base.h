@@ -148,6 +148,8 @@ public:
     const std::string& GetRecvText() const { return m_recvText; }
     uint16_t GetCurOperation() const { return m_curOperation; }
     bool IsSerialOpened() const { return m_isSerialOpened; }
+    // errno of the transport's last failure (EACCES: no permission on the port); 0 without a transport.
+    int GetTransportErrorCode() const { return m_transport ? m_transport->GetErrorCode() : 0; }
     uint32_t GetHeadSequence() const { return m_headSequence; }
 
     // Library-wide settings, set through the device library (one thread only).

@@ -14,6 +14,8 @@ constexpr uint32_t OPEN_BAUD_RATE = 115200;
 constexpr uint32_t DEPARTMENT_SHIFT = 16;
 constexpr uint32_t DEPARTMENT_MASK = 0xFF;
 
+int g_lastOpenError = 0;
+
 bool HandleOk(DeviceHandle handle)
 {
     if (handle == nullptr) {
@@ -94,6 +96,7 @@ int GetSerialPortList(char* buffer, int size)
 
 DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit, int parity)
 {
+    g_lastOpenError = 0;
     if (comName == nullptr) {
         Common::Print("com name is null\n");
         return nullptr;
@@ -111,9 +114,15 @@ DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit,
     chip->SetStopBit(stopBit);
     chip->SetParity(parity);
     if (chip->OpenSerialPort(comName, OPEN_BAUD_RATE, 0, 0) == 0) {
+        g_lastOpenError = chip->GetTransportErrorCode();
         return nullptr;
     }
     return chip.release();
+}
+
+int GetLastOpenError()
+{
+    return g_lastOpenError;
 }
 
 int DestroyDevice(DeviceHandle handle)

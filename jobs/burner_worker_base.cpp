@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "common/common_util.h"
+#include "jobs/cancel_request.h"
+#include "jobs/port_access_hint.h"
 
 using BurnInfo::BurnContext;
 using BurnInfo::PartitionItem;
@@ -65,7 +67,7 @@ BurnerWorkerBase::~BurnerWorkerBase()
 
 void BurnerWorkerBase::RegisterCall() const
 {
-    RegisterCallback(SetPrint, nullptr, SetProgress);
+    RegisterCallback(SetPrint, CancelRequest::CancelQuery, SetProgress);
 }
 
 void BurnerWorkerBase::SetPrint(long long /*handle*/, const char* /*tag*/, const char* message, const char* detail,
@@ -126,6 +128,7 @@ bool BurnerWorkerBase::InitSerialPortTransport()
         std::printf("error: Open serial port :%s failed, It may be caused by the following reasons:\n", port.c_str());
         std::printf("1. Serial port is occupied or does not exist.\n");
         std::printf("2. Check baud rate, stop bits, parity is correct.\n");
+        Jobs::PrintPortAccessHint(port);
         std::fflush(stdout);
         return false;
     }
