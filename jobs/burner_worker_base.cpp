@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "common/common_util.h"
-#include "jobs/cancel_request.h"
 #include "jobs/port_access_hint.h"
 
 using BurnInfo::BurnContext;
@@ -67,7 +66,7 @@ BurnerWorkerBase::~BurnerWorkerBase()
 
 void BurnerWorkerBase::RegisterCall() const
 {
-    RegisterCallback(SetPrint, CancelRequest::CancelQuery, SetProgress);
+    RegisterCallback(SetPrint, nullptr, SetProgress);
 }
 
 void BurnerWorkerBase::SetPrint(long long /*handle*/, const char* /*tag*/, const char* message, const char* detail,
