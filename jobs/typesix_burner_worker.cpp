@@ -4,6 +4,8 @@
 #include <map>
 #include <utility>
 
+#include "jobs/port_access_hint.h"
+
 using BurnInfo::FwpkgBinInfo;
 
 namespace {
@@ -40,6 +42,7 @@ bool TypeSixBurnerWorker::InitTransport()
         std::printf("error: Open serial port :%s failed, It may be caused by the following reasons:\n", port.c_str());
         std::printf("1. Serial port is occupied or does not exist.\n");
         std::printf("2. Check baud rate, stop bits, parity is correct.\n");
+        Jobs::PrintPortAccessHint(port);
         std::fflush(stdout);
         return false;
     }
