@@ -210,6 +210,27 @@ TEST_F(TypeSixChipOnSim, BoardThatFallsBackToItsRomFailsTheSsbLoad)
     ExpectImage(report.images[0], "ssb", ssb, 1);
 }
 
+TEST_F(TypeSixChipOnSim, EraseAllLoadsTheSsbThenErasesTheWholeFlash)
+{
+    Bytes flash(0x10000, 0x00);
+    TypeSixTest::WriteFile(FlashPath(), flash);
+    const Bytes ssb = Pattern(2000, 13);
+    TypeSixTest::WriteFile(dir.File("ssb.bin"), ssb);
+    TypeSixTest::WriteFile(dir.File("ssb.sha"), Sha256(ssb));
+    Start();
+    const std::string spec = dir.File("ssb.bin") + "|" + dir.File("ssb.sha") + "||||";
+    EXPECT_EQ(EraseAllFlash(handle, spec.c_str()), 1) << messages.Get();
+    const TypeSixTest::SimReport report = Finish();
+
+    EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
+    ASSERT_EQ(report.erases.size(), 1u) << report.text;
+    EXPECT_NE(report.erases[0].find("\"all\""), std::string::npos);
+    const Bytes after = TypeSixTest::ReadFile(FlashPath());
+    ASSERT_GE(after.size(), flash.size());
+    EXPECT_EQ(Bytes(after.begin(), after.begin() + 0x10000), Bytes(0x10000, 0xFF));
+    EXPECT_TRUE(messages.Has("Erasing all images ...\nIt takes a few minutes."));
+}
+
 // --- read-back ------------------------------------------------------------------------
 
 TEST_F(TypeSixChipOnSim, ReadBackOfTenThousandBytesWithEscapedBytesMatchesTheFlash)
