@@ -660,6 +660,10 @@ bool BurnTypeSixChip::ParseFwpkg(const uint8_t* data, unsigned long length, bool
             return false;
         case Common::FwpkgCheck::ENTRY_PAST_END: {
             // Burning it would send whatever lies past the package as image bytes.
+            if (table.badEntry >= table.entries.size()) {
+                Common::Print("an image reaches past the end of the package.\n");
+                return false;
+            }
             const Common::FileHead& bad = table.entries[table.badEntry];
             Common::Print(Common::FormatInfo("image %s reaches past the end of the package (offset %u, length %u, "
                                              "package length %lu).\n",
@@ -704,6 +708,9 @@ bool BurnTypeSixChip::ParseFwpkg(const uint8_t* data, unsigned long length, bool
 
 bool BurnTypeSixChip::InitShaData(const std::string& name)
 {
+    if (!m_downloadProtocol) {
+        return false;
+    }
     for (const PartitionItem& item : m_partitionList) {
         if (item.imageType == IMAGE_TYPE_DIGEST && name.find(item.name) != std::string::npos) {
             m_downloadProtocol->SetShaData(item.data, item.length);

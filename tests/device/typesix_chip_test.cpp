@@ -240,6 +240,27 @@ TEST_F(TypeSixChipOverPty, ResetWritesTheResetFrame)
     EXPECT_EQ(board.Log(), (Bytes{0x5C, 0x73, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x5C, 0x65}));
 }
 
+TEST_F(TypeSixChipOverPty, PackageWhoseImageRunsPastItsEndIsRefusedBeforeTheBoardIsTouched)
+{
+    Bytes package = TypeSixTest::BuildPackage({{"ssb.bin", 0, Bytes(100, 1)}, {"app.bin", 20, Bytes(100, 2)}});
+    package.resize(package.size() - 1);  // the table and its CRC stay intact
+    const std::string path = WriteFileNamed("short.fwpkg", package);
+    board.Play([](PtyBoard& b) { b.Drain(300); });
+    EXPECT_EQ(DownloadAllinoneBin(handle, path.c_str(), 0), 0);
+    board.Join();
+    EXPECT_TRUE(board.Log().empty());
+    EXPECT_TRUE(messages.Has("image app.bin reaches past the end of the package")) << messages.Get();
+    EXPECT_TRUE(chip->GetPartitionList().empty());
+}
+
+TEST_F(TypeSixChipOverPty, PackageOf256EntriesIsRefused)
+{
+    std::vector<TypeSixTest::PackageImage> images(256, {"x", 20, Bytes(1, 0)});
+    const std::string path = WriteFileNamed("many.fwpkg", TypeSixTest::BuildPackage(images));
+    EXPECT_EQ(DownloadAllinoneBin(handle, path.c_str(), 0), 0);
+    EXPECT_TRUE(messages.Has("too many image!\n")) << messages.Get();
+}
+
 // --- image download ---------------------------------------------------------------------
 
 TEST_F(TypeSixChipOverPty, FlashImageThatCannotBeOpenedFailsBeforeTheBoardIsTouched)
