@@ -97,9 +97,13 @@ bool YmodemProtocol::SendByte(uint8_t byte)
     return SendAll(&byte, 1);
 }
 
+// The wait ends as soon as a byte arrives, so the poll interval only bounds
+// how often an idle wait wakes to look at the window and at cancel. Waking
+// every 10 ms while a block is on a slow line costs more CPU than the block.
 void YmodemProtocol::WaitPoll(uint32_t timeoutMs)
 {
-    m_chip->WaitForData(timeoutMs);
+    constexpr uint32_t IDLE_WAKE_MS = 100;
+    m_chip->WaitForData(timeoutMs > IDLE_WAKE_MS ? timeoutMs : IDLE_WAKE_MS);
 }
 
 // A lost line ends a wait at once, but only after the bytes that did arrive
