@@ -1,0 +1,193 @@
+// The fault matrix: tarnwickcmd against boards of both families whose line
+// or answers go wrong in one way each (noise, a refused frame, a broken check,
+// a lost answer, a silent board, a cable pulled in the middle of an image).
+//
+// Whatever the fault, a run must end before its window is over, and:
+//  - a fault the protocol gets past ends in a complete burn, every image on
+//    the board byte for byte;
+//  - any other fault ends with its message, "Burned failed." and a non-zero
+//    exit code, and no image is called successful unless the board received
+//    it intact;
+//  - the tool has let go of the port (the board saw the line closed).
+//
+// The windows are the boards' own and generous on top: these are checks that
+// a run ends, not measurements.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+using namespace E2e;
+
+namespace {
+
+// Image types of the TypeSix packages (the Vb27 ones are in e2e_support.h).
+constexpr uint32_t TYPESIX_LOADER = 0;
+constexpr uint32_t TYPESIX_FLASH = 100;
+
+// A recovered fault costs at most a few reply windows; the tool is killed here.
+constexpr int RECOVERY_LIMIT_MS = 120000;
+// A lost line ends every wait at once; the rest is the reset-free shutdown.
+constexpr int PULLED_CABLE_LIMIT_MS = 30000;
+// A silent TypeSix board: the 30 s wait for the ROM's text, then the end.
+constexpr int TYPESIX_SILENT_LIMIT_MS = 90000;
+
+enum class Ending { RECOVERS, FAILS };
+
+struct FaultCase {
+    const char* name;
+    const char* family;
+    std::vector<std::string> simFaults;
+    Ending ending;
+    int limitMs;
+    // Texts the output must hold, in this order.
+    std::vector<std::string> messages;
+    // A report event that proves the simulator did inject the fault.
+    std::string injected;
+    // The tool only listens to such a board (TypeSix ROM wait).
+    bool toolNeverSends = false;
+};
+
+std::vector<PackageEntry> Vb27Package()
+{
+    return {
+        {"loader.bin", TYPE_LOADER, 0, 0, Pattern(8 * 1024 + 17, 31)},
+        {"app_1k.bin", TYPE_FLASH, 0x10000, 0x1000, Pattern(1024, 32)},
+        {"big.bin", TYPE_FLASH, 0x100000, 0x80000, Pattern(300 * 1024 + 5, 33)},
+    };
+}
+
+std::vector<PackageEntry> TypeSixPackage()
+{
+    return {
+        {"loader.bin", TYPESIX_LOADER, 0, 0, Pattern(5000, 41)},
+        {"flash.bin", TYPESIX_FLASH, 0x20000, 0x40000, Pattern(150 * 1024 + 7, 42)},
+    };
+}
+
+// The line that calls an image successful, per family.
+std::string SuccessLine(const std::string& family, const std::string& name)
+{
+    return family == "typesix" ? "Burn " + name + " successfully.\n" : "downloaded: " + name + " successfully.\n";
+}
+
+// The tool's own bytes before the image data: enough to be inside big.bin /
+// flash.bin when the cable goes (the loader and the first image are smaller).
+constexpr const char* VB27_MID_IMAGE_BYTES = "120000";
+constexpr const char* TYPESIX_MID_IMAGE_BYTES = "60000";
+
+const std::vector<FaultCase>& Cases()
+{
+    static const std::vector<FaultCase> cases = {
+        // --- Vb27 -------------------------------------------------------------------
+        {"Vb27Noise", "vb27", {"--noise", "7"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {}, ""},
+        {"Vb27RefusedHandshake", "vb27", {"--nak-frame", "1"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {},
+         "refused as the fault plan asks"},
+        {"Vb27BrokenAnswerCheck", "vb27", {"--corrupt-answer", "1"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {},
+         "sent with a broken CRC as the fault plan asks"},
+        {"Vb27DroppedAnswer", "vb27", {"--drop-answer", "1"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {},
+         "dropped as the fault plan asks"},
+        {"Vb27CablePulledMidImage", "vb27", {"--close-after", VB27_MID_IMAGE_BYTES}, Ending::FAILS,
+         PULLED_CABLE_LIMIT_MS,
+         {"downloaded: app_1k.bin successfully.\n", "error: the serial line was lost.\n",
+          "Download: big.bin failed.\n"},
+         "line closed after"},
+        {"Vb27CablePulledInLoader", "vb27", {"--close-after", "3000"}, Ending::FAILS, PULLED_CABLE_LIMIT_MS,
+         {"error: the serial line was lost.\n"}, "line closed after"},
+        // --- TypeSix -----------------------------------------------------------------
+        {"TypeSixNoise", "typesix", {"--noise", "7"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {}, ""},
+        {"TypeSixDroppedAnswer", "typesix", {"--drop-answer", "9"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {},
+         "fault: answer 9 dropped"},
+        {"TypeSixRefusedDataFrame", "typesix", {"--nak-frame", "10"}, Ending::RECOVERS, RECOVERY_LIMIT_MS,
+         {"return code error:0\n"}, "fault: negative answer to frame 10"},
+        {"TypeSixBrokenAnswerCheck", "typesix", {"--corrupt-answer", "9"}, Ending::RECOVERS, RECOVERY_LIMIT_MS,
+         {"is not equal to the received crc"}, "has a broken check"},
+        {"TypeSixRefusedSsbPacket", "typesix", {"--nak-frame", "3"}, Ending::FAILS, RECOVERY_LIMIT_MS,
+         {"return code error:0\n", "fsb write page failed", "error: Burn loader loader.bin failed!\n"},
+         "fault: negative answer to frame 3"},
+        {"TypeSixCablePulledMidImage", "typesix", {"--close-after", TYPESIX_MID_IMAGE_BYTES}, Ending::FAILS,
+         PULLED_CABLE_LIMIT_MS,
+         {"Burn loader.bin successfully.\n", "error: the serial line was lost.\n",
+          "error: Burn flash.bin failed!\n"},
+         "line closed after"},
+        {"TypeSixSilentBoard_Long", "typesix", {"--silent"}, Ending::FAILS, TYPESIX_SILENT_LIMIT_MS,
+         {"Please reset the device, the waiting time is about 30 seconds.\n", "ready failed.\n",
+          "error: Burn loader loader.bin failed!\n"},
+         "", true},
+    };
+    return cases;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<FaultCase> {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_install.Ready()) << "build tarnwickcmd first: " << TARNWICK_BIN_DIR; }
+
+    Installation m_install;
+};
+
+TEST_P(FaultMatrix, EndsInTimeAndNeverCallsADamagedImageSuccessful)
+{
+    const FaultCase& fault = GetParam();
+    const std::string family = fault.family;
+    const std::vector<PackageEntry> entries = family == "typesix" ? TypeSixPackage() : Vb27Package();
+    const std::string package = m_install.Path("fault.fwpkg");
+    ASSERT_TRUE(WriteFile(package, BuildPackage(entries)));
+
+    Simulator sim(m_install.Dir(), family, fault.simFaults);
+    ASSERT_TRUE(sim.Started());
+    const RunResult run =
+        m_install.Run({"--burn", "-n", family, "-m", "serial", sim.Port(), "-f", package}, fault.limitMs);
+    const SimReport report = sim.Stop();
+
+    ASSERT_NE(run.exitCode, -1) << "still running after " << fault.limitMs << " ms\n" << run.output;
+    if (!fault.injected.empty()) {
+        EXPECT_TRUE(report.HasEvent(fault.injected)) << "the fault was never injected:\n" << report.text;
+    }
+    size_t from = 0;
+    for (const std::string& message : fault.messages) {
+        const size_t at = run.output.find(message, from);
+        EXPECT_NE(at, std::string::npos) << "missing (in order): " << message << "\n" << run.output;
+        from = at == std::string::npos ? from : at + message.size();
+    }
+
+    // Every image the tool calls successful reached the board intact.
+    for (const PackageEntry& entry : entries) {
+        if (!Contains(run.output, SuccessLine(family, entry.name))) {
+            continue;
+        }
+        bool intact = false;
+        for (const SimImage& image : report.images) {
+            intact = intact || (image.length == entry.data.size() && image.sha256 == Sha256Hex(entry.data));
+        }
+        EXPECT_TRUE(intact) << entry.name << " called successful but not received intact\n" << report.text;
+    }
+
+    if (fault.ending == Ending::RECOVERS) {
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_TRUE(Contains(run.output, "\nBurned successfully.\n")) << run.output;
+        for (const PackageEntry& entry : entries) {
+            EXPECT_TRUE(Contains(run.output, SuccessLine(family, entry.name))) << entry.name << "\n" << run.output;
+        }
+        EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
+    } else {
+        EXPECT_NE(run.exitCode, 0) << run.output;
+        EXPECT_TRUE(Contains(run.output, "\nBurned failed.\n")) << run.output;
+        EXPECT_FALSE(Contains(run.output, "Burned successfully")) << run.output;
+        // The last image never arrived whole, so it must never be called successful.
+        EXPECT_FALSE(Contains(run.output, SuccessLine(family, entries.back().name))) << run.output;
+    }
+
+    // The port was let go: the board saw the line close, or pulled it itself.
+    // A board that never heard a byte from the tool cannot tell.
+    if (!fault.toolNeverSends) {
+        EXPECT_TRUE(report.HasEvent("closed the line") || report.HasEvent("line closed after")) << report.text;
+    }
+    EXPECT_FALSE(Contains(run.output, "Sanitizer")) << run.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(BothFamilies, FaultMatrix, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<FaultCase>& param) { return param.param.name; });
+
+}  // namespace
