@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "cli/cancel_signals.h"
 #include "cli/port_listing.h"
 #include "common/common_util.h"
 #include "device/device_library.h"
@@ -158,6 +159,7 @@ int RunFrontEnd(int argc, char** argv)
         Help();
         return 1;
     }
+    CancelSignals::Install();
     const char* operation = argv[1];
     if (Is(operation, "--burn")) {
         return Burn(argc, argv);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/common_util.h"
+#include "jobs/cancel_request.h"
 #include "jobs/port_access_hint.h"
 
 using BurnInfo::BurnContext;
@@ -66,7 +67,7 @@ BurnerWorkerBase::~BurnerWorkerBase()
 
 void BurnerWorkerBase::RegisterCall() const
 {
-    RegisterCallback(SetPrint, nullptr, SetProgress);
+    RegisterCallback(SetPrint, CancelRequest::CancelQuery, SetProgress);
 }
 
 void BurnerWorkerBase::SetPrint(long long /*handle*/, const char* /*tag*/, const char* message, const char* detail,

@@ -1,0 +1,34 @@
+#include "jobs/cancel_request.h"
+
+#include <atomic>
+
+namespace CancelRequest {
+
+namespace {
+// Lock-free, so a signal handler may store it.
+std::atomic<int> g_requested{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the cancel flag must be settable from a signal handler");
+}  // namespace
+
+void Request() noexcept
+{
+    g_requested.store(1, std::memory_order_relaxed);
+}
+
+bool IsRequested() noexcept
+{
+    return g_requested.load(std::memory_order_relaxed) != 0;
+}
+
+void Clear() noexcept
+{
+    g_requested.store(0, std::memory_order_relaxed);
+}
+
+int CancelQuery()
+{
+    // Keeps answering yes: every wait of the run ends, not only the first.
+    return IsRequested() ? 1 : 0;
+}
+
+}  // namespace CancelRequest
