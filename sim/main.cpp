@@ -64,6 +64,7 @@ std::string Serve(Sim::PtyLine& line, Sim::Board& board, Sim::Report& report, co
         int64_t now = NowNs();
         board.OnTick(now / 1000000);
         line.Flush(now);
+        line.LookForTool(now);
         if (g_stopSignal != 0) {
             return std::string("stopped by signal ") + std::to_string(g_stopSignal);
         }

@@ -308,6 +308,20 @@ void PtyLine::Flush(int64_t nowNs)
     }
 }
 
+void PtyLine::LookForTool(int64_t nowNs)
+{
+    constexpr int64_t LOOK_INTERVAL_NS = 50000000;
+    if (m_hold < 0 || m_master < 0 || nowNs < m_nextLookNs) {
+        return;
+    }
+    m_nextLookNs = nowNs + LOOK_INTERVAL_NS;
+    ReleaseHold();
+    pollfd fd{m_master, POLLIN, 0};
+    if (poll(&fd, 1, 0) >= 0 && (fd.revents & POLLHUP) != 0) {
+        Hold();  // nobody else there: keep the line up for the tool to come
+    }
+}
+
 bool PtyLine::TakePeerLeft()
 {
     const bool left = m_peerLeft;

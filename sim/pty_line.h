@@ -50,6 +50,10 @@ public:
 
     // True once each time the tool closed its side of the line.
     bool TakePeerLeft();
+    // While we hold the slave, a tool that opens the line and closes it again
+    // without sending a byte would go unnoticed: now and then let go for a
+    // moment and see whether anybody else has the line open.
+    void LookForTool(int64_t nowNs);
     bool Closed() const { return m_master < 0 && m_opened; }
     uint64_t Received() const { return m_received; }
     uint64_t Sent() const { return m_sent; }
@@ -84,6 +88,7 @@ private:
     uint64_t m_received = 0;
     uint64_t m_sent = 0;
     bool m_peerLeft = false;
+    int64_t m_nextLookNs = 0;
     uint32_t m_noiseState = 0x2545F491u;
 };
 
