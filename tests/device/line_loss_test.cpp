@@ -3,7 +3,7 @@
 // its window, and the loss is reported once.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <algorithm>
 #include <future>
 
 #include "device/boot_frames.h"
@@ -15,153 +15,107 @@ namespace {
 // far shorter than the windows they are given.
 constexpr auto MUST_END_WITHIN = std::chrono::seconds(20);
 constexpr unsigned long LONG_WINDOW = 120000;
+const std::string LOSS = "error: the serial line was lost.\n";
 
-class PulledCable : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(board.Ok());
-        ASSERT_EQ(chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0), 1);
-    }
-
-    // The board takes the first `bytes` the tool sends, answers with `answer`,
-    // then its end goes away.
-    void PullAfter(size_t bytes, Bytes answer = {})
-    {
-        board.Play([bytes, answer](PtyBoard& b) {
-            if (b.Read(bytes).empty()) {
+// The board takes `bytes` from the tool and answers with `answer`, once per
+// step; then its end goes away.
+std::function<void(PtyBoard&)> PullAfter(std::vector<std::pair<size_t, Bytes>> steps)
+{
+    return [steps](PtyBoard& b) {
+        for (const auto& step : steps) {
+            if (step.first != 0 && b.Read(step.first).empty()) {
                 return;
             }
-            if (!answer.empty()) {
-                b.Write(answer);
-            }
-            b.CloseLine();
-        });
-    }
-
-    // Runs the operation and returns its result, failing the test when it
-    // does not end in time.
-    int MustEnd(std::function<int()> operation)
-    {
-        auto result = std::async(std::launch::async, operation);
-        if (result.wait_for(MUST_END_WITHIN) != std::future_status::ready) {
-            ADD_FAILURE() << "the operation kept waiting on a lost line";
+            b.Write(step.second);
         }
-        return result.get();
-    }
+        b.Drain(100);  // what was written is taken before the line goes
+        b.CloseLine();
+    };
+}
 
-    size_t LossReports() const
-    {
-        const std::string text = messages.Get();
-        const std::string report = "error: the serial line was lost.\n";
-        size_t count = 0;
-        for (size_t at = text.find(report); at != std::string::npos; at = text.find(report, at + 1)) {
-            ++count;
-        }
-        return count;
-    }
-
-    PtyBoard board;
-    MessageCapture messages;
-    PlainChip chip;
-    Bytes frame = {0x10, 0x20, 0x30, 0x40};
+struct Case {
+    const char* what;
+    std::vector<std::pair<size_t, Bytes>> board;
+    std::function<int(PlainChip&)> operation;
+    const char* message;  // besides the loss report, when there is one
 };
 
-TEST_F(PulledCable, SerialAckSendFails)
-{
-    PullAfter(frame.size());
-    EXPECT_EQ(MustEnd([this] { return chip.SendFrameBySerial(frame.data(), frame.size(), 500, LONG_WINDOW); }), 0);
-    EXPECT_EQ(LossReports(), 1u);
-}
+class PulledCable : public ::testing::TestWithParam<Case> {};
 
-TEST_F(PulledCable, FileTransferFailsAtTheDataFrame)
+TEST_P(PulledCable, EndsTheWaitWithFailureAndOneReport)
 {
-    // The line goes once the first data frame has started to arrive (a hang-up
-    // discards what the tool has not read yet, so the ACK must be taken first).
-    board.Play([](PtyBoard& b) {
-        if (!b.Read(14).empty()) {
-            b.Write(Bytes{0xAA});
-            b.Read(3);
-        }
-        b.CloseLine();
-    });
-    const Bytes content(3000, 0x5A);
-    BurnChipBase::DataInfo info;
-    info.length = static_cast<uint32_t>(content.size());
-    info.data = content.data();
-    EXPECT_EQ(MustEnd([&] { return chip.SendFileBySerial(info); }), 0);
-    EXPECT_TRUE(messages.Has("Failed to send the data frame.\n"));
-    EXPECT_EQ(LossReports(), 1u);
-}
-
-TEST_F(PulledCable, FramedSendFails)
-{
-    PullAfter(frame.size());
-    EXPECT_EQ(MustEnd([this] {
-                  return chip.SendFrame(frame.data(), frame.size(), 500, LONG_WINDOW, true) ? 1 : 0;
-              }),
-              0);
-    EXPECT_EQ(LossReports(), 1u);
-}
-
-TEST_F(PulledCable, HandshakeFails)
-{
+    PtyBoard board;
+    ASSERT_TRUE(board.Ok());
+    MessageCapture messages;
+    PlainChip chip;
+    ASSERT_EQ(chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0), 1);
+    board.Play(PullAfter(GetParam().board));
+    auto result = std::async(std::launch::async, [&chip] { return GetParam().operation(chip); });
+    ASSERT_EQ(result.wait_for(MUST_END_WITHIN), std::future_status::ready) << "kept waiting on a lost line";
+    EXPECT_EQ(result.get(), 0);
+    EXPECT_EQ(messages.Count(LOSS), 1u) << messages.Get();
+    if (GetParam().message != nullptr) {
+        EXPECT_TRUE(messages.Has(GetParam().message)) << messages.Get();
+    }
+    // Every later operation fails at once too, without a second report.
     Bytes shake(BootFrame::SHAKE_PACKET_SIZE, 0xF0);
-    PullAfter(shake.size());
-    EXPECT_EQ(MustEnd([&] { return chip.SendShakeHandFrame(shake.data(), shake.size(), 500, LONG_WINDOW); }), 0);
-    EXPECT_EQ(LossReports(), 1u);
+    EXPECT_EQ(chip.SendShakeHandFrame(shake.data(), shake.size(), 500, LONG_WINDOW), 0);
+    EXPECT_EQ(chip.SendFrameNoReply(shake.data(), shake.size(), LONG_WINDOW), 0);
+    EXPECT_EQ(messages.Count(LOSS), 1u);
 }
 
-TEST_F(PulledCable, BoardFrameExchangeFails)
-{
-    PullAfter(14);
-    unsigned long a = 0;
-    unsigned long b = 0;
-    EXPECT_EQ(MustEnd([&] { return chip.SendBoardFrame(a, b); }), 0);
-    EXPECT_EQ(LossReports(), 1u);
-}
+Bytes g_frame = {0x10, 0x20, 0x30, 0x40};
+const Bytes g_content(3000, 0x5A);
 
-TEST_F(PulledCable, FrameReceiveFails)
-{
-    board.Play([](PtyBoard& b) {
-        b.Write(Bytes{0xCE, 0x01});
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        b.CloseLine();
+INSTANTIATE_TEST_SUITE_P(
+    EveryWait, PulledCable,
+    ::testing::Values(
+        Case{"serial ACK", {{4, {}}},
+             [](PlainChip& c) { return c.SendFrameBySerial(g_frame.data(), g_frame.size(), 500, LONG_WINDOW); },
+             nullptr},
+        Case{"framed send", {{4, {}}},
+             [](PlainChip& c) { return c.SendFrame(g_frame.data(), g_frame.size(), 500, LONG_WINDOW, true) ? 1 : 0; },
+             nullptr},
+        Case{"handshake", {{BootFrame::SHAKE_PACKET_SIZE, {}}},
+             [](PlainChip& c) {
+                 Bytes shake(BootFrame::SHAKE_PACKET_SIZE, 0xF0);
+                 return c.SendShakeHandFrame(shake.data(), shake.size(), 500, LONG_WINDOW);
+             },
+             nullptr},
+        Case{"board frame", {{14, {}}},
+             [](PlainChip& c) {
+                 unsigned long a = 0;
+                 unsigned long b = 0;
+                 return c.SendBoardFrame(a, b);
+             },
+             nullptr},
+        Case{"frame receive", {{0, {0xCE, 0x01}}},
+             [](PlainChip& c) {
+                 uint8_t buffer[11] = {};
+                 unsigned long count = 0;
+                 return c.RecvFrame(0xCE, LONG_WINDOW, buffer, sizeof(buffer), count);
+             },
+             nullptr},
+        // The line goes once the first data frame has started to arrive.
+        Case{"file transfer", {{14, {0xAA}}, {3, {}}},
+             [](PlainChip& c) {
+                 BurnChipBase::DataInfo file;
+                 file.length = static_cast<uint32_t>(g_content.size());
+                 file.data = g_content.data();
+                 return c.SendFileBySerial(file);
+             },
+             "Failed to send the data frame.\n"},
+        Case{"text command answer", {{5, {0xAA}}, {5, {0xAA}}},
+             [](PlainChip& c) {
+                 uint8_t cmd[] = "go";
+                 uint8_t reply[256] = {};
+                 return c.SendCmd(cmd, 2, reply, sizeof(reply), 120000);
+             },
+             "\nReceive board respond timeout: "}),
+    [](const ::testing::TestParamInfo<Case>& param) {
+        std::string name = param.param.what;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
     });
-    uint8_t buffer[11] = {};
-    unsigned long count = 0;
-    EXPECT_EQ(MustEnd([&] { return chip.RecvFrame(0xCE, LONG_WINDOW, buffer, sizeof(buffer), count); }), 0);
-}
-
-TEST_F(PulledCable, TextCommandAnswerWaitFails)
-{
-    board.Play([](PtyBoard& b) {
-        if (b.Read(5).empty()) {
-            return;
-        }
-        b.Write(Bytes{0xAA});
-        if (b.Read(5).empty()) {
-            return;
-        }
-        b.Write(Bytes{0xAA});
-        b.Drain(100);  // the ACK is taken before the line goes
-        b.CloseLine();
-    });
-    uint8_t cmd[] = "go";
-    uint8_t reply[256] = {};
-    EXPECT_EQ(MustEnd([&] { return chip.SendCmd(cmd, 2, reply, sizeof(reply), 120000); }), 0);
-    EXPECT_TRUE(messages.Has("\nReceive board respond timeout: "));
-    EXPECT_EQ(LossReports(), 1u);
-}
-
-TEST_F(PulledCable, EveryLaterOperationFailsAtOnceToo)
-{
-    PullAfter(frame.size());
-    EXPECT_EQ(MustEnd([this] { return chip.SendFrameBySerial(frame.data(), frame.size(), 500, LONG_WINDOW); }), 0);
-    Bytes shake(BootFrame::SHAKE_PACKET_SIZE, 0xF0);
-    EXPECT_EQ(MustEnd([&] { return chip.SendShakeHandFrame(shake.data(), shake.size(), 500, LONG_WINDOW); }), 0);
-    EXPECT_EQ(MustEnd([this] { return chip.SendFrameNoReply(frame.data(), frame.size(), LONG_WINDOW); }), 0);
-    EXPECT_EQ(LossReports(), 1u);
-}
 
 } // namespace

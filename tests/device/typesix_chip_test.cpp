@@ -1,22 +1,15 @@
 // The TypeSix chip object and serial protocol against a scripted board on a
-// pseudo-terminal: answers in pieces and with noise, negative answers, the
-// ssb load and its exit frame, an ssb found running, refusals before anything
-// is sent, the retry after a failed image, and the read-back.
+// pseudo-terminal, for what the end-to-end suite does not reach: answers in
+// pieces and with noise, negative answers, the frame sent again after a silent
+// wait, the key store, refusals before anything is sent, the reset after a
+// failed image, and the read-back with a wrong-length answer.
 #include <gtest/gtest.h>
-
-#include <functional>
 
 #include "device/device_library.h"
 #include "device/typesix/burn_typesix_chip.h"
-#include "typesix_test_support.h"
+#include "pty_board.h"
 
 namespace {
-
-using TypeSixTest::Answer;
-using TypeSixTest::Be32;
-using TypeSixTest::FrameReader;
-using TypeSixTest::Le32;
-using TypeSixTest::Wire;
 
 class TypeSixChipOverPty : public ::testing::Test {
 protected:
@@ -38,17 +31,16 @@ protected:
     }
 
     // The next frame must carry this command code; the peer answers it.
-    static bool AnswerNext(PtyBoard& b, FrameReader& reader, uint8_t code, Bytes* payload = nullptr,
-                           uint8_t result = 0x01)
+    static bool AnswerNext(PtyBoard& b, uint8_t code, Bytes* payload = nullptr, uint8_t result = 0x01)
     {
         Bytes frame;
-        if (!reader.Next(frame) || frame.size() < 3) {
+        if (!NextTypeSixFrame(b, frame) || frame.size() < 3) {
             ADD_FAILURE() << "no frame with code " << static_cast<int>(code);
             return false;
         }
         EXPECT_EQ(frame[1], code);
         if (code != 0xFC) {  // a short ssb packet is padded after its check
-            EXPECT_EQ(frame.back(), TypeSixTest::Xor(frame, frame.size() - 1)) << "check of code " << int(code);
+            EXPECT_EQ(frame.back(), Xor(frame, frame.size() - 1)) << "check of code " << int(code);
         }
         if (payload != nullptr) {
             *payload = frame;
@@ -57,14 +49,16 @@ protected:
         return frame[1] == code;
     }
 
-    std::string WriteFileNamed(const std::string& name, const Bytes& bytes)
+    // Nothing may reach the board while the operation runs.
+    void ExpectSilentLine(const std::function<void()>& operation)
     {
-        const std::string path = dir.File(name);
-        TypeSixTest::WriteFile(path, bytes);
-        return path;
+        board.Play([](PtyBoard& b) { b.Drain(300); });
+        operation();
+        board.Join();
+        EXPECT_TRUE(board.Log().empty());
     }
 
-    TypeSixTest::TempDir dir;
+    TempDir dir;
     PtyBoard board;
     MessageCapture messages;
     DeviceHandle handle = nullptr;
@@ -78,16 +72,12 @@ TEST_F(TypeSixChipOverPty, AnswerInPiecesAfterNoiseIsAccepted)
     Bytes init;
     Bytes version;
     board.Play([&](PtyBoard& b) {
-        FrameReader reader(b);
-        if (!reader.Next(init)) {
+        if (!NextTypeSixFrame(b, init)) {
             return;
         }
-        const Bytes answer = Answer(init[0], init[1]);
         b.Write(Bytes{'x', 0x5C, 0x65, 'y'});  // text and a stray end mark before the answer
-        b.Write(Bytes(answer.begin(), answer.begin() + 3));
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        b.Write(Bytes(answer.begin() + 3, answer.end()));
-        AnswerNext(b, reader, 0x25, &version);
+        b.WriteSplit(Answer(init[0], init[1]), 3, 40);
+        AnswerNext(b, 0x25, &version);
     });
     EXPECT_TRUE(chip->InitBoard());
     board.Join();
@@ -98,8 +88,7 @@ TEST_F(TypeSixChipOverPty, AnswerInPiecesAfterNoiseIsAccepted)
 TEST_F(TypeSixChipOverPty, NegativeAnswerFailsAtOnceWithoutSendingAgain)
 {
     board.Play([&](PtyBoard& b) {
-        FrameReader reader(b);
-        AnswerNext(b, reader, 0x01, nullptr, 0x00);
+        AnswerNext(b, 0x01, nullptr, 0x00);
         EXPECT_TRUE(b.Drain(700).empty()) << "the refused frame must not go out again";
     });
     EXPECT_FALSE(chip->InitBoard());
@@ -112,10 +101,9 @@ TEST_F(TypeSixChipOverPty, SilentBoardGetsTheFrameAgainAfterEachAnswerWait)
 {
     std::vector<Bytes> wires;
     board.Play([&](PtyBoard& b) {
-        FrameReader reader(b);
         Bytes payload;
         Bytes wire;
-        for (int i = 0; i < 2 && reader.Next(payload, &wire); ++i) {
+        for (int i = 0; i < 2 && NextTypeSixFrame(b, payload, &wire); ++i) {
             wires.push_back(wire);
         }
         b.Write(Answer(payload[0], payload[1]));
@@ -130,61 +118,18 @@ TEST_F(TypeSixChipOverPty, SilentBoardGetsTheFrameAgainAfterEachAnswerWait)
 
 // --- ssb load --------------------------------------------------------------------------
 
-TEST_F(TypeSixChipOverPty, SsbOfEightyThreePacketsEndsWithAnExitFrameWhoseCheckIsEscaped)
-{
-    constexpr uint32_t P = 16;
-    const Bytes ssb = TypeSixTest::Pattern(83 * P - 5, 3);
-    const Bytes digest = TypeSixTest::Sha256(ssb);
-    const std::string spec = WriteFileNamed("ssb.bin", ssb) + "|" + WriteFileNamed("ssb.sha", digest) + "||||";
-    SetPerPacketSize(handle, P);
-    Bytes loaded;
-    Bytes digestFrame;
-    Bytes exitWire;
-    board.Play([&](PtyBoard& b) {
-        FrameReader reader(b);
-        AnswerNext(b, reader, 0x01);
-        AnswerNext(b, reader, 0x25);
-        for (uint32_t k = 0; k < 83; ++k) {
-            Bytes packet;
-            if (!AnswerNext(b, reader, 0xFC, &packet)) {
-                return;
-            }
-            ASSERT_EQ(packet.size(), P + 7);
-            EXPECT_EQ(Le32(packet, 2), k);
-            const size_t n = std::min<size_t>(P, ssb.size() - loaded.size());
-            EXPECT_EQ(packet[6 + n], TypeSixTest::Xor(packet, 6 + n)) << "packet " << k;
-            loaded.insert(loaded.end(), packet.begin() + 6, packet.begin() + 6 + static_cast<std::ptrdiff_t>(n));
-        }
-        AnswerNext(b, reader, 0xFD, &digestFrame);
-        Bytes exitPayload;
-        reader.Next(exitPayload, &exitWire);
-    });
-    ASSERT_TRUE(chip->FilePrepare(spec));
-    EXPECT_TRUE(chip->InitBoard());
-    EXPECT_TRUE(chip->DownloadBootData());
-    board.Join();
-    EXPECT_EQ(loaded, ssb);
-    ASSERT_EQ(digestFrame.size(), 32u + 7u);
-    EXPECT_EQ(Be32(digestFrame, 2), ssb.size());
-    EXPECT_EQ(Bytes(digestFrame.begin() + 6, digestFrame.end() - 1), digest);
-    EXPECT_EQ(exitWire, (Bytes{0x5C, 0x73, 0x56, 0x0A, 0x5C, 0x5C, 0x5C, 0x65}));
-    EXPECT_TRUE(messages.Has("load ssb success.\n"));
-}
-
 TEST_F(TypeSixChipOverPty, KeyStoreAloneIsLoadedWhenOnlyTheThirdFieldIsGiven)
 {
-    const Bytes ssb(10, 0x22);
-    const Bytes keyStore = {0x5C, 0x01, 0x02};
-    const std::string spec = WriteFileNamed("ssb.bin", ssb) + "|" + WriteFileNamed("ssb.sha", Bytes(32, 1)) + "|" +
-                             WriteFileNamed("key.bin", keyStore) + "||";
+    const std::string spec = WriteFile(dir.File("ssb.bin"), Bytes(10, 0x22)) + "|" +
+                             WriteFile(dir.File("ssb.sha"), Bytes(32, 1)) + "|" +
+                             WriteFile(dir.File("key.bin"), Bytes{0x5C, 0x01, 0x02}) + "||";
     Bytes keyFrame;
     board.Play([&](PtyBoard& b) {
-        FrameReader reader(b);
-        AnswerNext(b, reader, 0xFC);
-        AnswerNext(b, reader, 0xFD);
-        AnswerNext(b, reader, 0x13, &keyFrame);
+        AnswerNext(b, 0xFC);
+        AnswerNext(b, 0xFD);
+        AnswerNext(b, 0x13, &keyFrame);
         Bytes exitPayload;
-        reader.Next(exitPayload);
+        NextTypeSixFrame(b, exitPayload);
         EXPECT_EQ(exitPayload.at(1), 0x0A) << "no certificate or signature before the exit frame";
     });
     ASSERT_TRUE(chip->FilePrepare(spec));
@@ -193,184 +138,91 @@ TEST_F(TypeSixChipOverPty, KeyStoreAloneIsLoadedWhenOnlyTheThirdFieldIsGiven)
     EXPECT_EQ(Bytes(keyFrame.begin() + 2, keyFrame.end() - 1), (Bytes{0x01, 0x00, 0x03, 0x5C, 0x01, 0x02}));
 }
 
-TEST_F(TypeSixChipOverPty, RunningSsbIsErasedBeforeTheHandshakeWaitsForTheRom)
-{
-    Bytes exitPayload;
-    board.Play([&](PtyBoard& b) {
-        FrameReader reader(b);
-        b.Write(std::string("\r\nboot-ssb-codeloader\r\n"));
-        Bytes initPayload;
-        Bytes erasePayload;
-        AnswerNext(b, reader, 0x01, &initPayload);
-        AnswerNext(b, reader, 0x0F, &erasePayload);
-        EXPECT_EQ(initPayload, (Bytes{0x00, 0x01, 0x01}));
-        EXPECT_EQ(erasePayload, (Bytes{0x01, 0x0F, 0x0E}));
-        reader.Next(exitPayload);
-        b.Write(std::string("\r\nboot-rom"));
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        b.Write(std::string("loader\r\n"));
-    });
-    EXPECT_TRUE(chip->ShakeHand());
-    board.Join();
-    ASSERT_EQ(exitPayload.size(), 3u);
-    EXPECT_EQ(exitPayload[1], 0x0A);
-}
-
 TEST_F(TypeSixChipOverPty, SsbNeedingMoreThan65535PacketsIsRefusedBeforeAnythingIsSent)
 {
     SetPerPacketSize(handle, 1);
-    const std::string spec = WriteFileNamed("big.bin", Bytes(65536, 0x33)) + "|" + WriteFileNamed("big.sha", Bytes(32, 0));
-    board.Play([](PtyBoard& b) { b.Drain(300); });
-    EXPECT_FALSE(chip->FilePrepare(spec));
-    EXPECT_FALSE(chip->DownloadSsb());
-    EXPECT_FALSE(chip->FsbWritePage(Bytes(65536, 0).data(), 65536));
-    board.Join();
-    EXPECT_TRUE(board.Log().empty());
+    const std::string spec =
+        WriteFile(dir.File("big.bin"), Bytes(65536, 0x33)) + "|" + WriteFile(dir.File("big.sha"), Bytes(32, 0));
+    ExpectSilentLine([&] {
+        EXPECT_FALSE(chip->FilePrepare(spec));
+        EXPECT_FALSE(chip->DownloadSsb());
+        EXPECT_FALSE(chip->FsbWritePage(Bytes(65536, 0).data(), 65536));
+    });
     EXPECT_TRUE(messages.Has("65535")) << messages.Get();
-
-    // 65535 packets are fine as far as numbering goes.
-    EXPECT_TRUE(chip->SsbPacketCountFits(65535, "ssb"));
+    EXPECT_TRUE(chip->SsbPacketCountFits(65535, "ssb")) << "65535 packets are fine as far as numbering goes";
 }
 
-TEST_F(TypeSixChipOverPty, ResetWritesTheResetFrame)
-{
-    board.Play([](PtyBoard& b) { b.Read(11); });
-    EXPECT_TRUE(chip->Reset());
-    board.Join();
-    EXPECT_EQ(board.Log(), (Bytes{0x5C, 0x73, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x5C, 0x65}));
-}
+// --- refusals before the board is touched ----------------------------------------------
 
-TEST_F(TypeSixChipOverPty, PackageWhoseImageRunsPastItsEndIsRefusedBeforeTheBoardIsTouched)
+TEST_F(TypeSixChipOverPty, PackagesWithAnImagePastTheirEndOr256EntriesAreRefused)
 {
-    Bytes package = TypeSixTest::BuildPackage({{"ssb.bin", 0, Bytes(100, 1)}, {"app.bin", 20, Bytes(100, 2)}});
-    package.resize(package.size() - 1);  // the table and its CRC stay intact
-    const std::string path = WriteFileNamed("short.fwpkg", package);
-    board.Play([](PtyBoard& b) { b.Drain(300); });
-    EXPECT_EQ(DownloadAllinoneBin(handle, path.c_str(), 0), 0);
-    board.Join();
-    EXPECT_TRUE(board.Log().empty());
+    Bytes shortPackage = BuildPackage({{"ssb.bin", 0, Bytes(100, 1)}, {"app.bin", 20, Bytes(100, 2)}});
+    shortPackage.pop_back();  // the table and its CRC stay intact
+    const std::string cut = WriteFile(dir.File("short.fwpkg"), shortPackage);
+    const std::vector<PackageImage> many(256, {"x", 20, Bytes(1, 0)});
+    const std::string tooMany = WriteFile(dir.File("many.fwpkg"), BuildPackage(many));
+    ExpectSilentLine([&] {
+        EXPECT_EQ(DownloadAllinoneBin(handle, cut.c_str(), 0), 0);
+        EXPECT_TRUE(chip->GetPartitionList().empty());
+        EXPECT_EQ(DownloadAllinoneBin(handle, tooMany.c_str(), 0), 0);
+    });
     EXPECT_TRUE(messages.Has("image app.bin reaches past the end of the package")) << messages.Get();
-    EXPECT_TRUE(chip->GetPartitionList().empty());
-}
-
-TEST_F(TypeSixChipOverPty, PackageOf256EntriesIsRefused)
-{
-    std::vector<TypeSixTest::PackageImage> images(256, {"x", 20, Bytes(1, 0)});
-    const std::string path = WriteFileNamed("many.fwpkg", TypeSixTest::BuildPackage(images));
-    EXPECT_EQ(DownloadAllinoneBin(handle, path.c_str(), 0), 0);
     EXPECT_TRUE(messages.Has("too many image!\n")) << messages.Get();
 }
 
-// --- image download ---------------------------------------------------------------------
-
-TEST_F(TypeSixChipOverPty, FlashImageThatCannotBeOpenedFailsBeforeTheBoardIsTouched)
+TEST_F(TypeSixChipOverPty, ImageThatCannotBeOpenedOrIsMisspecifiedFails)
 {
     SetIsReset(handle, 0);
     SetIsReady(handle, 0);
-    board.Play([](PtyBoard& b) { b.Drain(300); });
-    EXPECT_EQ(DownloadToFlash(handle, dir.File("missing.bin").c_str(), 0, 0, 0x1000, 0x1000, 0, 100), 0);
-    board.Join();
-    EXPECT_TRUE(board.Log().empty());
-    EXPECT_TRUE(messages.Has("get file content failed: " + dir.File("missing.bin") + "\n")) << messages.Get();
+    const std::string missing = dir.File("missing.bin");
+    ExpectSilentLine([&] {
+        EXPECT_EQ(DownloadToFlash(handle, missing.c_str(), 0, 0, 0x1000, 0x1000, 0, 100), 0);
+        EXPECT_EQ(DownloadToFlash(handle, "a.bin|b.sha|c", 0, 0, 0, 0x1000, 0, 2), 0);
+    });
+    EXPECT_TRUE(messages.Has("get file content failed: " + missing + "\n")) << messages.Get();
+    EXPECT_TRUE(messages.Has("invalid file format: a.bin|b.sha|c\n")) << messages.Get();
 }
 
 TEST_F(TypeSixChipOverPty, FailedImageIsResetOnlyWhenTheResetSettingIsOn)
 {
-    const std::string image = dir.File("missing.bin");
     board.Play([](PtyBoard& b) { b.Drain(300); });
     SetIsReset(handle, 1);
-    EXPECT_EQ(DownloadToFlash(handle, image.c_str(), 0, 0, 0, 0x1000, 0, 100), 0);
+    EXPECT_EQ(DownloadToFlash(handle, dir.File("missing.bin").c_str(), 0, 0, 0, 0x1000, 0, 100), 0);
     board.Join();
     EXPECT_EQ(board.Log(), Wire({0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C}));
-}
-
-TEST_F(TypeSixChipOverPty, SecondAttemptAfterAFailedImageReachesTheRunningSsb)
-{
-    SetIsReset(handle, 0);
-    SetIsReady(handle, 0);
-    SetPerPacketSize(handle, 16);
-    chip->SetPortBaudRate(230400);
-    const Bytes image = {1, 2, 3, 0x5C, 5, 6, 7, 8, 9, 10};
-    const Bytes digest(32, 0x5C);
-    const std::string spec = WriteFileNamed("img.bin", image) + "|" + WriteFileNamed("img.sha", digest);
-    Bytes speed;
-    Bytes head;
-    Bytes data;
-    Bytes sha;
-    board.Play([&](PtyBoard& b) {
-        FrameReader reader(b);
-        AnswerNext(b, reader, 0x01, nullptr, 0x00);  // first attempt refused
-        AnswerNext(b, reader, 0x01);
-        AnswerNext(b, reader, 0x0D, &speed);
-        AnswerNext(b, reader, 0x36, &head);
-        AnswerNext(b, reader, 0x04, &data);
-        AnswerNext(b, reader, 0x05);
-        AnswerNext(b, reader, 0x37, &sha);
-        EXPECT_TRUE(b.Drain(300).empty()) << "no reset with the reset setting off";
-    });
-    EXPECT_EQ(DownloadToFlash(handle, spec.c_str(), 0, 0, 0x00200000, 0x1000, 0, 100), 0);
-    EXPECT_EQ(DownloadToFlash(handle, spec.c_str(), 0, 0, 0x00200000, 0x1000, 0, 100), 1);
-    board.Join();
-    EXPECT_EQ(Be32(speed, 2), 230400u) << "the transfer runs at the rate asked for";
-    EXPECT_EQ(head, (Bytes{0x02, 0x36, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                           TypeSixTest::Xor(head, 11)}));
-    ASSERT_EQ(data.size(), 16u + 3u);
-    EXPECT_EQ(Bytes(data.begin() + 2, data.begin() + 12), image);
-    EXPECT_EQ(Bytes(data.begin() + 12, data.end() - 1), Bytes(6, 0xFF));
-    ASSERT_EQ(sha.size(), 11u + 32u);
-    EXPECT_EQ(Be32(sha, 2), 0x00200000u);
-    EXPECT_EQ(Be32(sha, 6), image.size());
-    EXPECT_EQ(Bytes(sha.begin() + 10, sha.end() - 1), digest);
-}
-
-TEST_F(TypeSixChipOverPty, SpecificationWithTwoBarsIsRefused)
-{
-    board.Play([](PtyBoard& b) { b.Drain(200); });
-    SetIsReset(handle, 0);
-    EXPECT_EQ(DownloadToFlash(handle, "a.bin|b.sha|c", 0, 0, 0, 0x1000, 0, 2), 0);
-    board.Join();
-    EXPECT_TRUE(messages.Has("invalid file format: a.bin|b.sha|c\n")) << messages.Get();
-    EXPECT_TRUE(board.Log().empty());
 }
 
 // --- read-back ---------------------------------------------------------------------------
 
 TEST_F(TypeSixChipOverPty, ReadBackAsksThreeTimesForTenThousandBytesAndAsksAgainAfterAWrongLength)
 {
-    const Bytes flash = TypeSixTest::Pattern(10000, 7);
+    const Bytes flash = Pattern(10000, 7);
     const uint32_t base = 0x00300000;
     std::vector<Bytes> requests;
     Bytes resetWire;
     board.Play([&](PtyBoard& b) {
-        FrameReader reader(b);
-        b.Write(std::string("\r\nboot-ssb-co"));
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        b.Write(std::string("deloader\r\n"));
-        AnswerNext(b, reader, 0x01);
-        AnswerNext(b, reader, 0x0D);
+        const std::string ssbText = "\r\nboot-ssb-codeloader\r\n";
+        b.WriteSplit(Bytes(ssbText.begin(), ssbText.end()), 13);
+        AnswerNext(b, 0x01);
+        AnswerNext(b, 0x0D);
         bool wrongSent = false;
         while (requests.size() < 4) {
             Bytes request;
-            if (!reader.Next(request) || request.size() != 11 || request[1] != 0x21) {
+            if (!NextTypeSixFrame(b, request) || request.size() != 11 || request[1] != 0x21) {
                 ADD_FAILURE() << "expected a data request";
                 return;
             }
             requests.push_back(request);
             const uint32_t offset = Be32(request, 2) - base;
-            const uint32_t length = Be32(request, 6);
-            Bytes data(flash.begin() + offset, flash.begin() + offset + length);
+            Bytes data(flash.begin() + offset, flash.begin() + offset + Be32(request, 6));
             if (offset == 4096 && !wrongSent) {
                 wrongSent = true;
                 data.resize(100);
             }
-            const Bytes answer = Answer(request[0], 0x21, 0x01, data);
-            // In two pieces, the cut inside the data.
-            b.Write(Bytes(answer.begin(), answer.begin() + 50));
-            std::this_thread::sleep_for(std::chrono::milliseconds(15));
-            b.Write(Bytes(answer.begin() + 50, answer.end()));
+            b.WriteSplit(Answer(request[0], 0x21, 0x01, data), 50, 15);  // the cut inside the data
         }
         Bytes resetPayload;
-        reader.Next(resetPayload, &resetWire);
+        NextTypeSixFrame(b, resetPayload, &resetWire);
     });
     const std::string out = dir.File("read.bin");
     EXPECT_EQ(UploadFile(handle, base, 10000, out.c_str()), 1);
@@ -382,7 +234,7 @@ TEST_F(TypeSixChipOverPty, ReadBackAsksThreeTimesForTenThousandBytesAndAsksAgain
     EXPECT_EQ(requests[2], requests[1]) << "the same request goes out again, sequence byte included";
     EXPECT_EQ(Be32(requests[3], 2), base + 8192);
     EXPECT_EQ(Be32(requests[3], 6), 1808u);
-    EXPECT_EQ(TypeSixTest::ReadFile(out), flash);
+    EXPECT_EQ(ReadFile(out), flash);
     ASSERT_GE(resetWire.size(), 4u);
     EXPECT_EQ(resetWire[3], 0x0C) << "the board is reset after the read";
 }
@@ -391,18 +243,16 @@ TEST_F(TypeSixChipOverPty, ReadBackOfNothingWritesAnEmptyFile)
 {
     SetIsReady(handle, 0);
     board.Play([&](PtyBoard& b) {
-        FrameReader reader(b);
-        AnswerNext(b, reader, 0x01);
-        AnswerNext(b, reader, 0x0D);
+        AnswerNext(b, 0x01);
+        AnswerNext(b, 0x0D);
         Bytes reset;
-        reader.Next(reset);
+        NextTypeSixFrame(b, reset);
         EXPECT_EQ(reset.at(1), 0x0C);
     });
-    const std::string out = dir.File("empty.bin");
-    TypeSixTest::WriteFile(out, Bytes(5, 1));
+    const std::string out = WriteFile(dir.File("empty.bin"), Bytes(5, 1));
     EXPECT_EQ(UploadFile(handle, 0, 0, out.c_str()), 1);
     board.Join();
-    EXPECT_TRUE(TypeSixTest::ReadFile(out).empty());
+    EXPECT_TRUE(ReadFile(out).empty());
 }
 
 }  // namespace

@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "device/typesix/typesix_frames.h"
-#include "typesix_test_support.h"
+#include "pty_board.h"
 
 namespace {
 
 using namespace TypeSixFrames;
-using TypeSixTest::Wire;
 
 // --- command payloads ------------------------------------------------------------
 
@@ -18,7 +17,7 @@ TEST(TypeSixCommandPayload, BinHeadForAnEmmcImageCarriesFileCodeAddressAndLength
     const Bytes payload = BinHead(0x07, EMMC_BIN_TYPE, 0x00200000, 0x1000);
     const Bytes body = {0x07, 0x36, 0x01, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00};
     Bytes expected = body;
-    expected.push_back(TypeSixTest::Xor(body, body.size()));
+    expected.push_back(Xor(body, body.size()));
     EXPECT_EQ(payload, expected);
     EXPECT_EQ(payload.size(), 12u);
 }
@@ -52,7 +51,7 @@ TEST(TypeSixCommandPayload, SetSpeedAnnouncesTheRateAndTheResetDelay)
     const Bytes payload = SetSpeed(0x01, 921600);
     const Bytes body = {0x01, 0x0D, 0x00, 0x0E, 0x10, 0x00, 0x00, 0x00, 0x70, 0x00};
     Bytes expected = body;
-    expected.push_back(TypeSixTest::Xor(body, body.size()));
+    expected.push_back(Xor(body, body.size()));
     EXPECT_EQ(payload, expected);
 }
 
@@ -65,7 +64,7 @@ TEST(TypeSixCommandPayload, MemoryConfigAndDataRequestAreBigEndian)
     ASSERT_EQ(request.size(), DATA_REQUEST_CMD_LEN);
     EXPECT_EQ(Bytes(request.begin(), request.end() - 1),
               (Bytes{0x09, 0x21, 0x00, 0x12, 0x34, 0x56, 0x00, 0x00, 0x10, 0x00}));
-    EXPECT_EQ(request.back(), TypeSixTest::Xor(request, 10));
+    EXPECT_EQ(request.back(), Xor(request, 10));
 }
 
 TEST(TypeSixCommandPayload, DigestFramesCarryTheirLengthsAndTheCheckAfterTheDigest)
@@ -74,7 +73,7 @@ TEST(TypeSixCommandPayload, DigestFramesCarryTheirLengthsAndTheCheckAfterTheDige
     const Bytes rom = SsbDigest(0x04, 10000, digest.data(), digest.size());
     ASSERT_EQ(rom.size(), 32u + SHA_HEAD_LEN);
     EXPECT_EQ(Bytes(rom.begin(), rom.begin() + 6), (Bytes{0x04, 0xFD, 0x00, 0x00, 0x27, 0x10}));
-    EXPECT_EQ(rom[6 + 32], TypeSixTest::Xor(rom, 6 + 32));
+    EXPECT_EQ(rom[6 + 32], Xor(rom, 6 + 32));
 
     const Bytes sha = Sha(0x05, 0x00200000, 0, digest.data(), digest.size());
     ASSERT_EQ(sha.size(), 32u + 11u);
@@ -92,12 +91,12 @@ TEST(TypeSixCommandPayload, SecurityFramesCarryMarkersAndSixteenBitLengths)
 {
     const Bytes data = {0xAA, 0xBB, 0xCC};
     const Bytes keyStore = KeyStore(1, data.data(), 3);
-    EXPECT_EQ(keyStore, (Bytes{0x01, 0x13, 0x01, 0x00, 0x03, 0xAA, 0xBB, 0xCC, TypeSixTest::Xor(keyStore, 8)}));
+    EXPECT_EQ(keyStore, (Bytes{0x01, 0x13, 0x01, 0x00, 0x03, 0xAA, 0xBB, 0xCC, Xor(keyStore, 8)}));
     const Bytes certificate = Certificate(1, data.data(), 3);
-    EXPECT_EQ(certificate, (Bytes{0x01, 0x14, 0x00, 0x03, 0xAA, 0xBB, 0xCC, TypeSixTest::Xor(certificate, 7)}));
+    EXPECT_EQ(certificate, (Bytes{0x01, 0x14, 0x00, 0x03, 0xAA, 0xBB, 0xCC, Xor(certificate, 7)}));
     const Bytes signature = Signature(1, data.data(), 3);
     EXPECT_EQ(signature,
-              (Bytes{0x01, 0x15, 0x02, 0x02, 0x00, 0x03, 0xAA, 0xBB, 0xCC, TypeSixTest::Xor(signature, 9)}));
+              (Bytes{0x01, 0x15, 0x02, 0x02, 0x00, 0x03, 0xAA, 0xBB, 0xCC, Xor(signature, 9)}));
     const Bytes tooLong(MAX_SECURITY_DATA + 1, 0x00);
     EXPECT_TRUE(KeyStore(1, tooLong.data(), tooLong.size()).empty()) << "a 16-bit length cannot carry it";
 }
@@ -106,14 +105,14 @@ TEST(TypeSixCommandPayload, SecurityFramesCarryMarkersAndSixteenBitLengths)
 
 TEST(TypeSixSsbPacket, ShortLastPacketPutsTheCheckAfterItsDataAndPadsWithFF)
 {
-    const Bytes image = TypeSixTest::Pattern(10000, 1);
+    const Bytes image = Pattern(10000, 1);
     const size_t last = 10000 - 2 * 4096;  // 1808
     const Bytes packet = SsbPacket(0x2A, 2, image.data() + 8192, last, 4096);
     ASSERT_EQ(packet.size(), 4096u + 7u);
     EXPECT_EQ(Bytes(packet.begin(), packet.begin() + 6), (Bytes{0x2A, 0xFC, 0x02, 0x00, 0x00, 0x00}))
         << "the packet number is little-endian";
     EXPECT_EQ(Bytes(packet.begin() + 6, packet.begin() + 6 + 1808), Bytes(image.begin() + 8192, image.end()));
-    EXPECT_EQ(packet[1814], TypeSixTest::Xor(packet, 1814));
+    EXPECT_EQ(packet[1814], Xor(packet, 1814));
     for (size_t i = 1815; i <= 4102; ++i) {
         ASSERT_EQ(packet[i], 0xFF) << "at " << i;
     }
@@ -125,20 +124,20 @@ TEST(TypeSixSsbPacket, FullPacketEndsWithItsCheckAndNumbersAreSixteenBit)
     const Bytes packet = SsbPacket(0, 0xFFFF, data.data(), 16, 16);
     ASSERT_EQ(packet.size(), 23u);
     EXPECT_EQ(Bytes(packet.begin() + 2, packet.begin() + 6), (Bytes{0xFF, 0xFF, 0x00, 0x00}));
-    EXPECT_EQ(packet.back(), TypeSixTest::Xor(packet, 22));
+    EXPECT_EQ(packet.back(), Xor(packet, 22));
     EXPECT_TRUE(SsbPacket(0, 0, data.data(), 16, 15).empty()) << "more data than a packet holds";
 }
 
 TEST(TypeSixDataFrame, LastChunkOfTenThousandBytesIsPaddedToThePacketSize)
 {
-    const Bytes image = TypeSixTest::Pattern(10000, 2);
+    const Bytes image = Pattern(10000, 2);
     const Bytes frame = Data(0x10, image.data() + 8192, 1808, 4096);
     ASSERT_EQ(frame.size(), 4099u);
     EXPECT_EQ(frame[0], 0x10);
     EXPECT_EQ(frame[1], 0x04);
     EXPECT_EQ(Bytes(frame.begin() + 2, frame.begin() + 2 + 1808), Bytes(image.begin() + 8192, image.end()));
     EXPECT_EQ(Bytes(frame.begin() + 2 + 1808, frame.end() - 1), Bytes(2288, 0xFF));
-    EXPECT_EQ(frame.back(), TypeSixTest::Xor(frame, 4098));
+    EXPECT_EQ(frame.back(), Xor(frame, 4098));
 }
 
 // --- framing ------------------------------------------------------------------------------
@@ -165,7 +164,7 @@ TEST(TypeSixFraming, ExitFrameWhoseCheckIs5CIsWrappedLikeEveryOtherFrame)
 
 TEST(TypeSixFraming, UnwrapDropsBytesBeforeTheStartMarkAndUndoublesEscapes)
 {
-    const Bytes answer = TypeSixTest::AnswerPayload(0x5C, 0x21, 0x01, {0x5C, 0x65, 0x5C});
+    const Bytes answer = AnswerPayload(0x5C, 0x21, 0x01, {0x5C, 0x65, 0x5C});
     Bytes received = {'b', 'o', 'o', 't', 0x5C, 0x65, 0x00};
     const Bytes wire = Wire(answer);
     received.insert(received.end(), wire.begin(), wire.end());
@@ -176,7 +175,7 @@ TEST(TypeSixFraming, UnwrapDropsBytesBeforeTheStartMarkAndUndoublesEscapes)
 
 TEST(TypeSixFraming, UnwrapWaitsForTheEndMarkAcrossPieces)
 {
-    const Bytes wire = Wire(TypeSixTest::AnswerPayload(0x01, 0x01));
+    const Bytes wire = Wire(AnswerPayload(0x01, 0x01));
     Bytes payload;
     for (size_t cut = 0; cut < wire.size(); ++cut) {
         EXPECT_FALSE(UnwrapFirstFrame(wire.data(), cut, payload)) << "complete after " << cut << " bytes";
@@ -190,7 +189,7 @@ TEST(TypeSixFraming, UnwrapWaitsForTheEndMarkAcrossPieces)
 TEST(TypeSixFraming, ANewStartMarkDropsAFrameThatLostItsEnd)
 {
     Bytes received = {0x5C, 0x73, 0x01, 0x02, 0x03};
-    const Bytes answer = TypeSixTest::AnswerPayload(0x07, 0x05);
+    const Bytes answer = AnswerPayload(0x07, 0x05);
     const Bytes wire = Wire(answer);
     received.insert(received.end(), wire.begin(), wire.end());
     Bytes payload;
@@ -202,17 +201,17 @@ TEST(TypeSixFraming, ANewStartMarkDropsAFrameThatLostItsEnd)
 
 TEST(TypeSixAnswer, PositiveNegativeAndBrokenAnswersAreToldApart)
 {
-    Answer answer;
-    const Bytes withData = TypeSixTest::AnswerPayload(1, 0x21, 0x01, {9, 8, 7});
+    TypeSixFrames::Answer answer;
+    const Bytes withData = AnswerPayload(1, 0x21, 0x01, {9, 8, 7});
     ASSERT_TRUE(ReadAnswer(withData, answer));
     EXPECT_TRUE(answer.Positive());
     EXPECT_EQ(Bytes(answer.data, answer.data + answer.dataLength), (Bytes{9, 8, 7}));
 
-    ASSERT_TRUE(ReadAnswer(TypeSixTest::AnswerPayload(1, 0x01, 0x00), answer));
+    ASSERT_TRUE(ReadAnswer(AnswerPayload(1, 0x01, 0x00), answer));
     EXPECT_FALSE(answer.Positive());
     EXPECT_EQ(answer.returnCode, 0x00);
 
-    Bytes broken = TypeSixTest::AnswerPayload(1, 0x01);
+    Bytes broken = AnswerPayload(1, 0x01);
     broken.back() ^= 0xFF;
     ASSERT_TRUE(ReadAnswer(broken, answer));
     EXPECT_FALSE(answer.CheckMatches());

@@ -1,29 +1,21 @@
 // The TypeSix chip object through the device library against tarnwick-sim's
-// TypeSix board: whole-package burns with and without a small ssb, a board
-// that still runs an ssb, a board that falls back to its ROM, and read-back
-// of flash that holds 0x5C bytes. The simulator's report tells what the board
-// received.
+// TypeSix board: whole-package burns with and without a small ssb, erase all,
+// and read-back of flash that holds 0x5C bytes. The simulator's report tells
+// what the board received.
 #include <gtest/gtest.h>
 
 #include "device/device_library.h"
 #include "device/typesix/burn_typesix_chip.h"
-#include "typesix_test_support.h"
+#include "pty_board.h"
 
 namespace {
-
-using TypeSixTest::Hex;
-using TypeSixTest::PackageImage;
-using TypeSixTest::Pattern;
-using TypeSixTest::Sha256;
-
-const std::string RESET_WIRE = "\"5c73000c000000000c5c65\"";
 
 class TypeSixChipOnSim : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!TypeSixTest::SimBuilt()) {
-            GTEST_SKIP() << "tarnwick-sim is not built at " << TypeSixTest::SimPath();
+        if (access(SimPath().c_str(), X_OK) != 0) {
+            GTEST_SKIP() << "tarnwick-sim is not built at " << SimPath();
         }
         SetChipType(CHIP_TYPE_TYPESIX);
     }
@@ -41,38 +33,35 @@ protected:
     // baud the rate of the image transfers.
     void Start(const std::vector<std::string>& faults = {}, uint32_t baud = 921600)
     {
-        std::vector<std::string> options = {"--report", ReportPath(), "--flash", FlashPath()};
+        std::vector<std::string> options = {"--family", "typesix", "--report", dir.File("report.json"),
+                                            "--flash", FlashPath()};
         options.insert(options.end(), faults.begin(), faults.end());
-        sim = std::make_unique<TypeSixTest::SimBoard>(options);
+        sim = std::make_unique<SimBoard>(options);
         ASSERT_TRUE(sim->Ok());
         handle = OpenSerialPort(sim->PtyPath().c_str(), baud, 0, 0);
-        ASSERT_NE(handle, nullptr);
         ASSERT_NE(dynamic_cast<BurnTypeSixChip*>(handle), nullptr);
         SetHandshakeTimeout(handle, 15000);
     }
 
-    // A board that was never reset waits for the tool to come back: graceMs
-    // is how long it gets to end by itself.
-    TypeSixTest::SimReport Finish(int graceMs = 2000)
+    // Loads the ssb from files, as a job does before erase or read.
+    std::string SsbSpec(const Bytes& ssb)
+    {
+        return WriteFile(dir.File("ssb.bin"), ssb) + "|" + WriteFile(dir.File("ssb.sha"), Sha256(ssb)) + "||||";
+    }
+
+    SimReport Finish()
     {
         DestroyDevice(handle);
         handle = nullptr;
-        sim->Stop(graceMs);
-        return TypeSixTest::ReadReport(ReportPath());
+        sim->Stop();
+        const SimReport report = ReadReport(dir.File("report.json"));
+        EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
+        return report;
     }
 
-    std::string ReportPath() const { return dir.File("report.json"); }
     std::string FlashPath() const { return dir.File("flash.bin"); }
 
-    std::string WritePackage(const std::vector<PackageImage>& images)
-    {
-        const std::string path = dir.File("fw.fwpkg");
-        TypeSixTest::WriteFile(path, TypeSixTest::BuildPackage(images));
-        return path;
-    }
-
-    static void ExpectImage(const TypeSixTest::SimImage& image, const std::string& kind, const Bytes& data,
-                            int digestMatched)
+    static void ExpectImage(const SimImage& image, const std::string& kind, const Bytes& data, int digestMatched)
     {
         EXPECT_EQ(image.kind, kind);
         EXPECT_EQ(image.length, data.size()) << kind;
@@ -80,13 +69,11 @@ protected:
         EXPECT_EQ(image.digestMatched, digestMatched) << kind;
     }
 
-    TypeSixTest::TempDir dir;
+    TempDir dir;
     MessageCapture messages;
-    std::unique_ptr<TypeSixTest::SimBoard> sim;
+    std::unique_ptr<SimBoard> sim;
     DeviceHandle handle = nullptr;
 };
-
-// --- whole package -------------------------------------------------------------------
 
 TEST_F(TypeSixChipOnSim, PackageWithoutSmallSsbLoadsTheSsbAndBurnsEveryImageAtTheAskedRate)
 {
@@ -94,20 +81,19 @@ TEST_F(TypeSixChipOnSim, PackageWithoutSmallSsbLoadsTheSsbAndBurnsEveryImageAtTh
     const Bytes flashImage = Pattern(9000, 2);
     const Bytes flashDigest = Sha256(flashImage);
     const Bytes app = Pattern(5000, 3);
-    const std::string package = WritePackage({
-        {"ssb.bin", 0, ssb},
-        {"ssb.sha", 24, Sha256(ssb)},
-        {"flash", 102, flashDigest, 0, 0},  // found by name inside "flash_a"
-        {"flash_a.bin", 100, flashImage, 0x00100000, 0x00010000},
-        {"bt.bin", 18, app, 0, 0x00040000},
-    });
+    const std::string package = WriteFile(dir.File("fw.fwpkg"), BuildPackage({
+                                                                    {"ssb.bin", 0, ssb},
+                                                                    {"ssb.sha", 24, Sha256(ssb)},
+                                                                    {"flash", 102, flashDigest},  // found in "flash_a"
+                                                                    {"flash_a.bin", 100, flashImage, 0x100000, 0x10000},
+                                                                    {"bt.bin", 18, app, 0, 0x00040000},
+                                                                }));
     Start();
     SetIsReset(handle, 0);  // the ssb must keep running from image to image
     EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Get();
     EXPECT_EQ(Reset(handle), 1);
-    const TypeSixTest::SimReport report = Finish();
+    const SimReport report = Finish();
 
-    EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
     ASSERT_EQ(report.images.size(), 4u) << report.text;
     ExpectImage(report.images[0], "ssb", ssb, 1);
     // A digest entry goes out like any image, with the file type in force.
@@ -116,10 +102,9 @@ TEST_F(TypeSixChipOnSim, PackageWithoutSmallSsbLoadsTheSsbAndBurnsEveryImageAtTh
     EXPECT_EQ(report.images[2].address, 0x00100000u);
     ExpectImage(report.images[3], "app", app, -1);
     EXPECT_EQ(report.images[3].fileType, 2);
-    EXPECT_EQ(report.resets, std::vector<std::string>{RESET_WIRE});
+    EXPECT_EQ(report.resets, std::vector<std::string>{"\"5c73000c000000000c5c65\""});
     EXPECT_EQ(report.baudChanges, (std::vector<std::string>{"921600", "115200"}));
-
-    const Bytes flash = TypeSixTest::ReadFile(FlashPath());
+    const Bytes flash = ReadFile(FlashPath());
     ASSERT_GE(flash.size(), 0x00100000u + flashImage.size());
     EXPECT_EQ(Bytes(flash.begin() + 0x00100000, flash.begin() + 0x00100000 + 9000), flashImage);
     EXPECT_TRUE(messages.Has("burn flash_a.bin successfully.\n"));
@@ -131,18 +116,17 @@ TEST_F(TypeSixChipOnSim, PackageWithSmallSsbLoadsItFirstAndErasesItBeforeTheSsb)
     const Bytes small = Pattern(3000, 4);
     const Bytes ssb = Pattern(6000, 5);
     const Bytes app = Pattern(4096, 6);
-    const std::string package = WritePackage({
-        {"small.bin", 28, small},
-        {"small.sha", 29, Sha256(small)},
-        {"ssb.bin", 0, ssb},
-        {"ssb.sha", 24, Sha256(ssb)},
-        {"app.bin", 20, app, 0, 0x1000},
-    });
+    const std::string package = WriteFile(dir.File("fw.fwpkg"), BuildPackage({
+                                                                    {"small.bin", 28, small},
+                                                                    {"small.sha", 29, Sha256(small)},
+                                                                    {"ssb.bin", 0, ssb},
+                                                                    {"ssb.sha", 24, Sha256(ssb)},
+                                                                    {"app.bin", 20, app, 0, 0x1000},
+                                                                }));
     Start({}, 115200);
     EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Get();
-    const TypeSixTest::SimReport report = Finish();
+    const SimReport report = Finish();
 
-    EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
     ASSERT_EQ(report.images.size(), 3u) << report.text;
     ExpectImage(report.images[0], "ssb", small, 1);
     ExpectImage(report.images[1], "ssb", ssb, 1);
@@ -156,82 +140,20 @@ TEST_F(TypeSixChipOnSim, PackageWithSmallSsbLoadsItFirstAndErasesItBeforeTheSsb)
     EXPECT_TRUE(messages.Has("load small ssb success.\n"));
 }
 
-TEST_F(TypeSixChipOnSim, BoardStillRunningAnSsbGetsItErasedFirst)
-{
-    const Bytes ssb = Pattern(5000, 7);
-    const Bytes app = Pattern(100, 8);
-    const std::string package = WritePackage({
-        {"ssb.bin", 0, ssb},
-        {"ssb.sha", 24, Sha256(ssb)},
-        {"app.bin", 26, app, 0, 0x1000},
-    });
-    Start({"--ssb-running"});
-    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Get();
-    const TypeSixTest::SimReport report = Finish();
-
-    EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
-    ASSERT_EQ(report.images.size(), 2u) << report.text;
-    ExpectImage(report.images[0], "ssb", ssb, 1);
-    EXPECT_EQ(report.images[1].fileType, 4);
-    ASSERT_EQ(report.erases.size(), 1u);
-}
-
-TEST_F(TypeSixChipOnSim, PackageWithWrongCrcIsRefusedBeforeTheBoardIsTouched)
-{
-    Bytes bytes = TypeSixTest::BuildPackage({{"ssb.bin", 0, Pattern(100, 9)}});
-    bytes[4] ^= 0x01;
-    const std::string package = dir.File("bad.fwpkg");
-    TypeSixTest::WriteFile(package, bytes);
-    Start();
-    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 0);
-    EXPECT_TRUE(messages.Has("is not equal to fwpkg crc")) << messages.Get();
-    EXPECT_TRUE(messages.Has("parse file:" + package + " failed!\n"));
-    const TypeSixTest::SimReport report = Finish(100);
-    EXPECT_TRUE(report.images.empty());
-    EXPECT_TRUE(report.protocolErrors.empty());
-}
-
-// --- second-stage boot ----------------------------------------------------------------
-
-TEST_F(TypeSixChipOnSim, BoardThatFallsBackToItsRomFailsTheSsbLoad)
-{
-    const Bytes ssb = Pattern(4096, 10);
-    const std::string ssbPath = dir.File("ssb.bin");
-    const std::string shaPath = dir.File("ssb.sha");
-    TypeSixTest::WriteFile(ssbPath, ssb);
-    TypeSixTest::WriteFile(shaPath, Sha256(ssb));
-    Start({"--fall-back-to-rom"});
-    SetIsReady(handle, 0);
-    const std::string spec = ssbPath + "|" + shaPath + "||||";
-    EXPECT_EQ(BootDownload(handle, spec.c_str(), 0, 0, nullptr, nullptr), 0);
-    EXPECT_TRUE(messages.Has("codeloader not received!\n")) << messages.Get();
-    const TypeSixTest::SimReport report = Finish(100);
-    ASSERT_EQ(report.images.size(), 1u) << report.text;
-    ExpectImage(report.images[0], "ssb", ssb, 1);
-}
-
 TEST_F(TypeSixChipOnSim, EraseAllLoadsTheSsbThenErasesTheWholeFlash)
 {
-    Bytes flash(0x10000, 0x00);
-    TypeSixTest::WriteFile(FlashPath(), flash);
-    const Bytes ssb = Pattern(2000, 13);
-    TypeSixTest::WriteFile(dir.File("ssb.bin"), ssb);
-    TypeSixTest::WriteFile(dir.File("ssb.sha"), Sha256(ssb));
+    WriteFile(FlashPath(), Bytes(0x10000, 0x00));
     Start();
-    const std::string spec = dir.File("ssb.bin") + "|" + dir.File("ssb.sha") + "||||";
-    EXPECT_EQ(EraseAllFlash(handle, spec.c_str()), 1) << messages.Get();
-    const TypeSixTest::SimReport report = Finish();
+    EXPECT_EQ(EraseAllFlash(handle, SsbSpec(Pattern(2000, 13)).c_str()), 1) << messages.Get();
+    const SimReport report = Finish();
 
-    EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
     ASSERT_EQ(report.erases.size(), 1u) << report.text;
     EXPECT_NE(report.erases[0].find("\"all\""), std::string::npos);
-    const Bytes after = TypeSixTest::ReadFile(FlashPath());
-    ASSERT_GE(after.size(), flash.size());
+    const Bytes after = ReadFile(FlashPath());
+    ASSERT_GE(after.size(), 0x10000u);
     EXPECT_EQ(Bytes(after.begin(), after.begin() + 0x10000), Bytes(0x10000, 0xFF));
     EXPECT_TRUE(messages.Has("Erasing all images ...\nIt takes a few minutes."));
 }
-
-// --- read-back ------------------------------------------------------------------------
 
 TEST_F(TypeSixChipOnSim, ReadBackOfTenThousandBytesWithEscapedBytesMatchesTheFlash)
 {
@@ -240,21 +162,15 @@ TEST_F(TypeSixChipOnSim, ReadBackOfTenThousandBytesWithEscapedBytesMatchesTheFla
     std::copy(content.begin(), content.end(), flash.begin() + 0x1000);
     flash[0x1000 + 4095] = 0x5C;  // the last byte of the first block
     flash[0x1000 + 4096] = 0x5C;  // the first of the second
-    TypeSixTest::WriteFile(FlashPath(), flash);
-    const Bytes ssb = Pattern(4100, 12);
-    TypeSixTest::WriteFile(dir.File("ssb.bin"), ssb);
-    TypeSixTest::WriteFile(dir.File("ssb.sha"), Sha256(ssb));
-
+    WriteFile(FlashPath(), flash);
     Start();
     SetIsReady(handle, 0);
-    const std::string spec = dir.File("ssb.bin") + "|" + dir.File("ssb.sha") + "||||";
-    ASSERT_EQ(BootDownload(handle, spec.c_str(), 0, 0, nullptr, nullptr), 1) << messages.Get();
+    ASSERT_EQ(BootDownload(handle, SsbSpec(Pattern(4100, 12)).c_str(), 0, 0, nullptr, nullptr), 1) << messages.Get();
     const std::string out = dir.File("read.bin");
     EXPECT_EQ(UploadFile(handle, 0x1000, 10000, out.c_str()), 1) << messages.Get();
-    const TypeSixTest::SimReport report = Finish();
+    const SimReport report = Finish();
 
-    EXPECT_EQ(TypeSixTest::ReadFile(out), Bytes(flash.begin() + 0x1000, flash.begin() + 0x1000 + 10000));
-    EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
+    EXPECT_EQ(ReadFile(out), Bytes(flash.begin() + 0x1000, flash.begin() + 0x1000 + 10000));
     // The protocol's reset: its own sequence byte, code 0C, four zero bytes.
     ASSERT_EQ(report.resets.size(), 1u);
     EXPECT_EQ(report.resets[0].substr(7, 10), "0c00000000") << report.resets[0];

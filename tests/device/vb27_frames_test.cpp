@@ -1,30 +1,14 @@
-// The command, reset and ACK frames, byte for byte as the boot ROM reads them.
-// Expected frames are written out here by hand; only the check field is computed.
+// The Vb27 command, reset and ACK frames byte for byte as the boot ROM reads
+// them (expected frames written out by hand, only the check field computed),
+// and what the chip object refuses in a package before it sends any byte.
 #include "device/vb27_frames.h"
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
-#include "common/checksum.h"
+#include "device/burn_vb27_chip.h"
+#include "pty_board.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-// Appends the check field (little-endian) the way the wire table describes it.
-Bytes WithCrc(Bytes body)
-{
-    const uint16_t crc = Common::SopCrc16(body.data(), static_cast<uint32_t>(body.size()));
-    body.push_back(static_cast<uint8_t>(crc & 0xFF));
-    body.push_back(static_cast<uint8_t>(crc >> 8));
-    return body;
-}
-
-Bytes Ack(uint8_t result)
-{
-    return WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x0C, 0x00, 0x00, 0x00, result, 0x00});
-}
 
 Bytes Concat(std::initializer_list<Bytes> parts)
 {
@@ -35,165 +19,139 @@ Bytes Concat(std::initializer_list<Bytes> parts)
     return all;
 }
 
-TEST(Vb27CommandFrames, HandshakeCarriesRateAndLineSettings)
+TEST(Vb27CommandFrames, EveryFrameMatchesItsTable)
 {
-    EXPECT_EQ(Vb27Frames::BuildShakeHandFrame(115200),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x12, 0x00, 0xF0, 0x0F, 0x00, 0xC2, 0x01, 0x00, 0x08, 0x01, 0x00,
-                       0x00}));
-    EXPECT_EQ(Vb27Frames::BuildShakeHandFrame(921600),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x12, 0x00, 0xF0, 0x0F, 0x00, 0x10, 0x0E, 0x00, 0x08, 0x01, 0x00,
-                       0x00}));
+    const Bytes flag = {0xEF, 0xBE, 0xAD, 0xDE};
+    const struct {
+        const char* frame;
+        Bytes built;
+        Bytes body;  // behind the flag, before the check field
+    } cases[] = {
+        {"handshake 115200", Vb27Frames::BuildShakeHandFrame(115200),
+         {0x12, 0x00, 0xF0, 0x0F, 0x00, 0xC2, 0x01, 0x00, 0x08, 0x01, 0x00, 0x00}},
+        {"handshake 921600", Vb27Frames::BuildShakeHandFrame(921600),
+         {0x12, 0x00, 0xF0, 0x0F, 0x00, 0x10, 0x0E, 0x00, 0x08, 0x01, 0x00, 0x00}},
+        {"switch baud", Vb27Frames::BuildSwitchBaudFrame(3000000),
+         {0x12, 0x00, 0x5A, 0xA5, 0xC0, 0xC6, 0x2D, 0x00, 0x08, 0x01, 0x00, 0x00}},
+        {"version", Vb27Frames::BuildVersionFrame(0x01020304), {0x0E, 0x00, 0x69, 0x96, 0x04, 0x03, 0x02, 0x01}},
+        {"otp/efuse", Vb27Frames::BuildOtpEfuseFrame(0x40), {0x0E, 0x00, 0xC3, 0x3C, 0x40, 0x00, 0x00, 0x00}},
+        {"factory", Vb27Frames::BuildFactoryFrame(0x00200000, 0x1234, 0x2000),
+         {0x18, 0x00, 0x78, 0x87, 0x00, 0x00, 0x20, 0x00, 0x34, 0x12, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0xFF}},
+        {"nv/kv", Vb27Frames::BuildNvKvFrame(0x003F0000, 0x800, 0x1000),
+         {0x1A, 0x00, 0x4B, 0xB4, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00,
+          0x00, 0x00}},
+        {"flash image", Vb27Frames::BuildFlashImageFrame(0x00010000, 0x1001, 0x2000, 0x02),
+         {0x18, 0x00, 0xD2, 0x2D, 0x00, 0x00, 0x01, 0x00, 0x01, 0x10, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x02, 0xFD}},
+        {"erase all", Vb27Frames::BuildFlashImageFrame(0, 0, 0xFFFFFFFF, 0),
+         {0x18, 0x00, 0xD2, 0x2D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF}},
+        {"upload", Vb27Frames::BuildUploadFrame(0x3000, 0x00400000),
+         {0x12, 0x00, 0xB4, 0x4B, 0x00, 0x30, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00}},
+        {"reset", Vb27Frames::BuildResetFrame(), {0x0C, 0x00, 0x87, 0x78, 0x00, 0x00}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.built, WithCrcLe(Concat({flag, c.body}))) << c.frame;
+    }
 }
 
-TEST(Vb27CommandFrames, SwitchBaudUsesCode5A)
+TEST(Vb27RegionSize, RoundsUpToTheBlockBelowTheSpecialValuesAndFormatFollowsTheType)
 {
-    EXPECT_EQ(Vb27Frames::BuildSwitchBaudFrame(3000000),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x12, 0x00, 0x5A, 0xA5, 0xC0, 0xC6, 0x2D, 0x00, 0x08, 0x01, 0x00,
-                       0x00}));
+    const uint32_t rounding[][3] = {{4097, 4096, 8192},
+                                    {4096, 4096, 4096},
+                                    {1, 4096, 4096},
+                                    {0, 4096, 0},
+                                    {0xF0FFFFFE, 4096, 0xF1000000},
+                                    {0xF0FFFFFF, 4096, 0xF0FFFFFF},
+                                    {0xFFFFFFFF, 4096, 0xFFFFFFFF},
+                                    {513, 512, 1024},
+                                    {512, 512, 512}};
+    for (const auto& row : rounding) {
+        EXPECT_EQ(Vb27Frames::RoundBurnSize(row[0], row[1]), row[2]) << row[0] << " in blocks of " << row[1];
+    }
+    const std::pair<uint32_t, uint8_t> formats[] = {{14, 0x02}, {15, 0x03}, {5, 0x00}, {1, 0x00}};
+    for (const auto& format : formats) {
+        EXPECT_EQ(Vb27Frames::FormatByteForImageType(format.first), format.second) << format.first;
+    }
 }
 
-TEST(Vb27CommandFrames, VersionAndOtpCarryTheImageLength)
+// --- the ACK scan -----------------------------------------------------------------------
+
+TEST(Vb27AckScan, FindsAFrameBehindNoiseAndLeavesTheBytesBehindIt)
 {
-    EXPECT_EQ(Vb27Frames::BuildVersionFrame(0x01020304),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x0E, 0x00, 0x69, 0x96, 0x04, 0x03, 0x02, 0x01}));
-    EXPECT_EQ(Vb27Frames::BuildOtpEfuseFrame(0x40),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x0E, 0x00, 0xC3, 0x3C, 0x40, 0x00, 0x00, 0x00}));
+    const struct {
+        Bytes bytes;
+        Vb27Frames::AckScan::Kind kind;
+        size_t frameOffset;
+        size_t consumed;
+    } cases[] = {
+        {Vb27Ack(0x5A), Vb27Frames::AckScan::ACCEPTED, 0, 12},
+        {Concat({{0x00, 0xEF, 0x41, 0xEF, 0xBE}, Vb27Ack(0x5A)}), Vb27Frames::AckScan::ACCEPTED, 5, 17},
+        {Concat({Vb27Ack(0x5A), {'C'}}), Vb27Frames::AckScan::ACCEPTED, 0, 12},
+        // Noise, then the first five bytes of a frame: only those are worth keeping.
+        {{0x11, 0x22, 0x33, 0xEF, 0xBE, 0xAD, 0xDE, 0x0C}, Vb27Frames::AckScan::NONE, 0, 3},
+        {{0x11, 0x22, 0x33, 0x44}, Vb27Frames::AckScan::NONE, 0, 4},
+        {{0x11, 0x22, 0xEF}, Vb27Frames::AckScan::NONE, 0, 2},
+    };
+    for (const auto& c : cases) {
+        const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(scan.kind, c.kind) << Hex(c.bytes);
+        if (c.kind == Vb27Frames::AckScan::ACCEPTED) {
+            EXPECT_EQ(scan.frameOffset, c.frameOffset) << Hex(c.bytes);
+        }
+        EXPECT_EQ(scan.consumed, c.consumed) << Hex(c.bytes);
+    }
+    const Bytes noise(12, 0xEF);
+    const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(noise.data(), noise.size());
+    EXPECT_EQ(scan.kind, Vb27Frames::AckScan::NONE);
+    EXPECT_GE(scan.consumed, 1u) << "twelve bytes of noise drop at least one";
 }
 
-TEST(Vb27CommandFrames, FactoryEndsWith00FF)
+TEST(Vb27AckScan, ANegativeResultConsumesItsFrameAndABrokenCheckIsPassedOver)
 {
-    EXPECT_EQ(Vb27Frames::BuildFactoryFrame(0x00200000, 0x1234, 0x2000),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x18, 0x00, 0x78, 0x87, 0x00, 0x00, 0x20, 0x00, 0x34, 0x12, 0x00,
-                       0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0xFF}));
-}
-
-TEST(Vb27CommandFrames, NvKvEndsWithFourZeroBytes)
-{
-    EXPECT_EQ(Vb27Frames::BuildNvKvFrame(0x003F0000, 0x800, 0x1000),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x1A, 0x00, 0x4B, 0xB4, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x08, 0x00,
-                       0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
-}
-
-TEST(Vb27CommandFrames, FlashImageCarriesFormatAndItsComplement)
-{
-    EXPECT_EQ(Vb27Frames::BuildFlashImageFrame(0x00010000, 0x1001, 0x2000, 0x02),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x18, 0x00, 0xD2, 0x2D, 0x00, 0x00, 0x01, 0x00, 0x01, 0x10, 0x00,
-                       0x00, 0x00, 0x20, 0x00, 0x00, 0x02, 0xFD}));
-}
-
-TEST(Vb27CommandFrames, EraseAllIsAFlashImageOfTheWholeRegion)
-{
-    EXPECT_EQ(Vb27Frames::BuildFlashImageFrame(0, 0, 0xFFFFFFFF, 0),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x18, 0x00, 0xD2, 0x2D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                       0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF}));
-}
-
-TEST(Vb27CommandFrames, UploadCarriesLengthThenAddress)
-{
-    EXPECT_EQ(Vb27Frames::BuildUploadFrame(0x3000, 0x00400000),
-              WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x12, 0x00, 0xB4, 0x4B, 0x00, 0x30, 0x00, 0x00, 0x00, 0x00, 0x40,
-                       0x00}));
-}
-
-TEST(Vb27CommandFrames, ResetFrameIsTwelveFixedBytes)
-{
-    const Bytes frame = Vb27Frames::BuildResetFrame();
-    EXPECT_EQ(frame, WithCrc({0xEF, 0xBE, 0xAD, 0xDE, 0x0C, 0x00, 0x87, 0x78, 0x00, 0x00}));
-}
-
-TEST(Vb27RegionSize, RoundsUpToTheBlockBelowTheSpecialValues)
-{
-    EXPECT_EQ(Vb27Frames::RoundBurnSize(4097, 4096), 8192u);
-    EXPECT_EQ(Vb27Frames::RoundBurnSize(4096, 4096), 4096u);
-    EXPECT_EQ(Vb27Frames::RoundBurnSize(1, 4096), 4096u);
-    EXPECT_EQ(Vb27Frames::RoundBurnSize(0, 4096), 0u);
-    EXPECT_EQ(Vb27Frames::RoundBurnSize(0xF0FFFFFE, 4096), 0xF1000000u);
-    EXPECT_EQ(Vb27Frames::RoundBurnSize(0xF0FFFFFF, 4096), 0xF0FFFFFFu);
-    EXPECT_EQ(Vb27Frames::RoundBurnSize(0xFFFFFFFF, 4096), 0xFFFFFFFFu);
-    EXPECT_EQ(Vb27Frames::RoundBurnSize(513, 512), 1024u);
-    EXPECT_EQ(Vb27Frames::RoundBurnSize(512, 512), 512u);
-}
-
-TEST(Vb27RegionSize, FormatByteFollowsTheImageType)
-{
-    EXPECT_EQ(Vb27Frames::FormatByteForImageType(14), 0x02);
-    EXPECT_EQ(Vb27Frames::FormatByteForImageType(15), 0x03);
-    EXPECT_EQ(Vb27Frames::FormatByteForImageType(5), 0x00);
-    EXPECT_EQ(Vb27Frames::FormatByteForImageType(1), 0x00);
-}
-
-TEST(Vb27AckScan, AcceptsAFrameAtTheStart)
-{
-    const Bytes ack = Ack(0x5A);
-    const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(ack.data(), ack.size());
-    EXPECT_EQ(scan.kind, Vb27Frames::AckScan::ACCEPTED);
-    EXPECT_EQ(scan.consumed, 12u);
-}
-
-TEST(Vb27AckScan, FindsAFrameBehindNoise)
-{
-    const Bytes bytes = Concat({{0x00, 0xEF, 0x41, 0xEF, 0xBE}, Ack(0x5A)});
-    const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(bytes.data(), bytes.size());
-    EXPECT_EQ(scan.kind, Vb27Frames::AckScan::ACCEPTED);
-    EXPECT_EQ(scan.frameOffset, 5u);
-    EXPECT_EQ(scan.consumed, 17u);
-}
-
-TEST(Vb27AckScan, LeavesTheBytesBehindTheFrame)
-{
-    const Bytes bytes = Concat({Ack(0x5A), {'C'}});
-    const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(bytes.data(), bytes.size());
-    EXPECT_EQ(scan.kind, Vb27Frames::AckScan::ACCEPTED);
-    EXPECT_EQ(scan.consumed, 12u);
-}
-
-TEST(Vb27AckScan, ReportsANegativeResultAndConsumesThatFrame)
-{
-    const Bytes bytes = Concat({Ack(0xA5), Ack(0x5A)});
+    const Bytes bytes = Concat({Vb27Ack(0xA5), Vb27Ack(0x5A)});
     const Vb27Frames::AckScan first = Vb27Frames::ScanAckFrame(bytes.data(), bytes.size());
     EXPECT_EQ(first.kind, Vb27Frames::AckScan::REFUSED);
     EXPECT_EQ(first.result, 0xA5);
     ASSERT_EQ(first.consumed, 12u);
-    const Vb27Frames::AckScan second = Vb27Frames::ScanAckFrame(bytes.data() + 12, bytes.size() - 12);
-    EXPECT_EQ(second.kind, Vb27Frames::AckScan::ACCEPTED);
-}
+    EXPECT_EQ(Vb27Frames::ScanAckFrame(bytes.data() + 12, bytes.size() - 12).kind, Vb27Frames::AckScan::ACCEPTED);
 
-TEST(Vb27AckScan, IgnoresAFrameWithABrokenCheck)
-{
-    Bytes broken = Ack(0x5A);
+    Bytes broken = Vb27Ack(0x5A);
     broken[11] ^= 0x01;
-    Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(broken.data(), broken.size());
-    EXPECT_EQ(scan.kind, Vb27Frames::AckScan::NONE);
-
-    const Bytes bytes = Concat({broken, Ack(0x5A)});
-    scan = Vb27Frames::ScanAckFrame(bytes.data(), bytes.size());
+    EXPECT_EQ(Vb27Frames::ScanAckFrame(broken.data(), broken.size()).kind, Vb27Frames::AckScan::NONE);
+    const Bytes behind = Concat({broken, Vb27Ack(0x5A)});
+    const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(behind.data(), behind.size());
     EXPECT_EQ(scan.kind, Vb27Frames::AckScan::ACCEPTED);
     EXPECT_EQ(scan.frameOffset, 12u);
 }
 
-TEST(Vb27AckScan, KeepsOnlyATailThatMayStillBecomeAFrame)
+// --- package refusals the end-to-end suite does not reach -----------------------------
+
+TEST(Vb27PackageCheck, TableLongerThanTheFileIsRefusedAnd255EntriesAreFine)
 {
-    // Noise, then the first five bytes of a frame: only those five are worth keeping.
-    const Bytes partial = {0x11, 0x22, 0x33, 0xEF, 0xBE, 0xAD, 0xDE, 0x0C};
-    Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(partial.data(), partial.size());
-    EXPECT_EQ(scan.kind, Vb27Frames::AckScan::NONE);
-    EXPECT_EQ(scan.consumed, 3u);
-
-    const Bytes noise = {0x11, 0x22, 0x33, 0x44};
-    scan = Vb27Frames::ScanAckFrame(noise.data(), noise.size());
-    EXPECT_EQ(scan.consumed, 4u);
-
-    const Bytes lastByteMayStart = {0x11, 0x22, 0xEF};
-    scan = Vb27Frames::ScanAckFrame(lastByteMayStart.data(), lastByteMayStart.size());
-    EXPECT_EQ(scan.consumed, 2u);
+    MessageCapture messages;
+    BurnVb27ChipSp::BurnVb27Chip chip;
+    std::vector<PackageImage> images(255, {"img", 1, Bytes(1, 0)});
+    images[0].type = 0;
+    const Bytes package = BuildPackage(images);
+    EXPECT_TRUE(chip.CheckFwpkgHeadData(package.data(), static_cast<uint32_t>(package.size()))) << messages.Get();
+    EXPECT_FALSE(chip.CheckFwpkgHeadData(package.data(), 12 + 52));
+    EXPECT_EQ(messages.Get(), "too many image or the header data length is greater than the file length!\n");
 }
 
-TEST(Vb27AckScan, TwelveBytesOfNoiseDropAtLeastOneByte)
+TEST(Vb27PackageCheck, DownloadOfAMissingOrBrokenPackageStopsBeforeTheHandshake)
 {
-    const Bytes noise(12, 0xEF);
-    const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(noise.data(), noise.size());
-    EXPECT_EQ(scan.kind, Vb27Frames::AckScan::NONE);
-    EXPECT_GE(scan.consumed, 1u);
+    MessageCapture messages;
+    BurnVb27ChipSp::BurnVb27Chip chip;
+    TempDir dir;
+    Bytes package = BuildPackage({{"loader.bin", 0, Pattern(300, 1)}, {"app.bin", 1, Pattern(700, 2)}});
+    package.pop_back();
+    const std::string path = WriteFile(dir.File("bad.fwpkg"), package);
+    EXPECT_FALSE(chip.DownloadAllinoneBin(path.c_str(), 0));
+    EXPECT_TRUE(messages.Has("app.bin reaches past the end of the package")) << messages.Get();
+    EXPECT_TRUE(messages.Has("File: " + path + " format error!\n")) << messages.Get();
+    const std::string missing = dir.File("missing.fwpkg");
+    EXPECT_FALSE(chip.DownloadAllinoneBin(missing.c_str(), 0));
+    EXPECT_TRUE(messages.Has("Get file content failed: " + missing + "\n")) << messages.Get();
+    EXPECT_FALSE(messages.Has("Shakehand"));
 }
 
 } // namespace
