@@ -14,23 +14,15 @@ bool Parse(std::vector<const char*> args, Sim::SimOptions& options, std::string&
     return Sim::ParseSimOptions(static_cast<int>(args.size()), args.data(), options, error);
 }
 
-TEST(SimNumber, DecimalHexAndMultipliers)
+TEST(SimNumber, DecimalHexAndMultipliersAreReadAndAnythingElseRefused)
 {
-    uint64_t v = 0;
-    EXPECT_TRUE(Sim::ParseSimNumber("4096", v));
-    EXPECT_EQ(v, 4096u);
-    EXPECT_TRUE(Sim::ParseSimNumber("0x1F000", v));
-    EXPECT_EQ(v, 0x1F000u);
-    EXPECT_TRUE(Sim::ParseSimNumber("8m", v));
-    EXPECT_EQ(v, 8u << 20);
-    EXPECT_TRUE(Sim::ParseSimNumber("64K", v));
-    EXPECT_EQ(v, 64u << 10);
-    EXPECT_TRUE(Sim::ParseSimNumber("1g", v));
-    EXPECT_EQ(v, 1u << 30);
-}
-
-TEST(SimNumber, TextThatIsNoNumberIsRefused)
-{
+    const std::pair<const char*, uint64_t> good[] = {
+        {"4096", 4096}, {"0x1F000", 0x1F000}, {"8m", 8u << 20}, {"64K", 64u << 10}, {"1g", 1u << 30}};
+    for (const auto& [text, value] : good) {
+        uint64_t v = 0;
+        EXPECT_TRUE(Sim::ParseSimNumber(text, v)) << text;
+        EXPECT_EQ(v, value) << text;
+    }
     uint64_t v = 7;
     for (const char* bad : {"", "0x", "12q", "1kk", "-3", "0x10k", "99999999999999999999", "18446744073709551615g"}) {
         EXPECT_FALSE(Sim::ParseSimNumber(bad, v)) << bad;
@@ -63,7 +55,7 @@ TEST(SimOptionsParse, AllOptionsTogether)
     EXPECT_TRUE(o.faults.ssbRunning);
 }
 
-TEST(SimOptionsParse, WhatItRefuses)
+TEST(SimOptionsParse, WhatItRefusesIsExplained)
 {
     const std::vector<std::vector<const char*>> bad = {
         {},                                      // no family
@@ -78,7 +70,7 @@ TEST(SimOptionsParse, WhatItRefuses)
     for (const auto& args : bad) {
         Sim::SimOptions o;
         std::string error;
-        EXPECT_FALSE(Parse(args, o, error));
+        EXPECT_FALSE(Parse(args, o, error)) << testing::PrintToString(args);
         EXPECT_FALSE(error.empty());
     }
 }

@@ -1,13 +1,10 @@
 // The built tarnwick-sim driven through its pseudo-terminal by a small client
-// of its own, the way the tool would: handshake, loader, erase, image, read-back,
-// reset; then the report and the flash file it leaves behind.
-#include "sim/sim_sha256.h"
-#include "vb27_test_support.h"
+// of its own, the way the tool would, for each family; then the exit code, the
+// report and the flash file it leaves behind.
+#include "sim_test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -20,14 +17,11 @@
 #include <thread>
 #include <unistd.h>
 
-using namespace Vb27Test;
+using namespace SimTest;
 
 namespace {
 
 constexpr int WAIT_MS = 15000;  // "must end" limits, generous for a loaded machine
-constexpr uint8_t ACK = 0x06;
-constexpr uint8_t C = 0x43;
-constexpr uint8_t EOT = 0x04;
 
 std::string ReadFile(const std::string& path)
 {
@@ -96,20 +90,18 @@ private:
     std::string m_path;
 };
 
-// The tool's side of the line, independent of the simulator's code.
+// The tool's side of the pty, independent of the simulator's code.
 class Client {
 public:
     bool Open(const std::string& path)
     {
         m_fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-        if (m_fd < 0) {
+        termios t{};
+        if (m_fd < 0 || tcgetattr(m_fd, &t) != 0) {
             return false;
         }
-        termios t{};
-        tcgetattr(m_fd, &t);
         cfmakeraw(&t);
-        tcsetattr(m_fd, TCSANOW, &t);
-        return true;
+        return tcsetattr(m_fd, TCSANOW, &t) == 0;
     }
     void Close()
     {
@@ -123,9 +115,8 @@ public:
     void Send(const Bytes& bytes) { ASSERT_EQ(write(m_fd, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
 
     // Reads until `found` says where the wanted thing ends in the buffer; the
-    // bytes up to there are consumed. False when nothing came in time.
-    template <typename F>
-    bool WaitFor(F found, int ms = WAIT_MS)
+    // bytes up to there are consumed into Last(). False when nothing came in time.
+    bool WaitFor(const std::function<size_t(const Bytes&)>& found, int ms = WAIT_MS)
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
@@ -153,12 +144,11 @@ public:
         }
     }
 
-    // The first ACK frame with a good CRC; result 5A wanted.
     bool WaitAckFrame(uint8_t result = 0x5A)
     {
         return WaitFor([&](const Bytes& b) -> size_t {
             for (size_t i = 0; i + 12 <= b.size(); ++i) {
-                if (IsAck(Bytes(b.begin() + static_cast<std::ptrdiff_t>(i), b.begin() + static_cast<std::ptrdiff_t>(i + 12)), result)) {
+                if (IsAck(b, result, i)) {
                     return i + 12;
                 }
             }
@@ -172,37 +162,37 @@ public:
             return it == b.end() ? 0 : static_cast<size_t>(it - b.begin()) + 1;
         });
     }
-    bool WaitBytes(size_t count, int ms = WAIT_MS)
+    bool WaitBytes(size_t count) { return WaitFor([&](const Bytes& b) { return b.size() >= count ? count : 0; }); }
+    bool WaitText(const std::string& text)
     {
-        return WaitFor([&](const Bytes& b) -> size_t { return b.size() >= count ? count : 0; }, ms);
+        return WaitFor([&](const Bytes& b) -> size_t {
+            const auto it = std::search(b.begin(), b.end(), text.begin(), text.end());
+            return it == b.end() ? 0 : static_cast<size_t>(it - b.begin()) + text.size();
+        });
+    }
+    // One TypeSix answer payload; boot text around it is skipped.
+    Bytes TypeSixExchange(const Bytes& wire)
+    {
+        Send(wire);
+        return WaitFor([](const Bytes& b) { return Unwrap(b).firstEnd; }) ? Unwrap(m_last).answers.front() : Bytes{};
     }
     const Bytes& Last() const { return m_last; }
     bool HungUp() const { return m_hungUp; }
 
-    // The tool's YMODEM send: wait for C, block 0, data blocks, EOT, closing block.
+    // The tool's YMODEM send: wait for C, then every block waits for its ACK;
+    // the closing block is followed by the command's ACK frame.
     bool SendFile(const std::string& name, const Bytes& data, size_t blockSize)
     {
         if (!WaitByte(C)) {
             return false;
         }
-        char size[32];
-        std::snprintf(size, sizeof size, "0x%zx", data.size());
-        Send(HeaderBlock(name, size));
-        if (!WaitByte(ACK)) {
-            return false;
-        }
-        for (const Bytes& block : DataBlocks(data, blockSize)) {
+        for (const Bytes& block : YmodemFile(name, data, blockSize)) {
             Send(block);
             if (!WaitByte(ACK)) {
                 return false;
             }
         }
-        Send({EOT});
-        if (!WaitByte(ACK)) {
-            return false;
-        }
-        Send(ClosingBlock());
-        return WaitByte(ACK) && WaitAckFrame();
+        return WaitAckFrame();
     }
 
     // The tool's YMODEM receive of `length` bytes in 1024-byte blocks.
@@ -218,14 +208,14 @@ public:
                 Crc16(Last().data() + 3, 1024) != static_cast<uint16_t>((Last()[1027] << 8) | Last()[1028])) {
                 return false;
             }
-            data.insert(data.end(), Last().begin() + 3, Last().begin() + 3 + static_cast<std::ptrdiff_t>(std::min<size_t>(1024, length - got)));
+            data.insert(data.end(), Last().begin() + 3,
+                        Last().begin() + 3 + static_cast<std::ptrdiff_t>(std::min<size_t>(1024, length - got)));
             Send({ACK});
         }
         if (!WaitBytes(1) || Last()[0] != EOT) {
             return false;
         }
-        Send({ACK});
-        Send({C});
+        Send({ACK, C});
         if (!WaitBytes(133) || Last() != ClosingBlock()) {
             return false;
         }
@@ -258,17 +248,16 @@ protected:
         rmdir(m_dir.c_str());
     }
     std::string File(const char* name) const { return m_dir + "/" + name; }
+    void WriteFlashFile(size_t size, char fill)
+    {
+        std::ofstream(File("flash.bin"), std::ios::binary) << std::string(size, fill);
+    }
     std::string m_dir;
 };
 
 TEST_F(SimProcessTest, BurnEraseReadBackAndResetAVb27Board)
 {
-    // The flash file starts as all zeros, so the erase shows.
-    {
-        std::ofstream out(File("flash.bin"), std::ios::binary);
-        const std::string zeros(0x20000, '\0');
-        out << zeros;
-    }
+    WriteFlashFile(0x20000, '\0');  // all zeros, so the erase shows
     SimProcess sim({"--family", "vb27", "--flash", File("flash.bin"), "--report", File("report.json"), "--link",
                     File("link")});
     ASSERT_FALSE(sim.Path().empty());
@@ -282,54 +271,50 @@ TEST_F(SimProcessTest, BurnEraseReadBackAndResetAVb27Board)
     ASSERT_TRUE(tool.WaitAckFrame());
     const Bytes loader = Pattern(2500, 1);
     ASSERT_TRUE(tool.SendFile("loader.bin", loader, 1024));
-
     tool.Send(FlashImage(0, 0, 0xFFFFFFFF));
     ASSERT_TRUE(tool.WaitAckFrame());
-
     const Bytes image = Pattern(20000, 2);
     tool.Send(FlashImage(0x10000, 20000, 0x5000));
     ASSERT_TRUE(tool.WaitAckFrame());
     ASSERT_TRUE(tool.SendFile("app.bin", image, 8192));
-
     tool.Send(Upload(20000, 0x10000));
     ASSERT_TRUE(tool.WaitAckFrame());
     Bytes readBack;
     ASSERT_TRUE(tool.ReceiveFile(20000, readBack));
     EXPECT_EQ(readBack, image);
-
     tool.Send(ResetFrame());
     tool.Close();
     ASSERT_EQ(sim.WaitExit(WAIT_MS), 0);
 
     const std::string flash = ReadFile(File("flash.bin"));
     ASSERT_EQ(flash.size(), 0x20000u);
-    EXPECT_EQ(Bytes(flash.begin() + 0x10000, flash.begin() + 0x10000 + 20000), image);
-    EXPECT_EQ(std::count(flash.begin(), flash.end(), '\xff'), 0x20000 - std::count_if(image.begin(), image.end(), [](uint8_t b) { return b != 0xFF; }));
+    Bytes expected(0x20000, 0xFF);
+    std::copy(image.begin(), image.end(), expected.begin() + 0x10000);
+    EXPECT_TRUE(Bytes(flash.begin(), flash.end()) == expected);
 
     const std::string report = ReadFile(File("report.json"));
-    const std::string loaderDigest = Sim::Sha256::Hex(Sim::Sha256::Of(loader.data(), loader.size()));
-    const std::string imageDigest = Sim::Sha256::Hex(Sim::Sha256::Of(image.data(), image.size()));
     EXPECT_NE(report.find("{\"kind\": \"loader\", \"name\": \"loader.bin\", \"address\": 0, \"fileType\": -1, "
-                          "\"length\": 2500, \"regionSize\": 0, \"sha256\": \"" + loaderDigest + "\""),
+                          "\"length\": 2500, \"regionSize\": 0, \"sha256\": \"" + HexDigest(loader) + "\""),
               std::string::npos)
         << report;
     EXPECT_NE(report.find("{\"kind\": \"flash\", \"name\": \"app.bin\", \"address\": 65536, \"fileType\": -1, "
-                          "\"length\": 20000, \"regionSize\": 20480, \"sha256\": \"" + imageDigest + "\""),
+                          "\"length\": 20000, \"regionSize\": 20480, \"sha256\": \"" + HexDigest(image) + "\""),
               std::string::npos);
     EXPECT_NE(report.find("{\"what\": \"all\", \"address\": 0, \"length\": 131072}"), std::string::npos);
     EXPECT_NE(report.find("\"resets\": [\n    \"efbeadde0c00877800006194\"\n  ]"), std::string::npos);
-    EXPECT_NE(report.find("\"protocolErrors\": []"), std::string::npos) << report;
+    EXPECT_NE(report.find("\"protocolErrors\": []"), std::string::npos);
     EXPECT_EQ(access(File("link").c_str(), F_OK), -1);  // the link goes with the line
 }
 
-TEST_F(SimProcessTest, AQn4180BoardSwitchesBaudAfterTheLoaderUnderLinePacing)
+// Noise comes before every answer; the line is paced; the baud switch is recorded.
+TEST_F(SimProcessTest, AQn4180BoardUnderNoiseAndLinePacingSwitchesBaudAfterTheLoader)
 {
     SimProcess sim({"--family", "qn4180", "--report", File("report.json"), "--line-baud", "115200", "--noise", "5"});
     Client tool;
     ASSERT_TRUE(tool.Open(sim.Path()));
     tool.Send(Handshake(115200));
     ASSERT_TRUE(tool.WaitAckFrame());
-    EXPECT_GE(tool.Last().size(), 17u);  // the noise came first
+    EXPECT_GE(tool.Last().size(), 17u);  // five noise bytes, then the ACK frame
     ASSERT_TRUE(tool.SendFile("loader.bin", Pattern(3000, 3), 1024));
     tool.Send(SwitchBaud(921600));
     ASSERT_TRUE(tool.WaitAckFrame());
@@ -345,7 +330,52 @@ TEST_F(SimProcessTest, AQn4180BoardSwitchesBaudAfterTheLoaderUnderLinePacing)
     EXPECT_NE(report.find("\"kind\": \"flash\", \"name\": \"q.bin\", \"address\": 8192"), std::string::npos);
 }
 
-TEST_F(SimProcessTest, ClosingTheLineBeforeAResetKeepsTheBoardForTheNextRun)
+TEST_F(SimProcessTest, LoadAnSsbFlashAndApplicationImagesIntoATypeSixBoard)
+{
+    WriteFlashFile(0x10000, '\0');
+    SimProcess sim({"--family", "typesix", "--flash", File("flash.bin"), "--report", File("report.json")});
+    Client line;
+    ASSERT_TRUE(line.Open(sim.Path()));
+    TypeSixTool tool([&line](const Bytes& wire) { return line.TypeSixExchange(wire); });
+    ASSERT_TRUE(line.WaitText("-romloader"));
+    ASSERT_TRUE(tool.Init(true));
+    const Bytes ssb = Pattern(5000, 5);
+    ASSERT_TRUE(tool.SendSsb(ssb, 4096, Digest(ssb)));
+    line.Send(tool.ExitFrame());
+    ASSERT_TRUE(line.WaitText("-ssb-codeloader"));
+
+    const Bytes image = Pattern(9000, 6);
+    EXPECT_TRUE(Positive(tool.SendOtherImage(0, 0x4000, 0x4000, image, 4096, Digest(image), 9000)));
+    const Bytes app = Pattern(3000, 7);
+    EXPECT_TRUE(Positive(tool.SendAppImage(2, app, 4096, Digest(app))));
+    line.Send(TYPESIX_RESET_FRAME);
+    line.Close();
+    ASSERT_EQ(sim.WaitExit(WAIT_MS), 0);
+
+    const std::string flash = ReadFile(File("flash.bin"));
+    ASSERT_EQ(flash.size(), 0x10000u);
+    Bytes expected(0x10000, 0x00);
+    std::fill(expected.begin() + 0x4000, expected.begin() + 0x8000, 0xFF);  // the region was erased first
+    std::copy(image.begin(), image.end(), expected.begin() + 0x4000);
+    EXPECT_TRUE(Bytes(flash.begin(), flash.end()) == expected);
+
+    const std::string report = ReadFile(File("report.json"));
+    EXPECT_NE(report.find("{\"kind\": \"ssb\", \"name\": \"\", \"address\": 0, \"fileType\": -1, \"length\": 5000, "
+                          "\"regionSize\": 0, \"sha256\": \"" + HexDigest(ssb) + "\", \"digestMatched\": 1}"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("{\"kind\": \"flash\", \"name\": \"\", \"address\": 16384, \"fileType\": -1, "
+                          "\"length\": 9000, \"regionSize\": 16384, \"sha256\": \"" + HexDigest(image) +
+                          "\", \"digestMatched\": 1}"),
+              std::string::npos);
+    EXPECT_NE(report.find("\"kind\": \"app\", \"name\": \"\", \"address\": 0, \"fileType\": 2, \"length\": 3000, "
+                          "\"regionSize\": 0, \"sha256\": \"" + HexDigest(app) + "\", \"digestMatched\": 1}"),
+              std::string::npos);
+    EXPECT_NE(report.find("\"resets\": [\n    \"5c73000c000000000c5c65\"\n  ]"), std::string::npos);
+    EXPECT_NE(report.find("\"protocolErrors\": []"), std::string::npos);
+}
+
+TEST_F(SimProcessTest, ClosingTheLineBeforeAResetKeepsTheBoardUntilStopped)
 {
     SimProcess sim({"--family", "vb27", "--report", File("report.json")});
     {
@@ -376,18 +406,6 @@ TEST_F(SimProcessTest, APulledCableEndsTheLineAfterTheGivenBytes)
     EXPECT_TRUE(tool.HungUp());
     ASSERT_EQ(sim.WaitExit(WAIT_MS), 0);
     EXPECT_NE(ReadFile(File("report.json")).find("line closed after 10 received bytes"), std::string::npos);
-}
-
-TEST_F(SimProcessTest, ASilentBoardStaysSilentUntilStopped)
-{
-    SimProcess sim({"--family", "vb27", "--silent", "--report", File("report.json")});
-    Client tool;
-    ASSERT_TRUE(tool.Open(sim.Path()));
-    tool.Send(Handshake(115200));
-    EXPECT_FALSE(tool.WaitBytes(1, 500));
-    sim.Signal(SIGINT);
-    ASSERT_EQ(sim.WaitExit(WAIT_MS), 0);
-    EXPECT_NE(ReadFile(File("report.json")).find("silent board"), std::string::npos);
 }
 
 TEST(SimProcessArguments, BadArgumentsEndWithUsageAndCode2)

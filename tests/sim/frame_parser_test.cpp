@@ -1,0 +1,191 @@
+// The board's frame parsers at their boundaries: Vb27 command frames (where a
+// frame starts, when it is complete, what is wrong with a broken one) and the
+// TypeSix line framing (escaped 0x5C, frames in any pieces, broken frames).
+#include "sim/typesix_frame.h"
+#include "sim/vb27_frame.h"
+#include "sim_test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace SimTest;
+using namespace Sim::Vb27;
+
+namespace {
+
+// ---- Vb27 command frames ----
+
+TEST(Vb27FrameParse, EveryCommandOfTheLoaderParsesWithItsLengthAndLittleEndianParameters)
+{
+    const std::pair<uint8_t, size_t> commands[] = {{0xF0, 18}, {0x5A, 18}, {0x69, 14}, {0xC3, 14}, {0x78, 24},
+                                                   {0x4B, 26}, {0xD2, 24}, {0xB4, 18}, {0x87, 12}};
+    for (const auto& [code, length] : commands) {
+        const Bytes frame = Command(code, Bytes(length - 10, 0x00));
+        const ParseResult r = ParseCommandFrame(frame.data(), frame.size());
+        EXPECT_EQ(r.status, ParseStatus::FRAME) << int(code);
+        EXPECT_EQ(r.consumed, length);
+        EXPECT_EQ(r.frame.code, code);
+    }
+    const Bytes frame = FlashImage(0x12345678, 0x9ABC, 0x10000);
+    const ParseResult r = ParseCommandFrame(frame.data(), frame.size());
+    ASSERT_EQ(r.status, ParseStatus::FRAME);
+    EXPECT_EQ(r.frame.ParameterU32(0), 0x12345678u);
+    EXPECT_EQ(r.frame.ParameterU32(4), 0x9ABCu);
+    EXPECT_EQ(r.frame.ParameterU32(8), 0x10000u);
+}
+
+TEST(Vb27FrameParse, EveryPrefixOfAFrameWaitsForMore)
+{
+    const Bytes frame = Handshake(115200);
+    for (size_t n = 1; n < frame.size(); ++n) {
+        EXPECT_EQ(ParseCommandFrame(frame.data(), n).status, ParseStatus::NEED_MORE) << n;
+    }
+}
+
+TEST(Vb27FrameParse, BrokenFramesAreToldAndConsumedOnlyAsFarAsTheyGo)
+{
+    Bytes badCrc = Handshake(115200);
+    badCrc[10] ^= 0x40;
+    Bytes complement = Command(0xD2, Bytes(14, 0));
+    complement[7] = 0x2C;  // ~D2 is 2D
+    const uint16_t crc = Crc16(complement.data(), complement.size() - 2);
+    complement[22] = static_cast<uint8_t>(crc);
+    complement[23] = static_cast<uint8_t>(crc >> 8);
+    // A truncated frame whose length field swallows the start of the next.
+    Bytes cut(badCrc.begin(), badCrc.begin() + 8);
+    const Bytes next = Handshake(115200);
+    cut.insert(cut.end(), next.begin(), next.end());
+    const auto lengthOnly = [](uint16_t n) {
+        return Bytes{0xEF, 0xBE, 0xAD, 0xDE, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
+    };
+    const struct {
+        const char* what;
+        Bytes bytes;
+        ParseStatus status;
+        Refusal refusal;
+        size_t consumed;
+    } cases[] = {
+        {"no flag", {0xEF, 0xBE, 0x00}, ParseStatus::NOT_A_FRAME, REFUSED_NONE, 0},
+        {"a YMODEM C", {0x43}, ParseStatus::NOT_A_FRAME, REFUSED_NONE, 0},
+        {"bad CRC", badCrc, ParseStatus::BAD_FRAME, REFUSED_CRC, 18},
+        {"cut short by the next frame", cut, ParseStatus::BAD_FRAME, REFUSED_CRC, 8},
+        {"length 0", lengthOnly(0), ParseStatus::BAD_FRAME, REFUSED_LENGTH, 4},
+        {"length 9", lengthOnly(9), ParseStatus::BAD_FRAME, REFUSED_LENGTH, 4},
+        {"length 65", lengthOnly(65), ParseStatus::BAD_FRAME, REFUSED_LENGTH, 4},
+        {"length FFFF", lengthOnly(0xFFFF), ParseStatus::BAD_FRAME, REFUSED_LENGTH, 4},
+        {"wrong complement", complement, ParseStatus::BAD_FRAME, REFUSED_COMPLEMENT, 24},
+        {"unknown code", Command(0x33, Bytes(4, 0)), ParseStatus::BAD_FRAME, REFUSED_UNKNOWN_CODE, 14},
+        {"handshake one byte long", Command(0xF0, Bytes(9, 0)), ParseStatus::BAD_FRAME, REFUSED_LENGTH, 19},
+    };
+    for (const auto& c : cases) {
+        const ParseResult r = ParseCommandFrame(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(r.status, c.status) << c.what;
+        if (c.status == ParseStatus::BAD_FRAME) {
+            EXPECT_EQ(r.refusal, c.refusal) << c.what;
+            EXPECT_EQ(r.consumed, c.consumed) << c.what;
+        }
+    }
+    EXPECT_EQ(ParseCommandFrame(cut.data() + 8, cut.size() - 8).status, ParseStatus::FRAME);
+}
+
+TEST(Vb27FrameBuild, TheResetAndAckFramesAreTheDocumentedTwelveBytes)
+{
+    EXPECT_EQ(BuildCommandFrame(CODE_RESET, {0x00, 0x00}),
+              (Bytes{0xEF, 0xBE, 0xAD, 0xDE, 0x0C, 0x00, 0x87, 0x78, 0x00, 0x00, 0x61, 0x94}));
+    EXPECT_EQ(BuildAckFrame(RESULT_SUCCESS, REFUSED_NONE),
+              (Bytes{0xEF, 0xBE, 0xAD, 0xDE, 0x0C, 0x00, 0xE1, 0x1E, 0x5A, 0x00, 0x95, 0x22}));
+    const Bytes refused = BuildAckFrame(RESULT_FAILURE, REFUSED_PARAMETER);
+    EXPECT_TRUE(IsAck(refused, 0xA5));
+    EXPECT_EQ(refused[9], 0x05);
+}
+
+// ---- TypeSix line framing ----
+
+TEST(TypeSixFrameWrite, DoublesEveryEscapeByteTheCheckIncluded)
+{
+    // seq 5C, code 04, data 5C 00: check = 5C ^ 04 ^ 5C ^ 00 = 04
+    EXPECT_EQ(Sim::WrapTypeSixFrame({0x5C, 0x04, 0x5C, 0x00}),
+              (Bytes{0x5C, 0x73, 0x5C, 0x5C, 0x04, 0x5C, 0x5C, 0x00, 0x04, 0x5C, 0x65}));
+    // 0x56 ^ 0x0A = 0x5C: the frame that ends an ssb load with sequence 0x56.
+    EXPECT_EQ(Sim::WrapTypeSixFrame({0x56, 0x0A}), (Bytes{0x5C, 0x73, 0x56, 0x0A, 0x5C, 0x5C, 0x5C, 0x65}));
+}
+
+std::vector<Sim::TypeSixFrame> ReadAll(Sim::TypeSixFrameReader& reader, const Bytes& wire)
+{
+    reader.Feed(wire.data(), wire.size());
+    std::vector<Sim::TypeSixFrame> frames;
+    Sim::TypeSixFrame frame;
+    while (reader.Next(frame)) {
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+}
+
+TEST(TypeSixFrameRead, EachUnitOffTheLineIsAFrameOrSaysWhatIsWrong)
+{
+    const struct {
+        const char* what;
+        Bytes wire;
+        std::vector<std::pair<std::string, Bytes>> units;  // problem, payload
+    } cases[] = {
+        {"back to back", Join({Wrap({1, 2, 3}), Wrap({4, 5, 6})}), {{"", {1, 2, 3}}, {"", {4, 5, 6}}}},
+        {"bytes outside a frame", Join({{'x', 'y', 0x5C, 0x5C}, Wrap({7, 8, 9})}),
+         {{"4 bytes outside a frame", {}}, {"", {7, 8, 9}}}},
+        // An escape written without doubling before 'e' never ends the frame;
+        // the next start marker does.
+        {"lost end", Join({{0x5C, 0x73, 0x56, 0x0A, 0x5C, 0x5C, 0x65}, Wrap({0x00, 0x01, 0x01})}),
+         {{"frame without end marker (4 payload bytes) dropped", {}}, {"", {0x00, 0x01, 0x01}}}},
+        {"escape before an ordinary byte", {0x5C, 0x73, 0x01, 0x5C, 0x02, 0x03, 0x5C, 0x65},
+         {{"0x5C followed by 0x02 inside a frame", {}}}},
+        {"longer than the limit", Wrap(Bytes(200, 0x11)), {{"frame longer than 64 bytes", Bytes(64, 0x11)}}},
+    };
+    for (const auto& c : cases) {
+        Sim::TypeSixFrameReader reader(64);
+        const auto frames = ReadAll(reader, c.wire);
+        ASSERT_EQ(frames.size(), c.units.size()) << c.what;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            const auto& [problem, payload] = c.units[i];
+            EXPECT_EQ(frames[i].problem, problem) << c.what;
+            EXPECT_EQ(frames[i].Broken(), !problem.empty()) << c.what;
+            if (problem.find("without end") != std::string::npos) {
+                EXPECT_EQ(frames[i].wire, Bytes(c.wire.begin(), c.wire.begin() + 7));
+            } else if (!payload.empty()) {
+                EXPECT_EQ(frames[i].payload, payload) << c.what;
+            }
+        }
+    }
+}
+
+TEST(TypeSixFrameRead, AFrameFedOneByteAtATimeIsUnescapedAndClearForgetsAPartialOne)
+{
+    Sim::TypeSixFrameReader reader(64);
+    const Bytes payload{0x5C, 0x5C, 0x73, 0x65, 0x00, 0x5C};
+    const Bytes wire = Sim::WrapTypeSixPayload(payload);
+    std::vector<Sim::TypeSixFrame> frames;
+    for (uint8_t b : wire) {
+        for (auto& frame : ReadAll(reader, Bytes{b})) {
+            frames.push_back(frame);
+        }
+    }
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_FALSE(frames[0].Broken());
+    EXPECT_EQ(frames[0].payload, payload);
+    EXPECT_EQ(frames[0].wire, wire);
+
+    ReadAll(reader, Bytes{0x5C, 0x73, 0x01, 0x02});
+    reader.Clear();
+    frames = ReadAll(reader, Join({{0x03, 0x5C, 0x65}, Wrap({4, 5, 6})}));
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].problem, "3 bytes outside a frame");
+    EXPECT_EQ(frames[1].payload, (Bytes{4, 5, 6}));
+}
+
+}  // namespace
