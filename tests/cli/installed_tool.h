@@ -4,14 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,12 +18,17 @@ struct RunResult {
     int exitCode = -1;
 };
 
+inline std::string ShellQuoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
 class InstalledTool : public ::testing::Test {
 protected:
-    // A settings run never waits for anything; this only keeps a broken build
-    // from hanging the suite.
-    static constexpr int RUN_LIMIT_MS = 60000;
-
     void SetUp() override
     {
         std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-cli-XXXXXX").string();
@@ -47,12 +47,6 @@ protected:
         std::filesystem::remove_all(m_dir, ignored);
     }
 
-    // Writes a file relative to the tool's directory (bin/) and returns its full path.
-    std::string WriteInstalled(const std::string& relative, const std::string& bytes)
-    {
-        return Write("bin/" + relative, bytes);
-    }
-
     // Writes a file relative to the test directory and returns its full path.
     std::string Write(const std::string& relative, const std::string& bytes)
     {
@@ -62,82 +56,29 @@ protected:
         return path;
     }
 
-    void WriteConfig(const std::string& content) { WriteInstalled("config/burn.config", content); }
-    void WriteChip(const std::string& name, const std::string& content)
-    {
-        WriteInstalled("ChipProperties/" + name + ".txt", content);
-    }
-
-    // Runs the installed tool (or another program) from workDir with the given
-    // arguments; standard output is captured, standard error passes through.
+    // Runs the installed tool (or another program) in workDir; standard output
+    // is captured, standard error passes through. A settings run waits for
+    // nothing: the time limit only keeps a broken build from hanging the suite.
     RunResult Run(const std::vector<std::string>& arguments, const std::string& workDir = "",
                   const std::string& program = "")
     {
-        const std::string executable = program.empty() ? m_tool : program;
-        const std::string cwd = workDir.empty() ? m_dir : workDir;
-        std::vector<std::string> storage{executable};
-        storage.insert(storage.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& argument : storage) {
-            argv.push_back(argument.data());
+        std::string command = "cd " + ShellQuoted(workDir.empty() ? m_dir : workDir) + " && exec timeout -s KILL 60 " +
+                              ShellQuoted(program.empty() ? m_tool : program);
+        for (const std::string& argument : arguments) {
+            command += " " + ShellQuoted(argument);
         }
-        argv.push_back(nullptr);
-
         RunResult result;
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0) {
-            ADD_FAILURE() << "pipe failed";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) {
+            ADD_FAILURE() << "popen failed";
             return result;
         }
-        pid_t child = fork();
-        if (child == 0) {
-            dup2(pipeFds[1], STDOUT_FILENO);
-            close(pipeFds[0]);
-            close(pipeFds[1]);
-            if (chdir(cwd.c_str()) != 0) {
-                _exit(126);
-            }
-            execv(executable.c_str(), argv.data());
-            _exit(127);
-        }
-        close(pipeFds[1]);
-        if (child < 0) {
-            close(pipeFds[0]);
-            ADD_FAILURE() << "fork failed";
-            return result;
-        }
-
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(RUN_LIMIT_MS);
         char buffer[4096];
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                ADD_FAILURE() << "tarnwickcmd did not end";
-                kill(child, SIGKILL);
-                break;
-            }
-            pollfd fd{pipeFds[0], POLLIN, 0};
-            int ready = poll(&fd, 1, static_cast<int>(left.count()));
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready <= 0) {
-                continue;
-            }
-            ssize_t n = read(pipeFds[0], buffer, sizeof(buffer));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            result.output.append(buffer, static_cast<size_t>(n));
+        size_t n = 0;
+        while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
+            result.output.append(buffer, n);
         }
-        close(pipeFds[0]);
-        int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        const int status = pclose(pipe);
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return result;
     }

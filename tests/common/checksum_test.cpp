@@ -1,3 +1,5 @@
+// Checksums against the catalogue check values and against a textbook
+// bit-at-a-time model that shares no table or shortcut with the code.
 #include "common/checksum.h"
 
 #include <gtest/gtest.h>
@@ -7,75 +9,61 @@
 
 namespace {
 
-// Textbook bit-at-a-time CRC with the catalogue's parameters; shares no
-// table or shortcut with the code under test.
+using Bytes = std::vector<uint8_t>;
+
 struct CrcModel {
     int width;
     uint64_t poly;
     uint64_t init;
-    bool reflectIn;
-    bool reflectOut;
+    bool reflect; // input and output alike
     uint64_t xorOut;
 
     static uint64_t Reflect(uint64_t value, int bits)
     {
         uint64_t r = 0;
         for (int i = 0; i < bits; ++i) {
-            if (value & (uint64_t{1} << i)) {
-                r |= uint64_t{1} << (bits - 1 - i);
-            }
+            r |= ((value >> i) & 1u) << (bits - 1 - i);
         }
         return r;
     }
 
-    uint64_t Compute(const std::vector<uint8_t>& data) const
+    uint64_t operator()(const Bytes& data) const
     {
         const uint64_t top = uint64_t{1} << (width - 1);
         const uint64_t mask = (top << 1) - 1;
         uint64_t crc = init;
         for (uint8_t byte : data) {
-            uint64_t b = reflectIn ? Reflect(byte, 8) : byte;
+            const uint64_t b = reflect ? Reflect(byte, 8) : byte;
             for (int bit = 7; bit >= 0; --bit) {
-                bool in = ((b >> bit) & 1u) != 0;
-                bool msb = (crc & top) != 0;
-                crc = (crc << 1) & mask;
-                if (in != msb) {
-                    crc ^= poly;
-                }
+                const bool feedback = (((b >> bit) & 1u) != 0) != ((crc & top) != 0);
+                crc = ((crc << 1) & mask) ^ (feedback ? poly : 0);
             }
         }
-        if (reflectOut) {
-            crc = Reflect(crc, width);
-        }
-        return (crc ^ xorOut) & mask;
+        return ((reflect ? Reflect(crc, width) : crc) ^ xorOut) & mask;
     }
 };
 
-constexpr CrcModel CRC16_XMODEM{16, 0x1021, 0x0000, false, false, 0x0000};
-constexpr CrcModel CRC8_SMBUS{8, 0x07, 0x00, false, false, 0x00};
-constexpr CrcModel CRC16_CMS{16, 0x8005, 0xFFFF, false, false, 0x0000};
-constexpr CrcModel CRC32_IEEE{32, 0x04C11DB7, 0xFFFFFFFF, true, true, 0xFFFFFFFF};
+constexpr CrcModel CRC16_XMODEM{16, 0x1021, 0x0000, false, 0};
+constexpr CrcModel CRC8_SMBUS{8, 0x07, 0x00, false, 0};
+constexpr CrcModel CRC16_CMS{16, 0x8005, 0xFFFF, false, 0};
+constexpr CrcModel CRC32_IEEE{32, 0x04C11DB7, 0xFFFFFFFF, true, 0xFFFFFFFF};
 
-const std::vector<uint8_t> CHECK_INPUT = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+const Bytes CHECK_INPUT = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
 
-std::vector<uint8_t> RandomBytes(std::mt19937& rng, size_t n)
+Bytes RandomBytes(std::mt19937& rng, size_t n)
 {
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::vector<uint8_t> v(n);
+    Bytes v(n);
     for (auto& b : v) {
-        b = static_cast<uint8_t>(byte(rng));
+        b = static_cast<uint8_t>(rng());
     }
     return v;
 }
 
-uint32_t Len(const std::vector<uint8_t>& v)
-{
-    return static_cast<uint32_t>(v.size());
-}
+uint32_t Len(const Bytes& v) { return static_cast<uint32_t>(v.size()); }
 
 } // namespace
 
-TEST(ChecksumCatalogue, CheckValuesOf123456789)
+TEST(ChecksumCatalogue, CheckValuesOf123456789FromCodeAndModels)
 {
     const uint8_t* d = CHECK_INPUT.data();
     EXPECT_EQ(Common::SopCrc16(d, 9), 0x31C3);
@@ -85,69 +73,49 @@ TEST(ChecksumCatalogue, CheckValuesOf123456789)
     EXPECT_EQ(Common::Crc32(0, d, 9), 0xCBF43926u);
     EXPECT_EQ(Common::CalculateCrc(d, 9), 0x31);
     EXPECT_EQ(Common::CalcCheckSum8(d, 9), 0xDD);
+    // The models must hold the catalogue before they judge random inputs.
+    EXPECT_EQ(CRC16_XMODEM(CHECK_INPUT), 0x31C3u);
+    EXPECT_EQ(CRC8_SMBUS(CHECK_INPUT), 0xF4u);
+    EXPECT_EQ(CRC16_CMS(CHECK_INPUT), 0xAEE7u);
+    EXPECT_EQ(CRC32_IEEE(CHECK_INPUT), 0xCBF43926u);
 }
 
-TEST(ChecksumCatalogue, ModelsReproduceTheCatalogue)
+TEST(ChecksumTables, EachEntryIsTheCrcOfItsIndexWithZeroInit)
 {
-    // Guards the reference models themselves before they judge random inputs.
-    EXPECT_EQ(CRC16_XMODEM.Compute(CHECK_INPUT), 0x31C3u);
-    EXPECT_EQ(CRC8_SMBUS.Compute(CHECK_INPUT), 0xF4u);
-    EXPECT_EQ(CRC16_CMS.Compute(CHECK_INPUT), 0xAEE7u);
-    EXPECT_EQ(CRC32_IEEE.Compute(CHECK_INPUT), 0xCBF43926u);
-}
-
-TEST(ChecksumTables, MatchTheStandardTables)
-{
-    EXPECT_EQ(Common::CRC8_TABLE[0], 0x00);
-    EXPECT_EQ(Common::CRC8_TABLE[1], 0x07);
-    EXPECT_EQ(Common::CRC8_TABLE[255], 0xF3);
-    EXPECT_EQ(Common::CRC_TABLE[1], 0x1021);
-    EXPECT_EQ(Common::CRC_TABLE[255], 0x1EF0);
-    EXPECT_EQ(Common::CRC32_TABLE[1], 0x77073096u);
-    EXPECT_EQ(Common::CRC32_TABLE[255], 0x2D02EF8Du);
     for (uint32_t i = 0; i < 256; ++i) {
-        std::vector<uint8_t> one = {static_cast<uint8_t>(i)};
-        // A table entry is the CRC of its index with zero init and no final XOR.
-        EXPECT_EQ(Common::CRC8_TABLE[i], CrcModel({8, 0x07, 0, false, false, 0}).Compute(one)) << i;
-        EXPECT_EQ(Common::CRC_TABLE[i], CrcModel({16, 0x1021, 0, false, false, 0}).Compute(one)) << i;
-        EXPECT_EQ(Common::CRC32_TABLE[i], CrcModel({32, 0x04C11DB7, 0, true, true, 0}).Compute(one)) << i;
+        const Bytes one = {static_cast<uint8_t>(i)};
+        EXPECT_EQ(Common::CRC8_TABLE[i], (CrcModel{8, 0x07, 0, false, 0}(one))) << i;
+        EXPECT_EQ(Common::CRC_TABLE[i], (CrcModel{16, 0x1021, 0, false, 0}(one))) << i;
+        EXPECT_EQ(Common::CRC32_TABLE[i], (CrcModel{32, 0x04C11DB7, 0, true, 0}(one))) << i;
     }
 }
 
-TEST(ChecksumEdges, ZeroLengthGivesTheInitialValues)
+TEST(ChecksumEdges, ZeroLengthOrNullDataGivesTheInitialValueUnread)
 {
     const uint8_t byte = 0x55;
-    EXPECT_EQ(Common::SopCrc16(&byte, 0), 0);
-    EXPECT_EQ(Common::CalcCrc8(&byte, 0), 0);
-    EXPECT_EQ(Common::CalcXModeCRC16(&byte, 0), 0xFFFF);
+    for (const uint8_t* data : {&byte, static_cast<const uint8_t*>(nullptr)}) {
+        const uint32_t n = data == nullptr ? 100 : 0;
+        EXPECT_EQ(Common::SopCrc16(data, n), 0);
+        EXPECT_EQ(CommonUtil::SopCrc16(data, n), 0);
+        EXPECT_EQ(Common::CalcCrc8(data, static_cast<uint8_t>(n)), 0);
+        EXPECT_EQ(Common::CalcXModeCRC16(data, n), 0xFFFF);
+        EXPECT_EQ(Common::Crc32(0x12345678, data, n), 0x12345678u);
+        EXPECT_EQ(Common::CalculateCrc(data, n), 0);
+        EXPECT_EQ(Common::CalcCheckSum8(data, n), 0);
+    }
     EXPECT_EQ(Common::Crc32(0, &byte, 0), 0u);
-    EXPECT_EQ(Common::CalculateCrc(&byte, 0), 0);
-    EXPECT_EQ(Common::CalcCheckSum8(&byte, 0), 0);
 }
 
-TEST(ChecksumEdges, NullDataIsNeverRead)
+TEST(ChecksumEdges, Crc32SplitAnywhereEqualsOneCall)
 {
-    EXPECT_EQ(Common::SopCrc16(nullptr, 100), 0);
-    EXPECT_EQ(CommonUtil::SopCrc16(nullptr, 100), 0);
-    EXPECT_EQ(Common::CalcCrc8(nullptr, 100), 0);
-    EXPECT_EQ(Common::CalcXModeCRC16(nullptr, 100), 0xFFFF);
-    EXPECT_EQ(Common::Crc32(0x12345678, nullptr, 100), 0x12345678u);
-    EXPECT_EQ(Common::CalculateCrc(nullptr, 100), 0);
-    EXPECT_EQ(Common::CalcCheckSum8(nullptr, 100), 0);
-}
-
-TEST(ChecksumEdges, Crc32ContinuesOverConcatenatedPieces)
-{
-    uint32_t first = Common::Crc32(0, CHECK_INPUT.data(), 4);
-    EXPECT_EQ(Common::Crc32(first, CHECK_INPUT.data() + 4, 5), 0xCBF43926u);
-}
-
-TEST(ChecksumEdges, CalcCrc8CoversAtMost255Bytes)
-{
-    std::mt19937 rng(7);
-    std::vector<uint8_t> data = RandomBytes(rng, 300);
-    std::vector<uint8_t> head(data.begin(), data.begin() + 255);
-    EXPECT_EQ(Common::CalcCrc8(data.data(), 255), CRC8_SMBUS.Compute(head));
+    std::mt19937 rng(99);
+    for (const Bytes& data : {CHECK_INPUT, RandomBytes(rng, 77)}) {
+        const uint32_t whole = Common::Crc32(0, data.data(), Len(data));
+        for (uint32_t cut = 0; cut <= data.size(); ++cut) {
+            const uint32_t head = Common::Crc32(0, data.data(), cut);
+            EXPECT_EQ(Common::Crc32(head, data.data() + cut, Len(data) - cut), whole) << cut;
+        }
+    }
 }
 
 TEST(ChecksumRandom, EveryFunctionAgreesWithItsModel)
@@ -155,7 +123,7 @@ TEST(ChecksumRandom, EveryFunctionAgreesWithItsModel)
     std::mt19937 rng(20240611);
     std::uniform_int_distribution<size_t> length(0, 1500);
     for (int round = 0; round < 300; ++round) {
-        std::vector<uint8_t> data = RandomBytes(rng, round < 20 ? static_cast<size_t>(round) : length(rng));
+        const Bytes data = RandomBytes(rng, round < 20 ? static_cast<size_t>(round) : length(rng));
         const uint8_t* d = data.data();
         uint32_t sum = 0;
         uint8_t x = 0;
@@ -163,25 +131,14 @@ TEST(ChecksumRandom, EveryFunctionAgreesWithItsModel)
             sum += b;
             x = static_cast<uint8_t>(x ^ b);
         }
-        ASSERT_EQ(Common::SopCrc16(d, Len(data)), CRC16_XMODEM.Compute(data)) << data.size();
-        ASSERT_EQ(CommonUtil::SopCrc16(d, Len(data)), CRC16_XMODEM.Compute(data));
-        ASSERT_EQ(Common::CalcXModeCRC16(d, Len(data)), CRC16_CMS.Compute(data)) << data.size();
-        ASSERT_EQ(Common::Crc32(0, d, Len(data)), CRC32_IEEE.Compute(data)) << data.size();
+        ASSERT_EQ(Common::SopCrc16(d, Len(data)), CRC16_XMODEM(data)) << data.size();
+        ASSERT_EQ(CommonUtil::SopCrc16(d, Len(data)), CRC16_XMODEM(data));
+        ASSERT_EQ(Common::CalcXModeCRC16(d, Len(data)), CRC16_CMS(data)) << data.size();
+        ASSERT_EQ(Common::Crc32(0, d, Len(data)), CRC32_IEEE(data)) << data.size();
         ASSERT_EQ(Common::CalculateCrc(d, Len(data)), x);
         ASSERT_EQ(Common::CalcCheckSum8(d, Len(data)), sum % 256);
-        if (data.size() <= 255) {
-            ASSERT_EQ(Common::CalcCrc8(d, static_cast<uint8_t>(data.size())), CRC8_SMBUS.Compute(data));
-        }
-    }
-}
-
-TEST(ChecksumRandom, Crc32SplitAnywhereEqualsOneCall)
-{
-    std::mt19937 rng(99);
-    std::vector<uint8_t> data = RandomBytes(rng, 77);
-    const uint32_t whole = Common::Crc32(0, data.data(), Len(data));
-    for (uint32_t cut = 0; cut <= data.size(); ++cut) {
-        uint32_t head = Common::Crc32(0, data.data(), cut);
-        EXPECT_EQ(Common::Crc32(head, data.data() + cut, Len(data) - cut), whole) << cut;
+        // One call covers at most 255 bytes.
+        const Bytes head(data.begin(), data.begin() + static_cast<long>(std::min<size_t>(data.size(), 255)));
+        ASSERT_EQ(Common::CalcCrc8(d, static_cast<uint8_t>(head.size())), CRC8_SMBUS(head));
     }
 }

@@ -1,3 +1,5 @@
+// The console funnel: messages, details, the cancel query and progress marks
+// reach the registered callbacks, and nothing at all without them.
 #include "common/console.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +41,7 @@ std::string AllMessages()
     return text;
 }
 
-// Every test starts and ends with no callbacks, as a fresh process does.
+// Every test starts with the print callback registered and no cancel query.
 class ConsoleFunnel : public ::testing::Test {
 protected:
     void SetUp() override
@@ -47,7 +49,7 @@ protected:
         g_calls.clear();
         g_cancelAnswer = 0;
         g_cancelQueries = 0;
-        g_printInfo = nullptr;
+        g_printInfo = Capture;
         g_isCancelled = nullptr;
     }
     void TearDown() override
@@ -61,6 +63,7 @@ protected:
 
 TEST_F(ConsoleFunnel, WithoutCallbackNothingIsPrinted)
 {
+    g_printInfo = nullptr;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     Common::Print("hello\n", "detail", 1, "tag");
@@ -72,76 +75,50 @@ TEST_F(ConsoleFunnel, WithoutCallbackNothingIsPrinted)
     EXPECT_EQ(counter, 1u);
 }
 
-TEST_F(ConsoleFunnel, PrintHandsOverEveryArgumentWithTypeZero)
+TEST_F(ConsoleFunnel, PrintHandsOverEveryArgumentWithNullTextsAsEmpty)
 {
-    g_printInfo = Capture;
     Common::Print("msg\n", "more", 0x1234, "TAG");
-    ASSERT_EQ(g_calls.size(), 1u);
+    Common::Print(nullptr, nullptr, 0, nullptr);
+    ASSERT_EQ(g_calls.size(), 2u);
     EXPECT_EQ(g_calls[0].handle, 0x1234);
     EXPECT_EQ(g_calls[0].tag, "TAG");
     EXPECT_EQ(g_calls[0].message, "msg\n");
     EXPECT_EQ(g_calls[0].detail, "more");
     EXPECT_EQ(g_calls[0].type, 0);
+    EXPECT_EQ(g_calls[1].message + g_calls[1].detail + g_calls[1].tag, "");
 }
 
-TEST_F(ConsoleFunnel, PrintPassesNullTextsAsEmpty)
+TEST_F(ConsoleFunnel, PrintInfoNormalIsAMessageDebugADetailAndOver4095CharactersNothing)
 {
-    g_printInfo = Capture;
-    Common::Print(nullptr, nullptr, 0, nullptr);
-    ASSERT_EQ(g_calls.size(), 1u);
-    EXPECT_EQ(g_calls[0].message, "");
-    EXPECT_EQ(g_calls[0].detail, "");
-    EXPECT_EQ(g_calls[0].tag, "");
-}
-
-TEST_F(ConsoleFunnel, PrintInfoNormalIsAMessageDebugIsADetail)
-{
-    g_printInfo = Capture;
     Common::PrintInfo(42, Common::NORMAL_INFO, "send %s failed %d\n", "frame", 3);
     Common::PrintInfo(43, Common::DEBUG_INFO, "trace %02x\n", 0xAB);
-    ASSERT_EQ(g_calls.size(), 2u);
-    EXPECT_EQ(g_calls[0].handle, 42);
-    EXPECT_EQ(g_calls[0].message, "send frame failed 3\n");
-    EXPECT_EQ(g_calls[0].detail, "");
-    EXPECT_EQ(g_calls[0].tag, "");
-    EXPECT_EQ(g_calls[1].handle, 43);
-    EXPECT_EQ(g_calls[1].message, "");
-    EXPECT_EQ(g_calls[1].detail, "trace ab\n");
-    EXPECT_EQ(g_calls[1].type, 0);
-}
-
-TEST_F(ConsoleFunnel, PrintInfoDropsTextsThatDoNotFitIn4096Bytes)
-{
-    g_printInfo = Capture;
     const std::string fits(4095, 'f');
     const std::string tooLong(4096, 'x');
     Common::PrintInfo(0, Common::NORMAL_INFO, "%s", fits.c_str());
     Common::PrintInfo(0, Common::NORMAL_INFO, "%s", tooLong.c_str());
     Common::PrintInfo(0, Common::DEBUG_INFO, "%s", tooLong.c_str());
-    ASSERT_EQ(g_calls.size(), 1u);
-    EXPECT_EQ(g_calls[0].message, fits);
-}
-
-TEST_F(ConsoleFunnel, CancelledWithoutQueryIsFalse)
-{
-    g_printInfo = Capture;
-    EXPECT_FALSE(Common::Cancelled());
-    EXPECT_TRUE(g_calls.empty());
+    ASSERT_EQ(g_calls.size(), 3u);
+    EXPECT_EQ(g_calls[0].handle, 42);
+    EXPECT_EQ(g_calls[0].message, "send frame failed 3\n");
+    EXPECT_EQ(g_calls[0].detail + g_calls[0].tag, "");
+    EXPECT_EQ(g_calls[1].handle, 43);
+    EXPECT_EQ(g_calls[1].message, "");
+    EXPECT_EQ(g_calls[1].detail, "trace ab\n");
+    EXPECT_EQ(g_calls[1].type, 0);
+    EXPECT_EQ(g_calls[2].message, fits);
 }
 
 TEST_F(ConsoleFunnel, CancelledAsksEveryTimeAndReportsEveryCancel)
 {
-    g_printInfo = Capture;
+    EXPECT_FALSE(Common::Cancelled()) << "no query registered";
     g_isCancelled = CancelQuery;
     EXPECT_FALSE(Common::Cancelled());
     EXPECT_TRUE(g_calls.empty());
-
     g_cancelAnswer = 1;
     EXPECT_TRUE(Common::Cancelled());
     EXPECT_TRUE(Common::Cancelled());
     g_cancelAnswer = 0;
     EXPECT_FALSE(Common::Cancelled());
-
     EXPECT_EQ(g_cancelQueries, 4);
     ASSERT_EQ(g_calls.size(), 2u);
     EXPECT_EQ(g_calls[0].message, "user cancelled!\n");
@@ -149,42 +126,29 @@ TEST_F(ConsoleFunnel, CancelledAsksEveryTimeAndReportsEveryCancel)
     EXPECT_EQ(g_calls[1].message, "user cancelled!\n");
 }
 
-TEST_F(ConsoleFunnel, ProgressStepOneBreaksTheLineAfterEvery100Marks)
+TEST_F(ConsoleFunnel, ProgressMarksEveryStepUnitsAndBreaksAfterEvery100Marks)
 {
-    g_printInfo = Capture;
-    uint32_t counter = 0;
-    for (int i = 0; i < 250; ++i) {
-        Common::PrintProgress(counter, 1);
+    struct Case {
+        uint32_t step;
+        int calls;
+        uint32_t counter;
+        std::string marks;
+        uint32_t counterAfter;
+    };
+    const Case cases[] = {
+        {1, 250, 0, std::string(100, '#') + "\n" + std::string(100, '#') + "\n" + std::string(50, '#'), 250},
+        {3, 302, 0, std::string(100, '#') + "\n", 302}, // marks at 3, 6, ..., 300
+        {0, 1, 7, "", 7},
+        // 100 * step exceeds 32 bits: the mark is due, the break is not.
+        {0x80000000u, 1, 0x7FFFFFFFu, "#", 0x80000000u},
+    };
+    for (const Case& c : cases) {
+        g_calls.clear();
+        uint32_t counter = c.counter;
+        for (int i = 0; i < c.calls; ++i) {
+            Common::PrintProgress(counter, c.step);
+        }
+        EXPECT_EQ(AllMessages(), c.marks) << "step " << c.step;
+        EXPECT_EQ(counter, c.counterAfter) << "step " << c.step;
     }
-    EXPECT_EQ(counter, 250u);
-    EXPECT_EQ(AllMessages(), std::string(100, '#') + "\n" + std::string(100, '#') + "\n" + std::string(50, '#'));
-}
-
-TEST_F(ConsoleFunnel, ProgressMarksEveryStepUnits)
-{
-    g_printInfo = Capture;
-    uint32_t counter = 0;
-    for (int i = 0; i < 302; ++i) {
-        Common::PrintProgress(counter, 3);
-    }
-    // 100 marks at 3, 6, ..., 300 and the line break after the 100th.
-    EXPECT_EQ(AllMessages(), std::string(100, '#') + "\n");
-}
-
-TEST_F(ConsoleFunnel, ProgressStepZeroDoesNothing)
-{
-    g_printInfo = Capture;
-    uint32_t counter = 7;
-    Common::PrintProgress(counter, 0);
-    EXPECT_EQ(counter, 7u);
-    EXPECT_TRUE(g_calls.empty());
-}
-
-TEST_F(ConsoleFunnel, ProgressWithAHugeStepDoesNotOverflowIntoBreaks)
-{
-    g_printInfo = Capture;
-    uint32_t counter = 0x80000000u - 1;
-    Common::PrintProgress(counter, 0x80000000u);
-    // 100 * step exceeds 32 bits; the mark is due, the break is not.
-    EXPECT_EQ(AllMessages(), "#");
 }

@@ -24,17 +24,21 @@ FwpkgCheck Check(const std::vector<uint8_t>& pkg, Common::FwpkgTable& table, uin
     return Common::CheckFwpkgTable(pkg.data(), pkg.size(), pkg.size(), maxCount, table);
 }
 
-}  // namespace
-
-// ---- both layouts are read field by field
+// A copy of pkg with one field of one entry replaced and the CRC sealed again.
+std::vector<uint8_t> WithField(std::vector<uint8_t> pkg, bool fresh, size_t entry, uint32_t field, uint32_t value)
+{
+    PutLe(pkg, FieldAt(fresh, entry, field), value, 4);
+    SealCrc(pkg, fresh);
+    return pkg;
+}
 
 class FwpkgLayouts : public ::testing::TestWithParam<bool> {};
 
-TEST_P(FwpkgLayouts, EntriesCarryEveryField)
+TEST_P(FwpkgLayouts, EntriesCarryEveryFieldAndAFullNameHasNoTerminator)
 {
     const bool fresh = GetParam();
-    std::vector<Image> images = ThreeImages();
-    std::vector<uint8_t> pkg = Build(images, {fresh, 0});
+    const std::vector<Image> images = ThreeImages();
+    const std::vector<uint8_t> pkg = Build(images, {fresh, 0});
     Common::FwpkgTable table;
     ASSERT_EQ(Check(pkg, table), FwpkgCheck::OK);
     EXPECT_EQ(table.layout.layout, fresh ? Common::FwpkgLayout::NEW : Common::FwpkgLayout::NORMAL);
@@ -48,85 +52,59 @@ TEST_P(FwpkgLayouts, EntriesCarryEveryField)
         EXPECT_EQ(e.burnAddress, images[i].burnAddress);
         EXPECT_EQ(e.burnSize, images[i].burnSize);
         EXPECT_EQ(e.type, images[i].type);
-        EXPECT_TRUE(std::equal(images[i].data.begin(), images[i].data.end(), pkg.begin() + e.offset));
         offset += e.length;
     }
-}
 
-TEST_P(FwpkgLayouts, NameFillingTheWholeFieldHasNoTerminator)
-{
-    const bool fresh = GetParam();
-    std::string full(NameSize(fresh), 'N');
-    std::vector<uint8_t> pkg = Build({{full + "overflow", Bytes(4, 4), 0, 0, 0}}, {fresh, 0});
-    Common::FwpkgTable table;
-    ASSERT_EQ(Check(pkg, table), FwpkgCheck::OK);
+    const std::string full(NameSize(fresh), 'N');
+    ASSERT_EQ(Check(Build({{full + "overflow", Bytes(4, 4), 0, 0, 0}}, {fresh, 0}), table), FwpkgCheck::OK);
     EXPECT_EQ(table.entries[0].name, full);
 }
 
-TEST_P(FwpkgLayouts, CrcCoversTheTableButNotTheImages)
+TEST_P(FwpkgLayouts, CrcCoversTheWholeTableButNotTheImages)
 {
     const bool fresh = GetParam();
-    std::vector<uint8_t> pkg = Build(ThreeImages(), {fresh, 0});
+    const std::vector<uint8_t> pkg = Build(ThreeImages(), {fresh, 0});
     Common::FwpkgTable table;
-
-    std::vector<uint8_t> imageChanged = pkg;
-    imageChanged.back() ^= 0xFF;
-    EXPECT_EQ(Check(imageChanged, table), FwpkgCheck::OK);
-
-    std::vector<uint8_t> reservedChanged = pkg;
-    reservedChanged[8] ^= 0x01;  // not interpreted, yet covered
-    EXPECT_EQ(Check(reservedChanged, table), FwpkgCheck::CRC_MISMATCH);
-
-    std::vector<uint8_t> lastTableByte = pkg;
-    lastTableByte[HeaderSize(fresh) + 3 * EntrySize(fresh) - 1] ^= 0x01;  // type of entry 3
-    EXPECT_EQ(Check(lastTableByte, table), FwpkgCheck::CRC_MISMATCH);
-    uint16_t stored = static_cast<uint16_t>(pkg[4] | (pkg[5] << 8));
+    std::vector<uint8_t> changed = pkg;
+    changed.back() ^= 0xFF;
+    EXPECT_EQ(Check(changed, table), FwpkgCheck::OK);
+    changed = pkg;
+    changed[8] ^= 0x01; // not interpreted, yet covered
+    EXPECT_EQ(Check(changed, table), FwpkgCheck::CRC_MISMATCH);
+    changed = pkg;
+    changed[HeaderSize(fresh) + 3 * EntrySize(fresh) - 1] ^= 0x01; // type of entry 3
+    EXPECT_EQ(Check(changed, table), FwpkgCheck::CRC_MISMATCH);
+    const uint16_t stored = static_cast<uint16_t>(pkg[4] | (pkg[5] << 8));
     EXPECT_EQ(table.head.crc, stored);
     EXPECT_NE(table.computedCrc, stored);
-    EXPECT_EQ(table.entries.size(), 3u);  // listed, so a reader can still name them
+    EXPECT_EQ(table.entries.size(), 3u); // listed, so a reader can still name them
 }
 
-TEST_P(FwpkgLayouts, CountFFFFIsNoPackage)
+TEST_P(FwpkgLayouts, CountFFFFAndATableCutShortAreRefused)
 {
     const bool fresh = GetParam();
+    Common::FwpkgTable table;
     std::vector<uint8_t> pkg = Build(ThreeImages(), {fresh, 0});
     PutLe(pkg, 6, 0xFFFF, 2);
-    Common::FwpkgTable table;
     EXPECT_EQ(Check(pkg, table), FwpkgCheck::COUNT_INVALID);
-}
 
-TEST_P(FwpkgLayouts, TableCutShortIsRefused)
-{
-    const bool fresh = GetParam();
-    std::vector<uint8_t> pkg = Build({{"a", {}, 0, 0, 0}, {"b", {}, 0, 0, 0}}, {fresh, 0});
-    Common::FwpkgTable table;
-    ASSERT_EQ(Check(pkg, table), FwpkgCheck::OK);  // images of length 0: the file is the table
-    std::vector<uint8_t> cut(pkg.begin(), pkg.end() - 1);
-    EXPECT_EQ(Check(cut, table), FwpkgCheck::TABLE_PAST_END);
+    pkg = Build({{"a", {}, 0, 0, 0}, {"b", {}, 0, 0, 0}}, {fresh, 0});
+    ASSERT_EQ(Check(pkg, table), FwpkgCheck::OK); // images of length 0: the file is the table
+    EXPECT_EQ(Check(std::vector<uint8_t>(pkg.begin(), pkg.end() - 1), table), FwpkgCheck::TABLE_PAST_END);
     // A caller that read only part of the table is refused the same way.
     EXPECT_EQ(Common::CheckFwpkgTable(pkg.data(), pkg.size() - 1, 1 << 20, 0, table), FwpkgCheck::TABLE_PAST_END);
 }
 
-TEST_P(FwpkgLayouts, ImageReachingPastTheEndIsRefused)
+TEST_P(FwpkgLayouts, ImageReachingPastTheEndIsRefusedEvenWhenTheSumWraps)
 {
     const bool fresh = GetParam();
-    std::vector<uint8_t> pkg = Build(ThreeImages(), {fresh, 0});
+    const std::vector<uint8_t> pkg = Build(ThreeImages(), {fresh, 0});
     Common::FwpkgTable table;
-    // The last image ends exactly at the end of the file: fine.
-    ASSERT_EQ(Check(pkg, table), FwpkgCheck::OK);
-
-    std::vector<uint8_t> longer = pkg;
-    PutLe(longer, FieldAt(fresh, 2, 4), 18, 4);
-    SealCrc(longer, fresh);
-    EXPECT_EQ(Check(longer, table), FwpkgCheck::ENTRY_PAST_END);
+    ASSERT_EQ(Check(pkg, table), FwpkgCheck::OK); // the last image ends exactly at the end
+    EXPECT_EQ(Check(WithField(pkg, fresh, 2, 4, 18), table), FwpkgCheck::ENTRY_PAST_END);
     EXPECT_EQ(table.badEntry, 2u);
     EXPECT_EQ(table.entries[2].name, "nv.bin");
-
-    // offset + length wraps in 32 bits but not in the check.
-    std::vector<uint8_t> wrapping = pkg;
-    PutLe(wrapping, FieldAt(fresh, 1, 0), 0xFFFFFFF0u, 4);
-    PutLe(wrapping, FieldAt(fresh, 1, 4), 0x20, 4);
-    SealCrc(wrapping, fresh);
+    const std::vector<uint8_t> wrapping = WithField(WithField(pkg, fresh, 1, 0, 0xFFFFFFF0u), fresh, 1, 4, 0x20);
     EXPECT_EQ(Check(wrapping, table), FwpkgCheck::ENTRY_PAST_END);
     EXPECT_EQ(table.badEntry, 1u);
 }
@@ -134,9 +112,7 @@ TEST_P(FwpkgLayouts, ImageReachingPastTheEndIsRefused)
 INSTANTIATE_TEST_SUITE_P(NormalAndNew, FwpkgLayouts, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "New" : "Normal"; });
 
-// ---- flags
-
-TEST(FwpkgFlag, RangesSelectTheLayout)
+TEST(FwpkgFlag, RangesSelectTheLayoutAndOthersAreRefused)
 {
     Common::FwpkgLayoutInfo layout = Common::FWPKG_NORMAL_LAYOUT;
     ASSERT_TRUE(Common::GetFwpkgLayout(0xEFBEADDF, layout));
@@ -151,67 +127,42 @@ TEST(FwpkgFlag, RangesSelectTheLayout)
     for (uint32_t flag : {0xEFBEADCFu, 0xEFBEAE00u, 0xDFADBEEFu, 0u}) {
         EXPECT_FALSE(Common::GetFwpkgLayout(flag, layout)) << std::hex << flag;
     }
-}
 
-TEST(FwpkgFlag, FlagFFIsReadAsTheNewLayout)
-{
-    std::vector<uint8_t> pkg = Build(ThreeImages(), {true, 0xEFBEADFF});
     Common::FwpkgTable table;
-    ASSERT_EQ(Check(pkg, table), FwpkgCheck::OK);
-    EXPECT_EQ(table.head.flag, 0xEFBEADFFu);
+    ASSERT_EQ(Check(Build(ThreeImages(), {true, 0xEFBEADFF}), table), FwpkgCheck::OK);
     EXPECT_EQ(table.entries[1].name, "app.bin");
-}
-
-TEST(FwpkgFlag, UnknownFlagAndShortHeadAreRefused)
-{
-    std::vector<uint8_t> pkg = Build(ThreeImages());
-    Common::FwpkgTable table;
-    std::vector<uint8_t> wrong = pkg;
-    wrong[3] = 0xEE;  // little-endian: the top byte of the flag
+    std::vector<uint8_t> wrong = Build(ThreeImages());
+    wrong[3] = 0xEE; // little-endian: the top byte of the flag
     EXPECT_EQ(Check(wrong, table), FwpkgCheck::UNKNOWN_FLAG);
     EXPECT_EQ(table.head.flag, 0xEEBEADDFu);
-    std::vector<uint8_t> seven(pkg.begin(), pkg.begin() + 7);
-    EXPECT_EQ(Check(seven, table), FwpkgCheck::SHORT_HEAD);
+    EXPECT_EQ(Check(std::vector<uint8_t>(wrong.begin(), wrong.begin() + 7), table), FwpkgCheck::SHORT_HEAD);
 }
 
-// ---- the chip objects' entry limit
-
-TEST(FwpkgCount, LimitRefusesTheLimitItself)
+TEST(FwpkgCount, TheChipObjectsLimitRefusesTheLimitItself)
 {
     std::vector<Image> images(256, Image{"img", {}, 0, 0, 5});
-    std::vector<uint8_t> pkg256 = Build(images);
+    const std::vector<uint8_t> pkg256 = Build(images);
     images.pop_back();
-    std::vector<uint8_t> pkg255 = Build(images);
     Common::FwpkgTable table;
-    EXPECT_EQ(Check(pkg255, table, Common::FWPKG_MAX_IMAGE_COUNT), FwpkgCheck::OK);
+    EXPECT_EQ(Check(Build(images), table, Common::FWPKG_MAX_IMAGE_COUNT), FwpkgCheck::OK);
     EXPECT_EQ(table.entries.size(), 255u);
     EXPECT_EQ(Check(pkg256, table, Common::FWPKG_MAX_IMAGE_COUNT), FwpkgCheck::TOO_MANY_IMAGES);
-    EXPECT_EQ(Check(pkg256, table, 0), FwpkgCheck::OK);  // no limit asked for
-    EXPECT_EQ(table.entries.size(), 256u);
+    EXPECT_EQ(Check(pkg256, table, 0), FwpkgCheck::OK); // no limit asked for
 }
 
-// ---- entries of a package held in memory
-
-TEST(FwpkgEntries, WholePackageGivesEveryEntry)
+TEST(FwpkgEntries, InMemoryReaderGivesEveryEntryOrNothingWhenAnyImageLiesOutside)
 {
-    std::vector<uint8_t> pkg = Build(ThreeImages());
-    std::vector<Common::FileHead> entries = Common::ReadFwpkgEntries(pkg.data(), pkg.size());
+    const std::vector<uint8_t> pkg = Build(ThreeImages());
+    const std::vector<Common::FileHead> entries = Common::ReadFwpkgEntries(pkg.data(), pkg.size());
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[2].Name(), "nv.bin");
     EXPECT_EQ(entries[2].offset + entries[2].length, pkg.size());
-}
-
-TEST(FwpkgEntries, NothingWhenAnyImageLiesOutside)
-{
-    std::vector<uint8_t> pkg = Build(ThreeImages());
     EXPECT_TRUE(Common::ReadFwpkgEntries(pkg.data(), pkg.size() - 1).empty());
     EXPECT_TRUE(Common::ReadFwpkgEntries(pkg.data(), 20).empty());
     EXPECT_TRUE(Common::ReadFwpkgEntries(nullptr, 0).empty());
 }
 
-// ---- names that may become file names
-
-TEST(FwpkgImageName, OnlyPlainNamesAreSafe)
+TEST(FwpkgImageName, OnlyPlainNamesMayBecomeFileNames)
 {
     for (const char* name : {"app.bin", "loader", ".hidden", "a.b.c", "name with space"}) {
         EXPECT_TRUE(Common::IsSafeFwpkgImageName(name)) << name;
@@ -220,3 +171,5 @@ TEST(FwpkgImageName, OnlyPlainNamesAreSafe)
         EXPECT_FALSE(Common::IsSafeFwpkgImageName(name)) << name;
     }
 }
+
+} // namespace

@@ -8,7 +8,7 @@
 
 #include "platform/serial_port.h"
 #include "platform/serial_termios.h"
-#include "transport/pty_pair.h"
+#include "pty_pair.h"
 
 namespace {
 
@@ -86,29 +86,23 @@ TEST(SerialTermiosTest, ParityAndStopCodesBecomeControlFlags)
 
 // A pty keeps speed and stop bits but clears the parity flags itself, so
 // parity is checked above and only accepted here.
-TEST_F(SerialPortTest, SettingsReadBackAsApplied)
+TEST_F(SerialPortTest, SettingsReadBackAsAppliedAndCodesTheLineCannotDoChangeNothing)
 {
     const SerialLineSettings cases[] = {
-        Line(9600, 0, 0),   Line(115200, 2, 1), Line(921600, 0, 2),
-        Line(1500000, 2, 3), Line(2000000, 0, 4), Line(3000000, 0, 0),
+        Line(9600, 0, 0),    Line(115200, 2, 1), Line(921600, 0, 2),
+        Line(1500000, 2, 3), Line(2000000, 0, 4), Line(3000000, 0, 0), Line(57600, 2, 1),
     };
+    SerialLineSettings got;
     for (const SerialLineSettings& want : cases) {
         ASSERT_EQ(m_port.ApplyLineSettings(want), 0) << want.baudRate;
-        SerialLineSettings got = Line(1, 9, 9);
+        got = Line(1, 9, 9);
         ASSERT_EQ(m_port.ReadLineSettings(got), 0);
         EXPECT_EQ(got.baudRate, want.baudRate);
         EXPECT_EQ(got.stopBits, want.stopBits) << want.baudRate;
     }
-}
-
-TEST_F(SerialPortTest, CodesTheLineCannotDoAreRefusedWithoutChange)
-{
-    ASSERT_EQ(m_port.ApplyLineSettings(Line(57600, 2, 1)), 0);
-    EXPECT_EQ(m_port.ApplyLineSettings(Line(115200, 1, 0)), EINVAL);
-    EXPECT_EQ(m_port.ApplyLineSettings(Line(115200, 3, 0)), EINVAL);
-    EXPECT_EQ(m_port.ApplyLineSettings(Line(115200, 0, 5)), EINVAL);
-    EXPECT_EQ(m_port.ApplyLineSettings(Line(0, 0, 0)), EINVAL);
-    SerialLineSettings got;
+    for (const SerialLineSettings& bad : {Line(115200, 1, 0), Line(115200, 3, 0), Line(115200, 0, 5), Line(0, 0, 0)}) {
+        EXPECT_EQ(m_port.ApplyLineSettings(bad), EINVAL) << bad.baudRate << "/" << bad.stopBits << "/" << bad.parity;
+    }
     ASSERT_EQ(m_port.ReadLineSettings(got), 0);
     EXPECT_EQ(got.baudRate, 57600u);
     EXPECT_EQ(got.stopBits, 2u);
@@ -182,17 +176,13 @@ TEST_F(SerialPortTest, WriteHandsOverEveryByteThroughAFullQueue)
     EXPECT_TRUE(got == sent);
 }
 
-TEST_F(SerialPortTest, PurgeDropsInputTheReaderHasNotTaken)
+TEST_F(SerialPortTest, PurgeDropsInputTheReaderHasNotTakenAndAClosedPortOpensAgain)
 {
     ASSERT_TRUE(m_pty.Write({9, 9, 9}));
     ASSERT_EQ(m_port.Wait(m_wake.Fd(), MUST_END_MS), SerialWait::READABLE);
     EXPECT_EQ(m_port.Purge(true, false), 0);
     uint8_t buffer[4];
     EXPECT_EQ(m_port.Read(buffer, sizeof(buffer)).count, 0u);
-}
-
-TEST_F(SerialPortTest, ClosedPortCanBeOpenedAgain)
-{
     m_port.Close();
     EXPECT_FALSE(m_port.IsOpen());
     EXPECT_EQ(m_port.Open(m_pty.SlavePath()), 0);

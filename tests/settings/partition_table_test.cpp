@@ -1,7 +1,7 @@
-// The XML partition table: which burn files are parsed, the required
-// attributes, Sel and Length rules, image path resolution, and the TypeSix
-// rewrite that joins partner files to their rows.
-
+// The XML partition table read into rows: required attributes, image path
+// resolution and sizes, and the TypeSix rewrite that joins partner files to
+// their rows. What the built tool prints for a table is checked in
+// tests/cli/installation_run_test.cpp.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -17,14 +17,17 @@ using BurnInfo::PartitionItem;
 
 const char* const VB27 = "0x30004";
 const char* const TYPESIX = "0x30002";
-const char* const WING = "0x60001";
 
-// One row element; extra holds further attributes or replaces defaults when empty.
 std::string Row(const std::string& name, const std::string& extra = "", const std::string& length = "64k",
                 const std::string& selectFile = "")
 {
     return "  <Partition Sel=\"1\" PartitionName=\"" + name + "\" FileSystem=\"none\" FlashType=\"spi\" " +
            "Start=\"0x1000\" Length=\"" + length + "\" SelectFile=\"" + selectFile + "\" " + extra + "/>\n";
+}
+
+std::string TypedRow(const std::string& name, int fileType, const std::string& selectFile = "")
+{
+    return Row(name, "FileType=\"" + std::to_string(fileType) + "\"", "64k", selectFile);
 }
 
 std::string Table(const std::string& rows, const std::string& rootAttributes = "")
@@ -34,20 +37,14 @@ std::string Table(const std::string& rows, const std::string& rootAttributes = "
 
 class PartitionTableTest : public InstallationDir {
 protected:
-    // Runs the settings steps up to the table for a table written at
-    // tables/<name>; returns what the table step printed.
+    // Runs the settings steps up to the table for xml written at
+    // tables/table.xml; returns what the table step printed.
     std::string Parse(const std::string& xml, bool expected, const char* chipType = VB27,
-                      const std::string& name = "table.xml", const std::string& extraConfig = "")
+                      const std::string& extraConfig = "")
     {
-        const std::string table = Write("tables/" + name, xml);
-        return ParsePath(table, expected, chipType, extraConfig);
-    }
-
-    std::string ParsePath(const std::string& filePath, bool expected, const char* chipType = VB27,
-                          const std::string& extraConfig = "")
-    {
+        const std::string table = Write("tables/table.xml", xml);
         Write("ChipProperties/chip.txt", std::string("ChipType=") + chipType + "\n");
-        Write("config/burn.config", "chipName=chip\nmode=serial\nfilePath=" + filePath + "\n" + extraConfig);
+        Write("config/burn.config", "chipName=chip\nmode=serial\nfilePath=" + table + "\n" + extraConfig);
         m_context = NewContext();
         EXPECT_TRUE(m_context->LoadBurnConfig());
         EXPECT_TRUE(m_context->LoadChipProperties());
@@ -62,182 +59,92 @@ protected:
     std::unique_ptr<BurnContext> m_context;
 };
 
-TEST_F(PartitionTableTest, BurnFilesWithoutLowerCaseXmlAreNotParsed)
+TEST_F(PartitionTableTest, EachBrokenRowFailsWithItsMessage)
 {
-    for (const char* path : {"/no/such/dir/image.fwpkg", "/no/such/dir/image.bin", "bare.bin"}) {
-        EXPECT_EQ(ParsePath(path, true), "") << path;
-        EXPECT_TRUE(Rows().empty()) << path;
-    }
-    // The test is case-sensitive: a real table named .XML passes untouched.
-    EXPECT_EQ(Parse(Table(Row("boot")), true, VB27, "TABLE.XML"), "");
-    EXPECT_TRUE(Rows().empty());
-}
-
-TEST_F(PartitionTableTest, BareXmlNameIsAnInvalidPath)
-{
-    EXPECT_EQ(ParsePath("table.xml", false), "error: Invalid file path: table.xml\n");
-}
-
-TEST_F(PartitionTableTest, UnreadableDocumentSaysWhatMayBeWrong)
-{
-    const std::string expected = "error: Failed to load xml file: " + m_dir +
-                                 "tables/table.xml.\nMaybe this is not int XML format, or used by other "
-                                 "application.\n";
-    EXPECT_EQ(Parse("<Partitions><Partition", false), expected);
-    EXPECT_EQ(ParsePath(m_dir + "tables/table.xml.missing/table.xml", false),
-              "error: Failed to load xml file: " + m_dir +
-                  "tables/table.xml.missing/table.xml.\nMaybe this is not int XML format, or used by other "
-                  "application.\n");
-}
-
-TEST_F(PartitionTableTest, RootWithoutRowsFails)
-{
-    EXPECT_EQ(Parse(Table(""), false), "error: FirstChildElement failed.\n");
-}
-
-TEST_F(PartitionTableTest, OneValidRowGivesOneRow)
-{
-    const std::string image = Write("tables/images/boot.bin", std::string(300, 'b'));
-    EXPECT_EQ(Parse(Table(Row("boot", "DeviceId=\"2\"", "0x20000", "images/boot.bin")), true), "");
-    ASSERT_EQ(Rows().size(), 1u);
-    const PartitionItem row = Rows()[0];
-    EXPECT_TRUE(row.sel);
-    EXPECT_EQ(row.partitionName, "boot");
-    EXPECT_EQ(row.fileSystem, "none");
-    EXPECT_EQ(row.flashType, "spi");
-    EXPECT_EQ(row.deviceId, 2);
-    EXPECT_EQ(row.fileType, 0);
-    EXPECT_EQ(row.start, 0x1000);
-    EXPECT_EQ(row.length, 0x20000);
-    EXPECT_EQ(row.selectFile, image);
-    EXPECT_EQ(row.fileName, "boot.bin");
-    EXPECT_EQ(row.fileSize, 300);
-    EXPECT_TRUE(row.elfFile.empty());
-}
-
-TEST_F(PartitionTableTest, RowsKeepDocumentOrderAndElementNamesDoNotMatter)
-{
-    const std::string rows = Row("a") + "  <Anything Sel=\"0\" PartitionName=\"b\" FileSystem=\"ext4\" "
-                                        "FlashType=\"emmc\" Start=\"1m\" Length=\"-\" SelectFile=\"\"/>\n" +
-                             Row("c");
-    Parse(Table(rows), true);
-    ASSERT_EQ(Rows().size(), 3u);
-    EXPECT_EQ(Rows()[0].partitionName, "a");
-    EXPECT_EQ(Rows()[1].partitionName, "b");
-    EXPECT_FALSE(Rows()[1].sel) << "unselected rows stay in the table";
-    EXPECT_EQ(Rows()[1].start, 1048576);
-    EXPECT_EQ(Rows()[2].partitionName, "c");
-}
-
-TEST_F(PartitionTableTest, RequiredAttributesAreCheckedInOrder)
-{
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"<P PartitionName=\"\" Sel=\"\"/>", "error: Xml format error, not find Sel or Sel value is empty.\n"},
-        {"<P Sel=\"1\" PartitionName=\"\"/>",
-         "error: Xml format error, not find PartitionName or PartitionName value is empty.\n"},
-        {"<P Sel=\"1\" PartitionName=\"a\"/>",
-         "error: Xml format error, not find FileSystem or FileSystem value is empty.\n"},
+    const std::string head = "<P Sel=\"1\" PartitionName=\"a\" FileSystem=\"none\" FlashType=\"spi\" ";
+    const std::string missing = "error: Xml format error, not find ";
+    const std::pair<std::string, std::string> vb27Cases[] = {
+        {"<P PartitionName=\"\" Sel=\"\"/>", missing + "Sel or Sel value is empty.\n"},
+        {"<P Sel=\"1\" PartitionName=\"\"/>", missing + "PartitionName or PartitionName value is empty.\n"},
+        {"<P Sel=\"1\" PartitionName=\"a\"/>", missing + "FileSystem or FileSystem value is empty.\n"},
         {"<P Sel=\"1\" PartitionName=\"a\" FileSystem=\"none\" FlashType=\"\"/>",
-         "error: Xml format error, not find FlashType or FlashType is empty.\n"},
-        {"<P Sel=\"1\" PartitionName=\"a\" FileSystem=\"none\" FlashType=\"spi\"/>",
-         "error: Xml format error, not find Start or Start value is empty.\n"},
-        {"<P Sel=\"1\" PartitionName=\"a\" FileSystem=\"none\" FlashType=\"spi\" Start=\"0\" Length=\"\"/>",
-         "error: Xml format error, not find Length or Length value is empty.\n"},
-        {"<P Sel=\"1\" PartitionName=\"a\" FileSystem=\"none\" FlashType=\"spi\" Start=\"0\" Length=\"1\"/>",
-         "error: Xml format error, not find SelectFile.\n"},
+         missing + "FlashType or FlashType is empty.\n"},
+        {head + "/>", missing + "Start or Start value is empty.\n"},
+        {head + "Start=\"0\" Length=\"\"/>", missing + "Length or Length value is empty.\n"},
+        {head + "Start=\"0\" Length=\"1\"/>", missing + "SelectFile.\n"},
+        {Row("a", "DeviceId=\"\""), missing + "DeviceId or DeviceId is empty.\n"},
+        {head + "Start=\"start\" Length=\"64k\" SelectFile=\"\"/>", "error: Partition a has an invalid Start value: \"start\"\n"},
+        {Row("a", "FileSize=\"\""), "error: Partition a has an invalid FileSize value: \"\"\n"},
+        {Row("a", "", "0xffffffff"), "error: Partition a has an invalid Length value: \"0xffffffff\"\n"},
+        {Row("a", "", "0x0"), "Partition: a length is 0.\n"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : vb27Cases) {
         EXPECT_EQ(Parse(Table(c.first), false), c.second) << c.first;
     }
+    const std::pair<std::string, std::string> typeSixCases[] = {
+        {Row("a"), missing + "FileType or FileType value is empty.\n"},
+        // A digest row whose name does not occur in the image's name does not count.
+        {TypedRow("app", 100) + TypedRow("kernel", 102, "k"), "error: Not find sha256.bin file!\n"},
+        {TypedRow("params", 24) + TypedRow("sha", 102), "error: Partition information is empty!\n"},
+    };
+    for (const auto& c : typeSixCases) {
+        EXPECT_EQ(Parse(Table(c.first), false, TYPESIX), c.second) << c.first;
+    }
 }
 
-TEST_F(PartitionTableTest, SelIsOneOrZeroAsAtoiReadsIt)
+TEST_F(PartitionTableTest, RowsCarryEveryAttributeInDocumentOrder)
 {
-    EXPECT_EQ(Parse(Table("<P Sel=\"2\" PartitionName=\"a\" FileSystem=\"none\" FlashType=\"spi\" Start=\"0\" "
-                          "Length=\"1\" SelectFile=\"\"/>"),
-                    false),
-              "error: Sel value can only be 1 or 0!\n");
-
-    Parse(Table("<P Sel=\"01\" PartitionName=\"a\" FileSystem=\"none\" FlashType=\"spi\" Start=\"0\" Length=\"1\" "
-                "SelectFile=\"\"/>\n<P Sel=\"yes\" PartitionName=\"b\" FileSystem=\"none\" FlashType=\"spi\" "
-                "Start=\"0\" Length=\"1\" SelectFile=\"\"/>"),
-          true);
-    ASSERT_EQ(Rows().size(), 2u);
-    EXPECT_TRUE(Rows()[0].sel) << "01 counts as 1";
-    EXPECT_FALSE(Rows()[1].sel) << "a non-numeric Sel counts as 0";
+    const std::string image = Write("tables/images/boot.bin", std::string(300, 'b'));
+    const std::string rows = Row("boot", "DeviceId=\"2\" FileType=\"18\"", "0x20000", "images/boot.bin") +
+                             "  <Anything Sel=\"0\" PartitionName=\"b\" FileSystem=\"ext4\" FlashType=\"emmc\" "
+                             "Start=\"1m\" Length=\"-\" SelectFile=\"\"/>\n" +
+                             "  <P Sel=\"01\" PartitionName=\"c\" FileSystem=\"none\" FlashType=\"spi\" Start=\"0\" "
+                             "Length=\"1\" SelectFile=\"\"/>\n" +
+                             "  <P Sel=\"yes\" PartitionName=\"d\" FileSystem=\"none\" FlashType=\"spi\" Start=\"0\" "
+                             "Length=\"1\" SelectFile=\"\"/>\n";
+    EXPECT_EQ(Parse(Table(rows), true), "");
+    const std::vector<PartitionItem> table = Rows();
+    ASSERT_EQ(table.size(), 4u);
+    const PartitionItem& boot = table[0];
+    EXPECT_TRUE(boot.sel);
+    EXPECT_EQ(boot.partitionName, "boot");
+    EXPECT_EQ(boot.fileSystem, "none");
+    EXPECT_EQ(boot.flashType, "spi");
+    EXPECT_EQ(boot.deviceId, 2);
+    EXPECT_EQ(boot.fileType, 0) << "only TypeSix reads FileType";
+    EXPECT_EQ(boot.start, 0x1000);
+    EXPECT_EQ(boot.length, 0x20000);
+    EXPECT_EQ(boot.selectFile, image);
+    EXPECT_EQ(boot.fileName, "boot.bin");
+    EXPECT_EQ(boot.fileSize, 300);
+    EXPECT_TRUE(boot.elfFile.empty());
+    EXPECT_EQ(table[1].partitionName, "b");
+    EXPECT_FALSE(table[1].sel) << "unselected rows stay in the table";
+    EXPECT_EQ(table[1].start, 1048576);
+    EXPECT_EQ(table[1].length, 0) << "Length \"-\" means no length";
+    EXPECT_TRUE(table[2].sel) << "01 counts as 1";
+    EXPECT_FALSE(table[3].sel) << "a non-numeric Sel counts as 0";
 }
 
-TEST_F(PartitionTableTest, RowsBeforeAFailingRowStayRead)
-{
-    EXPECT_EQ(Parse(Table(Row("a") + Row("b", "", "0") + Row("c")), false), "Partition: b length is 0.\n");
-    ASSERT_EQ(Rows().size(), 1u);
-    EXPECT_EQ(Rows()[0].partitionName, "a");
-}
-
-TEST_F(PartitionTableTest, LengthDashMeansNoLengthAndZeroIsRefused)
-{
-    Parse(Table(Row("all", "", "-")), true);
-    ASSERT_EQ(Rows().size(), 1u);
-    EXPECT_EQ(Rows()[0].length, 0);
-    EXPECT_EQ(Parse(Table(Row("empty", "", "0")), false), "Partition: empty length is 0.\n");
-    EXPECT_EQ(Parse(Table(Row("empty", "", "0x0")), false), "Partition: empty length is 0.\n");
-}
-
-TEST_F(PartitionTableTest, WingChipsNeedLengthsInWholeSixtyFourKiB)
-{
-    EXPECT_EQ(Parse(Table(Row("app", "", "0x18000")), false, WING),
-              "error: Partition app have invalid xml length: 0x18000, must be a multiple of 64k\n");
-    EXPECT_EQ(Parse(Table(Row("app", "", "0x20000") + Row("data", "", "128k") + Row("all", "", "-")), true, WING),
-              "");
-    EXPECT_EQ(Rows().size(), 3u);
-    // Other departments take any non-zero length.
-    EXPECT_EQ(Parse(Table(Row("app", "", "0x18000")), true, VB27), "");
-}
-
-TEST_F(PartitionTableTest, UnreadableNumbersEndTheTableNamingTheAttribute)
-{
-    const std::string badStart = "  <P Sel=\"1\" PartitionName=\"boot\" FileSystem=\"none\" FlashType=\"spi\" "
-                                 "Start=\"start\" Length=\"64k\" SelectFile=\"\"/>\n";
-    EXPECT_EQ(Parse(Table(badStart), false), "error: Partition boot has an invalid Start value: \"start\"\n");
-    EXPECT_EQ(Parse(Table(Row("boot", "", "big")), false),
-              "error: Partition boot has an invalid Length value: \"big\"\n");
-    EXPECT_EQ(Parse(Table(Row("boot", "FileSize=\"\"")), false),
-              "error: Partition boot has an invalid FileSize value: \"\"\n");
-    EXPECT_EQ(Parse(Table(Row("boot", "", "0xffffffff")), false),
-              "error: Partition boot has an invalid Length value: \"0xffffffff\"\n");
-}
-
-TEST_F(PartitionTableTest, MissingImageLeavesAnEmptyPathAndNoSize)
-{
-    Parse(Table(Row("gone", "", "64k", "gone.bin") + Row("sized", "FileSize=\"4k\"", "64k", "gone.bin")), true);
-    ASSERT_EQ(Rows().size(), 2u);
-    EXPECT_TRUE(Rows()[0].selectFile.empty());
-    EXPECT_TRUE(Rows()[0].fileName.empty());
-    EXPECT_EQ(Rows()[0].fileSize, 0);
-    EXPECT_EQ(Rows()[1].fileSize, 4096) << "a written FileSize is used as given";
-}
-
-TEST_F(PartitionTableTest, AnImagePathThatExistsAsWrittenIsTakenUnchanged)
+TEST_F(PartitionTableTest, ImagePathsAreResolvedOrLeftEmpty)
 {
     const std::string image = Write("elsewhere/app.bin", "12345");
     const std::string elf = Write("elsewhere/app.elf", "elf");
-    Parse(Table(Row("app", "ElfFile=\"" + elf + "\"", "64k", image)), true);
-    ASSERT_EQ(Rows().size(), 1u);
-    EXPECT_EQ(Rows()[0].selectFile, image);
-    EXPECT_EQ(Rows()[0].fileName, "app.bin");
-    EXPECT_EQ(Rows()[0].fileSize, 5);
-    EXPECT_EQ(Rows()[0].elfFile, elf);
-}
-
-TEST_F(PartitionTableTest, ElfFileIsResolvedLikeTheImage)
-{
-    const std::string elf = Write("tables/app.elf", "elf");
-    Parse(Table(Row("a", "ElfFile=\"app.elf\"") + Row("b", "ElfFile=\"none.elf\"") + Row("c", "ElfFile=\"\"")),
+    const std::string besideElf = Write("tables/beside.elf", "elf");
+    Parse(Table(Row("gone", "ElfFile=\"none.elf\"", "64k", "gone.bin") +
+                Row("sized", "FileSize=\"4k\" ElfFile=\"beside.elf\"", "64k", "gone.bin") +
+                Row("app", "ElfFile=\"" + elf + "\"", "64k", image)),
           true);
-    ASSERT_EQ(Rows().size(), 3u);
-    EXPECT_EQ(Rows()[0].elfFile, elf);
-    EXPECT_TRUE(Rows()[1].elfFile.empty());
-    EXPECT_TRUE(Rows()[2].elfFile.empty());
+    const std::vector<PartitionItem> table = Rows();
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table[0].selectFile + table[0].fileName + table[0].elfFile, "");
+    EXPECT_EQ(table[0].fileSize, 0);
+    EXPECT_EQ(table[1].fileSize, 4096) << "a written FileSize is used as given";
+    EXPECT_EQ(table[1].elfFile, besideElf);
+    EXPECT_EQ(table[2].selectFile, image) << "a path that exists as written is taken unchanged";
+    EXPECT_EQ(table[2].fileName, "app.bin");
+    EXPECT_EQ(table[2].fileSize, 5);
+    EXPECT_EQ(table[2].elfFile, elf);
 }
 
 TEST_F(PartitionTableTest, ProgrammerFileDefaultsBesideTheTable)
@@ -251,125 +158,73 @@ TEST_F(PartitionTableTest, ProgrammerFileDefaultsBesideTheTable)
     EXPECT_EQ(m_context->GetProgrammerFilePath(), existing);
 }
 
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::string& dir)
-    {
-        char buffer[PATH_MAX];
-        m_previous = getcwd(buffer, sizeof(buffer)) != nullptr ? buffer : "/";
-        EXPECT_EQ(chdir(dir.c_str()), 0);
-    }
-    ~WorkingDirectory() { EXPECT_EQ(chdir(m_previous.c_str()), 0); }
-
-private:
-    std::string m_previous;
-};
-
-TEST_F(PartitionTableTest, WithoutXmlPathDefaultImagesAreTakenFromTheWorkingDirectory)
+TEST_F(PartitionTableTest, WithoutXmlPathDefaultImagesAreTakenFromTheWorkingDirectoryOnly)
 {
     Write("tables/app.bin", "in table dir");
     Write("cwd/app.bin", "in working dir");
-    WorkingDirectory cwd(m_dir + "cwd");
-
-    Parse(Table(Row("app", "", "64k", "app.bin")), true, VB27, "table.xml", "xmlPathDefault=false\n");
-    ASSERT_EQ(Rows().size(), 1u);
-    EXPECT_EQ(Rows()[0].selectFile, "app.bin");
-    EXPECT_EQ(Rows()[0].fileSize, 14);
-
-    // Only the exact word true keeps the table's directory.
-    Parse(Table(Row("app", "", "64k", "app.bin")), true, VB27, "table.xml", "xmlPathDefault=TRUE\n");
-    EXPECT_EQ(Rows()[0].selectFile, "app.bin");
-
-    // Without the key, a name found in the working directory still wins.
-    Parse(Table(Row("app", "", "64k", "only-here.bin")), true, VB27, "table.xml", "");
-    EXPECT_TRUE(Rows()[0].selectFile.empty());
     Write("tables/only-here.bin", "x");
-    Parse(Table(Row("app", "", "64k", "only-here.bin")), true, VB27, "table.xml", "xmlPathDefault=false\n");
-    EXPECT_TRUE(Rows()[0].selectFile.empty()) << "the table's directory is not searched";
-    Parse(Table(Row("app", "", "64k", "only-here.bin")), true, VB27, "table.xml", "xmlPathDefault=true\n");
-    EXPECT_EQ(Rows()[0].selectFile, m_dir + "tables/only-here.bin");
+    char previous[PATH_MAX];
+    ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+    ASSERT_EQ(chdir((m_dir + "cwd").c_str()), 0);
+    const struct {
+        const char* file;
+        const char* config;
+        std::string selectFile;
+        int fileSize;
+    } cases[] = {
+        {"app.bin", "xmlPathDefault=false\n", "app.bin", 14},
+        {"app.bin", "xmlPathDefault=TRUE\n", "app.bin", 14}, // only the exact word true keeps the table's directory
+        {"only-here.bin", "xmlPathDefault=false\n", "", 0},
+        {"only-here.bin", "xmlPathDefault=true\n", m_dir + "tables/only-here.bin", 1},
+        {"app.bin", "", "app.bin", 14}, // without the key the working directory still comes first
+        {"only-here.bin", "", m_dir + "tables/only-here.bin", 1},
+    };
+    std::vector<std::vector<PartitionItem>> results;
+    for (const auto& c : cases) {
+        Parse(Table(Row("app", "", "64k", c.file)), true, VB27, c.config);
+        results.push_back(Rows());
+    }
+    ASSERT_EQ(chdir(previous), 0);
+    for (size_t i = 0; i < results.size(); ++i) {
+        ASSERT_EQ(results[i].size(), 1u);
+        EXPECT_EQ(results[i][0].selectFile, cases[i].selectFile) << cases[i].file << " " << cases[i].config;
+        EXPECT_EQ(results[i][0].fileSize, cases[i].fileSize) << cases[i].file << " " << cases[i].config;
+    }
 }
 
-// --- TypeSix ---------------------------------------------------------------
-
-std::string TypedRow(const std::string& name, int fileType, const std::string& selectFile = "")
-{
-    return Row(name, "FileType=\"" + std::to_string(fileType) + "\"", "64k", selectFile);
-}
-
-TEST_F(PartitionTableTest, TypeSixRowsNeedAFileType)
-{
-    EXPECT_EQ(Parse(Table(Row("a")), false, TYPESIX),
-              "error: Xml format error, not find FileType or FileType value is empty.\n");
-    // Other chips ignore the attribute.
-    Parse(Table(TypedRow("a", 18)), true, VB27);
-    EXPECT_EQ(Rows()[0].fileType, 0);
-}
-
-TEST_F(PartitionTableTest, DeviceIdWhenPresentMustHaveAValue)
-{
-    EXPECT_EQ(Parse(Table(Row("a", "DeviceId=\"\"")), false),
-              "error: Xml format error, not find DeviceId or DeviceId is empty.\n");
-}
-
-TEST_F(PartitionTableTest, TypeSixDigestFileIsFoundByName)
-{
-    const std::string image = Write("tables/app.bin", "app");
-    const std::string digest = Write("tables/app_sha.bin", "sha");
-    Parse(Table(TypedRow("app_image", 100, "app.bin") + TypedRow("app", 102, "app_sha.bin")), true, TYPESIX);
-    ASSERT_EQ(Rows().size(), 1u) << "the digest row itself is dropped";
-    EXPECT_EQ(Rows()[0].partitionName, "app_image");
-    EXPECT_EQ(Rows()[0].fileType, 100);
-    EXPECT_EQ(Rows()[0].selectFile, image + "|" + digest);
-}
-
-TEST_F(PartitionTableTest, TypeSixImageWithoutDigestRowFails)
-{
-    EXPECT_EQ(Parse(Table(TypedRow("app", 101, "")), false, TYPESIX), "error: Not find sha256.bin file!\n");
-    EXPECT_EQ(Rows().size(), 1u) << "the table read stays as it was";
-    // A digest row whose name does not occur in the image's name does not count.
-    EXPECT_EQ(Parse(Table(TypedRow("app", 100) + TypedRow("kernel", 102, "k")), false, TYPESIX),
-              "error: Not find sha256.bin file!\n");
-}
-
-TEST_F(PartitionTableTest, TypeSixRewriteJoinsPartnersAndFoldsCodes)
+TEST_F(PartitionTableTest, TypeSixRewriteJoinsPartnersDropsTheirRowsAndFoldsCodes)
 {
     const std::string loader = Write("tables/loader.bin", "l");
     const std::string params = Write("tables/params.bin", "p");
     const std::string ssb = Write("tables/ssb.bin", "s");
     const std::string ssbSign = Write("tables/ssb_sign.bin", "g");
+    const std::string image = Write("tables/app.bin", "app");
+    const std::string digest = Write("tables/app_sha.bin", "sha");
     const std::string rows = TypedRow("loader", 0, "loader.bin") + TypedRow("params", 24, "params.bin") +
                              TypedRow("ssb", 28, "ssb.bin") + TypedRow("ssbsign", 29, "ssb_sign.bin") +
+                             TypedRow("app_image", 100, "app.bin") + TypedRow("app", 102, "app_sha.bin") +
                              TypedRow("r18", 18) + TypedRow("r20", 20) + TypedRow("r22", 22) + TypedRow("r26", 26) +
                              TypedRow("unknown", 7);
     EXPECT_EQ(Parse(Table(rows), true, TYPESIX), "");
-
     const std::vector<PartitionItem> table = Rows();
-    ASSERT_EQ(table.size(), 5u);
+    ASSERT_EQ(table.size(), 6u);
     EXPECT_EQ(table[0].partitionName, "loader");
     EXPECT_EQ(table[0].selectFile, loader + "|" + params);
+    EXPECT_EQ(table[1].partitionName, "app_image");
+    EXPECT_EQ(table[1].fileType, 100);
+    EXPECT_EQ(table[1].selectFile, image + "|" + digest);
     const std::pair<const char*, int> folded[] = {{"r18", 2}, {"r20", 0}, {"r22", 1}, {"r26", 4}};
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(table[i + 1].partitionName, folded[i].first);
-        EXPECT_EQ(table[i + 1].fileType, folded[i].second) << folded[i].first;
+        EXPECT_EQ(table[i + 2].partitionName, folded[i].first);
+        EXPECT_EQ(table[i + 2].fileType, folded[i].second) << folded[i].first;
     }
-    const PartitionItem small = m_context->GetSmallInfo();
-    EXPECT_EQ(small.partitionName, "ssb");
-    EXPECT_EQ(small.selectFile, ssb + "|" + ssbSign);
-}
+    EXPECT_EQ(m_context->GetSmallInfo().partitionName, "ssb");
+    EXPECT_EQ(m_context->GetSmallInfo().selectFile, ssb + "|" + ssbSign);
 
-TEST_F(PartitionTableTest, TypeSixMissingPartnerLeavesAnEmptyTextAfterTheBar)
-{
-    const std::string loader = Write("tables/loader.bin", "l");
+    // A missing partner leaves an empty text after the bar.
     Parse(Table(TypedRow("loader", 0, "loader.bin")), true, TYPESIX);
     ASSERT_EQ(Rows().size(), 1u);
     EXPECT_EQ(Rows()[0].selectFile, loader + "|");
-}
-
-TEST_F(PartitionTableTest, TypeSixTableOfPartnersOnlyEndsEmpty)
-{
-    EXPECT_EQ(Parse(Table(TypedRow("params", 24) + TypedRow("sha", 102)), false, TYPESIX),
-              "error: Partition information is empty!\n");
 }
 
 TEST(PartitionLookups, FirstRowOfACodeAndDigestByContainedName)
