@@ -45,24 +45,6 @@ TEST(SimFlash, StartsErasedGrowsOnWritesPastItsEndAndReadsErasedBeyond)
     EXPECT_EQ(flash.Size(), 23u);
 }
 
-TEST(SimFlash, SaveAndLoadRoundTripAndAShortFileLeavesTheRestErased)
-{
-    const std::string path = TempPath("flash.bin");
-    Sim::Flash a(8);
-    const uint8_t data[] = {9, 8, 7};
-    a.Write(1, data, 3);
-    ASSERT_TRUE(a.Save(path));
-    Sim::Flash b(16);
-    ASSERT_TRUE(b.Load(path));
-    EXPECT_EQ(b.Read(0, 8), a.Bytes());
-    EXPECT_EQ(b.Read(8, 8), Bytes(8, 0xFF));
-    Sim::Flash c(4);
-    ASSERT_TRUE(c.Load(path));
-    EXPECT_EQ(c.Size(), 8u);
-    EXPECT_FALSE(c.Load(path + ".missing"));
-    std::remove(path.c_str());
-}
-
 TEST(SimReport, TheJsonListsEverythingInItsFixedShapeAndIsSavedWhole)
 {
     Sim::Report report;

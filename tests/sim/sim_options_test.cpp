@@ -30,31 +30,6 @@ TEST(SimNumber, DecimalHexAndMultipliersAreReadAndAnythingElseRefused)
     EXPECT_EQ(v, 7u);
 }
 
-TEST(SimOptionsParse, AllOptionsTogether)
-{
-    Sim::SimOptions o;
-    std::string error;
-    ASSERT_TRUE(Parse({"--family", "qn4180", "--link", "/tmp/x", "--flash", "f.bin", "--flash-size", "2m", "--report",
-                       "r.json", "--line-baud", "921600", "--noise", "3", "--nak-frame", "2", "--corrupt-answer=4",
-                       "--drop-answer", "5", "--silent", "--close-after", "100", "--fall-back-to-rom", "--ssb-running"},
-                      o, error))
-        << error;
-    EXPECT_EQ(o.family, "qn4180");
-    EXPECT_EQ(o.link, "/tmp/x");
-    EXPECT_EQ(o.flashFile, "f.bin");
-    EXPECT_EQ(o.flashSize, 2u << 20);
-    EXPECT_EQ(o.reportFile, "r.json");
-    EXPECT_EQ(o.lineBaud, 921600u);
-    EXPECT_EQ(o.faults.noiseBeforeAnswers, 3u);
-    EXPECT_EQ(o.faults.nakFrame, 2);
-    EXPECT_EQ(o.faults.corruptAnswer, 4);
-    EXPECT_EQ(o.faults.dropAnswer, 5);
-    EXPECT_TRUE(o.faults.silent);
-    EXPECT_EQ(o.faults.closeAfterBytes, 100u);
-    EXPECT_TRUE(o.faults.fallBackToRom);
-    EXPECT_TRUE(o.faults.ssbRunning);
-}
-
 TEST(SimOptionsParse, WhatItRefusesIsExplained)
 {
     const std::vector<std::vector<const char*>> bad = {

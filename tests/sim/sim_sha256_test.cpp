@@ -1,10 +1,9 @@
 // The simulator's SHA-256 decides whether a board accepts an image, so it is
-// held to the published test vectors, whole and in pieces.
+// held to the published test vectors.
 #include "sim/sim_sha256.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 namespace {
@@ -30,27 +29,6 @@ TEST(SimSha256, MatchesPublishedVectorsAcrossThePaddingBoundaries)
     for (const auto& [text, digest] : vectors) {
         EXPECT_EQ(HexOf(text), digest) << text.size() << " bytes";
     }
-}
-
-TEST(SimSha256, PiecesGiveTheSameDigestAsOneCallAndFinalKeepsTheStateUsable)
-{
-    std::vector<uint8_t> message(1000);
-    for (size_t i = 0; i < message.size(); ++i) {
-        message[i] = static_cast<uint8_t>(i * 7 + 3);
-    }
-    const Sim::Sha256::Digest whole = Sim::Sha256::Of(message.data(), message.size());
-    for (size_t piece : {size_t{1}, size_t{3}, size_t{60}, size_t{64}, size_t{65}}) {
-        Sim::Sha256 sha;
-        for (size_t at = 0; at < message.size(); at += piece) {
-            sha.Update(message.data() + at, std::min(piece, message.size() - at));
-        }
-        EXPECT_EQ(sha.Final(), whole) << "pieces of " << piece;
-    }
-    Sim::Sha256 sha;
-    sha.Update(reinterpret_cast<const uint8_t*>("ab"), 2);
-    (void)sha.Final();
-    sha.Update(reinterpret_cast<const uint8_t*>("c"), 1);
-    EXPECT_EQ(Sim::Sha256::Hex(sha.Final()), HexOf("abc"));
 }
 
 }  // namespace

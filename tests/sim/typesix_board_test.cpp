@@ -125,30 +125,6 @@ TEST_F(TypeSixRomTest, AWrongSsbDigestIsRefusedAndTheRomStays)
     EXPECT_TRUE(ErrorMentions("exit frame without a verified ssb"));
 }
 
-TEST_F(TypeSixRomTest, SecurityFramesAfterTheDigestAreRecordedAndALengthBeyondTheFrameIsRefused)
-{
-    PowerOn();
-    ASSERT_TRUE(tool.Init(true));
-    const Bytes ssb = Pattern(300, 9);
-    ASSERT_TRUE(tool.SendSsb(ssb, 4096, Digest(ssb)));
-    const Bytes keyStore = Pattern(40, 10), certificate = Pattern(70, 11), signature = Pattern(64, 12);
-    const auto with = [](Bytes head, const Bytes& body) {
-        head.insert(head.end(), body.begin(), body.end());
-        return head;
-    };
-    EXPECT_TRUE(Positive(tool.Command(0x13, with({0x01, 0x00, 40}, keyStore))));
-    EXPECT_TRUE(Positive(tool.Command(0x14, with({0x00, 70}, certificate))));
-    EXPECT_TRUE(Positive(tool.Command(0x15, with({0x02, 0x02, 0x00, 64}, signature))));
-    EXPECT_TRUE(Negative(tool.Command(0x15, with({0x02, 0x02, 0x00, 65}, signature))));
-    ASSERT_EQ(report.Images().size(), 4u);
-    const std::pair<const char*, Bytes> expected[] = {{"keystore", keyStore}, {"certificate", certificate}, {"signature", signature}};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(report.Images()[i + 1].kind, expected[i].first);
-        EXPECT_EQ(report.Images()[i + 1].sha256, HexDigest(expected[i].second));
-    }
-    EXPECT_NE(Feed(tool.ExitFrame()).text.find("-ssb-codeloader"), std::string::npos);
-}
-
 TEST_F(TypeSixRomTest, ABoardThatFallsBackToTheRomTalksAgainAfterTheExit)
 {
     faults.fallBackToRom = true;
@@ -194,17 +170,6 @@ protected:
     void SetUp() override { BootSsb(); }
 };
 
-TEST_F(TypeSixLoaderTest, TheLoaderRepeatsItsStartTextOnlyWhileTheLineIsQuiet)
-{
-    // BootSsb announced the loader at time 0.
-    EXPECT_EQ(Tick(50), "");
-    EXPECT_NE(Tick(1000).find("-ssb-codeloader"), std::string::npos);
-    EXPECT_EQ(Tick(1050), "");
-    EXPECT_TRUE(tool.Init(false));  // arrives at 1050
-    EXPECT_EQ(Tick(1100), "");
-    EXPECT_NE(Tick(1150).find("-ssb-codeloader"), std::string::npos);
-}
-
 TEST_F(TypeSixLoaderTest, TheDigestFrameDecidesAndMeasuresTheImage)
 {
     Bytes fromMemory = Pattern(6000, 24);
@@ -234,44 +199,6 @@ TEST_F(TypeSixLoaderTest, TheDigestFrameDecidesAndMeasuresTheImage)
             EXPECT_TRUE(ErrorMentions(c.error)) << c.what;
         }
     }
-}
-
-TEST_F(TypeSixLoaderTest, PayloadsFullOfEscapeBytesArriveIntact)
-{
-    // 120 frames: the sequence byte passes 0x5C, data and checks are all escapes.
-    Bytes image(120 * 64, 0x5C);
-    for (size_t i = 0; i < image.size(); i += 3) {
-        image[i] = 0x73;
-    }
-    const auto length = static_cast<uint32_t>(image.size());
-    EXPECT_TRUE(Positive(tool.SendOtherImage(0, 0x5C5C, 0x5C5C, image, 64, Digest(image), length)));
-    EXPECT_EQ(flash.Read(0x5C5C, image.size()), image);
-    EXPECT_EQ(LastImage().digestMatched, 1);
-    EXPECT_TRUE(report.ProtocolErrors().empty());
-}
-
-TEST_F(TypeSixLoaderTest, EmmcOtpAndApplicationImagesAreRecordedWithoutTouchingFlash)
-{
-    const Bytes emmc = Pattern(3000, 27), otp(16, 0xA5), app = Pattern(9000, 28), plain = Pattern(100, 29);
-    EXPECT_TRUE(Positive(tool.SendOtherImage(1, 0x00200000, 0x1000, emmc, 4096, Digest(emmc), 3000)));
-    EXPECT_TRUE(Positive(tool.SendOtherImage(2, 0x40, 0x100, otp, 4096, Digest(otp), 16)));
-    EXPECT_TRUE(Positive(tool.SendAppImage(2, app, 4096, Digest(app))));
-    EXPECT_TRUE(tool.SendAppImage(104, plain, 4096, {}).empty());
-    Bytes wrong = Digest(app);
-    wrong[0] ^= 0x80;
-    EXPECT_TRUE(Negative(tool.SendAppImage(0, app, 4096, wrong)));
-
-    const std::tuple<const char*, uint64_t, int, int> expected[] = {
-        {"ssb", 0, -1, 1}, {"emmc", 0x00200000, -1, 1}, {"otp", 0x40, -1, 1}, {"app", 0, 2, 1}, {"app", 0, 104, -1}, {"app", 0, 0, 0}};
-    ASSERT_EQ(report.Images().size(), 6u);
-    for (size_t i = 0; i < 6; ++i) {
-        const auto& [kind, address, fileType, matched] = expected[i];
-        EXPECT_EQ(report.Images()[i].kind, kind) << i;
-        EXPECT_EQ(report.Images()[i].address, address) << i;
-        EXPECT_EQ(report.Images()[i].fileType, fileType) << i;
-        EXPECT_EQ(report.Images()[i].digestMatched, matched) << i;
-    }
-    EXPECT_EQ(flash.Bytes(), Bytes(FLASH_SIZE, 0xFF));
 }
 
 TEST_F(TypeSixLoaderTest, SetSpeedIsAnsweredAtTheOldSpeedThenTheLineFollows)
@@ -312,19 +239,6 @@ TEST_F(TypeSixLoaderTest, ReadBackAnswersFromFlashInBlocksWithinThePart)
     EXPECT_TRUE(Negative(tool.Command(0x21, params(0xFFFFF000u, 4096))));  // past the part
 }
 
-TEST_F(TypeSixLoaderTest, TheResetFrameEndsTheRunAndReturnsTheLineToTheRomSpeed)
-{
-    ASSERT_TRUE(tool.Init(false));
-    EXPECT_TRUE(Positive(tool.Command(0x0D, TypeSixTool::SpeedParams(3000000))));
-    EXPECT_FALSE(board->WasReset());
-    const Heard heard = Feed(TYPESIX_RESET_FRAME);
-    EXPECT_TRUE(heard.answers.empty());
-    EXPECT_TRUE(board->WasReset());
-    EXPECT_EQ(report.Resets(), 1);
-    EXPECT_EQ(line.baud, 115200u);
-    EXPECT_NE(heard.text.find("-romloader"), std::string::npos);
-}
-
 TEST_F(TypeSixLoaderTest, EraseAllClearsTheFlashAndItsExitRestartsTheBoard)
 {
     flash.Write(0x100, Pattern(64, 32).data(), 64);
@@ -335,19 +249,6 @@ TEST_F(TypeSixLoaderTest, EraseAllClearsTheFlashAndItsExitRestartsTheBoard)
     EXPECT_TRUE(heard.answers.empty());
     EXPECT_TRUE(board->WasReset());
     EXPECT_NE(heard.text.find("-romloader"), std::string::npos);
-}
-
-TEST_F(TypeSixLoaderTest, CommandsOutOfPlaceGetANegativeAnswer)
-{
-    tool.seq = 0;
-    const Bytes data(16, 0x11);
-    EXPECT_TRUE(Negative(tool.Raw(tool.DataFrame(data.data(), 16, 16))));
-    EXPECT_TRUE(Negative(tool.Command(0x05)));
-    EXPECT_TRUE(Negative(tool.Command(0x06, {0, 0, 0, 0, 0, 0, 0, 0, 0})));
-    EXPECT_TRUE(Negative(tool.Command(0xFC, {0, 0, 0, 0, 1})));  // a ROM command
-    EXPECT_TRUE(Negative(tool.Command(0x99)));
-    EXPECT_TRUE(Negative(tool.Command(0x01, {0x00})));  // init with a parameter
-    EXPECT_EQ(report.ProtocolErrors().size(), 6u);
 }
 
 // ---- injected faults ----

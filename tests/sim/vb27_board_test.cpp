@@ -1,6 +1,6 @@
 // A Vb27/Qn4180 board driven frame by frame the way the tool drives it: the
 // boot ROM handshake, the loader, image commands and their region rules,
-// read-back, baud switch, reset, broken frames and injected faults.
+// broken frames and injected faults. Whole runs are in sim_process_test.cpp.
 #include "sim/vb27_board.h"
 #include "sim_test_support.h"
 
@@ -77,39 +77,6 @@ TEST_F(Vb27BoardTest, TheRomAnswersEveryHandshakeAndAsksForTheLoaderWhichIsRecor
     EXPECT_EQ(board->GetMode(), Vb27Board::Mode::LOADER_TRANSFER);
 }
 
-TEST_F(Vb27BoardTest, AHandshakeOrBaudSwitchIsAnsweredAtTheOldRateThenTheLineFollows)
-{
-    Make();
-    Send(Handshake(921600));  // the ACK frame, the switch, then the loader prompt
-    EXPECT_EQ(line.log, (std::vector<std::string>{"write", "baud 921600", "write"}));
-    ASSERT_TRUE(Transfer("loader.bin", Pattern(10, 1), 1024));
-    line.log.clear();
-    EXPECT_TRUE(IsAck(Send(SwitchBaud(3000000)), SUCCESS));
-    EXPECT_EQ(line.log, (std::vector<std::string>{"write", "baud 3000000"}));
-    EXPECT_TRUE(IsAck(Send(SwitchBaud(0)), SUCCESS));  // recorded, the line stays
-    EXPECT_EQ(line.baud, 3000000u);
-    EXPECT_NE(report.ToJson(flash).find("\"baudChanges\": [\n    921600,\n    3000000,\n    0\n  ]"),
-              std::string::npos);
-}
-
-TEST_F(Vb27BoardTest, AFlashImageLandsAtItsAddressInsideItsErasedRegion)
-{
-    flash.Write(0x2000, Bytes(0x2000, 0x00).data(), 0x2000);
-    BootLoader();
-    const Bytes image = Pattern(5000, 2);
-    const Bytes answer = Send(FlashImage(0x2000, 5000, 0x2000));
-    EXPECT_TRUE(IsAck(answer, SUCCESS));
-    EXPECT_EQ(answer.back(), C);
-    EXPECT_TRUE(Transfer("app.bin", image, 4096));
-    EXPECT_EQ(flash.Read(0x2000, 5000), image);
-    EXPECT_EQ(flash.Read(0x2000 + 5000, 0x2000 - 5000), Bytes(0x2000 - 5000, 0xFF));
-    const auto& rec = report.Images().back();
-    EXPECT_EQ(rec.kind, "flash");
-    EXPECT_EQ(rec.address, 0x2000u);
-    EXPECT_EQ(rec.regionSize, 0x2000u);
-    EXPECT_EQ(rec.name, "app.bin");
-}
-
 TEST_F(Vb27BoardTest, ImageCommandsAreCheckedAgainstTheRegionRulesOfTheFamily)
 {
     const struct {
@@ -169,63 +136,6 @@ TEST_F(Vb27BoardTest, EachImageCommandRecordsItsKindAndOnlyAddressedOnesAreFlash
     EXPECT_TRUE(report.ProtocolErrors().empty());
 }
 
-TEST_F(Vb27BoardTest, TheAnnouncedTransferFollowsTheLastCommandAndMustMatchItsSize)
-{
-    BootLoader();
-    Send(FlashImage(0x1000, 100, 0x1000));
-    EXPECT_TRUE(Transfer("odd.bin", Pattern(99, 1), 1024, FAILURE));
-    EXPECT_EQ(report.Images().size(), 1u);
-    EXPECT_EQ(flash.Read(0x1000, 99), Bytes(99, 0xFF));
-    // The same command again is answered again; a different one takes its place.
-    Send(FlashImage(0x1000, 4, 0x1000));
-    EXPECT_TRUE(IsAck(Send(FlashImage(0x1000, 4, 0x1000)), SUCCESS));
-    EXPECT_TRUE(IsAck(Send(FlashImage(0x2000, 4, 0x1000)), SUCCESS));
-    EXPECT_TRUE(Transfer("b.bin", Bytes{5, 6, 7, 8}, 1024));
-    EXPECT_EQ(flash.Read(0x2000, 4), (Bytes{5, 6, 7, 8}));
-    EXPECT_EQ(flash.Read(0x1000, 4), Bytes(4, 0xFF));
-}
-
-TEST_F(Vb27BoardTest, EraseAllIsAFlashImageCommandWithoutTransfer)
-{
-    flash.Write(0, Bytes(100, 0x00).data(), 100);
-    BootLoader();
-    EXPECT_EQ(Send(FlashImage(0, 0, 0xFFFFFFFF)).size(), 12u);
-    EXPECT_EQ(board->GetMode(), Vb27Board::Mode::LOADER);
-    EXPECT_EQ(flash.Bytes(), Bytes(64 * 1024, 0xFF));
-    EXPECT_NE(report.ToJson(flash).find("{\"what\": \"all\", \"address\": 0, \"length\": 65536}"), std::string::npos);
-}
-
-TEST_F(Vb27BoardTest, AnUploadSendsTheFlashRangeWithYmodemAndTheClosingCIsNoJunk)
-{
-    const Bytes content = Pattern(1500, 8);
-    flash.Write(0x3000, content.data(), content.size());
-    BootLoader();
-    EXPECT_TRUE(IsAck(Send(Upload(1500, 0x3000)), SUCCESS));
-    EXPECT_EQ(Send({C}), HeaderBlock("flash.bin", "0x5dc"));
-    EXPECT_TRUE(Send({ACK}).empty());
-    const auto blocks = DataBlocks(content, 1024);
-    EXPECT_EQ(Send({C}), blocks[0]);
-    EXPECT_EQ(Send({ACK}), blocks[1]);
-    EXPECT_EQ(Send({ACK}), Bytes{EOT});
-    EXPECT_TRUE(Send({ACK}).empty());
-    EXPECT_EQ(Send({C}), ClosingBlock());
-    EXPECT_TRUE(Send({ACK, C}).empty());
-    EXPECT_EQ(board->GetMode(), Vb27Board::Mode::LOADER);
-    EXPECT_TRUE(IsAck(Send(FlashImage(0, 0, 0xFFFFFFFF)), SUCCESS));
-    EXPECT_TRUE(report.ProtocolErrors().empty());
-}
-
-TEST_F(Vb27BoardTest, TheResetFrameIsRecordedUnansweredAndTheRomTalksAgainAtItsRate)
-{
-    BootLoader();
-    Send(SwitchBaud(921600));
-    EXPECT_TRUE(Send(ResetFrame()).empty());
-    EXPECT_TRUE(board->WasReset());
-    EXPECT_EQ(report.Resets(), 1);
-    EXPECT_EQ(line.baud, 115200u);
-    EXPECT_EQ(board->GetMode(), Vb27Board::Mode::ROM);
-}
-
 TEST_F(Vb27BoardTest, BrokenFramesGetANegativeAnswerWithTheReason)
 {
     Make();
@@ -245,29 +155,6 @@ TEST_F(Vb27BoardTest, BrokenFramesGetANegativeAnswerWithTheReason)
     }
     EXPECT_EQ(report.ProtocolErrors().size(), 4u);
     EXPECT_TRUE(IsAck(Send(Handshake(115200)), SUCCESS));
-}
-
-TEST_F(Vb27BoardTest, SplitFramesJoinJunkIsSkippedAndAStalledFrameIsDroppedAfterTheGap)
-{
-    Make();
-    const Bytes hs = Handshake(115200);
-    for (size_t i = 0; i + 1 < hs.size(); ++i) {
-        EXPECT_TRUE(Send({hs[i]}).empty());
-    }
-    EXPECT_TRUE(IsAck(Send({hs.back()}), SUCCESS));
-
-    Make();
-    Bytes junk = {0x00, 0xEF, 0xBE, 0x12};
-    junk.insert(junk.end(), hs.begin(), hs.end());
-    EXPECT_TRUE(IsAck(Send(junk), SUCCESS));
-    ASSERT_EQ(report.ProtocolErrors().size(), 1u);
-    EXPECT_NE(report.ProtocolErrors()[0].find("4 bytes"), std::string::npos);
-
-    Make();
-    Send(Bytes(hs.begin(), hs.begin() + 10));
-    board->OnTick(now + Vb27Board::FRAME_GAP_MS);
-    EXPECT_EQ(report.ProtocolErrors().size(), 2u);
-    EXPECT_TRUE(IsAck(Send(hs), SUCCESS));
 }
 
 // Noise may go before answers only: YMODEM bytes are data.
