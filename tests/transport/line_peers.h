@@ -1,0 +1,352 @@
+// The lines the transport tests play the board on: a real pseudo-terminal
+// pair (the code under test opens the slave path like any serial device, the
+// test writes and reads the master), and an in-memory ChipLink whose far side
+// a scripted YMODEM peer drives from the wire description alone (its own CRC,
+// its own frame table). Also the console capture.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/console.h"
+#include "transport/chip_link.h"
+
+using Bytes = std::vector<uint8_t>;
+
+class PtyPair {
+public:
+    PtyPair()
+    {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128] = {};
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 ||
+            ptsname_r(m_master, name, sizeof(name)) != 0) {
+            CloseMaster();
+            return;
+        }
+        m_slavePath = name;
+        // Keep the slave's line alive between opens: without a holder, the
+        // pty forgets its settings and reports a hang-up to the master.
+        m_slaveHolder = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        struct termios tio {};
+        if (m_slaveHolder >= 0 && tcgetattr(m_slaveHolder, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(m_slaveHolder, TCSANOW, &tio);
+        }
+        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    }
+    ~PtyPair()
+    {
+        CloseMaster();
+        if (m_slaveHolder >= 0) {
+            close(m_slaveHolder);
+        }
+    }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool Ok() const { return m_master >= 0 && m_slaveHolder >= 0; }
+    int Master() const { return m_master; }
+    const std::string& SlavePath() const { return m_slavePath; }
+
+    // The board's end goes away, like a pulled cable.
+    void CloseMaster()
+    {
+        if (m_master >= 0) {
+            close(m_master);
+            m_master = -1;
+        }
+    }
+
+    bool Write(const Bytes& bytes) const
+    {
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
+            struct pollfd pfd {m_master, POLLOUT, 0};
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+            } else if (poll(&pfd, 1, 5000) <= 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Reads until `count` bytes have come or nothing came for idleMs.
+    Bytes Read(size_t count, int idleMs = 5000) const
+    {
+        Bytes bytes;
+        uint8_t chunk[65536];
+        while (bytes.size() < count) {
+            struct pollfd pfd {m_master, POLLIN, 0};
+            if (poll(&pfd, 1, idleMs) <= 0 || (pfd.revents & POLLIN) == 0) {
+                break;
+            }
+            const ssize_t n = read(m_master, chunk, std::min(sizeof(chunk), count - bytes.size()));
+            if (n <= 0) {
+                break;
+            }
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        }
+        return bytes;
+    }
+
+private:
+    int m_master = -1;
+    int m_slaveHolder = -1;
+    std::string m_slavePath;
+};
+
+// Threads of this process, from /proc.
+inline int ThreadCount()
+{
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir)) {
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+// Collects what device-side code prints through the console funnel.
+class PrintCapture {
+public:
+    PrintCapture()
+    {
+        Messages().clear();
+        g_printInfo = &PrintCapture::OnPrint;
+    }
+    ~PrintCapture() { g_printInfo = nullptr; }
+
+    std::vector<std::string> Lines() const
+    {
+        std::lock_guard<std::mutex> lock(Lock());
+        return Messages();
+    }
+    int Count(const std::string& message) const
+    {
+        const std::vector<std::string> lines = Lines();
+        return static_cast<int>(std::count(lines.begin(), lines.end(), message));
+    }
+
+private:
+    static void OnPrint(long long, const char*, const char* message, const char* detail, int)
+    {
+        std::lock_guard<std::mutex> lock(Lock());
+        Messages().push_back(std::string(message) + detail);
+    }
+    static std::mutex& Lock()
+    {
+        static std::mutex lock;
+        return lock;
+    }
+    static std::vector<std::string>& Messages()
+    {
+        static std::vector<std::string> messages;
+        return messages;
+    }
+};
+
+inline Bytes Pattern(size_t size, uint32_t seed)
+{
+    Bytes bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (uint8_t& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+// --- YMODEM, as the wire description lays it out ------------------------------------
+
+constexpr int PEER_TIMEOUT_MS = 20000;  // "must end" bound of a peer read
+constexpr uint8_t SOH = 0x01;
+constexpr uint8_t STX = 0x02;
+constexpr uint8_t EOT = 0x04;
+constexpr uint8_t ACK = 0x06;
+constexpr uint8_t NAK = 0x15;
+
+// CRC-16, polynomial 0x1021, initial 0, MSB first, bit by bit.
+inline uint16_t WireCrc16(const uint8_t* data, size_t length)
+{
+    uint16_t crc = 0;
+    for (size_t i = 0; i < length; ++i) {
+        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<uint16_t>((crc & 0x8000) ? ((crc << 1) ^ 0x1021) : (crc << 1));
+        }
+    }
+    return crc;
+}
+
+// Data bytes behind a head byte.
+inline size_t WireDataSize(uint8_t head)
+{
+    switch (head) {
+        case 0x01: return 128;
+        case 0x02: return 1024;
+        case 0x0A: return 2048;
+        case 0x0B: return 4096;
+        case 0x0C: return 8192;
+        default: return 0;
+    }
+}
+
+// head, block, ~block, data, CRC high byte first.
+inline Bytes WireFrame(uint8_t head, uint8_t block, const Bytes& data)
+{
+    const uint16_t crc = WireCrc16(data.data(), data.size());
+    Bytes frame(3 + data.size() + 2);
+    frame[0] = head;
+    frame[1] = block;
+    frame[2] = static_cast<uint8_t>(0xFF - block);
+    std::copy(data.begin(), data.end(), frame.begin() + 3);
+    frame[3 + data.size()] = static_cast<uint8_t>(crc >> 8);
+    frame[4 + data.size()] = static_cast<uint8_t>(crc & 0xFF);
+    return frame;
+}
+
+// Block 0: name, NUL, size as "0x..." text, zeros.
+inline Bytes StartBlock(const std::string& name, size_t size)
+{
+    Bytes data(128, 0);
+    const std::string text = name + '\0' + "0x" + [size] {
+        char hex[32];
+        std::snprintf(hex, sizeof(hex), "%zx", size);
+        return std::string(hex);
+    }();
+    std::copy(text.begin(), text.end(), data.begin());
+    return WireFrame(SOH, 0, data);
+}
+
+class FakeLink : public ChipLink {
+public:
+    // ---- tool side
+    unsigned long Send(const unsigned char* data, unsigned long length) override
+    {
+        if (m_failSend || m_broken) {
+            return 0;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_toPeer.insert(m_toPeer.end(), data, data + length);
+        m_peerCv.notify_all();
+        return length;
+    }
+    unsigned long Receive(unsigned char* buffer, unsigned long length) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const size_t n = std::min<size_t>(length, m_toTool.size());
+        std::copy(m_toTool.begin(), m_toTool.begin() + static_cast<long>(n), buffer);
+        m_toTool.erase(m_toTool.begin(), m_toTool.begin() + static_cast<long>(n));
+        return static_cast<unsigned long>(n);
+    }
+    bool WaitForData(uint32_t timeoutMs) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_toolCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !m_toTool.empty() || m_broken; });
+        return !m_toTool.empty();
+    }
+    bool CheckIsCancel() override { return m_cancel; }
+    long long GetThisPtr() const override { return 0x5EED; }
+    int SendCmd(unsigned char* cmd, unsigned long length, unsigned char* reply, int replySize, int timeout) override
+    {
+        command.assign(reinterpret_cast<const char*>(cmd), length);
+        replyZeroed = std::all_of(reply, reply + replySize, [](unsigned char b) { return b == 0; });
+        commandReplySize = replySize;
+        commandTimeout = timeout;
+        ++commands;
+        return commandAnswer;
+    }
+    bool IsLineBroken() const override { return m_broken; }
+
+    // What SendCmd was given, and what it answers.
+    std::string command;
+    bool replyZeroed = false;
+    int commandReplySize = 0;
+    int commandTimeout = 0;
+    int commands = 0;
+    int commandAnswer = 1;
+
+    // ---- peer side
+    void PeerWrite(const Bytes& bytes)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_toTool.insert(m_toTool.end(), bytes.begin(), bytes.end());
+        m_toolCv.notify_all();
+    }
+    void PeerWrite(uint8_t byte) { PeerWrite(Bytes{byte}); }
+
+    // Exactly count bytes, or fewer when the wait ends or the line closes.
+    Bytes PeerRead(size_t count, int timeoutMs = PEER_TIMEOUT_MS)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_peerCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return m_toPeer.size() >= count || m_closed; });
+        const size_t n = std::min(count, m_toPeer.size());
+        Bytes bytes(m_toPeer.begin(), m_toPeer.begin() + static_cast<long>(n));
+        m_toPeer.erase(m_toPeer.begin(), m_toPeer.begin() + static_cast<long>(n));
+        return bytes;
+    }
+    // The next byte, or -1.
+    int PeerReadByte()
+    {
+        const Bytes b = PeerRead(1);
+        return b.empty() ? -1 : b[0];
+    }
+    // What the tool has sent and the peer has not read.
+    size_t PendingForPeer()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_toPeer.size();
+    }
+    // What the peer has sent and the tool has not taken.
+    Bytes PendingForTool()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return Bytes(m_toTool.begin(), m_toTool.end());
+    }
+    // Wakes a blocked peer once the tool is done.
+    void Close()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_peerCv.notify_all();
+    }
+    void Break()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_broken = true;
+        m_toolCv.notify_all();
+    }
+    void SetCancel(bool cancel) { m_cancel = cancel; }
+    void SetFailSend(bool fail) { m_failSend = fail; }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_toolCv;
+    std::condition_variable m_peerCv;
+    std::deque<uint8_t> m_toTool;
+    std::deque<uint8_t> m_toPeer;
+    bool m_closed = false;
+    std::atomic<bool> m_broken{false};
+    std::atomic<bool> m_cancel{false};
+    std::atomic<bool> m_failSend{false};
+};
