@@ -1,7 +1,10 @@
 // SHA-256 for the simulated boards, so that they can check the digests the
-// tool sends and name every image in the report without linking a crypto
-// library.
+// tool sends and name every image in the report. The digest itself is the
+// project's shared one: like the checksums, it is a function of the bytes
+// and nothing of the tool's wire code.
 #pragma once
+
+#include "common/sha256_util.h"
 
 #include <array>
 #include <cstddef>
@@ -14,8 +17,7 @@ class Sha256 {
 public:
     using Digest = std::array<uint8_t, 32>;
 
-    Sha256();
-    void Update(const uint8_t* data, size_t length);
+    void Update(const uint8_t* data, size_t length) { m_context.update(data, length); }
     // Finishes a copy, so the running state can go on taking bytes.
     Digest Final() const;
 
@@ -23,11 +25,7 @@ public:
     static std::string Hex(const Digest& digest);
 
 private:
-    void ProcessBlock(const uint8_t* block);
-
-    std::array<uint32_t, 8> m_state;
-    std::array<uint8_t, 64> m_buffer{};
-    uint64_t m_count = 0;  // message bytes taken in
+    Sha256Util::Context m_context;
 };
 
 }  // namespace Sim
