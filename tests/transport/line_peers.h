@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -163,6 +165,12 @@ private:
         return messages;
     }
 };
+
+inline Bytes ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 inline Bytes Pattern(size_t size, uint32_t seed)
 {

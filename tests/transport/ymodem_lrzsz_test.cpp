@@ -69,12 +69,6 @@ std::string FindSender()
     return "";
 }
 
-Bytes ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class YmodemFromLrzsz : public ::testing::Test {
 protected:
     void SetUp() override

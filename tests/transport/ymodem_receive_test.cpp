@@ -124,12 +124,6 @@ struct ScriptedSender {
     }
 };
 
-Bytes ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class YmodemReceive : public ::testing::Test {
 protected:
     void SetUp() override
