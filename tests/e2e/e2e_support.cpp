@@ -1,9 +1,10 @@
 #include "e2e_support.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,8 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <memory>
+#include <sstream>
+#include <thread>
 
 #include "common/checksum.h"
 #include "common/sha256_util.h"
@@ -32,11 +33,15 @@ void PutLe32(Bytes& bytes, size_t offset, uint32_t value)
     }
 }
 
+namespace {
+
 void PutLe16(Bytes& bytes, size_t offset, uint16_t value)
 {
     bytes[offset] = static_cast<uint8_t>(value);
     bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
 }
+
+}  // namespace
 
 void SealPackage(Bytes& package)
 {
@@ -104,15 +109,6 @@ std::string Sha256Hex(const Bytes& bytes)
     return Hex(Bytes(digest, digest + Sha256Util::DIGEST_LENGTH));
 }
 
-Bytes ExpectedResetFrame()
-{
-    Bytes frame{0xEF, 0xBE, 0xAD, 0xDE, 0x0C, 0x00, 0x87, 0x78, 0x00, 0x00};
-    const uint16_t crc = Common::SopCrc16(frame.data(), static_cast<uint32_t>(frame.size()));
-    frame.push_back(static_cast<uint8_t>(crc));
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
-    return frame;
-}
-
 // --- files ----------------------------------------------------------------------
 
 bool WriteFile(const std::string& path, const Bytes& bytes)
@@ -144,51 +140,44 @@ size_t CountOf(const std::string& text, const std::string& part)
 
 // --- processes ------------------------------------------------------------------
 
-namespace {
-
-std::vector<char*> Argv(std::vector<std::string>& storage)
+pid_t Spawn(const std::vector<std::string>& argv, int outFd, bool withStderr)
 {
-    std::vector<char*> argv;
+    std::vector<std::string> storage = argv;
+    std::vector<char*> pointers;
     for (std::string& s : storage) {
-        argv.push_back(s.data());
+        pointers.push_back(s.data());
     }
-    argv.push_back(nullptr);
-    return argv;
-}
-
-double Seconds(const timeval& t)
-{
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-}  // namespace
-
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments, int limitMs)
-{
-    RunResult result;
-    std::vector<std::string> storage{program};
-    storage.insert(storage.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv = Argv(storage);
-    int fds[2];
-    if (pipe(fds) != 0) {
-        return result;
-    }
-    const auto started = std::chrono::steady_clock::now();
+    pointers.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        dup2(fds[1], STDERR_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        execv(program.c_str(), argv.data());
+        const int out = outFd >= 0 ? outFd : open("/dev/null", O_WRONLY);
+        dup2(out, STDOUT_FILENO);
+        if (withStderr) {
+            dup2(out, STDERR_FILENO);
+        }
+        execv(pointers[0], pointers.data());
         _exit(127);
     }
+    return child;
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments, int limitMs,
+                     const SignalPlan* plan)
+{
+    RunResult result;
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return result;
+    }
+    const pid_t child = Spawn(argv, fds[1], true);
     close(fds[1]);
     if (child < 0) {
         close(fds[0]);
         return result;
     }
-    const auto deadline = started + std::chrono::milliseconds(limitMs);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     bool killed = false;
     char buffer[65536];
     for (;;) {
@@ -211,214 +200,96 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
             }
             result.output.append(buffer, static_cast<size_t>(got));
         }
+        if (plan != nullptr && !result.signalled && Contains(result.output, plan->after)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(plan->delayMs));
+            for (int number : plan->signals) {
+                kill(child, number);
+            }
+            result.signalled = true;
+            deadline = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(plan->endLimitMs));
+        }
     }
     close(fds[0]);
     int status = 0;
-    rusage usage{};
-    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    result.wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    result.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     if (!killed && WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
     }
+    if (!killed && WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
     return result;
+}
+
+std::vector<std::string> ToolArgs(const std::string& operation, const std::string& chip, const std::string& port,
+                                  const std::string& package, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> arguments{operation, "-n", chip, "-m", "serial", port, "-f", package};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
 }
 
 // --- report ---------------------------------------------------------------------
 
 namespace {
 
-// Just enough JSON for the report: objects, arrays, strings, numbers, literals.
-struct Json {
-    enum Kind { NUL, NUMBER, STRING, ARRAY, OBJECT, LITERAL } kind = NUL;
-    std::string text;  // string value or number / literal text
-    std::vector<Json> items;
-    std::map<std::string, Json> members;
-
-    const Json* Get(const std::string& key) const
-    {
-        const auto it = members.find(key);
-        return it == members.end() ? nullptr : &it->second;
-    }
-    uint64_t Number() const { return std::strtoull(text.c_str(), nullptr, 10); }
-};
-
-class JsonReader {
-public:
-    explicit JsonReader(const std::string& text) : m_text(text) {}
-
-    bool Read(Json& value)
-    {
-        Skip();
-        if (m_at >= m_text.size()) {
-            return false;
-        }
-        const char c = m_text[m_at];
-        if (c == '{') {
-            return ReadObject(value);
-        }
-        if (c == '[') {
-            return ReadArray(value);
-        }
-        if (c == '"') {
-            value.kind = Json::STRING;
-            return ReadString(value.text);
-        }
-        const size_t start = m_at;
-        while (m_at < m_text.size() && std::strchr(",]} \n\r\t", m_text[m_at]) == nullptr) {
-            ++m_at;
-        }
-        value.text = m_text.substr(start, m_at - start);
-        value.kind = (c == '-' || (c >= '0' && c <= '9')) ? Json::NUMBER : Json::LITERAL;
-        return !value.text.empty();
-    }
-
-private:
-    void Skip()
-    {
-        while (m_at < m_text.size() && std::strchr(" \n\r\t", m_text[m_at]) != nullptr) {
-            ++m_at;
-        }
-    }
-    bool Expect(char c)
-    {
-        Skip();
-        if (m_at < m_text.size() && m_text[m_at] == c) {
-            ++m_at;
-            return true;
-        }
-        return false;
-    }
-    bool ReadString(std::string& out)
-    {
-        if (!Expect('"')) {
-            return false;
-        }
-        while (m_at < m_text.size()) {
-            const char c = m_text[m_at++];
-            if (c == '"') {
-                return true;
-            }
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (m_at >= m_text.size()) {
-                return false;
-            }
-            const char e = m_text[m_at++];
-            if (e == 'u' && m_at + 4 <= m_text.size()) {
-                out += static_cast<char>(std::strtoul(m_text.substr(m_at, 4).c_str(), nullptr, 16));
-                m_at += 4;
-            } else if (e == 'n') {
-                out += '\n';
-            } else if (e == 't') {
-                out += '\t';
-            } else {
-                out += e;
-            }
-        }
-        return false;
-    }
-    bool ReadArray(Json& value)
-    {
-        value.kind = Json::ARRAY;
-        Expect('[');
-        if (Expect(']')) {
-            return true;
-        }
-        do {
-            Json item;
-            if (!Read(item)) {
-                return false;
-            }
-            value.items.push_back(std::move(item));
-        } while (Expect(','));
-        return Expect(']');
-    }
-    bool ReadObject(Json& value)
-    {
-        value.kind = Json::OBJECT;
-        Expect('{');
-        if (Expect('}')) {
-            return true;
-        }
-        do {
-            std::string key;
-            Skip();
-            if (!ReadString(key) || !Expect(':')) {
-                return false;
-            }
-            Json member;
-            if (!Read(member)) {
-                return false;
-            }
-            value.members[key] = std::move(member);
-        } while (Expect(','));
-        return Expect('}');
-    }
-
-    const std::string& m_text;
-    size_t m_at = 0;
-};
-
-std::string Text(const Json& object, const char* key)
+// The value of "key" in a one-line object: a string without its quotes, or a number.
+std::string Field(const std::string& object, const std::string& key)
 {
-    const Json* v = object.Get(key);
-    return v != nullptr ? v->text : std::string();
+    const std::string marker = "\"" + key + "\": ";
+    size_t at = object.find(marker);
+    if (at == std::string::npos) {
+        return "";
+    }
+    at += marker.size();
+    if (at < object.size() && object[at] == '"') {
+        return object.substr(at + 1, object.find('"', at + 1) - at - 1);
+    }
+    return object.substr(at, object.find_first_of(",}", at) - at);
 }
 
-uint64_t Number(const Json& object, const char* key)
+uint64_t Number(const std::string& text)
 {
-    const Json* v = object.Get(key);
-    return v != nullptr ? v->Number() : 0;
-}
-
-std::string Serialise(const Json& value)
-{
-    if (value.kind != Json::OBJECT) {
-        return value.text;
-    }
-    std::string out;
-    for (const auto& member : value.members) {
-        out += member.first + "=" + Serialise(member.second) + " ";
-    }
-    return out;
+    return std::strtoull(text.c_str(), nullptr, 10);
 }
 
 }  // namespace
 
-SimReport ParseReport(const std::string& json)
+SimReport ParseReport(const std::string& text)
 {
     SimReport report;
-    report.text = json;
-    Json root;
-    JsonReader reader(json);
-    if (!reader.Read(root) || root.kind != Json::OBJECT) {
-        return report;
-    }
-    if (const Json* images = root.Get("images")) {
-        for (const Json& i : images->items) {
-            report.images.push_back(SimImage{Text(i, "kind"), Text(i, "name"), Number(i, "address"),
-                                             Number(i, "length"), Number(i, "regionSize"), Text(i, "sha256")});
+    report.text = text;
+    std::istringstream in(text);
+    std::string line;
+    std::string section;
+    while (std::getline(in, line)) {
+        if (line.rfind("  \"", 0) == 0) {
+            section = line.substr(3, line.find('"', 3) - 3);
+            continue;
         }
-    }
-    auto strings = [&root](const char* key, std::vector<std::string>& out) {
-        if (const Json* list = root.Get(key)) {
-            for (const Json& item : list->items) {
-                out.push_back(Serialise(item));
-            }
+        if (line.rfind("    ", 0) != 0) {
+            continue;
         }
-    };
-    strings("resets", report.resets);
-    strings("protocolErrors", report.protocolErrors);
-    strings("events", report.events);
-    strings("erases", report.erases);
-    if (const Json* bauds = root.Get("baudChanges")) {
-        for (const Json& b : bauds->items) {
-            report.baudChanges.push_back(b.Number());
+        std::string item = line.substr(4);
+        if (!item.empty() && item.back() == ',') {
+            item.pop_back();
+        }
+        const std::string unquoted = item.size() >= 2 && item[0] == '"' ? item.substr(1, item.size() - 2) : item;
+        if (section == "images") {
+            report.images.push_back(SimImage{Field(item, "kind"), Field(item, "name"), Number(Field(item, "address")),
+                                             Number(Field(item, "length")), Number(Field(item, "regionSize")),
+                                             Field(item, "sha256")});
+        } else if (section == "baudChanges") {
+            report.baudChanges.push_back(Number(item));
+        } else if (section == "erases") {
+            report.erases.push_back(item);
+        } else if (section == "resets") {
+            report.resets.push_back(unquoted);
+        } else if (section == "protocolErrors") {
+            report.protocolErrors.push_back(unquoted);
+        } else if (section == "events") {
+            report.events.push_back(unquoted);
         }
     }
     return report;
@@ -439,22 +310,14 @@ bool SimReport::HasEvent(const std::string& part) const
 Simulator::Simulator(const std::string& dir, const std::string& family, const std::vector<std::string>& extra)
     : m_reportPath(dir + "sim-report.json"), m_flashPath(dir + "sim-flash.bin")
 {
-    const std::string program = std::string(TARNWICK_BIN_DIR) + "/tarnwick-sim";
-    std::vector<std::string> storage{program, "--family", family, "--report", m_reportPath, "--flash", m_flashPath};
-    storage.insert(storage.end(), extra.begin(), extra.end());
-    std::vector<char*> argv = Argv(storage);
+    std::vector<std::string> argv{std::string(TARNWICK_BIN_DIR) + "/tarnwick-sim", "--family", family, "--report",
+                                  m_reportPath, "--flash", m_flashPath};
+    argv.insert(argv.end(), extra.begin(), extra.end());
     int fds[2];
-    if (pipe(fds) != 0) {
+    if (pipe2(fds, O_CLOEXEC) != 0) {
         return;
     }
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    const pid_t child = Spawn(argv, fds[1], false);
     close(fds[1]);
     if (child < 0) {
         close(fds[0]);
@@ -518,6 +381,76 @@ SimReport Simulator::Stop()
     return ParseReport(std::string(json.begin(), json.end()));
 }
 
+// --- what a Vb27 / Qn4180 board must have seen ---------------------------------------
+
+namespace {
+
+std::string Vb27Kind(uint32_t type)
+{
+    switch (type) {
+    case TYPE_LOADER: return "loader";
+    case TYPE_NV_KV: return "nv";
+    case TYPE_OTP_EFUSE:
+    case TYPE_EFUSE: return "otp";
+    case TYPE_FACTORY: return "factory";
+    case TYPE_VERSION: return "version";
+    default: return "flash";
+    }
+}
+
+bool GoesToFlash(uint32_t type)
+{
+    const std::string kind = Vb27Kind(type);
+    return kind == "flash" || kind == "nv" || kind == "factory";
+}
+
+}  // namespace
+
+std::vector<PackageEntry> Vb27Sent(const std::vector<PackageEntry>& entries)
+{
+    std::vector<PackageEntry> sent;
+    for (const PackageEntry& e : entries) {
+        if (e.type != TYPE_SKIPPED) {
+            sent.push_back(e);
+        }
+    }
+    return sent;
+}
+
+bool FlashHolds(const Bytes& flash, uint64_t address, const Bytes& data)
+{
+    return flash.size() >= address + data.size() &&
+           std::equal(data.begin(), data.end(), flash.begin() + static_cast<long>(address));
+}
+
+bool IsErased(const Bytes& flash, size_t address, size_t length)
+{
+    for (size_t i = address; i < address + length && i < flash.size(); ++i) {
+        if (flash[i] != 0xFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageEntry>& sent)
+{
+    ASSERT_EQ(report.images.size(), sent.size()) << report.text;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        const SimImage& got = report.images[i];
+        const PackageEntry& e = sent[i];
+        EXPECT_EQ(got.kind, Vb27Kind(e.type)) << e.name;
+        EXPECT_EQ(got.name, e.name);
+        EXPECT_EQ(got.length, e.data.size()) << e.name;
+        EXPECT_EQ(got.sha256, Sha256Hex(e.data)) << e.name;
+        if (GoesToFlash(e.type)) {
+            EXPECT_EQ(got.address, e.burnAddress) << e.name;
+            EXPECT_TRUE(FlashHolds(flash, e.burnAddress, e.data)) << e.name << " differs in flash";
+        }
+    }
+    EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
+}
+
 // --- the installation --------------------------------------------------------------
 
 Installation::Installation()
@@ -573,9 +506,9 @@ bool Installation::SetResetAtCommand(const std::string& chip, const std::string&
     return WriteFile(path, Bytes(kept.begin(), kept.end()));
 }
 
-RunResult Installation::Run(const std::vector<std::string>& arguments, int limitMs) const
+RunResult Installation::Run(const std::vector<std::string>& arguments, int limitMs, const SignalPlan* plan) const
 {
-    return RunProgram(Tool(), arguments, limitMs);
+    return RunProgram(Tool(), arguments, limitMs, plan);
 }
 
 }  // namespace E2e

@@ -23,10 +23,6 @@ using namespace E2e;
 
 namespace {
 
-// Image types of the TypeSix packages (the Vb27 ones are in e2e_support.h).
-constexpr uint32_t TYPESIX_LOADER = 0;
-constexpr uint32_t TYPESIX_FLASH = 100;
-
 // A recovered fault costs at most a few reply windows; the tool is killed here.
 constexpr int RECOVERY_LIMIT_MS = 120000;
 // A lost line ends every wait at once; the rest is the reset-free shutdown.
@@ -62,7 +58,7 @@ std::vector<PackageEntry> Vb27Package()
 std::vector<PackageEntry> TypeSixPackage()
 {
     return {
-        {"loader.bin", TYPESIX_LOADER, 0, 0, Pattern(5000, 41)},
+        {"loader.bin", TYPE_LOADER, 0, 0, Pattern(5000, 41)},
         {"flash.bin", TYPESIX_FLASH, 0x20000, 0x40000, Pattern(150 * 1024 + 7, 42)},
     };
 }
@@ -137,8 +133,7 @@ TEST_P(FaultMatrix, EndsInTimeAndNeverCallsADamagedImageSuccessful)
 
     Simulator sim(m_install.Dir(), family, fault.simFaults);
     ASSERT_TRUE(sim.Started());
-    const RunResult run =
-        m_install.Run({"--burn", "-n", family, "-m", "serial", sim.Port(), "-f", package}, fault.limitMs);
+    const RunResult run = m_install.Run(ToolArgs("--burn", family, sim.Port(), package), fault.limitMs);
     const SimReport report = sim.Stop();
 
     ASSERT_NE(run.exitCode, -1) << "still running after " << fault.limitMs << " ms\n" << run.output;
@@ -171,6 +166,12 @@ TEST_P(FaultMatrix, EndsInTimeAndNeverCallsADamagedImageSuccessful)
             EXPECT_TRUE(Contains(run.output, SuccessLine(family, entry.name))) << entry.name << "\n" << run.output;
         }
         EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
+        // Byte for byte on the board: every Vb27 image, the TypeSix flash image in flash.
+        if (family == "vb27") {
+            ExpectVb27Board(report, sim.Flash(), entries);
+        } else {
+            EXPECT_TRUE(FlashHolds(sim.Flash(), entries[1].burnAddress, entries[1].data)) << report.text;
+        }
     } else {
         EXPECT_NE(run.exitCode, 0) << run.output;
         EXPECT_TRUE(Contains(run.output, "\nBurned failed.\n")) << run.output;

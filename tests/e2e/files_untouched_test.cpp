@@ -35,8 +35,6 @@ protected:
         ASSERT_TRUE(m_install.Ready()) << "build tarnwickcmd first: " << TARNWICK_BIN_DIR;
         m_given = m_install.Path("given/");
         std::filesystem::create_directories(m_given);
-        m_out = m_install.Path("out/");
-        std::filesystem::create_directories(m_out);
 
         m_vb27Package = Given("vb27.fwpkg", BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, Pattern(6000, 1)},
                                                           {"app.bin", TYPE_FLASH, 0x10000, 0x1000, Pattern(3000, 2)},
@@ -99,14 +97,11 @@ protected:
 
     // Runs the tool against a fresh simulator and checks the given files afterwards.
     RunResult RunAndCheck(const std::string& family, const std::vector<std::string>& simExtra,
-                          const std::string& operation, const std::string& chip, const std::string& file,
-                          const std::vector<std::string>& extra)
+                          const std::string& operation, const std::string& file, const std::vector<std::string>& extra)
     {
         Simulator sim(m_install.Dir(), family, simExtra);
         EXPECT_TRUE(sim.Started());
-        std::vector<std::string> arguments{operation, "-n", chip, "-m", "serial", sim.Port(), "-f", file};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        const RunResult run = m_install.Run(arguments, RUN_LIMIT_MS);
+        const RunResult run = m_install.Run(ToolArgs(operation, family, sim.Port(), file, extra), RUN_LIMIT_MS);
         sim.Stop();
         EXPECT_NE(run.exitCode, -1) << "did not end\n" << run.output;
         EXPECT_EQ(Snapshot(), m_before) << "a given file changed during: " << operation << " " << file << "\n"
@@ -116,7 +111,6 @@ protected:
 
     Installation m_install;
     std::string m_given;
-    std::string m_out;
     std::string m_vb27Package;
     std::string m_brokenPackage;
     std::string m_typeSixPackage;
@@ -124,42 +118,44 @@ protected:
     std::map<std::string, FileState> m_before;
 };
 
-TEST_F(FilesUntouched, SuccessfulBurnEraseAndReadOfAVb27Board)
+enum Ending { SUCCEEDS, FAILS, EITHER };
+
+TEST_F(FilesUntouched, AfterEveryKindOfRunSuccessfulOrFailing)
 {
-    EXPECT_EQ(RunAndCheck("vb27", {}, "--burn", "vb27", m_vb27Package, {"-re", "1"}).exitCode, 0);
-    EXPECT_EQ(RunAndCheck("vb27", {}, "--burn", "vb27", m_vb27Package, {"-packagesize:8192"})
-                  .exitCode,
-              0);
-    EXPECT_EQ(RunAndCheck("vb27", {}, "--erase", "vb27", m_vb27Package, {}).exitCode, 0);
-    const std::string readFile = m_out + "read.bin";
-    EXPECT_EQ(RunAndCheck("vb27", {}, "--read", "vb27", m_vb27Package,
-                          {"-readfile:" + readFile, "-readaddr:0x1000", "-readsize:5000"})
-                  .exitCode,
-              0);
+    const std::string readFile = m_install.Path("read.bin");
+    struct Case {
+        const char* family;
+        std::vector<std::string> simExtra;
+        const char* operation;
+        std::string file;
+        std::vector<std::string> extra;
+        Ending ending;
+    };
+    const std::vector<Case> cases{
+        {"vb27", {}, "--burn", m_vb27Package, {"-re", "1"}, SUCCEEDS},
+        {"vb27", {}, "--burn", m_vb27Package, {"-packagesize:8192"}, SUCCEEDS},
+        {"vb27", {}, "--erase", m_vb27Package, {}, SUCCEEDS},
+        {"vb27", {}, "--read", m_vb27Package, {"-readfile:" + readFile, "-readaddr:0x1000", "-readsize:5000"}, SUCCEEDS},
+        // A pulled cable in the middle of an image, a refused package, a read
+        // that would write over the package, and a table run.
+        {"vb27", {"--close-after", "30000"}, "--burn", m_vb27Package, {}, FAILS},
+        {"vb27", {}, "--burn", m_brokenPackage, {}, FAILS},
+        {"vb27", {}, "--read", m_vb27Package, {"-readfile:" + m_vb27Package, "-readsize:4096"}, FAILS},
+        {"vb27", {"--close-after", "2000"}, "--burn", m_table, {}, EITHER},
+        {"typesix", {}, "--burn", m_typeSixPackage, {}, SUCCEEDS},
+        {"typesix", {"--nak-frame", "3"}, "--burn", m_typeSixPackage, {}, FAILS},
+        {"typesix", {"--close-after", "9000"}, "--burn", m_typeSixPackage, {}, FAILS},
+        // A second run over the extract directory the first one left.
+        {"typesix", {}, "--burn", m_typeSixPackage, {}, SUCCEEDS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.operation) + " " + c.file);
+        const RunResult run = RunAndCheck(c.family, c.simExtra, c.operation, c.file, c.extra);
+        if (c.ending != EITHER) {
+            EXPECT_EQ(run.exitCode == 0, c.ending == SUCCEEDS) << run.output;
+        }
+    }
     EXPECT_EQ(ReadFile(readFile).size(), 5000u);
-}
-
-TEST_F(FilesUntouched, FailingVb27Runs)
-{
-    // A pulled cable in the middle of an image, a refused package, a read
-    // that would write over the package, and a table run.
-    EXPECT_NE(RunAndCheck("vb27", {"--close-after", "30000"}, "--burn", "vb27", m_vb27Package, {}).exitCode, 0);
-    EXPECT_NE(RunAndCheck("vb27", {}, "--burn", "vb27", m_brokenPackage, {}).exitCode, 0);
-    EXPECT_NE(RunAndCheck("vb27", {}, "--read", "vb27", m_vb27Package, {"-readfile:" + m_vb27Package,
-                                                                          "-readsize:4096"})
-                  .exitCode,
-              0);
-    RunAndCheck("vb27", {"--close-after", "2000"}, "--burn", "vb27", m_table, {});
-}
-
-TEST_F(FilesUntouched, TypeSixBurnsThatSucceedAndFail)
-{
-    EXPECT_EQ(RunAndCheck("typesix", {}, "--burn", "typesix", m_typeSixPackage, {}).exitCode, 0);
-    EXPECT_NE(RunAndCheck("typesix", {"--nak-frame", "3"}, "--burn", "typesix", m_typeSixPackage, {}).exitCode, 0);
-    EXPECT_NE(RunAndCheck("typesix", {"--close-after", "9000"}, "--burn", "typesix", m_typeSixPackage, {}).exitCode,
-              0);
-    // A second run over the extract directory the first one left.
-    EXPECT_EQ(RunAndCheck("typesix", {}, "--burn", "typesix", m_typeSixPackage, {}).exitCode, 0);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -128,24 +127,14 @@ TEST_F(InstalledPrefix, APackagePackedHereBurnsIntoASimulatedBoard)
 
     Simulator sim(m_work, "vb27");
     ASSERT_TRUE(sim.Started());
-    const RunResult burn = RunProgram(
-        Bin("tarnwickcmd"), {"--burn", "-n", "vb27", "-m", "serial", sim.Port(), "-f", "board.fwpkg"}, RUN_LIMIT_MS);
+    const RunResult burn = RunProgram(Bin("tarnwickcmd"), ToolArgs("--burn", "vb27", sim.Port(), "board.fwpkg"), RUN_LIMIT_MS);
     const SimReport report = sim.Stop();
     EXPECT_EQ(burn.exitCode, 0) << burn.output;
     EXPECT_TRUE(Contains(burn.output, "\nBurned successfully.\n")) << burn.output;
-
-    ASSERT_EQ(report.images.size(), 3u) << report.text;
-    const Bytes* sent[] = {&loader, &app, &data};
-    const uint64_t addresses[] = {0, 0x10000, 0x40000};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(report.images[i].sha256, Sha256Hex(*sent[i])) << report.images[i].name;
-    }
-    const Bytes flash = sim.Flash();
-    for (size_t i = 1; i < 3; ++i) {
-        ASSERT_GE(flash.size(), addresses[i] + sent[i]->size());
-        EXPECT_TRUE(std::equal(sent[i]->begin(), sent[i]->end(), flash.begin() + static_cast<long>(addresses[i])))
-            << report.images[i].name << " differs in flash";
-    }
+    ExpectVb27Board(report, sim.Flash(),
+                    {{"loader.bin", TYPE_LOADER, 0, 0, loader},
+                     {"app.bin", TYPE_FLASH, 0x10000, 0x20000, app},
+                     {"data.bin", TYPE_FLASH, 0x40000, 0x10000, data}});
 }
 
 }  // namespace
