@@ -10,13 +10,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "common/checksum.h"
+#include "common/fwpkg_test_package.h"
 #include "jobs/burner_worker_base.h"
 
 namespace {
@@ -26,44 +25,10 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t REGION = 0x20000;
 
-Bytes Pattern(size_t length, uint32_t seed)
-{
-    Bytes bytes(length);
-    for (size_t i = 0; i < length; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        bytes[i] = static_cast<uint8_t>(seed >> 16);
-    }
-    return bytes;
-}
-
 void Write(const std::string& path, const Bytes& bytes)
 {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                 static_cast<std::streamsize>(bytes.size()));
-}
-
-void PutLe32(Bytes& bytes, size_t offset, uint32_t value)
-{
-    for (size_t i = 0; i < 4; ++i) {
-        bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
-
-// A package holding only a loader: 12-byte header, one 52-byte entry, the loader.
-Bytes LoaderPackage(const Bytes& loader)
-{
-    const size_t tableEnd = 12 + 52;
-    Bytes package(tableEnd + loader.size(), 0);
-    PutLe32(package, 0, 0xEFBEADDF);
-    package[6] = 1;
-    std::memcpy(package.data() + 12, "loader.bin", 10);
-    PutLe32(package, 12 + 32, static_cast<uint32_t>(tableEnd));
-    PutLe32(package, 12 + 36, static_cast<uint32_t>(loader.size()));
-    std::memcpy(package.data() + tableEnd, loader.data(), loader.size());
-    const uint16_t crc = Common::SopCrc16(package.data() + 6, static_cast<uint32_t>(tableEnd - 6));
-    package[4] = static_cast<uint8_t>(crc);
-    package[5] = static_cast<uint8_t>(crc >> 8);
-    return package;
 }
 
 class VerifyingJob : public BurnerWorkerBase {
@@ -84,7 +49,7 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "tarnwick-verify-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         m_dir = pattern + "/";
-        m_flash = Pattern(REGION * 2, 7);
+        m_flash = FwpkgTest::Bytes(REGION * 2, 7);
         Write(m_dir + "flash.bin", m_flash);
         StartSim(sim);
         ASSERT_FALSE(m_port.empty()) << "tarnwick-sim did not name its port";
@@ -99,7 +64,7 @@ protected:
         testing::internal::CaptureStdout();
         ASSERT_TRUE(m_job->InitTransport());
         const std::string package = m_dir + "loader.fwpkg";
-        Write(package, LoaderPackage(Pattern(4096, 3)));
+        Write(package, FwpkgTest::Build({{"loader.bin", FwpkgTest::Bytes(4096, 3), 0, 0, 0}}));
         SetIsOnlyBurnLoader(1);
         const int loaded = DownloadAllinoneBin(m_job->GetDeviceHandle(), package.c_str(), 0);
         SetIsOnlyBurnLoader(0);
@@ -122,23 +87,17 @@ protected:
 
     void StartSim(const std::string& program)
     {
-        std::vector<std::string> storage{program, "--family", "vb27", "--flash", m_dir + "flash.bin"};
-        std::vector<char*> argv;
-        for (std::string& s : storage) {
-            argv.push_back(s.data());
-        }
-        argv.push_back(nullptr);
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
         m_sim = fork();
         if (m_sim == 0) {
             dup2(fds[1], STDOUT_FILENO);
-            close(fds[0]);
-            close(fds[1]);
-            execv(argv[0], argv.data());
+            execl(program.c_str(), program.c_str(), "--family", "vb27", "--flash", (m_dir + "flash.bin").c_str(),
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
+        // The first line names the board's end of the pty.
         pollfd fd{fds[0], POLLIN, 0};
         char c = 0;
         while (poll(&fd, 1, 30000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') {

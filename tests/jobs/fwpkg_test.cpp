@@ -1,0 +1,214 @@
+// The burn job's package listing, its "-onlyburn:" selection, unpacking with
+// digest files, and the path helpers that name them. The refusals of whole
+// packages (CRC, cut table, images past the end, unsafe names) are pinned end
+// to end with their messages.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/fwpkg_test_package.h"
+#include "jobs/fwpkg.h"
+
+using namespace FwpkgTest;
+using BurnInfo::FwpkgBinInfo;
+
+namespace {
+
+std::vector<Image> Images()
+{
+    return {
+        {"loader.bin", Bytes(500, 1), 0, 0x10000, 0},
+        {"kernel.img", Bytes(3000, 2), 0x100000, 0x400000, 100},
+        {"app", Bytes(64, 3), 0x800000, 0x1000, 20},
+    };
+}
+
+class Fwpkg : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-fwpkg-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern + "/";
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const
+    {
+        std::ofstream(m_dir + name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return m_dir + name;
+    }
+    static std::vector<uint8_t> Read(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // Runs a step; what it printed goes to m_output.
+    bool Quietly(const std::function<bool()>& step)
+    {
+        ::testing::internal::CaptureStdout();
+        const bool ok = step();
+        m_output = ::testing::internal::GetCapturedStdout();
+        return ok;
+    }
+    bool List(const std::string& path, std::vector<FwpkgBinInfo>& out)
+    {
+        return Quietly([&] { return FwpkgSp::ParseFwpkgFile(path, out); });
+    }
+
+    std::string m_dir;
+    std::string m_output;
+};
+
+}  // namespace
+
+TEST_F(Fwpkg, NormalLayoutIsAppendedInTableOrder)
+{
+    const std::string path = Write("fw.fwpkg", Build(Images()));
+    std::vector<FwpkgBinInfo> list(1);
+    list[0].imageName = "before";
+    ASSERT_TRUE(List(path, list));
+    EXPECT_EQ(m_output, "");
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].imageName, "before");
+    uint32_t offset = NORMAL_HEADER + 3 * NORMAL_ENTRY;
+    const std::vector<Image> images = Images();
+    for (size_t i = 0; i < images.size(); ++i) {
+        const FwpkgBinInfo& info = list[i + 1];
+        EXPECT_EQ(info.filePath, path);
+        EXPECT_EQ(info.extraInfo, "");
+        EXPECT_EQ(info.imageName, images[i].name);
+        EXPECT_EQ(info.offset, offset);
+        EXPECT_EQ(info.length, images[i].data.size());
+        EXPECT_EQ(info.burnAddress, images[i].burnAddress);
+        EXPECT_EQ(info.burnSize, images[i].burnSize);
+        EXPECT_EQ(info.imageType, images[i].type);
+        offset += info.length;
+    }
+}
+
+TEST_F(Fwpkg, NewLayoutIncludingFlagFFAndLongTablesAreListed)
+{
+    for (uint32_t flag : {0xEFBEADD0u, 0xEFBEADFFu}) {
+        std::vector<FwpkgBinInfo> list;
+        ASSERT_TRUE(List(Write("new.fwpkg", Build(Images(), {true, flag})), list)) << std::hex << flag << m_output;
+        ASSERT_EQ(list.size(), 3u);
+        EXPECT_EQ(list[1].offset, NEW_HEADER + 3 * NEW_ENTRY + 500);
+        EXPECT_EQ(list[2].imageType, 20u);
+    }
+    // A 32-byte name without terminator, and more than 255 entries.
+    std::vector<Image> many{{std::string(32, 'k'), Bytes(8, 4), 0, 0, 20}};
+    for (uint32_t i = 1; i < 256; ++i) {
+        many.push_back({"img" + std::to_string(i), Bytes(3, i), 0, 0, 20});
+    }
+    std::vector<FwpkgBinInfo> list;
+    ASSERT_TRUE(List(Write("many.fwpkg", Build(many)), list)) << m_output;
+    ASSERT_EQ(list.size(), 256u);
+    EXPECT_EQ(list[0].imageName, std::string(32, 'k'));
+    EXPECT_EQ(list[255].imageName, "img255");
+}
+
+TEST_F(Fwpkg, WhatIsNoPackageIsRefusedWithItsMessageAndNothingListed)
+{
+    const std::vector<uint8_t> good = Build(Images());
+    std::vector<uint8_t> flag = good;
+    PutLe(flag, 0, 0x12345678, 4);
+    std::vector<uint8_t> countNormal = good;
+    PutLe(countNormal, 6, 0xFFFF, 2);
+    std::vector<uint8_t> countNew = Build(Images(), {true, 0});
+    PutLe(countNew, 6, 0xFFFF, 2);
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {m_dir + "none.fwpkg", "error: Failed to open fwpkg file: " + m_dir + "none.fwpkg\n"},
+        {Write("short.fwpkg", std::vector<uint8_t>(good.begin(), good.begin() + 11)), "error: Failed to read fwpkg header\n"},
+        {Write("flag.fwpkg", flag), "error: Unknown fwpkg format, flag: 0x12345678\n"},
+        {Write("count.fwpkg", countNormal), "error: Unknown fwpkg format, flag: 0xefbeaddf\n"},
+        {Write("count2.fwpkg", countNew), "error: Unknown fwpkg format, flag: 0xefbeadd1\n"},
+    };
+    for (const auto& [path, message] : cases) {
+        std::vector<FwpkgBinInfo> list;
+        EXPECT_FALSE(List(path, list)) << path;
+        EXPECT_EQ(m_output, message);
+        EXPECT_TRUE(list.empty());
+    }
+}
+
+TEST(FwpkgOnlyBurn, NoNamesKeepAllAndAnUnnamedLoaderIsDropped)
+{
+    std::vector<FwpkgBinInfo> list(2);
+    list[0].imageName = "loader.bin";
+    list[0].imageType = 0;
+    list[1].imageName = "app";
+    EXPECT_TRUE(FwpkgSp::FilterByOnlyBurn(list, {}));
+    EXPECT_EQ(list.size(), 2u);
+    EXPECT_TRUE(FwpkgSp::FilterByOnlyBurn(list, {"APP"}));
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].imageName, "app");
+    EXPECT_TRUE(FwpkgSp::FilterByOnlyBurn(list, {"none"}));
+    EXPECT_TRUE(list.empty());
+}
+
+// --- unpacking ---------------------------------------------------------------------------
+
+TEST_F(Fwpkg, AnUnsafeNameHandedStraightToTheUnpackWritesNothing)
+{
+    const std::string package = Write("p.fwpkg", Build({{"ok", Bytes(10, 1), 0, 0, 20}}));
+    const std::string extract = m_dir + "p_extract/";
+    FwpkgSp::CreateExtractDir(extract);
+    FwpkgSp::CreateExtractDir(extract);  // existing: fine
+    FwpkgBinInfo info;
+    info.imageName = "../outside.bin";
+    info.offset = NORMAL_HEADER + NORMAL_ENTRY;
+    info.length = 10;
+    EXPECT_FALSE(Quietly([&] { return FwpkgSp::UnpackFwpkgImages(package, {info}, extract); }));
+    EXPECT_NE(m_output.find("is not a plain file name"), std::string::npos) << m_output;
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "outside.bin"));
+    EXPECT_TRUE(std::filesystem::is_empty(extract));
+}
+
+TEST_F(Fwpkg, AnImageRunningPastTheEndOrUnreadableLeavesNoFile)
+{
+    const std::vector<uint8_t> bytes = Bytes(100, 5);
+    const std::string package = Write("raw.bin", bytes);
+    const std::string output = m_dir + "out.bin";
+    ASSERT_TRUE(Quietly([&] { return FwpkgSp::ExtractBinFromFwpkg(package, output, 90, 10); }));
+    EXPECT_EQ(Read(output), std::vector<uint8_t>(bytes.begin() + 90, bytes.end()));
+    const std::vector<std::tuple<std::string, std::string, uint32_t, uint32_t, std::string>> failures{
+        {package, output, 90, 11,
+         "error: Image at offset 90 with length 11 reaches past the end of fwpkg file: " + package + "\n"},
+        {package, output, 4000, 1, ""},
+        {m_dir + "none", output, 0, 1, "error: Failed to open fwpkg file: " + m_dir + "none\n"},
+        {package, m_dir + "no/dir/o", 0, 1, "error: Failed to create output file: " + m_dir + "no/dir/o\n"},
+    };
+    for (const auto& [from, to, offset, length, message] : failures) {
+        std::filesystem::remove(output);
+        EXPECT_FALSE(Quietly([&] { return FwpkgSp::ExtractBinFromFwpkg(from, to, offset, length); })) << offset;
+        EXPECT_TRUE(message.empty() || m_output == message) << m_output;
+        EXPECT_FALSE(std::filesystem::exists(to)) << to;
+    }
+    EXPECT_FALSE(FwpkgSp::CreateSha256File(m_dir + "none.bin"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "none_sha256.bin"));
+}
+
+TEST(FwpkgPaths, DigestFileExtractDirectoryParentAndBaseName)
+{
+    const std::vector<std::pair<std::string, std::string>> digests{
+        {"out/app.bin", "out/app_sha256.bin"},
+        {"out/app", "out/app_sha256"},
+        {"out.d/app", "out.d/app_sha256"},  // never another directory
+        {"v1.2\\fw_extract\\app", "v1.2\\fw_extract\\app_sha256"},
+        {"a.tar.gz", "a.tar_sha256.gz"}};
+    for (const auto& [path, digest] : digests) {
+        EXPECT_EQ(FwpkgSp::GetSha256FilePath(path), digest);
+    }
+    EXPECT_EQ(FwpkgSp::GetParentDir("pkg.fwpkg"), "");
+    EXPECT_EQ(FwpkgSp::GetParentDir("/data/pkgs/pkg.fwpkg"), "/data/pkgs/");
+    EXPECT_EQ(FwpkgSp::GetParentDir("D:\\pkgs\\fw.fwpkg"), "D:\\pkgs\\");
+    EXPECT_EQ(FwpkgSp::GetBaseNameWithoutExt("/data/pkg.rc.fwpkg"), "pkg.rc");
+    EXPECT_EQ(FwpkgSp::GetBaseNameWithoutExt("D:\\pkgs\\fw.fwpkg"), "fw");
+    EXPECT_EQ(FwpkgSp::GetBaseNameWithoutExt("noext"), "noext");
+    EXPECT_EQ(FwpkgSp::GetExtractDir("/data/fw.v2.fwpkg"), "/data/fw.v2_extract/");
+    EXPECT_EQ(FwpkgSp::GetExtractDir("D:\\pkgs\\fw.fwpkg"), "D:\\pkgs\\fw_extract/");
+    EXPECT_EQ(FwpkgSp::GetExtractDir("fw.fwpkg"), "fw_extract/");
+}

@@ -1,0 +1,335 @@
+// The jobs apart from a board: overall progress, the package test by flag,
+// the settling time of the verification, the factory, the operations a job
+// does not offer, and the refusals that come before the port is touched.
+// Burning itself is exercised end to end against the simulated boards.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/fwpkg_test_package.h"
+#include "jobs/burner_worker_factory.h"
+#include "jobs/connection_burner_worker.h"
+#include "jobs/qn4180_burner_worker.h"
+#include "jobs/typesix_burner_worker.h"
+#include "jobs/vb27_burner_worker.h"
+
+using BurnInfo::BurnContext;
+using BurnInfo::PartitionItem;
+
+namespace {
+
+constexpr const char* ABSENT_PORT = "/nonexistent/tarnwick-port";
+constexpr const char* OPEN_FAILED = "error: Open serial port";
+
+template <typename F>
+std::string Captured(F run)
+{
+    testing::internal::CaptureStdout();
+    run();
+    return testing::internal::GetCapturedStdout();
+}
+
+std::unique_ptr<BurnContext> Context(int chipType, const std::string& chip, const std::string& dir = "/nonexistent/")
+{
+    auto context = std::make_unique<BurnContext>(dir);
+    context->SetChipType(chipType);
+    context->SetChipName(chip);
+    context->SetTransportWay(BurnInfo::TransportWay::SERIAL);
+    context->SetSerialPort(ABSENT_PORT);
+    return context;
+}
+
+PartitionItem Row(bool sel, int64_t fileSize, const std::string& file = "")
+{
+    PartitionItem row;
+    row.sel = sel;
+    row.fileSize = fileSize;
+    row.selectFile = file;
+    return row;
+}
+
+class ScratchDir : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-jobs-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern + "/";
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes)
+    {
+        std::ofstream(m_dir + name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return m_dir + name;
+    }
+    std::string m_dir;
+};
+
+}  // namespace
+
+// --- overall progress and the numbers of the job base ------------------------------------
+
+class OverallProgress : public ::testing::Test {
+protected:
+    void Start(const std::vector<PartitionItem>& rows)
+    {
+        auto context = Context(0x30004, "vb27");
+        context->SetPartitionInfo(rows);
+        m_job = std::make_unique<BurnerWorkerBase>(std::move(context));
+        BurnerWorkerBase::m_isPrintProgress = true;
+    }
+    static std::string Report(const std::vector<int>& percents)
+    {
+        return Captured([&] {
+            for (int percent : percents) {
+                BurnerWorkerBase::SetProgress(0, percent);
+            }
+        });
+    }
+    std::unique_ptr<BurnerWorkerBase> m_job;
+};
+
+TEST_F(OverallProgress, TwoImagesOf100And300BytesGiveTheDocumentedFigures)
+{
+    Start({Row(true, 100), Row(false, 1000), Row(true, 300)});
+    EXPECT_EQ(BurnerWorkerBase::m_totalLength, 400u) << "deselected rows do not count";
+    EXPECT_EQ(Report({50, 100, 50, 100}), "Progress: 12%\nProgress: 25%\nProgress: 62%\nProgress: 100%\n");
+}
+
+TEST_F(OverallProgress, MoreFinishedFilesThanRowsStayAtTheEndOfTheList)
+{
+    // A deselected loader is still transferred: the library reports one file more.
+    Start({Row(false, 50), Row(true, 100), Row(true, 300)});
+    EXPECT_EQ(Report({100, 100, 50, 100, 100}),
+              "Progress: 25%\nProgress: 100%\nProgress: 100%\nProgress: 100%\nProgress: 100%\n");
+    EXPECT_EQ(BurnerWorkerBase::m_partIndex, BurnerWorkerBase::m_partSizeList.size());
+    EXPECT_EQ(BurnerWorkerBase::m_sentSize, 400u);
+}
+
+TEST_F(OverallProgress, LargeImagesDoNotOverflowTheProduct)
+{
+    const int64_t big = int64_t{3} * 1024 * 1024 * 1024;  // 3 GiB
+    Start({Row(true, big), Row(true, big)});
+    EXPECT_EQ(Report({50, 100, 100}), "Progress: 25%\nProgress: 50%\nProgress: 100%\n");
+}
+
+class AllinoneFile : public ScratchDir {};
+
+TEST_F(AllinoneFile, TheFlagIsReadLittleEndianAndNothingElseIsAPackage)
+{
+    BurnerWorkerBase job(Context(0x30004, "vb27"));
+    const std::vector<std::pair<std::vector<uint8_t>, bool>> files{
+        {{0xDF, 0xAD, 0xBE, 0xEF, 0x00, 0x00}, true},  {{0xDF, 0xAD, 0xBE, 0xEF}, true},
+        {{0xEF, 0xBE, 0xAD, 0xDF, 0x00, 0x00}, false},  // file order EF BE AD DF is not the flag
+        {{0xD0, 0xAD, 0xBE, 0xEF}, false},              {{0xFF, 0xAD, 0xBE, 0xEF}, false},
+        {{0xDF, 0xAD, 0xBE}, false},                    {{}, false}};
+    for (const auto& [bytes, isPackage] : files) {
+        EXPECT_EQ(job.IsAllinoneFile(Write("file.bin", bytes).c_str()), isPackage) << bytes.size();
+    }
+    Captured([&] {
+        EXPECT_FALSE(job.IsAllinoneFile((m_dir + "missing.fwpkg").c_str()));
+        EXPECT_FALSE(job.IsAllinoneFile(nullptr));
+    });
+}
+
+TEST(VerificationSettleTime, OneStepForEveryStartedBlockOf20480Bytes)
+{
+    EXPECT_EQ(BurnerWorkerBase::VerificationSettleTime(0), 0u);
+    EXPECT_EQ(BurnerWorkerBase::VerificationSettleTime(1), 1000u);
+    EXPECT_EQ(BurnerWorkerBase::VerificationSettleTime(20480), 1000u);
+    EXPECT_EQ(BurnerWorkerBase::VerificationSettleTime(20481), 2000u);
+    EXPECT_EQ(BurnerWorkerBase::VerificationSettleTime(0xFFFFFFFFu), 209716ull * 1000u)
+        << "the largest image must not wrap";
+}
+
+TEST(JobBase, BoardCommandsWithoutAHandleOrTransportFailWithTheirMessages)
+{
+    BurnerWorkerBase job(Context(0x30004, "vb27"));
+    const std::string out = Captured([&] {
+        EXPECT_FALSE(job.Go(0x1000));
+        EXPECT_FALSE(job.SendEraseCmd(0x80000000ul, 16));
+        EXPECT_FALSE(job.ResetBySerial());
+        EXPECT_FALSE(job.ResetBoard());
+    });
+    EXPECT_NE(out.find("\nerror: erase -2147483648 failed!\n"), std::string::npos)
+        << "the address is shown as a signed decimal: " << out;
+    EXPECT_NE(out.find("error: Reset board failed.\n"), std::string::npos) << out;
+    const size_t sent = out.find("\nSend command: reset\n");
+    ASSERT_NE(sent, std::string::npos) << out;
+    EXPECT_NE(out.find("reset failed!\n", sent), std::string::npos) << out;
+
+    BurnerWorkerBase unchosen(std::make_unique<BurnContext>("/nonexistent/"));
+    EXPECT_EQ(Captured([&] { EXPECT_FALSE(unchosen.InitTransport()); }), "error: Unknow transport!\n");
+}
+
+// --- which job a chip type gets, and what it does not offer ----------------------------------
+
+TEST(JobFactory, EveryChipTypeGetsItsJobSilently)
+{
+    enum Kind { VB27, QN4180, TYPESIX, CONNECTION };
+    const std::vector<std::pair<int, Kind>> types{{0x30004, VB27},       {0x30005, QN4180},     {0x30002, TYPESIX},
+                                                  {0x30000, CONNECTION}, {0x30001, CONNECTION}, {0x30003, CONNECTION},
+                                                  {0x30006, CONNECTION}, {0x300FF, CONNECTION}};
+    for (const auto& [chipType, kind] : types) {
+        std::unique_ptr<BurnerWorkerBase> job;
+        EXPECT_EQ(Captured([&] { job = Jobs::CreateBurnerWorker(chipType, Context(chipType, "chip")); }), "");
+        ASSERT_NE(job, nullptr) << chipType;
+        const bool qn4180 = dynamic_cast<Qn4180BurnerWorkerSp::Qn4180BurnerWorker*>(job.get()) != nullptr;
+        EXPECT_EQ(dynamic_cast<Vb27BurnerWorkerSp::Vb27BurnerWorker*>(job.get()) != nullptr && !qn4180, kind == VB27);
+        EXPECT_EQ(qn4180, kind == QN4180) << chipType;
+        EXPECT_EQ(dynamic_cast<TypeSixBurnerWorker*>(job.get()) != nullptr, kind == TYPESIX) << chipType;
+        EXPECT_EQ(dynamic_cast<ConnectionBurnerWorker*>(job.get()) != nullptr, kind == CONNECTION) << chipType;
+        if (kind == VB27 || kind == QN4180) {
+            EXPECT_EQ(BurnChipBase::m_chipType, static_cast<uint32_t>(chipType)) << "selected in the device library";
+        }
+    }
+}
+
+TEST(UnsupportedOperations, EraseAndReadSayTheyAreNotOfferedAndFail)
+{
+    std::vector<std::unique_ptr<BurnerWorkerBase>> jobs;
+    jobs.push_back(std::make_unique<BurnerWorkerBase>(Context(0x30004, "wing")));
+    jobs.push_back(std::make_unique<ConnectionBurnerWorker>(Context(0x30001, "wing")));
+    jobs.push_back(std::make_unique<TypeSixBurnerWorker>(Context(BurnInfo::TYPESIX_CHIP_TYPE, "wing")));
+    for (const auto& job : jobs) {
+        int result = 0;
+        EXPECT_EQ(Captured([&] { result = job->Erase(); }), "chip: wing does not support the erase function.\n");
+        EXPECT_EQ(result, BurnInfo::ERASE_FAILED);
+        EXPECT_EQ(Captured([&] { result = job->Read(); }), "chip: wing does not support the read function.\n");
+        EXPECT_EQ(result, BurnInfo::READ_PARTITION_FAILED);
+        EXPECT_EQ(job->GetDeviceHandle(), nullptr) << "no port is opened for them";
+    }
+}
+
+// Without an open board a selected loader fails the step and is named; a
+// deselected one (or none) is no step at all.
+TEST(ConnectionJob, TheLoaderStepRunsOnlyForASelectedLoader)
+{
+    for (const bool selected : {false, true}) {
+        auto context = Context(0x30001, "wing");
+        context->SetPartitionInfo({Row(selected, 0, "loader.bin")});
+        ConnectionBurnerWorker job(std::move(context));
+        bool loaded = !selected;
+        const std::string out = Captured([&] { loaded = job.DownloadBootData(); });
+        EXPECT_EQ(loaded, !selected);
+        if (selected) {
+            EXPECT_NE(out.find("\nerror: Burn loader.bin failed!\n"), std::string::npos) << out;
+            EXPECT_EQ(out.find("successfully"), std::string::npos) << out;
+        } else {
+            EXPECT_EQ(out, "");
+        }
+    }
+}
+
+// --- TypeSix job: the rate it hands on and what it refuses --------------------------------
+
+TEST(TypeSixJob, TheRateOfTheContextIsWhatTheImageTransfersUse)
+{
+    // "-b" takes atoi: a rate that is no number stays at the ROM's.
+    for (const auto& [asked, used] : std::vector<std::pair<int, uint32_t>>{
+             {BurnInfo::DEFAULT_BAUD_RATE, 115200}, {921600, 921600}, {3000000, 3000000}, {0, 115200}, {-9600, 115200}}) {
+        auto context = Context(BurnInfo::TYPESIX_CHIP_TYPE, "typesix");
+        context->SetBaudRate(asked);
+        EXPECT_EQ(TypeSixBurnerWorker(std::move(context)).TransferBaudRate(), used) << asked;
+    }
+}
+
+TEST(TypeSixJob, ImageTypesWithoutAFileTypeAreNotBurned)
+{
+    for (uint32_t skipped : {0u, 1u, 16u, 22u, 24u, 28u, 29u, 102u, 103u, 0xFFFFFFFFu}) {
+        int fileType = -1;
+        EXPECT_FALSE(TypeSixBurnerWorker::MapFileType(skipped, fileType)) << skipped;
+    }
+}
+
+class TypeSixPackage : public ScratchDir {
+protected:
+    bool BurnPartitions(const std::string& package, std::string& out)
+    {
+        auto context = Context(BurnInfo::TYPESIX_CHIP_TYPE, "typesix", m_dir);
+        context->SetFilePath(package);
+        TypeSixBurnerWorker job(std::move(context));
+        bool burned = true;
+        out = Captured([&] { burned = job.BurnPartitions(); });
+        return burned;
+    }
+};
+
+TEST_F(TypeSixPackage, WithoutAPackageNothingIsListed)
+{
+    std::string out;
+    EXPECT_FALSE(BurnPartitions("", out));
+    EXPECT_EQ(out, "error: No fwpkg file specified!\n");
+}
+
+// 65535 packets of 4096 bytes plus one byte cannot be numbered; the package is sparse.
+TEST_F(TypeSixPackage, ALoaderThatNeedsMoreThan65535PacketsIsRefusedBeforeUnpacking)
+{
+    const uint32_t length = 65535u * 4096u + 1u;
+    std::vector<uint8_t> table = FwpkgTest::Build({{"loader.bin", {}, 0, 0, 0}});
+    FwpkgTest::PutLe(table, FwpkgTest::FieldAt(false, 0, 4), length, 4);
+    FwpkgTest::SealCrc(table, false);
+    const std::string package = Write("big.fwpkg", table);
+    std::filesystem::resize_file(package, table.size() + length);
+    std::string out;
+    EXPECT_FALSE(BurnPartitions(package, out));
+    EXPECT_EQ(out, "error: Loader loader.bin of 268431361 bytes needs more than 65535 packets of 4096 bytes.\n");
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "big_extract"));
+}
+
+// --- Vb27 read: an output file and a size, never the package ---------------------------------
+
+class ReadTarget : public ScratchDir {
+protected:
+    // A read that passes its checks fails at opening the absent port.
+    int Read(const std::string& output, int size)
+    {
+        auto context = Context(0x30004, "vb27", m_dir);
+        context->SetFilePath(m_dir + "board.fwpkg");
+        context->SetReadFile(output);
+        context->SetReadSize(size);
+        Vb27BurnerWorkerSp::Vb27BurnerWorker job(std::move(context));
+        int result = 0;
+        m_out = Captured([&] { result = job.Read(); });
+        return result;
+    }
+    std::string m_out;
+};
+
+TEST_F(ReadTarget, TheOutputMayNotBeThePackageUnderAnyName)
+{
+    const std::vector<uint8_t> bytes{'p', 'k', 'g'};
+    const std::string package = Write("board.fwpkg", bytes);
+    std::filesystem::create_directories(m_dir + "sub");
+    std::filesystem::create_symlink(package, m_dir + "link.fwpkg");
+    std::filesystem::create_hard_link(package, m_dir + "hard.fwpkg");
+    struct Case {
+        std::string output;
+        int size;
+        int result;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {"", 4096, BurnInfo::PARAM_ERROR, "error: No output file for the read: give it with -readfile:PATH\n"},
+        {m_dir + "out.bin", 0, BurnInfo::PARAM_ERROR, "error: Nothing to read: give the number of bytes with -readsize:N\n"},
+        {package, 4096, BurnInfo::PARAM_ERROR, "is the package"},
+        {m_dir + "sub/../board.fwpkg", 4096, BurnInfo::PARAM_ERROR, "is the package"},
+        {m_dir + "./board.fwpkg", 4096, BurnInfo::PARAM_ERROR, "is the package"},
+        {m_dir + "link.fwpkg", 4096, BurnInfo::PARAM_ERROR, "is the package"},
+        {m_dir + "hard.fwpkg", 4096, BurnInfo::PARAM_ERROR, "is the package"},
+        {m_dir + "flash.bin", 4096, BurnInfo::INIT_TRANSFER_WAY_FAILED, OPEN_FAILED},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Read(c.output, c.size), c.result) << c.output;
+        EXPECT_NE(m_out.find(c.message), std::string::npos) << c.output << ": " << m_out;
+        EXPECT_EQ(m_out.find(OPEN_FAILED) != std::string::npos, c.result != BurnInfo::PARAM_ERROR) << m_out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "flash.bin"));
+    std::ifstream in(package, std::ios::binary);
+    EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), bytes);
+}
