@@ -1,20 +1,15 @@
-// CommonUtil: the number syntax shared by every settings reader, the line
-// cutting and trimming of burn.config, and the small file helpers.
+// CommonUtil: the number syntax shared by every settings reader and the line
+// cutting and trimming of burn.config. Its file readers are in file_helpers_test.cpp.
 #include "common/common_util.h"
 #include "common/file_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct NumberCase {
     const char* text;
@@ -102,87 +97,6 @@ TEST(TextHelpers, BothFormatInfosFormatUpTo4095CharactersAndGiveEmptyTextBeyond)
     EXPECT_EQ(Common::FormatInfo("%s", fits.c_str()), fits);
     EXPECT_EQ(CommonUtil::FormatInfo("%s", tooLong.c_str()), "");
     EXPECT_EQ(Common::FormatInfo("%s", tooLong.c_str()), "");
-}
-
-class CommonUtilFiles : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "common-util-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
-    std::string Write(const std::string& name, const std::string& bytes)
-    {
-        std::ofstream(m_dir + name, std::ios::binary) << bytes;
-        return m_dir + name;
-    }
-    static std::string ReadAll(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    template <typename Call>
-    static std::string Printed(Call call)
-    {
-        testing::internal::CaptureStdout();
-        call();
-        return testing::internal::GetCapturedStdout();
-    }
-    std::string m_dir;
-};
-
-TEST_F(CommonUtilFiles, LengthAndExistence)
-{
-    EXPECT_EQ(CommonUtil::GetFileLen(Write("five.bin", std::string("ab\r\nc", 5))), 5u);
-    EXPECT_EQ(CommonUtil::GetFileLen(Write("empty.bin", "")), 0u);
-    EXPECT_EQ(CommonUtil::GetFileLen(m_dir + "missing.bin"), 0u);
-    EXPECT_TRUE(CommonUtil::FileIsExists(m_dir + "five.bin"));
-    EXPECT_TRUE(CommonUtil::FileIsExists(m_dir));
-    EXPECT_FALSE(CommonUtil::FileIsExists(m_dir + "missing.bin"));
-    EXPECT_FALSE(CommonUtil::FileIsExists(""));
-}
-
-TEST_F(CommonUtilFiles, GetFileContentAppendsZeroSlackAndNamesAMissingFile)
-{
-    const std::string bytes("\x01\x00\x02\xFF\n", 5);
-    std::vector<uint8_t> buffer;
-    uint32_t size = 0;
-    ASSERT_TRUE(CommonUtil::GetFileContent(Write("data.bin", bytes), buffer, size));
-    ASSERT_EQ(size, 5u);
-    ASSERT_EQ(buffer.size(), 5u + 1024u);
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 5), bytes);
-    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 5, buffer.end()), std::vector<uint8_t>(1024, 0));
-
-    ASSERT_TRUE(CommonUtil::GetFileContent(Write("empty.bin", ""), buffer, size));
-    EXPECT_EQ(size, 0u);
-    EXPECT_EQ(buffer.size(), 1024u);
-
-    EXPECT_EQ(Printed([&] { EXPECT_FALSE(CommonUtil::GetFileContent(m_dir + "missing.bin", buffer, size)); }),
-              "error: Open file failed: " + m_dir + "missing.bin\n");
-    EXPECT_TRUE(buffer.empty());
-}
-
-TEST_F(CommonUtilFiles, FileCopyCopiesAcrossBlocksAndNamesTheSideThatCannotOpen)
-{
-    std::string bytes;
-    for (int i = 0; i < 3000; ++i) {
-        bytes.push_back(static_cast<char>(i * 7));
-    }
-    for (size_t size : {size_t{3000}, size_t{1024}}) {
-        ASSERT_TRUE(CommonUtil::FileCopy(Write("from.bin", bytes.substr(0, size)), m_dir + "to.bin"));
-        EXPECT_EQ(ReadAll(m_dir + "to.bin"), bytes.substr(0, size));
-    }
-    EXPECT_EQ(Printed([&] { EXPECT_FALSE(CommonUtil::FileCopy(m_dir + "missing.bin", m_dir + "new.bin")); }),
-              "Open file: " + m_dir + "missing.bin failed.\n");
-    EXPECT_FALSE(CommonUtil::FileIsExists(m_dir + "new.bin"));
-    EXPECT_EQ(Printed([&] { EXPECT_FALSE(CommonUtil::FileCopy(m_dir + "from.bin", m_dir + "no-dir/to.bin")); }),
-              "Open file: " + m_dir + "no-dir/to.bin failed, the file may have been opened.\n");
 }
 
 } // namespace

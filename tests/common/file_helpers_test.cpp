@@ -1,10 +1,11 @@
-// Common file, frame and time helpers: readers and their failure messages
-// through the console funnel, sizes that must not wrap, small wire frames.
+// File and frame helpers: readers and their failure messages (through the
+// console funnel, or printed by CommonUtil's own readers), sizes that must not
+// wrap, small wire frames.
 #include "common/file_helpers.h"
 
 #include "common/checksum.h"
-#include "common/console.h"
-#include "platform/monotonic_clock.h"
+#include "common/common_util.h"
+#include "common_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,32 +14,16 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using CommonTest::Bytes;
 
-struct Message {
-    long long handle;
-    std::string text;
-};
-std::vector<Message> g_messages;
-
-void Capture(long long handle, const char*, const char* message, const char* detail, int)
-{
-    g_messages.push_back({handle, std::string(message) + detail});
-}
-
-std::string Messages()
-{
-    std::string text;
-    for (const auto& m : g_messages) {
-        text += m.text;
-    }
-    return text;
-}
+using CommonTest::PrintedText;
+using CommonTest::Prints;
 
 Bytes Pattern(size_t n)
 {
@@ -57,12 +42,9 @@ protected:
         char pattern[] = "/tmp/tarnwick_files_XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_dir = pattern;
-        g_messages.clear();
-        g_printInfo = Capture;
     }
     void TearDown() override
     {
-        g_printInfo = nullptr;
         std::error_code ignored;
         std::filesystem::remove_all(m_dir, ignored);
     }
@@ -70,13 +52,18 @@ protected:
     std::string Write(const std::string& name, const Bytes& content)
     {
         const std::string path = m_dir + "/" + name;
-        FILE* file = std::fopen(path.c_str(), "wb");
-        EXPECT_NE(file, nullptr);
-        if (file != nullptr) {
-            EXPECT_EQ(std::fwrite(content.data(), 1, content.size(), file), content.size());
-            std::fclose(file);
-        }
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
+                                                    static_cast<std::streamsize>(content.size()));
         return path;
+    }
+
+    // What a CommonUtil reader prints: it writes to standard output itself.
+    template <typename Call>
+    static std::string Printed(Call call)
+    {
+        testing::internal::CaptureStdout();
+        call();
+        return testing::internal::GetCapturedStdout();
     }
 
     // A file of the given size that occupies no space; empty when the file
@@ -94,6 +81,7 @@ protected:
     }
 
     std::string m_dir;
+    CommonTest::PrintRecording m_recording;
 };
 
 } // namespace
@@ -107,7 +95,7 @@ TEST_F(FileHelpers, GetFileDataReadsWholeFilesAndNamesEachFailureWithTheHandle)
     EXPECT_EQ(size, 5000u);
     EXPECT_EQ(std::memcmp(data.get(), content.data(), content.size()), 0);
     data[size + Common::FILE_DATA_SLACK - 1] = 0xFF; // the slack belongs to the caller
-    EXPECT_TRUE(g_messages.empty());
+    EXPECT_TRUE(Prints().empty());
 
     const std::pair<std::string, std::string> failures[] = {
         {Write("empty.bin", {}), "ftell failed\n"},
@@ -115,11 +103,11 @@ TEST_F(FileHelpers, GetFileDataReadsWholeFilesAndNamesEachFailureWithTheHandle)
         {m_dir, "fopen_s " + m_dir + " failed\n"},
     };
     for (const auto& f : failures) {
-        g_messages.clear();
+        Prints().clear();
         EXPECT_EQ(Common::GetFileData(f.first, size, 77), nullptr) << f.first;
-        ASSERT_EQ(g_messages.size(), 1u) << f.first;
-        EXPECT_EQ(g_messages[0].text, f.second);
-        EXPECT_EQ(g_messages[0].handle, 77);
+        ASSERT_EQ(Prints().size(), 1u) << f.first;
+        EXPECT_EQ((Prints()[0].message + Prints()[0].detail), f.second);
+        EXPECT_EQ(Prints()[0].handle, 77);
     }
 }
 
@@ -134,12 +122,12 @@ TEST_F(FileHelpers, GetPartFileDataReadsASliceWithZeroSlackAndFailsPastTheEnd)
         EXPECT_EQ(Bytes(slice.get() + 250, slice.get() + 250 + Common::FILE_DATA_SLACK),
                   Bytes(Common::FILE_DATA_SLACK, 0));
     }
-    EXPECT_TRUE(g_messages.empty());
+    EXPECT_TRUE(Prints().empty());
     EXPECT_EQ(Common::GetPartFileData(path, 8, 900, 101), nullptr);
     EXPECT_EQ(Common::GetPartFileData(path, 8, 5000, 1), nullptr);
-    ASSERT_EQ(g_messages.size(), 2u);
-    EXPECT_EQ(Messages(), "fread failed\nfread failed\n");
-    EXPECT_EQ(g_messages[0].handle, 8);
+    ASSERT_EQ(Prints().size(), 2u);
+    EXPECT_EQ(PrintedText(), "fread failed\nfread failed\n");
+    EXPECT_EQ(Prints()[0].handle, 8);
 }
 
 TEST_F(FileHelpers, GetFileContentZeroPadsAcceptsEmptyAndReadsOnlyTheHeadOfAHugeFile)
@@ -164,6 +152,33 @@ TEST_F(FileHelpers, GetFileContentZeroPadsAcceptsEmptyAndReadsOnlyTheHeadOfAHuge
     EXPECT_EQ(size, Common::FILE_DATA_SLACK);
 }
 
+TEST_F(FileHelpers, CommonUtilReadersPadWithZerosCopyAcrossBlocksAndNameTheSideThatCannotOpen)
+{
+    const Bytes bytes = {0x01, 0x00, 0x02, 0xFF, '\n'};
+    std::vector<uint8_t> buffer;
+    uint32_t size = 0;
+    ASSERT_TRUE(CommonUtil::GetFileContent(Write("data.bin", bytes), buffer, size));
+    ASSERT_EQ(size, 5u);
+    Bytes expected = bytes;
+    expected.resize(5 + 1024, 0);
+    EXPECT_EQ(buffer, expected);
+    EXPECT_EQ(Printed([&] { EXPECT_FALSE(CommonUtil::GetFileContent(m_dir + "/missing.bin", buffer, size)); }),
+              "error: Open file failed: " + m_dir + "/missing.bin\n");
+    EXPECT_TRUE(buffer.empty());
+
+    for (size_t length : {size_t{3000}, size_t{1024}}) { // blocks and remainder, whole blocks
+        const Bytes part = Pattern(length);
+        ASSERT_TRUE(CommonUtil::FileCopy(Write("from.bin", part), m_dir + "/to.bin"));
+        ASSERT_TRUE(CommonUtil::GetFileContent(m_dir + "/to.bin", buffer, size));
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + size), part);
+    }
+    EXPECT_EQ(Printed([&] { EXPECT_FALSE(CommonUtil::FileCopy(m_dir + "/missing.bin", m_dir + "/new.bin")); }),
+              "Open file: " + m_dir + "/missing.bin failed.\n");
+    EXPECT_FALSE(CommonUtil::FileIsExists(m_dir + "/new.bin"));
+    EXPECT_EQ(Printed([&] { EXPECT_FALSE(CommonUtil::FileCopy(m_dir + "/from.bin", m_dir + "/no-dir/to.bin")); }),
+              "Open file: " + m_dir + "/no-dir/to.bin failed, the file may have been opened.\n");
+}
+
 TEST_F(FileHelpers, LengthsUpTo32BitsAreReportedAnd4GiBIsRefusedNotTruncated)
 {
     const std::string path = Write("l.bin", Pattern(4097));
@@ -173,7 +188,7 @@ TEST_F(FileHelpers, LengthsUpTo32BitsAreReportedAnd4GiBIsRefusedNotTruncated)
         EXPECT_EQ(Common::GetFileLen(none), 0u);
         EXPECT_EQ(Common::GetBigFileLen(none), 0u);
     }
-    EXPECT_TRUE(g_messages.empty());
+    EXPECT_TRUE(Prints().empty());
 
     const std::string max = Sparse("max.bin", off_t{0xFFFFFFFF});
     const std::string tooBig = Sparse("4g.bin", off_t{0x100000000} + 16);
@@ -187,88 +202,15 @@ TEST_F(FileHelpers, LengthsUpTo32BitsAreReportedAnd4GiBIsRefusedNotTruncated)
     EXPECT_EQ(Common::GetBigFileLen(tooBig), 0u);
     EXPECT_EQ(Common::GetFileData(tooBig, size, 0), nullptr);
     const std::string refused = "file " + tooBig + " is 4 GiB or larger, not supported\n";
-    EXPECT_EQ(Messages(), refused + refused + refused);
+    EXPECT_EQ(PrintedText(), refused + refused + refused);
 }
 
-TEST_F(FileHelpers, CopyFileBufferCopiesBlocksAndRemainderAndFailsOnAShortStream)
+TEST_F(FileHelpers, NetworkPathIsRefusedWithItsMessage)
 {
-    const Bytes content = Pattern(2500);
-    FILE* in = std::fopen(Write("src.bin", content).c_str(), "rb");
-    ASSERT_NE(in, nullptr);
-    EXPECT_TRUE(Common::CopyFileBuffer(m_dir + "/dst.bin", in, 2500));
-    Common::CloseFile(in);
-    EXPECT_EQ(in, nullptr);
-    uint32_t size = 0;
-    auto copy = Common::GetFileData(m_dir + "/dst.bin", size, 0);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(Bytes(copy.get(), copy.get() + size), content);
-
-    in = std::fopen(Write("short.bin", Pattern(1500)).c_str(), "rb");
-    ASSERT_NE(in, nullptr);
-    EXPECT_FALSE(Common::CopyFileBuffer(m_dir + "/dst2.bin", in, 2048));
-    Common::CloseFile(in);
-    EXPECT_EQ(Messages(), "read failed.\n");
-}
-
-TEST_F(FileHelpers, OpenFileRemovesDotSteps)
-{
-    Write("target.bin", Pattern(3));
-    ASSERT_EQ(mkdir((m_dir + "/sub").c_str(), 0700), 0);
-    FILE* file = nullptr;
-    Common::OpenFile(file, m_dir + "/./sub/../target.bin", "rb");
-    ASSERT_NE(file, nullptr);
-    Common::CloseFile(file);
-    file = reinterpret_cast<FILE*>(1);
-    Common::OpenFile(file, m_dir + "/sub/nothing.bin", "rb");
-    EXPECT_EQ(file, nullptr);
-}
-
-TEST_F(FileHelpers, PathHelpers)
-{
-    const std::pair<const char*, const char*> names[] = {{"dir/sub/image.bin", "image.bin"},
-                                                         {"C:\\burn\\image.bin", "image.bin"},
-                                                         {"a\\b/c.bin", "b/c.bin"}, // backslash first
-                                                         {"plain.bin", "plain.bin"}, {"dir/", ""}};
-    for (const auto& n : names) {
-        EXPECT_EQ(Common::GetFileName(n.first), n.second) << n.first;
-    }
-    EXPECT_TRUE(Common::IgnoreCaseCompare("SquashFS", "squashfs"));
-    EXPECT_TRUE(Common::IgnoreCaseCompare("", ""));
-    EXPECT_FALSE(Common::IgnoreCaseCompare("nand", "nand "));
-    EXPECT_FALSE(Common::IgnoreCaseCompare("nand", "nanb"));
-    EXPECT_EQ(Common::Back2ForwardSlash("a\\b\\c"), "a/b/c");
-    EXPECT_TRUE(Common::CheckPathisNetworkPath("smb://host/share"));
-    EXPECT_FALSE(Common::CheckPathisNetworkPath("/home/x:/y"));
-    EXPECT_FALSE(Common::CheckPathisNetworkPath(nullptr));
-    EXPECT_TRUE(Common::CheckPathIsChinese("/tmp/\xE5\x9B\xBE.bin"));
-    EXPECT_FALSE(Common::CheckPathIsChinese("/tmp/plain.bin"));
     EXPECT_FALSE(Common::CheckPathisInValid("/local/y"));
-    EXPECT_TRUE(g_messages.empty());
+    EXPECT_TRUE(Prints().empty());
     EXPECT_TRUE(Common::CheckPathisInValid("http://x/y"));
-    EXPECT_EQ(Messages(), "error: the path of ToolSuite is a network path.\n");
-}
-
-TEST(NameTables, FlashTypesAndFileSystems)
-{
-    const std::pair<const char*, int> flashTypes[] = {{"NAND", Common::FLASH_TYPE_NAND},
-                                                      {"spi", Common::FLASH_TYPE_SPI},
-                                                      {"eMMC", Common::FLASH_TYPE_EMMC},
-                                                      {"ufs", Common::FLASH_TYPE_UFS},
-                                                      {"nor", Common::FLASH_TYPE_UNKNOWN}};
-    for (const auto& t : flashTypes) {
-        EXPECT_EQ(Common::StringToFlashTypeEnum(t.first), t.second) << t.first;
-    }
-    for (int code = 1; code <= 4; ++code) {
-        EXPECT_EQ(Common::StringToFlashTypeEnum(Common::FlashTypeEnumToString(code)), code);
-    }
-    EXPECT_EQ(Common::FlashTypeEnumToString(0), "nand");
-    EXPECT_EQ(Common::FlashTypeEnumToString(9), "nand");
-    const std::pair<const char*, int> fileSystems[] = {{"none", 1}, {"YAFFS", 2}, {"ext3", 3}, {"ext4", 3},
-                                                       {"ext3/4", 3}, {"tat32", 4}, {"squashfs", 5}, {"UBIFS", 6},
-                                                       {"f2fs", 7}, {"erofs", 8}, {"ntfs", 0}};
-    for (const auto& f : fileSystems) {
-        EXPECT_EQ(Common::StringToFileSystemEnum(f.first), f.second) << f.first;
-    }
+    EXPECT_EQ(PrintedText(), "error: the path of ToolSuite is a network path.\n");
 }
 
 TEST(Frames, EscapedFrameDoublesEveryBackslashBetweenTheMarkers)
@@ -308,27 +250,8 @@ TEST_F(FileHelpers, ConvertingUintToArraysAcceptsPositionsThatLeaveFourBytes)
         EXPECT_EQ(position, fits ? start + 4 : start) << start;
         EXPECT_EQ(Bytes(array, array + 8), expected) << start;
     }
-    ASSERT_EQ(g_messages.size(), 4u);
-    EXPECT_EQ(g_messages[0].text, "Converting uint to arrays failed.\n");
-    EXPECT_EQ(g_messages[0].handle, 0);
+    ASSERT_EQ(Prints().size(), 4u);
+    EXPECT_EQ((Prints()[0].message + Prints()[0].detail), "Converting uint to arrays failed.\n");
+    EXPECT_EQ(Prints()[0].handle, 0);
 }
 
-TEST(Frames, InvertUintU32ReversesWholeWordsOnly)
-{
-    uint32_t words[2] = {0x11223344u, 0xAABBCCDDu};
-    Common::InvertUintU32(words, 7);
-    EXPECT_EQ(words[0], 0x44332211u);
-    EXPECT_EQ(words[1], 0xAABBCCDDu);
-}
-
-TEST(Timing, DelayUsNeverReturnsEarlyAndGetTimeFollowsTheMonotonicClock)
-{
-    for (double us : {0.0, 50.0, 1500.0}) {
-        const int64_t start = Platform::MonotonicUs();
-        Common::DelayUs(us);
-        EXPECT_GT(static_cast<double>(Platform::MonotonicUs() - start), us);
-    }
-    const uint32_t before = Common::GetTime();
-    Common::DelayUs(20000);
-    EXPECT_GE(Common::GetTime() - before, 20u);
-}
