@@ -14,25 +14,6 @@ namespace {
 
 // ---- Vb27 command frames ----
 
-TEST(Vb27FrameParse, EveryCommandOfTheLoaderParsesWithItsLengthAndLittleEndianParameters)
-{
-    const std::pair<uint8_t, size_t> commands[] = {{0xF0, 18}, {0x5A, 18}, {0x69, 14}, {0xC3, 14}, {0x78, 24},
-                                                   {0x4B, 26}, {0xD2, 24}, {0xB4, 18}, {0x87, 12}};
-    for (const auto& [code, length] : commands) {
-        const Bytes frame = Command(code, Bytes(length - 10, 0x00));
-        const ParseResult r = ParseCommandFrame(frame.data(), frame.size());
-        EXPECT_EQ(r.status, ParseStatus::FRAME) << int(code);
-        EXPECT_EQ(r.consumed, length);
-        EXPECT_EQ(r.frame.code, code);
-    }
-    const Bytes frame = FlashImage(0x12345678, 0x9ABC, 0x10000);
-    const ParseResult r = ParseCommandFrame(frame.data(), frame.size());
-    ASSERT_EQ(r.status, ParseStatus::FRAME);
-    EXPECT_EQ(r.frame.ParameterU32(0), 0x12345678u);
-    EXPECT_EQ(r.frame.ParameterU32(4), 0x9ABCu);
-    EXPECT_EQ(r.frame.ParameterU32(8), 0x10000u);
-}
-
 TEST(Vb27FrameParse, EveryPrefixOfAFrameWaitsForMore)
 {
     const Bytes frame = Handshake(115200);

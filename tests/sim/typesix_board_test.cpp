@@ -139,30 +139,6 @@ TEST_F(TypeSixRomTest, ABoardThatFallsBackToTheRomTalksAgainAfterTheExit)
     EXPECT_EQ(LastImage().digestMatched, 1);
 }
 
-TEST_F(TypeSixRomTest, AnSsbRunningAtPowerOnStartsAgainAfterTheExitUnlessErased)
-{
-    for (const bool erase : {false, true}) {
-        faults.ssbRunning = true;
-        PowerOn();
-        const std::string text = Tick(0);
-        EXPECT_NE(text.find("-ssb-codeloader"), std::string::npos);
-        EXPECT_EQ(text.find("-romloader"), std::string::npos);
-        // The erase-ssb commands are fixed payloads, not numbered by the counter.
-        EXPECT_TRUE(Positive(tool.Raw({0x00, 0x01, 0x01})));
-        if (erase) {
-            EXPECT_TRUE(Positive(tool.Raw({0x01, 0x0F, 0x0E})));
-            EXPECT_EQ(Tick(5000), "") << "an erased ssb must not announce itself again";
-        }
-        tool.seq = 2;
-        const Heard heard = Feed(tool.ExitFrame());
-        EXPECT_TRUE(heard.answers.empty());
-        EXPECT_EQ(heard.text.find("-romloader") != std::string::npos, erase);
-        EXPECT_EQ(heard.text.find("-ssb-codeloader") != std::string::npos, !erase);
-    }
-    EXPECT_TRUE(tool.Init(true));  // the ROM takes an ssb as usual
-    EXPECT_TRUE(report.ProtocolErrors().empty());
-}
-
 // ---- images through the running ssb ----
 
 class TypeSixLoaderTest : public TypeSixBoardTest {
@@ -281,22 +257,6 @@ TEST_F(TypeSixFaultTest, EachAnswerFaultHitsExactlyTheNamedFrameOrAnswer)
         }
         EXPECT_TRUE(Positive(tool.Command(0x25))) << fault;
     }
-}
-
-TEST_F(TypeSixFaultTest, ADroppedAnswerIsRepeatedWithoutApplyingTheFrameTwice)
-{
-    // Answers so far: init, version, one ssb packet, digest = 4.
-    faults.dropAnswer = 8;  // init, set speed, bin head, then the first data frame
-    const Bytes image = Pattern(8192, 41);
-    ASSERT_TRUE(tool.Head(0, 0x1000, 0x4000));
-    const Bytes first = tool.DataFrame(image.data(), 4096, 4096);
-    EXPECT_TRUE(Feed(Wrap(first)).answers.empty());
-    EXPECT_TRUE(Positive(tool.Raw(first)));  // sent again after the answer wait
-    EXPECT_TRUE(Positive(tool.Raw(tool.DataFrame(image.data() + 4096, 4096, 4096))));
-    EXPECT_TRUE(Positive(tool.Command(0x05)));
-    EXPECT_TRUE(Positive(tool.Sha(0x1000, 8192, Digest(image))));
-    EXPECT_EQ(LastImage().length, 8192u);
-    EXPECT_EQ(flash.Read(0x1000, 8192), image);
 }
 
 TEST_F(TypeSixBoardTest, ASilentBoardSaysNothingAtAllButStillTakesTheImage)
