@@ -81,8 +81,6 @@ const OptionCase CASES[] = {
          EXPECT_EQ(c.GetFilePath(), "b.xml");
          EXPECT_EQ(Serial(c), "9600/0/2");
      }},
-    {{"--burn", "-m", "usb", "COM3"}, false, "error: Un123know serial transport: usb!\n",
-     [](const BurnContext& c) { EXPECT_EQ(c.GetTransportWay(), TransportWay::NOT_CHOSEN); }},
     {{"--burn", "-n", "vb27", "-m", "serial"}, false, "error: Serial port name missing after mode serial!\n",
      [](const BurnContext& c) {
          EXPECT_EQ(c.GetTransportWay(), TransportWay::NOT_CHOSEN);
@@ -96,8 +94,6 @@ const OptionCase CASES[] = {
     {{"--erase", "-resetnow:3"}, true, "", [](const BurnContext& c) { EXPECT_EQ(c.GetReboot(), 3); }},
     {{"--erase", "-re", "5"}, true, "", [](const BurnContext& c) { EXPECT_EQ(c.GetReboot(), 5); }},
     {{"--burn", "-packagesize:4096"}, true, "", [](const BurnContext&) { EXPECT_EQ(BurnChipBase::m_packetSize, 4096u); }},
-    {{"--burn", "-packagesize:1000"}, false, "error: Invalid packagesize 1000, valid values are 1024, 2048, 4096, 8192\n",
-     [](const BurnContext&) { EXPECT_EQ(BurnChipBase::m_packetSize, 1024u) << "a refused size changes nothing"; }},
     {{"--burn", "-packagesize:"}, false, "error: Invalid packagesize 0, valid values are 1024, 2048, 4096, 8192\n",
      nullptr},
     {{"--erase", "-e", "64k", "-c", "0x1"}, true, "",

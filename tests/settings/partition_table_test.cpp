@@ -201,6 +201,7 @@ TEST_F(PartitionTableTest, TypeSixRewriteJoinsPartnersDropsTheirRowsAndFoldsCode
     const std::string image = Write("tables/app.bin", "app");
     const std::string digest = Write("tables/app_sha.bin", "sha");
     const std::string rows = TypedRow("loader", 0, "loader.bin") + TypedRow("params", 24, "params.bin") +
+                             TypedRow("params2", 24, "other.bin") + // the first row of a code is the partner
                              TypedRow("ssb", 28, "ssb.bin") + TypedRow("ssbsign", 29, "ssb_sign.bin") +
                              TypedRow("app_image", 100, "app.bin") + TypedRow("app", 102, "app_sha.bin") +
                              TypedRow("r18", 18) + TypedRow("r20", 20) + TypedRow("r22", 22) + TypedRow("r26", 26) +
@@ -225,25 +226,6 @@ TEST_F(PartitionTableTest, TypeSixRewriteJoinsPartnersDropsTheirRowsAndFoldsCode
     Parse(Table(TypedRow("loader", 0, "loader.bin")), true, TYPESIX);
     ASSERT_EQ(Rows().size(), 1u);
     EXPECT_EQ(Rows()[0].selectFile, loader + "|");
-}
-
-TEST(PartitionLookups, FirstRowOfACodeAndDigestByContainedName)
-{
-    BurnContext context("/nowhere/");
-    PartitionItem a;
-    a.fileType = 24;
-    a.selectFile = "first";
-    PartitionItem b = a;
-    b.selectFile = "second";
-    PartitionItem sha;
-    sha.fileType = 102;
-    sha.partitionName = "kernel";
-    sha.selectFile = "kernel.sha";
-    context.SetPartitionInfo({a, b, sha});
-    EXPECT_EQ(context.GetFilePath(24), "first");
-    EXPECT_EQ(context.GetFilePath(5), "");
-    EXPECT_EQ(context.GetShaFilePath("main_kernel_image"), "kernel.sha");
-    EXPECT_EQ(context.GetShaFilePath("rootfs"), "");
 }
 
 } // namespace
