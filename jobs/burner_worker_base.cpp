@@ -119,11 +119,16 @@ bool BurnerWorkerBase::InitTransport()
 
 bool BurnerWorkerBase::InitSerialPortTransport()
 {
+    return OpenBoardPort(static_cast<uint32_t>(m_burnContext->GetBaudRate()));
+}
+
+bool BurnerWorkerBase::OpenBoardPort(uint32_t baudRate)
+{
     std::printf("Please reset the device, the waiting time is about 30 seconds.\n");
     std::fflush(stdout);
     const std::string port = m_burnContext->GetSerialPort();
-    m_deviceHandle = OpenSerialPort(port.c_str(), static_cast<uint32_t>(m_burnContext->GetBaudRate()),
-                                    m_burnContext->GetStopBit(), m_burnContext->GetParity());
+    m_deviceHandle =
+        OpenSerialPort(port.c_str(), baudRate, m_burnContext->GetStopBit(), m_burnContext->GetParity());
     if (m_deviceHandle == nullptr) {
         std::printf("error: Open serial port :%s failed, It may be caused by the following reasons:\n", port.c_str());
         std::printf("1. Serial port is occupied or does not exist.\n");

@@ -79,6 +79,8 @@ public:
 
 protected:
     std::string ChipName() const { return m_burnContext->GetChipName(); }
+    // Asks for a board reset, opens the run's port at baudRate and explains a failure.
+    bool OpenBoardPort(uint32_t baudRate);
 
     std::vector<BurnInfo::PartitionItem> m_partitionInfo;
     std::unique_ptr<BurnInfo::BurnContext> m_burnContext;

@@ -4,8 +4,6 @@
 #include <map>
 #include <utility>
 
-#include "jobs/port_access_hint.h"
-
 using BurnInfo::FwpkgBinInfo;
 
 namespace {
@@ -33,17 +31,7 @@ uint32_t TypeSixBurnerWorker::TransferBaudRate() const
 // before each image, so "-b" takes effect for the image transfers.
 bool TypeSixBurnerWorker::InitTransport()
 {
-    std::printf("Please reset the device, the waiting time is about 30 seconds.\n");
-    std::fflush(stdout);
-    const std::string port = m_burnContext->GetSerialPort();
-    m_deviceHandle =
-        OpenSerialPort(port.c_str(), TransferBaudRate(), m_burnContext->GetStopBit(), m_burnContext->GetParity());
-    if (m_deviceHandle == nullptr) {
-        std::printf("error: Open serial port :%s failed, It may be caused by the following reasons:\n", port.c_str());
-        std::printf("1. Serial port is occupied or does not exist.\n");
-        std::printf("2. Check baud rate, stop bits, parity is correct.\n");
-        Jobs::PrintPortAccessHint(port);
-        std::fflush(stdout);
+    if (!OpenBoardPort(TransferBaudRate())) {
         return false;
     }
     SetChipType(static_cast<uint32_t>(m_burnContext->GetChipType()));
