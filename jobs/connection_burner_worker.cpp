@@ -10,19 +10,6 @@ ConnectionBurnerWorker::ConnectionBurnerWorker(std::unique_ptr<BurnInfo::BurnCon
 {
 }
 
-// Nothing is erased or read: the run must not end as a success.
-int ConnectionBurnerWorker::Erase()
-{
-    std::printf("chip: %s does not support the erase function.\n", ChipName().c_str());
-    return BurnInfo::ERASE_FAILED;
-}
-
-int ConnectionBurnerWorker::Read()
-{
-    std::printf("chip: %s does not support the read function.\n", ChipName().c_str());
-    return BurnInfo::READ_PARTITION_FAILED;
-}
-
 // The small-boot row's file already holds "image|digest".
 bool ConnectionBurnerWorker::DownloadSmallSsb()
 {

@@ -14,8 +14,6 @@ public:
     explicit ConnectionBurnerWorker(std::unique_ptr<BurnInfo::BurnContext> context);
     ~ConnectionBurnerWorker() override = default;
 
-    int Read() override;
-    int Erase() override;
     bool DownloadBootData() override;
 
     bool DownloadSmallSsb();

@@ -52,20 +52,6 @@ int TypeSixBurnerWorker::Burn()
     return BurnInfo::SUCCESS;
 }
 
-// Reporting success for an operation that did nothing would let a factory
-// line believe the board was erased or read.
-int TypeSixBurnerWorker::Erase()
-{
-    std::printf("chip: %s does not support the erase function.\n", ChipName().c_str());
-    return BurnInfo::ERASE_FAILED;
-}
-
-int TypeSixBurnerWorker::Read()
-{
-    std::printf("chip: %s does not support the read function.\n", ChipName().c_str());
-    return BurnInfo::READ_PARTITION_FAILED;
-}
-
 bool TypeSixBurnerWorker::IsBurnedAsImage(uint32_t imageType)
 {
     return imageType != IMAGE_TYPE_LOADER && imageType != IMAGE_TYPE_NOT_BURNED &&

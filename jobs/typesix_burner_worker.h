@@ -33,8 +33,6 @@ public:
     ~TypeSixBurnerWorker() override = default;
 
     int Burn() override;
-    int Read() override;
-    int Erase() override;
     bool InitTransport() override;
 
     bool BurnPartitions();
