@@ -230,9 +230,7 @@ void TypeSixBoard::HandleRom(const Command& cmd)
         }
         break;
     case CMD_VERSION:
-        if (ExpectLength(cmd, 3, "read version")) {
-            Answer(cmd, true, std::vector<uint8_t>(std::begin(VERSION_DATA), std::end(VERSION_DATA)));
-        }
+        ReadVersion(cmd);
         break;
     case CMD_SSB_PACKET:
         RomSsbPacket(cmd);
@@ -337,9 +335,7 @@ void TypeSixBoard::RomSsbDigest(const Command& cmd)
         Error("ssb digest announces " + std::to_string(length) + " bytes, but " + std::to_string(count) +
               " packets of " + std::to_string(packetSize) + " bytes arrived");
     }
-    if (digestLength != 0 && digestLength != 32) {
-        Error("ssb digest of " + std::to_string(digestLength) + " bytes");
-    }
+    NoteDigestLength(digestLength, "ssb digest");
     int matched = CheckDigest(image.data(), image.size(), p.data() + 6, digestLength);
     if (!consistent && matched == 1) {
         matched = 0;
@@ -365,8 +361,7 @@ void TypeSixBoard::RomSecurityBlob(const Command& cmd, const char* kind, size_t 
 
 void TypeSixBoard::RomExit(const Command& cmd)
 {
-    if (cmd.Size() != 3) {
-        Error("exit frame of " + std::to_string(cmd.Size()) + " bytes ignored");
+    if (!ExpectExitLength(cmd, "exit")) {
         return;
     }
     if (!m_load.bootable) {
@@ -391,9 +386,7 @@ void TypeSixBoard::HandleSsb(const Command& cmd)
         }
         break;
     case CMD_VERSION:
-        if (ExpectLength(cmd, 3, "read version")) {
-            Answer(cmd, true, std::vector<uint8_t>(std::begin(VERSION_DATA), std::end(VERSION_DATA)));
-        }
+        ReadVersion(cmd);
         break;
     case CMD_ERASE_SSB:
         if (ExpectLength(cmd, 3, "erase ssb")) {
@@ -599,13 +592,7 @@ void TypeSixBoard::SsbMemoryConfig(const Command& cmd)
         return;
     }
     const uint8_t* p = cmd.payload.data();
-    if (m_image.kind != ImageKind::App || !m_image.ended) {
-        Refuse(cmd, "memory configuration outside a finished application image");
-        return;
-    }
-    if (p[2] != m_image.fileType) {
-        Refuse(cmd, "memory configuration for file type " + std::to_string(p[2]) + " in an image of file type " +
-                        std::to_string(m_image.fileType));
+    if (!ExpectFinishedApp(cmd, "memory configuration")) {
         return;
     }
     uint32_t length = Be32(p + 3);
@@ -627,19 +614,11 @@ void TypeSixBoard::SsbAppSha(const Command& cmd)
         Refuse(cmd, "application digest frame of " + std::to_string(p.size()) + " bytes");
         return;
     }
-    if (m_image.kind != ImageKind::App || !m_image.ended) {
-        Refuse(cmd, "application digest outside a finished application image");
-        return;
-    }
-    if (p[2] != m_image.fileType) {
-        Refuse(cmd, "application digest for file type " + std::to_string(p[2]) + " in an image of file type " +
-                        std::to_string(m_image.fileType));
+    if (!ExpectFinishedApp(cmd, "application digest")) {
         return;
     }
     size_t digestLength = p.size() - 4;
-    if (digestLength != 0 && digestLength != 32) {
-        Error("application digest of " + std::to_string(digestLength) + " bytes");
-    }
+    NoteDigestLength(digestLength, "application digest");
     size_t length = m_image.appLength ? *m_image.appLength : m_image.data.size();
     m_image.digestMatched = CheckDigest(m_image.data.data(), length, p.data() + 3, digestLength);
     Answer(cmd, m_image.digestMatched != 0);
@@ -678,9 +657,7 @@ void TypeSixBoard::SsbSha(const Command& cmd)
         Refuse(cmd, "digest frame for " + Hex(address) + " in an image at " + Hex(m_image.address));
         return;
     }
-    if (digestLength != 0 && digestLength != 32) {
-        Error("image digest of " + std::to_string(digestLength) + " bytes");
-    }
+    NoteDigestLength(digestLength, "image digest");
     size_t received = m_image.data.size();
     size_t imageLength = received;
     bool consistent = true;
@@ -727,8 +704,7 @@ void TypeSixBoard::SsbDataRequest(const Command& cmd)
 
 void TypeSixBoard::SsbExit(const Command& cmd)
 {
-    if (cmd.Size() != 3) {
-        Error("exit frame of " + std::to_string(cmd.Size()) + " bytes ignored");
+    if (!ExpectExitLength(cmd, "exit")) {
         return;
     }
     // The board restarts: into its own ssb while one is stored, else the ROM.
@@ -741,8 +717,7 @@ void TypeSixBoard::SsbExit(const Command& cmd)
 
 void TypeSixBoard::SsbEraseAllExit(const Command& cmd)
 {
-    if (cmd.Size() != 3) {
-        Error("erase-all exit frame of " + std::to_string(cmd.Size()) + " bytes ignored");
+    if (!ExpectExitLength(cmd, "erase-all exit")) {
         return;
     }
     m_wasReset = true;
@@ -779,6 +754,45 @@ bool TypeSixBoard::ExpectLength(const Command& cmd, size_t length, const char* n
     Refuse(cmd, std::string(name) + " frame of " + std::to_string(cmd.Size()) + " bytes, expected " +
                     std::to_string(length));
     return false;
+}
+
+bool TypeSixBoard::ExpectExitLength(const Command& cmd, const char* name)
+{
+    // Exit frames get no answer, so a bad one is only noted.
+    if (cmd.Size() == 3) {
+        return true;
+    }
+    Error(std::string(name) + " frame of " + std::to_string(cmd.Size()) + " bytes ignored");
+    return false;
+}
+
+bool TypeSixBoard::ExpectFinishedApp(const Command& cmd, const char* name)
+{
+    if (m_image.kind != ImageKind::App || !m_image.ended) {
+        Refuse(cmd, std::string(name) + " outside a finished application image");
+        return false;
+    }
+    uint8_t fileType = cmd.payload[2];
+    if (fileType != m_image.fileType) {
+        Refuse(cmd, std::string(name) + " for file type " + std::to_string(fileType) + " in an image of file type " +
+                        std::to_string(m_image.fileType));
+        return false;
+    }
+    return true;
+}
+
+void TypeSixBoard::ReadVersion(const Command& cmd)
+{
+    if (ExpectLength(cmd, 3, "read version")) {
+        Answer(cmd, true, std::vector<uint8_t>(std::begin(VERSION_DATA), std::end(VERSION_DATA)));
+    }
+}
+
+void TypeSixBoard::NoteDigestLength(size_t digestLength, const char* name)
+{
+    if (digestLength != 0 && digestLength != 32) {
+        Error(std::string(name) + " of " + std::to_string(digestLength) + " bytes");
+    }
 }
 
 int TypeSixBoard::CheckDigest(const uint8_t* data, size_t length, const uint8_t* digest, size_t digestLength)
@@ -839,22 +853,22 @@ void TypeSixBoard::RecordImage(const std::string& kind, uint64_t address, int fi
 
 void TypeSixBoard::EnterRom(const char* why)
 {
-    AbandonImage(why);
-    m_stage = Stage::Rom;
-    m_load = SsbLoad();
-    m_lastFrame.clear();
-    m_env.report.AddEvent(why);
-    Announce(ROM_TEXT);
+    Enter(Stage::Rom, why);
 }
 
 void TypeSixBoard::EnterSsb(const char* why)
 {
+    Enter(Stage::Ssb, why);
+}
+
+void TypeSixBoard::Enter(Stage stage, const char* why)
+{
     AbandonImage(why);
-    m_stage = Stage::Ssb;
+    m_stage = stage;
     m_load = SsbLoad();
     m_lastFrame.clear();
     m_env.report.AddEvent(why);
-    Announce(SSB_TEXT);
+    Announce(stage == Stage::Rom ? ROM_TEXT : SSB_TEXT);
 }
 
 void TypeSixBoard::Announce(const std::string& text)

@@ -82,6 +82,12 @@ private:
     void ResetFrame(const TypeSixFrame& frame);
 
     bool ExpectLength(const Command& cmd, size_t length, const char* name);
+    bool ExpectExitLength(const Command& cmd, const char* name);
+    // Memory configuration and application digest: after the end page, same file type.
+    bool ExpectFinishedApp(const Command& cmd, const char* name);
+    void ReadVersion(const Command& cmd);
+    // A digest is 32 bytes or absent; any other length is noted (and fails the check).
+    void NoteDigestLength(size_t digestLength, const char* name);
     int CheckDigest(const uint8_t* data, size_t length, const uint8_t* digest, size_t digestLength);
     size_t FindDigestLength(const Image& image, const uint8_t* digest);
     void AbandonImage(const char* why);
@@ -90,6 +96,7 @@ private:
 
     void EnterRom(const char* why);
     void EnterSsb(const char* why);
+    void Enter(Stage stage, const char* why);
     void Announce(const std::string& text);
 
     void Answer(const Command& cmd, bool ok, const std::vector<uint8_t>& data = {});
