@@ -60,6 +60,38 @@ std::unique_ptr<uint8_t[]> Allocate(uint32_t size, bool zeroed)
                                              : new (std::nothrow) uint8_t[total]);
 }
 
+// OpenForRead that tells the user when the file cannot be opened.
+FILE* OpenForReadOrSay(const std::string& path, long long handle)
+{
+    FILE* file = OpenForRead(path);
+    if (file == nullptr) {
+        PrintInfo(handle, NORMAL_INFO, "fopen_s %s failed\n", path.c_str());
+    }
+    return file;
+}
+
+// length bytes from the current position into a new buffer with slack; the
+// file is closed on every path. Null (with a message) on failure.
+std::unique_ptr<uint8_t[]> ReadAndClose(FILE* file, uint32_t length, bool zeroed, long long handle)
+{
+    std::unique_ptr<uint8_t[]> data = Allocate(length, zeroed);
+    if (data == nullptr) {
+        std::fclose(file);
+        Print("malloc failed\n", "", handle);
+        return nullptr;
+    }
+    if (std::fread(data.get(), 1, length, file) != length) {
+        std::fclose(file);
+        Print("fread failed\n", "", handle);
+        return nullptr;
+    }
+    if (std::fclose(file) != 0) {
+        Print("fclose failed.\n", "", handle);
+        return nullptr;
+    }
+    return data;
+}
+
 char LowerAscii(char c)
 {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -137,9 +169,8 @@ uint32_t GetBigFileLen(const std::string& path)
 
 std::unique_ptr<uint8_t[]> GetFileData(const std::string& path, uint32_t& size, long long handle)
 {
-    FILE* file = OpenForRead(path);
+    FILE* file = OpenForReadOrSay(path, handle);
     if (file == nullptr) {
-        PrintInfo(handle, NORMAL_INFO, "fopen_s %s failed\n", path.c_str());
         return nullptr;
     }
     if (fseeko(file, 0, SEEK_END) != 0) {
@@ -159,32 +190,19 @@ std::unique_ptr<uint8_t[]> GetFileData(const std::string& path, uint32_t& size, 
         return nullptr;
     }
     uint32_t length = static_cast<uint32_t>(end);
-    std::unique_ptr<uint8_t[]> data = Allocate(length, false);
-    if (data == nullptr) {
-        std::fclose(file);
-        Print("malloc failed\n", "", handle);
-        return nullptr;
-    }
     std::rewind(file);
-    if (std::fread(data.get(), 1, length, file) != length) {
-        std::fclose(file);
-        Print("fread failed\n", "", handle);
-        return nullptr;
+    std::unique_ptr<uint8_t[]> data = ReadAndClose(file, length, false, handle);
+    if (data != nullptr) {
+        size = length;
     }
-    if (std::fclose(file) != 0) {
-        Print("fclose failed.\n", "", handle);
-        return nullptr;
-    }
-    size = length;
     return data;
 }
 
 std::unique_ptr<uint8_t[]> GetPartFileData(const std::string& path, long long handle, uint32_t offset,
                                            uint32_t size)
 {
-    FILE* file = OpenForRead(path);
+    FILE* file = OpenForReadOrSay(path, handle);
     if (file == nullptr) {
-        PrintInfo(handle, NORMAL_INFO, "fopen_s %s failed\n", path.c_str());
         return nullptr;
     }
     if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) {
@@ -192,31 +210,15 @@ std::unique_ptr<uint8_t[]> GetPartFileData(const std::string& path, long long ha
         Print("fseek failed\n", "", handle);
         return nullptr;
     }
-    std::unique_ptr<uint8_t[]> data = Allocate(size, true);
-    if (data == nullptr) {
-        std::fclose(file);
-        Print("malloc failed\n", "", handle);
-        return nullptr;
-    }
-    if (std::fread(data.get(), 1, size, file) != size) {
-        std::fclose(file);
-        Print("fread failed\n", "", handle);
-        return nullptr;
-    }
-    if (std::fclose(file) != 0) {
-        Print("fclose failed.\n", "", handle);
-        return nullptr;
-    }
-    return data;
+    return ReadAndClose(file, size, true, handle);
 }
 
 bool GetFileContent(const std::string& path, std::unique_ptr<uint8_t[]>& buffer, uint32_t& size,
                     long long handle)
 {
     buffer.reset();
-    FILE* file = OpenForRead(path);
+    FILE* file = OpenForReadOrSay(path, handle);
     if (file == nullptr) {
-        PrintInfo(handle, NORMAL_INFO, "fopen_s %s failed\n", path.c_str());
         return false;
     }
     int64_t end = SeekEnd(file);
@@ -227,20 +229,9 @@ bool GetFileContent(const std::string& path, std::unique_ptr<uint8_t[]>& buffer,
     }
     // Beyond MAX_MALLOC_SIZE only the head of the file is wanted.
     uint32_t length = static_cast<uint64_t>(end) > MAX_MALLOC_SIZE ? FILE_DATA_SLACK : static_cast<uint32_t>(end);
-    std::unique_ptr<uint8_t[]> data = Allocate(length, true);
-    if (data == nullptr) {
-        std::fclose(file);
-        Print("malloc failed\n", "", handle);
-        return false;
-    }
     std::rewind(file);
-    if (std::fread(data.get(), 1, length, file) != length) {
-        std::fclose(file);
-        Print("fread failed\n", "", handle);
-        return false;
-    }
-    if (std::fclose(file) != 0) {
-        Print("fclose failed.\n", "", handle);
+    std::unique_ptr<uint8_t[]> data = ReadAndClose(file, length, true, handle);
+    if (data == nullptr) {
         return false;
     }
     buffer = std::move(data);
