@@ -19,6 +19,38 @@ bool RangesOverlap(const void* a, size_t aLen, const void* b, size_t bLen)
     return (pa < pb && pb - pa < aLen) || (pb < pa && pa - pb < bLen) || (pa == pb && aLen != 0 && bLen != 0);
 }
 
+// The first checks of every memory and string function: the capacity, then
+// the destination.
+int CheckDestination(const void* dest, size_t destMax)
+{
+    if (!CapacityInRange(destMax)) {
+        return SECUREC_ERANGE;
+    }
+    if (dest == nullptr) {
+        return SECUREC_EINVAL;
+    }
+    return SECUREC_EOK;
+}
+
+// Checks shared by memcpy_s and memmove_s; a refused source or count clears
+// the destination.
+int CheckCopy(void* dest, size_t destMax, const void* src, size_t count)
+{
+    int result = CheckDestination(dest, destMax);
+    if (result != SECUREC_EOK) {
+        return result;
+    }
+    if (src == nullptr) {
+        std::memset(dest, 0, destMax);
+        return SECUREC_EINVAL_AND_RESET;
+    }
+    if (count > destMax) {
+        std::memset(dest, 0, destMax);
+        return SECUREC_ERANGE_AND_RESET;
+    }
+    return SECUREC_EOK;
+}
+
 int StrncpyError(char* dest, int code)
 {
     dest[0] = '\0';
@@ -34,19 +66,9 @@ int memcpy_s(void* dest, size_t destMax, const void* src, size_t count)
         std::memcpy(dest, src, count);
         return SECUREC_EOK;
     }
-    if (!CapacityInRange(destMax)) {
-        return SECUREC_ERANGE;
-    }
-    if (dest == nullptr) {
-        return SECUREC_EINVAL;
-    }
-    if (src == nullptr) {
-        std::memset(dest, 0, destMax);
-        return SECUREC_EINVAL_AND_RESET;
-    }
-    if (count > destMax) {
-        std::memset(dest, 0, destMax);
-        return SECUREC_ERANGE_AND_RESET;
+    int result = CheckCopy(dest, destMax, src, count);
+    if (result != SECUREC_EOK) {
+        return result;
     }
     if (dest != src && RangesOverlap(dest, count, src, count)) {
         std::memset(dest, 0, destMax);
@@ -57,19 +79,9 @@ int memcpy_s(void* dest, size_t destMax, const void* src, size_t count)
 
 int memmove_s(void* dest, size_t destMax, const void* src, size_t count)
 {
-    if (!CapacityInRange(destMax)) {
-        return SECUREC_ERANGE;
-    }
-    if (dest == nullptr) {
-        return SECUREC_EINVAL;
-    }
-    if (src == nullptr) {
-        std::memset(dest, 0, destMax);
-        return SECUREC_EINVAL_AND_RESET;
-    }
-    if (count > destMax) {
-        std::memset(dest, 0, destMax);
-        return SECUREC_ERANGE_AND_RESET;
+    int result = CheckCopy(dest, destMax, src, count);
+    if (result != SECUREC_EOK) {
+        return result;
     }
     if (dest != src && count > 0) {
         std::memmove(dest, src, count);
@@ -83,11 +95,9 @@ int memset_s(void* dest, size_t destMax, int c, size_t count)
         std::memset(dest, c, count);
         return SECUREC_EOK;
     }
-    if (!CapacityInRange(destMax)) {
-        return SECUREC_ERANGE;
-    }
-    if (dest == nullptr) {
-        return SECUREC_EINVAL;
+    int result = CheckDestination(dest, destMax);
+    if (result != SECUREC_EOK) {
+        return result;
     }
     std::memset(dest, c, destMax); // count > destMax: fill what there is
     return SECUREC_ERANGE_AND_RESET;
@@ -95,11 +105,9 @@ int memset_s(void* dest, size_t destMax, int c, size_t count)
 
 int strncpy_s(char* dest, size_t destMax, const char* src, size_t count)
 {
-    if (!CapacityInRange(destMax)) {
-        return SECUREC_ERANGE;
-    }
-    if (dest == nullptr) {
-        return SECUREC_EINVAL;
+    int result = CheckDestination(dest, destMax);
+    if (result != SECUREC_EOK) {
+        return result;
     }
     if (src == nullptr) {
         return StrncpyError(dest, SECUREC_EINVAL_AND_RESET);
