@@ -255,56 +255,57 @@ bool BurnTypeSixChip::Reset()
 
 // --- handshake ---------------------------------------------------------------------------
 
-bool BurnTypeSixChip::ShakeHand()
+BurnTypeSixChip::BoardText BurnTypeSixChip::AwaitBoardText(uint32_t start, std::string& text)
 {
-    const uint32_t start = Common::GetTime();
-    std::string text;
     for (;;) {
         if (ShouldStop()) {
-            return false;
+            return BoardText::STOPPED;
         }
         if (m_handshakeTimeout != NO_HANDSHAKE_LIMIT && Common::GetTime() - start > m_handshakeTimeout) {
-            Common::Print("ready failed.\n");
-            return false;
+            return BoardText::TIMED_OUT;
         }
         if (!PollBoardText(text)) {
             continue;
         }
         if (Has(text, TypeSixFrames::ROM_TEXT)) {
-            SetProgress(0);
-            return true;
+            return BoardText::ROM;
         }
         if (Has(text, TypeSixFrames::SSB_TEXT)) {
-            // An ssb still runs: erase it, and the ROM speaks again.
-            if (!EraseSsb()) {
+            return BoardText::SSB;
+        }
+    }
+}
+
+bool BurnTypeSixChip::ShakeHand()
+{
+    const uint32_t start = Common::GetTime();
+    std::string text;
+    for (;;) {
+        switch (AwaitBoardText(start, text)) {
+            case BoardText::ROM:
+                SetProgress(0);
+                return true;
+            case BoardText::SSB:
+                // An ssb still runs: erase it, and the ROM speaks again.
+                if (!EraseSsb()) {
+                    return false;
+                }
+                text.clear();
+                break;
+            case BoardText::TIMED_OUT:
+                Common::Print("ready failed.\n");
                 return false;
-            }
-            text.clear();
+            case BoardText::STOPPED:
+                return false;
         }
     }
 }
 
 bool BurnTypeSixChip::WaitSsbRunning()
 {
-    const uint32_t start = Common::GetTime();
     std::string text;
-    for (;;) {
-        if (ShouldStop()) {
-            return false;
-        }
-        if (m_handshakeTimeout != NO_HANDSHAKE_LIMIT && Common::GetTime() - start > m_handshakeTimeout) {
-            return false;
-        }
-        if (!PollBoardText(text)) {
-            continue;
-        }
-        if (Has(text, TypeSixFrames::ROM_TEXT)) {
-            return false;  // the board fell back to its ROM
-        }
-        if (Has(text, TypeSixFrames::SSB_TEXT)) {
-            return true;
-        }
-    }
+    // ROM text means the board fell back to its ROM.
+    return AwaitBoardText(Common::GetTime(), text) == BoardText::SSB;
 }
 
 bool BurnTypeSixChip::EraseSsb()
@@ -525,9 +526,9 @@ bool BurnTypeSixChip::DownloadBootData()
     return true;
 }
 
-bool BurnTypeSixChip::DownloadSsb()
+bool BurnTypeSixChip::StartRomLoad(uint32_t length, const char* what)
 {
-    if (!SsbPacketCountFits(m_ssb.length, "ssb")) {
+    if (!SsbPacketCountFits(length, what)) {
         return false;
     }
     if (!ShakeHand()) {
@@ -538,20 +539,17 @@ bool BurnTypeSixChip::DownloadSsb()
         Common::Print("init board failed!\n");
         return false;
     }
-    return DownloadBootData();
+    return true;
+}
+
+bool BurnTypeSixChip::DownloadSsb()
+{
+    return StartRomLoad(m_ssb.length, "ssb") && DownloadBootData();
 }
 
 bool BurnTypeSixChip::DownloadSmallSsb()
 {
-    if (!SsbPacketCountFits(m_smallSsb.length, "small ssb")) {
-        return false;
-    }
-    if (!ShakeHand()) {
-        Common::Print("shake hand failed!\n");
-        return false;
-    }
-    if (!InitBoard()) {
-        Common::Print("init board failed!\n");
+    if (!StartRomLoad(m_smallSsb.length, "small ssb")) {
         return false;
     }
     if (!FsbWritePage(m_smallSsb.data, m_smallSsb.length)) {

@@ -97,7 +97,14 @@ private:
         uint32_t length = 0;
         bool Present() const { return bytes != nullptr; }
     };
-    enum class SsbText { NONE, ROM, SSB };
+    // How a wait for the board's start text ended.
+    enum class BoardText { STOPPED, TIMED_OUT, ROM, SSB };
+
+    // Polls the board's text (gathered in text) until a start text shows or
+    // the handshake time since start has run out.
+    BoardText AwaitBoardText(uint32_t start, std::string& text);
+    // Refuses an ssb too long to number, then shakes hands and opens the ROM.
+    bool StartRomLoad(uint32_t length, const char* what);
 
     uint8_t NextSequence();
     bool SendCommand(const std::vector<uint8_t>& payload, unsigned long attemptTimeout, unsigned long totalTimeout);
