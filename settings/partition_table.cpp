@@ -19,6 +19,24 @@ constexpr int TYPE_SMALL_BOOT = 28;
 constexpr int TYPE_PARTNER_OF_SMALL_BOOT = 29;
 constexpr int TYPE_SHA256_FILE = 102;
 
+// Image codes of the table that the serial protocol knows by another file type.
+constexpr struct {
+    int tableCode;
+    int protocolType;
+} FOLDED_TYPES[] = {{18, 2}, {20, 0}, {22, 1}, {26, 4}};
+
+// Protocol file type of a folded table code; false for any other code.
+bool FoldFileType(int tableCode, int& protocolType)
+{
+    for (const auto& folded : FOLDED_TYPES) {
+        if (folded.tableCode == tableCode) {
+            protocolType = folded.protocolType;
+            return true;
+        }
+    }
+    return false;
+}
+
 // Text of an attribute, or null when the element does not carry it.
 const char* Attribute(const tinyxml2::XMLElement* element, const char* name)
 {
@@ -283,22 +301,6 @@ bool BurnContext::ReinitPartitionInfo()
                 row.selectFile += "|" + GetFilePath(TYPE_PARTNER_OF_SMALL_BOOT);
                 m_smallInfo = row;
                 break;
-            case 18:
-                row.fileType = 2;
-                rewritten.push_back(row);
-                break;
-            case 20:
-                row.fileType = 0;
-                rewritten.push_back(row);
-                break;
-            case 22:
-                row.fileType = 1;
-                rewritten.push_back(row);
-                break;
-            case 26:
-                row.fileType = 4;
-                rewritten.push_back(row);
-                break;
             case FLASH_BIN_TYPE:
             case EMMC_BIN_TYPE: {
                 std::string shaFile = GetShaFilePath(row.partitionName);
@@ -311,7 +313,10 @@ bool BurnContext::ReinitPartitionInfo()
                 break;
             }
             default:
-                // Partner files and codes without meaning here.
+                // Partner files and codes without meaning here are dropped.
+                if (FoldFileType(row.fileType, row.fileType)) {
+                    rewritten.push_back(row);
+                }
                 break;
         }
     }
