@@ -1,5 +1,7 @@
 #include "common/common_util.h"
 
+#include "common/console.h"
+
 #include <sys/stat.h>
 
 #include <cctype>
@@ -179,7 +181,7 @@ bool GetFileContent(const std::string& path, std::vector<uint8_t>& buffer, uint3
     buffer.clear();
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        std::printf("error: Open file failed: %s\n", path.c_str());
+        Common::PrintInfo(0, Common::NORMAL_INFO, "error: Open file failed: %s\n", path.c_str());
         return false;
     }
     long length = -1;
@@ -187,7 +189,7 @@ bool GetFileContent(const std::string& path, std::vector<uint8_t>& buffer, uint3
         length = std::ftell(file);
     }
     if (length < 0 || static_cast<unsigned long>(length) > std::numeric_limits<uint32_t>::max()) {
-        std::printf("error: Open file failed: %s\n", path.c_str());
+        Common::PrintInfo(0, Common::NORMAL_INFO, "error: Open file failed: %s\n", path.c_str());
         SafeCloseFile(file);
         return false;
     }
@@ -195,13 +197,13 @@ bool GetFileContent(const std::string& path, std::vector<uint8_t>& buffer, uint3
     try {
         buffer.assign(contentSize + CONTENT_SLACK, 0);
     } catch (const std::bad_alloc&) {
-        std::printf("error: malloc failed!\n");
+        Common::PrintInfo(0, Common::NORMAL_INFO, "error: malloc failed!\n");
         SafeCloseFile(file);
         return false;
     }
     std::rewind(file);
     if (std::fread(buffer.data(), 1, contentSize, file) != contentSize) {
-        std::printf("error: fread failed!\n");
+        Common::PrintInfo(0, Common::NORMAL_INFO, "error: fread failed!\n");
         buffer.clear();
         SafeCloseFile(file);
         return false;
@@ -215,12 +217,13 @@ bool FileCopy(const std::string& from, const std::string& to)
 {
     FILE* source = std::fopen(from.c_str(), "rb");
     if (source == nullptr) {
-        std::printf("Open file: %s failed.\n", from.c_str());
+        Common::PrintInfo(0, Common::NORMAL_INFO, "Open file: %s failed.\n", from.c_str());
         return false;
     }
     FILE* target = std::fopen(to.c_str(), "wb");
     if (target == nullptr) {
-        std::printf("Open file: %s failed, the file may have been opened.\n", to.c_str());
+        Common::PrintInfo(0, Common::NORMAL_INFO, "Open file: %s failed, the file may have been opened.\n",
+                          to.c_str());
         SafeCloseFile(source);
         return false;
     }
@@ -229,7 +232,7 @@ bool FileCopy(const std::string& from, const std::string& to)
     size_t count = 0;
     while ((count = std::fread(block, 1, sizeof(block), source)) > 0) {
         if (std::fwrite(block, 1, count, target) != count) {
-            std::printf("FileCopy: fwrite failed.\n");
+            Common::PrintInfo(0, Common::NORMAL_INFO, "FileCopy: fwrite failed.\n");
             copied = false;
             break;
         }
@@ -237,7 +240,7 @@ bool FileCopy(const std::string& from, const std::string& to)
     SafeCloseFile(source);
     // Data still buffered is written on close; a failure there is a failed copy.
     if (std::fclose(target) != 0 && copied) {
-        std::printf("FileCopy: fwrite failed.\n");
+        Common::PrintInfo(0, Common::NORMAL_INFO, "FileCopy: fwrite failed.\n");
         copied = false;
     }
     return copied;

@@ -2,7 +2,8 @@
 #define TARNWICK_COMMON_COMMON_UTIL_H
 
 // Text, number and file helpers of the settings readers. The parsing functions
-// print nothing; the file functions print their failures to standard output.
+// print nothing; the file functions report their failures through the console
+// funnel (common/console.h), so a job must have registered its print callback.
 
 #include <cstdint>
 #include <cstdio>

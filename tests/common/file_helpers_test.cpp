@@ -1,5 +1,5 @@
 // File and frame helpers: readers and their failure messages (through the
-// console funnel, or printed by CommonUtil's own readers), sizes that must not
+// console funnel, CommonUtil's readers included), sizes that must not
 // wrap, small wire frames.
 #include "common/file_helpers.h"
 
@@ -57,13 +57,13 @@ protected:
         return path;
     }
 
-    // What a CommonUtil reader prints: it writes to standard output itself.
+    // What one call hands to the print callback.
     template <typename Call>
     static std::string Printed(Call call)
     {
-        testing::internal::CaptureStdout();
+        Prints().clear();
         call();
-        return testing::internal::GetCapturedStdout();
+        return PrintedText();
     }
 
     // A file of the given size that occupies no space; empty when the file
