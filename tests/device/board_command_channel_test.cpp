@@ -1,9 +1,6 @@
-// The serial side of the chip object: opening the port (long device paths
-// too), board text, the board frame exchange, text commands to the loader,
+// The serial side of the chip object: board text, the board frame exchange, text commands to the loader,
 // the port list, and transfers that fail before a byte leaves.
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 #include <future>
 #include <set>
@@ -25,42 +22,7 @@ protected:
     PlainChip chip;
 };
 
-// --- opening ------------------------------------------------------------------
-
-TEST(PortOpening, DevicePathLongerThan32CharactersOpensAndAMissingOneFails)
-{
-    PtyBoard board;
-    ASSERT_TRUE(board.Ok());
-    TempDir dir;
-    const std::string link = dir.File("device-path-longer-than-a-com-name/board-serial-console");
-    ASSERT_EQ(mkdir(link.substr(0, link.rfind('/')).c_str(), 0700), 0);
-    ASSERT_EQ(symlink(board.SlavePath().c_str(), link.c_str()), 0);
-    PlainChip chip;
-    EXPECT_EQ(chip.OpenSerialPort(link.c_str(), 115200, 0, 0), 1);
-    EXPECT_TRUE(chip.IsSerialOpened());
-    EXPECT_EQ(chip.GetCurOperation(), BurnChipBase::OPEN_SERIAL_COM);
-    Bytes ping = {0x01};
-    EXPECT_EQ(chip.Send(ping.data(), 1), 1u);
-    EXPECT_EQ(board.Read(1), ping);
-
-    PlainChip other;
-    EXPECT_EQ(other.OpenSerialPort("/dev/tarnwick-no-such-port", 115200, 0, 0), 0);
-    EXPECT_FALSE(other.IsSerialOpened());
-    EXPECT_EQ(other.OpenSerialPort(nullptr, 115200, 0, 0), 0);
-}
-
-TEST_F(BoardChannel, ResettingTheLineKeepsThePortWorking)
-{
-    chip.ReSettingSerialParameters(921600, 0, 0);
-    EXPECT_FALSE(messages.Has("SetCommState failed.\n"));
-    board.Play([](PtyBoard& b) {
-        if (!b.Read(3).empty()) {
-            b.Write(Bytes{0xAA});
-        }
-    });
-    Bytes frame = {7, 8, 9};
-    EXPECT_EQ(chip.SendFrameBySerial(frame.data(), frame.size(), 5000, 20000), 1);
-}
+// --- board text and frames ---------------------------------------------------------
 
 TEST_F(BoardChannel, PrintedBoardTextKeepsPrintablesAndLineFeedsOnly)
 {
@@ -75,8 +37,6 @@ TEST_F(BoardChannel, PrintedBoardTextKeepsPrintablesAndLineFeedsOnly)
     EXPECT_EQ(messages.Get(), "\nA\r\nB\n");
     EXPECT_TRUE(chip.GetRecvText().empty());
 }
-
-// --- board frame -------------------------------------------------------------------
 
 TEST_F(BoardChannel, RecvFrameSkipsNoiseAndABrokenReplyAndMovesTheNextToTheFront)
 {
@@ -175,47 +135,50 @@ TEST_F(BoardChannel, CommandOf126CharactersIsRefusedAfterTheHeadFrameWasAcked)
     EXPECT_EQ(board.Log(), WithCrcBe({0xAB, 0x00, 126}));
 }
 
-TEST_F(BoardChannel, AnswerWithTheOkMarkerSplitAcrossChunksIsRecognised)
+TEST_F(BoardChannel, AnswerMarkersBufferAndSilenceDecideTheCommand)
 {
-    board.Play([](PtyBoard& b) {
-        if (!AcceptCommand(b, 2, "flash ok\r\n[EOT](O").empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            b.Write(std::string("K)\r\n"));
+    const struct {
+        const char* what;
+        std::function<void(PtyBoard&)> board;
+        size_t replySize;
+        int windowMs;
+        int result;
+        const char* printed;
+    } cases[] = {
+        {"OK marker split across chunks",
+         [](PtyBoard& b) {
+             if (!AcceptCommand(b, 2, "flash ok\r\n[EOT](O").empty()) {
+                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                 b.Write(std::string("K)\r\n"));
+             }
+         },
+         256, 10000, 1, "[EOT](O"},
+        // A window far longer than the bound: the marker alone must end it.
+        {"error marker", [](PtyBoard& b) { AcceptCommand(b, 2, "bad\r\n[EOT](ERROR)"); }, 256, 120000, 0,
+         "\nReceive board respond timeout: "},
+        {"answer longer than the buffer", [](PtyBoard& b) { AcceptCommand(b, 2, std::string(40, 'x')); }, 16, 10000, 0,
+         "A maximum of 16 characters can be received.\n"},
+        {"unanswered head frame", [](PtyBoard&) {}, 256, 300, 0, "Failed to send the command head!\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PtyBoard line;
+        ASSERT_TRUE(line.Ok());
+        PlainChip sender;
+        ASSERT_EQ(sender.OpenSerialPort(line.SlavePath().c_str(), 115200, 0, 0), 1);
+        line.Play(c.board);
+        uint8_t cmd[] = "go";
+        std::vector<uint8_t> reply(c.replySize, 0);
+        auto result = std::async(std::launch::async, [&] {
+            return sender.SendCmd(cmd, 2, reply.data(), static_cast<int>(reply.size()), c.windowMs);
+        });
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+        EXPECT_EQ(result.get(), c.result);
+        EXPECT_TRUE(messages.Has(c.printed)) << messages.Get();
+        if (c.result == 1) {
+            EXPECT_NE(std::string(reply.begin(), reply.end()).find("flash ok\r\n[EOT](OK)"), std::string::npos);
         }
-    });
-    uint8_t cmd[] = "go";
-    uint8_t reply[256] = {};
-    EXPECT_EQ(chip.SendCmd(cmd, 2, reply, sizeof(reply), 10000), 1);
-    EXPECT_NE(std::string(reinterpret_cast<char*>(reply)).find("flash ok\r\n[EOT](OK)"), std::string::npos);
-    EXPECT_TRUE(messages.Has("[EOT](O"));
-}
-
-TEST_F(BoardChannel, AnswerWithTheErrorMarkerFailsWithoutWaitingOut)
-{
-    board.Play([](PtyBoard& b) { AcceptCommand(b, 2, "bad\r\n[EOT](ERROR)"); });
-    uint8_t cmd[] = "go";
-    uint8_t reply[256] = {};
-    auto result = std::async(std::launch::async,
-                             [&] { return chip.SendCmd(cmd, 2, reply, sizeof(reply), 120000); });
-    ASSERT_EQ(result.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    EXPECT_EQ(result.get(), 0);
-    EXPECT_TRUE(messages.Has("\nReceive board respond timeout: "));
-}
-
-TEST_F(BoardChannel, AnswerLongerThanTheReplyBufferFails)
-{
-    board.Play([](PtyBoard& b) { AcceptCommand(b, 2, std::string(40, 'x')); });
-    uint8_t cmd[] = "go";
-    uint8_t reply[16] = {};
-    EXPECT_EQ(chip.SendCmd(cmd, 2, reply, sizeof(reply), 10000), 0);
-    EXPECT_TRUE(messages.Has("A maximum of 16 characters can be received.\n"));
-}
-
-TEST_F(BoardChannel, UnansweredHeadFrameFailsTheCommand)
-{
-    uint8_t cmd[] = "go";
-    EXPECT_EQ(chip.SendCmd(cmd, 2, nullptr, 0, 300), 0);
-    EXPECT_TRUE(messages.Has("Failed to send the command head!\n"));
+    }
 }
 
 // --- transfers without a protocol ---------------------------------------------------

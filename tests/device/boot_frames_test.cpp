@@ -165,20 +165,4 @@ TEST(ChipHelpers, FrameFrequencyFollowsTheBaudTable)
     }
 }
 
-TEST(ChipHelpers, ProgressReachesTheCallbackWithTheChipAsHandle)
-{
-    static long long handle = 0;
-    static int percent = -1;
-    PlainChip chip;
-    chip.SetProgress(40);  // no callback: nothing happens
-    g_setProgress = [](long long h, int p) {
-        handle = h;
-        percent = p;
-    };
-    chip.SetProgress(55);
-    g_setProgress = nullptr;
-    EXPECT_EQ(handle, reinterpret_cast<long long>(&chip));
-    EXPECT_EQ(percent, 55);
-}
-
 } // namespace

@@ -11,6 +11,9 @@
 
 namespace {
 
+// Neither a data nor a tail frame, so the reply's complement is checked.
+Bytes g_command = {0x5A, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
+
 class FramedSend : public ::testing::Test {
 protected:
     void SetUp() override
@@ -19,194 +22,111 @@ protected:
         ASSERT_EQ(chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0), 1);
     }
 
-    // The board reads what the tool sends, then writes each answer in turn.
-    void AnswerEach(size_t frameSize, std::vector<Bytes> answers)
-    {
-        board.Play([frameSize, answers](PtyBoard& b) {
-            for (const Bytes& answer : answers) {
-                if (b.Read(frameSize).empty()) {
-                    return;
-                }
-                b.Write(answer);
-            }
-        });
-    }
-
     PtyBoard board;
     MessageCapture messages;
     PlainChip chip;
-    // Neither a data nor a tail frame, so the reply's complement is checked.
-    Bytes command = {0x5A, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
 };
 
-// --- reply frames --------------------------------------------------------------
+// --- answered sends --------------------------------------------------------------
 
-TEST_F(FramedSend, ReplyBehindThreeNoiseBytesIsAccepted)
+Bytes Concat(Bytes a, const Bytes& b)
 {
-    Bytes answer = {0x00, 0xCB, 0x13};
-    const Bytes reply = ReplyFrame(0x42, 0x00);
-    answer.insert(answer.end(), reply.begin(), reply.end());
-    AnswerEach(command.size(), {answer});
-    EXPECT_TRUE(chip.SendFrame(command.data(), command.size(), 5000, 20000, true));
-    board.Join();
-    EXPECT_EQ(board.Log(), command);
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-TEST_F(FramedSend, ReplyArrivingInPiecesIsAccepted)
+struct AnsweredCase {
+    const char* what;
+    bool ackByte;  // single-byte ACK (3-byte frame), else a reply frame (8-byte command)
+    std::vector<Step> board;
+    unsigned long attemptMs;
+    unsigned long totalMs;
+    int result;
+    std::vector<std::string> printed;  // must appear
+    const char* absent;                // must not appear
+    size_t framesOnWire;    // 0: not checked
+};
+
+TEST_F(FramedSend, EachAnswerEndsTheSendAsItsWindowsAndMessagesSay)
 {
-    board.Play([this](PtyBoard& b) {
-        if (!b.Read(command.size()).empty()) {
-            b.WriteSplit(ReplyFrame(0x42, 0x00), 2);
+    const char* timeoutLines = "Timeout error.\n1. Check whether the serial port connection is normal.\n"
+                               "2. The U-Boot is faulty.\n";
+    const AnsweredCase cases[] = {
+        {"reply behind three noise bytes", false, {{8, Concat({0x00, 0xCB, 0x13}, ReplyFrame(0x42, 0x00))}}, 5000,
+         20000, 1, {}, nullptr, 1},
+        {"reply in pieces", false, {{8, ReplyFrame(0x42, 0x00), 2}}, 5000, 20000, 1, {}, nullptr, 1},
+        {"rejected, then accepted on the resend", false, {{8, ReplyFrame(0x42, 0xA5)}, {8, ReplyFrame(0x42, 0x00)}},
+         100, 20000, 1, {}, nullptr, 2},
+        {"rejected every time", false, {{8, ReplyFrame(0x42, 0xA5)}, {8, ReplyFrame(0x42, 0xA5)}, {8, ReplyFrame(0x42, 0xA5)}},
+         300, 700, 0, {"ack error.\n", "send frame timeout error: "}, nullptr, 0},
+        {"NAK then silence", true, {{3, {0x55}}}, 100, 400, 0,
+         {"Nack error(The serial port transmission may be unstable.).\n"}, "Timeout error.\n", 0},
+        {"silence", true, {}, 100, 300, 0, {timeoutLines}, "Nack error", 0},
+        {"NAK then ACK", true, {{3, {0x55, 0xAA}, 1}}, 5000, 20000, 1, {}, nullptr, 1},
+        {"ACK after two silent windows", true, {{3, {}}, {3, {}}, {3, {0xAA}}}, 50, 20000, 1, {}, nullptr, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PtyBoard line;
+        ASSERT_TRUE(line.Ok());
+        PlainChip sender;
+        ASSERT_EQ(sender.OpenSerialPort(line.SlavePath().c_str(), 115200, 0, 0), 1);
+        messages.Take();
+        line.Play(Script(c.board));
+        const size_t size = c.ackByte ? 3 : g_command.size();
+        const int result = c.ackByte ? sender.SendFrameBySerial(g_command.data(), size, c.attemptMs, c.totalMs)
+                                     : sender.SendFrame(g_command.data(), size, c.attemptMs, c.totalMs, true) ? 1 : 0;
+        EXPECT_EQ(result, c.result);
+        for (const std::string& message : c.printed) {
+            EXPECT_TRUE(messages.Has(message)) << messages.Get();
         }
-    });
-    EXPECT_TRUE(chip.SendFrame(command.data(), command.size(), 5000, 20000, false));
-}
-
-TEST_F(FramedSend, RejectedReplyFailsWithAckErrorAfterTheWindow)
-{
-    board.Play([this](PtyBoard& b) {
-        while (!b.Read(command.size(), 2000).empty()) {
-            b.Write(ReplyFrame(0x42, 0xA5));
+        if (!c.printed.empty() && c.printed[0] == "ack error.\n") {
+            EXPECT_EQ(sender.GetErrorInfo(), c.printed[0]);
         }
-    });
-    EXPECT_FALSE(chip.SendFrame(command.data(), command.size(), 300, 700, true));
-    EXPECT_EQ(chip.GetErrorInfo(), "ack error.\n");
-    EXPECT_TRUE(messages.Has("ack error.\n"));
-    EXPECT_TRUE(messages.Has("send frame timeout error: "));
-}
-
-TEST_F(FramedSend, RejectionThenAcceptanceOnTheResendSucceeds)
-{
-    AnswerEach(command.size(), {ReplyFrame(0x42, 0xA5), ReplyFrame(0x42, 0x00)});
-    EXPECT_TRUE(chip.SendFrame(command.data(), command.size(), 100, 20000, true));
-}
-
-TEST_F(FramedSend, DataFrameReplyMustEchoItsSequence)
-{
-    Bytes data = BootFrame::BuildDataFrame(0x07, command.data(), 4);
-    board.Play([&data](PtyBoard& b) {
-        if (!b.Read(data.size()).empty()) {
-            b.Write(ReplyFrame(0x08, 0x00));
+        if (c.absent != nullptr) {
+            EXPECT_FALSE(messages.Has(c.absent)) << messages.Get();
         }
-        b.Drain(500);
-    });
-    EXPECT_FALSE(chip.SendFrame(data.data(), data.size(), 100, 250, false));
-    EXPECT_EQ(chip.GetErrorInfo(), "index error.\n");
+        if (c.framesOnWire != 0) {
+            line.Join();
+            Bytes expected;
+            for (size_t i = 0; i < c.framesOnWire; ++i) {
+                expected = Concat(expected, Bytes(g_command.begin(), g_command.begin() + static_cast<long>(size)));
+            }
+            EXPECT_EQ(line.Log(), expected) << "an answered frame is not sent again";
+        }
+    }
 }
 
-TEST_F(FramedSend, RegisteredCancelQueryStopsIt)
+TEST_F(FramedSend, CancelEndsTheWaitAtOnce)
 {
     g_isCancelled = [] { return 1; };
-    const bool sent = chip.SendFrame(command.data(), command.size(), 100, 20000, true);
+    const bool sent = chip.SendFrame(g_command.data(), g_command.size(), 100, 20000, true);
     g_isCancelled = nullptr;
     EXPECT_FALSE(sent);
-    EXPECT_TRUE(messages.Has("\nUser Cancelled!\n"));
-    EXPECT_FALSE(messages.Has("send frame timeout error"));
+    const std::string printed = messages.Take();
+    EXPECT_NE(printed.find("\nUser Cancelled!\n"), std::string::npos);
+    EXPECT_EQ(printed.find("send frame timeout error"), std::string::npos);
+    chip.SetIsCancel();
+    EXPECT_EQ(chip.SendFrameBySerial(g_command.data(), 3, 100, 20000), 0);
+    EXPECT_EQ(messages.Get(), "\nUser Cancelled!\n");
 }
 
-// --- handshake ---------------------------------------------------------------
-
-TEST_F(FramedSend, HandshakeGoesOutWholeAndAValidReplyEndsIt)
+TEST_F(FramedSend, HandshakeGoesOutWholeAndItsReplyIsFoundBehindTextInPieces)
 {
     Bytes shake(BootFrame::SHAKE_PACKET_SIZE);
     for (size_t i = 0; i < shake.size(); ++i) {
         shake[i] = static_cast<uint8_t>(0xF0 + i);
     }
-    AnswerEach(shake.size(), {ShakeReply(12, 0x00)});
-    EXPECT_EQ(chip.SendShakeHandFrame(shake.data(), shake.size(), 5000, 20000), 1);
+    board.Play(Script({{shake.size(), Concat(Bytes(13, 0x20), ShakeReply(12, 0x00)), 18}}));
+    EXPECT_EQ(chip.SendShakeHandFrame(shake.data(), shake.size(), 3000, 3000), 1);
     board.Join();
     EXPECT_EQ(board.Log(), shake);
 }
 
-TEST_F(FramedSend, HandshakeRepliesWithLength1Or13AreIgnored)
-{
-    Bytes shake(BootFrame::SHAKE_PACKET_SIZE, 0xF0);
-    board.Play([&shake](PtyBoard& b) {
-        while (!b.Read(shake.size(), 2000).empty()) {
-            Bytes answer = ShakeReply(1, 0x00);
-            const Bytes other = ShakeReply(13, 0x00);
-            answer.insert(answer.end(), other.begin(), other.end());
-            b.Write(answer);
-        }
-    });
-    EXPECT_EQ(chip.SendShakeHandFrame(shake.data(), shake.size(), 100, 350), 0);
-    EXPECT_TRUE(messages.Has("Timeout error.\n"));
-}
-
-TEST_F(FramedSend, HandshakeReplyCutAfterNoiseIsStillFound)
-{
-    Bytes shake(BootFrame::SHAKE_PACKET_SIZE, 0xF0);
-    board.Play([&shake](PtyBoard& b) {
-        if (!b.Read(shake.size()).empty()) {
-            Bytes answer(13, 0x20);  // board text, then the reply in two pieces
-            const Bytes reply = ShakeReply(12, 0x00);
-            answer.insert(answer.end(), reply.begin(), reply.end());
-            b.WriteSplit(answer, 18, 50);
-        }
-    });
-    EXPECT_EQ(chip.SendShakeHandFrame(shake.data(), shake.size(), 3000, 3000), 1);
-}
-
-// --- single-byte ACK ------------------------------------------------------------
-
-TEST_F(FramedSend, NakThenSilenceEndsWithTheNackMessage)
-{
-    board.Play([](PtyBoard& b) {
-        if (!b.Read(3).empty()) {
-            b.Write(Bytes{0x55});
-        }
-        b.Drain(1500);
-    });
-    EXPECT_EQ(chip.SendFrameBySerial(command.data(), 3, 100, 400), 0);
-    EXPECT_TRUE(messages.Has("Nack error(The serial port transmission may be unstable.).\n"));
-    EXPECT_FALSE(messages.Has("Timeout error.\n"));
-}
-
-TEST_F(FramedSend, SilenceEndsWithTheThreeTimeoutLines)
-{
-    EXPECT_EQ(chip.SendFrameBySerial(command.data(), 3, 100, 300), 0);
-    EXPECT_TRUE(messages.Has("Timeout error.\n1. Check whether the serial port connection is normal.\n"
-                             "2. The U-Boot is faulty.\n"));
-    EXPECT_FALSE(messages.Has("Nack error"));
-}
-
-TEST_F(FramedSend, NakThenAckSucceedsWithoutSendingAgain)
-{
-    board.Play([](PtyBoard& b) {
-        if (!b.Read(3).empty()) {
-            b.WriteSplit(Bytes{0x55, 0xAA}, 1);
-        }
-    });
-    EXPECT_EQ(chip.SendFrameBySerial(command.data(), 3, 5000, 20000), 1);
-    board.Join();
-    EXPECT_EQ(board.Log(), Bytes(command.begin(), command.begin() + 3));
-}
-
-TEST_F(FramedSend, FrameIsSentAgainAfterEachSilentWindow)
-{
-    board.Play([](PtyBoard& b) {
-        b.Read(3);
-        b.Read(3);
-        if (!b.Read(3).empty()) {
-            b.Write(Bytes{0xAA});
-        }
-    });
-    EXPECT_EQ(chip.SendFrameBySerial(command.data(), 3, 50, 20000), 1);
-    board.Join();
-    const Bytes frame(command.begin(), command.begin() + 3);
-    EXPECT_EQ(board.Log(), (Bytes{frame[0], frame[1], frame[2], frame[0], frame[1], frame[2], frame[0], frame[1],
-                                  frame[2]}));
-}
-
 TEST_F(FramedSend, AckRightBehindBoardTextIsTakenAndWhatFollowsIsKept)
 {
-    board.Play([](PtyBoard& b) {
-        if (!b.Read(3).empty()) {
-            b.Write(std::string("boot> \xAA" "C"));
-        }
-        b.Drain(300);
-    });
-    EXPECT_EQ(chip.SendFrameBySerial(command.data(), 3, 5000, 20000), 1);
+    board.Play(Script({{3, {'b', 'o', 'o', 't', '>', ' ', 0xAA, 'C'}}}));
+    EXPECT_EQ(chip.SendFrameBySerial(g_command.data(), 3, 5000, 20000), 1);
     board.Join();
     EXPECT_EQ(board.Log().size(), 3u) << "an accepted frame must not be sent again";
     EXPECT_NE(chip.GetRecvText().find("boot> "), std::string::npos);
@@ -214,13 +134,6 @@ TEST_F(FramedSend, AckRightBehindBoardTextIsTakenAndWhatFollowsIsKept)
     ASSERT_TRUE(chip.WaitForData(5000));
     EXPECT_EQ(chip.Receive(&next, 1), 1u);
     EXPECT_EQ(next, 'C') << "what follows the ACK belongs to the next reader";
-}
-
-TEST_F(FramedSend, CancelEndsTheAckWaitAtOnce)
-{
-    chip.SetIsCancel();
-    EXPECT_EQ(chip.SendFrameBySerial(command.data(), 3, 100, 20000), 0);
-    EXPECT_EQ(messages.Get(), "\nUser Cancelled!\n");
 }
 
 // --- whole files -------------------------------------------------------------
@@ -334,7 +247,7 @@ TEST_F(FramedSend, CommandOf125BytesIsOneHeadAndOne128ByteDataFrame126IsRefusedA
 TEST_F(FramedSend, StartFrameCarriesTheTimeAndTakesATwoByteAckOnly)
 {
     const uint32_t before = static_cast<uint32_t>(time(nullptr));
-    AnswerEach(9, {Bytes{0xAA, 0x01}, Bytes{0xAA, 0x01, 0x02}});
+    board.Play(Script({{9, {0xAA, 0x01}}, {9, {0xAA, 0x01, 0x02}}}));
     EXPECT_EQ(chip.SendStartFrame(), 1);
     EXPECT_EQ(chip.SendStartFrame(), 0);
     EXPECT_TRUE(messages.Has("recv bytes failed.\n"));
@@ -348,11 +261,11 @@ TEST_F(FramedSend, StartFrameCarriesTheTimeAndTakesATwoByteAckOnly)
 
 TEST_F(FramedSend, NoReplySendGivesUpOnlyWhenTheWindowIsZero)
 {
-    EXPECT_EQ(chip.SendFrameNoReply(command.data(), 3, 0), 0);
-    EXPECT_EQ(chip.SendFrameNoReply(command.data(), 3, 1000), 1);
+    EXPECT_EQ(chip.SendFrameNoReply(g_command.data(), 3, 0), 0);
+    EXPECT_EQ(chip.SendFrameNoReply(g_command.data(), 3, 1000), 1);
     board.Play([](PtyBoard& b) { b.Read(3); });
     board.Join();
-    EXPECT_EQ(board.Log(), Bytes(command.begin(), command.begin() + 3));
+    EXPECT_EQ(board.Log(), Bytes(g_command.begin(), g_command.begin() + 3));
 }
 
 } // namespace

@@ -23,7 +23,6 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,21 +99,7 @@ public:
     // Exactly n bytes from the tool; an empty result when they do not come.
     Bytes Read(size_t n, int timeoutMs = PEER_READ_TIMEOUT_MS)
     {
-        Bytes out;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (out.size() < n && !m_stop && m_master >= 0) {
-            uint8_t chunk[4096];
-            const ssize_t got = read(m_master, chunk, std::min(n - out.size(), sizeof(chunk)));
-            if (got > 0) {
-                out.insert(out.end(), chunk, chunk + got);
-                continue;
-            }
-            if ((got < 0 && errno != EAGAIN && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
-                break;
-            }
-            struct pollfd pfd {m_master, POLLIN, 0};
-            poll(&pfd, 1, 20);
-        }
+        Bytes out = ReadUpTo(n, timeoutMs);
         if (out.size() < n) {
             out.clear();
         }
@@ -125,18 +110,7 @@ public:
     // Whatever the tool sends within ms milliseconds.
     Bytes Drain(int ms)
     {
-        Bytes out;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!m_stop && m_master >= 0 && std::chrono::steady_clock::now() < deadline) {
-            uint8_t chunk[4096];
-            const ssize_t got = read(m_master, chunk, sizeof(chunk));
-            if (got > 0) {
-                out.insert(out.end(), chunk, chunk + got);
-                continue;
-            }
-            struct pollfd pfd {m_master, POLLIN, 0};
-            poll(&pfd, 1, 10);
-        }
+        const Bytes out = ReadUpTo(SIZE_MAX, ms);
         m_log.insert(m_log.end(), out.begin(), out.end());
         return out;
     }
@@ -185,22 +159,68 @@ private:
     std::thread m_peer;
     std::atomic<bool> m_stop{false};
     Bytes m_log;
+
+    Bytes ReadUpTo(size_t n, int timeoutMs)
+    {
+        Bytes out;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (out.size() < n && !m_stop && m_master >= 0 && std::chrono::steady_clock::now() < deadline) {
+            uint8_t chunk[4096];
+            const ssize_t got = read(m_master, chunk, std::min(n - out.size(), sizeof(chunk)));
+            if (got > 0) {
+                out.insert(out.end(), chunk, chunk + got);
+            } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
+                break;
+            } else {
+                struct pollfd pfd {m_master, POLLIN, 0};
+                poll(&pfd, 1, 10);
+            }
+        }
+        return out;
+    }
 };
+
+// One exchange of a scripted board: take `read` bytes from the tool (none:
+// answer at once), then write the answer, in two pieces when `cut` is set.
+struct Step {
+    size_t read;
+    Bytes write;
+    size_t cut = 0;
+};
+
+inline std::function<void(PtyBoard&)> Script(std::vector<Step> steps)
+{
+    return [steps](PtyBoard& b) {
+        for (const Step& step : steps) {
+            if (step.read != 0 && b.Read(step.read).empty()) {
+                return;
+            }
+            if (step.cut != 0) {
+                b.WriteSplit(step.write, step.cut);
+            } else {
+                b.Write(step.write);
+            }
+        }
+    };
+}
 
 // The console funnel's messages, gathered while a test runs.
 class MessageCapture {
 public:
     MessageCapture()
     {
-        Text().clear();
-        g_printInfo = &MessageCapture::OnPrint;
+        Take();
+        g_printInfo = [](long long, const char*, const char* message, const char*, int) {
+            std::lock_guard<std::mutex> lock(Store().lock);
+            Store().text += message;
+        };
     }
     ~MessageCapture() { g_printInfo = nullptr; }
 
     std::string Get() const
     {
-        std::lock_guard<std::mutex> lock(Lock());
-        return Text();
+        std::lock_guard<std::mutex> lock(Store().lock);
+        return Store().text;
     }
     bool Has(const std::string& message) const { return Get().find(message) != std::string::npos; }
     size_t Count(const std::string& message) const
@@ -215,27 +235,21 @@ public:
     // What was printed since the last Take.
     std::string Take()
     {
-        std::lock_guard<std::mutex> lock(Lock());
+        std::lock_guard<std::mutex> lock(Store().lock);
         std::string text;
-        text.swap(Text());
+        text.swap(Store().text);
         return text;
     }
 
 private:
-    static void OnPrint(long long, const char*, const char* message, const char*, int)
+    struct Shared {
+        std::mutex lock;
+        std::string text;
+    };
+    static Shared& Store()
     {
-        std::lock_guard<std::mutex> lock(Lock());
-        Text() += message;
-    }
-    static std::string& Text()
-    {
-        static std::string text;
-        return text;
-    }
-    static std::mutex& Lock()
-    {
-        static std::mutex lock;
-        return lock;
+        static Shared shared;
+        return shared;
     }
 };
 
@@ -284,11 +298,6 @@ inline uint32_t Be32(const Bytes& p, size_t at)
     return (uint32_t(p[at]) << 24) | (uint32_t(p[at + 1]) << 16) | (uint32_t(p[at + 2]) << 8) | p[at + 3];
 }
 
-inline uint32_t Le32(const Bytes& p, size_t at)
-{
-    return (uint32_t(p[at + 3]) << 24) | (uint32_t(p[at + 2]) << 16) | (uint32_t(p[at + 1]) << 8) | p[at];
-}
-
 // CB | index | ~index | status | CRC BE
 inline Bytes ReplyFrame(uint8_t index, uint8_t status)
 {
@@ -323,7 +332,11 @@ struct Vb27Command {
     uint8_t code = 0;
     Bytes params;  // bytes 8 .. n-3
     Bytes raw;
-    uint32_t U32(size_t at) const { return Le32(params, at); }
+    uint32_t U32(size_t at) const
+    {
+        return params[at] | (uint32_t(params[at + 1]) << 8) | (uint32_t(params[at + 2]) << 16) |
+               (uint32_t(params[at + 3]) << 24);
+    }
 };
 
 // EF BE AD DE | length LE | code | ~code | params | CRC LE; the next frame
@@ -614,8 +627,7 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
         // The first line names the pseudo-terminal.
-        char c = 0;
-        while (m_pid > 0 && read(out[0], &c, 1) == 1 && c != '\n') {
+        for (char c = 0; m_pid > 0 && read(out[0], &c, 1) == 1 && c != '\n';) {
             m_ptyPath += c;
         }
         close(out[0]);
@@ -625,17 +637,13 @@ public:
     bool Ok() const { return m_pid > 0 && !m_ptyPath.empty(); }
     const std::string& PtyPath() const { return m_ptyPath; }
 
-    // Waits for the simulator to end by itself (the tool closed the line after
-    // a reset), else asks it to stop; its report is written either way.
-    void Stop(int graceMs = 2000)
+    // Lets the simulator end by itself (the tool closed the line after a
+    // reset), else asks it to stop; its report is written either way.
+    void Stop()
     {
-        if (m_pid <= 0) {
-            return;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
         int status = 0;
-        while (waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= deadline) {
+        for (int i = 0; m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == 0; ++i) {
+            if (i == 100) {
                 kill(m_pid, SIGTERM);
                 waitpid(m_pid, &status, 0);
                 break;
@@ -650,68 +658,46 @@ private:
     std::string m_ptyPath;
 };
 
-// The parts of the simulator's JSON report the tests look at.
-struct SimImage {
-    std::string kind;
-    uint64_t address = 0;
-    int fileType = -1;
-    uint64_t length = 0;
-    std::string sha256;
-    int digestMatched = -1;
-};
-
+// The simulator's JSON report: one list item per line.
 struct SimReport {
-    std::vector<SimImage> images;
-    std::vector<std::string> resets;
-    std::vector<std::string> baudChanges;
-    std::vector<std::string> protocolErrors;
-    std::vector<std::string> erases;
     std::string text;
-};
 
-// Items of the list named key: one item per line between "key": [ and ].
-inline std::vector<std::string> ReportList(const std::string& text, const std::string& key)
-{
-    std::vector<std::string> items;
-    const std::string head = "\"" + key + "\": [";
-    size_t at = text.find(head);
-    if (at == std::string::npos || text.compare(at + head.size(), 1, "]") == 0) {
+    std::vector<std::string> List(const std::string& key) const
+    {
+        std::vector<std::string> items;
+        const std::string head = "\"" + key + "\": [";
+        size_t at = text.find(head);
+        if (at == std::string::npos || text.compare(at + head.size(), 1, "]") == 0) {
+            return items;
+        }
+        for (at = text.find('\n', at) + 1; at < text.size();) {
+            const size_t end = text.find('\n', at);
+            std::string line = text.substr(at, end - at);
+            line.erase(0, line.find_first_not_of(' '));
+            if (line.empty() || line[0] == ']') {
+                break;
+            }
+            items.push_back(line.back() == ',' ? line.substr(0, line.size() - 1) : line);
+            at = end + 1;
+        }
         return items;
     }
-    for (at = text.find('\n', at) + 1; at < text.size();) {
-        const size_t end = text.find('\n', at);
-        std::string line = text.substr(at, end - at);
-        line.erase(0, line.find_first_not_of(' '));
-        if (line.empty() || line[0] == ']') {
-            break;
-        }
-        if (line.back() == ',') {
-            line.pop_back();
-        }
-        items.push_back(line);
-        at = end + 1;
+};
+
+// The value of key in a one-line JSON object, without quotes.
+inline std::string Field(const std::string& object, const std::string& key)
+{
+    const size_t at = object.find("\"" + key + "\": ");
+    if (at == std::string::npos) {
+        return "";
     }
-    return items;
+    const size_t from = at + key.size() + 4;
+    std::string value = object.substr(from, object.find_first_of(",}", from) - from);
+    return value.size() >= 2 && value[0] == '"' ? value.substr(1, value.size() - 2) : value;
 }
 
 inline SimReport ReadReport(const std::string& path)
 {
-    SimReport report;
     const Bytes bytes = ReadFile(path);
-    report.text.assign(bytes.begin(), bytes.end());
-    const std::regex image(
-        "\"kind\": \"([^\"]*)\".*\"address\": (\\d+), \"fileType\": (-?\\d+), \"length\": (\\d+).*"
-        "\"sha256\": \"([0-9a-f]*)\", \"digestMatched\": (-?\\d+)");
-    for (const std::string& line : ReportList(report.text, "images")) {
-        std::smatch m;
-        if (std::regex_search(line, m, image)) {
-            report.images.push_back({m[1], std::stoull(m[2]), std::stoi(m[3]), std::stoull(m[4]), m[5],
-                                     std::stoi(m[6])});
-        }
-    }
-    report.resets = ReportList(report.text, "resets");
-    report.baudChanges = ReportList(report.text, "baudChanges");
-    report.protocolErrors = ReportList(report.text, "protocolErrors");
-    report.erases = ReportList(report.text, "erases");
-    return report;
+    return {std::string(bytes.begin(), bytes.end())};
 }

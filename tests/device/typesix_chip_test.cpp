@@ -1,8 +1,7 @@
 // The TypeSix chip object and serial protocol against a scripted board on a
-// pseudo-terminal, for what the end-to-end suite does not reach: answers in
-// pieces and with noise, negative answers, the frame sent again after a silent
-// wait, the key store, refusals before anything is sent, the reset after a
-// failed image, and the read-back with a wrong-length answer.
+// pseudo-terminal, for what the end-to-end suite does not reach: the key
+// store, refusals before anything is sent, the reset after a failed image, and
+// the read-back with a wrong-length answer.
 #include <gtest/gtest.h>
 
 #include "device/device_library.h"
@@ -64,57 +63,6 @@ protected:
     DeviceHandle handle = nullptr;
     BurnTypeSixChip* chip = nullptr;
 };
-
-// --- command channel -----------------------------------------------------------------
-
-TEST_F(TypeSixChipOverPty, AnswerInPiecesAfterNoiseIsAccepted)
-{
-    Bytes init;
-    Bytes version;
-    board.Play([&](PtyBoard& b) {
-        if (!NextTypeSixFrame(b, init)) {
-            return;
-        }
-        b.Write(Bytes{'x', 0x5C, 0x65, 'y'});  // text and a stray end mark before the answer
-        b.WriteSplit(Answer(init[0], init[1]), 3, 40);
-        AnswerNext(b, 0x25, &version);
-    });
-    EXPECT_TRUE(chip->InitBoard());
-    board.Join();
-    EXPECT_EQ(init, (Bytes{0x00, 0x01, 0x01}));
-    EXPECT_EQ(version, (Bytes{0x01, 0x25, 0x24}));
-}
-
-TEST_F(TypeSixChipOverPty, NegativeAnswerFailsAtOnceWithoutSendingAgain)
-{
-    board.Play([&](PtyBoard& b) {
-        AnswerNext(b, 0x01, nullptr, 0x00);
-        EXPECT_TRUE(b.Drain(700).empty()) << "the refused frame must not go out again";
-    });
-    EXPECT_FALSE(chip->InitBoard());
-    board.Join();
-    EXPECT_TRUE(messages.Has("return code error:0\n")) << messages.Get();
-    EXPECT_TRUE(messages.Has("send init cmd failed\n"));
-}
-
-TEST_F(TypeSixChipOverPty, SilentBoardGetsTheFrameAgainAfterEachAnswerWait)
-{
-    std::vector<Bytes> wires;
-    board.Play([&](PtyBoard& b) {
-        Bytes payload;
-        Bytes wire;
-        for (int i = 0; i < 2 && NextTypeSixFrame(b, payload, &wire); ++i) {
-            wires.push_back(wire);
-        }
-        b.Write(Answer(payload[0], payload[1]));
-    });
-    uint8_t payload[] = {0x5D, 0x01, 0x5C};
-    EXPECT_TRUE(chip->SendFrame(payload, sizeof(payload), 200, 10000, true));
-    board.Join();
-    ASSERT_EQ(wires.size(), 2u);
-    EXPECT_EQ(wires[0], (Bytes{0x5C, 0x73, 0x5D, 0x01, 0x5C, 0x5C, 0x5C, 0x65}));
-    EXPECT_EQ(wires[1], wires[0]);
-}
 
 // --- ssb load --------------------------------------------------------------------------
 
@@ -237,22 +185,6 @@ TEST_F(TypeSixChipOverPty, ReadBackAsksThreeTimesForTenThousandBytesAndAsksAgain
     EXPECT_EQ(ReadFile(out), flash);
     ASSERT_GE(resetWire.size(), 4u);
     EXPECT_EQ(resetWire[3], 0x0C) << "the board is reset after the read";
-}
-
-TEST_F(TypeSixChipOverPty, ReadBackOfNothingWritesAnEmptyFile)
-{
-    SetIsReady(handle, 0);
-    board.Play([&](PtyBoard& b) {
-        AnswerNext(b, 0x01);
-        AnswerNext(b, 0x0D);
-        Bytes reset;
-        NextTypeSixFrame(b, reset);
-        EXPECT_EQ(reset.at(1), 0x0C);
-    });
-    const std::string out = WriteFile(dir.File("empty.bin"), Bytes(5, 1));
-    EXPECT_EQ(UploadFile(handle, 0, 0, out.c_str()), 1);
-    board.Join();
-    EXPECT_TRUE(ReadFile(out).empty());
 }
 
 }  // namespace

@@ -10,191 +10,130 @@ namespace {
 
 using namespace TypeSixFrames;
 
-// --- command payloads ------------------------------------------------------------
+// --- command payloads: seq | code | fields, big-endian | XOR check ---------------
 
-TEST(TypeSixCommandPayload, BinHeadForAnEmmcImageCarriesFileCodeAddressAndLengthBigEndian)
+Bytes WithXor(Bytes body)
 {
-    const Bytes payload = BinHead(0x07, EMMC_BIN_TYPE, 0x00200000, 0x1000);
-    const Bytes body = {0x07, 0x36, 0x01, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00};
-    Bytes expected = body;
-    expected.push_back(Xor(body, body.size()));
-    EXPECT_EQ(payload, expected);
-    EXPECT_EQ(payload.size(), 12u);
+    body.push_back(Xor(body, body.size()));
+    return body;
 }
 
-TEST(TypeSixCommandPayload, BinHeadMapsFileTypesToFileCodes)
+Bytes Concat(Bytes a, const Bytes& b)
 {
-    EXPECT_EQ(BinHead(0, FLASH_BIN_TYPE, 0, 0)[2], 0x00);
-    EXPECT_EQ(BinHead(0, EMMC_BIN_TYPE, 0, 0)[2], 0x01);
-    EXPECT_EQ(BinHead(0, OTP_BIN_TYPE, 0, 0)[2], 0x02);
-    EXPECT_EQ(BinHead(0, 2, 0, 0)[2], 0x00);
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-TEST(TypeSixCommandPayload, FixedCommandsMatchTheTables)
-{
-    EXPECT_EQ(EraseSsbInit(), (Bytes{0x00, 0x01, 0x01}));
-    EXPECT_EQ(EraseSsb(), (Bytes{0x01, 0x0F, 0x0E}));
-    EXPECT_EQ(Init(0x05), (Bytes{0x05, 0x01, 0x04}));
-    EXPECT_EQ(ReadVersion(0x01), (Bytes{0x01, 0x25, 0x24}));
-    EXPECT_EQ(EraseAll(0x01), (Bytes{0x01, 0x10, 0x11}));
-    EXPECT_EQ(ResetPayload(0x00), (Bytes{0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C}));
-    EXPECT_EQ(FlashLimits(0x00),
-              (Bytes{0x00, 0x11, 0x01, 0x10, 0x01, 0x30, 0x00, 0xA0, 0x00, 0x18, 0x01, 0x00,
-                     static_cast<uint8_t>(0x11 ^ 0x01 ^ 0x10 ^ 0x01 ^ 0x30 ^ 0xA0 ^ 0x18 ^ 0x01)}));
-    EXPECT_EQ(KvKey(0x00), (Bytes{0x00, 0x1E, 0x00, 0x00, 0x04, 0x00, 0x00, 0x01, 0x00, 0x1B}));
-    EXPECT_EQ(StartFlashing(0x03, 2), (Bytes{0x03, 0x03, 0x02, 0x00, 0x00, 0x02}));
-    EXPECT_EQ(EraseCore(0x00, 4), (Bytes{0x00, 0x07, 0x04, 0x03}));
-}
-
-TEST(TypeSixCommandPayload, SetSpeedAnnouncesTheRateAndTheResetDelay)
-{
-    const Bytes payload = SetSpeed(0x01, 921600);
-    const Bytes body = {0x01, 0x0D, 0x00, 0x0E, 0x10, 0x00, 0x00, 0x00, 0x70, 0x00};
-    Bytes expected = body;
-    expected.push_back(Xor(body, body.size()));
-    EXPECT_EQ(payload, expected);
-}
-
-TEST(TypeSixCommandPayload, MemoryConfigAndDataRequestAreBigEndian)
-{
-    const Bytes memory = MemoryConfig(0x02, 2, 0x01020304);
-    EXPECT_EQ(Bytes(memory.begin(), memory.end() - 1),
-              (Bytes{0x02, 0x06, 0x02, 0x01, 0x02, 0x03, 0x04, 0x00, 0x04, 0x00, 0x00}));
-    const Bytes request = DataRequest(0x09, 0x00123456, 4096);
-    ASSERT_EQ(request.size(), DATA_REQUEST_CMD_LEN);
-    EXPECT_EQ(Bytes(request.begin(), request.end() - 1),
-              (Bytes{0x09, 0x21, 0x00, 0x12, 0x34, 0x56, 0x00, 0x00, 0x10, 0x00}));
-    EXPECT_EQ(request.back(), Xor(request, 10));
-}
-
-TEST(TypeSixCommandPayload, DigestFramesCarryTheirLengthsAndTheCheckAfterTheDigest)
+TEST(TypeSixCommandPayload, EveryCommandMatchesItsTable)
 {
     const Bytes digest(32, 0xAB);
-    const Bytes rom = SsbDigest(0x04, 10000, digest.data(), digest.size());
-    ASSERT_EQ(rom.size(), 32u + SHA_HEAD_LEN);
-    EXPECT_EQ(Bytes(rom.begin(), rom.begin() + 6), (Bytes{0x04, 0xFD, 0x00, 0x00, 0x27, 0x10}));
-    EXPECT_EQ(rom[6 + 32], Xor(rom, 6 + 32));
-
-    const Bytes sha = Sha(0x05, 0x00200000, 0, digest.data(), digest.size());
-    ASSERT_EQ(sha.size(), 32u + 11u);
-    EXPECT_EQ(Bytes(sha.begin(), sha.begin() + 10), (Bytes{0x05, 0x37, 0x00, 0x20, 0x00, 0x00, 0, 0, 0, 0}));
-
-    const Bytes app = AppSha(0x06, 2, digest.data(), digest.size());
-    ASSERT_EQ(app.size(), 32u + 4u);
-    EXPECT_EQ(Bytes(app.begin(), app.begin() + 3), (Bytes{0x06, 0x02, 0x02}));
-
-    const Bytes noDigest = Sha(0x05, 0, 0, nullptr, 0);
-    EXPECT_EQ(noDigest.size(), 11u) << "the digest frame goes out even without a digest";
-}
-
-TEST(TypeSixCommandPayload, SecurityFramesCarryMarkersAndSixteenBitLengths)
-{
-    const Bytes data = {0xAA, 0xBB, 0xCC};
-    const Bytes keyStore = KeyStore(1, data.data(), 3);
-    EXPECT_EQ(keyStore, (Bytes{0x01, 0x13, 0x01, 0x00, 0x03, 0xAA, 0xBB, 0xCC, Xor(keyStore, 8)}));
-    const Bytes certificate = Certificate(1, data.data(), 3);
-    EXPECT_EQ(certificate, (Bytes{0x01, 0x14, 0x00, 0x03, 0xAA, 0xBB, 0xCC, Xor(certificate, 7)}));
-    const Bytes signature = Signature(1, data.data(), 3);
-    EXPECT_EQ(signature,
-              (Bytes{0x01, 0x15, 0x02, 0x02, 0x00, 0x03, 0xAA, 0xBB, 0xCC, Xor(signature, 9)}));
+    const Bytes sec = {0xAA, 0xBB, 0xCC};
+    const Bytes image = Pattern(10000, 1);
+    const Bytes tail(image.begin() + 8192, image.end());  // the last 1808 bytes
+    const Bytes full(16, 0x11);
+    const struct {
+        const char* command;
+        Bytes built;
+        Bytes expected;
+    } cases[] = {
+        {"bin head eMMC", BinHead(0x07, EMMC_BIN_TYPE, 0x00200000, 0x1000),
+         WithXor({0x07, 0x36, 0x01, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00})},
+        {"bin head flash", BinHead(0, FLASH_BIN_TYPE, 0, 0), WithXor({0, 0x36, 0x00, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"bin head OTP", BinHead(0, OTP_BIN_TYPE, 0, 0), WithXor({0, 0x36, 0x02, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"bin head other", BinHead(0, 2, 0, 0), WithXor({0, 0x36, 0x00, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"erase ssb init", EraseSsbInit(), Bytes{0x00, 0x01, 0x01}},
+        {"erase ssb", EraseSsb(), Bytes{0x01, 0x0F, 0x0E}},
+        {"init", Init(0x05), Bytes{0x05, 0x01, 0x04}},
+        {"init, check 5C", Init(0x5D), Bytes{0x5D, 0x01, 0x5C}},
+        {"version", ReadVersion(0x01), Bytes{0x01, 0x25, 0x24}},
+        {"erase all", EraseAll(0x01), Bytes{0x01, 0x10, 0x11}},
+        {"reset", ResetPayload(0x00), Bytes{0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C}},
+        {"flash limits", FlashLimits(0x00), WithXor({0x00, 0x11, 0x01, 0x10, 0x01, 0x30, 0x00, 0xA0, 0x00, 0x18, 0x01, 0x00})},
+        {"kv key", KvKey(0x00), Bytes{0x00, 0x1E, 0x00, 0x00, 0x04, 0x00, 0x00, 0x01, 0x00, 0x1B}},
+        {"start flashing", StartFlashing(0x03, 2), Bytes{0x03, 0x03, 0x02, 0x00, 0x00, 0x02}},
+        {"erase core", EraseCore(0x00, 4), Bytes{0x00, 0x07, 0x04, 0x03}},
+        {"set speed: rate and reset delay", SetSpeed(0x01, 921600),
+         WithXor({0x01, 0x0D, 0x00, 0x0E, 0x10, 0x00, 0x00, 0x00, 0x70, 0x00})},
+        {"memory config", MemoryConfig(0x02, 2, 0x01020304),
+         WithXor({0x02, 0x06, 0x02, 0x01, 0x02, 0x03, 0x04, 0x00, 0x04, 0x00, 0x00})},
+        {"data request", DataRequest(0x09, 0x00123456, 4096),
+         WithXor({0x09, 0x21, 0x00, 0x12, 0x34, 0x56, 0x00, 0x00, 0x10, 0x00})},
+        {"ssb digest", SsbDigest(0x04, 10000, digest.data(), digest.size()),
+         WithXor(Concat({0x04, 0xFD, 0x00, 0x00, 0x27, 0x10}, digest))},
+        {"image digest", Sha(0x05, 0x00200000, 0, digest.data(), digest.size()),
+         WithXor(Concat({0x05, 0x37, 0x00, 0x20, 0x00, 0x00, 0, 0, 0, 0}, digest))},
+        {"image digest, none given: still sent", Sha(0x05, 0, 0, nullptr, 0),
+         WithXor({0x05, 0x37, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"app digest", AppSha(0x06, 2, digest.data(), digest.size()), WithXor(Concat({0x06, 0x02, 0x02}, digest))},
+        {"key store", KeyStore(1, sec.data(), 3), WithXor({0x01, 0x13, 0x01, 0x00, 0x03, 0xAA, 0xBB, 0xCC})},
+        {"certificate", Certificate(1, sec.data(), 3), WithXor({0x01, 0x14, 0x00, 0x03, 0xAA, 0xBB, 0xCC})},
+        {"signature", Signature(1, sec.data(), 3), WithXor({0x01, 0x15, 0x02, 0x02, 0x00, 0x03, 0xAA, 0xBB, 0xCC})},
+        // The packet number is little-endian; a short last packet has its check
+        // right behind its data, then FF up to the packet size.
+        {"ssb packet, short last", SsbPacket(0x2A, 2, tail.data(), tail.size(), 4096),
+         Concat(WithXor(Concat({0x2A, 0xFC, 0x02, 0x00, 0x00, 0x00}, tail)), Bytes(4096 - 1808, 0xFF))},
+        {"ssb packet, full, number FFFF", SsbPacket(0, 0xFFFF, full.data(), 16, 16),
+         WithXor(Concat({0x00, 0xFC, 0xFF, 0xFF, 0x00, 0x00}, full))},
+        // An image data frame pads the short chunk to the packet size before its check.
+        {"image data, short last", Data(0x10, tail.data(), tail.size(), 4096),
+         WithXor(Concat(Concat({0x10, 0x04}, tail), Bytes(4096 - 1808, 0xFF)))},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.built, c.expected) << c.command;
+    }
+    EXPECT_TRUE(SsbPacket(0, 0, full.data(), 16, 15).empty()) << "more data than a packet holds";
+    EXPECT_EQ(DataRequest(0, 0, 0).size(), DATA_REQUEST_CMD_LEN);
     const Bytes tooLong(MAX_SECURITY_DATA + 1, 0x00);
     EXPECT_TRUE(KeyStore(1, tooLong.data(), tooLong.size()).empty()) << "a 16-bit length cannot carry it";
 }
 
-// --- ssb packets and data frames -------------------------------------------------------
-
-TEST(TypeSixSsbPacket, ShortLastPacketPutsTheCheckAfterItsDataAndPadsWithFF)
-{
-    const Bytes image = Pattern(10000, 1);
-    const size_t last = 10000 - 2 * 4096;  // 1808
-    const Bytes packet = SsbPacket(0x2A, 2, image.data() + 8192, last, 4096);
-    ASSERT_EQ(packet.size(), 4096u + 7u);
-    EXPECT_EQ(Bytes(packet.begin(), packet.begin() + 6), (Bytes{0x2A, 0xFC, 0x02, 0x00, 0x00, 0x00}))
-        << "the packet number is little-endian";
-    EXPECT_EQ(Bytes(packet.begin() + 6, packet.begin() + 6 + 1808), Bytes(image.begin() + 8192, image.end()));
-    EXPECT_EQ(packet[1814], Xor(packet, 1814));
-    for (size_t i = 1815; i <= 4102; ++i) {
-        ASSERT_EQ(packet[i], 0xFF) << "at " << i;
-    }
-}
-
-TEST(TypeSixSsbPacket, FullPacketEndsWithItsCheckAndNumbersAreSixteenBit)
-{
-    const Bytes data(16, 0x11);
-    const Bytes packet = SsbPacket(0, 0xFFFF, data.data(), 16, 16);
-    ASSERT_EQ(packet.size(), 23u);
-    EXPECT_EQ(Bytes(packet.begin() + 2, packet.begin() + 6), (Bytes{0xFF, 0xFF, 0x00, 0x00}));
-    EXPECT_EQ(packet.back(), Xor(packet, 22));
-    EXPECT_TRUE(SsbPacket(0, 0, data.data(), 16, 15).empty()) << "more data than a packet holds";
-}
-
-TEST(TypeSixDataFrame, LastChunkOfTenThousandBytesIsPaddedToThePacketSize)
-{
-    const Bytes image = Pattern(10000, 2);
-    const Bytes frame = Data(0x10, image.data() + 8192, 1808, 4096);
-    ASSERT_EQ(frame.size(), 4099u);
-    EXPECT_EQ(frame[0], 0x10);
-    EXPECT_EQ(frame[1], 0x04);
-    EXPECT_EQ(Bytes(frame.begin() + 2, frame.begin() + 2 + 1808), Bytes(image.begin() + 8192, image.end()));
-    EXPECT_EQ(Bytes(frame.begin() + 2 + 1808, frame.end() - 1), Bytes(2288, 0xFF));
-    EXPECT_EQ(frame.back(), Xor(frame, 4098));
-}
-
 // --- framing ------------------------------------------------------------------------------
 
-TEST(TypeSixFraming, A5CInThePayloadIsDoubledAndTheCheckCoversTheUndoubledPayload)
+TEST(TypeSixFraming, EveryFrameIsWrappedWithDoubled5CAndTheCheckOverTheUndoubledPayload)
 {
-    const Bytes payload = Init(0x5D);  // check = 0x5D ^ 0x01 = 0x5C
-    ASSERT_EQ(payload, (Bytes{0x5D, 0x01, 0x5C}));
-    EXPECT_EQ(Wrap(payload), (Bytes{0x5C, 0x73, 0x5D, 0x01, 0x5C, 0x5C, 0x5C, 0x65}));
-    EXPECT_EQ(Wrap(payload), Wire(payload));
-}
-
-TEST(TypeSixFraming, ExitFrameWhoseCheckIs5CIsWrappedLikeEveryOtherFrame)
-{
-    // After init, version and 83 packets the exit frame's sequence is 0x56: check 0x5C.
-    EXPECT_EQ(Wrap(Exit(0x56)), (Bytes{0x5C, 0x73, 0x56, 0x0A, 0x5C, 0x5C, 0x5C, 0x65}));
-    // After 89 packets the sequence byte itself is 0x5C.
-    EXPECT_EQ(Wrap(Exit(0x5C)), (Bytes{0x5C, 0x73, 0x5C, 0x5C, 0x0A, 0x56, 0x5C, 0x65}));
-    EXPECT_EQ(Wrap(EraseAllExit(0x54)), (Bytes{0x5C, 0x73, 0x54, 0x08, 0x5C, 0x5C, 0x5C, 0x65}));
-    // Without a 5C the raw frames keep their listed bytes.
-    EXPECT_EQ(Wrap(Exit(0x03)), (Bytes{0x5C, 0x73, 0x03, 0x0A, 0x09, 0x5C, 0x65}));
-    EXPECT_EQ(Wrap(ResetPayload(0x00)), (Bytes{0x5C, 0x73, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x5C, 0x65}));
-}
-
-TEST(TypeSixFraming, UnwrapDropsBytesBeforeTheStartMarkAndUndoublesEscapes)
-{
-    const Bytes answer = AnswerPayload(0x5C, 0x21, 0x01, {0x5C, 0x65, 0x5C});
-    Bytes received = {'b', 'o', 'o', 't', 0x5C, 0x65, 0x00};
-    const Bytes wire = Wire(answer);
-    received.insert(received.end(), wire.begin(), wire.end());
-    Bytes payload;
-    ASSERT_TRUE(UnwrapFirstFrame(received.data(), received.size(), payload));
-    EXPECT_EQ(payload, answer) << "an escaped 5C 65 in the data is data, not an end mark";
-}
-
-TEST(TypeSixFraming, UnwrapWaitsForTheEndMarkAcrossPieces)
-{
-    const Bytes wire = Wire(AnswerPayload(0x01, 0x01));
-    Bytes payload;
-    for (size_t cut = 0; cut < wire.size(); ++cut) {
-        EXPECT_FALSE(UnwrapFirstFrame(wire.data(), cut, payload)) << "complete after " << cut << " bytes";
+    const struct {
+        const char* frame;
+        Bytes built;
+        Bytes expected;
+    } cases[] = {
+        {"init, check 5C", Wrap(Init(0x5D)), Bytes{0x5C, 0x73, 0x5D, 0x01, 0x5C, 0x5C, 0x5C, 0x65}},
+        // After init, version and 83 ssb packets the exit frame's check is 5C; after 89 its sequence.
+        {"exit, check 5C", Wrap(Exit(0x56)), Bytes{0x5C, 0x73, 0x56, 0x0A, 0x5C, 0x5C, 0x5C, 0x65}},
+        {"exit, sequence 5C", Wrap(Exit(0x5C)), Bytes{0x5C, 0x73, 0x5C, 0x5C, 0x0A, 0x56, 0x5C, 0x65}},
+        {"erase-all exit, check 5C", Wrap(EraseAllExit(0x54)), Bytes{0x5C, 0x73, 0x54, 0x08, 0x5C, 0x5C, 0x5C, 0x65}},
+        {"exit without 5C", Wrap(Exit(0x03)), Bytes{0x5C, 0x73, 0x03, 0x0A, 0x09, 0x5C, 0x65}},
+        {"reset", Wrap(ResetPayload(0x00)), Bytes{0x5C, 0x73, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x5C, 0x65}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.built, c.expected) << c.frame;
     }
-    EXPECT_TRUE(UnwrapFirstFrame(wire.data(), wire.size(), payload));
-    // A lone escape at the end of what has arrived is not yet anything.
-    const Bytes half = {0x5C, 0x73, 0x01, 0x5C};
-    EXPECT_FALSE(UnwrapFirstFrame(half.data(), half.size(), payload));
 }
 
-TEST(TypeSixFraming, ANewStartMarkDropsAFrameThatLostItsEnd)
+TEST(TypeSixFraming, UnwrapFindsTheFirstWholeFrameInWhatArrived)
 {
-    Bytes received = {0x5C, 0x73, 0x01, 0x02, 0x03};
-    const Bytes answer = AnswerPayload(0x07, 0x05);
-    const Bytes wire = Wire(answer);
-    received.insert(received.end(), wire.begin(), wire.end());
-    Bytes payload;
-    ASSERT_TRUE(UnwrapFirstFrame(received.data(), received.size(), payload));
-    EXPECT_EQ(payload, answer);
+    const Bytes escaped = AnswerPayload(0x5C, 0x21, 0x01, {0x5C, 0x65, 0x5C});
+    const Bytes plain = AnswerPayload(0x07, 0x05);
+    const Bytes wire = Wire(plain);
+    const struct {
+        const char* what;
+        Bytes received;
+        bool complete;
+        Bytes payload;
+    } cases[] = {
+        // An escaped 5C 65 in the data is data, not an end mark.
+        {"behind text and a stray end mark", Concat({'b', 'o', 'o', 't', 0x5C, 0x65, 0x00}, Wire(escaped)), true, escaped},
+        {"a new start mark drops a frame that lost its end", Concat({0x5C, 0x73, 0x01, 0x02, 0x03}, wire), true, plain},
+        {"a lone escape at the end", {0x5C, 0x73, 0x01, 0x5C}, false, {}},
+        {"one byte short", Bytes(wire.begin(), wire.end() - 1), false, {}},
+        {"start mark only", Bytes(wire.begin(), wire.begin() + 2), false, {}},
+    };
+    for (const auto& c : cases) {
+        Bytes payload;
+        ASSERT_EQ(UnwrapFirstFrame(c.received.data(), c.received.size(), payload), c.complete) << c.what;
+        if (c.complete) {
+            EXPECT_EQ(payload, c.payload) << c.what;
+        }
+    }
 }
 
 // --- answers -----------------------------------------------------------------------------
@@ -221,18 +160,7 @@ TEST(TypeSixAnswer, PositiveNegativeAndBrokenAnswersAreToldApart)
 
 // --- start text and windows ------------------------------------------------------------
 
-TEST(TypeSixBoardText, StartTextSplitAcrossReadsIsFound)
-{
-    std::string text;
-    const std::string first = "\r\nboot-ssb-co";
-    const std::string second = "deloader\r\n";
-    AppendBoardText(text, reinterpret_cast<const uint8_t*>(first.data()), first.size());
-    EXPECT_EQ(text.find(SSB_TEXT), std::string::npos);
-    AppendBoardText(text, reinterpret_cast<const uint8_t*>(second.data()), second.size());
-    EXPECT_NE(text.find(SSB_TEXT), std::string::npos);
-}
-
-TEST(TypeSixBoardText, UnprintableBytesBecomeSpacesAndLongTextKeepsItsTail)
+TEST(TypeSixBoardText, StartTextIsFoundAcrossReadsUnprintablesBecomeSpacesAndTheTextStaysBounded)
 {
     std::string text;
     const Bytes bytes = {0x00, 0x07, 0x08, 0x0D, 0x0E, 0x1F, 0x20, 0x7E, 0x7F, 0x80, 0xFF};
@@ -242,12 +170,16 @@ TEST(TypeSixBoardText, UnprintableBytesBecomeSpacesAndLongTextKeepsItsTail)
     std::string log;
     const Bytes noise(5000, 'x');
     AppendBoardText(log, noise.data(), noise.size());
-    const std::string start = "-rom";
-    AppendBoardText(log, reinterpret_cast<const uint8_t*>(start.data()), start.size());
-    const std::string rest = "loader";
-    AppendBoardText(log, reinterpret_cast<const uint8_t*>(rest.data()), rest.size());
+    const auto append = [&log](const std::string& piece) {
+        AppendBoardText(log, reinterpret_cast<const uint8_t*>(piece.data()), piece.size());
+    };
+    append("\r\nboot-ssb-co");
+    EXPECT_EQ(log.find(SSB_TEXT), std::string::npos);
+    append("deloader\r\n-rom");
+    EXPECT_NE(log.find(SSB_TEXT), std::string::npos);
+    append("loader");
     EXPECT_NE(log.find(ROM_TEXT), std::string::npos);
-    EXPECT_LT(log.size(), 5000u) << "the text stays bounded";
+    EXPECT_LT(log.size(), 5000u);
 }
 
 TEST(TypeSixEraseCore, WindowsGrowWithEveryWholeTwoMebibytes)

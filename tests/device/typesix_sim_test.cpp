@@ -10,6 +10,13 @@
 
 namespace {
 
+// What the board's report must say about one received image.
+struct Received {
+    const char* kind;
+    Bytes data;
+    const char* digestMatched;  // "1", or "-1" where the board has no digest to compare
+};
+
 class TypeSixChipOnSim : public ::testing::Test {
 protected:
     void SetUp() override
@@ -31,12 +38,10 @@ protected:
 
     // Starts the board and opens it as the tool does: the port at 115200,
     // baud the rate of the image transfers.
-    void Start(const std::vector<std::string>& faults = {}, uint32_t baud = 921600)
+    void Start(uint32_t baud = 921600)
     {
-        std::vector<std::string> options = {"--family", "typesix", "--report", dir.File("report.json"),
-                                            "--flash", FlashPath()};
-        options.insert(options.end(), faults.begin(), faults.end());
-        sim = std::make_unique<SimBoard>(options);
+        sim = std::make_unique<SimBoard>(std::vector<std::string>{"--family", "typesix", "--report",
+                                                                  dir.File("report.json"), "--flash", FlashPath()});
         ASSERT_TRUE(sim->Ok());
         handle = OpenSerialPort(sim->PtyPath().c_str(), baud, 0, 0);
         ASSERT_NE(dynamic_cast<BurnTypeSixChip*>(handle), nullptr);
@@ -55,19 +60,23 @@ protected:
         handle = nullptr;
         sim->Stop();
         const SimReport report = ReadReport(dir.File("report.json"));
-        EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
+        EXPECT_TRUE(report.List("protocolErrors").empty()) << report.text;
         return report;
     }
 
-    std::string FlashPath() const { return dir.File("flash.bin"); }
-
-    static void ExpectImage(const SimImage& image, const std::string& kind, const Bytes& data, int digestMatched)
+    static void ExpectImages(const SimReport& report, const std::vector<Received>& expected)
     {
-        EXPECT_EQ(image.kind, kind);
-        EXPECT_EQ(image.length, data.size()) << kind;
-        EXPECT_EQ(image.sha256, Hex(Sha256(data))) << kind;
-        EXPECT_EQ(image.digestMatched, digestMatched) << kind;
+        const std::vector<std::string> images = report.List("images");
+        ASSERT_EQ(images.size(), expected.size()) << report.text;
+        for (size_t i = 0; i < images.size(); ++i) {
+            EXPECT_EQ(Field(images[i], "kind"), expected[i].kind) << images[i];
+            EXPECT_EQ(Field(images[i], "length"), std::to_string(expected[i].data.size())) << images[i];
+            EXPECT_EQ(Field(images[i], "sha256"), Hex(Sha256(expected[i].data))) << images[i];
+            EXPECT_EQ(Field(images[i], "digestMatched"), expected[i].digestMatched) << images[i];
+        }
     }
+
+    std::string FlashPath() const { return dir.File("flash.bin"); }
 
     TempDir dir;
     MessageCapture messages;
@@ -94,16 +103,14 @@ TEST_F(TypeSixChipOnSim, PackageWithoutSmallSsbLoadsTheSsbAndBurnsEveryImageAtTh
     EXPECT_EQ(Reset(handle), 1);
     const SimReport report = Finish();
 
-    ASSERT_EQ(report.images.size(), 4u) << report.text;
-    ExpectImage(report.images[0], "ssb", ssb, 1);
     // A digest entry goes out like any image, with the file type in force.
-    ExpectImage(report.images[1], "app", flashDigest, -1);
-    ExpectImage(report.images[2], "flash", flashImage, 1);
-    EXPECT_EQ(report.images[2].address, 0x00100000u);
-    ExpectImage(report.images[3], "app", app, -1);
-    EXPECT_EQ(report.images[3].fileType, 2);
-    EXPECT_EQ(report.resets, std::vector<std::string>{"\"5c73000c000000000c5c65\""});
-    EXPECT_EQ(report.baudChanges, (std::vector<std::string>{"921600", "115200"}));
+    ExpectImages(report, {{"ssb", ssb, "1"}, {"app", flashDigest, "-1"}, {"flash", flashImage, "1"}, {"app", app, "-1"}});
+    const std::vector<std::string> images = report.List("images");
+    ASSERT_EQ(images.size(), 4u);
+    EXPECT_EQ(Field(images[2], "address"), std::to_string(0x00100000));
+    EXPECT_EQ(Field(images[3], "fileType"), "2");
+    EXPECT_EQ(report.List("resets"), std::vector<std::string>{"\"5c73000c000000000c5c65\""});
+    EXPECT_EQ(report.List("baudChanges"), (std::vector<std::string>{"921600", "115200"}));
     const Bytes flash = ReadFile(FlashPath());
     ASSERT_GE(flash.size(), 0x00100000u + flashImage.size());
     EXPECT_EQ(Bytes(flash.begin() + 0x00100000, flash.begin() + 0x00100000 + 9000), flashImage);
@@ -123,20 +130,17 @@ TEST_F(TypeSixChipOnSim, PackageWithSmallSsbLoadsItFirstAndErasesItBeforeTheSsb)
                                                                     {"ssb.sha", 24, Sha256(ssb)},
                                                                     {"app.bin", 20, app, 0, 0x1000},
                                                                 }));
-    Start({}, 115200);
+    Start(115200);
     EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Get();
     const SimReport report = Finish();
 
-    ASSERT_EQ(report.images.size(), 3u) << report.text;
-    ExpectImage(report.images[0], "ssb", small, 1);
-    ExpectImage(report.images[1], "ssb", ssb, 1);
-    ExpectImage(report.images[2], "app", app, -1);
-    EXPECT_EQ(report.images[2].fileType, 0);
-    ASSERT_EQ(report.erases.size(), 1u);
-    EXPECT_NE(report.erases[0].find("\"ssb\""), std::string::npos);
+    ExpectImages(report, {{"ssb", small, "1"}, {"ssb", ssb, "1"}, {"app", app, "-1"}});
+    EXPECT_EQ(Field(report.List("images").at(2), "fileType"), "0");
+    ASSERT_EQ(report.List("erases").size(), 1u);
+    EXPECT_EQ(Field(report.List("erases")[0], "what"), "ssb");
     // With the reset setting on, the last image ends with the protocol's reset frame.
-    ASSERT_EQ(report.resets.size(), 1u);
-    EXPECT_TRUE(report.baudChanges.empty()) << "115200 asked for, 115200 kept";
+    EXPECT_EQ(report.List("resets").size(), 1u);
+    EXPECT_TRUE(report.List("baudChanges").empty()) << "115200 asked for, 115200 kept";
     EXPECT_TRUE(messages.Has("load small ssb success.\n"));
 }
 
@@ -147,8 +151,8 @@ TEST_F(TypeSixChipOnSim, EraseAllLoadsTheSsbThenErasesTheWholeFlash)
     EXPECT_EQ(EraseAllFlash(handle, SsbSpec(Pattern(2000, 13)).c_str()), 1) << messages.Get();
     const SimReport report = Finish();
 
-    ASSERT_EQ(report.erases.size(), 1u) << report.text;
-    EXPECT_NE(report.erases[0].find("\"all\""), std::string::npos);
+    ASSERT_EQ(report.List("erases").size(), 1u) << report.text;
+    EXPECT_EQ(Field(report.List("erases")[0], "what"), "all");
     const Bytes after = ReadFile(FlashPath());
     ASSERT_GE(after.size(), 0x10000u);
     EXPECT_EQ(Bytes(after.begin(), after.begin() + 0x10000), Bytes(0x10000, 0xFF));
@@ -172,9 +176,10 @@ TEST_F(TypeSixChipOnSim, ReadBackOfTenThousandBytesWithEscapedBytesMatchesTheFla
 
     EXPECT_EQ(ReadFile(out), Bytes(flash.begin() + 0x1000, flash.begin() + 0x1000 + 10000));
     // The protocol's reset: its own sequence byte, code 0C, four zero bytes.
-    ASSERT_EQ(report.resets.size(), 1u);
-    EXPECT_EQ(report.resets[0].substr(7, 10), "0c00000000") << report.resets[0];
-    EXPECT_EQ(report.baudChanges, (std::vector<std::string>{"921600", "115200"}));
+    const std::vector<std::string> resets = report.List("resets");
+    ASSERT_EQ(resets.size(), 1u);
+    EXPECT_EQ(resets[0].substr(7, 10), "0c00000000") << resets[0];
+    EXPECT_EQ(report.List("baudChanges"), (std::vector<std::string>{"921600", "115200"}));
 }
 
 }  // namespace

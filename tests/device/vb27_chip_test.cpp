@@ -91,18 +91,6 @@ TEST_F(DeviceLibrary, OpenFailsWithoutAPortOrAChipClass)
     EXPECT_EQ(OpenSerialPort("/dev/tarnwick-no-such-port", 115200, 0, 0), nullptr);
 }
 
-TEST_F(DeviceLibrary, OpenCreatesTheChipOfTheTypeAndKeepsTheRequestedRate)
-{
-    ASSERT_NE(Open(CHIP_TYPE_VB27, 921600), nullptr);
-    EXPECT_EQ(dynamic_cast<BurnQn4180ChipSp::BurnQn4180Chip*>(handle), nullptr);
-    EXPECT_EQ(handle->GetBaudRate(), 921600u);
-    EXPECT_EQ(handle->GetComName(), board.SlavePath());
-    EXPECT_TRUE(handle->IsSerialOpened());
-    DestroyDevice(handle);
-    Open(CHIP_TYPE_QN4180);
-    EXPECT_NE(dynamic_cast<BurnQn4180ChipSp::BurnQn4180Chip*>(handle), nullptr);
-}
-
 TEST_F(DeviceLibrary, ArgumentsAreCheckedBeforeTheBoardIsTouched)
 {
     ASSERT_NE(Open(CHIP_TYPE_VB27), nullptr);
@@ -185,35 +173,6 @@ TEST_F(Vb27Chip, LoaderGoesInKilobyteFramesAndImagesInThePacketSizeBehindTheirCo
     EXPECT_TRUE(messages.Has("downloaded: loader.bin successfully.\n"));
     EXPECT_TRUE(messages.Has("downloaded: app.bin successfully.\n"));
     EXPECT_FALSE(messages.Has("timeout")) << messages.Get();
-}
-
-TEST_F(Vb27Chip, OnlyBurnNamesCanSkipTheLoader)
-{
-    BurnVb27ChipSp::BurnVb27Chip* chip = Open(CHIP_TYPE_VB27);
-    ASSERT_NE(chip, nullptr);
-    chip->SetOnlyBurnNames({"app"});
-    board.Play([](PtyBoard& b) {
-        Vb27Command command;
-        YmodemFile app;
-        if (!NextVb27Command(b, command, false)) {
-            return;
-        }
-        EXPECT_EQ(command.code, 0xF0);
-        b.Write(ACK_OK);
-        if (!NextVb27Command(b, command)) {
-            return;
-        }
-        EXPECT_EQ(command.code, 0xD2) << "the first transfer is announced by its command frame";
-        b.Write(ACK_THEN_C);
-        if (ReceiveYmodemFile(b, app)) {
-            EXPECT_EQ(app.data, APP);
-            b.Write(ACK_OK);
-        }
-    });
-    const std::string package = WriteFile(dir.File("pkg.fwpkg"), BuildPackage(PACKAGE));
-    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Get();
-    board.Join();
-    EXPECT_FALSE(messages.Has("loader.bin"));
 }
 
 TEST_F(Vb27Chip, MissingFinalAckIsReportedAndTheBurnGoesOn)

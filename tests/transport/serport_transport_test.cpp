@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cerrno>
 #include <future>
@@ -150,19 +149,6 @@ TEST_F(SerportTransportTest, HeadFrameFollowedAtOnceByAMebibyteArrivesWholeAndIn
     EXPECT_TRUE(got == expected);
 }
 
-TEST_F(SerportTransportTest, NullDataAndAClosedPortAreRefused)
-{
-    const uint8_t byte = 0x55;
-    EXPECT_EQ(m_transport.Send(&byte, 1), 0u);
-    EXPECT_EQ(m_prints.Count("invalid handle value.\n"), 1);
-    EXPECT_FALSE(m_transport.SetTimeout(500, 500));
-    EXPECT_EQ(m_prints.Count("get timeouts failed.\n"), 1);
-    OpenPort();
-    EXPECT_EQ(m_transport.Send(nullptr, 3), 0u);
-    EXPECT_EQ(m_prints.Count("data is null.\n"), 1);
-    EXPECT_TRUE(m_transport.SetTimeout(6000, 500));
-}
-
 TEST_F(SerportTransportTest, ABoardThatStopsReadingDoesNotHangTheSender)
 {
     OpenPort();
@@ -247,31 +233,6 @@ TEST_F(SerportTransportTest, RefusedOpensLeaveNoThreadAndKeepTheReason)
     }
 }
 
-TEST_F(SerportTransportTest, PermissionDeniedKeepsErrnoForTheCaller)
-{
-    char dirTemplate[] = "/tmp/tarnwick-perm-XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    ASSERT_EQ(chmod(dirTemplate, 0755), 0);
-    const std::string path = std::string(dirTemplate) + "/ttyLocked";
-    close(open(path.c_str(), O_CREAT | O_WRONLY, 0));
-    // Root is never denied: try as an unprivileged user in a child process.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
-            _exit(2);
-        }
-        SerportTransport transport;
-        const bool opened = transport.Open(Attributes(path));
-        _exit(!opened && transport.GetErrorCode() == EACCES && !transport.GetErrorStrInfo().empty() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    unlink(path.c_str());
-    rmdir(dirTemplate);
-}
-
 // ---- A line that goes away -------------------------------------------------------
 
 TEST_F(SerportTransportTest, PeerClosingEndsWaitsAndFailsSendsWithOneMessageButKeepsWhatArrived)
@@ -304,21 +265,5 @@ TEST_F(SerportTransportTest, PeerClosingEndsWaitsAndFailsSendsWithOneMessageButK
 }
 
 // ---- Cancel ---------------------------------------------------------------------
-
-TEST_F(SerportTransportTest, CancelFlagIsReportedOnceButTheGlobalQueryKeepsAnswering)
-{
-    EXPECT_FALSE(m_transport.IsCancel());
-    m_transport.SetIsCancel(true);
-    EXPECT_TRUE(m_transport.IsCancel());
-    EXPECT_FALSE(m_transport.IsCancel());
-    static int answer = 1;
-    g_isCancelled = [] { return answer; };
-    EXPECT_TRUE(m_transport.IsCancel());
-    EXPECT_TRUE(m_transport.IsCancel());
-    answer = 0;
-    EXPECT_FALSE(m_transport.IsCancel());
-    g_isCancelled = nullptr;
-    EXPECT_EQ(m_prints.Count("\nUser Cancelled!\n"), 3);
-}
 
 }  // namespace

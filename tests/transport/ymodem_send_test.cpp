@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <regex>
 #include <thread>
 
 #include "line_peers.h"
@@ -82,19 +81,6 @@ struct ScriptedReceiver {
 Bytes DataOf(const Bytes& frame, size_t checkSize = 2)
 {
     return Bytes(frame.begin() + 3, frame.end() - static_cast<long>(checkSize));
-}
-
-std::vector<int> Percents(const std::vector<std::string>& lines)
-{
-    std::vector<int> percents;
-    const std::regex line(R"( ---- (\d+)%\n)");
-    std::smatch m;
-    for (const std::string& text : lines) {
-        if (std::regex_match(text, m, line)) {
-            percents.push_back(std::stoi(m[1]));
-        }
-    }
-    return percents;
 }
 
 class YmodemSend : public ::testing::Test {
@@ -265,21 +251,3 @@ TEST_F(YmodemSend, HandshakeShowsTheBootTextAcceptsNakAndFailsAtOnceOnALostLine)
 
 // ---- progress
 
-TEST_F(YmodemSend, ProgressMarksEveryFrameAndPrintsEveryTenthUpToHundred)
-{
-    ScriptedReceiver peer(link);
-    ASSERT_TRUE(Download(peer, Pattern(1500, 16), "p.bin"));
-    const std::vector<std::string> lines = capture.Lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "#"), 2);
-    EXPECT_EQ(Percents(lines), (std::vector<int>{68, 100}));
-
-    FakeLink line;
-    ScriptedReceiver many(line);
-    ASSERT_TRUE(Download(many, Pattern(20 * 1024 + 5, 17), "p.bin"));  // 21 frames, step 3
-    const std::vector<int> all = Percents(capture.Lines());
-    ASSERT_EQ(all.size(), 2u + 7u);
-    const std::vector<int> percents(all.begin() + 2, all.end());
-    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
-    EXPECT_EQ(percents.front(), 14);
-    EXPECT_EQ(percents.back(), 100);
-}
