@@ -34,7 +34,7 @@ TEST_F(BoardChannel, PrintedBoardTextKeepsPrintablesAndLineFeedsOnly)
     }
     ASSERT_EQ(chip.GetRecvText(), std::string("A\n\x80" "B"));
     chip.PrintCurRecv();
-    EXPECT_EQ(messages.Get(), "\nA\r\nB\n");
+    EXPECT_EQ(messages.Messages(), "\nA\r\nB\n");
     EXPECT_TRUE(chip.GetRecvText().empty());
 }
 
@@ -174,7 +174,7 @@ TEST_F(BoardChannel, AnswerMarkersBufferAndSilenceDecideTheCommand)
         });
         ASSERT_EQ(result.wait_for(std::chrono::seconds(30)), std::future_status::ready);
         EXPECT_EQ(result.get(), c.result);
-        EXPECT_TRUE(messages.Has(c.printed)) << messages.Get();
+        EXPECT_TRUE(messages.Has(c.printed)) << messages.Messages();
         if (c.result == 1) {
             EXPECT_NE(std::string(reply.begin(), reply.end()).find("flash ok\r\n[EOT](OK)"), std::string::npos);
         }
@@ -198,13 +198,13 @@ TEST_F(BoardChannel, TransfersFailWithoutAProtocolBeforeAByteLeaves)
     };
     for (const auto& operation : operations) {
         EXPECT_EQ(operation(), 0);
-        EXPECT_TRUE(messages.Has("no chipType is match.\n")) << messages.Get();
+        EXPECT_TRUE(messages.Has("no chipType is match.\n")) << messages.Messages();
         messages.Take();
     }
     BurnChipBase::m_chipType = 0x30002;
     PlainChip closed;
     EXPECT_EQ(closed.EraseFlash(0, 4096), 0);
-    EXPECT_EQ(messages.Get(), "no transmission mode is selected.\n");
+    EXPECT_EQ(messages.Messages(), "no transmission mode is selected.\n");
     BurnChipBase::m_chipType = savedChipType;
     board.Play([](PtyBoard& b) { b.Drain(100); });
     board.Join();

@@ -78,13 +78,13 @@ TEST_F(FramedSend, EachAnswerEndsTheSendAsItsWindowsAndMessagesSay)
                                      : sender.SendFrame(g_command.data(), size, c.attemptMs, c.totalMs, true) ? 1 : 0;
         EXPECT_EQ(result, c.result);
         for (const std::string& message : c.printed) {
-            EXPECT_TRUE(messages.Has(message)) << messages.Get();
+            EXPECT_TRUE(messages.Has(message)) << messages.Messages();
         }
         if (!c.printed.empty() && c.printed[0] == "ack error.\n") {
             EXPECT_EQ(sender.GetErrorInfo(), c.printed[0]);
         }
         if (c.absent != nullptr) {
-            EXPECT_FALSE(messages.Has(c.absent)) << messages.Get();
+            EXPECT_FALSE(messages.Has(c.absent)) << messages.Messages();
         }
         if (c.framesOnWire != 0) {
             line.Join();
@@ -108,7 +108,7 @@ TEST_F(FramedSend, CancelEndsTheWaitAtOnce)
     EXPECT_EQ(printed.find("send frame timeout error"), std::string::npos);
     chip.SetIsCancel();
     EXPECT_EQ(chip.SendFrameBySerial(g_command.data(), 3, 100, 20000), 0);
-    EXPECT_EQ(messages.Get(), "\nUser Cancelled!\n");
+    EXPECT_EQ(messages.Messages(), "\nUser Cancelled!\n");
 }
 
 TEST_F(FramedSend, HandshakeGoesOutWholeAndItsReplyIsFoundBehindTextInPieces)
@@ -219,7 +219,7 @@ TEST_F(FramedSend, FilesAreCutIntoKilobyteFramesWithWrappingSequenceAndTailCount
         }
         EXPECT_EQ(received.tailCount, c.tailCount);
         EXPECT_EQ(received.content, content);
-        const std::string text = messages.Get();
+        const std::string text = messages.Messages();
         EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '#')), c.frames);
     }
 }

@@ -53,9 +53,9 @@ TEST_P(PulledCable, EndsTheWaitWithFailureAndOneReport)
     auto result = std::async(std::launch::async, [&chip] { return GetParam().operation(chip); });
     ASSERT_EQ(result.wait_for(MUST_END_WITHIN), std::future_status::ready) << "kept waiting on a lost line";
     EXPECT_EQ(result.get(), 0);
-    EXPECT_EQ(messages.Count(LOSS), 1u) << messages.Get();
+    EXPECT_EQ(messages.Count(LOSS), 1u) << messages.Messages();
     if (GetParam().message != nullptr) {
-        EXPECT_TRUE(messages.Has(GetParam().message)) << messages.Get();
+        EXPECT_TRUE(messages.Has(GetParam().message)) << messages.Messages();
     }
     // Every later operation fails at once too, without a second report.
     Bytes shake(BootFrame::SHAKE_PACKET_SIZE, 0xF0);

@@ -6,23 +6,10 @@
 // tarnwick-sim as a child process with its report, and the console capture.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,13 +17,27 @@
 #include <gtest/gtest.h>
 
 #include "common/checksum.h"
-#include "common/console.h"
-#include "common/sha256_util.h"
 #include "device/burn_chip_base.h"
+#include "support/fwpkg_builder.h"
+#include "support/print_capture.h"
+#include "support/pty_pair.h"
+#include "support/sim_launcher.h"
+#include "support/test_files.h"
 
-extern char** environ;
-
-using Bytes = std::vector<uint8_t>;
+using TestSupport::BuildPackage;
+using TestSupport::Bytes;
+using TestSupport::Field;
+using TestSupport::Hex;
+using TestSupport::PackageImage;
+using TestSupport::Pattern;
+using TestSupport::PtyPair;
+using TestSupport::ReadFile;
+using TestSupport::ReadSimReport;
+using TestSupport::Sha256;
+using TestSupport::SimPath;
+using TestSupport::SimProcess;
+using TestSupport::SimReport;
+using TestSupport::TempDir;
 
 // Generous bound for anything the peer waits for: a loaded machine or a
 // sanitizer build may be slow, and the tool always answers much sooner.
@@ -44,42 +45,14 @@ constexpr int PEER_READ_TIMEOUT_MS = 10000;
 
 class PtyBoard {
 public:
-    PtyBoard()
-    {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[128] = {};
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 ||
-            ptsname_r(m_master, name, sizeof(name)) != 0) {
-            CloseLine();
-            return;
-        }
-        m_slavePath = name;
-        // Holding the slave open keeps the line's settings between opens and
-        // spares the master a hang-up when the tool closes its end.
-        m_slaveHolder = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-        struct termios tio {};
-        if (m_slaveHolder >= 0 && tcgetattr(m_slaveHolder, &tio) == 0) {
-            cfmakeraw(&tio);
-            tcsetattr(m_slaveHolder, TCSANOW, &tio);
-        }
-        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    }
-
     ~PtyBoard()
     {
-        m_stop = true;
+        m_pty.StopReads();
         Join();
-        CloseLine();
-        if (m_slaveHolder >= 0) {
-            close(m_slaveHolder);
-        }
     }
 
-    PtyBoard(const PtyBoard&) = delete;
-    PtyBoard& operator=(const PtyBoard&) = delete;
-
-    bool Ok() const { return m_master >= 0 && m_slaveHolder >= 0; }
-    const std::string& SlavePath() const { return m_slavePath; }
+    bool Ok() const { return m_pty.Ok(); }
+    const std::string& SlavePath() const { return m_pty.SlavePath(); }
 
     // Plays the board in a thread of its own until the script returns.
     void Play(std::function<void(PtyBoard&)> script)
@@ -99,7 +72,7 @@ public:
     // Exactly n bytes from the tool; an empty result when they do not come.
     Bytes Read(size_t n, int timeoutMs = PEER_READ_TIMEOUT_MS)
     {
-        Bytes out = ReadUpTo(n, timeoutMs);
+        Bytes out = m_pty.ReadFor(n, timeoutMs);
         if (out.size() < n) {
             out.clear();
         }
@@ -110,27 +83,13 @@ public:
     // Whatever the tool sends within ms milliseconds.
     Bytes Drain(int ms)
     {
-        const Bytes out = ReadUpTo(SIZE_MAX, ms);
+        const Bytes out = m_pty.ReadFor(SIZE_MAX, ms);
         m_log.insert(m_log.end(), out.begin(), out.end());
         return out;
     }
 
-    void Write(const Bytes& bytes)
-    {
-        size_t done = 0;
-        while (done < bytes.size() && m_master >= 0) {
-            const ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-                continue;
-            }
-            struct pollfd pfd {m_master, POLLOUT, 0};
-            if (poll(&pfd, 1, 1000) <= 0) {
-                return;
-            }
-        }
-    }
-    void Write(const std::string& text) { Write(Bytes(text.begin(), text.end())); }
+    void Write(const Bytes& bytes) { m_pty.Write(bytes); }
+    void Write(const std::string& text) { m_pty.Write(Bytes(text.begin(), text.end())); }
 
     // Writes in two pieces with a pause between, cut after `cut` bytes.
     void WriteSplit(const Bytes& bytes, size_t cut, int pauseMs = 30)
@@ -141,43 +100,15 @@ public:
     }
 
     // The board's end goes away, like a pulled cable.
-    void CloseLine()
-    {
-        if (m_master >= 0) {
-            close(m_master);
-            m_master = -1;
-        }
-    }
+    void CloseLine() { m_pty.CloseMaster(); }
 
     // Everything the peer read, for checks after Join.
     const Bytes& Log() const { return m_log; }
 
 private:
-    int m_master = -1;
-    int m_slaveHolder = -1;
-    std::string m_slavePath;
+    PtyPair m_pty;
     std::thread m_peer;
-    std::atomic<bool> m_stop{false};
     Bytes m_log;
-
-    Bytes ReadUpTo(size_t n, int timeoutMs)
-    {
-        Bytes out;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (out.size() < n && !m_stop && m_master >= 0 && std::chrono::steady_clock::now() < deadline) {
-            uint8_t chunk[4096];
-            const ssize_t got = read(m_master, chunk, std::min(n - out.size(), sizeof(chunk)));
-            if (got > 0) {
-                out.insert(out.end(), chunk, chunk + got);
-            } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
-                break;
-            } else {
-                struct pollfd pfd {m_master, POLLIN, 0};
-                poll(&pfd, 1, 10);
-            }
-        }
-        return out;
-    }
 };
 
 // One exchange of a scripted board: take `read` bytes from the tool (none:
@@ -204,54 +135,7 @@ inline std::function<void(PtyBoard&)> Script(std::vector<Step> steps)
     };
 }
 
-// The console funnel's messages, gathered while a test runs.
-class MessageCapture {
-public:
-    MessageCapture()
-    {
-        Take();
-        g_printInfo = [](long long, const char*, const char* message, const char*, int) {
-            std::lock_guard<std::mutex> lock(Store().lock);
-            Store().text += message;
-        };
-    }
-    ~MessageCapture() { g_printInfo = nullptr; }
-
-    std::string Get() const
-    {
-        std::lock_guard<std::mutex> lock(Store().lock);
-        return Store().text;
-    }
-    bool Has(const std::string& message) const { return Get().find(message) != std::string::npos; }
-    size_t Count(const std::string& message) const
-    {
-        const std::string text = Get();
-        size_t n = 0;
-        for (size_t at = text.find(message); at != std::string::npos; at = text.find(message, at + 1)) {
-            ++n;
-        }
-        return n;
-    }
-    // What was printed since the last Take.
-    std::string Take()
-    {
-        std::lock_guard<std::mutex> lock(Store().lock);
-        std::string text;
-        text.swap(Store().text);
-        return text;
-    }
-
-private:
-    struct Shared {
-        std::mutex lock;
-        std::string text;
-    };
-    static Shared& Store()
-    {
-        static Shared shared;
-        return shared;
-    }
-};
+using MessageCapture = TestSupport::PrintCapture;
 
 // The chip base needs a family for its two pure operations; nothing else changes.
 class PlainChip : public BurnChipBase {
@@ -496,208 +380,10 @@ inline bool NextTypeSixFrame(PtyBoard& board, Bytes& payload, Bytes* wire = null
 
 // --- files and packages ------------------------------------------------------------------
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/tarnwick-device-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        m_path = made != nullptr ? made : "/tmp";
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-inline Bytes ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
+// Writes the file and gives its path back.
 inline std::string WriteFile(const std::string& path, const Bytes& bytes)
 {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    TestSupport::WriteFile(path, bytes);
     return path;
 }
 
-inline Bytes Sha256(const Bytes& data)
-{
-    Bytes digest(32);
-    Sha256Util::sha256(data.data(), data.size(), digest.data());
-    return digest;
-}
-
-inline std::string Hex(const Bytes& bytes)
-{
-    static const char DIGITS[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out += DIGITS[b >> 4];
-        out += DIGITS[b & 0x0F];
-    }
-    return out;
-}
-
-// Bytes that look like an image, with 0x5C sprinkled in so that escaping matters.
-inline Bytes Pattern(size_t length, uint32_t seed)
-{
-    Bytes bytes(length);
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < length; ++i) {
-        x = x * 1103515245u + 12345u;
-        bytes[i] = (i % 97 == 5) ? 0x5C : static_cast<uint8_t>(x >> 16);
-    }
-    return bytes;
-}
-
-struct PackageImage {
-    std::string name;
-    uint32_t type;
-    Bytes data;
-    uint32_t burnAddress = 0;
-    uint32_t burnSize = 0;
-};
-
-// Normal fwpkg layout, little-endian: flag DFADBEEF | crc u16 | count u16 |
-// 4 free | entries of 52 bytes (name[32], offset, length, address, size,
-// type) | images. The CRC covers bytes 6 to the end of the table.
-inline Bytes BuildPackage(const std::vector<PackageImage>& images)
-{
-    const size_t tableEnd = 12 + 52 * images.size();
-    Bytes package(tableEnd, 0);
-    auto put = [&package](size_t at, uint32_t value) {
-        for (size_t i = 0; i < 4; ++i) {
-            package[at + i] = static_cast<uint8_t>(value >> (8 * i));
-        }
-    };
-    put(0, 0xEFBEADDF);
-    package[6] = static_cast<uint8_t>(images.size());
-    package[7] = static_cast<uint8_t>(images.size() >> 8);
-    for (size_t i = 0; i < images.size(); ++i) {
-        const size_t at = 12 + 52 * i;
-        const PackageImage& image = images[i];
-        std::copy(image.name.begin(), image.name.end(), package.begin() + static_cast<std::ptrdiff_t>(at));
-        put(at + 32, static_cast<uint32_t>(package.size()));
-        put(at + 36, static_cast<uint32_t>(image.data.size()));
-        put(at + 40, image.burnAddress);
-        put(at + 44, image.burnSize);
-        put(at + 48, image.type);
-        package.insert(package.end(), image.data.begin(), image.data.end());
-    }
-    const uint16_t crc = Common::SopCrc16(package.data() + 6, static_cast<uint32_t>(tableEnd - 6));
-    package[4] = static_cast<uint8_t>(crc);
-    package[5] = static_cast<uint8_t>(crc >> 8);
-    return package;
-}
-
-// --- tarnwick-sim -------------------------------------------------------------------------
-
-inline std::string SimPath()
-{
-    return std::string(TARNWICK_BIN_DIR) + "/tarnwick-sim";
-}
-
-// One simulated board; its report is read after Stop.
-class SimBoard {
-public:
-    explicit SimBoard(std::vector<std::string> args)
-    {
-        int out[2];
-        if (pipe(out) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        args.insert(args.begin(), SimPath());
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(&arg[0]);
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            m_pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        // The first line names the pseudo-terminal.
-        for (char c = 0; m_pid > 0 && read(out[0], &c, 1) == 1 && c != '\n';) {
-            m_ptyPath += c;
-        }
-        close(out[0]);
-    }
-    ~SimBoard() { Stop(); }
-
-    bool Ok() const { return m_pid > 0 && !m_ptyPath.empty(); }
-    const std::string& PtyPath() const { return m_ptyPath; }
-
-    // Lets the simulator end by itself (the tool closed the line after a
-    // reset), else asks it to stop; its report is written either way.
-    void Stop()
-    {
-        int status = 0;
-        for (int i = 0; m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == 0; ++i) {
-            if (i == 100) {
-                kill(m_pid, SIGTERM);
-                waitpid(m_pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        m_pid = -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_ptyPath;
-};
-
-// The simulator's JSON report: one list item per line.
-struct SimReport {
-    std::string text;
-
-    std::vector<std::string> List(const std::string& key) const
-    {
-        std::vector<std::string> items;
-        const std::string head = "\"" + key + "\": [";
-        size_t at = text.find(head);
-        if (at == std::string::npos || text.compare(at + head.size(), 1, "]") == 0) {
-            return items;
-        }
-        for (at = text.find('\n', at) + 1; at < text.size();) {
-            const size_t end = text.find('\n', at);
-            std::string line = text.substr(at, end - at);
-            line.erase(0, line.find_first_not_of(' '));
-            if (line.empty() || line[0] == ']') {
-                break;
-            }
-            items.push_back(line.back() == ',' ? line.substr(0, line.size() - 1) : line);
-            at = end + 1;
-        }
-        return items;
-    }
-};
-
-// The value of key in a one-line JSON object, without quotes.
-inline std::string Field(const std::string& object, const std::string& key)
-{
-    const size_t at = object.find("\"" + key + "\": ");
-    if (at == std::string::npos) {
-        return "";
-    }
-    const size_t from = at + key.size() + 4;
-    std::string value = object.substr(from, object.find_first_of(",}", from) - from);
-    return value.size() >= 2 && value[0] == '"' ? value.substr(1, value.size() - 2) : value;
-}
-
-inline SimReport ReadReport(const std::string& path)
-{
-    const Bytes bytes = ReadFile(path);
-    return {std::string(bytes.begin(), bytes.end())};
-}

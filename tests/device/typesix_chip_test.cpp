@@ -96,7 +96,7 @@ TEST_F(TypeSixChipOverPty, SsbNeedingMoreThan65535PacketsIsRefusedBeforeAnything
         EXPECT_FALSE(chip->DownloadSsb());
         EXPECT_FALSE(chip->FsbWritePage(Bytes(65536, 0).data(), 65536));
     });
-    EXPECT_TRUE(messages.Has("65535")) << messages.Get();
+    EXPECT_TRUE(messages.Has("65535")) << messages.Messages();
     EXPECT_TRUE(chip->SsbPacketCountFits(65535, "ssb")) << "65535 packets are fine as far as numbering goes";
 }
 
@@ -104,18 +104,18 @@ TEST_F(TypeSixChipOverPty, SsbNeedingMoreThan65535PacketsIsRefusedBeforeAnything
 
 TEST_F(TypeSixChipOverPty, PackagesWithAnImagePastTheirEndOr256EntriesAreRefused)
 {
-    Bytes shortPackage = BuildPackage({{"ssb.bin", 0, Bytes(100, 1)}, {"app.bin", 20, Bytes(100, 2)}});
+    Bytes shortPackage = BuildPackage({{"ssb.bin", 0, 0, 0, Bytes(100, 1)}, {"app.bin", 20, 0, 0, Bytes(100, 2)}});
     shortPackage.pop_back();  // the table and its CRC stay intact
     const std::string cut = WriteFile(dir.File("short.fwpkg"), shortPackage);
-    const std::vector<PackageImage> many(256, {"x", 20, Bytes(1, 0)});
+    const std::vector<PackageImage> many(256, {"x", 20, 0, 0, Bytes(1, 0)});
     const std::string tooMany = WriteFile(dir.File("many.fwpkg"), BuildPackage(many));
     ExpectSilentLine([&] {
         EXPECT_EQ(DownloadAllinoneBin(handle, cut.c_str(), 0), 0);
         EXPECT_TRUE(chip->GetPartitionList().empty());
         EXPECT_EQ(DownloadAllinoneBin(handle, tooMany.c_str(), 0), 0);
     });
-    EXPECT_TRUE(messages.Has("image app.bin reaches past the end of the package")) << messages.Get();
-    EXPECT_TRUE(messages.Has("too many image!\n")) << messages.Get();
+    EXPECT_TRUE(messages.Has("image app.bin reaches past the end of the package")) << messages.Messages();
+    EXPECT_TRUE(messages.Has("too many image!\n")) << messages.Messages();
 }
 
 TEST_F(TypeSixChipOverPty, ImageThatCannotBeOpenedOrIsMisspecifiedFails)
@@ -127,8 +127,8 @@ TEST_F(TypeSixChipOverPty, ImageThatCannotBeOpenedOrIsMisspecifiedFails)
         EXPECT_EQ(DownloadToFlash(handle, missing.c_str(), 0, 0, 0x1000, 0x1000, 0, 100), 0);
         EXPECT_EQ(DownloadToFlash(handle, "a.bin|b.sha|c", 0, 0, 0, 0x1000, 0, 2), 0);
     });
-    EXPECT_TRUE(messages.Has("get file content failed: " + missing + "\n")) << messages.Get();
-    EXPECT_TRUE(messages.Has("invalid file format: a.bin|b.sha|c\n")) << messages.Get();
+    EXPECT_TRUE(messages.Has("get file content failed: " + missing + "\n")) << messages.Messages();
+    EXPECT_TRUE(messages.Has("invalid file format: a.bin|b.sha|c\n")) << messages.Messages();
 }
 
 TEST_F(TypeSixChipOverPty, FailedImageIsResetOnlyWhenTheResetSettingIsOn)

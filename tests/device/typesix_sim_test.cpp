@@ -31,7 +31,7 @@ protected:
     {
         DestroyDevice(handle);
         if (sim) {
-            sim->Stop();
+            sim->Stop(2000);
         }
         SetChipType(0);
     }
@@ -40,10 +40,10 @@ protected:
     // baud the rate of the image transfers.
     void Start(uint32_t baud = 921600)
     {
-        sim = std::make_unique<SimBoard>(std::vector<std::string>{"--family", "typesix", "--report",
+        sim = std::make_unique<SimProcess>(std::vector<std::string>{"--family", "typesix", "--report",
                                                                   dir.File("report.json"), "--flash", FlashPath()});
         ASSERT_TRUE(sim->Ok());
-        handle = OpenSerialPort(sim->PtyPath().c_str(), baud, 0, 0);
+        handle = OpenSerialPort(sim->Port().c_str(), baud, 0, 0);
         ASSERT_NE(dynamic_cast<BurnTypeSixChip*>(handle), nullptr);
         SetHandshakeTimeout(handle, 15000);
     }
@@ -58,8 +58,8 @@ protected:
     {
         DestroyDevice(handle);
         handle = nullptr;
-        sim->Stop();
-        const SimReport report = ReadReport(dir.File("report.json"));
+        sim->Stop(2000);
+        const SimReport report = ReadSimReport(dir.File("report.json"));
         EXPECT_TRUE(report.List("protocolErrors").empty()) << report.text;
         return report;
     }
@@ -80,7 +80,7 @@ protected:
 
     TempDir dir;
     MessageCapture messages;
-    std::unique_ptr<SimBoard> sim;
+    std::unique_ptr<SimProcess> sim;
     DeviceHandle handle = nullptr;
 };
 
@@ -91,15 +91,15 @@ TEST_F(TypeSixChipOnSim, PackageWithoutSmallSsbLoadsTheSsbAndBurnsEveryImageAtTh
     const Bytes flashDigest = Sha256(flashImage);
     const Bytes app = Pattern(5000, 3);
     const std::string package = WriteFile(dir.File("fw.fwpkg"), BuildPackage({
-                                                                    {"ssb.bin", 0, ssb},
-                                                                    {"ssb.sha", 24, Sha256(ssb)},
-                                                                    {"flash", 102, flashDigest},  // found in "flash_a"
-                                                                    {"flash_a.bin", 100, flashImage, 0x100000, 0x10000},
-                                                                    {"bt.bin", 18, app, 0, 0x00040000},
+                                                                    {"ssb.bin", 0, 0, 0, ssb},
+                                                                    {"ssb.sha", 24, 0, 0, Sha256(ssb)},
+                                                                    {"flash", 102, 0, 0, flashDigest},  // found in "flash_a"
+                                                                    {"flash_a.bin", 100, 0x100000, 0x10000, flashImage},
+                                                                    {"bt.bin", 18, 0, 0x00040000, app},
                                                                 }));
     Start();
     SetIsReset(handle, 0);  // the ssb must keep running from image to image
-    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Get();
+    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Messages();
     EXPECT_EQ(Reset(handle), 1);
     const SimReport report = Finish();
 
@@ -124,14 +124,14 @@ TEST_F(TypeSixChipOnSim, PackageWithSmallSsbLoadsItFirstAndErasesItBeforeTheSsb)
     const Bytes ssb = Pattern(6000, 5);
     const Bytes app = Pattern(4096, 6);
     const std::string package = WriteFile(dir.File("fw.fwpkg"), BuildPackage({
-                                                                    {"small.bin", 28, small},
-                                                                    {"small.sha", 29, Sha256(small)},
-                                                                    {"ssb.bin", 0, ssb},
-                                                                    {"ssb.sha", 24, Sha256(ssb)},
-                                                                    {"app.bin", 20, app, 0, 0x1000},
+                                                                    {"small.bin", 28, 0, 0, small},
+                                                                    {"small.sha", 29, 0, 0, Sha256(small)},
+                                                                    {"ssb.bin", 0, 0, 0, ssb},
+                                                                    {"ssb.sha", 24, 0, 0, Sha256(ssb)},
+                                                                    {"app.bin", 20, 0, 0x1000, app},
                                                                 }));
     Start(115200);
-    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Get();
+    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Messages();
     const SimReport report = Finish();
 
     ExpectImages(report, {{"ssb", small, "1"}, {"ssb", ssb, "1"}, {"app", app, "-1"}});
@@ -148,7 +148,7 @@ TEST_F(TypeSixChipOnSim, EraseAllLoadsTheSsbThenErasesTheWholeFlash)
 {
     WriteFile(FlashPath(), Bytes(0x10000, 0x00));
     Start();
-    EXPECT_EQ(EraseAllFlash(handle, SsbSpec(Pattern(2000, 13)).c_str()), 1) << messages.Get();
+    EXPECT_EQ(EraseAllFlash(handle, SsbSpec(Pattern(2000, 13)).c_str()), 1) << messages.Messages();
     const SimReport report = Finish();
 
     ASSERT_EQ(report.List("erases").size(), 1u) << report.text;
@@ -169,9 +169,9 @@ TEST_F(TypeSixChipOnSim, ReadBackOfTenThousandBytesWithEscapedBytesMatchesTheFla
     WriteFile(FlashPath(), flash);
     Start();
     SetIsReady(handle, 0);
-    ASSERT_EQ(BootDownload(handle, SsbSpec(Pattern(4100, 12)).c_str(), 0, 0, nullptr, nullptr), 1) << messages.Get();
+    ASSERT_EQ(BootDownload(handle, SsbSpec(Pattern(4100, 12)).c_str(), 0, 0, nullptr, nullptr), 1) << messages.Messages();
     const std::string out = dir.File("read.bin");
-    EXPECT_EQ(UploadFile(handle, 0x1000, 10000, out.c_str()), 1) << messages.Get();
+    EXPECT_EQ(UploadFile(handle, 0x1000, 10000, out.c_str()), 1) << messages.Messages();
     const SimReport report = Finish();
 
     EXPECT_EQ(ReadFile(out), Bytes(flash.begin() + 0x1000, flash.begin() + 0x1000 + 10000));

@@ -123,7 +123,7 @@ const Bytes ACK_THEN_C = [] {
 }();
 const Bytes LOADER = Pattern(1500, 1);
 const Bytes APP = Pattern(5000, 2);
-const std::vector<PackageImage> PACKAGE = {{"loader.bin", 0, LOADER, 0, 0x10000}, {"app.bin", 1, APP, 0x10000, 4097}};
+const std::vector<PackageImage> PACKAGE = {{"loader.bin", 0, 0, 0x10000, LOADER}, {"app.bin", 1, 0x10000, 4097, APP}};
 
 using Vb27Chip = DeviceLibrary;
 
@@ -168,11 +168,11 @@ TEST_F(Vb27Chip, LoaderGoesInKilobyteFramesAndImagesInThePacketSizeBehindTheirCo
         }
     });
     const std::string package = WriteFile(dir.File("pkg.fwpkg"), BuildPackage(PACKAGE));
-    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Get();
+    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Messages();
     board.Join();
     EXPECT_TRUE(messages.Has("downloaded: loader.bin successfully.\n"));
     EXPECT_TRUE(messages.Has("downloaded: app.bin successfully.\n"));
-    EXPECT_FALSE(messages.Has("timeout")) << messages.Get();
+    EXPECT_FALSE(messages.Has("timeout")) << messages.Messages();
 }
 
 TEST_F(Vb27Chip, MissingFinalAckIsReportedAndTheBurnGoesOn)
@@ -191,8 +191,8 @@ TEST_F(Vb27Chip, MissingFinalAckIsReportedAndTheBurnGoesOn)
         }
     });
     const std::string package = WriteFile(dir.File("pkg.fwpkg"), BuildPackage({PACKAGE[0]}));
-    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Get();
-    EXPECT_TRUE(messages.Has("Ack receiving timeout.\ndownloaded: loader.bin successfully.\n")) << messages.Get();
+    EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Messages();
+    EXPECT_TRUE(messages.Has("Ack receiving timeout.\ndownloaded: loader.bin successfully.\n")) << messages.Messages();
 }
 
 TEST_F(Vb27Chip, CancelEndsTheRunningCommand)

@@ -129,12 +129,12 @@ TEST(Vb27PackageCheck, TableLongerThanTheFileIsRefusedAnd255EntriesAreFine)
 {
     MessageCapture messages;
     BurnVb27ChipSp::BurnVb27Chip chip;
-    std::vector<PackageImage> images(255, {"img", 1, Bytes(1, 0)});
+    std::vector<PackageImage> images(255, {"img", 1, 0, 0, Bytes(1, 0)});
     images[0].type = 0;
     const Bytes package = BuildPackage(images);
-    EXPECT_TRUE(chip.CheckFwpkgHeadData(package.data(), static_cast<uint32_t>(package.size()))) << messages.Get();
+    EXPECT_TRUE(chip.CheckFwpkgHeadData(package.data(), static_cast<uint32_t>(package.size()))) << messages.Messages();
     EXPECT_FALSE(chip.CheckFwpkgHeadData(package.data(), 12 + 52));
-    EXPECT_EQ(messages.Get(), "too many image or the header data length is greater than the file length!\n");
+    EXPECT_EQ(messages.Messages(), "too many image or the header data length is greater than the file length!\n");
 }
 
 TEST(Vb27PackageCheck, DownloadOfAMissingOrBrokenPackageStopsBeforeTheHandshake)
@@ -142,15 +142,15 @@ TEST(Vb27PackageCheck, DownloadOfAMissingOrBrokenPackageStopsBeforeTheHandshake)
     MessageCapture messages;
     BurnVb27ChipSp::BurnVb27Chip chip;
     TempDir dir;
-    Bytes package = BuildPackage({{"loader.bin", 0, Pattern(300, 1)}, {"app.bin", 1, Pattern(700, 2)}});
+    Bytes package = BuildPackage({{"loader.bin", 0, 0, 0, Pattern(300, 1)}, {"app.bin", 1, 0, 0, Pattern(700, 2)}});
     package.pop_back();
     const std::string path = WriteFile(dir.File("bad.fwpkg"), package);
     EXPECT_FALSE(chip.DownloadAllinoneBin(path.c_str(), 0));
-    EXPECT_TRUE(messages.Has("app.bin reaches past the end of the package")) << messages.Get();
-    EXPECT_TRUE(messages.Has("File: " + path + " format error!\n")) << messages.Get();
+    EXPECT_TRUE(messages.Has("app.bin reaches past the end of the package")) << messages.Messages();
+    EXPECT_TRUE(messages.Has("File: " + path + " format error!\n")) << messages.Messages();
     const std::string missing = dir.File("missing.fwpkg");
     EXPECT_FALSE(chip.DownloadAllinoneBin(missing.c_str(), 0));
-    EXPECT_TRUE(messages.Has("Get file content failed: " + missing + "\n")) << messages.Get();
+    EXPECT_TRUE(messages.Has("Get file content failed: " + missing + "\n")) << messages.Messages();
     EXPECT_FALSE(messages.Has("Shakehand"));
 }
 

@@ -4,12 +4,8 @@
 // every byte the tool writes and in which order.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -17,6 +13,7 @@
 
 #include "common/checksum.h"
 #include "e2e_support.h"
+#include "support/pty_pair.h"
 
 using namespace E2e;
 
@@ -72,19 +69,9 @@ protected:
         ASSERT_TRUE(m_install.SetResetAtCommand("vb27", AT_COMMAND));
         m_package = m_install.Path("board.fwpkg");
         ASSERT_TRUE(WriteFile(m_package, BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, Pattern(4096, 1)}})));
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(m_master, 0);
-        ASSERT_EQ(grantpt(m_master), 0);
-        ASSERT_EQ(unlockpt(m_master), 0);
-        m_port = ptsname(m_master);
+        ASSERT_TRUE(m_pty.Ok());
     }
-    void TearDown() override
-    {
-        StopTool();
-        if (m_master >= 0) {
-            close(m_master);
-        }
-    }
+    void TearDown() override { StopTool(); }
 
     // Also drains what the tool left on the line.
     void StopTool()
@@ -94,16 +81,13 @@ protected:
             waitpid(m_tool, nullptr, 0);
             m_tool = -1;
         }
-        uint8_t buffer[4096];
-        pollfd fd{m_master, POLLIN, 0};
-        while (poll(&fd, 1, 100) > 0 && (fd.revents & POLLIN) != 0 && read(m_master, buffer, sizeof buffer) > 0) {
-        }
+        m_pty.Read(SIZE_MAX, 100);
     }
 
     void StartTool(const std::vector<std::string>& extra)
     {
         std::vector<std::string> argv{m_install.Tool()};
-        for (const std::string& a : ToolArgs("--burn", "vb27", m_port, m_package, {"-burninterval:2"})) {
+        for (const std::string& a : ToolArgs("--burn", "vb27", m_pty.SlavePath(), m_package, {"-burninterval:2"})) {
             argv.push_back(a);
         }
         argv.insert(argv.end(), extra.begin(), extra.end());
@@ -118,24 +102,16 @@ protected:
         Heard heard;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (heard.frames < frames && std::chrono::steady_clock::now() < deadline) {
-            pollfd fd{m_master, POLLIN, 0};
-            if (poll(&fd, 1, 200) <= 0 || (fd.revents & POLLIN) == 0) {
-                continue;
-            }
-            uint8_t buffer[4096];
-            const ssize_t got = read(m_master, buffer, sizeof buffer);
-            if (got > 0) {
-                line.insert(line.end(), buffer, buffer + got);
-                heard = Decode(line);
-            }
+            const Bytes got = m_pty.ReadFor(4096, 200);
+            line.insert(line.end(), got.begin(), got.end());
+            heard = Decode(line);
         }
         return heard;
     }
 
     Installation m_install;
     std::string m_package;
-    std::string m_port;
-    int m_master = -1;
+    PtyPair m_pty;
     pid_t m_tool = -1;
 };
 

@@ -241,7 +241,7 @@ TEST_F(Vb27Board, BrokenPackagesAreRefusedBeforeAnyByteIsSent)
     PutLe32(pastEnd, HEADER_LENGTH + ENTRY_LENGTH + ENTRY_OFFSET_LENGTH, static_cast<uint32_t>(small[1].data.size() + 1));
     SealPackage(pastEnd);
     const std::vector<std::pair<Bytes, std::string>> cases{
-        {BuildPackage(small, 0xEFBEADDE), "is not equal to 0xefbeaddf!\n"},
+        {BuildPackage(small, {false, 0xEFBEADDE}), "is not equal to 0xefbeaddf!\n"},
         {badCrc, "is not equal to fwpkg crc:"},
         {BuildPackage({small[1], small[0]}), "The first file is not a loader.\n"},
         {BuildPackage(many), "too many image or the header data length is greater than the file length!\n"},

@@ -6,11 +6,6 @@
 #pragma once
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,100 +14,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "common/console.h"
+#include "support/print_capture.h"
+#include "support/pty_pair.h"
+#include "support/test_files.h"
 #include "transport/chip_link.h"
 
-using Bytes = std::vector<uint8_t>;
-
-class PtyPair {
-public:
-    PtyPair()
-    {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[128] = {};
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 ||
-            ptsname_r(m_master, name, sizeof(name)) != 0) {
-            CloseMaster();
-            return;
-        }
-        m_slavePath = name;
-        // Keep the slave's line alive between opens: without a holder, the
-        // pty forgets its settings and reports a hang-up to the master.
-        m_slaveHolder = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-        struct termios tio {};
-        if (m_slaveHolder >= 0 && tcgetattr(m_slaveHolder, &tio) == 0) {
-            cfmakeraw(&tio);
-            tcsetattr(m_slaveHolder, TCSANOW, &tio);
-        }
-        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    }
-    ~PtyPair()
-    {
-        CloseMaster();
-        if (m_slaveHolder >= 0) {
-            close(m_slaveHolder);
-        }
-    }
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
-
-    bool Ok() const { return m_master >= 0 && m_slaveHolder >= 0; }
-    int Master() const { return m_master; }
-    const std::string& SlavePath() const { return m_slavePath; }
-
-    // The board's end goes away, like a pulled cable.
-    void CloseMaster()
-    {
-        if (m_master >= 0) {
-            close(m_master);
-            m_master = -1;
-        }
-    }
-
-    bool Write(const Bytes& bytes) const
-    {
-        for (size_t done = 0; done < bytes.size();) {
-            const ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
-            struct pollfd pfd {m_master, POLLOUT, 0};
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-            } else if (poll(&pfd, 1, 5000) <= 0) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // Reads until `count` bytes have come or nothing came for idleMs.
-    Bytes Read(size_t count, int idleMs = 5000) const
-    {
-        Bytes bytes;
-        uint8_t chunk[65536];
-        while (bytes.size() < count) {
-            struct pollfd pfd {m_master, POLLIN, 0};
-            if (poll(&pfd, 1, idleMs) <= 0 || (pfd.revents & POLLIN) == 0) {
-                break;
-            }
-            const ssize_t n = read(m_master, chunk, std::min(sizeof(chunk), count - bytes.size()));
-            if (n <= 0) {
-                break;
-            }
-            bytes.insert(bytes.end(), chunk, chunk + n);
-        }
-        return bytes;
-    }
-
-private:
-    int m_master = -1;
-    int m_slaveHolder = -1;
-    std::string m_slavePath;
-};
+using TestSupport::Bytes;
+using TestSupport::Pattern;
+using TestSupport::PrintCapture;
+using TestSupport::PtyPair;
+using TestSupport::ReadFile;
 
 // Threads of this process, from /proc.
 inline int ThreadCount()
@@ -127,62 +42,6 @@ inline int ThreadCount()
     return count;
 }
 
-// Collects what device-side code prints through the console funnel.
-class PrintCapture {
-public:
-    PrintCapture()
-    {
-        Messages().clear();
-        g_printInfo = &PrintCapture::OnPrint;
-    }
-    ~PrintCapture() { g_printInfo = nullptr; }
-
-    std::vector<std::string> Lines() const
-    {
-        std::lock_guard<std::mutex> lock(Lock());
-        return Messages();
-    }
-    int Count(const std::string& message) const
-    {
-        const std::vector<std::string> lines = Lines();
-        return static_cast<int>(std::count(lines.begin(), lines.end(), message));
-    }
-
-private:
-    static void OnPrint(long long, const char*, const char* message, const char* detail, int)
-    {
-        std::lock_guard<std::mutex> lock(Lock());
-        Messages().push_back(std::string(message) + detail);
-    }
-    static std::mutex& Lock()
-    {
-        static std::mutex lock;
-        return lock;
-    }
-    static std::vector<std::string>& Messages()
-    {
-        static std::vector<std::string> messages;
-        return messages;
-    }
-};
-
-inline Bytes ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline Bytes Pattern(size_t size, uint32_t seed)
-{
-    Bytes bytes(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (uint8_t& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return bytes;
-}
-
 // --- YMODEM, as the wire description lays it out ------------------------------------
 
 constexpr int PEER_TIMEOUT_MS = 20000;  // "must end" bound of a peer read
@@ -192,17 +51,9 @@ constexpr uint8_t EOT = 0x04;
 constexpr uint8_t ACK = 0x06;
 constexpr uint8_t NAK = 0x15;
 
-// CRC-16, polynomial 0x1021, initial 0, MSB first, bit by bit.
 inline uint16_t WireCrc16(const uint8_t* data, size_t length)
 {
-    uint16_t crc = 0;
-    for (size_t i = 0; i < length; ++i) {
-        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<uint16_t>((crc & 0x8000) ? ((crc << 1) ^ 0x1021) : (crc << 1));
-        }
-    }
-    return crc;
+    return TestSupport::Crc16(data, length);
 }
 
 // Data bytes behind a head byte.

@@ -76,7 +76,7 @@ TEST_F(SerportLineSettingsTest, FastRatesStopBitsAndParityCodesAreAppliedAndByte
         EXPECT_EQ(tio.c_iflag & (INPCK | PARMRK | IGNPAR | ISTRIP), 0u);
         EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     }
-    EXPECT_EQ(m_prints.Count("SetCommState failed.\n"), 0);
+    EXPECT_EQ(m_prints.CountLine("SetCommState failed.\n"), 0);
     const uint8_t frame[] = {0xEF, 0xBE, 0xAD, 0xDE};
     EXPECT_EQ(m_transport.Send(frame, 4), 4u);
     EXPECT_EQ(m_pty.Read(4), (Bytes{0xEF, 0xBE, 0xAD, 0xDE}));
@@ -91,7 +91,7 @@ TEST_F(SerportLineSettingsTest, RefusedSettingsLeaveTheOpenLineAsItWas)
     EXPECT_FALSE(m_transport.InitDcb(Attributes(115200, 1, 0)));
     EXPECT_FALSE(m_transport.InitDcb(Attributes(115200, 0, 5)));
     EXPECT_FALSE(m_transport.InitDcb(Attributes(0, 0, 0)));
-    EXPECT_EQ(m_prints.Count("SetCommState failed.\n"), 4);
+    EXPECT_EQ(m_prints.CountLine("SetCommState failed.\n"), 4);
     EXPECT_EQ(m_transport.GetErrorCode(), EINVAL);
     EXPECT_TRUE(m_transport.IsOpen());
     struct termios tio = LineFlags();

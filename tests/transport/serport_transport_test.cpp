@@ -69,7 +69,7 @@ TEST_F(SerportTransportTest, ReceiveNeverBlocksAndFivePendingBytesAreReadAsThree
     uint8_t buffer[8] = {};
     EXPECT_EQ(m_transport.Receive(buffer, sizeof(buffer)), 0u);
     EXPECT_EQ(m_transport.Receive(nullptr, 4), 0u);
-    EXPECT_EQ(m_prints.Count("data is null.\n"), 1);
+    EXPECT_EQ(m_prints.CountLine("data is null.\n"), 1);
 
     ASSERT_TRUE(m_pty.Write({0x10, 0x00, 0xFF, 0x0A, 0x04}));
     ASSERT_TRUE(WaitUntilPending(5));
@@ -223,7 +223,7 @@ TEST_F(SerportTransportTest, RefusedOpensLeaveNoThreadAndKeepTheReason)
     std::map<std::string, int> printed;
     for (const auto& c : cases) {
         EXPECT_FALSE(m_transport.Open(c.attr)) << c.attr.serial.portName;
-        EXPECT_EQ(m_prints.Count(c.message), ++printed[c.message]) << c.attr.serial.portName;
+        EXPECT_EQ(m_prints.CountLine(c.message), ++printed[c.message]) << c.attr.serial.portName;
         if (c.error != -1) {
             EXPECT_EQ(m_transport.GetErrorCode(), c.error);
             EXPECT_FALSE(m_transport.GetErrorStrInfo().empty());
@@ -252,7 +252,7 @@ TEST_F(SerportTransportTest, PeerClosingEndsWaitsAndFailsSendsWithOneMessageButK
 
     EXPECT_TRUE(EndsInTime([&] { EXPECT_FALSE(m_transport.WaitForData(TEN_MINUTES)); }));
     EXPECT_EQ(m_transport.Send(buffer, 4), 0u);
-    EXPECT_EQ(m_prints.Count("error: the serial line was lost.\n"), 1);
+    EXPECT_EQ(m_prints.CountLine("error: the serial line was lost.\n"), 1);
     EXPECT_TRUE(EndsInTime([&] { m_transport.Close(); }));
     EXPECT_EQ(ThreadCount(), m_threadsBefore);
 

@@ -16,7 +16,7 @@ TEST(TransportProtocolBase, BootCommandIsAnnouncedAndSentThroughTheTextChannel)
     EXPECT_TRUE(link.replyZeroed);
     EXPECT_EQ(link.commandReplySize, 8192);
     EXPECT_EQ(link.commandTimeout, 3000);
-    EXPECT_EQ(prints.Count("\nSend command: reset\n"), 1);
+    EXPECT_EQ(prints.CountLine("\nSend command: reset\n"), 1);
 
     link.commandAnswer = 0;
     EXPECT_FALSE(protocol.SendBootCommand("go", 100)) << "the board does not answer";

@@ -268,8 +268,8 @@ TEST_F(YmodemReceive, LostLineBeforeBlockZeroFailsWithBothMessages)
     link.Break();
     YmodemProtocol receiver(&link, 1024);
     EXPECT_FALSE(receiver.UploadFile(m_path, 100));
-    EXPECT_EQ(capture.Count("YModem SOH frame receiving timed out.\n"), 1);
-    EXPECT_EQ(capture.Count("Recv uplaod start frame failed.\n"), 1);
+    EXPECT_EQ(capture.CountLine("YModem SOH frame receiving timed out.\n"), 1);
+    EXPECT_EQ(capture.CountLine("Recv uplaod start frame failed.\n"), 1);
 }
 
 TEST_F(YmodemReceive, LostLineOrAFileThatCannotBeCreatedFailsTheDataStep)
@@ -289,10 +289,10 @@ TEST_F(YmodemReceive, LostLineOrAFileThatCannotBeCreatedFailsTheDataStep)
         EXPECT_FALSE(receiver.UploadFile(lost ? m_path : ::testing::TempDir() + "no/such/dir/out.bin", 100));
         line.Close();
         peer.join();
-        EXPECT_EQ(prints.Count("Recv uplaod data frame failed.\n"), 1);
+        EXPECT_EQ(prints.CountLine("Recv uplaod data frame failed.\n"), 1);
         if (lost) {
-            EXPECT_EQ(prints.Count("YModem data frame receiving timed out.\n"), 1);
-            EXPECT_EQ(prints.Count("Receive data frames failed.\n"), 1);
+            EXPECT_EQ(prints.CountLine("YModem data frame receiving timed out.\n"), 1);
+            EXPECT_EQ(prints.CountLine("Receive data frames failed.\n"), 1);
         }
     }
 }

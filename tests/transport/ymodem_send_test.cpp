@@ -224,7 +224,7 @@ TEST_F(YmodemSend, LostLineCancelAndShortSendEndTheTransferWithTheirMessages)
         line.Close();
         peer.join();
         for (const std::string& message : c.messages) {
-            EXPECT_EQ(prints.Count(message), 1) << message;
+            EXPECT_EQ(prints.CountLine(message), 1) << message;
         }
     }
 }
@@ -236,7 +236,7 @@ TEST_F(YmodemSend, HandshakeShowsTheBootTextAcceptsNakAndFailsAtOnceOnALostLine)
     YmodemProtocol sender(&link, 1024);
     link.PeerWrite(Bytes{'b', 'o', 'o', 't', ' ', 'o', 'k', NAK});
     EXPECT_TRUE(sender.YmodemHandshake());
-    EXPECT_EQ(capture.Count("boot ok\x15\n"), 1);
+    EXPECT_EQ(capture.CountLine("boot ok\x15\n"), 1);
 
     FakeLink lost;
     YmodemProtocol other(&lost, 1024);
@@ -244,8 +244,8 @@ TEST_F(YmodemSend, HandshakeShowsTheBootTextAcceptsNakAndFailsAtOnceOnALostLine)
     lost.Break();
     const Bytes data = Pattern(10, 15);
     EXPECT_FALSE(other.DownloadFile(data.data(), 10, "h.bin"));
-    EXPECT_EQ(capture.Count("xy\n"), 1);
-    EXPECT_EQ(capture.Count("Ymodem handshake failed.\n"), 1);
+    EXPECT_EQ(capture.CountLine("xy\n"), 1);
+    EXPECT_EQ(capture.CountLine("Ymodem handshake failed.\n"), 1);
     EXPECT_EQ(lost.PendingForPeer(), 0u);
 }
 
