@@ -1,17 +1,18 @@
-// What the common tests share: random bytes, and a print callback that keeps
-// every call the console funnel makes.
+// What the common tests share: random bytes, and the print calls of the
+// console funnel kept by the shared capture.
 #pragma once
-
-#include "common/console.h"
 
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "support/print_capture.h"
+
 namespace CommonTest {
 
 using Bytes = std::vector<uint8_t>;
+using PrintRecording = TestSupport::PrintCapture;
 
 inline Bytes RandomBytes(std::mt19937& rng, size_t n)
 {
@@ -22,46 +23,15 @@ inline Bytes RandomBytes(std::mt19937& rng, size_t n)
     return v;
 }
 
-struct PrintCall {
-    long long handle;
-    std::string tag;
-    std::string message;
-    std::string detail;
-    int type;
-};
-
-inline std::vector<PrintCall>& Prints()
+inline std::vector<TestSupport::PrintCall>& Prints()
 {
-    static std::vector<PrintCall> calls;
-    return calls;
-}
-
-inline void RecordPrint(long long handle, const char* tag, const char* message, const char* detail, int type)
-{
-    Prints().push_back({handle, tag, message, detail, type});
+    return TestSupport::PrintCapture::Calls();
 }
 
 // Every message and detail so far, in order.
 inline std::string PrintedText()
 {
-    std::string text;
-    for (const PrintCall& call : Prints()) {
-        text += call.message + call.detail;
-    }
-    return text;
+    return TestSupport::PrintCapture::Text();
 }
-
-// Records from construction on; the funnel prints nothing again afterwards.
-class PrintRecording {
-public:
-    PrintRecording()
-    {
-        Prints().clear();
-        g_printInfo = RecordPrint;
-    }
-    ~PrintRecording() { g_printInfo = nullptr; }
-    PrintRecording(const PrintRecording&) = delete;
-    PrintRecording& operator=(const PrintRecording&) = delete;
-};
 
 } // namespace CommonTest

@@ -4,19 +4,19 @@
 #include <gtest/gtest.h>
 
 #include "common/fwpkg_format.h"
-#include "fwpkg_test_package.h"
+#include "support/fwpkg_builder.h"
 
-using namespace FwpkgTest;
+using namespace TestSupport;
 using Common::FwpkgCheck;
 
 namespace {
 
-std::vector<Image> ThreeImages()
+std::vector<PackageImage> ThreeImages()
 {
     return {
-        {"loader.bin", Bytes(300, 1), 0x0, 0x1000, 0},
-        {"app.bin", Bytes(1000, 2), 0x200000, 0x80000, 20},
-        {"nv.bin", Bytes(17, 3), 0x7F0000, 0x2000, 2},
+        {"loader.bin", 0, 0x0, 0x1000, Pattern(300, 1)},
+        {"app.bin", 20, 0x200000, 0x80000, Pattern(1000, 2)},
+        {"nv.bin", 2, 0x7F0000, 0x2000, Pattern(17, 3)},
     };
 }
 
@@ -30,7 +30,7 @@ class FwpkgLayouts : public ::testing::TestWithParam<bool> {};
 TEST_P(FwpkgLayouts, CrcCoversTheWholeTableButNotTheImagesAndNoImageSumMayWrap)
 {
     const bool fresh = GetParam();
-    const std::vector<uint8_t> pkg = Build(ThreeImages(), {fresh, 0});
+    const std::vector<uint8_t> pkg = BuildPackage(ThreeImages(), {fresh, 0});
     Common::FwpkgTable table;
     ASSERT_EQ(Check(pkg, table), FwpkgCheck::OK); // the last image ends exactly at the end
     std::vector<uint8_t> changed = pkg;
@@ -44,7 +44,7 @@ TEST_P(FwpkgLayouts, CrcCoversTheWholeTableButNotTheImagesAndNoImageSumMayWrap)
     std::vector<uint8_t> wrapping = pkg;
     PutLe(wrapping, FieldAt(fresh, 1, 0), 0xFFFFFFF0u, 4);
     PutLe(wrapping, FieldAt(fresh, 1, 4), 0x20, 4);
-    SealCrc(wrapping, fresh);
+    SealPackage(wrapping, fresh);
     EXPECT_EQ(Check(wrapping, table), FwpkgCheck::ENTRY_PAST_END);
     EXPECT_EQ(table.badEntry, 1u);
     // A caller that read only part of the table is refused like a short file.
@@ -73,15 +73,15 @@ TEST(FwpkgFlag, RangesSelectTheLayoutAndOthersAreRefused)
 
 TEST(FwpkgCount, TheChipObjectsLimitRefusesTheLimitItselfAndTheMemoryReaderAnyImageOutside)
 {
-    std::vector<Image> images(256, Image{"img", {}, 0, 0, 5});
-    const std::vector<uint8_t> pkg256 = Build(images);
+    std::vector<PackageImage> images(256, PackageImage{"img", 5, 0, 0, {}});
+    const std::vector<uint8_t> pkg256 = BuildPackage(images);
     images.pop_back();
     Common::FwpkgTable table;
-    EXPECT_EQ(Check(Build(images), table, Common::FWPKG_MAX_IMAGE_COUNT), FwpkgCheck::OK);
+    EXPECT_EQ(Check(BuildPackage(images), table, Common::FWPKG_MAX_IMAGE_COUNT), FwpkgCheck::OK);
     EXPECT_EQ(Check(pkg256, table, Common::FWPKG_MAX_IMAGE_COUNT), FwpkgCheck::TOO_MANY_IMAGES);
     EXPECT_EQ(Check(pkg256, table, 0), FwpkgCheck::OK); // no limit asked for
 
-    const std::vector<uint8_t> pkg = Build(ThreeImages());
+    const std::vector<uint8_t> pkg = BuildPackage(ThreeImages());
     const std::vector<Common::FileHead> entries = Common::ReadFwpkgEntries(pkg.data(), pkg.size());
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[2].Name(), "nv.bin");

@@ -3,20 +3,18 @@
 // read-back file goes away after a match and stays after a mismatch.
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "common/fwpkg_test_package.h"
+#include "support/fwpkg_builder.h"
+#include "support/sim_launcher.h"
 #include "jobs/burner_worker_base.h"
+
+using namespace TestSupport;
 
 namespace {
 
@@ -42,29 +40,28 @@ class BurnVerificationTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string sim = std::string(TARNWICK_BIN_DIR) + "/tarnwick-sim";
-        if (!fs::exists(sim)) {
-            GTEST_SKIP() << "build the tarnwick-sim target first: " << sim;
+        if (!fs::exists(SimPath())) {
+            GTEST_SKIP() << "build the tarnwick-sim target first: " << SimPath();
         }
         std::string pattern = (fs::temp_directory_path() / "tarnwick-verify-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         m_dir = pattern + "/";
-        m_flash = FwpkgTest::Bytes(REGION * 2, 7);
+        m_flash = Pattern(REGION * 2, 7);
         Write(m_dir + "flash.bin", m_flash);
-        StartSim(sim);
-        ASSERT_FALSE(m_port.empty()) << "tarnwick-sim did not name its port";
+        m_sim = std::make_unique<SimProcess>(std::vector<std::string>{"--family", "vb27", "--flash", m_dir + "flash.bin"});
+        ASSERT_TRUE(m_sim->Ok()) << "tarnwick-sim did not name its port";
 
         auto context = std::make_unique<BurnInfo::BurnContext>(m_dir);
         context->SetChipType(0x30004);
         context->SetChipName("vb27");
         context->SetTransportWay(BurnInfo::TransportWay::SERIAL);
-        context->SetSerialPort(m_port);
+        context->SetSerialPort(m_sim->Port());
         m_job = std::make_unique<VerifyingJob>(std::move(context));
         m_job->WithoutSettling();
         testing::internal::CaptureStdout();
         ASSERT_TRUE(m_job->InitTransport());
         const std::string package = m_dir + "loader.fwpkg";
-        Write(package, FwpkgTest::Build({{"loader.bin", FwpkgTest::Bytes(4096, 3), 0, 0, 0}}));
+        Write(package, BuildPackage({{"loader.bin", 0, 0, 0, Pattern(4096, 3)}}));
         SetIsOnlyBurnLoader(1);
         const int loaded = DownloadAllinoneBin(m_job->GetDeviceHandle(), package.c_str(), 0);
         SetIsOnlyBurnLoader(0);
@@ -75,35 +72,11 @@ protected:
     void TearDown() override
     {
         m_job.reset();
-        if (m_sim > 0) {
-            kill(m_sim, SIGTERM);
-            waitpid(m_sim, nullptr, 0);
-        }
+        m_sim.reset();
         std::error_code ignored;
         if (!m_dir.empty()) {
             fs::remove_all(m_dir, ignored);
         }
-    }
-
-    void StartSim(const std::string& program)
-    {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        m_sim = fork();
-        if (m_sim == 0) {
-            dup2(fds[1], STDOUT_FILENO);
-            execl(program.c_str(), program.c_str(), "--family", "vb27", "--flash", (m_dir + "flash.bin").c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        // The first line names the board's end of the pty.
-        pollfd fd{fds[0], POLLIN, 0};
-        char c = 0;
-        while (poll(&fd, 1, 30000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') {
-            m_port += c;
-        }
-        close(fds[0]);
     }
 
     int Verify(const std::string& image, uint32_t address)
@@ -117,8 +90,7 @@ protected:
     std::string Upload() const { return m_dir + "upload.bin"; }
 
     std::string m_dir;
-    std::string m_port;
-    pid_t m_sim = -1;
+    std::unique_ptr<SimProcess> m_sim;
     Bytes m_flash;
     std::unique_ptr<VerifyingJob> m_job;
     std::string m_out;

@@ -7,43 +7,29 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/fwpkg_test_package.h"
+#include "support/fwpkg_builder.h"
 #include "jobs/fwpkg.h"
 
-using namespace FwpkgTest;
+using namespace TestSupport;
 using BurnInfo::FwpkgBinInfo;
 
 namespace {
 
-std::vector<Image> Images()
+std::vector<PackageImage> Images()
 {
     return {
-        {"loader.bin", Bytes(500, 1), 0, 0x10000, 0},
-        {"kernel.img", Bytes(3000, 2), 0x100000, 0x400000, 100},
-        {"app", Bytes(64, 3), 0x800000, 0x1000, 20},
+        {"loader.bin", 0, 0, 0x10000, Pattern(500, 1)},
+        {"kernel.img", 100, 0x100000, 0x400000, Pattern(3000, 2)},
+        {"app", 20, 0x800000, 0x1000, Pattern(64, 3)},
     };
 }
 
 class Fwpkg : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-fwpkg-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const
     {
-        std::ofstream(m_dir + name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        WriteFile(m_dir + name, bytes);
         return m_dir + name;
-    }
-    static std::vector<uint8_t> Read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     // Runs a step; what it printed goes to m_output.
     bool Quietly(const std::function<bool()>& step)
@@ -58,7 +44,8 @@ protected:
         return Quietly([&] { return FwpkgSp::ParseFwpkgFile(path, out); });
     }
 
-    std::string m_dir;
+    TempDir m_temp{"tarnwick-fwpkg"};
+    std::string m_dir = m_temp.Path() + "/";
     std::string m_output;
 };
 
@@ -66,7 +53,7 @@ protected:
 
 TEST_F(Fwpkg, NormalLayoutIsAppendedInTableOrder)
 {
-    const std::string path = Write("fw.fwpkg", Build(Images()));
+    const std::string path = Write("fw.fwpkg", BuildPackage(Images()));
     std::vector<FwpkgBinInfo> list(1);
     list[0].imageName = "before";
     ASSERT_TRUE(List(path, list));
@@ -74,7 +61,7 @@ TEST_F(Fwpkg, NormalLayoutIsAppendedInTableOrder)
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[0].imageName, "before");
     uint32_t offset = NORMAL_HEADER + 3 * NORMAL_ENTRY;
-    const std::vector<Image> images = Images();
+    const std::vector<PackageImage> images = Images();
     for (size_t i = 0; i < images.size(); ++i) {
         const FwpkgBinInfo& info = list[i + 1];
         EXPECT_EQ(info.filePath, path);
@@ -93,18 +80,18 @@ TEST_F(Fwpkg, NewLayoutIncludingFlagFFAndLongTablesAreListed)
 {
     for (uint32_t flag : {0xEFBEADD0u, 0xEFBEADFFu}) {
         std::vector<FwpkgBinInfo> list;
-        ASSERT_TRUE(List(Write("new.fwpkg", Build(Images(), {true, flag})), list)) << std::hex << flag << m_output;
+        ASSERT_TRUE(List(Write("new.fwpkg", BuildPackage(Images(), {true, flag})), list)) << std::hex << flag << m_output;
         ASSERT_EQ(list.size(), 3u);
         EXPECT_EQ(list[1].offset, NEW_HEADER + 3 * NEW_ENTRY + 500);
         EXPECT_EQ(list[2].imageType, 20u);
     }
     // A 32-byte name without terminator, and more than 255 entries.
-    std::vector<Image> many{{std::string(32, 'k'), Bytes(8, 4), 0, 0, 20}};
+    std::vector<PackageImage> many{{std::string(32, 'k'), 20, 0, 0, Pattern(8, 4)}};
     for (uint32_t i = 1; i < 256; ++i) {
-        many.push_back({"img" + std::to_string(i), Bytes(3, i), 0, 0, 20});
+        many.push_back({"img" + std::to_string(i), 20, 0, 0, Pattern(3, i)});
     }
     std::vector<FwpkgBinInfo> list;
-    ASSERT_TRUE(List(Write("many.fwpkg", Build(many)), list)) << m_output;
+    ASSERT_TRUE(List(Write("many.fwpkg", BuildPackage(many)), list)) << m_output;
     ASSERT_EQ(list.size(), 256u);
     EXPECT_EQ(list[0].imageName, std::string(32, 'k'));
     EXPECT_EQ(list[255].imageName, "img255");
@@ -112,12 +99,12 @@ TEST_F(Fwpkg, NewLayoutIncludingFlagFFAndLongTablesAreListed)
 
 TEST_F(Fwpkg, WhatIsNoPackageIsRefusedWithItsMessageAndNothingListed)
 {
-    const std::vector<uint8_t> good = Build(Images());
+    const std::vector<uint8_t> good = BuildPackage(Images());
     std::vector<uint8_t> flag = good;
     PutLe(flag, 0, 0x12345678, 4);
     std::vector<uint8_t> countNormal = good;
     PutLe(countNormal, 6, 0xFFFF, 2);
-    std::vector<uint8_t> countNew = Build(Images(), {true, 0});
+    std::vector<uint8_t> countNew = BuildPackage(Images(), {true, 0});
     PutLe(countNew, 6, 0xFFFF, 2);
     const std::vector<std::pair<std::string, std::string>> cases{
         {m_dir + "none.fwpkg", "error: Failed to open fwpkg file: " + m_dir + "none.fwpkg\n"},
@@ -153,7 +140,7 @@ TEST(FwpkgOnlyBurn, NoNamesKeepAllAndAnUnnamedLoaderIsDropped)
 
 TEST_F(Fwpkg, AnUnsafeNameHandedStraightToTheUnpackWritesNothing)
 {
-    const std::string package = Write("p.fwpkg", Build({{"ok", Bytes(10, 1), 0, 0, 20}}));
+    const std::string package = Write("p.fwpkg", BuildPackage({{"ok", 20, 0, 0, Pattern(10, 1)}}));
     const std::string extract = m_dir + "p_extract/";
     FwpkgSp::CreateExtractDir(extract);
     FwpkgSp::CreateExtractDir(extract);  // existing: fine
@@ -169,11 +156,11 @@ TEST_F(Fwpkg, AnUnsafeNameHandedStraightToTheUnpackWritesNothing)
 
 TEST_F(Fwpkg, AnImageRunningPastTheEndOrUnreadableLeavesNoFile)
 {
-    const std::vector<uint8_t> bytes = Bytes(100, 5);
+    const std::vector<uint8_t> bytes = Pattern(100, 5);
     const std::string package = Write("raw.bin", bytes);
     const std::string output = m_dir + "out.bin";
     ASSERT_TRUE(Quietly([&] { return FwpkgSp::ExtractBinFromFwpkg(package, output, 90, 10); }));
-    EXPECT_EQ(Read(output), std::vector<uint8_t>(bytes.begin() + 90, bytes.end()));
+    EXPECT_EQ(ReadFile(output), std::vector<uint8_t>(bytes.begin() + 90, bytes.end()));
     const std::vector<std::tuple<std::string, std::string, uint32_t, uint32_t, std::string>> failures{
         {package, output, 90, 11,
          "error: Image at offset 90 with length 11 reaches past the end of fwpkg file: " + package + "\n"},

@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "common/fwpkg_test_package.h"
+#include "support/fwpkg_builder.h"
+#include "support/test_files.h"
 #include "jobs/burner_worker_factory.h"
 #include "jobs/connection_burner_worker.h"
 #include "jobs/qn4180_burner_worker.h"
 #include "jobs/typesix_burner_worker.h"
 #include "jobs/vb27_burner_worker.h"
+
+using namespace TestSupport;
 
 using BurnInfo::BurnContext;
 using BurnInfo::PartitionItem;
@@ -54,20 +57,13 @@ PartitionItem Row(bool sel, int64_t fileSize, const std::string& file = "")
 
 class ScratchDir : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-jobs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes)
     {
-        std::ofstream(m_dir + name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        WriteFile(m_dir + name, bytes);
         return m_dir + name;
     }
-    std::string m_dir;
+    TempDir m_temp{"tarnwick-jobs"};
+    std::string m_dir = m_temp.Path() + "/";
 };
 
 }  // namespace
@@ -271,9 +267,9 @@ TEST_F(TypeSixPackage, WithoutAPackageNothingIsListed)
 TEST_F(TypeSixPackage, ALoaderThatNeedsMoreThan65535PacketsIsRefusedBeforeUnpacking)
 {
     const uint32_t length = 65535u * 4096u + 1u;
-    std::vector<uint8_t> table = FwpkgTest::Build({{"loader.bin", {}, 0, 0, 0}});
-    FwpkgTest::PutLe(table, FwpkgTest::FieldAt(false, 0, 4), length, 4);
-    FwpkgTest::SealCrc(table, false);
+    std::vector<uint8_t> table = BuildPackage({{"loader.bin", 0, 0, 0, {}}});
+    PutLe(table, FieldAt(false, 0, 4), length, 4);
+    SealPackage(table, false);
     const std::string package = Write("big.fwpkg", table);
     std::filesystem::resize_file(package, table.size() + length);
     std::string out;
