@@ -2,6 +2,7 @@
 // of its own, the way the tool would, for each family; then the exit code, the
 // report and the flash file it leaves behind.
 #include "sim_test_support.h"
+#include "support/sim_launcher.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include <iterator>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -29,66 +29,7 @@ std::string ReadFile(const std::string& path)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args)
-    {
-        int out[2];
-        if (pipe(out) != 0) {
-            return;
-        }
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            std::vector<std::string> all = {std::string(TARNWICK_BIN_DIR) + "/tarnwick-sim"};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (std::string& a : all) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        // The first line is the slave path.
-        pollfd fd{out[0], POLLIN, 0};
-        char c = 0;
-        while (poll(&fd, 1, WAIT_MS) > 0 && read(out[0], &c, 1) == 1 && c != '\n') {
-            m_path += c;
-        }
-        close(out[0]);
-    }
-    ~SimProcess()
-    {
-        if (m_pid > 0 && m_status < 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    const std::string& Path() const { return m_path; }
-    void Signal(int signal) { kill(m_pid, signal); }
-    // The exit code, or -1 while it still runs after the wait.
-    int WaitExit(int ms)
-    {
-        for (int waited = 0; m_status < 0 && waited < ms; waited += 20) {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return m_status;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_status = -1;
-    std::string m_path;
-};
+using TestSupport::SimProcess;
 
 // The tool's side of the pty, independent of the simulator's code.
 class Client {
@@ -260,10 +201,10 @@ TEST_F(SimProcessTest, BurnEraseReadBackAndResetAVb27Board)
     WriteFlashFile(0x20000, '\0');  // all zeros, so the erase shows
     SimProcess sim({"--family", "vb27", "--flash", File("flash.bin"), "--report", File("report.json"), "--link",
                     File("link")});
-    ASSERT_FALSE(sim.Path().empty());
+    ASSERT_FALSE(sim.Port().empty());
     char target[256] = {};
     ASSERT_GT(readlink(File("link").c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(sim.Path(), target);
+    EXPECT_EQ(sim.Port(), target);
 
     Client tool;
     ASSERT_TRUE(tool.Open(File("link")));
@@ -311,7 +252,7 @@ TEST_F(SimProcessTest, AQn4180BoardUnderNoiseAndLinePacingSwitchesBaudAfterTheLo
 {
     SimProcess sim({"--family", "qn4180", "--report", File("report.json"), "--line-baud", "115200", "--noise", "5"});
     Client tool;
-    ASSERT_TRUE(tool.Open(sim.Path()));
+    ASSERT_TRUE(tool.Open(sim.Port()));
     tool.Send(Handshake(115200));
     ASSERT_TRUE(tool.WaitAckFrame());
     EXPECT_GE(tool.Last().size(), 17u);  // five noise bytes, then the ACK frame
@@ -335,7 +276,7 @@ TEST_F(SimProcessTest, LoadAnSsbFlashAndApplicationImagesIntoATypeSixBoard)
     WriteFlashFile(0x10000, '\0');
     SimProcess sim({"--family", "typesix", "--flash", File("flash.bin"), "--report", File("report.json")});
     Client line;
-    ASSERT_TRUE(line.Open(sim.Path()));
+    ASSERT_TRUE(line.Open(sim.Port()));
     TypeSixTool tool([&line](const Bytes& wire) { return line.TypeSixExchange(wire); });
     ASSERT_TRUE(line.WaitText("-romloader"));
     ASSERT_TRUE(tool.Init(true));
@@ -380,13 +321,13 @@ TEST_F(SimProcessTest, ClosingTheLineBeforeAResetKeepsTheBoardUntilStopped)
     SimProcess sim({"--family", "vb27", "--report", File("report.json")});
     {
         Client first;
-        ASSERT_TRUE(first.Open(sim.Path()));
+        ASSERT_TRUE(first.Open(sim.Port()));
         first.Send(Handshake(115200));
         ASSERT_TRUE(first.WaitAckFrame());
     }
     EXPECT_EQ(sim.WaitExit(300), -1);
     Client second;
-    ASSERT_TRUE(second.Open(sim.Path()));
+    ASSERT_TRUE(second.Open(sim.Port()));
     second.Send(Handshake(115200));
     ASSERT_TRUE(second.WaitAckFrame());
     sim.Signal(SIGTERM);
@@ -400,7 +341,7 @@ TEST_F(SimProcessTest, APulledCableEndsTheLineAfterTheGivenBytes)
 {
     SimProcess sim({"--family", "vb27", "--report", File("report.json"), "--close-after", "10"});
     Client tool;
-    ASSERT_TRUE(tool.Open(sim.Path()));
+    ASSERT_TRUE(tool.Open(sim.Port()));
     tool.Send(Handshake(115200));
     EXPECT_FALSE(tool.WaitAckFrame());
     EXPECT_TRUE(tool.HungUp());
@@ -410,10 +351,8 @@ TEST_F(SimProcessTest, APulledCableEndsTheLineAfterTheGivenBytes)
 
 TEST(SimProcessArguments, BadArgumentsEndWithUsageAndCode2)
 {
-    const std::string command = std::string(TARNWICK_BIN_DIR) + "/tarnwick-sim --family nope 2>/dev/null";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2);
+    const TestSupport::RunResult run = TestSupport::RunProgram(TestSupport::SimPath(), {"--family", "nope"}, WAIT_MS);
+    EXPECT_EQ(run.exitCode, 2) << run.output;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "sim/board.h"
 #include "sim/sim_sha256.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -71,17 +72,7 @@ inline Bytes Le32s(std::initializer_list<uint32_t> values, Bytes tail = {})
 
 // ---- Vb27 / Qn4180: command frames and ACK frames ----
 
-inline uint16_t Crc16(const uint8_t* data, size_t length)
-{
-    uint16_t crc = 0;
-    for (size_t i = 0; i < length; ++i) {
-        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<uint16_t>((crc & 0x8000) ? ((crc << 1) ^ 0x1021) : (crc << 1));
-        }
-    }
-    return crc;
-}
+using TestSupport::Crc16;
 
 // Flag EF BE AD DE, length LE16, code, ~code, parameters, CRC LE16 of all before.
 inline Bytes Command(uint8_t code, const Bytes& params)
