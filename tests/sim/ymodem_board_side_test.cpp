@@ -1,32 +1,42 @@
 // The board side of the tool's YMODEM variant, as scripts of what the tool
 // sends and what the board must answer: block sizes, repeats, 'C' prompts,
-// timeouts, and the read-back the board sends.
+// timeouts. The read-back the board sends is pinned by the end-to-end read.
 #include "sim/ymodem_receiver.h"
-#include "sim/ymodem_sender.h"
 #include "sim_test_support.h"
 
 #include <gtest/gtest.h>
 
 using namespace SimTest;
 using Sim::YmodemReceiver;
-using Sim::YmodemSender;
 using State = YmodemReceiver::State;
 
 namespace {
 
 using Script = std::vector<std::pair<Bytes, Bytes>>;  // the tool's bytes, the board's answer
 
+// A whole file as the tool sends it: block 0 is followed by the textbook C.
+Script Plain(const Bytes& data, size_t blockSize, const std::string& sizeText = "")
+{
+    Script s = {{HeaderBlock("f.bin", sizeText.empty() ? HexSize(data.size()) : sizeText), {ACK, C}}};
+    for (Bytes& b : DataBlocks(data, blockSize)) {
+        s.push_back({std::move(b), {ACK}});
+    }
+    s.push_back({{EOT}, {ACK}});
+    s.push_back({ClosingBlock(), {ACK}});
+    return s;
+}
+
+Script With(Script s, const Script& tail)
+{
+    s.insert(s.end(), tail.begin(), tail.end());
+    return s;
+}
+
 class YmodemReceiverTest : public ::testing::Test {
 protected:
     YmodemReceiverTest() : receiver([this](const Bytes& b) { sent.insert(sent.end(), b.begin(), b.end()); }, 1 << 20)
     {
         receiver.Start(0);
-    }
-    Bytes Feed(const Bytes& bytes)
-    {
-        sent.clear();
-        receiver.Feed(bytes.data(), bytes.size(), 0);
-        return sent;
     }
     Bytes Tick(int64_t nowMs)
     {
@@ -37,57 +47,18 @@ protected:
     void Run(const Script& script)
     {
         for (size_t i = 0; i < script.size(); ++i) {
-            EXPECT_EQ(Feed(script[i].first), script[i].second) << "step " << i;
+            sent.clear();
+            receiver.Feed(script[i].first.data(), script[i].first.size(), 0);
+            EXPECT_EQ(sent, script[i].second) << "step " << i;
         }
     }
     Bytes sent;
     YmodemReceiver receiver;
 };
 
-TEST_F(YmodemReceiverTest, EveryBlockSizeOfTheVariantIsTakenAndThePaddingCutOff)
+TEST(YmodemReceiverScript, EveryTransferGetsTheDocumentedAnswersAndKeepsOnlyTheFile)
 {
-    const struct {
-        size_t blockSize, length;
-        bool byteByByte;
-    } cases[] = {
-        {128, 2 * 128 + 37, false}, {1024, 2 * 1024 + 37, false}, {2048, 2 * 2048 + 37, false},
-        {4096, 2 * 4096 + 37, false}, {8192, 2 * 8192 + 37, false},
-        {1024, 1024, false},      // exactly one block: no padding
-        {128, 300 * 128, false},  // block numbers wrap after 255
-        {2048, 5000, true},       // fed one byte at a time
-    };
-    for (const auto& c : cases) {
-        YmodemReceiver r([](const Bytes&) {}, 1 << 20);
-        const Bytes data = Pattern(c.length, static_cast<uint32_t>(c.blockSize));
-        for (const Bytes& b : YmodemFile("x", data, c.blockSize)) {
-            for (size_t at = 0, step = c.byteByByte ? 1 : b.size(); at < b.size(); at += step) {
-                r.Feed(b.data() + at, step, 0);
-            }
-        }
-        ASSERT_EQ(r.GetState(), State::DONE) << c.blockSize << " " << c.length;
-        EXPECT_EQ(r.Data(), data) << c.blockSize << " " << c.length;
-        EXPECT_TRUE(r.TakeErrors().empty());
-    }
-}
-
-TEST(YmodemHeader, TheSizeIsHexFromTheToolOrDecimalWithATimeFromATextbookSender)
-{
-    for (const auto& [text, size] : {std::pair<const char*, uint64_t>{"0x10", 0x10}, {"1500 14223573421", 1500}}) {
-        Bytes sent;
-        YmodemReceiver r([&sent](const Bytes& b) { sent.insert(sent.end(), b.begin(), b.end()); }, 1 << 20);
-        const Bytes header = HeaderBlock("a.bin", text);
-        r.Feed(header.data(), header.size(), 0);
-        EXPECT_EQ(sent, (Bytes{ACK, C})) << "block 0 is followed by the textbook C";
-        EXPECT_EQ(r.FileName(), "a.bin");
-        EXPECT_TRUE(r.HasSize());
-        EXPECT_EQ(r.AnnouncedSize(), size);
-        EXPECT_FALSE(r.Idle());
-    }
-}
-
-TEST_F(YmodemReceiverTest, ScriptedTransfersGetTheDocumentedAnswers)
-{
-    const Bytes data = Pattern(2048, 5);
+    const Bytes data = Pattern(2048, 5), odd = Pattern(1500, 6);
     const auto blocks = DataBlocks(data, 1024);
     const Bytes header = HeaderBlock("f.bin", "0x800");
     Bytes broken = blocks[0];
@@ -96,10 +67,7 @@ TEST_F(YmodemReceiverTest, ScriptedTransfersGetTheDocumentedAnswers)
     junk.insert(junk.end(), header.begin(), header.end());
     const Bytes padded(1024, 0x1A);
     const Script end = {{{EOT}, {ACK}}, {ClosingBlock(), {ACK}}};
-    const auto with = [&end](Script s) {
-        s.insert(s.end(), end.begin(), end.end());
-        return s;
-    };
+    const auto sized = [](size_t blockSize, size_t length) { return Pattern(length, static_cast<uint32_t>(blockSize)); };
     const struct {
         const char* what;
         Script script;
@@ -107,30 +75,49 @@ TEST_F(YmodemReceiverTest, ScriptedTransfersGetTheDocumentedAnswers)
         Bytes data;
         const char* error;
         size_t repeated;
+        bool byteByByte;
     } cases[] = {
+        {"128-byte blocks, head 01", Plain(sized(128, 293), 128), State::DONE, sized(128, 293), "", 0, false},
+        {"1024-byte blocks, head 02", Plain(sized(1024, 2085), 1024), State::DONE, sized(1024, 2085), "", 0, false},
+        {"2048-byte blocks, head 0A", Plain(sized(2048, 4133), 2048), State::DONE, sized(2048, 4133), "", 0, false},
+        {"4096-byte blocks, head 0B", Plain(sized(4096, 8229), 4096), State::DONE, sized(4096, 8229), "", 0, false},
+        {"8192-byte blocks, head 0C", Plain(sized(8192, 16421), 8192), State::DONE, sized(8192, 16421), "", 0, false},
+        {"exactly one block", Plain(sized(1024, 1024), 1024), State::DONE, sized(1024, 1024), "", 0, false},
+        {"block numbers wrap after 255", Plain(sized(128, 38400), 128), State::DONE, sized(128, 38400), "", 0, false},
+        {"fed one byte at a time", Plain(sized(2048, 5000), 2048), State::DONE, sized(2048, 5000), "", 0, true},
+        {"a textbook decimal size with a time", Plain(odd, 1024, "1500 14223573421"), State::DONE, odd, "", 0, false},
         {"a repeated block is acknowledged and discarded",
-         with({{header, {ACK, C}}, {blocks[0], {ACK}}, {blocks[0], {ACK}}, {blocks[1], {ACK}}}), State::DONE, data, "", 1},
+         With({{header, {ACK, C}}, {blocks[0], {ACK}}, {blocks[0], {ACK}}, {blocks[1], {ACK}}}, end), State::DONE, data,
+         "", 1, false},
         // A sender that answers the C after block 0 sends it and every block twice.
         {"a sender that answers the C",
-         with({{header, {ACK, C}}, {header, {ACK, C}}, {blocks[0], {ACK}}, {blocks[0], {ACK}}, {blocks[1], {ACK}},
-               {blocks[1], {ACK}}}),
-         State::DONE, data, "", 3},
+         With({{header, {ACK, C}}, {header, {ACK, C}}, {blocks[0], {ACK}}, {blocks[0], {ACK}}, {blocks[1], {ACK}},
+               {blocks[1], {ACK}}}, end),
+         State::DONE, data, "", 3, false},
         {"a bad CRC is asked for again with C",
-         with({{header, {ACK, C}}, {broken, {C}}, {blocks[0], {ACK}}, {blocks[1], {ACK}}}), State::DONE, data, "CRC", 0},
-        {"junk before a block is skipped", with({{junk, {ACK, C}}, {blocks[0], {ACK}}, {blocks[1], {ACK}}}),
-         State::DONE, data, "5 bytes", 0},
-        {"padding other than zero", with({{HeaderBlock("p.bin", "0x10"), {ACK, C}}, {Block(0x02, 1, padded.data(), 1024, 1024), {ACK}}}),
-         State::DONE, Bytes(16, 0x1A), "padding", 0},
-        {"an out-of-sequence block cancels", {{header, {ACK, C}}, {blocks[1], {CAN, CAN}}}, State::FAILED, {}, "out of sequence", 0},
-        {"a size beyond the limit cancels", {{HeaderBlock("big.bin", "0x100001"), {CAN, CAN}}}, State::FAILED, {}, "exceeds", 0},
-        {"an empty batch ends without a file", {{ClosingBlock(), {ACK}}}, State::DONE, {}, "", 0},
+         With({{header, {ACK, C}}, {broken, {C}}, {blocks[0], {ACK}}, {blocks[1], {ACK}}}, end), State::DONE, data,
+         "CRC", 0, false},
+        {"junk before a block is skipped", With({{junk, {ACK, C}}, {blocks[0], {ACK}}, {blocks[1], {ACK}}}, end),
+         State::DONE, data, "5 bytes", 0, false},
+        {"padding other than zero",
+         With({{HeaderBlock("p.bin", "0x10"), {ACK, C}}, {Block(0x02, 1, padded.data(), 1024, 1024), {ACK}}}, end),
+         State::DONE, Bytes(16, 0x1A), "padding", 0, false},
+        {"an out-of-sequence block cancels", {{header, {ACK, C}}, {blocks[1], {CAN, CAN}}}, State::FAILED, {},
+         "out of sequence", 0, false},
+        {"a size beyond the limit cancels", {{HeaderBlock("big.bin", "0x100001"), {CAN, CAN}}}, State::FAILED, {},
+         "exceeds", 0, false},
+        {"an empty batch ends without a file", {{ClosingBlock(), {ACK}}}, State::DONE, {}, "", 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        YmodemReceiver r([this](const Bytes& b) { sent.insert(sent.end(), b.begin(), b.end()); }, 1 << 20);
+        Bytes sent;
+        YmodemReceiver r([&sent](const Bytes& b) { sent.insert(sent.end(), b.begin(), b.end()); }, 1 << 20);
         for (size_t i = 0; i < c.script.size(); ++i) {
             sent.clear();
-            r.Feed(c.script[i].first.data(), c.script[i].first.size(), 0);
+            const Bytes& in = c.script[i].first;
+            for (size_t at = 0, step = c.byteByByte ? 1 : in.size(); at < in.size(); at += step) {
+                r.Feed(in.data() + at, step, 0);
+            }
             EXPECT_EQ(sent, c.script[i].second) << "step " << i;
         }
         EXPECT_EQ(r.GetState(), c.state);
@@ -172,65 +159,6 @@ TEST_F(YmodemReceiverTest, AShortTransferIsMarkedAndBytesAfterTheClosingBlockAre
     EXPECT_EQ(receiver.GetState(), State::DONE);
     EXPECT_TRUE(receiver.Short());
     EXPECT_EQ(receiver.TakeLeftover(), (Bytes{0xEF, 0xBE}));
-}
-
-// ---- sending a read-back ----
-
-TEST(YmodemSenderTest, TheReadBackAnswersTheToolsReceiver)
-{
-    const Bytes data = Pattern(1500, 21), two = Pattern(2048, 22);
-    const auto blocks = DataBlocks(data, 1024);
-    const auto twoBlocks = DataBlocks(two, 1024);
-    const struct {
-        const char* what;
-        Bytes data;
-        Script script;
-        YmodemSender::State state;
-        size_t resent;
-    } cases[] = {
-        {"a whole read-back", data,
-         {{{C}, HeaderBlock("flash.bin", "0x5dc")}, {{ACK}, {}}, {{C}, blocks[0]}, {{ACK}, blocks[1]}, {{ACK}, {EOT}},
-          {{ACK}, {}}, {{C}, ClosingBlock()}, {{ACK, C}, {}}},
-         YmodemSender::State::DONE, 0},
-        {"a C while waiting for an ACK sends the block again", two,
-         {{{C}, HeaderBlock("flash.bin", "0x800")}, {{ACK}, {}}, {{C}, twoBlocks[0]}, {{C}, twoBlocks[0]}},
-         YmodemSender::State::WAIT_DATA_ACK, 1},
-        {"an empty range sends EOT right after block 0", {},
-         {{{C}, HeaderBlock("flash.bin", "0x0")}, {{ACK}, {}}, {{C}, {EOT}}}, YmodemSender::State::WAIT_EOT_ACK, 0},
-        {"two CANs end the transfer", data, {{{C}, HeaderBlock("flash.bin", "0x5dc")}, {{CAN, CAN}, {}}},
-         YmodemSender::State::FAILED, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Bytes sent;
-        YmodemSender sender([&sent](const Bytes& b) { sent.insert(sent.end(), b.begin(), b.end()); }, "flash.bin",
-                            c.data);
-        sender.Start(0);
-        EXPECT_TRUE(sent.empty());  // the receiver speaks first
-        for (size_t i = 0; i < c.script.size(); ++i) {
-            sent.clear();
-            sender.Feed(c.script[i].first.data(), c.script[i].first.size(), 0);
-            EXPECT_EQ(sent, c.script[i].second) << "step " << i;
-        }
-        EXPECT_EQ(sender.GetState(), c.state);
-        EXPECT_EQ(sender.Resent(), c.resent);
-    }
-}
-
-TEST(YmodemSenderTest, TheToolsClosingCIsHandedBackAndASilentReceiverFailsTheTransfer)
-{
-    YmodemSender sender([](const Bytes&) {}, "flash.bin", {});
-    sender.Start(0);
-    for (const Bytes& in : {Bytes{C}, Bytes{ACK}, Bytes{C}, Bytes{ACK}, Bytes{C}, Bytes{ACK, C}}) {
-        sender.Feed(in.data(), in.size(), 0);
-    }
-    EXPECT_EQ(sender.GetState(), YmodemSender::State::DONE);
-    EXPECT_EQ(sender.TakeLeftover(), Bytes{C});
-
-    YmodemSender quiet([](const Bytes&) {}, "flash.bin", Pattern(10, 1));
-    quiet.Start(0);
-    quiet.Tick(YmodemSender::SILENCE_LIMIT_MS);
-    EXPECT_EQ(quiet.GetState(), YmodemSender::State::FAILED);
 }
 
 }  // namespace
