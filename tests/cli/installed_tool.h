@@ -4,36 +4,21 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-struct RunResult {
-    std::string output;
-    int exitCode = -1;
-};
+#include "support/child_process.h"
+#include "support/test_files.h"
 
-inline std::string ShellQuoted(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
+using TestSupport::Contains;
+using TestSupport::RunResult;
 
 class InstalledTool : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-cli-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
+        ASSERT_TRUE(m_temp.Ok());
         const std::string built = std::string(TARNWICK_BIN_DIR) + "/tarnwickcmd";
         ASSERT_TRUE(std::filesystem::exists(built)) << "build the tarnwickcmd target first: " << built;
         m_tool = m_dir + "bin/tarnwickcmd";
@@ -41,19 +26,11 @@ protected:
         std::filesystem::copy_file(built, m_tool);
     }
 
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-
     // Writes a file relative to the test directory and returns its full path.
     std::string Write(const std::string& relative, const std::string& bytes)
     {
-        const std::string path = m_dir + relative;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
+        TestSupport::WriteText(m_dir + relative, bytes);
+        return m_dir + relative;
     }
 
     // Runs the installed tool (or another program) in workDir; standard output
@@ -62,32 +39,11 @@ protected:
     RunResult Run(const std::vector<std::string>& arguments, const std::string& workDir = "",
                   const std::string& program = "")
     {
-        std::string command = "cd " + ShellQuoted(workDir.empty() ? m_dir : workDir) + " && exec timeout -s KILL 60 " +
-                              ShellQuoted(program.empty() ? m_tool : program);
-        for (const std::string& argument : arguments) {
-            command += " " + ShellQuoted(argument);
-        }
-        RunResult result;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) {
-            ADD_FAILURE() << "popen failed";
-            return result;
-        }
-        char buffer[4096];
-        size_t n = 0;
-        while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
-            result.output.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return result;
+        return TestSupport::RunProgram(program.empty() ? m_tool : program, arguments, 60000,
+                                       {false, workDir.empty() ? m_dir : workDir});
     }
 
-    std::string m_dir;
+    TestSupport::TempDir m_temp{"tarnwick-cli"};
+    std::string m_dir = m_temp.Path() + "/";
     std::string m_tool;
 };
-
-inline bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}

@@ -4,38 +4,27 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "settings/burn_context.h"
+#include "support/test_files.h"
 
 class InstallationDir : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-settings-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
+        ASSERT_TRUE(m_temp.Ok());
         std::filesystem::create_directories(m_dir + "config");
         std::filesystem::create_directories(m_dir + "ChipProperties");
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
     }
 
     // Writes bytes at a path relative to the installation and returns its full path.
     std::string Write(const std::string& relative, const std::string& bytes)
     {
-        const std::string path = m_dir + relative;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
+        TestSupport::WriteText(m_dir + relative, bytes);
+        return m_dir + relative;
     }
 
     std::unique_ptr<BurnInfo::BurnContext> NewContext() const
@@ -43,7 +32,8 @@ protected:
         return std::make_unique<BurnInfo::BurnContext>(m_dir);
     }
 
-    std::string m_dir;
+    TestSupport::TempDir m_temp{"tarnwick-settings"};
+    std::string m_dir = m_temp.Path() + "/";
 };
 
 // Runs call with standard output captured and returns what it printed.
