@@ -8,7 +8,7 @@ using BurnInfo::FwpkgBinInfo;
 
 namespace {
 
-// Load spec of the ssb: image, digest, and empty key store, certificate and
+// Load list of the ssb ("a|b|c..."): image, digest, and empty key store, certificate and
 // signature fields.
 constexpr const char* LOADER_SPEC_TAIL = "||||";
 constexpr const char* SPEC_SEPARATOR = "|";

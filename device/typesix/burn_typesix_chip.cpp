@@ -339,7 +339,7 @@ bool BurnTypeSixChip::InitBoard()
     return true;
 }
 
-// --- load spec ------------------------------------------------------------------------------
+// --- load list ------------------------------------------------------------------------------
 
 bool BurnTypeSixChip::ReadWhole(const std::string& path, OwnedData& into)
 {
