@@ -48,7 +48,10 @@ bool StartsWith(const char* argument, const char* prefix)
 bool ReadOptionNumber(const char* option, const char* text, int& value)
 {
     if (!CommonUtil::TryConvertToInt32(text, value)) {
-        std::printf("error: Invalid number for option %s: \"%s\"\n", option, text);
+        // Prefix options ("-readsize:") already end in their separator.
+        const size_t length = std::strlen(option);
+        const char* separator = (length > 0 && option[length - 1] == ':') ? " " : ": ";
+        std::printf("error: Invalid number for option %s%s\"%s\"\n", option, separator, text);
         return false;
     }
     return true;

@@ -133,9 +133,9 @@ const OptionCase CASES[] = {
          EXPECT_EQ(c.GetAddress(), 100);
          EXPECT_EQ(c.GetReadFile(), "") << "an empty name leaves no output file";
      }},
-    {{"--read", "-readsize:lots"}, false, BAD_NUMBER + "-readsize:: \"lots\"\n", nullptr},
-    {{"--read", "-readaddr:"}, false, BAD_NUMBER + "-readaddr:: \"\"\n", nullptr},
-    {{"--read", "-readsize:8g"}, false, BAD_NUMBER + "-readsize:: \"8g\"\n", nullptr},
+    {{"--read", "-readsize:lots"}, false, BAD_NUMBER + "-readsize: \"lots\"\n", nullptr},
+    {{"--read", "-readaddr:"}, false, BAD_NUMBER + "-readaddr: \"\"\n", nullptr},
+    {{"--read", "-readsize:8g"}, false, BAD_NUMBER + "-readsize: \"8g\"\n", nullptr},
 };
 
 TEST(OptionPass, EachOptionStoresItsValueOrStopsThePassWithItsMessage)
