@@ -9,18 +9,7 @@
 
 namespace {
 
-class BoardChannel : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(board.Ok());
-        ASSERT_EQ(chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0), 1);
-    }
-
-    PtyBoard board;
-    MessageCapture messages;
-    PlainChip chip;
-};
+class BoardChannel : public ChipOnPty {};
 
 // --- board text and frames ---------------------------------------------------------
 

@@ -14,18 +14,7 @@ namespace {
 // Neither a data nor a tail frame, so the reply's complement is checked.
 Bytes g_command = {0x5A, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
 
-class FramedSend : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(board.Ok());
-        ASSERT_EQ(chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0), 1);
-    }
-
-    PtyBoard board;
-    MessageCapture messages;
-    PlainChip chip;
-};
+class FramedSend : public ChipOnPty {};
 
 // --- answered sends --------------------------------------------------------------
 

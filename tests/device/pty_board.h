@@ -147,6 +147,20 @@ private:
     std::vector<std::string> m_names;
 };
 
+// A chip whose port is open on a scripted board, with its messages captured.
+class ChipOnPty : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(board.Ok());
+        ASSERT_EQ(chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0), 1);
+    }
+
+    PtyBoard board;
+    MessageCapture messages;
+    PlainChip chip;
+};
+
 // --- boot ROM frames --------------------------------------------------------------
 
 inline uint16_t Crc(const Bytes& bytes, size_t count)
