@@ -11,54 +11,13 @@
 
 #include "cli/front_end.h"
 #include "cli/port_listing.h"
+#include "transport/fake_sysfs.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class PortListing : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char dirTemplate[] = "/tmp/tarnwick-cli-ports-XXXXXX";
-        ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-        m_root = dirTemplate;
-        m_sources.ttyClassDir = (m_root / "sys/class/tty").string();
-        m_sources.devDir = (m_root / "dev").string();
-        m_sources.byIdDir = (m_root / "dev/serial/by-id").string();
-        fs::create_directories(m_sources.ttyClassDir);
-        fs::create_directories(m_root / "sys/bus/drivers/uart");
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
-    static void WriteFile(const fs::path& path, const std::string& text)
-    {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << text << "\n";
-    }
-
-    // A tty bound to a driver, with its device node, as sysfs shows it.
-    void AddTty(const std::string& name, const fs::path& deviceDir)
-    {
-        const fs::path device = m_root / "sys/devices" / deviceDir;
-        fs::create_directories(device);
-        fs::create_symlink(m_root / "sys/bus/drivers/uart", device / "driver");
-        const fs::path entry = m_root / "sys/devices/tty-class" / name;
-        fs::create_directories(entry);
-        fs::create_symlink(device, entry / "device");
-        fs::create_directory_symlink(entry, fs::path(m_sources.ttyClassDir) / name);
-        WriteFile(fs::path(m_sources.devDir) / name, "");
-    }
-
-    std::string Dev(const std::string& name) const { return (fs::path(m_sources.devDir) / name).string(); }
-
-    fs::path m_root;
-    SerialPortListSp::SerialPortSources m_sources;
-};
+class PortListing : public FakeSysfs {};
 
 TEST_F(PortListing, OnePortALineWithTheUsbDescriptionAfterThePath)
 {
