@@ -1,7 +1,7 @@
 // The console funnel: messages, details, the cancel query and progress marks
 // reach the registered callbacks, and nothing at all without them.
 #include "common/console.h"
-#include "common_test_support.h"
+#include "support/print_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,12 @@
 
 namespace {
 
-using CommonTest::Prints;
+using TestSupport::PrintCapture;
+
+std::vector<TestSupport::PrintCall>& Prints()
+{
+    return PrintCapture::Calls();
+}
 
 int g_cancelAnswer = 0;
 int g_cancelQueries = 0;
@@ -30,7 +35,7 @@ protected:
         g_isCancelled = nullptr;
     }
     void TearDown() override { g_isCancelled = nullptr; }
-    CommonTest::PrintRecording m_recording;
+    PrintCapture m_recording;
 };
 
 } // namespace
@@ -100,12 +105,12 @@ TEST_F(ConsoleFunnel, ProgressMarksEveryStepUnitsAndBreaksAfterEvery100Marks)
         {0x80000000u, 1, 0x7FFFFFFFu, "#", 0x80000000u},
     };
     for (const auto& c : cases) {
-        CommonTest::Prints().clear();
+        Prints().clear();
         uint32_t counter = c.counter;
         for (int i = 0; i < c.calls; ++i) {
             Common::PrintProgress(counter, c.step);
         }
-        EXPECT_EQ(CommonTest::PrintedText(), c.marks) << "step " << c.step;
+        EXPECT_EQ(PrintCapture::Text(), c.marks) << "step " << c.step;
         EXPECT_EQ(counter, c.counterAfter) << "step " << c.step;
     }
 }

@@ -3,58 +3,35 @@
 // wrap, small wire frames.
 #include "common/file_helpers.h"
 
-#include "common/checksum.h"
 #include "common/common_util.h"
-#include "common_test_support.h"
+#include "support/print_capture.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using CommonTest::Bytes;
+using Bytes = std::vector<uint8_t>;
+using TestSupport::Pattern;
+using TestSupport::PrintCapture;
 
-using CommonTest::PrintedText;
-using CommonTest::Prints;
-
-Bytes Pattern(size_t n)
+std::vector<TestSupport::PrintCall>& Prints()
 {
-    Bytes v(n);
-    for (size_t i = 0; i < n; ++i) {
-        v[i] = static_cast<uint8_t>(i * 7 + 1);
-    }
-    return v;
+    return PrintCapture::Calls();
 }
 
 // A scratch directory and a print callback that records every message.
 class FileHelpers : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/tarnwick_files_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-
     std::string Write(const std::string& name, const Bytes& content)
     {
-        const std::string path = m_dir + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
-                                                    static_cast<std::streamsize>(content.size()));
-        return path;
+        EXPECT_TRUE(TestSupport::WriteFile(m_dir + "/" + name, content));
+        return m_dir + "/" + name;
     }
 
     // What one call hands to the print callback.
@@ -63,32 +40,27 @@ protected:
     {
         Prints().clear();
         call();
-        return PrintedText();
+        return PrintCapture::Text();
     }
 
-    // A file of the given size that occupies no space; empty when the file
-    // system cannot hold it.
-    std::string Sparse(const std::string& name, off_t size)
+    // A file of the given size that occupies no space; empty when the file system cannot hold it.
+    std::string Sparse(const std::string& name, uintmax_t size)
     {
-        const std::string path = m_dir + "/" + name;
-        FILE* file = std::fopen(path.c_str(), "wb");
-        if (file == nullptr) {
-            return std::string();
-        }
-        const bool ok = ftruncate(fileno(file), size) == 0;
-        std::fclose(file);
-        return ok ? path : std::string();
+        std::error_code ec;
+        std::filesystem::resize_file(Write(name, {}), size, ec);
+        return ec ? std::string() : m_dir + "/" + name;
     }
 
-    std::string m_dir;
-    CommonTest::PrintRecording m_recording;
+    TestSupport::TempDir m_tmp{"tarnwick-files"};
+    const std::string m_dir = m_tmp.Path();
+    PrintCapture m_recording;
 };
 
 } // namespace
 
 TEST_F(FileHelpers, GetFileDataReadsWholeFilesAndNamesEachFailureWithTheHandle)
 {
-    const Bytes content = Pattern(5000);
+    const Bytes content = Pattern(5000, 1);
     uint32_t size = 0;
     auto data = Common::GetFileData(Write("a.bin", content), size, 9);
     ASSERT_NE(data, nullptr);
@@ -113,7 +85,7 @@ TEST_F(FileHelpers, GetFileDataReadsWholeFilesAndNamesEachFailureWithTheHandle)
 
 TEST_F(FileHelpers, GetPartFileDataReadsASliceWithZeroSlackAndFailsPastTheEnd)
 {
-    const Bytes content = Pattern(1000);
+    const Bytes content = Pattern(1000, 1);
     const std::string path = Write("p.bin", content);
     for (uint32_t offset : {100u, 750u}) {
         auto slice = Common::GetPartFileData(path, 3, offset, 250);
@@ -126,7 +98,7 @@ TEST_F(FileHelpers, GetPartFileDataReadsASliceWithZeroSlackAndFailsPastTheEnd)
     EXPECT_EQ(Common::GetPartFileData(path, 8, 900, 101), nullptr);
     EXPECT_EQ(Common::GetPartFileData(path, 8, 5000, 1), nullptr);
     ASSERT_EQ(Prints().size(), 2u);
-    EXPECT_EQ(PrintedText(), "fread failed\nfread failed\n");
+    EXPECT_EQ(PrintCapture::Text(), "fread failed\nfread failed\n");
     EXPECT_EQ(Prints()[0].handle, 8);
 }
 
@@ -134,9 +106,9 @@ TEST_F(FileHelpers, GetFileContentZeroPadsAcceptsEmptyAndReadsOnlyTheHeadOfAHuge
 {
     std::unique_ptr<uint8_t[]> buffer;
     uint32_t size = 0;
-    ASSERT_TRUE(Common::GetFileContent(Write("c.bin", Pattern(300)), buffer, size, 0));
+    ASSERT_TRUE(Common::GetFileContent(Write("c.bin", Pattern(300, 1)), buffer, size, 0));
     EXPECT_EQ(size, 300u);
-    EXPECT_EQ(Bytes(buffer.get(), buffer.get() + 300), Pattern(300));
+    EXPECT_EQ(Bytes(buffer.get(), buffer.get() + 300), Pattern(300, 1));
     EXPECT_EQ(buffer[300 + Common::FILE_DATA_SLACK - 1], 0);
     ASSERT_TRUE(Common::GetFileContent(Write("e.bin", {}), buffer, size, 0));
     EXPECT_EQ(size, 0u);
@@ -144,7 +116,7 @@ TEST_F(FileHelpers, GetFileContentZeroPadsAcceptsEmptyAndReadsOnlyTheHeadOfAHuge
     EXPECT_FALSE(Common::GetFileContent(m_dir + "/none", buffer, size, 0));
     EXPECT_EQ(buffer, nullptr);
 
-    const std::string huge = Sparse("huge.bin", off_t{Common::MAX_MALLOC_SIZE} + 1);
+    const std::string huge = Sparse("huge.bin", uintmax_t{Common::MAX_MALLOC_SIZE} + 1);
     if (huge.empty()) {
         GTEST_SKIP() << "no sparse files here";
     }
@@ -167,7 +139,7 @@ TEST_F(FileHelpers, CommonUtilReadersPadWithZerosCopyAcrossBlocksAndNameTheSideT
     EXPECT_TRUE(buffer.empty());
 
     for (size_t length : {size_t{3000}, size_t{1024}}) { // blocks and remainder, whole blocks
-        const Bytes part = Pattern(length);
+        const Bytes part = Pattern(length, 1);
         ASSERT_TRUE(CommonUtil::FileCopy(Write("from.bin", part), m_dir + "/to.bin"));
         ASSERT_TRUE(CommonUtil::GetFileContent(m_dir + "/to.bin", buffer, size));
         EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + size), part);
@@ -181,7 +153,7 @@ TEST_F(FileHelpers, CommonUtilReadersPadWithZerosCopyAcrossBlocksAndNameTheSideT
 
 TEST_F(FileHelpers, LengthsUpTo32BitsAreReportedAnd4GiBIsRefusedNotTruncated)
 {
-    const std::string path = Write("l.bin", Pattern(4097));
+    const std::string path = Write("l.bin", Pattern(4097, 1));
     EXPECT_EQ(Common::GetFileLen(path), 4097u);
     EXPECT_EQ(Common::GetBigFileLen(path), 4097u);
     for (const std::string& none : {m_dir + "/none", m_dir}) {
@@ -190,8 +162,8 @@ TEST_F(FileHelpers, LengthsUpTo32BitsAreReportedAnd4GiBIsRefusedNotTruncated)
     }
     EXPECT_TRUE(Prints().empty());
 
-    const std::string max = Sparse("max.bin", off_t{0xFFFFFFFF});
-    const std::string tooBig = Sparse("4g.bin", off_t{0x100000000} + 16);
+    const std::string max = Sparse("max.bin", 0xFFFFFFFFu);
+    const std::string tooBig = Sparse("4g.bin", uintmax_t{0x100000000} + 16);
     if (max.empty() || tooBig.empty()) {
         GTEST_SKIP() << "no sparse files here";
     }
@@ -202,7 +174,7 @@ TEST_F(FileHelpers, LengthsUpTo32BitsAreReportedAnd4GiBIsRefusedNotTruncated)
     EXPECT_EQ(Common::GetBigFileLen(tooBig), 0u);
     EXPECT_EQ(Common::GetFileData(tooBig, size, 0), nullptr);
     const std::string refused = "file " + tooBig + " is 4 GiB or larger, not supported\n";
-    EXPECT_EQ(PrintedText(), refused + refused + refused);
+    EXPECT_EQ(PrintCapture::Text(), refused + refused + refused);
 }
 
 TEST_F(FileHelpers, NetworkPathIsRefusedWithItsMessage)
@@ -210,27 +182,14 @@ TEST_F(FileHelpers, NetworkPathIsRefusedWithItsMessage)
     EXPECT_FALSE(Common::CheckPathisInValid("/local/y"));
     EXPECT_TRUE(Prints().empty());
     EXPECT_TRUE(Common::CheckPathisInValid("http://x/y"));
-    EXPECT_EQ(PrintedText(), "error: the path of ToolSuite is a network path.\n");
-}
-
-TEST(Frames, EscapedFrameDoublesEveryBackslashBetweenTheMarkers)
-{
-    const uint8_t backslash = 0x5C;
-    EXPECT_EQ(Common::GetDouble5CFrameData(&backslash, 1), (Bytes{0x5C, 0x73, 0x5C, 0x5C, 0x5C, 0x65}));
-    EXPECT_EQ(Common::GetDouble5CFrameData(nullptr, 0), (Bytes{0x5C, 0x73, 0x5C, 0x65}));
-    const uint8_t data[] = {0x01, 0x5C, 0x5C, 0x73, 0x65, 0xFF};
-    EXPECT_EQ(Common::GetDouble5CFrameData(data, sizeof(data)),
-              (Bytes{0x5C, 0x73, 0x01, 0x5C, 0x5C, 0x5C, 0x5C, 0x73, 0x65, 0xFF, 0x5C, 0x65}));
+    EXPECT_EQ(PrintCapture::Text(), "error: the path of ToolSuite is a network path.\n");
 }
 
 TEST(Frames, ShakeHandCarriesBaudBigEndianAndItsCrcOrNothingWhenTooShort)
 {
     uint8_t frame[9] = {};
     ASSERT_TRUE(Common::InitShakeHandCmd(frame, 9, 921600));
-    const uint8_t head[7] = {0xBE, 0x00, 0xFF, 0x00, 0x0E, 0x10, 0x00};
-    const uint16_t crc = Common::SopCrc16(head, 7);
-    EXPECT_EQ(Bytes(frame, frame + 9), (Bytes{0xBE, 0x00, 0xFF, 0x00, 0x0E, 0x10, 0x00, static_cast<uint8_t>(crc >> 8),
-                                              static_cast<uint8_t>(crc & 0xFF)}));
+    EXPECT_EQ(Bytes(frame, frame + 9), (Bytes{0xBE, 0x00, 0xFF, 0x00, 0x0E, 0x10, 0x00, 0x82, 0x21}));
     uint8_t other[9] = {};
     EXPECT_FALSE(Common::InitShakeHandCmd(other, 8, 921600));
     EXPECT_EQ(Bytes(other, other + 9), Bytes(9, 0));

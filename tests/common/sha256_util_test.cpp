@@ -1,6 +1,5 @@
 // SHA-256 against the FIPS 180-4 example vectors and against OpenSSL.
 #include "common/sha256_util.h"
-#include "common_test_support.h"
 
 #include <openssl/evp.h>
 
@@ -12,8 +11,7 @@
 
 namespace {
 
-using CommonTest::Bytes;
-using CommonTest::RandomBytes;
+using Bytes = std::vector<uint8_t>;
 
 std::string Hex(const unsigned char* digest)
 {
@@ -82,7 +80,10 @@ TEST(Sha256AgainstOpenSsl, EveryLengthWholeInFixedPiecesAndInRandomPieces)
 {
     std::mt19937 rng(12345);
     for (size_t length = 0; length <= 200; ++length) {
-        const Bytes data = RandomBytes(rng, length);
+        Bytes data(length);
+        for (uint8_t& b : data) {
+            b = static_cast<uint8_t>(rng());
+        }
         const std::string expected = OpenSslDigest(data);
         unsigned char digest[32];
         Sha256Util::sha256(data.data(), data.size(), digest);

@@ -10,12 +10,13 @@
 
 #include "platform/serial_port.h"
 #include "platform/serial_termios.h"
-#include "tests/transport/line_peers.h"
+#include "support/pty_pair.h"
 
 namespace {
 
 using Platform::SerialPort;
 using Platform::SerialWait;
+using TestSupport::PtyPair;
 
 constexpr int MUST_END_MS = 20000;
 

@@ -51,11 +51,6 @@ constexpr uint8_t EOT = 0x04;
 constexpr uint8_t ACK = 0x06;
 constexpr uint8_t NAK = 0x15;
 
-inline uint16_t WireCrc16(const uint8_t* data, size_t length)
-{
-    return TestSupport::Crc16(data, length);
-}
-
 // Data bytes behind a head byte.
 inline size_t WireDataSize(uint8_t head)
 {
@@ -72,7 +67,7 @@ inline size_t WireDataSize(uint8_t head)
 // head, block, ~block, data, CRC high byte first.
 inline Bytes WireFrame(uint8_t head, uint8_t block, const Bytes& data)
 {
-    const uint16_t crc = WireCrc16(data.data(), data.size());
+    const uint16_t crc = TestSupport::Crc16(data.data(), data.size());
     Bytes frame(3 + data.size() + 2);
     frame[0] = head;
     frame[1] = block;
@@ -87,13 +82,23 @@ inline Bytes WireFrame(uint8_t head, uint8_t block, const Bytes& data)
 inline Bytes StartBlock(const std::string& name, size_t size)
 {
     Bytes data(128, 0);
-    const std::string text = name + '\0' + "0x" + [size] {
-        char hex[32];
-        std::snprintf(hex, sizeof(hex), "%zx", size);
-        return std::string(hex);
-    }();
-    std::copy(text.begin(), text.end(), data.begin());
+    std::copy(name.begin(), name.end(), data.begin());
+    char* text = reinterpret_cast<char*>(data.data()) + name.size() + 1;
+    std::snprintf(text, data.size() - name.size() - 1, "0x%zx", size);
     return WireFrame(SOH, 0, data);
+}
+
+// Frames of dataSize bytes under head, the last one padded with zeros.
+inline std::vector<Bytes> Frames(const Bytes& data, size_t dataSize, uint8_t head)
+{
+    std::vector<Bytes> frames;
+    for (size_t offset = 0, block = 1; offset < data.size(); offset += dataSize, ++block) {
+        Bytes chunk(data.begin() + static_cast<long>(offset),
+                    data.begin() + static_cast<long>(std::min(data.size(), offset + dataSize)));
+        chunk.resize(dataSize, 0x00);
+        frames.push_back(WireFrame(head, static_cast<uint8_t>(block & 0xFF), chunk));
+    }
+    return frames;
 }
 
 class FakeLink : public ChipLink {
@@ -151,7 +156,6 @@ public:
         m_toTool.insert(m_toTool.end(), bytes.begin(), bytes.end());
         m_toolCv.notify_all();
     }
-    void PeerWrite(uint8_t byte) { PeerWrite(Bytes{byte}); }
 
     // Exactly count bytes, or fewer when the wait ends or the line closes.
     Bytes PeerRead(size_t count, int timeoutMs = PEER_TIMEOUT_MS)

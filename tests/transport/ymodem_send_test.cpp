@@ -36,13 +36,13 @@ struct ScriptedReceiver {
 
     void Run()
     {
-        link.PeerWrite('C');
+        link.PeerWrite({'C'});
         bool repeated = false;
         for (;;) {
             const int head = link.PeerReadByte();
             if (head == EOT) {
                 ++eotCount;
-                link.PeerWrite(ACK);
+                link.PeerWrite({ACK});
                 continue;
             }
             const size_t dataSize = head < 0 ? 0 : WireDataSize(static_cast<uint8_t>(head));
@@ -62,26 +62,21 @@ struct ScriptedReceiver {
             const int index = static_cast<int>(frames.size()) - 1;
             if (index == repeatAt && !repeated) {
                 repeated = true;
-                link.PeerWrite('C');
+                link.PeerWrite({'C'});
                 continue;
             }
             if (index == quietAt) {
-                link.PeerWrite(NAK);
+                link.PeerWrite({NAK});
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
                 bytesDuringQuiet = link.PendingForPeer();
             }
-            link.PeerWrite(ACK);
+            link.PeerWrite({ACK});
             if (isFinish) {
                 return;
             }
         }
     }
 };
-
-Bytes DataOf(const Bytes& frame, size_t checkSize = 2)
-{
-    return Bytes(frame.begin() + 3, frame.end() - static_cast<long>(checkSize));
-}
 
 class YmodemSend : public ::testing::Test {
 protected:
@@ -109,34 +104,19 @@ TEST_F(YmodemSend, FramesCarryTheZeroPaddedFileUnderTheHeadOfTheDataSize)
         size_t fileSize;
         int dataSize;
         uint8_t head;
-    } cases[] = {{0, 1024, STX},          {10, 1024, STX},        {1024, 1024, STX},  {1500, 1024, STX},
-                 {257 * 1024, 1024, STX}, {2049, 2048, 0x0A},     {4097, 4096, 0x0B}, {8193, 8192, 0x0C}};
+    } cases[] = {{0, 1024, STX}, {1500, 1024, STX}, {8193, 8192, 0x0C}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.fileSize);
         FakeLink line;
         ScriptedReceiver peer(line);
         const Bytes data = Pattern(c.fileSize, static_cast<uint32_t>(c.fileSize));
         ASSERT_TRUE(Download(peer, data, "images/part/flash.img", c.dataSize));
         ASSERT_EQ(peer.error, "");
-        const size_t dataFrames = (c.fileSize + static_cast<size_t>(c.dataSize) - 1) / static_cast<size_t>(c.dataSize);
-        ASSERT_EQ(peer.frames.size(), dataFrames + 2);
         EXPECT_EQ(peer.eotCount, 1);
-
-        EXPECT_EQ(peer.frames.front(), StartBlock("flash.img", c.fileSize)) << "base name and hex size";
-        Bytes finish = {SOH, 0x00, 0xFF};
-        finish.resize(133, 0x00);
-        EXPECT_EQ(peer.frames.back(), finish);
-
-        Bytes joined;
-        for (size_t i = 1; i <= dataFrames; ++i) {
-            const Bytes& frame = peer.frames[i];
-            EXPECT_EQ(frame, WireFrame(c.head, static_cast<uint8_t>(i), DataOf(frame))) << "frame " << i;
-            const Bytes d = DataOf(frame);
-            joined.insert(joined.end(), d.begin(), d.end());
-        }
-        Bytes padded = data;
-        padded.resize(dataFrames * static_cast<size_t>(c.dataSize), 0x00);
-        EXPECT_TRUE(joined == padded);
+        // Block 0 with the base name and the hex size, the data, the all-zero finish frame.
+        std::vector<Bytes> expected = Frames(data, static_cast<size_t>(c.dataSize), c.head);
+        expected.insert(expected.begin(), StartBlock("flash.img", c.fileSize));
+        expected.push_back(WireFrame(SOH, 0, Bytes(128, 0)));
+        EXPECT_TRUE(peer.frames == expected) << c.fileSize << ": " << peer.frames.size() << " frames";
     }
 }
 
@@ -177,24 +157,17 @@ TEST_F(YmodemSend, NameOf112CharactersFits113FailBeforeAnyFrame)
 
 // ---- acknowledgement wait
 
-TEST_F(YmodemSend, RequestWhileWaitingForAckRepeatsTheFrameOnce)
+TEST_F(YmodemSend, RequestWhileWaitingForAckRepeatsTheFrameOnceButSilenceAndNakDoNot)
 {
     ScriptedReceiver peer(link);
+    peer.quietAt = 0;   // block 0
     peer.repeatAt = 1;  // the first data frame
     ASSERT_TRUE(Download(peer, Pattern(2048, 10), "r.bin"));
+    EXPECT_EQ(peer.bytesDuringQuiet, 0u);
     ASSERT_EQ(peer.frames.size(), 5u);  // block 0, frame 1 twice, frame 2, finish
+    EXPECT_EQ(peer.frames[1][1], 0x01);
     EXPECT_EQ(peer.frames[1], peer.frames[2]);
     EXPECT_EQ(peer.frames[3][1], 0x02);
-}
-
-TEST_F(YmodemSend, SilenceAndNakDoNotRepeatTheFrame)
-{
-    ScriptedReceiver peer(link);
-    peer.quietAt = 0;
-    ASSERT_TRUE(Download(peer, Pattern(100, 11), "q.bin"));
-    EXPECT_EQ(peer.bytesDuringQuiet, 0u);
-    ASSERT_EQ(peer.frames.size(), 3u);
-    EXPECT_EQ(peer.frames[1][1], 0x01);
 }
 
 TEST_F(YmodemSend, LostLineCancelAndShortSendEndTheTransferWithTheirMessages)
@@ -211,7 +184,7 @@ TEST_F(YmodemSend, LostLineCancelAndShortSendEndTheTransferWithTheirMessages)
         PrintCapture prints;
         FakeLink line;
         YmodemProtocol sender(&line, 1024);
-        line.PeerWrite('C');
+        line.PeerWrite({'C'});
         line.SetFailSend(c.afterStartFrame == nullptr);
         std::thread peer([&] {
             if (c.afterStartFrame) {
@@ -248,6 +221,3 @@ TEST_F(YmodemSend, HandshakeShowsTheBootTextAcceptsNakAndFailsAtOnceOnALostLine)
     EXPECT_EQ(capture.CountLine("Ymodem handshake failed.\n"), 1);
     EXPECT_EQ(lost.PendingForPeer(), 0u);
 }
-
-// ---- progress
-
