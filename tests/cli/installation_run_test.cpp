@@ -60,17 +60,14 @@ const Case CASES[] = {
      "error: Invalid number for option -e: \"everything\"\n" + PARSE_FAILED},
     {"vb27", {"-reset", "-reset:0", "-re", "5", "-onlyburn:app", "-burninterval:20", "-erasemode:1", "-onlyeraseall",
               "-switchafterloader", "-beforereset", "-c", "1", "-e", "64k"}, DEFAULT, "", 3, Match::HAS, JOB},
-    // A value option in the last position is ignored.
-    {"vb27", {"-b"}, DEFAULT, "", 3, Match::HAS, JOB},
-    {"vb27", {"-n"}, DEFAULT, "", 3, Match::HAS, JOB},
-    {"vb27", {"-f"}, DEFAULT, "", 3, Match::HAS, JOB},
-    {"vb27", {"-l"}, DEFAULT, "", 3, Match::HAS, JOB},
-    {"vb27", {"-e"}, DEFAULT, "", 3, Match::HAS, JOB},
-    {"vb27", {"-c"}, DEFAULT, "", 3, Match::HAS, JOB},
-    {"vb27", {"--config"}, DEFAULT, "", 3, Match::HAS, JOB},
     // The second -n wins, over the configured name too.
     {"", {"--burn", "-n", "nosuchchip", "-f", "$PKG", "-n", "qn4180"}, "chipName=nosuchchip\n" + MODE, "", 3, Match::HAS, JOB},
     {"wing", {}, DEFAULT, "", 1, Match::HAS, "error: Invalid chiptype :393217\n"},
+    // A connection chip without a job of its own offers neither erase nor read.
+    {"", {"--erase", "-n", "conn", "-f", "$PKG"}, DEFAULT, "", 12, Match::HAS,
+     "chip: conn does not support the erase function.\n"},
+    {"", {"--read", "-n", "conn", "-f", "$PKG"}, DEFAULT, "", 7, Match::HAS,
+     "chip: conn does not support the read function.\n"},
     // burn.config.
     {"vb27", {"-m", "serial", NO_PORT}, NO_CONFIG, "", 1, Match::IS, "error: Open burn.config failed!\n"},
     {"", {"--burn"}, "", "", 1, Match::HAS, "error: Chip name not found!\n"},
@@ -78,6 +75,11 @@ const Case CASES[] = {
     {"vb27", {"-m", "serial", NO_PORT}, "", "", 3, Match::HAS, JOB},
     {"", {"--burn"}, "chipName=typesix\nfilePath=$PKG\n" + MODE, "", 3, Match::HAS, JOB},
     {"", {"--burn"}, "chipName=vb27\n" + MODE, "", 1, Match::HAS, "error: Burn file not found!\n"},
+    // A carriage return belongs to the line break, also on a last line without one.
+    {"", {"--burn"}, "chipName=vb27\r\nfilePath=$PKG\r\nmode=serial\r\nserialPort=" + NO_PORT + "\r", "", 3,
+     Match::HAS, JOB},
+    {"", {"--burn", "-f", "$PKG"}, "chipName =vb27\nChipName=vb27\n" + MODE, "", 1, Match::HAS,
+     "error: Chip name not found!\n"},
     {"vb27", {}, "# comment\nmode=usb # refused if it were read\n" + MODE, "", 3, Match::HAS, JOB},
     {"", {"--burn"}, "mode= \tserial\t \nserialPort=" + NO_PORT + "\nchipName=vb27 \nfilePath=$PKG\n", "", 1, Match::HAS,
      "error: Open file failed: $DIR/bin/ChipProperties/vb27 .txt\n" + CHIP_FAILED},
@@ -88,6 +90,8 @@ const Case CASES[] = {
      "error: Invalid number for key burnCheck in $DIR/bin/config/burn.config: \"on\"\n"},
     {"", {"--burn", "--config", "$DIR/other.config", "-f", "$PKG"}, "mode=usb\n", "", 3, Match::HAS, JOB},
     {"", {"--burn", "--config", "$DIR/missing.config"}, DEFAULT, "", 1, Match::IS, "error: Open burn.config failed!\n"},
+    {"", {"--burn", "--config", "$DIR/missing.config", "--config", "$DIR/other.config", "-f", "$PKG"}, "mode=usb\n", "",
+     3, Match::HAS, JOB},
     // Chip property files.
     {"hex", {}, DEFAULT, "", 3, Match::HAS, JOB},
     {"decimal", {}, DEFAULT, "", 3, Match::HAS, JOB},
@@ -151,7 +155,7 @@ protected:
         InstalledTool::SetUp();
         const std::pair<const char*, const char*> chips[] = {
             {"vb27", "ChipType=0x30004\n"}, {"qn4180", "ChipType=0x30005\n"}, {"typesix", "ChipType=0x30002\n"},
-            {"wing", "ChipType=0x60001\n"}, {"hex", "ChipType=0x30004"},
+            {"wing", "ChipType=0x60001\n"}, {"conn", "ChipType=0x30001\n"}, {"hex", "ChipType=0x30004"},
             {"decimal", "ChipType=196612\nResetAtCommand=AT+RESET\n"}, {"blank", "ChipType =0x30004\n"},
             {"bad", "ChipType=vb27\n"}};
         for (const auto& chip : chips) {
@@ -193,7 +197,19 @@ TEST_F(InstallationRun, EachSettingsEdgeCaseEndsWithItsMessageAndExitCode)
     }
 }
 
-TEST_F(InstallationRun, UsageWithOneForNoArgumentsAndZeroForHelpAndUnacceptedFirstArguments)
+TEST_F(InstallationRun, AValueOptionInTheLastPositionIsIgnored)
+{
+    Write("bin/config/burn.config", MODE);
+    const char* const options[] = {"-n", "-m", "-f", "-b", "-s", "-p", "-l",
+                                   "-e", "-re", "-c", "-elf", "-txt", "--config"};
+    for (const char* option : options) {
+        const RunResult run = Run({"--burn", "-n", "vb27", "-f", m_package, option});
+        EXPECT_TRUE(Contains(run.output, JOB)) << option << ": " << run.output;
+        EXPECT_EQ(run.exitCode, 3) << option;
+    }
+}
+
+TEST_F(InstallationRun, UsageWithOneForNoArgumentsAndZeroForHelpAndUnacceptedFirstArgumentsAndPortsListsPorts)
 {
     const RunResult usage = Run({});
     EXPECT_EQ(usage.exitCode, 1);
@@ -201,7 +217,13 @@ TEST_F(InstallationRun, UsageWithOneForNoArgumentsAndZeroForHelpAndUnacceptedFir
     EXPECT_TRUE(Contains(usage.output, "--read    | -r    This command will read the flash data into a file according "
                                        "to the partition table filePath.\n                  you need to configure "
                                        "the burn.config file.\n"));
-    for (const char* first : {"--help", "--version", "-h", "-help", "-b", "-e", "-r", "burn"}) {
+    const std::string ports = "--ports           list the serial ports of this machine, one a line, with the USB "
+                              "description.\n";
+    EXPECT_TRUE(usage.output.size() > ports.size() && usage.output.substr(usage.output.size() - ports.size()) == ports);
+    const RunResult listed = Run({"--ports"});
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_FALSE(Contains(listed.output, USAGE_FIRST_LINE)) << listed.output;
+    for (const char* first : {"--help", "--version", "-h", "-help", "-b", "-e", "-r", "burn", "--config"}) {
         const RunResult run = Run({first});
         EXPECT_EQ(run.exitCode, 0) << first;
         EXPECT_EQ(run.output, usage.output) << first;

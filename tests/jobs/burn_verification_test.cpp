@@ -1,17 +1,15 @@
 // Burn verification against a simulated Vb27 board running its loader: the
 // flash region is read back into upload.bin and compared with the image; the
-// read-back file goes away after a match and stays after a mismatch.
+// read-back file stays after a mismatch and goes away after a match.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "support/fwpkg_builder.h"
 #include "support/sim_launcher.h"
+#include "support/test_files.h"
 #include "jobs/burner_worker_base.h"
 
 using namespace TestSupport;
@@ -19,15 +17,6 @@ using namespace TestSupport;
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
-
-constexpr uint32_t REGION = 0x20000;
-
-void Write(const std::string& path, const Bytes& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-}
 
 class VerifyingJob : public BurnerWorkerBase {
 public:
@@ -43,12 +32,11 @@ protected:
         if (!fs::exists(SimPath())) {
             GTEST_SKIP() << "build the tarnwick-sim target first: " << SimPath();
         }
-        std::string pattern = (fs::temp_directory_path() / "tarnwick-verify-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
-        m_flash = Pattern(REGION * 2, 7);
-        Write(m_dir + "flash.bin", m_flash);
-        m_sim = std::make_unique<SimProcess>(std::vector<std::string>{"--family", "vb27", "--flash", m_dir + "flash.bin"});
+        ASSERT_TRUE(m_temp.Ok());
+        m_flash = Pattern(0x40000, 7);
+        ASSERT_TRUE(WriteFile(m_dir + "flash.bin", m_flash));
+        m_sim = std::make_unique<SimProcess>(
+            std::vector<std::string>{"--family", "vb27", "--flash", m_dir + "flash.bin"});
         ASSERT_TRUE(m_sim->Ok()) << "tarnwick-sim did not name its port";
 
         auto context = std::make_unique<BurnInfo::BurnContext>(m_dir);
@@ -61,7 +49,7 @@ protected:
         testing::internal::CaptureStdout();
         ASSERT_TRUE(m_job->InitTransport());
         const std::string package = m_dir + "loader.fwpkg";
-        Write(package, BuildPackage({{"loader.bin", 0, 0, 0, Pattern(4096, 3)}}));
+        WriteFile(package, BuildPackage({{"loader.bin", 0, 0, 0, Pattern(4096, 3)}}));
         SetIsOnlyBurnLoader(1);
         const int loaded = DownloadAllinoneBin(m_job->GetDeviceHandle(), package.c_str(), 0);
         SetIsOnlyBurnLoader(0);
@@ -69,27 +57,23 @@ protected:
         ASSERT_EQ(loaded, 1) << out;
     }
 
-    void TearDown() override
+    // Writes `length` bytes of the flash from `from` as the image and verifies it at `address`.
+    int Verify(uint32_t from, size_t length, uint32_t address, int flipLast = 0)
     {
-        m_job.reset();
-        m_sim.reset();
-        std::error_code ignored;
-        if (!m_dir.empty()) {
-            fs::remove_all(m_dir, ignored);
-        }
-    }
-
-    int Verify(const std::string& image, uint32_t address)
-    {
+        Bytes bytes(m_flash.begin() + from, m_flash.begin() + from + static_cast<std::ptrdiff_t>(length));
+        bytes.back() = static_cast<uint8_t>(bytes.back() ^ flipLast);
+        WriteFile(Image(), bytes);
         testing::internal::CaptureStdout();
-        const int result = m_job->BurnVerification(image.c_str(), address);
+        const int result = m_job->BurnVerification(Image().c_str(), address);
         m_out = testing::internal::GetCapturedStdout();
         return result;
     }
 
+    std::string Image() const { return m_dir + "image.bin"; }
     std::string Upload() const { return m_dir + "upload.bin"; }
 
-    std::string m_dir;
+    TempDir m_temp{"tarnwick-verify"};
+    std::string m_dir = m_temp.Path() + "/";
     std::unique_ptr<SimProcess> m_sim;
     Bytes m_flash;
     std::unique_ptr<VerifyingJob> m_job;
@@ -98,34 +82,17 @@ protected:
 
 }  // namespace
 
-TEST_F(BurnVerificationTest, AnImageEqualToItsFlashRegionPassesAndTheReadBackFileGoes)
+TEST_F(BurnVerificationTest, OnlyTheImageAtItsOwnAddressPassesAndOnlyAMismatchKeepsTheReadBackFile)
 {
-    const uint32_t address = 0x1000;
-    const std::string image = m_dir + "image.bin";
-    Write(image, Bytes(m_flash.begin() + address, m_flash.begin() + address + 50000));
-    EXPECT_EQ(Verify(image, address), BurnInfo::SUCCESS) << m_out;
-    EXPECT_FALSE(fs::exists(Upload()));
-}
-
-TEST_F(BurnVerificationTest, OneDifferentByteFailsAndKeepsTheReadBackFile)
-{
-    const uint32_t address = 0x3000;
-    Bytes bytes(m_flash.begin() + address, m_flash.begin() + address + 20481);
-    bytes[20480] ^= 0x01;  // the very last byte
-    const std::string image = m_dir + "image.bin";
-    Write(image, bytes);
-    EXPECT_EQ(Verify(image, address), BurnInfo::BURN_CHECK_FAILED);
-    EXPECT_NE(m_out.find("\nThe bytes of file " + image + " and file " + Upload() + " are different.\n"),
+    EXPECT_EQ(Verify(0x3000, 20481, 0x3000, 0x01), BurnInfo::BURN_CHECK_FAILED) << "the very last byte differs";
+    EXPECT_NE(m_out.find("\nThe bytes of file " + Image() + " and file " + Upload() + " are different.\n"),
               std::string::npos)
         << m_out;
     ASSERT_TRUE(fs::exists(Upload()));
     EXPECT_EQ(fs::file_size(Upload()), 20481u);
-}
 
-TEST_F(BurnVerificationTest, TheSameImageAtAnotherAddressFails)
-{
-    const std::string image = m_dir + "image.bin";
-    Write(image, Bytes(m_flash.begin() + 0x1000, m_flash.begin() + 0x1000 + 4096));
-    EXPECT_EQ(Verify(image, 0x2000), BurnInfo::BURN_CHECK_FAILED) << m_out;
-    EXPECT_EQ(Verify(image, 0x1000), BurnInfo::SUCCESS) << "the board still answers after a failed check: " << m_out;
+    EXPECT_EQ(Verify(0x1000, 4096, 0x2000), BurnInfo::BURN_CHECK_FAILED) << m_out;
+    EXPECT_EQ(Verify(0x1000, 50000, 0x1000), BurnInfo::SUCCESS)
+        << "the board still answers after failed checks: " << m_out;
+    EXPECT_FALSE(fs::exists(Upload()));
 }

@@ -1,7 +1,7 @@
 // The jobs apart from a board: overall progress, the package test by flag,
-// the settling time of the verification, the factory, the operations a job
-// does not offer, and the refusals that come before the port is touched.
-// Burning itself is exercised end to end against the simulated boards.
+// the settling time of the verification, and the refusals that come before
+// the port is touched. Burning, the job each chip type gets and the
+// operations a job does not offer are exercised through the built tool.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,9 +12,7 @@
 
 #include "support/fwpkg_builder.h"
 #include "support/test_files.h"
-#include "jobs/burner_worker_factory.h"
 #include "jobs/connection_burner_worker.h"
-#include "jobs/qn4180_burner_worker.h"
 #include "jobs/typesix_burner_worker.h"
 #include "jobs/vb27_burner_worker.h"
 
@@ -90,28 +88,30 @@ protected:
     std::unique_ptr<BurnerWorkerBase> m_job;
 };
 
-TEST_F(OverallProgress, TwoImagesOf100And300BytesGiveTheDocumentedFigures)
+TEST_F(OverallProgress, FiguresCountSelectedRowsStayAtTheEndOfTheListAndDoNotOverflow)
 {
-    Start({Row(true, 100), Row(false, 1000), Row(true, 300)});
-    EXPECT_EQ(BurnerWorkerBase::m_totalLength, 400u) << "deselected rows do not count";
-    EXPECT_EQ(Report({50, 100, 50, 100}), "Progress: 12%\nProgress: 25%\nProgress: 62%\nProgress: 100%\n");
-}
-
-TEST_F(OverallProgress, MoreFinishedFilesThanRowsStayAtTheEndOfTheList)
-{
-    // A deselected loader is still transferred: the library reports one file more.
-    Start({Row(false, 50), Row(true, 100), Row(true, 300)});
-    EXPECT_EQ(Report({100, 100, 50, 100, 100}),
-              "Progress: 25%\nProgress: 100%\nProgress: 100%\nProgress: 100%\nProgress: 100%\n");
-    EXPECT_EQ(BurnerWorkerBase::m_partIndex, BurnerWorkerBase::m_partSizeList.size());
-    EXPECT_EQ(BurnerWorkerBase::m_sentSize, 400u);
-}
-
-TEST_F(OverallProgress, LargeImagesDoNotOverflowTheProduct)
-{
-    const int64_t big = int64_t{3} * 1024 * 1024 * 1024;  // 3 GiB
-    Start({Row(true, big), Row(true, big)});
-    EXPECT_EQ(Report({50, 100, 100}), "Progress: 25%\nProgress: 50%\nProgress: 100%\n");
+    const uint64_t big = uint64_t{3} * 1024 * 1024 * 1024;  // 3 GiB
+    const struct {
+        std::vector<PartitionItem> rows;
+        std::vector<int> percents;
+        std::string printed;
+        uint64_t total;
+    } cases[] = {
+        {{Row(true, 100), Row(false, 1000), Row(true, 300)}, {50, 100, 50, 100},
+         "Progress: 12%\nProgress: 25%\nProgress: 62%\nProgress: 100%\n", 400},
+        // A deselected loader is still transferred: the library reports one file more.
+        {{Row(false, 50), Row(true, 100), Row(true, 300)}, {100, 100, 50, 100, 100},
+         "Progress: 25%\nProgress: 100%\nProgress: 100%\nProgress: 100%\nProgress: 100%\n", 400},
+        {{Row(true, static_cast<int64_t>(big)), Row(true, static_cast<int64_t>(big))}, {50, 100, 100},
+         "Progress: 25%\nProgress: 50%\nProgress: 100%\n", 2 * big},
+    };
+    for (const auto& c : cases) {
+        Start(c.rows);
+        EXPECT_EQ(Report(c.percents), c.printed);
+        EXPECT_EQ(BurnerWorkerBase::m_totalLength, c.total);
+        EXPECT_EQ(BurnerWorkerBase::m_sentSize, c.total);
+        EXPECT_EQ(BurnerWorkerBase::m_partIndex, BurnerWorkerBase::m_partSizeList.size());
+    }
 }
 
 class AllinoneFile : public ScratchDir {};
@@ -163,45 +163,6 @@ TEST(JobBase, BoardCommandsWithoutAHandleOrTransportFailWithTheirMessages)
     EXPECT_EQ(Captured([&] { EXPECT_FALSE(unchosen.InitTransport()); }), "error: Unknow transport!\n");
 }
 
-// --- which job a chip type gets, and what it does not offer ----------------------------------
-
-TEST(JobFactory, EveryChipTypeGetsItsJobSilently)
-{
-    enum Kind { VB27, QN4180, TYPESIX, CONNECTION };
-    const std::vector<std::pair<int, Kind>> types{{0x30004, VB27},       {0x30005, QN4180},     {0x30002, TYPESIX},
-                                                  {0x30000, CONNECTION}, {0x30001, CONNECTION}, {0x30003, CONNECTION},
-                                                  {0x30006, CONNECTION}, {0x300FF, CONNECTION}};
-    for (const auto& [chipType, kind] : types) {
-        std::unique_ptr<BurnerWorkerBase> job;
-        EXPECT_EQ(Captured([&] { job = Jobs::CreateBurnerWorker(chipType, Context(chipType, "chip")); }), "");
-        ASSERT_NE(job, nullptr) << chipType;
-        const bool qn4180 = dynamic_cast<Qn4180BurnerWorkerSp::Qn4180BurnerWorker*>(job.get()) != nullptr;
-        EXPECT_EQ(dynamic_cast<Vb27BurnerWorkerSp::Vb27BurnerWorker*>(job.get()) != nullptr && !qn4180, kind == VB27);
-        EXPECT_EQ(qn4180, kind == QN4180) << chipType;
-        EXPECT_EQ(dynamic_cast<TypeSixBurnerWorker*>(job.get()) != nullptr, kind == TYPESIX) << chipType;
-        EXPECT_EQ(dynamic_cast<ConnectionBurnerWorker*>(job.get()) != nullptr, kind == CONNECTION) << chipType;
-        if (kind == VB27 || kind == QN4180) {
-            EXPECT_EQ(BurnChipBase::m_chipType, static_cast<uint32_t>(chipType)) << "selected in the device library";
-        }
-    }
-}
-
-TEST(UnsupportedOperations, EraseAndReadSayTheyAreNotOfferedAndFail)
-{
-    std::vector<std::unique_ptr<BurnerWorkerBase>> jobs;
-    jobs.push_back(std::make_unique<BurnerWorkerBase>(Context(0x30004, "wing")));
-    jobs.push_back(std::make_unique<ConnectionBurnerWorker>(Context(0x30001, "wing")));
-    jobs.push_back(std::make_unique<TypeSixBurnerWorker>(Context(BurnInfo::TYPESIX_CHIP_TYPE, "wing")));
-    for (const auto& job : jobs) {
-        int result = 0;
-        EXPECT_EQ(Captured([&] { result = job->Erase(); }), "chip: wing does not support the erase function.\n");
-        EXPECT_EQ(result, BurnInfo::ERASE_FAILED);
-        EXPECT_EQ(Captured([&] { result = job->Read(); }), "chip: wing does not support the read function.\n");
-        EXPECT_EQ(result, BurnInfo::READ_PARTITION_FAILED);
-        EXPECT_EQ(job->GetDeviceHandle(), nullptr) << "no port is opened for them";
-    }
-}
-
 // Without an open board a selected loader fails the step and is named; a
 // deselected one (or none) is no step at all.
 TEST(ConnectionJob, TheLoaderStepRunsOnlyForASelectedLoader)
@@ -232,14 +193,6 @@ TEST(TypeSixJob, TheRateOfTheContextIsWhatTheImageTransfersUse)
         auto context = Context(BurnInfo::TYPESIX_CHIP_TYPE, "typesix");
         context->SetBaudRate(asked);
         EXPECT_EQ(TypeSixBurnerWorker(std::move(context)).TransferBaudRate(), used) << asked;
-    }
-}
-
-TEST(TypeSixJob, ImageTypesWithoutAFileTypeAreNotBurned)
-{
-    for (uint32_t skipped : {0u, 1u, 16u, 22u, 24u, 28u, 29u, 102u, 103u, 0xFFFFFFFFu}) {
-        int fileType = -1;
-        EXPECT_FALSE(TypeSixBurnerWorker::MapFileType(skipped, fileType)) << skipped;
     }
 }
 

@@ -3,9 +3,7 @@
 // open error when an unprivileged user opens a port of root's.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <grp.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include <string>
 
 #include "device/device_library.h"
+#include "support/pty_pair.h"
 #include "jobs/port_access_hint.h"
 
 namespace {
@@ -39,12 +38,13 @@ protected:
     std::string m_device;
 };
 
-TEST_F(PortAccessHint, OnlyADeniedPermissionGivesAHint)
+TEST_F(PortAccessHint, OnlyADeniedPermissionGivesAHintAndADeviceNotExaminedNamesTheUsualGroup)
 {
     for (int error : {0, ENOENT, EBUSY, EIO, ENOTTY}) {
         EXPECT_EQ(Jobs::PortAccessHint(m_device, error), "") << error;
     }
-    EXPECT_NE(Jobs::PortAccessHint(m_device, EACCES), "");
+    const std::string hint = Jobs::PortAccessHint("/dev/no-such-tarnwick-port", EACCES);
+    EXPECT_TRUE(Has(hint, "usually dialout")) << hint;
 }
 
 TEST_F(PortAccessHint, TheGroupThatOwnsTheDeviceIsNamed)
@@ -68,12 +68,6 @@ TEST_F(PortAccessHint, TheGroupThatOwnsTheDeviceIsNamed)
     EXPECT_FALSE(Has(rootHint, "usermod -aG root")) << rootHint;
 }
 
-TEST_F(PortAccessHint, ADeviceThatCannotBeExaminedFallsBackToTheUsualGroup)
-{
-    const std::string hint = Jobs::PortAccessHint("/dev/no-such-tarnwick-port", EACCES);
-    EXPECT_TRUE(Has(hint, "usually dialout")) << hint;
-}
-
 // An unprivileged child opens a pseudo-terminal that only root and the tty
 // group may open: the library keeps EACCES and the hint names the owner.
 TEST(PortAccessHintOpen, AnUnprivilegedOpenIsExplained)
@@ -81,11 +75,9 @@ TEST(PortAccessHintOpen, AnUnprivilegedOpenIsExplained)
     if (getuid() != 0) {
         GTEST_SKIP() << "dropping to another user needs root";
     }
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string slave = ptsname(master);
+    const TestSupport::PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::string slave = pty.SlavePath();
     ASSERT_EQ(chmod(slave.c_str(), 0620), 0);
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
@@ -115,7 +107,6 @@ TEST(PortAccessHintOpen, AnUnprivilegedOpenIsExplained)
     close(pipeFds[0]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    close(master);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no unprivileged user, 12: no EACCES kept";
     EXPECT_TRUE(Has(hint, "permission denied on " + slave)) << hint;
@@ -128,15 +119,12 @@ TEST(PortAccessHintOpen, TheLastOpenErrorFollowsEveryOpen)
     SetChipType(CHIP_TYPE_VB27);
     EXPECT_EQ(OpenSerialPort("/dev/no-such-tarnwick-port", 115200, 0, 0), nullptr);
     EXPECT_EQ(GetLastOpenError(), ENOENT);
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    DeviceHandle handle = OpenSerialPort(ptsname(master), 115200, 0, 0);
+    const TestSupport::PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    DeviceHandle handle = OpenSerialPort(pty.SlavePath().c_str(), 115200, 0, 0);
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(GetLastOpenError(), 0);
     DestroyDevice(handle);
-    close(master);
 }
 
 }  // namespace

@@ -3,73 +3,32 @@
 // judged by its exit code, what it printed and the files it left.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "common/sha256_util.h"
 #include "jobs/fwpkg.h"
 #include "pkg/package_command_line.h"
 #include "pkg/package_tool.h"
+#include "support/test_files.h"
 
 using namespace PackageToolSp;
-using Bytes = std::vector<uint8_t>;
+using namespace TestSupport;
 using Strings = std::vector<std::string>;
 
 namespace {
 
-Bytes Pattern(size_t length, uint32_t seed)
-{
-    Bytes bytes(length);
-    uint32_t x = seed * 2654435761u + 1;
-    for (uint8_t& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return bytes;
-}
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-size_t CountOf(const std::string& text, const std::string& part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 class PackageToolTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_dir = ::testing::TempDir() + "pkgtool_" + std::to_string(getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
-        m_a = Write("a.bin", Pattern(1000, 7));
-        m_b = Write("b.bin", Pattern(2500, 8));
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    void SetUp() override { ASSERT_TRUE(m_temp.Ok()); }
 
     std::string Write(const std::string& name, const Bytes& bytes) const
     {
-        const std::string path = m_dir + name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-    static Bytes Read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(WriteFile(m_dir + name, bytes)) << name;
+        return m_dir + name;
     }
 
     // Runs the tool's command line in-process; the output of the job's own
@@ -101,7 +60,11 @@ protected:
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
     }
 
-    std::string m_dir, m_output, m_a, m_b;
+    TempDir m_temp{"tarnwick-pkg"};
+    std::string m_dir = m_temp.Path() + "/";
+    std::string m_a = Write("a.bin", Pattern(1000, 7));
+    std::string m_b = Write("b.bin", Pattern(2500, 8));
+    std::string m_output;
 };
 
 // --- pack, and what info and verify make of it ------------------------------------------
@@ -133,26 +96,26 @@ TEST_F(PackageToolTest, PackWritesTheIndependentWritersBytesAndInfoAndVerifyRead
         MakeWithScript(theirs, c.scriptOptions,
                        {{"loader.bin", "0", "0", "0", m_a}, {"app.bin", "1", "0x10000", "0x20000", app},
                         {name32, "2", "4294967295", "4096", m_b}});
-        EXPECT_EQ(Read(ours), Read(theirs));
+        EXPECT_EQ(ReadFile(ours), ReadFile(theirs));
 
         ASSERT_EQ(Run({"info", ours, "--family", c.family}), EXIT_OK) << m_output;
-        EXPECT_TRUE(Has(m_output, c.flagLine)) << m_output;
-        EXPECT_TRUE(Has(m_output, "count    3")) << m_output;
-        EXPECT_TRUE(Has(m_output, ", matches")) << m_output;
+        EXPECT_TRUE(Contains(m_output, c.flagLine)) << m_output;
+        EXPECT_TRUE(Contains(m_output, "count    3")) << m_output;
+        EXPECT_TRUE(Contains(m_output, ", matches")) << m_output;
         for (const std::string& meaning : c.meanings) {
-            EXPECT_TRUE(Has(m_output, meaning)) << meaning << "\n" << m_output;
+            EXPECT_TRUE(Contains(m_output, meaning)) << meaning << "\n" << m_output;
         }
         char row[96];
         std::snprintf(row, sizeof(row), "0x%08X       70000  0x00010000  0x00020000", c.table + 1000);
-        EXPECT_TRUE(Has(m_output, row)) << row << "\n" << m_output;
+        EXPECT_TRUE(Contains(m_output, row)) << row << "\n" << m_output;
         std::snprintf(row, sizeof(row), "0x%08X        2500  0xFFFFFFFF  0x00001000", c.table + 71000);
-        EXPECT_TRUE(Has(m_output, row)) << row << "\n" << m_output;
-        EXPECT_FALSE(Has(m_output, "warning")) << m_output;
+        EXPECT_TRUE(Contains(m_output, row)) << row << "\n" << m_output;
+        EXPECT_FALSE(Contains(m_output, "warning")) << m_output;
 
         for (const char* family : {"vb27", "qn4180", "typesix"}) {
-            const bool refused = Has(c.refusedBy, family);
+            const bool refused = Contains(c.refusedBy, family);
             EXPECT_EQ(Run({"verify", ours, "--family", family}), refused ? EXIT_REFUSED : EXIT_OK) << m_output;
-            EXPECT_EQ(Has(m_output, "is not equal to 0xefbeaddf"), refused) << m_output;
+            EXPECT_EQ(Contains(m_output, "is not equal to 0xefbeaddf"), refused) << m_output;
         }
     }
 }
@@ -243,7 +206,7 @@ TEST_F(PackageToolTest, InfoWarnsOfEveryBrokenPartAndVerifyRefusesIt)
             package = m_dir + "script.fwpkg";
             MakeWithScript(package, c.options, c.entries);
             if (c.cutTo != 0) {
-                Bytes bytes = Read(package);
+                Bytes bytes = ReadFile(package);
                 bytes.resize(c.cutTo);
                 Write("script.fwpkg", bytes);
             }
@@ -255,10 +218,10 @@ TEST_F(PackageToolTest, InfoWarnsOfEveryBrokenPartAndVerifyRefusesIt)
         EXPECT_EQ(Run({"verify", package}), c.verify) << m_output;
         output += m_output;
         for (const std::string& text : c.mentions) {
-            EXPECT_TRUE(Has(output, text)) << text << "\n" << output;
+            EXPECT_TRUE(Contains(output, text)) << text << "\n" << output;
         }
         for (const std::string& text : c.absent) {
-            EXPECT_FALSE(Has(output, text)) << text << "\n" << output;
+            EXPECT_FALSE(Contains(output, text)) << text << "\n" << output;
         }
         if (c.verify == EXIT_REFUSED && !c.entries.empty()) {
             EXPECT_EQ(Run({"verify", package, "--family", "typesix"}), EXIT_REFUSED) << m_output;
@@ -293,14 +256,12 @@ TEST_F(PackageToolTest, ExtractUnpacksPlainNamesWithDigestsAndRefusesAnyOtherBef
         MakeWithScript(package, badCrc ? Strings{"--bad-crc"} : Strings{},
                        {{badCrc ? "a" : c.first, "0", "0", "0", m_a}, {badCrc ? "b" : c.second, "18", "0", "0", m_b}});
         EXPECT_EQ(Run({"extract", package, out}), c.extract) << m_output;
-        EXPECT_TRUE(Has(m_output, c.message)) << m_output;
+        EXPECT_TRUE(Contains(m_output, c.message)) << m_output;
         if (c.extract == EXIT_OK) {
             for (const auto& [name, file] : {std::make_pair(c.first, m_a), std::make_pair(c.second, m_b)}) {
-                const Bytes expected = Read(file);
-                Bytes digest(32);
-                Sha256Util::sha256(expected.data(), expected.size(), digest.data());
-                EXPECT_EQ(Read(out + "/" + name), expected) << name;
-                EXPECT_EQ(Read(FwpkgSp::GetSha256FilePath(out + "/" + name)), digest) << name;
+                const Bytes expected = ReadFile(file);
+                EXPECT_EQ(ReadFile(out + "/" + name), expected) << name;
+                EXPECT_EQ(ReadFile(FwpkgSp::GetSha256FilePath(out + "/" + name)), Sha256(expected)) << name;
             }
             EXPECT_TRUE(std::filesystem::exists(out + "/ssb_sha256.bin"));
             EXPECT_TRUE(std::filesystem::exists(out + "/app_sha256"));
@@ -309,7 +270,7 @@ TEST_F(PackageToolTest, ExtractUnpacksPlainNamesWithDigestsAndRefusesAnyOtherBef
             EXPECT_FALSE(std::filesystem::exists(m_dir + "evil"));
         }
         EXPECT_EQ(Run({"verify", package, "--family", "typesix"}), c.verify) << m_output;
-        EXPECT_EQ(Has(m_output, "warning:"), c.verify == EXIT_OK && c.extract != EXIT_OK) << m_output;
+        EXPECT_EQ(Contains(m_output, "warning:"), c.verify == EXIT_OK && c.extract != EXIT_OK) << m_output;
         std::filesystem::remove_all(m_dir + "deep");
     }
 }

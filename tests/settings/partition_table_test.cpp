@@ -76,7 +76,6 @@ TEST_F(PartitionTableTest, EachBrokenRowFailsWithItsMessage)
         {head + "Start=\"start\" Length=\"64k\" SelectFile=\"\"/>", "error: Partition a has an invalid Start value: \"start\"\n"},
         {Row("a", "FileSize=\"\""), "error: Partition a has an invalid FileSize value: \"\"\n"},
         {Row("a", "", "0xffffffff"), "error: Partition a has an invalid Length value: \"0xffffffff\"\n"},
-        {Row("a", "", "0x0"), "Partition: a length is 0.\n"},
     };
     for (const auto& c : vb27Cases) {
         EXPECT_EQ(Parse(Table(c.first), false), c.second) << c.first;
@@ -145,17 +144,6 @@ TEST_F(PartitionTableTest, ImagePathsAreResolvedOrLeftEmpty)
     EXPECT_EQ(table[2].fileName, "app.bin");
     EXPECT_EQ(table[2].fileSize, 5);
     EXPECT_EQ(table[2].elfFile, elf);
-}
-
-TEST_F(PartitionTableTest, ProgrammerFileDefaultsBesideTheTable)
-{
-    Parse(Table(Row("a")), true);
-    EXPECT_EQ(m_context->GetProgrammerFilePath(), m_dir + "tables/programmer.bin");
-    Parse(Table(Row("a"), "ProgrammerFile=\"prog.bin\""), true);
-    EXPECT_EQ(m_context->GetProgrammerFilePath(), m_dir + "tables/prog.bin");
-    const std::string existing = Write("tools/prog.bin", "p");
-    Parse(Table(Row("a"), "ProgrammerFile=\"" + existing + "\""), true);
-    EXPECT_EQ(m_context->GetProgrammerFilePath(), existing);
 }
 
 TEST_F(PartitionTableTest, WithoutXmlPathDefaultImagesAreTakenFromTheWorkingDirectoryOnly)
