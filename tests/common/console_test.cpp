@@ -12,28 +12,10 @@ namespace {
 
 using TestSupport::PrintCapture;
 
-std::vector<TestSupport::PrintCall>& Prints()
-{
-    return PrintCapture::Calls();
-}
-
-int g_cancelAnswer = 0;
-int g_cancelQueries = 0;
-
-int CancelQuery()
-{
-    ++g_cancelQueries;
-    return g_cancelAnswer;
-}
+constexpr auto Prints = &PrintCapture::Calls;
 
 class ConsoleFunnel : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        g_cancelAnswer = 0;
-        g_cancelQueries = 0;
-        g_isCancelled = nullptr;
-    }
     void TearDown() override { g_isCancelled = nullptr; }
     PrintCapture m_recording;
 };
@@ -76,14 +58,19 @@ TEST_F(ConsoleFunnel, PrintAndPrintInfoHandOverEverythingUpTo4095CharactersAndNo
 TEST_F(ConsoleFunnel, CancelledAsksEveryTimeAndReportsEveryCancel)
 {
     EXPECT_FALSE(Common::Cancelled()) << "no query registered";
-    g_isCancelled = CancelQuery;
+    static int answer = 0;
+    static int queries = 0;
+    g_isCancelled = [] {
+        ++queries;
+        return answer;
+    };
     EXPECT_FALSE(Common::Cancelled());
-    g_cancelAnswer = 1;
+    answer = 1;
     EXPECT_TRUE(Common::Cancelled());
     EXPECT_TRUE(Common::Cancelled());
-    g_cancelAnswer = 0;
+    answer = 0;
     EXPECT_FALSE(Common::Cancelled());
-    EXPECT_EQ(g_cancelQueries, 4);
+    EXPECT_EQ(queries, 4);
     ASSERT_EQ(Prints().size(), 2u);
     EXPECT_EQ(Prints()[0].message + Prints()[1].message, "user cancelled!\nuser cancelled!\n");
     EXPECT_EQ(Prints()[0].handle, 0);

@@ -71,15 +71,12 @@ TEST(FwpkgFlag, RangesSelectTheLayoutAndOthersAreRefused)
     }
 }
 
-TEST(FwpkgCount, TheChipObjectsLimitRefusesTheLimitItselfAndTheMemoryReaderAnyImageOutside)
+// 256 images refused by the chip's limit and listed without one: the e2e and jobs suites.
+TEST(FwpkgCount, TheChipObjectsLimitTakes255AndTheMemoryReaderRefusesAnyImageOutside)
 {
-    std::vector<PackageImage> images(256, PackageImage{"img", 5, 0, 0, {}});
-    const std::vector<uint8_t> pkg256 = BuildPackage(images);
-    images.pop_back();
+    const std::vector<PackageImage> images(255, PackageImage{"img", 5, 0, 0, {}});
     Common::FwpkgTable table;
     EXPECT_EQ(Check(BuildPackage(images), table, Common::FWPKG_MAX_IMAGE_COUNT), FwpkgCheck::OK);
-    EXPECT_EQ(Check(pkg256, table, Common::FWPKG_MAX_IMAGE_COUNT), FwpkgCheck::TOO_MANY_IMAGES);
-    EXPECT_EQ(Check(pkg256, table, 0), FwpkgCheck::OK); // no limit asked for
 
     const std::vector<uint8_t> pkg = BuildPackage(ThreeImages());
     const std::vector<Common::FileHead> entries = Common::ReadFwpkgEntries(pkg.data(), pkg.size());

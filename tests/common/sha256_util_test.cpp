@@ -1,5 +1,6 @@
 // SHA-256 against the FIPS 180-4 example vectors and against OpenSSL.
 #include "common/sha256_util.h"
+#include "support/test_files.h"
 
 #include <openssl/evp.h>
 
@@ -15,13 +16,7 @@ using Bytes = std::vector<uint8_t>;
 
 std::string Hex(const unsigned char* digest)
 {
-    static const char* DIGITS = "0123456789abcdef";
-    std::string text;
-    for (unsigned i = 0; i < Sha256Util::DIGEST_LENGTH; ++i) {
-        text += DIGITS[digest[i] >> 4];
-        text += DIGITS[digest[i] & 0x0F];
-    }
-    return text;
+    return TestSupport::Hex(Bytes(digest, digest + Sha256Util::DIGEST_LENGTH));
 }
 
 std::string DigestOf(const std::string& message)

@@ -3,13 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
 #include "transport/serial_port_list.h"
 
 namespace fs = std::filesystem;
@@ -18,20 +17,13 @@ class FakeSysfs : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dirTemplate[] = "/tmp/tarnwick-ports-XXXXXX";
-        ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-        m_root = dirTemplate;
+        ASSERT_TRUE(m_dir.Ok());
         m_sources.ttyClassDir = (m_root / "sys/class/tty").string();
         m_sources.devDir = (m_root / "dev").string();
         m_sources.byIdDir = (m_root / "dev/serial/by-id").string();
         fs::create_directories(m_sources.ttyClassDir);
         fs::create_directories(m_sources.byIdDir);
         fs::create_directories(m_root / "sys/bus/drivers/uart");
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
     }
 
     static void WriteFile(const fs::path& path, const std::string& text)
@@ -62,6 +54,7 @@ protected:
     std::vector<std::string> Paths() const { return SerialPortListSp::ListSerialPortPaths(m_sources); }
     std::string Dev(const std::string& name) const { return (fs::path(m_sources.devDir) / name).string(); }
 
-    fs::path m_root;
+    TestSupport::TempDir m_dir{"tarnwick-ports"};
+    const fs::path m_root = m_dir.Path();
     SerialPortListSp::SerialPortSources m_sources;
 };
