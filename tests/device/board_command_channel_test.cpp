@@ -1,9 +1,8 @@
-// The serial side of the chip object: board text, the board frame exchange, text commands to the loader,
-// the port list, and transfers that fail before a byte leaves.
+// The serial side of the chip object: the board frame receive, text commands to the loader, and transfers
+// that fail before a byte leaves.
 #include <gtest/gtest.h>
 
 #include <future>
-#include <set>
 
 #include "pty_board.h"
 
@@ -12,20 +11,6 @@ namespace {
 class BoardChannel : public ChipOnPty {};
 
 // --- board text and frames ---------------------------------------------------------
-
-TEST_F(BoardChannel, PrintedBoardTextKeepsPrintablesAndLineFeedsOnly)
-{
-    board.Play([](PtyBoard& b) { b.Write(Bytes{0x41, 0x0A, 0x80, 0x42}); });
-    board.Join();
-    for (int i = 0; i < 100 && chip.GetRecvText().size() < 4; ++i) {
-        chip.WaitForData(100);
-        chip.ClearRecvBuff();
-    }
-    ASSERT_EQ(chip.GetRecvText(), std::string("A\n\x80" "B"));
-    chip.PrintCurRecv();
-    EXPECT_EQ(messages.Messages(), "\nA\r\nB\n");
-    EXPECT_TRUE(chip.GetRecvText().empty());
-}
 
 TEST_F(BoardChannel, RecvFrameSkipsNoiseAndABrokenReplyAndMovesTheNextToTheFront)
 {
@@ -46,29 +31,6 @@ TEST_F(BoardChannel, RecvFrameSkipsNoiseAndABrokenReplyAndMovesTheNextToTheFront
     EXPECT_EQ(chip.RecvFrame(0xCE, 100, buffer, sizeof(buffer), count), 0) << "no reply: ends after its window";
 }
 
-TEST_F(BoardChannel, BoardFrameExchangeHandsBackBothValues)
-{
-    Bytes seen;
-    board.Play([&seen](PtyBoard& b) {
-        seen = b.Read(14);
-        if (!seen.empty()) {
-            b.Write(Bytes{0x0D, 0x0A});  // a line of board text first
-            b.Write(BoardReply(0x42, 0x89ABCDEF));
-        }
-    });
-    unsigned long a = 0;
-    unsigned long b = 0;
-    ASSERT_EQ(chip.SendBoardFrame(a, b), 1);
-    board.Join();
-    EXPECT_EQ(a, 0x89ABCDEFul);
-    EXPECT_EQ(b, 0x42ul);
-    EXPECT_EQ(chip.GetCurOperation(), BurnChipBase::SEND_BOARD_FRAME);
-    ASSERT_EQ(seen.size(), 14u);
-    EXPECT_EQ(Bytes(seen.begin(), seen.begin() + 4), (Bytes{0xCE, 0x00, 0xFF, 0x01}));
-    EXPECT_EQ(Bytes(seen.begin() + 4, seen.begin() + 8), Bytes(seen.begin() + 8, seen.begin() + 12));
-    EXPECT_TRUE(CrcBeOk(seen));
-}
-
 // --- text commands ---------------------------------------------------------------
 
 // The loader's side of a text command: head frame, data frame, each acked,
@@ -85,7 +47,7 @@ std::string AcceptCommand(PtyBoard& b, size_t length, const std::string& answer 
         return {};
     }
     b.Write(Bytes{0xAA});
-    b.Write(answer);
+    b.Write(Bytes(answer.begin(), answer.end()));
     return std::string(data.begin() + 1, data.end() - 2);
 }
 
@@ -138,7 +100,7 @@ TEST_F(BoardChannel, AnswerMarkersBufferAndSilenceDecideTheCommand)
          [](PtyBoard& b) {
              if (!AcceptCommand(b, 2, "flash ok\r\n[EOT](O").empty()) {
                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                 b.Write(std::string("K)\r\n"));
+                 b.Write(Bytes{'K', ')', '\r', '\n'});
              }
          },
          256, 10000, 1, "[EOT](O"},
@@ -151,15 +113,13 @@ TEST_F(BoardChannel, AnswerMarkersBufferAndSilenceDecideTheCommand)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        PtyBoard line;
-        ASSERT_TRUE(line.Ok());
-        PlainChip sender;
-        ASSERT_EQ(sender.OpenSerialPort(line.SlavePath().c_str(), 115200, 0, 0), 1);
-        line.Play(c.board);
+        ChipOnLine line;
+        ASSERT_TRUE(line.Open());
+        line.board.Play(c.board);
         uint8_t cmd[] = "go";
         std::vector<uint8_t> reply(c.replySize, 0);
         auto result = std::async(std::launch::async, [&] {
-            return sender.SendCmd(cmd, 2, reply.data(), static_cast<int>(reply.size()), c.windowMs);
+            return line.chip.SendCmd(cmd, 2, reply.data(), static_cast<int>(reply.size()), c.windowMs);
         });
         ASSERT_EQ(result.wait_for(std::chrono::seconds(30)), std::future_status::ready);
         EXPECT_EQ(result.get(), c.result);
@@ -179,8 +139,6 @@ TEST_F(BoardChannel, TransfersFailWithoutAProtocolBeforeAByteLeaves)
     uint8_t buffer[16] = {};
     const std::function<int()> operations[] = {
         [&] { return chip.DownloadFile("image.bin", 0, 16, 100); },
-        [&] { return chip.DownloadData("image.bin", nullptr, 0, 16); },
-        [&] { return chip.DownloadData(nullptr, buffer, sizeof(buffer), 0); },
         [&] { return chip.DownloadToDdr("image.bin", buffer, sizeof(buffer), 0); },
         [&] { return chip.UploadFile(0, 16, "out.bin"); },
         [&] { return chip.EraseFlash(0, 4096); },
@@ -198,45 +156,6 @@ TEST_F(BoardChannel, TransfersFailWithoutAProtocolBeforeAByteLeaves)
     board.Play([](PtyBoard& b) { b.Drain(100); });
     board.Join();
     EXPECT_TRUE(board.Log().empty());
-}
-
-// --- port list -------------------------------------------------------------------
-
-TEST(PortList, TextIsSemicolonSeparatedWithoutDuplicatesOrTrailingSeparator)
-{
-    EXPECT_EQ(BurnChipBase::InitSerialPortList(nullptr, 100), -1);
-    char buffer[8192];
-    ASSERT_EQ(BurnChipBase::InitSerialPortList(buffer, sizeof(buffer)), 0);
-    const std::string text = buffer;
-    if (text.empty()) {
-        GTEST_SKIP() << "this machine has no serial ports";
-    }
-    EXPECT_NE(text.back(), ';');
-    std::set<std::string> names;
-    for (size_t start = 0; start <= text.size();) {
-        const size_t end = std::min(text.find(';', start), text.size());
-        const std::string name = text.substr(start, end - start);
-        EXPECT_FALSE(name.empty());
-        EXPECT_TRUE(names.insert(name).second) << "twice: " << name;
-        start = end + 1;
-    }
-}
-
-TEST(PortList, EntryIsAddedOnceOnlyAnExactNameCountsAndOverflowShowsInTheCount)
-{
-    char buffer[64] = {};
-    int count = 0;
-    for (const char* name : {"/dev/ttyS11", "/dev/ttyS1", "/dev/ttyS11", "S1"}) {
-        count = BurnChipBase::GetUart(count, buffer, sizeof(buffer), name);
-    }
-    EXPECT_EQ(std::string(buffer), "/dev/ttyS11;/dev/ttyS1;S1;");
-    EXPECT_EQ(count, static_cast<int>(strlen(buffer)));
-
-    char small[16] = {};
-    count = BurnChipBase::GetUart(0, small, sizeof(small), "/dev/ttyUSB0");
-    count = BurnChipBase::GetUart(count, small, sizeof(small), "/dev/ttyUSB1");
-    EXPECT_EQ(std::string(small), "/dev/ttyUSB0;");
-    EXPECT_GT(count, static_cast<int>(strlen(small)));
 }
 
 } // namespace

@@ -17,25 +17,9 @@ constexpr auto MUST_END_WITHIN = std::chrono::seconds(20);
 constexpr unsigned long LONG_WINDOW = 120000;
 const std::string LOSS = "error: the serial line was lost.\n";
 
-// The board takes `bytes` from the tool and answers with `answer`, once per
-// step; then its end goes away.
-std::function<void(PtyBoard&)> PullAfter(std::vector<std::pair<size_t, Bytes>> steps)
-{
-    return [steps](PtyBoard& b) {
-        for (const auto& step : steps) {
-            if (step.first != 0 && b.Read(step.first).empty()) {
-                return;
-            }
-            b.Write(step.second);
-        }
-        b.Drain(100);  // what was written is taken before the line goes
-        b.CloseLine();
-    };
-}
-
 struct Case {
     const char* what;
-    std::vector<std::pair<size_t, Bytes>> board;
+    std::vector<Step> board;  // then the board's end goes away
     std::function<int(PlainChip&)> operation;
     const char* message;  // besides the loss report, when there is one
 };
@@ -44,12 +28,15 @@ class PulledCable : public ::testing::TestWithParam<Case> {};
 
 TEST_P(PulledCable, EndsTheWaitWithFailureAndOneReport)
 {
-    PtyBoard board;
-    ASSERT_TRUE(board.Ok());
     MessageCapture messages;
-    PlainChip chip;
-    ASSERT_EQ(chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0), 1);
-    board.Play(PullAfter(GetParam().board));
+    ChipOnLine line;
+    ASSERT_TRUE(line.Open());
+    PlainChip& chip = line.chip;
+    line.board.Play([](PtyBoard& b) {
+        Script(GetParam().board)(b);
+        b.Drain(100);  // what was written is taken before the line goes
+        b.CloseLine();
+    });
     auto result = std::async(std::launch::async, [&chip] { return GetParam().operation(chip); });
     ASSERT_EQ(result.wait_for(MUST_END_WITHIN), std::future_status::ready) << "kept waiting on a lost line";
     EXPECT_EQ(result.get(), 0);
@@ -70,9 +57,6 @@ const Bytes g_content(3000, 0x5A);
 INSTANTIATE_TEST_SUITE_P(
     EveryWait, PulledCable,
     ::testing::Values(
-        Case{"serial ACK", {{4, {}}},
-             [](PlainChip& c) { return c.SendFrameBySerial(g_frame.data(), g_frame.size(), 500, LONG_WINDOW); },
-             nullptr},
         Case{"framed send", {{4, {}}},
              [](PlainChip& c) { return c.SendFrame(g_frame.data(), g_frame.size(), 500, LONG_WINDOW, true) ? 1 : 0; },
              nullptr},
@@ -80,13 +64,6 @@ INSTANTIATE_TEST_SUITE_P(
              [](PlainChip& c) {
                  Bytes shake(BootFrame::SHAKE_PACKET_SIZE, 0xF0);
                  return c.SendShakeHandFrame(shake.data(), shake.size(), 500, LONG_WINDOW);
-             },
-             nullptr},
-        Case{"board frame", {{14, {}}},
-             [](PlainChip& c) {
-                 unsigned long a = 0;
-                 unsigned long b = 0;
-                 return c.SendBoardFrame(a, b);
              },
              nullptr},
         Case{"frame receive", {{0, {0xCE, 0x01}}},

@@ -1,15 +1,14 @@
 // What the device tests share: a board at the far end of a real
 // pseudo-terminal (the chip object opens the slave path like any serial
 // device, a scripted peer thread answers on the master side), the board's view
-// of every wire format written from the frame tables (never from the tool's
-// frame code; only the checksum functions are shared), fwpkg packages,
-// tarnwick-sim as a child process with its report, and the console capture.
+// of the wire formats written from the frame tables (never from the tool's
+// frame code; only the checksum functions are shared), and the chip fixtures.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,26 +17,15 @@
 
 #include "common/checksum.h"
 #include "device/burn_chip_base.h"
+#include "device/device_library.h"
 #include "support/fwpkg_builder.h"
 #include "support/print_capture.h"
 #include "support/pty_pair.h"
 #include "support/sim_launcher.h"
 #include "support/test_files.h"
 
-using TestSupport::BuildPackage;
-using TestSupport::Bytes;
-using TestSupport::Field;
-using TestSupport::Hex;
-using TestSupport::PackageImage;
-using TestSupport::Pattern;
-using TestSupport::PtyPair;
-using TestSupport::ReadFile;
-using TestSupport::ReadSimReport;
-using TestSupport::Sha256;
-using TestSupport::SimPath;
-using TestSupport::SimProcess;
-using TestSupport::SimReport;
-using TestSupport::TempDir;
+using namespace TestSupport;
+using MessageCapture = TestSupport::PrintCapture;
 
 // Generous bound for anything the peer waits for: a loaded machine or a
 // sanitizer build may be slow, and the tool always answers much sooner.
@@ -70,9 +58,9 @@ public:
     // --- used by the script, on the peer thread ----------------------------
 
     // Exactly n bytes from the tool; an empty result when they do not come.
-    Bytes Read(size_t n, int timeoutMs = PEER_READ_TIMEOUT_MS)
+    Bytes Read(size_t n)
     {
-        Bytes out = m_pty.ReadFor(n, timeoutMs);
+        Bytes out = m_pty.ReadFor(n, PEER_READ_TIMEOUT_MS);
         if (out.size() < n) {
             out.clear();
         }
@@ -89,7 +77,6 @@ public:
     }
 
     void Write(const Bytes& bytes) { m_pty.Write(bytes); }
-    void Write(const std::string& text) { m_pty.Write(Bytes(text.begin(), text.end())); }
 
     // Writes in two pieces with a pause between, cut after `cut` bytes.
     void WriteSplit(const Bytes& bytes, size_t cut, int pauseMs = 30)
@@ -135,7 +122,7 @@ inline std::function<void(PtyBoard&)> Script(std::vector<Step> steps)
     };
 }
 
-using MessageCapture = TestSupport::PrintCapture;
+// --- chips on a scripted board ------------------------------------------------------
 
 // The chip base needs a family for its two pure operations; nothing else changes.
 class PlainChip : public BurnChipBase {
@@ -147,31 +134,68 @@ private:
     std::vector<std::string> m_names;
 };
 
-// A chip whose port is open on a scripted board, with its messages captured.
-class ChipOnPty : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(board.Ok());
-        ASSERT_EQ(chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0), 1);
-    }
+struct ChipOnLine {
+    bool Open() { return board.Ok() && chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0) == 1; }
 
     PtyBoard board;
-    MessageCapture messages;
     PlainChip chip;
 };
 
-// --- boot ROM frames --------------------------------------------------------------
+// A chip whose port is open on a scripted board, with its messages captured.
+class ChipOnPty : public ::testing::Test, protected ChipOnLine {
+protected:
+    void SetUp() override { ASSERT_TRUE(Open()); }
 
-inline uint16_t Crc(const Bytes& bytes, size_t count)
+    MessageCapture messages;
+};
+
+// A chip of the library's selected type, opened through the library on a scripted board.
+class LibraryChipOnPty : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        board.Join();
+        DestroyDevice(handle);
+        SetChipType(0);
+        SetPacketSize(1024);
+    }
+
+    template <typename Chip>
+    Chip* Open(uint32_t chipType, uint32_t baud = 115200)
+    {
+        SetChipType(chipType);
+        handle = OpenSerialPort(board.SlavePath().c_str(), baud, 0, 0);
+        return dynamic_cast<Chip*>(handle);
+    }
+
+    TempDir dir;
+    PtyBoard board;
+    MessageCapture messages;
+    DeviceHandle handle = nullptr;
+};
+
+inline Bytes Concat(std::initializer_list<Bytes> parts)
 {
-    return Common::SopCrc16(bytes.data(), static_cast<uint32_t>(count));
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
 }
+
+// Writes the file and gives its path back.
+inline std::string Saved(const std::string& path, const Bytes& bytes)
+{
+    WriteFile(path, bytes);
+    return path;
+}
+
+// --- boot ROM frames --------------------------------------------------------------
 
 // Appends the CRC of everything so far, high byte first.
 inline Bytes WithCrcBe(Bytes bytes)
 {
-    const uint16_t crc = Crc(bytes, bytes.size());
+    const uint16_t crc = Common::SopCrc16(bytes.data(), static_cast<uint32_t>(bytes.size()));
     bytes.push_back(static_cast<uint8_t>(crc >> 8));
     bytes.push_back(static_cast<uint8_t>(crc));
     return bytes;
@@ -180,7 +204,7 @@ inline Bytes WithCrcBe(Bytes bytes)
 // Appends the CRC of everything so far, low byte first.
 inline Bytes WithCrcLe(Bytes bytes)
 {
-    const uint16_t crc = Crc(bytes, bytes.size());
+    const uint16_t crc = Common::SopCrc16(bytes.data(), static_cast<uint32_t>(bytes.size()));
     bytes.push_back(static_cast<uint8_t>(crc));
     bytes.push_back(static_cast<uint8_t>(crc >> 8));
     return bytes;
@@ -213,113 +237,9 @@ inline Bytes ShakeReply(uint16_t length, uint8_t status)
 // CE | B | 2 free | A BE | CRC BE | AA
 inline Bytes BoardReply(uint8_t b, uint32_t a)
 {
-    Bytes reply = WithCrcBe({0xCE, b, 0x00, 0x00, static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16),
-                             static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)});
-    reply.push_back(0xAA);
-    return reply;
-}
-
-// --- Vb27 boot ROM: command frames in, YMODEM images in ---------------------------------
-
-inline Bytes Vb27Ack(uint8_t result)
-{
-    return ShakeReply(12, result);
-}
-
-struct Vb27Command {
-    uint8_t code = 0;
-    Bytes params;  // bytes 8 .. n-3
-    Bytes raw;
-    uint32_t U32(size_t at) const
-    {
-        return params[at] | (uint32_t(params[at + 1]) << 8) | (uint32_t(params[at + 2]) << 16) |
-               (uint32_t(params[at + 3]) << 24);
-    }
-};
-
-// EF BE AD DE | length LE | code | ~code | params | CRC LE; the next frame
-// must come now. Handshake frames (F0) are passed over unless asked for.
-inline bool NextVb27Command(PtyBoard& board, Vb27Command& command, bool skipHandshakes = true)
-{
-    for (;;) {
-        Bytes raw = board.Read(6);
-        if (raw.size() != 6 || Be32(raw, 0) != 0xEFBEADDE) {
-            ADD_FAILURE() << "no command frame";
-            return false;
-        }
-        const size_t length = raw[4] | (raw[5] << 8);
-        const Bytes rest = length >= 10 ? board.Read(length - 6) : Bytes{};
-        raw.insert(raw.end(), rest.begin(), rest.end());
-        if (raw.size() != length || WithCrcLe(Bytes(raw.begin(), raw.end() - 2)) != raw ||
-            static_cast<uint8_t>(~raw[6]) != raw[7]) {
-            ADD_FAILURE() << "broken command frame";
-            return false;
-        }
-        if (!skipHandshakes || raw[6] != 0xF0) {
-            command = {raw[6], Bytes(raw.begin() + 8, raw.end() - 2), raw};
-            return true;
-        }
-    }
-}
-
-struct YmodemFile {
-    std::string name;
-    size_t frameDataSize = 0;  // data bytes of the first data frame
-    Bytes data;                // cut to the announced size
-};
-
-// The loader's YMODEM receiver after the board's 'C': block 0 (name, "0x"
-// size), data frames of the head's size, EOT, an all-zero block 0. Handshake
-// frames still on their way when the ACK went out are passed over.
-inline bool ReceiveYmodemFile(PtyBoard& board, YmodemFile& file)
-{
-    Bytes block0 = board.Read(1);
-    while (!block0.empty() && block0[0] == 0xEF) {
-        const Bytes rest = board.Read(17);  // the rest of an 18-byte handshake frame
-        block0 = rest.size() == 17 ? board.Read(1) : Bytes{};
-    }
-    const Bytes rest0 = board.Read(132);
-    block0.insert(block0.end(), rest0.begin(), rest0.end());
-    if (block0.size() != 133 || block0[0] != 0x01 || block0[1] != 0x00 || block0[2] != 0xFF ||
-        WithCrcBe(Bytes(block0.begin() + 3, block0.begin() + 131)) != Bytes(block0.begin() + 3, block0.end())) {
-        ADD_FAILURE() << "bad block 0";
-        return false;
-    }
-    file.name = reinterpret_cast<const char*>(&block0[3]);
-    const char* sizeText = reinterpret_cast<const char*>(&block0[3 + file.name.size() + 1]);
-    EXPECT_EQ(std::strncmp(sizeText, "0x", 2), 0) << "the size is written as 0x...";
-    const size_t announced = std::strtoul(sizeText, nullptr, 16);
-    board.Write(Bytes{0x06});
-    for (uint8_t block = 1;; ++block) {
-        const Bytes head = board.Read(1);
-        if (head.empty()) {
-            return false;
-        }
-        if (head[0] == 0x04) {
-            board.Write(Bytes{0x06});
-            break;
-        }
-        const size_t size = head[0] == 0x02 ? 1024 : head[0] == 0x0A ? 2048 : head[0] == 0x0B ? 4096
-                                                   : head[0] == 0x0C ? 8192 : 0;
-        const Bytes rest = size != 0 ? board.Read(size + 4) : Bytes{};
-        if (rest.size() != size + 4 || rest[0] != block || rest[1] != 0xFF - block ||
-            WithCrcBe(Bytes(rest.begin() + 2, rest.end() - 2)) != Bytes(rest.begin() + 2, rest.end())) {
-            ADD_FAILURE() << "bad data frame " << int(block);
-            return false;
-        }
-        file.frameDataSize = file.frameDataSize == 0 ? size : file.frameDataSize;
-        file.data.insert(file.data.end(), rest.begin() + 2, rest.end() - 2);
-        board.Write(Bytes{0x06});
-    }
-    Bytes finish = {0x01, 0x00, 0xFF};
-    finish.resize(133, 0x00);
-    if (board.Read(133) != finish || file.data.size() < announced) {
-        ADD_FAILURE() << "bad finish frame or fewer bytes than announced";
-        return false;
-    }
-    board.Write(Bytes{0x06});
-    file.data.resize(announced);
-    return true;
+    return Concat({WithCrcBe({0xCE, b, 0x00, 0x00, static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16),
+                              static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)}),
+                   {0xAA}});
 }
 
 // --- TypeSix: escaped frames -------------------------------------------------------------
@@ -343,16 +263,13 @@ inline Bytes Wire(const Bytes& payload)
             wire.push_back(0x5C);
         }
     }
-    wire.push_back(0x5C);
-    wire.push_back(0x65);
-    return wire;
+    return Concat({wire, {0x5C, 0x65}});
 }
 
 // seq | 02 | code | result | data | XOR check
 inline Bytes AnswerPayload(uint8_t seq, uint8_t code, uint8_t result = 0x01, const Bytes& data = {})
 {
-    Bytes payload = {seq, 0x02, code, result};
-    payload.insert(payload.end(), data.begin(), data.end());
+    Bytes payload = Concat({{seq, 0x02, code, result}, data});
     payload.push_back(Xor(payload, payload.size()));
     return payload;
 }
@@ -361,43 +278,3 @@ inline Bytes Answer(uint8_t seq, uint8_t code, uint8_t result = 0x01, const Byte
 {
     return Wire(AnswerPayload(seq, code, result, data));
 }
-
-// The next complete TypeSix frame off the line: its payload (un-escaped) and
-// its bytes as sent from the start mark on.
-inline bool NextTypeSixFrame(PtyBoard& board, Bytes& payload, Bytes* wire = nullptr)
-{
-    payload.clear();
-    Bytes raw;
-    bool inFrame = false;
-    for (;;) {
-        const Bytes one = board.Read(1);
-        const Bytes next = (!one.empty() && one[0] == 0x5C) ? board.Read(1) : Bytes{};
-        if (one.empty() || (one[0] == 0x5C && next.empty())) {
-            return false;
-        }
-        raw.insert(raw.end(), one.begin(), one.end());
-        raw.insert(raw.end(), next.begin(), next.end());
-        if (one[0] == 0x5C && next[0] == 0x73) {
-            inFrame = true;
-            payload.clear();
-            raw = {0x5C, 0x73};
-        } else if (one[0] == 0x5C && next[0] == 0x65 && inFrame) {
-            if (wire != nullptr) {
-                *wire = raw;
-            }
-            return true;
-        } else if (inFrame) {
-            payload.push_back(next.empty() ? one[0] : next[0]);
-        }
-    }
-}
-
-// --- files and packages ------------------------------------------------------------------
-
-// Writes the file and gives its path back.
-inline std::string WriteFile(const std::string& path, const Bytes& bytes)
-{
-    TestSupport::WriteFile(path, bytes);
-    return path;
-}
-
