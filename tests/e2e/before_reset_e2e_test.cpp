@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "common/checksum.h"
 #include "e2e_support.h"
 #include "support/pty_pair.h"
 
@@ -23,14 +22,8 @@ const std::string AT_COMMAND = "AT+RESET";
 const std::string AT_LINE = AT_COMMAND + "\r\n";
 
 // Handshake frame at 115200 baud: flag, length 18, F0 0F, rate, 08 01 00 00, CRC; little-endian.
-Bytes HandshakeFrame()
-{
-    Bytes frame{0xEF, 0xBE, 0xAD, 0xDE, 0x12, 0x00, 0xF0, 0x0F, 0x00, 0xC2, 0x01, 0x00, 0x08, 0x01, 0x00, 0x00};
-    const uint16_t crc = Common::SopCrc16(frame.data(), static_cast<uint32_t>(frame.size()));
-    frame.push_back(static_cast<uint8_t>(crc));
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
-    return frame;
-}
+const Bytes HANDSHAKE_FRAME{0xEF, 0xBE, 0xAD, 0xDE, 0x12, 0x00, 0xF0, 0x0F, 0x00,
+                            0xC2, 0x01, 0x00, 0x08, 0x01, 0x00, 0x00, 0xE0, 0x64};
 
 // What the listening board made of the line.
 struct Heard {
@@ -41,7 +34,7 @@ struct Heard {
 
 Heard Decode(const Bytes& line)
 {
-    const Bytes frame = HandshakeFrame();
+    const Bytes& frame = HANDSHAKE_FRAME;
     Heard heard;
     size_t i = 0;
     while (i < line.size()) {
@@ -61,16 +54,8 @@ Heard Decode(const Bytes& line)
     return heard;
 }
 
-class BeforeResetTest : public ::testing::Test {
+class BeforeResetTest : public E2eTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_install.Ready());
-        ASSERT_TRUE(m_install.SetResetAtCommand("vb27", AT_COMMAND));
-        m_package = m_install.Path("board.fwpkg");
-        ASSERT_TRUE(WriteFile(m_package, BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, Pattern(4096, 1)}})));
-        ASSERT_TRUE(m_pty.Ok());
-    }
     void TearDown() override { StopTool(); }
 
     // Also drains what the tool left on the line.
@@ -84,33 +69,6 @@ protected:
         m_pty.Read(SIZE_MAX, 100);
     }
 
-    void StartTool(const std::vector<std::string>& extra)
-    {
-        std::vector<std::string> argv{m_install.Tool()};
-        for (const std::string& a : ToolArgs("--burn", "vb27", m_pty.SlavePath(), m_package, {"-burninterval:2"})) {
-            argv.push_back(a);
-        }
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        m_tool = Spawn(argv, -1, true);
-        ASSERT_GT(m_tool, 0);
-    }
-
-    // Listens until the tool has sent `frames` handshake frames (or a generous limit passes).
-    Heard ListenFor(size_t frames)
-    {
-        Bytes line;
-        Heard heard;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (heard.frames < frames && std::chrono::steady_clock::now() < deadline) {
-            const Bytes got = m_pty.ReadFor(4096, 200);
-            line.insert(line.end(), got.begin(), got.end());
-            heard = Decode(line);
-        }
-        return heard;
-    }
-
-    Installation m_install;
-    std::string m_package;
     PtyPair m_pty;
     pid_t m_tool = -1;
 };
@@ -119,10 +77,29 @@ protected:
 
 TEST_F(BeforeResetTest, TheResetCommandFollowsEveryHundredthHandshakeFrameOnlyWithTheOption)
 {
+    ASSERT_TRUE(m_pty.Ok());
+    ASSERT_TRUE(WriteText(Path("bin/ChipProperties/vb27.txt"),
+                          "ChipType=0x30004\nLoadBurnAddress=0\nResetAtCommand=" + AT_COMMAND + "\n"));
+    const std::string package =
+        Given("board.fwpkg", BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, Pattern(4096, 1)}}));
     for (const bool option : {true, false}) {
         SCOPED_TRACE(option);
-        StartTool(option ? std::vector<std::string>{"-beforereset"} : std::vector<std::string>{});
-        const Heard heard = ListenFor(250);
+        std::vector<std::string> argv = ToolArgs("--burn", "vb27", m_pty.SlavePath(), package, {"-burninterval:2"});
+        argv.insert(argv.begin(), Tool());
+        if (option) {
+            argv.push_back("-beforereset");
+        }
+        m_tool = Spawn(argv, -1, true);
+        ASSERT_GT(m_tool, 0);
+        // Listens to 250 handshake frames (or until a generous limit passes).
+        Bytes line;
+        Heard heard;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (heard.frames < 250 && std::chrono::steady_clock::now() < deadline) {
+            const Bytes got = m_pty.ReadFor(4096, 200);
+            line.insert(line.end(), got.begin(), got.end());
+            heard = Decode(line);
+        }
         ASSERT_GE(heard.frames, 250u) << "the handshake stopped early";
         EXPECT_EQ(heard.atAfterFrames, option ? std::vector<size_t>({100, 200}) : std::vector<size_t>());
         EXPECT_EQ(heard.strayBytes, 0u) << "bytes that are neither a handshake frame nor the reset command";

@@ -1,7 +1,8 @@
 #include "e2e_support.h"
 
-#include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace E2e {
@@ -15,8 +16,6 @@ std::vector<std::string> ToolArgs(const std::string& operation, const std::strin
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return arguments;
 }
-
-// --- the simulator ----------------------------------------------------------------
 
 Simulator::Simulator(const std::string& dir, const std::string& family, const std::vector<std::string>& extra)
     : m_reportPath(dir + "sim-report.json"), m_flashPath(dir + "sim-flash.bin"), m_process([&] {
@@ -33,8 +32,6 @@ SimReport Simulator::Stop()
     m_process.Stop(500);
     return ReadSimReport(m_reportPath);
 }
-
-// --- what a Vb27 / Qn4180 board must have seen ---------------------------------------
 
 namespace {
 
@@ -57,18 +54,17 @@ bool GoesToFlash(uint32_t type)
     return kind == "flash" || kind == "nv" || kind == "factory";
 }
 
-}  // namespace
-
-std::vector<PackageEntry> Vb27Sent(const std::vector<PackageEntry>& entries)
+std::string FileState(const std::string& path)
 {
-    std::vector<PackageEntry> sent;
-    for (const PackageEntry& e : entries) {
-        if (e.type != TYPE_SKIPPED) {
-            sent.push_back(e);
-        }
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return "missing";
     }
-    return sent;
+    return Sha256Hex(ReadFile(path)) + " " + std::to_string(info.st_size) + " " + std::to_string(info.st_mtim.tv_sec) +
+           "." + std::to_string(info.st_mtim.tv_nsec);
 }
+
+}  // namespace
 
 bool FlashHolds(const Bytes& flash, uint64_t address, const Bytes& data)
 {
@@ -78,12 +74,9 @@ bool FlashHolds(const Bytes& flash, uint64_t address, const Bytes& data)
 
 bool IsErased(const Bytes& flash, size_t address, size_t length)
 {
-    for (size_t i = address; i < address + length && i < flash.size(); ++i) {
-        if (flash[i] != 0xFF) {
-            return false;
-        }
-    }
-    return true;
+    const auto from = flash.begin() + static_cast<long>(std::min(address, flash.size()));
+    return std::all_of(from, flash.begin() + static_cast<long>(std::min(address + length, flash.size())),
+                       [](uint8_t b) { return b == 0xFF; });
 }
 
 void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageEntry>& sent)
@@ -104,46 +97,44 @@ void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vec
     EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
 }
 
-// --- the installation --------------------------------------------------------------
-
-Installation::Installation() : m_temp("tarnwick-e2e"), m_dir(m_temp.Path() + "/")
+E2eTest::E2eTest()
 {
     const fs::path built(TARNWICK_BIN_DIR);
     std::error_code error;
     fs::create_directories(m_dir + "bin/config", error);
     fs::copy_file(built / "tarnwickcmd", m_dir + "bin/tarnwickcmd", error);
-    if (error) {
-        return;
-    }
-    fs::copy(built / "ChipProperties", m_dir + "bin/ChipProperties", fs::copy_options::recursive, error);
-    if (error) {
-        return;
+    if (!error) {
+        fs::copy(built / "ChipProperties", m_dir + "bin/ChipProperties", fs::copy_options::recursive, error);
     }
     // Port and line come from the command line of each run.
-    m_ready = WriteFile(m_dir + "bin/config/burn.config", Bytes{});
+    m_ready = !error && WriteFile(m_dir + "bin/config/burn.config", Bytes{});
 }
 
-bool Installation::SetResetAtCommand(const std::string& chip, const std::string& command)
+std::string E2eTest::Given(const std::string& relative, const Bytes& bytes)
 {
-    const std::string path = m_dir + "bin/ChipProperties/" + chip + ".txt";
-    const Bytes old = ReadFile(path);
-    std::string text(old.begin(), old.end());
-    std::string kept;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        const std::string line = text.substr(start, end - start);
-        if (line.rfind("ResetAtCommand=", 0) != 0) {
-            kept += line;
-        }
-        start = end;
+    const std::string path = m_dir + relative;
+    EXPECT_TRUE(WriteFile(path, bytes)) << path;
+    m_given[path] = FileState(path);
+    return path;
+}
+
+BoardRun E2eTest::OnBoard(const std::string& operation, const std::string& family, const std::string& file,
+                          const std::vector<std::string>& toolExtra, const std::vector<std::string>& simExtra,
+                          int limitMs, const SignalPlan* plan)
+{
+    BoardRun out;
+    Simulator sim(m_dir, family, simExtra);
+    EXPECT_TRUE(sim.Started()) << "tarnwick-sim did not name its port";
+    out.arguments = ToolArgs(operation, family, sim.Port(), file, toolExtra);
+    out.run = RunProgram(Tool(), out.arguments, limitMs, {true, "", plan});
+    EXPECT_TRUE(plan != nullptr || out.run.exitCode != -1) << "did not end within " << limitMs << " ms\n"
+                                                           << out.run.output;
+    out.report = sim.Stop();
+    out.flash = sim.Flash();
+    for (const auto& [path, state] : m_given) {
+        EXPECT_EQ(FileState(path), state) << path << " changed during " << operation << " " << file;
     }
-    if (!kept.empty() && kept.back() != '\n') {
-        kept += '\n';
-    }
-    kept += "ResetAtCommand=" + command + "\n";
-    return WriteFile(path, Bytes(kept.begin(), kept.end()));
+    return out;
 }
 
 }  // namespace E2e

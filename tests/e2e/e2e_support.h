@@ -3,7 +3,10 @@
 // byte for byte from the package layout; the simulator's report read back.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,8 +18,6 @@
 namespace E2e {
 
 using namespace TestSupport;
-
-// --- packages -------------------------------------------------------------------
 
 // Vb27 image types (4 is eFuse, burned like OTP).
 constexpr uint32_t TYPE_LOADER = 0;
@@ -34,22 +35,12 @@ constexpr uint32_t TYPESIX_DIGEST = 102;
 
 using PackageEntry = TestSupport::PackageImage;
 
-// Normal layout offsets the fault cases poke at.
-constexpr size_t HEADER_LENGTH = TestSupport::NORMAL_HEADER;
-constexpr size_t ENTRY_LENGTH = TestSupport::NORMAL_ENTRY;
 constexpr size_t OFFSET_CRC = 4;
-constexpr size_t ENTRY_OFFSET_LENGTH = TestSupport::NORMAL_NAME + TestSupport::FIELD_LENGTH;
-
-inline void PutLe32(Bytes& bytes, size_t offset, uint32_t value)
-{
-    TestSupport::PutLe(bytes, offset, value, 4);
-}
+constexpr int RUN_LIMIT_MS = 120000;
 
 // The tool's command line for an operation on a board at port.
 std::vector<std::string> ToolArgs(const std::string& operation, const std::string& chip, const std::string& port,
                                   const std::string& package, const std::vector<std::string>& extra = {});
-
-// --- the simulator ----------------------------------------------------------------
 
 class Simulator {
 public:
@@ -68,40 +59,42 @@ private:
     TestSupport::SimProcess m_process;
 };
 
-// --- what a Vb27 / Qn4180 board must have seen ---------------------------------------
-
-// The entries a burn sends: every one but type 16.
-std::vector<PackageEntry> Vb27Sent(const std::vector<PackageEntry>& entries);
-// The board received exactly `sent`, in order, byte for byte, with the kind and
-// burn address of each, and every flash image lies in its flash at its address.
+// The Vb27 / Qn4180 board received exactly `sent`, in order, byte for byte,
+// with the kind and burn address of each, and every flash image lies in its
+// flash at its address.
 void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageEntry>& sent);
 bool FlashHolds(const Bytes& flash, uint64_t address, const Bytes& data);
 bool IsErased(const Bytes& flash, size_t address, size_t length);
 
-// --- the installation --------------------------------------------------------------
+struct BoardRun {
+    std::vector<std::string> arguments;
+    RunResult run;
+    SimReport report;
+    Bytes flash;
+};
 
-// A temporary directory with bin/tarnwickcmd, bin/config/burn.config and
-// bin/ChipProperties/ taken from the build; removed with the object.
-class Installation {
-public:
-    Installation();
-    Installation(const Installation&) = delete;
-    Installation& operator=(const Installation&) = delete;
+// A temporary installation (bin/tarnwickcmd, an empty bin/config/burn.config
+// and bin/ChipProperties/ from the build) and the files given to the tool in
+// it. No run may change a given file: same bytes, same modification time.
+class E2eTest : public ::testing::Test {
+protected:
+    E2eTest();
+    void SetUp() override { ASSERT_TRUE(m_ready) << "build tarnwickcmd first: " << TARNWICK_BIN_DIR; }
 
-    bool Ready() const { return m_ready; }
-    const std::string& Dir() const { return m_dir; }
     std::string Path(const std::string& relative) const { return m_dir + relative; }
     std::string Tool() const { return m_dir + "bin/tarnwickcmd"; }
-    bool SetResetAtCommand(const std::string& chip, const std::string& command);
-    RunResult Run(const std::vector<std::string>& arguments, int limitMs, const SignalPlan* plan = nullptr) const
-    {
-        return RunProgram(Tool(), arguments, limitMs, {true, "", plan});
-    }
+    // Writes a file for the tool to read; its path.
+    std::string Given(const std::string& relative, const Bytes& bytes);
+    // The tool's operation on file against a fresh simulated board of that family.
+    BoardRun OnBoard(const std::string& operation, const std::string& family, const std::string& file,
+                     const std::vector<std::string>& toolExtra = {}, const std::vector<std::string>& simExtra = {},
+                     int limitMs = RUN_LIMIT_MS, const SignalPlan* plan = nullptr);
 
 private:
-    TempDir m_temp;
-    std::string m_dir;
+    TempDir m_temp{"tarnwick-e2e"};
+    std::string m_dir = m_temp.Path() + "/";
     bool m_ready = false;
+    std::map<std::string, std::string> m_given;  // path: digest, size and modification time
 };
 
 }  // namespace E2e

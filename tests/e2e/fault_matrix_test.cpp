@@ -1,18 +1,23 @@
 // The fault matrix: tarnwickcmd against boards of both families whose line
 // or answers go wrong in one way each (noise, a refused frame, a broken check,
-// a lost answer, a silent board, a cable pulled in the middle of an image).
+// a lost answer, a silent board, a cable pulled in the middle of an image),
+// or whose run is cancelled from outside by SIGINT or SIGTERM.
 //
 // Whatever the fault, a run must end before its window is over, and:
 //  - a fault the protocol gets past ends in a complete burn, every image on
 //    the board byte for byte;
 //  - any other fault ends with its message, "Burned failed." and a non-zero
 //    exit code, and no image is called successful unless the board received
-//    it intact;
-//  - the tool has let go of the port (the board saw the line closed).
+//    it intact, and the last image never reaches the board whole;
+//  - the tool has let go of the port (the board saw the line closed);
+//  - a signal ends the running wait with "User Cancelled!" and the run
+//    within 5 s; a second signal ends the process at once.
 //
 // The windows are the boards' own and generous on top: these are checks that
 // a run ends, not measurements.
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 #include <string>
 #include <vector>
@@ -29,8 +34,17 @@ constexpr int RECOVERY_LIMIT_MS = 120000;
 constexpr int PULLED_CABLE_LIMIT_MS = 30000;
 // A silent TypeSix board: the 30 s wait for the ROM's text, then the end.
 constexpr int TYPESIX_SILENT_LIMIT_MS = 90000;
+// A refused Vb27 command is sent again after the rest of its 30 s ACK window.
+constexpr int REFUSED_COMMAND_LIMIT_MS = 200000;
+// A cancel: until the text the signal waits for, then the end.
+constexpr int CANCEL_LIMIT_MS = 60000;
+constexpr int CANCEL_END_LIMIT_MS = 5000;
+// Printed by both families as the wait for the board begins.
+constexpr const char* WAITING_FOR_BOARD = "Please reset the device, the waiting time is about 30 seconds.\n";
+constexpr const char* CANCELLED = "\nUser Cancelled!\n";
 
-enum class Ending { RECOVERS, FAILS };
+// KILLED: a second signal ended the process by its default action.
+enum class Ending { RECOVERS, FAILS, KILLED };
 
 struct FaultCase {
     const char* name;
@@ -42,8 +56,8 @@ struct FaultCase {
     std::vector<std::string> messages;
     // A report event that proves the simulator did inject the fault.
     std::string injected;
-    // The tool only listens to such a board (TypeSix ROM wait).
-    bool toolNeverSends = false;
+    SignalPlan plan = {};  // signals sent to the tool, if any
+    std::string absent = "";  // a text the output must not hold
 };
 
 std::vector<PackageEntry> Vb27Package()
@@ -92,6 +106,9 @@ const std::vector<FaultCase>& Cases()
          "line closed after"},
         {"Vb27CablePulledInLoader", "vb27", {"--close-after", "3000"}, Ending::FAILS, PULLED_CABLE_LIMIT_MS,
          {"error: the serial line was lost.\n"}, "line closed after"},
+        // Frame 1 is the handshake; frame 2 announces app_1k.bin.
+        {"Vb27RefusedImageCommand_Long", "vb27", {"--nak-frame", "2"}, Ending::RECOVERS, REFUSED_COMMAND_LIMIT_MS,
+         {"CheckAckFrame: ack result error: "}, "refused as the fault plan asks"},
         // --- TypeSix -----------------------------------------------------------------
         {"TypeSixNoise", "typesix", {"--noise", "7"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {}, ""},
         {"TypeSixDroppedAnswer", "typesix", {"--drop-answer", "9"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {},
@@ -109,33 +126,44 @@ const std::vector<FaultCase>& Cases()
           "error: Burn flash.bin failed!\n"},
          "line closed after"},
         {"TypeSixSilentBoard_Long", "typesix", {"--silent"}, Ending::FAILS, TYPESIX_SILENT_LIMIT_MS,
-         {"Please reset the device, the waiting time is about 30 seconds.\n", "ready failed.\n",
-          "error: Burn loader loader.bin failed!\n"},
-         "", true},
+         {WAITING_FOR_BOARD, "ready failed.\n", "error: Burn loader loader.bin failed!\n"}, ""},
+        // --- cancel ------------------------------------------------------------------
+        // Let a few handshake frames go out first.
+        {"SigintDuringTheVb27Handshake", "vb27", {"--silent"}, Ending::FAILS, CANCEL_LIMIT_MS, {CANCELLED}, "",
+         {WAITING_FOR_BOARD, 300, {SIGINT}, CANCEL_END_LIMIT_MS}},
+        // A slow line: the image takes far longer than the test waits.
+        {"SigtermInTheMiddleOfAnImage", "vb27", {"--line-baud", "115200"}, Ending::FAILS, CANCEL_LIMIT_MS, {CANCELLED},
+         "", {"Start download: big.bin.", 500, {SIGTERM}, CANCEL_END_LIMIT_MS}},
+        {"SigintWhileWaitingForATypeSixRom", "typesix", {"--silent"}, Ending::FAILS, CANCEL_LIMIT_MS, {CANCELLED}, "",
+         {WAITING_FOR_BOARD, 300, {SIGINT}, CANCEL_END_LIMIT_MS}, "ready failed"},
+        // Two different signals cannot merge into one while pending; whichever
+        // is delivered second ends the process by its default action.
+        {"ASecondSignalEndsTheProcessAtOnce", "vb27", {"--silent"}, Ending::KILLED, CANCEL_LIMIT_MS, {}, "",
+         {WAITING_FOR_BOARD, 0, {SIGTERM, SIGINT}, CANCEL_END_LIMIT_MS}, "Burned failed."},
     };
     return cases;
 }
 
-class FaultMatrix : public ::testing::TestWithParam<FaultCase> {
-protected:
-    void SetUp() override { ASSERT_TRUE(m_install.Ready()) << "build tarnwickcmd first: " << TARNWICK_BIN_DIR; }
-
-    Installation m_install;
-};
+class FaultMatrix : public E2eTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(FaultMatrix, EndsInTimeAndNeverCallsADamagedImageSuccessful)
 {
     const FaultCase& fault = GetParam();
     const std::string family = fault.family;
     const std::vector<PackageEntry> entries = family == "typesix" ? TypeSixPackage() : Vb27Package();
-    const std::string package = m_install.Path("fault.fwpkg");
-    ASSERT_TRUE(WriteFile(package, BuildPackage(entries)));
+    const bool signalled = !fault.plan.signals.empty();
+    const BoardRun b = OnBoard("--burn", family, Given("fault.fwpkg", BuildPackage(entries)), {}, fault.simFaults,
+                               fault.limitMs, signalled ? &fault.plan : nullptr);
+    const RunResult& run = b.run;
+    const SimReport& report = b.report;
 
-    Simulator sim(m_install.Dir(), family, fault.simFaults);
-    ASSERT_TRUE(sim.Started());
-    const RunResult run = m_install.Run(ToolArgs("--burn", family, sim.Port(), package), fault.limitMs);
-    const SimReport report = sim.Stop();
-
+    ASSERT_TRUE(!signalled || run.signalled) << "never reached: " << fault.plan.after << "\n" << run.output;
+    EXPECT_TRUE(fault.absent.empty() || !Contains(run.output, fault.absent)) << run.output;
+    if (fault.ending == Ending::KILLED) {
+        EXPECT_TRUE(run.signal == SIGINT || run.signal == SIGTERM)
+            << "the second signal did not end it:\n" << run.output;
+        return;
+    }
     ASSERT_NE(run.exitCode, -1) << "still running after " << fault.limitMs << " ms\n" << run.output;
     if (!fault.injected.empty()) {
         EXPECT_TRUE(report.HasEvent(fault.injected)) << "the fault was never injected:\n" << report.text;
@@ -168,21 +196,24 @@ TEST_P(FaultMatrix, EndsInTimeAndNeverCallsADamagedImageSuccessful)
         EXPECT_TRUE(report.protocolErrors.empty()) << report.text;
         // Byte for byte on the board: every Vb27 image, the TypeSix flash image in flash.
         if (family == "vb27") {
-            ExpectVb27Board(report, sim.Flash(), entries);
+            ExpectVb27Board(report, b.flash, entries);
         } else {
-            EXPECT_TRUE(FlashHolds(sim.Flash(), entries[1].burnAddress, entries[1].data)) << report.text;
+            EXPECT_TRUE(FlashHolds(b.flash, entries[1].burnAddress, entries[1].data)) << report.text;
         }
     } else {
         EXPECT_NE(run.exitCode, 0) << run.output;
         EXPECT_TRUE(Contains(run.output, "\nBurned failed.\n")) << run.output;
         EXPECT_FALSE(Contains(run.output, "Burned successfully")) << run.output;
-        // The last image never arrived whole, so it must never be called successful.
+        // The last image never arrived whole: not called successful, not on the board.
         EXPECT_FALSE(Contains(run.output, SuccessLine(family, entries.back().name))) << run.output;
+        for (const SimImage& image : report.images) {
+            EXPECT_NE(image.sha256, Sha256Hex(entries.back().data)) << report.text;
+        }
     }
 
     // The port was let go: the board saw the line close, or pulled it itself.
-    // A board that never heard a byte from the tool cannot tell.
-    if (!fault.toolNeverSends) {
+    // A silent TypeSix board never hears a byte from the tool and cannot tell.
+    if (family != "typesix" || fault.simFaults[0] != "--silent") {
         EXPECT_TRUE(report.HasEvent("closed the line") || report.HasEvent("line closed after")) << report.text;
     }
     EXPECT_FALSE(Contains(run.output, "Sanitizer")) << run.output;

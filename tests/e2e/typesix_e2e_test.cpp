@@ -16,7 +16,6 @@ using namespace E2e;
 
 namespace {
 
-constexpr int RUN_LIMIT_MS = 120000;
 constexpr size_t PACKET = 4096;
 constexpr size_t SIM_FLASH_SIZE = 8u * 1024 * 1024;
 constexpr uint32_t ROM_BAUD = 115200;
@@ -45,7 +44,7 @@ public:
         std::copy(data.begin(), data.end(), m_flash.begin() + address);
         Image("flash", address, -1, data, region, matched);
     }
-    void EmmcImage(uint32_t address, const Bytes& data, uint32_t region) { Image("emmc", address, -1, data, region, 1); }
+    void EmmcImage(uint32_t address, const Bytes& data, uint32_t size) { Image("emmc", address, -1, data, size, 1); }
     void App(int fileType, const Bytes& data)
     {
         Event("erase core for file type " + std::to_string(fileType));
@@ -225,35 +224,14 @@ std::pair<std::string, std::string> ExpectedBurn(const std::vector<PackageEntry>
     return {console.Burned(), board.Json()};
 }
 
-struct Outcome {
-    RunResult run;
-    SimReport report;
-    std::vector<std::string> arguments;
-};
-
-class TypeSixBoard : public ::testing::Test {
+class TypeSixBoard : public E2eTest {
 protected:
-    void SetUp() override
+    BoardRun Burn(const Bytes& package, const std::vector<std::string>& toolExtra = {},
+                  const std::vector<std::string>& simExtra = {})
     {
-        ASSERT_TRUE(m_install.Ready());
-        m_work = m_install.Path("work/");
-        std::filesystem::create_directories(m_work);
-        m_package = m_work + "fw.fwpkg";
-        m_extract = m_work + "fw_extract/";
-    }
-
-    Outcome Burn(const Bytes& package, const std::vector<std::string>& toolExtra = {},
-                 const std::vector<std::string>& simExtra = {})
-    {
-        Outcome outcome;
-        EXPECT_TRUE(WriteFile(m_package, package));
-        Simulator sim(m_work, "typesix", simExtra);
-        EXPECT_TRUE(sim.Started());
-        outcome.arguments = ToolArgs("--burn", "typesix", sim.Port(), m_package, toolExtra);
-        outcome.run = m_install.Run(outcome.arguments, RUN_LIMIT_MS);
-        outcome.report = sim.Stop();
-        outcome.report.text = Normalised(outcome.report.text);
-        return outcome;
+        BoardRun out = OnBoard("--burn", "typesix", Given("fw.fwpkg", package), toolExtra, simExtra);
+        out.report.text = Normalised(out.report.text);
+        return out;
     }
 
     // An unpacked image lies in the extract directory with its digest file.
@@ -266,10 +244,8 @@ protected:
         EXPECT_EQ(Hex(ReadFile(m_extract + digest)), Sha256Hex(data)) << digest;
     }
 
-    Installation m_install;
-    std::string m_work;
-    std::string m_package;
-    std::string m_extract;
+    const std::string m_package = Path("fw.fwpkg");
+    const std::string m_extract = Path("fw_extract/");
 };
 
 // --- packages that burn: the model says what the console and the board show ---------------
@@ -286,38 +262,38 @@ struct BurnCase {
 std::vector<BurnCase> BurnCases()
 {
     std::vector<BurnCase> cases;
-    cases.push_back({"OneLoaderFlashAndEmmcWithDigestEntries",
-                     {{"loader.bin", TYPE_LOADER, 0, 0, Pattern(10000, 1)},
-                      {"flash.bin", TYPESIX_FLASH, 0x20000, 0x4000, Pattern(9000, 2)},
-                      {"flash", TYPESIX_DIGEST, 0, 0, Pattern(32, 4)},
-                      {"emmc.img", TYPESIX_EMMC, 0x400, 0x2000, Pattern(5000, 3)},
-                      {"emmc", TYPESIX_DIGEST, 0, 0, Pattern(32, 5)}},
-                     {}, {}, {}, ROM_BAUD});
-    // The second handshake finds the first ssb running: it is erased first.
-    cases.push_back({"TwoLoadersBothLoadedBeforeAnyImage",
-                     {{"small.bin", TYPE_LOADER, 0, 0, Pattern(5000, 11)},
-                      {"app.bin", 20, 0, 0x10000, Pattern(3000, 13)},
-                      {"ssb.bin", TYPE_LOADER, 0, 0, Pattern(4096, 12)}},
-                     {}, {}, {}, ROM_BAUD});
-    std::vector<PackageEntry> apps{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(3000, 20)}};
+    // Flash and eMMC images with digest entries, every application image type,
+    // and entries that are only unpacked (22 and 102 are handed to image
+    // burning, which skips them; 16, 28 and 29 are not).
+    std::vector<PackageEntry> kinds{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(10000, 1)},
+                                    {"flash.bin", TYPESIX_FLASH, 0x20000, 0x4000, Pattern(9000, 2)},
+                                    {"flash", TYPESIX_DIGEST, 0, 0, Pattern(32, 4)},
+                                    {"emmc.img", TYPESIX_EMMC, 0x400, 0x2000, Pattern(5000, 3)},
+                                    {"emmc", TYPESIX_DIGEST, 0, 0, Pattern(32, 5)}};
     const std::vector<std::pair<uint32_t, size_t>> appTypes{{18, 4097}, {20, 100}, {11, 8192},
                                                             {26, 1},    {4, 5000}, {104, 700}};
     for (const auto& [type, length] : appTypes) {
-        apps.push_back({"app" + std::to_string(type) + ".bin", type, 0, 0x100000, Pattern(length, 20 + type)});
+        kinds.push_back({"app" + std::to_string(type) + ".bin", type, 0, 0x100000, Pattern(length, 20 + type)});
     }
-    cases.push_back({"ApplicationImagesCarryTheFileTypeOfTheirImageType", apps, {}, {}, {}, ROM_BAUD});
-    std::vector<PackageEntry> unpacked{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(2000, 30)}};
-    for (uint32_t type : {22u, TYPESIX_DIGEST, 16u, 28u, 29u}) {
-        unpacked.push_back({"type" + std::to_string(type) + ".bin", type, 0x1000, 0x1000, Pattern(600 + type, type)});
+    for (uint32_t type : {22u, 16u, 28u, 29u}) {
+        kinds.push_back({"type" + std::to_string(type) + ".bin", type, 0x1000, 0x1000, Pattern(600 + type, type)});
     }
-    unpacked.push_back({"app.bin", 20, 0, 0x10000, Pattern(2500, 31)});
-    cases.push_back({"EntriesOnlyUnpackedReachNoBoard", unpacked, {}, {}, {}, ROM_BAUD});
-    cases.push_back({"OnlyBurnNamesSelectWholeNamesIgnoringCase",
+    cases.push_back({"EveryImageKindInOnePackage", kinds, {}, {}, {}, ROM_BAUD});
+    // The second handshake finds the first ssb running: it is erased first.
+    // 89 ssb packets put 0x5C in the exit frame's sequence byte, 83 in its check byte.
+    cases.push_back({"TwoLoadersBothLoadedBeforeAnyImageAndEscapeBytesEverywhere",
+                     {{"ssb83.bin", TYPE_LOADER, 0, 0, Bytes(83 * PACKET, 0x5C)},
+                      {"app.bin", 20, 0, 0x10000, Bytes(3 * PACKET, 0x5C)},
+                      {"ssb89.bin", TYPE_LOADER, 0, 0, Bytes(89 * PACKET, 0x5C)},
+                      {"flash.bin", TYPESIX_FLASH, 0x5C5C, 0x5C5C, Bytes(PACKET + 1, 0x5C)}},
+                     {}, {}, {}, ROM_BAUD});
+    // The ssb load stays at the ROM's rate; the images go at the rate asked for.
+    cases.push_back({"OnlyBurnNamesSelectWholeNamesIgnoringCaseAtTheRateAsked",
                      {{"Loader.bin", TYPE_LOADER, 0, 0, Pattern(4000, 50)},
                       {"flash.bin", TYPESIX_FLASH, 0x1000, 0x1000, Pattern(100, 52)},
                       {"APP.bin", 20, 0, 0x10000, Pattern(3000, 51)},
                       {"app.bin.old", 20, 0, 0x10000, Pattern(100, 53)}},
-                     {"-onlyburn:LOADER.BIN", "-onlyburn:app.bin"}, {}, {0, 2}, ROM_BAUD});
+                     {"-onlyburn:LOADER.BIN", "-onlyburn:app.bin", "-b", "921600"}, {}, {0, 2}, 921600});
     cases.push_back({"WithoutLoaderIntoTheSsbTheBoardRuns",
                      {{"flash.bin", TYPESIX_FLASH, 0x8000, 0x1000, Pattern(4096, 60)}},
                      {}, {"--ssb-running"}, {}, ROM_BAUD});
@@ -325,20 +301,6 @@ std::vector<BurnCase> BurnCases()
                      {{"loader.bin", TYPE_LOADER, 0, 0, Pattern(5000, 100)},
                       {"flash.bin", TYPESIX_FLASH, 0x1000, 0x2000, Pattern(5000, 101)}},
                      {}, {"--ssb-running"}, {}, ROM_BAUD});
-    // The ssb load stays at the ROM's rate; the images go at the rate asked for.
-    cases.push_back({"FasterLineAskedWithBaudOption",
-                     {{"loader.bin", TYPE_LOADER, 0, 0, Pattern(6000, 70)},
-                      {"flash.bin", TYPESIX_FLASH, 0x3000, 0x2000, Pattern(7000, 71)},
-                      {"app.bin", 26, 0, 0x10000, Pattern(2000, 72)}},
-                     {"-b", "921600"}, {}, {}, 921600});
-    // 89 ssb packets put 0x5C in the exit frame's sequence byte, 83 in its check byte.
-    for (size_t packets : {83u, 89u}) {
-        cases.push_back({packets == 83 ? "EscapeBytesEverywhere83" : "EscapeBytesEverywhere89",
-                         {{"loader.bin", TYPE_LOADER, 0, 0, Bytes(packets * PACKET, 0x5C)},
-                          {"flash.bin", TYPESIX_FLASH, 0x5C5C, 0x5C5C, Bytes(PACKET + 1, 0x5C)},
-                          {"app.bin", 20, 0, 0x10000, Bytes(3 * PACKET, 0x5C)}},
-                         {}, {}, {}, ROM_BAUD});
-    }
     return cases;
 }
 
@@ -353,15 +315,18 @@ TEST_P(TypeSixBurn, ConsoleBoardAndExtractDirectoryAreExactlyAsModelled)
             burned.push_back(c.package[i]);
         }
     }
+    // A stale extract directory, as a run before this one left it, is written over.
+    ASSERT_TRUE(WriteText(m_extract + burned[0].name, std::string(20000, 'x')));
     const bool ssbRunning = std::find(c.simOptions.begin(), c.simOptions.end(), "--ssb-running") != c.simOptions.end();
-    const Outcome out = Burn(BuildPackage(c.package), c.toolOptions, c.simOptions);
+    const BoardRun out = Burn(BuildPackage(c.package), c.toolOptions, c.simOptions);
     const auto [console, board] = ExpectedBurn(burned, out.arguments, ssbRunning, c.baud);
 
     EXPECT_EQ(out.run.exitCode, 0);
     EXPECT_EQ(out.run.output, console);
     EXPECT_EQ(out.report.text, board);
     for (const PackageEntry& e : c.package) {
-        const bool chosen = std::any_of(burned.begin(), burned.end(), [&](const PackageEntry& b) { return b.name == e.name; });
+        const bool chosen =
+            std::any_of(burned.begin(), burned.end(), [&](const PackageEntry& b) { return b.name == e.name; });
         if (chosen) {
             ExpectUnpacked(e.name, e.data);
         } else {
@@ -375,98 +340,95 @@ INSTANTIATE_TEST_SUITE_P(Packages, TypeSixBurn, ::testing::ValuesIn(BurnCases())
 
 // --- images that fail ------------------------------------------------------------------
 
-TEST_F(TypeSixBoard, AnImageWhoseFirstTransferFailsMidwayIsSentWholeAgainToTheRunningSsb)
-{
-    const Bytes loader = Pattern(5000, 80);
-    const Bytes flash = Pattern(5000, 81);
+const Bytes LOADER = Pattern(5000, 80);
+const Bytes FLASH = Pattern(5000, 81);
+const std::vector<PackageEntry> LOADER_AND_FLASH{{"loader.bin", TYPE_LOADER, 0, 0, LOADER},
+                                                 {"flash.bin", TYPESIX_FLASH, 0x1000, 0x2000, FLASH}};
+
+struct FailCase {
+    const char* name;
+    std::vector<PackageEntry> package;
+    std::vector<std::string> simOptions;
+    int exitCode;
+    // Adds what the console and the board show after the command line's echo.
+    void (*expect)(ConsoleModel& console, BoardModel& board);
+};
+
+const std::vector<FailCase> FAIL_CASES = {
     // Frames 1 to 6 load the ssb (init, version, two packets, digest, exit);
     // 7 init, 8 speed, 9 bin head, 10 the first data frame, 11 the second.
-    const Outcome out = Burn(BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, loader},
-                                           {"flash.bin", TYPESIX_FLASH, 0x1000, 0x2000, flash}}),
-                             {}, {"--nak-frame", "11"});
-    EXPECT_EQ(out.run.exitCode, 0);
-    EXPECT_EQ(out.run.output, ConsoleModel(out.arguments)
-                                  .Loader("loader.bin", loader.size())
-                                  .ImageStart()
-                                  .Text("DownloadFile1.\nDownloadFile2.\n#return code error:0\nsend frame failed.\n"
-                                        "DownloadFile3.\nBurnOtherFile3.\n")
-                                  .Attempt(flash.size())
-                                  .Text("Burn flash.bin successfully.\n")
-                                  .Burned());
     // No reset between the attempts: the second one reaches the same ssb.
-    BoardModel board;
-    board.Ssb(loader);
-    board.Event("ssb started");
-    board.Event("fault: negative answer to frame 11");
-    board.Event("flash image abandoned after 4096 bytes: init");
-    board.FlashRegionErased(0x1000, 0x2000);
-    board.FlashImage(0x1000, flash, 0x2000);
-    board.ResetAndEnd();
-    EXPECT_EQ(out.report.text, board.Json());
-}
-
-TEST_F(TypeSixBoard, AnImageThatFailsTwiceEndsTheRunWithoutReset)
-{
+    {"AnImageWhoseFirstTransferFailsMidwayIsSentWholeAgainToTheRunningSsb", LOADER_AND_FLASH, {"--nak-frame", "11"}, 0,
+     [](ConsoleModel& console, BoardModel& board) {
+         console.Loader("loader.bin", LOADER.size())
+             .ImageStart()
+             .Text("DownloadFile1.\nDownloadFile2.\n#return code error:0\nsend frame failed.\nDownloadFile3.\n"
+                   "BurnOtherFile3.\n")
+             .Attempt(FLASH.size())
+             .Text("Burn flash.bin successfully.\n");
+         board.Ssb(LOADER);
+         board.Event("ssb started");
+         board.Event("fault: negative answer to frame 11");
+         board.Event("flash image abandoned after 4096 bytes: init");
+         board.FlashRegionErased(0x1000, 0x2000);
+         board.FlashImage(0x1000, FLASH, 0x2000);
+         board.ResetAndEnd();
+     }},
     // A board in its ROM takes the init but refuses the speed command.
-    const Outcome out = Burn(BuildPackage({{"flash.bin", TYPESIX_FLASH, 0x1000, 0x1000, Pattern(3000, 90)}}));
-    EXPECT_EQ(out.run.exitCode, 5);
-    const std::string refused = "DownloadFile1.\nDownloadFile2.\nreturn code error:0\nset speed failed.\n"
-                                "DownloadFile3.\nBurnOtherFile3.\n";
-    EXPECT_EQ(out.run.output,
-              ConsoleModel(out.arguments).ImageStart().Text(refused + refused + "error: Burn flash.bin failed!\n").Failed());
+    {"AnImageThatFailsTwiceEndsTheRunWithoutReset", {LOADER_AND_FLASH[1]}, {}, 5,
+     [](ConsoleModel& console, BoardModel& board) {
+         const std::string refused = "DownloadFile1.\nDownloadFile2.\nreturn code error:0\nset speed failed.\n"
+                                     "DownloadFile3.\nBurnOtherFile3.\n";
+         console.ImageStart().Text(refused + refused + "error: Burn flash.bin failed!\n");
+         board.Error("command 0x0D refused: not a boot ROM command");
+         board.Error("command 0x0D refused: not a boot ROM command");
+         board.StoppedWithoutReset();
+     }},
+    {"ABoardThatFallsBackToTheRomFailsTheLoaderAndGetsNoImage", LOADER_AND_FLASH, {"--fall-back-to-rom"}, 5,
+     [](ConsoleModel& console, BoardModel& board) {
+         console.Text(Marks(LOADER.size()) + "Ssb running failed\xEF\xBC\x8C" "codeloader not received!\n"
+                      "error: Burn loader loader.bin failed!\n");
+         board.Ssb(LOADER);
+         board.Event("fault: the ssb did not start, the ROM talks again");
+         board.StoppedWithoutReset();
+     }},
+    // A digest entry named like the job's digest file replaces the computed
+    // digest: the board checks the package's own claim.
+    {"ADigestThatDoesNotMatchIsReportedByTheBoardAndFailsTheImage",
+     {LOADER_AND_FLASH[0], LOADER_AND_FLASH[1], {"flash_sha256.bin", TYPESIX_DIGEST, 0, 0, Bytes(32, 0)}}, {}, 5,
+     [](ConsoleModel& console, BoardModel& board) {
+         const std::string rejected = "DownloadFile1.\nDownloadFile2.\n" + Marks(FLASH.size()) +
+                                      "return code error:0\nsend sha data failed.\nDownloadFile3.\nBurnOtherFile3.\n";
+         console.Loader("loader.bin", LOADER.size())
+             .ImageStart()
+             .Text(rejected + rejected + "error: Burn flash.bin failed!\n");
+         board.Ssb(LOADER);
+         board.Event("ssb started");
+         board.FlashImage(0x1000, FLASH, 0x2000, 0);
+         board.FlashImage(0x1000, FLASH, 0x2000, 0);
+         board.StoppedWithoutReset();
+     }},
+};
+
+class TypeSixFailure : public TypeSixBoard, public ::testing::WithParamInterface<FailCase> {};
+
+TEST_P(TypeSixFailure, ConsoleAndBoardAreExactlyAsModelledAndEveryEntryIsUnpacked)
+{
+    const FailCase& c = GetParam();
+    const BoardRun out = Burn(BuildPackage(c.package), {}, c.simOptions);
+    ConsoleModel console(out.arguments);
     BoardModel board;
-    board.Error("command 0x0D refused: not a boot ROM command");
-    board.Error("command 0x0D refused: not a boot ROM command");
-    board.StoppedWithoutReset();
+    c.expect(console, board);
+    EXPECT_EQ(out.run.exitCode, c.exitCode);
+    EXPECT_EQ(out.run.output, c.exitCode == 0 ? console.Burned() : console.Failed());
     EXPECT_EQ(out.report.text, board.Json());
+    for (const PackageEntry& e : c.package) {
+        EXPECT_EQ(ReadFile(m_extract + e.name), e.data) << e.name;
+    }
 }
 
-TEST_F(TypeSixBoard, ABoardThatFallsBackToTheRomFailsTheLoaderAndGetsNoImage)
-{
-    const Bytes loader = Pattern(5000, 110);
-    const Outcome out = Burn(BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, loader},
-                                           {"flash.bin", TYPESIX_FLASH, 0x1000, 0x2000, Pattern(100, 111)}}),
-                             {}, {"--fall-back-to-rom"});
-    EXPECT_EQ(out.run.exitCode, 5);
-    EXPECT_EQ(out.run.output, ConsoleModel(out.arguments)
-                                  .Text(Marks(loader.size()) +
-                                        "Ssb running failed\xEF\xBC\x8C" "codeloader not received!\n"
-                                        "error: Burn loader loader.bin failed!\n")
-                                  .Failed());
-    BoardModel board;
-    board.Ssb(loader);
-    board.Event("fault: the ssb did not start, the ROM talks again");
-    board.StoppedWithoutReset();
-    EXPECT_EQ(out.report.text, board.Json());
-}
-
-// A digest entry named like the job's digest file replaces the computed
-// digest: the board checks the package's own claim.
-TEST_F(TypeSixBoard, ADigestThatDoesNotMatchIsReportedByTheBoardAndFailsTheImage)
-{
-    const Bytes loader = Pattern(5000, 120);
-    const Bytes flash = Pattern(5000, 121);
-    const Bytes wrongDigest(32, 0);
-    const Outcome out = Burn(BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, loader},
-                                           {"flash.bin", TYPESIX_FLASH, 0x1000, 0x2000, flash},
-                                           {"flash_sha256.bin", TYPESIX_DIGEST, 0, 0, wrongDigest}}));
-    EXPECT_EQ(out.run.exitCode, 5);
-    const std::string rejected = "DownloadFile1.\nDownloadFile2.\n" + Marks(flash.size()) +
-                                 "return code error:0\nsend sha data failed.\nDownloadFile3.\nBurnOtherFile3.\n";
-    EXPECT_EQ(out.run.output, ConsoleModel(out.arguments)
-                                  .Loader("loader.bin", loader.size())
-                                  .ImageStart()
-                                  .Text(rejected + rejected + "error: Burn flash.bin failed!\n")
-                                  .Failed());
-    BoardModel board;
-    board.Ssb(loader);
-    board.Event("ssb started");
-    board.FlashImage(0x1000, flash, 0x2000, 0);
-    board.FlashImage(0x1000, flash, 0x2000, 0);
-    board.StoppedWithoutReset();
-    EXPECT_EQ(out.report.text, board.Json());
-    EXPECT_EQ(ReadFile(m_extract + "flash_sha256.bin"), wrongDigest);
-}
+INSTANTIATE_TEST_SUITE_P(Faults, TypeSixFailure, ::testing::ValuesIn(FAIL_CASES),
+                         [](const ::testing::TestParamInfo<FailCase>& p) { return std::string(p.param.name); });
 
 // --- packages refused before anything reaches the board -------------------------------
 
@@ -475,36 +437,37 @@ TEST_F(TypeSixBoard, BrokenPackagesAreRefusedBeforeAnythingIsUnpackedOrSent)
     struct Refused {
         Bytes package;
         std::string message;
-        std::vector<std::string> options;
+        std::vector<std::string> options = {};
     };
     std::vector<Refused> cases;
+    const PackageEntry loader{"loader.bin", TYPE_LOADER, 0, 0, Pattern(500, 1)};
     for (const std::string name : {"../evil.bin", "sub/evil.bin", "sub\\evil.bin", "..", ""}) {
-        cases.push_back({BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, Pattern(500, 1)}, {name, 20, 0, 0, Pattern(50, 2)}}),
-                         "error: Image name \"" + name + "\" in fwpkg file " + m_package + " is not a plain file name\n",
-                         {}});
+        cases.push_back({BuildPackage({loader, {name, 20, 0, 0, Pattern(50, 2)}}), "error: Image name \"" + name +
+                         "\" in fwpkg file " + m_package + " is not a plain file name\n"});
     }
-    Bytes pastEnd = BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, Pattern(500, 3)}});
-    PutLe32(pastEnd, HEADER_LENGTH + ENTRY_OFFSET_LENGTH, 501);
+    Bytes pastEnd = BuildPackage({loader});
+    PutLe(pastEnd, FieldAt(false, 0, FIELD_LENGTH), 501, 4);
     SealPackage(pastEnd);
     cases.push_back({pastEnd, "error: Image loader.bin (offset 64, length 501) reaches past the end of fwpkg file " +
-                                  m_package + " (564 bytes)\n", {}});
-    Bytes badCrc = BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, Pattern(500, 4)}});
+                                  m_package + " (564 bytes)\n"});
+    Bytes badCrc = BuildPackage({loader});
     badCrc[OFFSET_CRC] ^= 0x01;
     const unsigned stored = badCrc[OFFSET_CRC] | (badCrc[OFFSET_CRC + 1] << 8);
     char crcs[64];
     std::snprintf(crcs, sizeof crcs, "(calculated 0x%04x, stored 0x%04x)", stored ^ 0x01u, stored);
-    cases.push_back({badCrc, "error: fwpkg header CRC mismatch " + std::string(crcs) + ": " + m_package + "\n", {}});
+    cases.push_back({badCrc, "error: fwpkg header CRC mismatch " + std::string(crcs) + ": " + m_package + "\n"});
     Bytes cut = BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, {}}, {"app.bin", 20, 0, 0, {}}});
-    cut.resize(HEADER_LENGTH + ENTRY_LENGTH + 10);
-    cases.push_back({cut, "error: fwpkg entry table of 2 entries reaches past the end of the file: " + m_package + "\n", {}});
+    cut.resize(NORMAL_HEADER + NORMAL_ENTRY + 10);
+    cases.push_back({cut, "error: fwpkg entry table of 2 entries reaches past the end of the file: " +
+                              m_package + "\n"});
     cases.push_back({BuildPackage({{"a.bin", 20, 0, 0, Pattern(500, 5)}, {"a.bin", 22, 0, 0, Pattern(500, 6)}}),
-                     "error: Two different images of " + m_package + " are named a.bin.\n", {}});
-    cases.push_back({BuildPackage({{"loader.bin", TYPE_LOADER, 0, 0, Pattern(500, 7)}}),
+                     "error: Two different images of " + m_package + " are named a.bin.\n"});
+    cases.push_back({BuildPackage({loader}),
                      "error: No image of " + m_package + " matches the -onlyburn: names.\n", {"-onlyburn:loader"}});
 
     for (const Refused& c : cases) {
         SCOPED_TRACE(c.message);
-        const Outcome out = Burn(c.package, c.options);
+        const BoardRun out = Burn(c.package, c.options);
         EXPECT_EQ(out.run.exitCode, 5);
         EXPECT_EQ(out.run.output, ConsoleModel(out.arguments).Text(c.message).Failed());
         BoardModel board;
@@ -512,45 +475,7 @@ TEST_F(TypeSixBoard, BrokenPackagesAreRefusedBeforeAnythingIsUnpackedOrSent)
         EXPECT_EQ(out.report.text, board.Json());
         EXPECT_FALSE(std::filesystem::exists(m_extract));
     }
-    EXPECT_FALSE(std::filesystem::exists(m_work + "../evil.bin"));
-}
-
-// --- operations the TypeSix job does not offer, and the connection job -----------------
-
-TEST_F(TypeSixBoard, EraseAndReadFailAfterSayingTheyAreNotOffered)
-{
-    const std::string port = "/dev/tarnwick-no-such-port";
-    const RunResult erased = m_install.Run(ToolArgs("--erase", "typesix", port, m_package), RUN_LIMIT_MS);
-    EXPECT_EQ(erased.exitCode, 12);
-    // Nothing between the echo of the command line and the refusal: no port is opened.
-    EXPECT_TRUE(Contains(erased.output, "argv[8]=" + m_package +
-                                            "\nchip: typesix does not support the erase function.\nErase failed.\n"))
-        << erased.output;
-    EXPECT_FALSE(Contains(erased.output, "successfully")) << erased.output;
-    const RunResult readBack = m_install.Run(ToolArgs("--read", "typesix", port, m_package), RUN_LIMIT_MS);
-    EXPECT_EQ(readBack.exitCode, 7);
-    EXPECT_TRUE(Contains(readBack.output, "argv[8]=" + m_package + "\nchip: typesix does not support the read function.\n"))
-        << readBack.output;
-    EXPECT_FALSE(Contains(readBack.output, "successfully")) << readBack.output;
-}
-
-TEST_F(TypeSixBoard, AnotherConnectionChipTypeEndsAtOpeningTheBoard)
-{
-    const std::string property = "ChipType=0x30001\n";
-    ASSERT_TRUE(WriteFile(m_install.Path("bin/ChipProperties/wing.txt"), Bytes(property.begin(), property.end())));
-    ASSERT_TRUE(WriteFile(m_install.Path("image.bin"), Pattern(100, 1)));
-    Simulator sim(m_install.Dir(), "typesix");
-    ASSERT_TRUE(sim.Started());
-    const RunResult run = m_install.Run(ToolArgs("--burn", "wing", sim.Port(), m_install.Path("image.bin")), RUN_LIMIT_MS);
-    EXPECT_EQ(run.exitCode, 3);
-    EXPECT_TRUE(Contains(run.output, "Please reset the device, the waiting time is about 30 seconds.\n"
-                                     "new transport failed\n"
-                                     "error: Open serial port :" + sim.Port() +
-                                     " failed, It may be caused by the following reasons:\n"
-                                     "1. Serial port is occupied or does not exist.\n"
-                                     "2. Check baud rate, stop bits, parity is correct.\n"
-                                     "\nBurned failed.\n"))
-        << run.output;
+    EXPECT_FALSE(std::filesystem::exists(Path("evil.bin")));
 }
 
 }  // namespace

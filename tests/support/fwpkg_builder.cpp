@@ -4,9 +4,9 @@
 
 namespace TestSupport {
 
-uint32_t HeaderSize(bool newLayout) { return newLayout ? NEW_HEADER : NORMAL_HEADER; }
-uint32_t EntrySize(bool newLayout) { return newLayout ? NEW_ENTRY : NORMAL_ENTRY; }
-uint32_t NameSize(bool newLayout) { return newLayout ? NEW_NAME : NORMAL_NAME; }
+static uint32_t HeaderSize(bool newLayout) { return newLayout ? NEW_HEADER : NORMAL_HEADER; }
+static uint32_t EntrySize(bool newLayout) { return newLayout ? NEW_ENTRY : NORMAL_ENTRY; }
+static uint32_t NameSize(bool newLayout) { return newLayout ? NEW_NAME : NORMAL_NAME; }
 
 size_t FieldAt(bool newLayout, size_t entry, uint32_t field)
 {

@@ -40,9 +40,6 @@ struct PackageOptions {
     uint32_t flag = 0;  // 0: the layout's own
 };
 
-uint32_t HeaderSize(bool newLayout);
-uint32_t EntrySize(bool newLayout);
-uint32_t NameSize(bool newLayout);
 // Position of a field of entry i.
 size_t FieldAt(bool newLayout, size_t entry, uint32_t field);
 // Stores the CRC for the count in the header (after a test changed the table).

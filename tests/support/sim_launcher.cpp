@@ -42,7 +42,7 @@ std::string Field(const std::string& object, const std::string& key)
     return object.substr(at, object.find_first_of(",}", at) - at);
 }
 
-SimReport ParseReport(const std::string& text)
+static SimReport ParseReport(const std::string& text)
 {
     SimReport report;
     report.text = text;
@@ -54,9 +54,6 @@ SimReport ParseReport(const std::string& text)
             section = line.substr(3, line.find('"', 3) - 3);
             if (section == "family") {
                 report.family = Field(line, "family");
-            } else if (section == "flash") {
-                report.flashSize = Number(Field(line, "size"));
-                report.flashSha256 = Field(line, "sha256");
             }
             continue;
         }
@@ -69,11 +66,9 @@ SimReport ParseReport(const std::string& text)
         }
         const std::string unquoted = item.size() >= 2 && item[0] == '"' ? item.substr(1, item.size() - 2) : item;
         if (section == "images") {
-            const std::string matched = Field(item, "digestMatched");
             report.images.push_back(SimImage{Field(item, "kind"), Field(item, "name"), Number(Field(item, "address")),
                                              Number(Field(item, "length")), Number(Field(item, "regionSize")),
-                                             Field(item, "sha256"), std::strtoll(Field(item, "fileType").c_str(), nullptr, 10),
-                                             matched.empty() ? -1 : std::atoi(matched.c_str())});
+                                             Field(item, "sha256")});
         } else if (section == "baudChanges") {
             report.baudChanges.push_back(Number(item));
         } else if (section == "erases") {

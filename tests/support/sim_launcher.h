@@ -19,8 +19,6 @@ struct SimImage {
     uint64_t length = 0;
     uint64_t regionSize = 0;
     std::string sha256;
-    long long fileType = -1;
-    int digestMatched = -1;
 };
 
 // The report puts every list item on a line of its own.
@@ -33,15 +31,12 @@ struct SimReport {
     std::vector<uint64_t> baudChanges;
     std::vector<std::string> protocolErrors;
     std::vector<std::string> events;
-    uint64_t flashSize = 0;
-    std::string flashSha256;
 
     bool HasEvent(const std::string& part) const;
     // The items of a list as written, quotes and all.
     std::vector<std::string> List(const std::string& key) const;
 };
 
-SimReport ParseReport(const std::string& text);
 SimReport ReadSimReport(const std::string& path);
 // The value of "key" in a one-line object: a string without its quotes, or a number.
 std::string Field(const std::string& object, const std::string& key);
