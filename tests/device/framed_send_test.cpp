@@ -158,10 +158,10 @@ TEST_F(FramedSend, FilesAreCutIntoKilobyteFramesWithWrappingSequenceAndTailCount
     } cases[] = {{0, 0, 1}, {3 * 1024, 3, 4}, {1025, 2, 3}, {257 * 1024, 257, 258 % 256}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
+        FileReceiver received;  // outlives the board thread that fills it
         ChipOnLine line;
         ASSERT_TRUE(line.Open());
         messages.Take();
-        FileReceiver received;
         line.board.Play([&received](PtyBoard& b) { received.Play(b); });
         const Bytes content = Pattern(c.size, static_cast<uint32_t>(c.size));
         BurnChipBase::DataInfo info;

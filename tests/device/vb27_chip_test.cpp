@@ -166,6 +166,7 @@ TEST_F(Vb27Chip, MissingFinalAckIsReportedAndTheBurnGoesOn)
     board.Play([&rom](PtyBoard& b) { rom.Play(b); });
     const std::string package = Saved(dir.File("pkg.fwpkg"), BuildPackage({PACKAGE[0]}));
     EXPECT_EQ(DownloadAllinoneBin(handle, package.c_str(), 0), 1) << messages.Messages();
+    board.Join();  // the script lives on this stack
     EXPECT_TRUE(messages.Has("Ack receiving timeout.\ndownloaded: loader.bin successfully.\n")) << messages.Messages();
 }
 
