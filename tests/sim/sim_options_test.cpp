@@ -1,6 +1,8 @@
-// The simulator's command line: families, numbers with their multipliers, fault
-// options, and what it refuses.
+// The simulator's command line: numbers with their multipliers and what it
+// refuses, with the exit code the built program gives for it.
 #include "sim/sim_options.h"
+#include "support/child_process.h"
+#include "support/sim_launcher.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,8 @@ TEST(SimOptionsParse, WhatItRefusesIsExplained)
         EXPECT_FALSE(Parse(args, o, error)) << testing::PrintToString(args);
         EXPECT_FALSE(error.empty());
     }
+    const TestSupport::RunResult run = TestSupport::RunProgram(TestSupport::SimPath(), {"--family", "nope"}, 15000);
+    EXPECT_EQ(run.exitCode, 2) << run.output;
 }
 
 }  // namespace

@@ -6,11 +6,8 @@
 #include "sim/board.h"
 #include "support/test_files.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,23 +22,19 @@ constexpr uint8_t CAN = 0x18;
 
 using TestSupport::Crc16;
 using TestSupport::Pattern;
-inline Bytes Digest(const Bytes& data) { return TestSupport::Sha256(data); }
-inline std::string HexDigest(const Bytes& data) { return TestSupport::Sha256Hex(data); }
 
-// 32-bit words in the given byte order, then the tail.
-inline Bytes Words(std::initializer_list<uint32_t> values, bool bigEndian, const Bytes& tail = {})
+// 32-bit little-endian words, then the tail.
+inline Bytes Le32s(std::initializer_list<uint32_t> values, const Bytes& tail = {})
 {
     Bytes out;
     for (uint32_t v : values) {
         for (int i = 0; i < 4; ++i) {
-            out.push_back(static_cast<uint8_t>(v >> (bigEndian ? 24 - 8 * i : 8 * i)));
+            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
         }
     }
     out.insert(out.end(), tail.begin(), tail.end());
     return out;
 }
-inline Bytes Le32s(std::initializer_list<uint32_t> v, const Bytes& tail = {}) { return Words(v, false, tail); }
-inline Bytes Be32s(std::initializer_list<uint32_t> v, const Bytes& tail = {}) { return Words(v, true, tail); }
 
 // ---- Vb27 / Qn4180: command frames and ACK frames ----
 
@@ -64,7 +57,6 @@ inline Bytes FlashImage(uint32_t address, uint32_t length, uint32_t region, uint
 {
     return Command(0xD2, Le32s({address, length, region}, {format, static_cast<uint8_t>(~format)}));
 }
-inline Bytes ResetFrame() { return Command(0x87, {0x00, 0x00}); }
 
 // An ACK frame as the tool checks it: flag, result byte, CRC of bytes 0..9.
 inline bool IsAck(const Bytes& f, uint8_t result, size_t at = 0)
@@ -113,10 +105,9 @@ inline std::vector<Bytes> DataBlocks(const Bytes& data, size_t size)
 }
 
 // Everything the tool sends for one file: block 0, data, EOT, closing block.
-inline std::vector<Bytes> YmodemFile(const std::string& name, const Bytes& data, size_t size,
-                                     const std::string& sizeText = "")
+inline std::vector<Bytes> YmodemFile(const std::string& name, const Bytes& data, size_t size)
 {
-    std::vector<Bytes> all = {HeaderBlock(name, sizeText.empty() ? std::to_string(data.size()) : sizeText)};
+    std::vector<Bytes> all = {HeaderBlock(name, std::to_string(data.size()))};
     for (Bytes& b : DataBlocks(data, size)) {
         all.push_back(std::move(b));
     }
@@ -150,14 +141,10 @@ inline Bytes Wrap(const Bytes& payload)
     return wire;
 }
 
-struct Heard {
-    std::vector<Bytes> answers;  // un-escaped payloads
-    std::string text;            // bytes outside frames
-};
-
-inline Heard Unwrap(const Bytes& wire)
+// The un-escaped payloads of the frames in what the board sent.
+inline std::vector<Bytes> Unwrap(const Bytes& wire)
 {
-    Heard heard;
+    std::vector<Bytes> answers;
     Bytes current;
     bool inFrame = false;
     for (size_t i = 0; i < wire.size(); ++i) {
@@ -167,93 +154,32 @@ inline Heard Unwrap(const Bytes& wire)
                 inFrame = true;
                 current.clear();
             } else if (next == 0x65 && inFrame) {
-                heard.answers.push_back(current);
+                answers.push_back(current);
                 inFrame = false;
             } else if (inFrame) {
                 current.push_back(next);
             }
         } else if (inFrame) {
             current.push_back(wire[i]);
-        } else {
-            heard.text.push_back(static_cast<char>(wire[i]));
         }
     }
-    return heard;
+    return answers;
 }
 
-inline bool Answer(const Bytes& a, bool positive)
+// A positive answer: seq, ACK, code, OK, check.
+inline bool Positive(const Bytes& a)
 {
-    return a.size() >= 5 && a[1] == 0x02 && (a[3] == 0x01) == positive && Xor(a, a.size() - 1) == a.back();
+    return a.size() >= 5 && a[1] == 0x02 && a[3] == 0x01 && Xor(a, a.size() - 1) == a.back();
 }
-inline bool Positive(const Bytes& a) { return Answer(a, true); }
-inline bool Negative(const Bytes& a) { return Answer(a, false); }
-
-// The tool's TypeSix conversation over any line: `exchange` sends the wire
-// bytes and gives back the one answer payload (empty when none came).
-class TypeSixTool {
-public:
-    using Exchange = std::function<Bytes(const Bytes& wire)>;
-    explicit TypeSixTool(Exchange exchange) : m_exchange(std::move(exchange)) {}
-
-    Bytes Payload(uint8_t code, const Bytes& params = {})
-    {
-        Bytes p{seq++, code};
-        p.insert(p.end(), params.begin(), params.end());
-        p.push_back(Xor(p, p.size()));
-        return p;
-    }
-    Bytes Raw(const Bytes& payload) { return m_exchange(Wrap(payload)); }
-    Bytes Command(uint8_t code, const Bytes& params = {}) { return Raw(Payload(code, params)); }
-
-    // Init and read version, the counter starting over.
-    bool Init(bool withVersion)
-    {
-        seq = 0;
-        return Positive(Command(0x01)) && (!withVersion || Positive(Command(0x25)));
-    }
-
-    // ssb packets (seq, FC, number LE, data, check right after the data, 0xFF
-    // up to P + 7), then the digest frame; true when every answer was positive.
-    bool SendSsb(const Bytes& image, size_t packetSize, const Bytes& digest)
-    {
-        bool ok = true;
-        for (size_t at = 0, k = 0; at < image.size(); at += packetSize, ++k) {
-            Bytes p = {seq++, 0xFC};
-            const Bytes number = Le32s({static_cast<uint32_t>(k)});
-            p.insert(p.end(), number.begin(), number.end());
-            p.insert(p.end(), image.begin() + static_cast<std::ptrdiff_t>(at),
-                     image.begin() + static_cast<std::ptrdiff_t>(std::min(at + packetSize, image.size())));
-            p.push_back(Xor(p, p.size()));
-            p.resize(packetSize + 7, 0xFF);
-            ok = Positive(Raw(p)) && ok;
-        }
-        return Positive(Command(0xFD, Be32s({static_cast<uint32_t>(image.size())}, digest))) && ok;
-    }
-
-    Bytes ExitFrame() { return Wrap(Payload(0x0A)); }
-
-    uint8_t seq = 0;
-
-private:
-    Exchange m_exchange;
-};
 
 // ---- an in-process line ----
 
-// Keeps what the board sends and the order of writes and speed changes.
+// Keeps what the board sends.
 class RecordingLine : public Sim::Line {
 public:
     using Sim::Line::Write;
-    void Write(const uint8_t* data, size_t length) override
-    {
-        sent.insert(sent.end(), data, data + length);
-        log.push_back("write");
-    }
-    void SetBaud(uint32_t b) override
-    {
-        baud = b;
-        log.push_back("baud " + std::to_string(b));
-    }
+    void Write(const uint8_t* data, size_t length) override { sent.insert(sent.end(), data, data + length); }
+    void SetBaud(uint32_t b) override { baud = b; }
     uint32_t GetBaud() const override { return baud; }
 
     // Everything sent since the last call, in order.
@@ -265,7 +191,6 @@ public:
     }
 
     Bytes sent;
-    std::vector<std::string> log;
     uint32_t baud = 115200;
 };
 

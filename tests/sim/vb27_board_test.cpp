@@ -1,15 +1,58 @@
-// A Vb27/Qn4180 board driven frame by frame: the answers to frames the tool
-// never sends or sends broken. Whole runs and injected faults are in the
-// end-to-end suite.
+// A Vb27/Qn4180 board frame by frame: the frames it refuses and how it answers
+// them. Whole runs and injected faults are in the end-to-end suite.
 #include "sim/vb27_board.h"
+#include "sim/vb27_frame.h"
 #include "sim_test_support.h"
 
 #include <gtest/gtest.h>
 
 using namespace SimTest;
+using namespace Sim::Vb27;
 using Sim::Vb27Board;
 
 namespace {
+
+// A frame's bounds on the byte stream: where a broken frame ends (the parser
+// must find the next one behind it) and that every prefix waits for more.
+TEST(Vb27FrameParse, BrokenFramesAreToldAndConsumedOnlyAsFarAsTheyGoAndEveryPrefixWaitsForMore)
+{
+    Bytes badCrc = Handshake(115200);
+    badCrc[10] ^= 0x40;
+    // A truncated frame whose length field swallows the start of the next.
+    Bytes cut(badCrc.begin(), badCrc.begin() + 8);
+    const Bytes next = Handshake(115200);
+    cut.insert(cut.end(), next.begin(), next.end());
+    const auto lengthOnly = [](uint16_t n) {
+        return Bytes{0xEF, 0xBE, 0xAD, 0xDE, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
+    };
+    const struct {
+        const char* what;
+        Bytes bytes;
+        ParseStatus status;
+        Refusal refusal;
+        size_t consumed;
+    } cases[] = {
+        {"no flag", {0xEF, 0xBE, 0x00}, ParseStatus::NOT_A_FRAME, REFUSED_NONE, 0},
+        {"bad CRC", badCrc, ParseStatus::BAD_FRAME, REFUSED_CRC, 18},
+        {"cut short by the next frame", cut, ParseStatus::BAD_FRAME, REFUSED_CRC, 8},
+        {"length 9", lengthOnly(9), ParseStatus::BAD_FRAME, REFUSED_LENGTH, 4},
+        {"length 65", lengthOnly(65), ParseStatus::BAD_FRAME, REFUSED_LENGTH, 4},
+        {"wrong complement", Command(0xD2, Bytes(14, 0), 0x2C), ParseStatus::BAD_FRAME, REFUSED_COMPLEMENT, 24},
+        {"unknown code", Command(0x33, Bytes(4, 0)), ParseStatus::BAD_FRAME, REFUSED_UNKNOWN_CODE, 14},
+    };
+    for (const auto& c : cases) {
+        const ParseResult r = ParseCommandFrame(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(r.status, c.status) << c.what;
+        if (c.status == ParseStatus::BAD_FRAME) {
+            EXPECT_EQ(r.refusal, c.refusal) << c.what;
+            EXPECT_EQ(r.consumed, c.consumed) << c.what;
+        }
+    }
+    EXPECT_EQ(ParseCommandFrame(cut.data() + 8, cut.size() - 8).status, ParseStatus::FRAME);
+    for (size_t n = 1; n < next.size(); ++n) {
+        EXPECT_EQ(ParseCommandFrame(next.data(), n).status, ParseStatus::NEED_MORE) << n;
+    }
+}
 
 constexpr uint8_t SUCCESS = 0x5A;
 constexpr uint8_t FAILURE = 0xA5;
@@ -101,21 +144,6 @@ TEST_F(Vb27BoardTest, BrokenOrRefusedFramesGetANegativeAnswerWithTheReasonAndThe
         }
         EXPECT_TRUE(IsAck(Send(Handshake(115200)), SUCCESS));
     }
-}
-
-// The tool sends these for image types 14 and 15, which no end-to-end package holds.
-TEST_F(Vb27BoardTest, RomAndEmmcFormatsAreRecordedByKindAndFlashedAtTheirAddress)
-{
-    BootLoader(false);
-    for (const auto& [format, kind] : {std::pair<uint8_t, std::string>{2, "rom"}, {3, "emmc"}}) {
-        const uint32_t address = 0x1000u * format;
-        const Bytes data(8, format);
-        EXPECT_TRUE(IsAck(Send(FlashImage(address, 8, 0x1000, format)), SUCCESS)) << kind;
-        EXPECT_TRUE(Transfer(kind + ".bin", data)) << kind;
-        EXPECT_EQ(report.Images().back().kind, kind);
-        EXPECT_EQ(flash.Read(address, 8), data) << kind;
-    }
-    EXPECT_TRUE(report.ProtocolErrors().empty());
 }
 
 }  // namespace
