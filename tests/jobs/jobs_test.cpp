@@ -1,11 +1,10 @@
-// The jobs apart from a board: overall progress, the package test by flag,
-// the settling time of the verification, and the refusals that come before
-// the port is touched. Burning, the job each chip type gets and the
-// operations a job does not offer are exercised through the built tool.
+// The jobs apart from a board: overall progress, the settling time of the
+// verification, failure messages without a board, and a refusal that comes
+// before unpacking. Burning, the job each chip type gets, the read refusals
+// and the operations a job does not offer are exercised through the built tool.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,7 +13,6 @@
 #include "support/test_files.h"
 #include "jobs/connection_burner_worker.h"
 #include "jobs/typesix_burner_worker.h"
-#include "jobs/vb27_burner_worker.h"
 
 using namespace TestSupport;
 
@@ -24,7 +22,6 @@ using BurnInfo::PartitionItem;
 namespace {
 
 constexpr const char* ABSENT_PORT = "/nonexistent/tarnwick-port";
-constexpr const char* OPEN_FAILED = "error: Open serial port";
 
 template <typename F>
 std::string Captured(F run)
@@ -52,17 +49,6 @@ PartitionItem Row(bool sel, int64_t fileSize, const std::string& file = "")
     row.selectFile = file;
     return row;
 }
-
-class ScratchDir : public ::testing::Test {
-protected:
-    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes)
-    {
-        WriteFile(m_dir + name, bytes);
-        return m_dir + name;
-    }
-    TempDir m_temp{"tarnwick-jobs"};
-    std::string m_dir = m_temp.Path() + "/";
-};
 
 }  // namespace
 
@@ -112,25 +98,6 @@ TEST_F(OverallProgress, FiguresCountSelectedRowsStayAtTheEndOfTheListAndDoNotOve
         EXPECT_EQ(BurnerWorkerBase::m_sentSize, c.total);
         EXPECT_EQ(BurnerWorkerBase::m_partIndex, BurnerWorkerBase::m_partSizeList.size());
     }
-}
-
-class AllinoneFile : public ScratchDir {};
-
-TEST_F(AllinoneFile, TheFlagIsReadLittleEndianAndNothingElseIsAPackage)
-{
-    BurnerWorkerBase job(Context(0x30004, "vb27"));
-    const std::vector<std::pair<std::vector<uint8_t>, bool>> files{
-        {{0xDF, 0xAD, 0xBE, 0xEF, 0x00, 0x00}, true},  {{0xDF, 0xAD, 0xBE, 0xEF}, true},
-        {{0xEF, 0xBE, 0xAD, 0xDF, 0x00, 0x00}, false},  // file order EF BE AD DF is not the flag
-        {{0xD0, 0xAD, 0xBE, 0xEF}, false},              {{0xFF, 0xAD, 0xBE, 0xEF}, false},
-        {{0xDF, 0xAD, 0xBE}, false},                    {{}, false}};
-    for (const auto& [bytes, isPackage] : files) {
-        EXPECT_EQ(job.IsAllinoneFile(Write("file.bin", bytes).c_str()), isPackage) << bytes.size();
-    }
-    Captured([&] {
-        EXPECT_FALSE(job.IsAllinoneFile((m_dir + "missing.fwpkg").c_str()));
-        EXPECT_FALSE(job.IsAllinoneFile(nullptr));
-    });
 }
 
 TEST(VerificationSettleTime, OneStepForEveryStartedBlockOf20480Bytes)
@@ -183,102 +150,25 @@ TEST(ConnectionJob, TheLoaderStepRunsOnlyForASelectedLoader)
     }
 }
 
-// --- TypeSix job: the rate it hands on and what it refuses --------------------------------
-
-TEST(TypeSixJob, TheRateOfTheContextIsWhatTheImageTransfersUse)
-{
-    // "-b" takes atoi: a rate that is no number stays at the ROM's.
-    for (const auto& [asked, used] : std::vector<std::pair<int, uint32_t>>{
-             {BurnInfo::DEFAULT_BAUD_RATE, 115200}, {921600, 921600}, {3000000, 3000000}, {0, 115200}, {-9600, 115200}}) {
-        auto context = Context(BurnInfo::TYPESIX_CHIP_TYPE, "typesix");
-        context->SetBaudRate(asked);
-        EXPECT_EQ(TypeSixBurnerWorker(std::move(context)).TransferBaudRate(), used) << asked;
-    }
-}
-
-class TypeSixPackage : public ScratchDir {
-protected:
-    bool BurnPartitions(const std::string& package, std::string& out)
-    {
-        auto context = Context(BurnInfo::TYPESIX_CHIP_TYPE, "typesix", m_dir);
-        context->SetFilePath(package);
-        TypeSixBurnerWorker job(std::move(context));
-        bool burned = true;
-        out = Captured([&] { burned = job.BurnPartitions(); });
-        return burned;
-    }
-};
-
-TEST_F(TypeSixPackage, WithoutAPackageNothingIsListed)
-{
-    std::string out;
-    EXPECT_FALSE(BurnPartitions("", out));
-    EXPECT_EQ(out, "error: No fwpkg file specified!\n");
-}
+// --- TypeSix job: what it refuses before unpacking -----------------------------------------
 
 // 65535 packets of 4096 bytes plus one byte cannot be numbered; the package is sparse.
-TEST_F(TypeSixPackage, ALoaderThatNeedsMoreThan65535PacketsIsRefusedBeforeUnpacking)
+TEST(TypeSixJob, ALoaderThatNeedsMoreThan65535PacketsIsRefusedBeforeUnpacking)
 {
+    const TempDir temp("tarnwick-jobs");
+    const std::string package = temp.Path() + "/big.fwpkg";
     const uint32_t length = 65535u * 4096u + 1u;
     std::vector<uint8_t> table = BuildPackage({{"loader.bin", 0, 0, 0, {}}});
     PutLe(table, FieldAt(false, 0, 4), length, 4);
     SealPackage(table, false);
-    const std::string package = Write("big.fwpkg", table);
+    ASSERT_TRUE(WriteFile(package, table));
     std::filesystem::resize_file(package, table.size() + length);
-    std::string out;
-    EXPECT_FALSE(BurnPartitions(package, out));
-    EXPECT_EQ(out, "error: Loader loader.bin of 268431361 bytes needs more than 65535 packets of 4096 bytes.\n");
-    EXPECT_FALSE(std::filesystem::exists(m_dir + "big_extract"));
-}
-
-// --- Vb27 read: an output file and a size, never the package ---------------------------------
-
-class ReadTarget : public ScratchDir {
-protected:
-    // A read that passes its checks fails at opening the absent port.
-    int Read(const std::string& output, int size)
-    {
-        auto context = Context(0x30004, "vb27", m_dir);
-        context->SetFilePath(m_dir + "board.fwpkg");
-        context->SetReadFile(output);
-        context->SetReadSize(size);
-        Vb27BurnerWorkerSp::Vb27BurnerWorker job(std::move(context));
-        int result = 0;
-        m_out = Captured([&] { result = job.Read(); });
-        return result;
-    }
-    std::string m_out;
-};
-
-TEST_F(ReadTarget, TheOutputMayNotBeThePackageUnderAnyName)
-{
-    const std::vector<uint8_t> bytes{'p', 'k', 'g'};
-    const std::string package = Write("board.fwpkg", bytes);
-    std::filesystem::create_directories(m_dir + "sub");
-    std::filesystem::create_symlink(package, m_dir + "link.fwpkg");
-    std::filesystem::create_hard_link(package, m_dir + "hard.fwpkg");
-    struct Case {
-        std::string output;
-        int size;
-        int result;
-        std::string message;
-    };
-    const std::vector<Case> cases{
-        {"", 4096, BurnInfo::PARAM_ERROR, "error: No output file for the read: give it with -readfile:PATH\n"},
-        {m_dir + "out.bin", 0, BurnInfo::PARAM_ERROR, "error: Nothing to read: give the number of bytes with -readsize:N\n"},
-        {package, 4096, BurnInfo::PARAM_ERROR, "is the package"},
-        {m_dir + "sub/../board.fwpkg", 4096, BurnInfo::PARAM_ERROR, "is the package"},
-        {m_dir + "./board.fwpkg", 4096, BurnInfo::PARAM_ERROR, "is the package"},
-        {m_dir + "link.fwpkg", 4096, BurnInfo::PARAM_ERROR, "is the package"},
-        {m_dir + "hard.fwpkg", 4096, BurnInfo::PARAM_ERROR, "is the package"},
-        {m_dir + "flash.bin", 4096, BurnInfo::INIT_TRANSFER_WAY_FAILED, OPEN_FAILED},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Read(c.output, c.size), c.result) << c.output;
-        EXPECT_NE(m_out.find(c.message), std::string::npos) << c.output << ": " << m_out;
-        EXPECT_EQ(m_out.find(OPEN_FAILED) != std::string::npos, c.result != BurnInfo::PARAM_ERROR) << m_out;
-    }
-    EXPECT_FALSE(std::filesystem::exists(m_dir + "flash.bin"));
-    std::ifstream in(package, std::ios::binary);
-    EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), bytes);
+    auto context = Context(BurnInfo::TYPESIX_CHIP_TYPE, "typesix", temp.Path() + "/");
+    context->SetFilePath(package);
+    TypeSixBurnerWorker job(std::move(context));
+    bool burned = true;
+    EXPECT_EQ(Captured([&] { burned = job.BurnPartitions(); }),
+              "error: Loader loader.bin of 268431361 bytes needs more than 65535 packets of 4096 bytes.\n");
+    EXPECT_FALSE(burned);
+    EXPECT_FALSE(std::filesystem::exists(temp.Path() + "/big_extract"));
 }
