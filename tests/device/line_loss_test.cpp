@@ -52,7 +52,6 @@ TEST_P(PulledCable, EndsTheWaitWithFailureAndOneReport)
 }
 
 Bytes g_frame = {0x10, 0x20, 0x30, 0x40};
-const Bytes g_content(3000, 0x5A);
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWait, PulledCable,
@@ -73,15 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
                  return c.RecvFrame(0xCE, LONG_WINDOW, buffer, sizeof(buffer), count);
              },
              nullptr},
-        // The line goes once the first data frame has started to arrive.
-        Case{"file transfer", {{14, {0xAA}}, {3, {}}},
-             [](PlainChip& c) {
-                 BurnChipBase::DataInfo file;
-                 file.length = static_cast<uint32_t>(g_content.size());
-                 file.data = g_content.data();
-                 return c.SendFileBySerial(file);
-             },
-             "Failed to send the data frame.\n"},
+        Case{"ack byte", {{3, {}}},
+             [](PlainChip& c) { return c.SendFrameBySerial(g_frame.data(), 3, 500, LONG_WINDOW); }, nullptr},
         Case{"text command answer", {{5, {0xAA}}, {5, {0xAA}}},
              [](PlainChip& c) {
                  uint8_t cmd[] = "go";

@@ -21,7 +21,6 @@
 #include "support/fwpkg_builder.h"
 #include "support/print_capture.h"
 #include "support/pty_pair.h"
-#include "support/sim_launcher.h"
 #include "support/test_files.h"
 
 using namespace TestSupport;
@@ -149,31 +148,6 @@ protected:
     MessageCapture messages;
 };
 
-// A chip of the library's selected type, opened through the library on a scripted board.
-class LibraryChipOnPty : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        board.Join();
-        DestroyDevice(handle);
-        SetChipType(0);
-        SetPacketSize(1024);
-    }
-
-    template <typename Chip>
-    Chip* Open(uint32_t chipType, uint32_t baud = 115200)
-    {
-        SetChipType(chipType);
-        handle = OpenSerialPort(board.SlavePath().c_str(), baud, 0, 0);
-        return dynamic_cast<Chip*>(handle);
-    }
-
-    TempDir dir;
-    PtyBoard board;
-    MessageCapture messages;
-    DeviceHandle handle = nullptr;
-};
-
 inline Bytes Concat(std::initializer_list<Bytes> parts)
 {
     Bytes all;
@@ -234,21 +208,13 @@ inline Bytes ShakeReply(uint16_t length, uint8_t status)
                       0x00, status, 0x00});
 }
 
-// CE | B | 2 free | A BE | CRC BE | AA
-inline Bytes BoardReply(uint8_t b, uint32_t a)
-{
-    return Concat({WithCrcBe({0xCE, b, 0x00, 0x00, static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16),
-                              static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)}),
-                   {0xAA}});
-}
-
 // --- TypeSix: escaped frames -------------------------------------------------------------
 
-inline uint8_t Xor(const Bytes& bytes, size_t count)
+inline uint8_t Xor(const Bytes& bytes)
 {
     uint8_t x = 0;
-    for (size_t i = 0; i < count && i < bytes.size(); ++i) {
-        x = static_cast<uint8_t>(x ^ bytes[i]);
+    for (uint8_t b : bytes) {
+        x = static_cast<uint8_t>(x ^ b);
     }
     return x;
 }
@@ -264,17 +230,4 @@ inline Bytes Wire(const Bytes& payload)
         }
     }
     return Concat({wire, {0x5C, 0x65}});
-}
-
-// seq | 02 | code | result | data | XOR check
-inline Bytes AnswerPayload(uint8_t seq, uint8_t code, uint8_t result = 0x01, const Bytes& data = {})
-{
-    Bytes payload = Concat({{seq, 0x02, code, result}, data});
-    payload.push_back(Xor(payload, payload.size()));
-    return payload;
-}
-
-inline Bytes Answer(uint8_t seq, uint8_t code, uint8_t result = 0x01, const Bytes& data = {})
-{
-    return Wire(AnswerPayload(seq, code, result, data));
 }

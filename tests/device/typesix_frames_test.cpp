@@ -1,6 +1,5 @@
-// TypeSix frames byte for byte against the wire tables: command payloads,
-// the escaped framing in both directions, the answer length, the board's
-// start text and the erase-core windows.
+// TypeSix frames byte for byte against the wire tables: command payloads and
+// the escaped framing in both directions.
 #include <gtest/gtest.h>
 
 #include "device/typesix/typesix_frames.h"
@@ -14,7 +13,7 @@ using namespace TypeSixFrames;
 
 Bytes WithXor(Bytes body)
 {
-    body.push_back(Xor(body, body.size()));
+    body.push_back(Xor(body));
     return body;
 }
 
@@ -32,15 +31,14 @@ TEST(TypeSixCommandPayload, EveryCommandMatchesItsTable)
     } cases[] = {
         {"bin head eMMC", BinHead(0x07, EMMC_BIN_TYPE, 0x00200000, 0x1000),
          WithXor({0x07, 0x36, 0x01, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00})},
-        {"bin head flash", BinHead(0, FLASH_BIN_TYPE, 0, 0), WithXor({0, 0x36, 0x00, 0, 0, 0, 0, 0, 0, 0, 0})},
-        {"bin head OTP", BinHead(0, OTP_BIN_TYPE, 0, 0), WithXor({0, 0x36, 0x02, 0, 0, 0, 0, 0, 0, 0, 0})},
         {"erase ssb init", EraseSsbInit(), Bytes{0x00, 0x01, 0x01}},
         {"erase ssb", EraseSsb(), Bytes{0x01, 0x0F, 0x0E}},
         {"init", Init(0x05), Bytes{0x05, 0x01, 0x04}},
         {"version", ReadVersion(0x01), Bytes{0x01, 0x25, 0x24}},
         {"erase all", EraseAll(0x01), Bytes{0x01, 0x10, 0x11}},
         {"reset", ResetPayload(0x00), Bytes{0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C}},
-        {"flash limits", FlashLimits(0x00), WithXor({0x00, 0x11, 0x01, 0x10, 0x01, 0x30, 0x00, 0xA0, 0x00, 0x18, 0x01, 0x00})},
+        {"flash limits", FlashLimits(0x00),
+         WithXor({0x00, 0x11, 0x01, 0x10, 0x01, 0x30, 0x00, 0xA0, 0x00, 0x18, 0x01, 0x00})},
         {"kv key", KvKey(0x00), Bytes{0x00, 0x1E, 0x00, 0x00, 0x04, 0x00, 0x00, 0x01, 0x00, 0x1B}},
         {"start flashing", StartFlashing(0x03, 2), Bytes{0x03, 0x03, 0x02, 0x00, 0x00, 0x02}},
         {"erase core", EraseCore(0x00, 4), Bytes{0x00, 0x07, 0x04, 0x03}},
@@ -101,8 +99,9 @@ TEST(TypeSixFraming, EveryFrameIsWrappedWithDoubled5CAndTheCheckOverTheUndoubled
 
 TEST(TypeSixFraming, UnwrapFindsTheFirstWholeFrameInWhatArrived)
 {
-    const Bytes escaped = AnswerPayload(0x5C, 0x21, 0x01, {0x5C, 0x65, 0x5C});
-    const Bytes plain = AnswerPayload(0x07, 0x05);
+    // seq | 02 | code | result | data | XOR check
+    const Bytes escaped = WithXor({0x5C, 0x02, 0x21, 0x01, 0x5C, 0x65, 0x5C});
+    const Bytes plain = WithXor({0x07, 0x02, 0x05, 0x01});
     const Bytes wire = Wire(plain);
     const struct {
         const char* what;
@@ -126,43 +125,6 @@ TEST(TypeSixFraming, UnwrapFindsTheFirstWholeFrameInWhatArrived)
             EXPECT_EQ(payload, c.payload) << c.what;
         }
     }
-}
-
-// --- answers -----------------------------------------------------------------------------
-
-// Positive, negative and broken answers are told apart in every run of the
-// end-to-end suite and its fault matrix; the length boundary is not.
-TEST(TypeSixAnswer, NeedsRoomForItsCheckByteBehindTheResult)
-{
-    TypeSixFrames::Answer answer;
-    EXPECT_FALSE(ReadAnswer(Bytes{1, 2, 3, 1}, answer));
-    EXPECT_TRUE(ReadAnswer(Bytes{1, 2, 3, 1, 1}, answer));
-}
-
-// --- start text and windows ------------------------------------------------------------
-
-TEST(TypeSixBoardText, UnprintablesBecomeSpacesAndTheTextStaysBoundedWithItsLatestPart)
-{
-    std::string text;
-    const Bytes bytes = {0x00, 0x07, 0x08, 0x0D, 0x0E, 0x1F, 0x20, 0x7E, 0x7F, 0x80, 0xFF};
-    AppendBoardText(text, bytes.data(), bytes.size());
-    EXPECT_EQ(text, std::string("  \x08\x0D  \x20\x7E   "));
-
-    std::string log;
-    AppendBoardText(log, Bytes(5000, 'x').data(), 5000);
-    AppendBoardText(log, reinterpret_cast<const uint8_t*>("-romloader"), 10);
-    EXPECT_NE(log.find(ROM_TEXT), std::string::npos);
-    EXPECT_LT(log.size(), 5000u);
-}
-
-TEST(TypeSixEraseCore, WindowsGrowWithEveryWholeTwoMebibytes)
-{
-    EXPECT_EQ(EraseCoreWindows(1u << 20).attempt, 30000u);
-    EXPECT_EQ(EraseCoreWindows(1u << 20).total, 60000u);
-    EXPECT_EQ(EraseCoreWindows(8u << 20).attempt, 120000u);
-    EXPECT_EQ(EraseCoreWindows(8u << 20).total, 240000u);
-    EXPECT_EQ(EraseCoreWindows(0).attempt, 30000u);
-    EXPECT_EQ(EraseCoreWindows((4u << 20) - 1).attempt, 30000u);
 }
 
 }  // namespace
