@@ -1,13 +1,9 @@
-// CommonUtil: the number syntax shared by every settings reader and the line
-// cutting and trimming of burn.config. Its file readers are in file_helpers_test.cpp.
+// CommonUtil: the number syntax shared by every settings reader.
 #include "common/common_util.h"
-#include "common/file_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -63,40 +59,6 @@ TEST(ConvertToNumber, Int32KeepsLowBitsOfWhatFitsAndRefusesWhatWouldWrap)
         EXPECT_FALSE(CommonUtil::TryConvertToInt32(text, value)) << text;
         EXPECT_EQ(value, 77) << text;
     }
-}
-
-TEST(TextHelpers, SplitKeepsEmptyPiecesAndTrimCutsOnlyTrailingLineBreaks)
-{
-    using V = std::vector<std::string>;
-    const std::pair<std::string, V> splits[] = {{"a=b", {"a", "b"}}, {"a=", {"a", ""}}, {"a", {"a"}}, {"", {""}},
-                                                {"a==b", {"a", "", "b"}}, {"=", {"", ""}}, {"=a", {"", "a"}}};
-    for (const auto& c : splits) {
-        EXPECT_EQ(CommonUtil::Split(c.first, '='), c.second) << '"' << c.first << '"';
-    }
-    // The other Split: a text without the separator gives no piece at all.
-    const std::pair<std::string, V> tableSplits[] = {{"a|b", {"a", "b"}}, {"a|", {"a", ""}}, {"a", {}}, {"", {}},
-                                                     {"a||b", {"a", "", "b"}}, {"|", {"", ""}}};
-    for (const auto& c : tableSplits) {
-        EXPECT_EQ(Common::Split(c.first, '|'), c.second) << '"' << c.first << '"';
-    }
-    const std::pair<std::string, std::string> trims[] = {
-        {" \tserial\r\n", "serial"}, {"\t serial \t", "serial"}, {"", ""}, {" \t\r\n", ""},
-        {"\nserial", "\nserial"}, {"\rserial\r", "\rserial"}, {"a b", "a b"}};
-    for (const auto& c : trims) {
-        EXPECT_EQ(CommonUtil::Trim(c.first), c.second) << '"' << c.first << '"';
-    }
-}
-
-TEST(TextHelpers, BothFormatInfosFormatUpTo4095CharactersAndGiveEmptyTextBeyond)
-{
-    EXPECT_EQ(CommonUtil::FormatInfo("%s=%d, 0x%X", "size", 42, 255u), "size=42, 0xFF");
-    EXPECT_EQ(Common::FormatInfo("%s-%u", "part", 7u), "part-7");
-    const std::string fits(4095, 'a');
-    const std::string tooLong(4096, 'a');
-    EXPECT_EQ(CommonUtil::FormatInfo("%s", fits.c_str()), fits);
-    EXPECT_EQ(Common::FormatInfo("%s", fits.c_str()), fits);
-    EXPECT_EQ(CommonUtil::FormatInfo("%s", tooLong.c_str()), "");
-    EXPECT_EQ(Common::FormatInfo("%s", tooLong.c_str()), "");
 }
 
 } // namespace
