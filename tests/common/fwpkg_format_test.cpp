@@ -55,19 +55,4 @@ TEST_P(FwpkgLayouts, CrcCoversTheWholeTableButNotTheImagesAndNoImageSumMayWrap)
 INSTANTIATE_TEST_SUITE_P(NormalAndNew, FwpkgLayouts, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "New" : "Normal"; });
 
-TEST(FwpkgFlag, RangesSelectTheLayoutAndOthersAreRefused)
-{
-    const std::pair<uint32_t, uint32_t> accepted[] = {
-        {0xEFBEADDF, 12}, {0xEFBEADD0, 272}, {0xEFBEADDE, 272}, {0xEFBEADE0, 272}, {0xEFBEADFF, 272}};
-    for (const auto& [flag, headerLength] : accepted) {
-        Common::FwpkgLayoutInfo layout = Common::FWPKG_NORMAL_LAYOUT;
-        ASSERT_TRUE(Common::GetFwpkgLayout(flag, layout)) << std::hex << flag;
-        EXPECT_EQ(layout.headerLength, headerLength) << std::hex << flag;
-    }
-    for (uint32_t flag : {0xEFBEADCFu, 0xEFBEAE00u, 0xDFADBEEFu, 0u}) {
-        Common::FwpkgLayoutInfo layout = Common::FWPKG_NORMAL_LAYOUT;
-        EXPECT_FALSE(Common::GetFwpkgLayout(flag, layout)) << std::hex << flag;
-    }
-}
-
 } // namespace

