@@ -17,20 +17,13 @@ std::vector<std::string> ToolArgs(const std::string& operation, const std::strin
     return arguments;
 }
 
-Simulator::Simulator(const std::string& dir, const std::string& family, const std::vector<std::string>& extra)
-    : m_reportPath(dir + "sim-report.json"), m_flashPath(dir + "sim-flash.bin"), m_process([&] {
-          std::vector<std::string> args{"--family", family, "--report", m_reportPath, "--flash", m_flashPath};
-          args.insert(args.end(), extra.begin(), extra.end());
-          return args;
-      }())
+std::vector<std::string> SimArgs(const std::string& dir, const std::string& family,
+                                 const std::vector<std::string>& extra)
 {
-}
-
-SimReport Simulator::Stop()
-{
-    // It ends by itself once the tool has reset the board and closed the line.
-    m_process.Stop(500);
-    return ReadSimReport(m_reportPath);
+    std::vector<std::string> args{"--family", family, "--report", dir + "sim-report.json", "--flash",
+                                  dir + "sim-flash.bin"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
 }
 
 namespace {
@@ -46,12 +39,6 @@ std::string Vb27Kind(uint32_t type)
     case TYPE_VERSION: return "version";
     default: return "flash";
     }
-}
-
-bool GoesToFlash(uint32_t type)
-{
-    const std::string kind = Vb27Kind(type);
-    return kind == "flash" || kind == "nv" || kind == "factory";
 }
 
 std::string FileState(const std::string& path)
@@ -72,25 +59,18 @@ bool FlashHolds(const Bytes& flash, uint64_t address, const Bytes& data)
            std::equal(data.begin(), data.end(), flash.begin() + static_cast<long>(address));
 }
 
-bool IsErased(const Bytes& flash, size_t address, size_t length)
+void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageImage>& sent)
 {
-    const auto from = flash.begin() + static_cast<long>(std::min(address, flash.size()));
-    return std::all_of(from, flash.begin() + static_cast<long>(std::min(address + length, flash.size())),
-                       [](uint8_t b) { return b == 0xFF; });
-}
-
-void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageEntry>& sent)
-{
-    ASSERT_EQ(report.images.size(), sent.size()) << report.text;
+    const std::vector<std::string> images = report.List("images");
+    ASSERT_EQ(images.size(), sent.size()) << report.text;
     for (size_t i = 0; i < sent.size(); ++i) {
-        const SimImage& got = report.images[i];
-        const PackageEntry& e = sent[i];
-        EXPECT_EQ(got.kind, Vb27Kind(e.type)) << e.name;
-        EXPECT_EQ(got.name, e.name);
-        EXPECT_EQ(got.length, e.data.size()) << e.name;
-        EXPECT_EQ(got.sha256, Sha256Hex(e.data)) << e.name;
-        if (GoesToFlash(e.type)) {
-            EXPECT_EQ(got.address, e.burnAddress) << e.name;
+        const PackageImage& e = sent[i];
+        const std::string kind = Vb27Kind(e.type);
+        EXPECT_EQ(Field(images[i], "kind"), kind) << e.name;
+        EXPECT_EQ(Field(images[i], "name"), e.name);
+        EXPECT_EQ(Field(images[i], "sha256"), Sha256Hex(e.data)) << e.name;
+        if (kind == "flash" || kind == "nv" || kind == "factory") {
+            EXPECT_EQ(Field(images[i], "address"), std::to_string(e.burnAddress)) << e.name;
             EXPECT_TRUE(FlashHolds(flash, e.burnAddress, e.data)) << e.name << " differs in flash";
         }
     }
@@ -123,14 +103,15 @@ BoardRun E2eTest::OnBoard(const std::string& operation, const std::string& famil
                           int limitMs, const SignalPlan* plan)
 {
     BoardRun out;
-    Simulator sim(m_dir, family, simExtra);
-    EXPECT_TRUE(sim.Started()) << "tarnwick-sim did not name its port";
-    out.arguments = ToolArgs(operation, family, sim.Port(), file, toolExtra);
-    out.run = RunProgram(Tool(), out.arguments, limitMs, {true, "", plan});
+    SimProcess sim(SimArgs(m_dir, family, simExtra));
+    EXPECT_TRUE(sim.Ok()) << "tarnwick-sim did not name its port";
+    out.run = RunProgram(Tool(), ToolArgs(operation, family, sim.Port(), file, toolExtra), limitMs, {true, "", plan});
     EXPECT_TRUE(plan != nullptr || out.run.exitCode != -1) << "did not end within " << limitMs << " ms\n"
                                                            << out.run.output;
-    out.report = sim.Stop();
-    out.flash = sim.Flash();
+    // It ends by itself once the tool has reset the board and closed the line.
+    sim.Stop(500);
+    out.report = ReadSimReport(m_dir + "sim-report.json");
+    out.flash = ReadFile(m_dir + "sim-flash.bin");
     for (const auto& [path, state] : m_given) {
         EXPECT_EQ(FileState(path), state) << path << " changed during " << operation << " " << file;
     }

@@ -33,7 +33,6 @@ constexpr uint32_t TYPESIX_FLASH = 100;
 constexpr uint32_t TYPESIX_EMMC = 101;
 constexpr uint32_t TYPESIX_DIGEST = 102;
 
-using PackageEntry = TestSupport::PackageImage;
 
 constexpr size_t OFFSET_CRC = 4;
 constexpr int RUN_LIMIT_MS = 120000;
@@ -42,32 +41,17 @@ constexpr int RUN_LIMIT_MS = 120000;
 std::vector<std::string> ToolArgs(const std::string& operation, const std::string& chip, const std::string& port,
                                   const std::string& package, const std::vector<std::string>& extra = {});
 
-class Simulator {
-public:
-    // Starts tarnwick-sim with --family, --report and --flash in dir plus extra arguments.
-    Simulator(const std::string& dir, const std::string& family, const std::vector<std::string>& extra = {});
-
-    bool Started() const { return m_process.Ok(); }
-    const std::string& Port() const { return m_process.Port(); }
-    // Ends the simulator (it may have ended by itself after a reset) and reads its report.
-    SimReport Stop();
-    Bytes Flash() const { return ReadFile(m_flashPath); }
-
-private:
-    std::string m_reportPath;
-    std::string m_flashPath;
-    TestSupport::SimProcess m_process;
-};
+// tarnwick-sim's arguments for a board of family whose report and flash are in dir.
+std::vector<std::string> SimArgs(const std::string& dir, const std::string& family,
+                                 const std::vector<std::string>& extra = {});
 
 // The Vb27 / Qn4180 board received exactly `sent`, in order, byte for byte,
 // with the kind and burn address of each, and every flash image lies in its
 // flash at its address.
-void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageEntry>& sent);
+void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageImage>& sent);
 bool FlashHolds(const Bytes& flash, uint64_t address, const Bytes& data);
-bool IsErased(const Bytes& flash, size_t address, size_t length);
 
 struct BoardRun {
-    std::vector<std::string> arguments;
     RunResult run;
     SimReport report;
     Bytes flash;

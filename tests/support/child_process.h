@@ -1,5 +1,5 @@
-// Programs run as child processes: a run to its end with a time limit and
-// its output captured, or a long-running child whose first line is read.
+// Programs run as child processes, to their end with a time limit and their
+// output captured.
 #pragma once
 
 #include <sys/types.h>
@@ -38,28 +38,5 @@ pid_t Spawn(const std::vector<std::string>& argv, int outFd, bool withStderr, co
 // Runs program with arguments; kills it after limitMs.
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments, int limitMs,
                      const RunOptions& options = {});
-
-// A child that keeps running; its standard output is a pipe of ours.
-class ChildProcess {
-public:
-    explicit ChildProcess(const std::vector<std::string>& argv);
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool Started() const { return m_pid > 0; }
-    // The next line of its output without the line end; empty when none came in time.
-    std::string ReadLine(int timeoutMs);
-    void Signal(int number) const;
-    // Its exit code (128 + signal when a signal ended it), -1 while it still runs after ms.
-    int WaitExit(int ms);
-    // Lets it end by itself within graceMs, then asks it to stop, then kills it.
-    int Stop(int graceMs);
-
-private:
-    pid_t m_pid = -1;
-    int m_stdout = -1;
-    int m_status = -1;
-};
 
 }  // namespace TestSupport

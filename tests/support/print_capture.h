@@ -4,19 +4,19 @@
 
 #include <algorithm>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "common/console.h"
+#include "support/test_files.h"
 
 namespace TestSupport {
 
 struct PrintCall {
     long long handle;
-    std::string tag;
     std::string message;
     std::string detail;
-    int type;
 };
 
 class PrintCapture {
@@ -42,44 +42,13 @@ public:
         Calls().clear();
     }
     // Message and detail of each call.
-    std::vector<std::string> Lines() const
-    {
-        std::lock_guard<std::mutex> lock(Lock());
-        std::vector<std::string> lines;
-        for (const PrintCall& call : Calls()) {
-            lines.push_back(call.message + call.detail);
-        }
-        return lines;
-    }
-    static std::string Text()
-    {
-        std::string text;
-        for (const PrintCall& call : Calls()) {
-            text += call.message + call.detail;
-        }
-        return text;
-    }
+    std::vector<std::string> Lines() const { return Each(true); }
+    static std::string Text() { return Joined(true); }
     // The messages only, in order.
-    std::string Messages() const
-    {
-        std::lock_guard<std::mutex> lock(Lock());
-        std::string text;
-        for (const PrintCall& call : Calls()) {
-            text += call.message;
-        }
-        return text;
-    }
+    std::string Messages() const { return Joined(false); }
     bool Has(const std::string& part) const { return Messages().find(part) != std::string::npos; }
     // How often part stands in the messages.
-    size_t Count(const std::string& part) const
-    {
-        const std::string text = Messages();
-        size_t n = 0;
-        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-            ++n;
-        }
-        return n;
-    }
+    size_t Count(const std::string& part) const { return CountOf(Messages(), part); }
     // How many calls printed exactly this line.
     int CountLine(const std::string& line) const
     {
@@ -95,15 +64,29 @@ public:
     }
 
 private:
+    static std::vector<std::string> Each(bool withDetail)
+    {
+        std::lock_guard<std::mutex> lock(Lock());
+        std::vector<std::string> parts;
+        for (const PrintCall& call : Calls()) {
+            parts.push_back(withDetail ? call.message + call.detail : call.message);
+        }
+        return parts;
+    }
+    static std::string Joined(bool withDetail)
+    {
+        const std::vector<std::string> parts = Each(withDetail);
+        return std::accumulate(parts.begin(), parts.end(), std::string());
+    }
     static std::mutex& Lock()
     {
         static std::mutex lock;
         return lock;
     }
-    static void OnPrint(long long handle, const char* tag, const char* message, const char* detail, int type)
+    static void OnPrint(long long handle, const char*, const char* message, const char* detail, int)
     {
         std::lock_guard<std::mutex> lock(Lock());
-        Calls().push_back({handle, tag, message, detail, type});
+        Calls().push_back({handle, message, detail});
     }
 };
 

@@ -1,27 +1,20 @@
 #include "support/sim_launcher.h"
 
-#include <cstdlib>
-#include <sstream>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
+#include "support/child_process.h"
 #include "support/test_files.h"
 
 namespace TestSupport {
 
-namespace {
-
-std::vector<std::string> SimArgv(const std::vector<std::string>& args)
-{
-    std::vector<std::string> argv{SimPath()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-}
-
-uint64_t Number(const std::string& text)
-{
-    return std::strtoull(text.c_str(), nullptr, 10);
-}
-
-}  // namespace
+using Clock = std::chrono::steady_clock;
 
 std::string SimPath()
 {
@@ -42,62 +35,29 @@ std::string Field(const std::string& object, const std::string& key)
     return object.substr(at, object.find_first_of(",}", at) - at);
 }
 
-static SimReport ParseReport(const std::string& text)
+static std::vector<std::string> Unquoted(std::vector<std::string> items)
 {
-    SimReport report;
-    report.text = text;
-    std::istringstream in(text);
-    std::string line;
-    std::string section;
-    while (std::getline(in, line)) {
-        if (line.rfind("  \"", 0) == 0) {
-            section = line.substr(3, line.find('"', 3) - 3);
-            if (section == "family") {
-                report.family = Field(line, "family");
-            }
-            continue;
-        }
-        if (line.rfind("    ", 0) != 0) {
-            continue;
-        }
-        std::string item = line.substr(4);
-        if (!item.empty() && item.back() == ',') {
-            item.pop_back();
-        }
-        const std::string unquoted = item.size() >= 2 && item[0] == '"' ? item.substr(1, item.size() - 2) : item;
-        if (section == "images") {
-            report.images.push_back(SimImage{Field(item, "kind"), Field(item, "name"), Number(Field(item, "address")),
-                                             Number(Field(item, "length")), Number(Field(item, "regionSize")),
-                                             Field(item, "sha256")});
-        } else if (section == "baudChanges") {
-            report.baudChanges.push_back(Number(item));
-        } else if (section == "erases") {
-            report.erases.push_back(item);
-        } else if (section == "resets") {
-            report.resets.push_back(unquoted);
-        } else if (section == "protocolErrors") {
-            report.protocolErrors.push_back(unquoted);
-        } else if (section == "events") {
-            report.events.push_back(unquoted);
+    for (std::string& item : items) {
+        if (item.size() >= 2 && item[0] == '"') {
+            item = item.substr(1, item.size() - 2);
         }
     }
-    return report;
+    return items;
 }
 
 SimReport ReadSimReport(const std::string& path)
 {
     const Bytes json = ReadFile(path);
-    return ParseReport(std::string(json.begin(), json.end()));
-}
-
-bool SimReport::HasEvent(const std::string& part) const
-{
-    for (const std::string& e : events) {
-        if (Contains(e, part)) {
-            return true;
-        }
+    SimReport report;
+    report.text.assign(json.begin(), json.end());
+    report.erases = report.List("erases");
+    report.resets = Unquoted(report.List("resets"));
+    report.protocolErrors = Unquoted(report.List("protocolErrors"));
+    report.events = Unquoted(report.List("events"));
+    for (const std::string& baud : report.List("baudChanges")) {
+        report.baudChanges.push_back(std::stoull(baud));
     }
-    return false;
+    return report;
 }
 
 std::vector<std::string> SimReport::List(const std::string& key) const
@@ -121,9 +81,62 @@ std::vector<std::string> SimReport::List(const std::string& key) const
     return items;
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args) : m_child(SimArgv(args))
+SimProcess::SimProcess(const std::vector<std::string>& args)
 {
-    m_port = m_child.ReadLine(30000);
+    std::vector<std::string> argv{SimPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return;
+    }
+    m_pid = Spawn(argv, fds[1], false);
+    close(fds[1]);
+    m_stdout = fds[0];
+    // Its first line names its pty; a simulator that says nothing for 30 s has failed.
+    pollfd fd{m_stdout, POLLIN, 0};
+    std::string line;
+    char c = 0;
+    while (m_pid > 0 && poll(&fd, 1, 30000) > 0 && read(m_stdout, &c, 1) == 1 && c != '\n') {
+        line += c;
+    }
+    if (c == '\n') {
+        m_port = line;
+    }
+}
+
+SimProcess::~SimProcess()
+{
+    Stop(0);
+    close(m_stdout);
+}
+
+bool SimProcess::Ended(int ms)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (m_pid > 0 && m_status < 0) {
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        } else if (Clock::now() >= deadline) {
+            return false;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    return true;
+}
+
+int SimProcess::Stop(int graceMs)
+{
+    for (const int signal : {0, SIGTERM, SIGKILL}) {
+        if (signal != 0) {
+            kill(m_pid, signal);
+        }
+        if (Ended(signal == 0 ? graceMs : 30000)) {
+            break;
+        }
+    }
+    return m_status;
 }
 
 }  // namespace TestSupport
