@@ -151,6 +151,76 @@ TEST_F(TypeSixBoard, EveryImageKindBurnsAtTheRateAskedExactlyAsModelled)
     }
 }
 
+// --- what the board runs decides the loaders' way; names select images -----------------
+
+// A second loader, or an ssb found running, is erased first and the board
+// restarts into the ROM; with no loader the running ssb takes the images and
+// is what the reset starts. Names select whole names, ignoring case.
+TEST_F(TypeSixBoard, LoadersFollowWhatTheBoardRunsAndOnlyBurnSelectsWholeNames)
+{
+    struct Case {
+        std::vector<PackageImage> package;
+        std::vector<size_t> burned;  // indices into package, in burn order
+        std::vector<std::string> toolOptions, simOptions;
+        Board board;
+    };
+    const std::string ssbErase = "{\"what\": \"ssb\", \"address\": 0, \"length\": 0}";
+    const std::string restart = "exit: the board restarts into the ROM";
+    const std::string toRom = "reset: the ROM talks again";
+    const std::string ended = "simulator ended: the tool closed the line after the reset";
+    const std::string reset = "5c73000c000000000c5c65";
+    // 89 ssb packets put 0x5C in the exit frame's sequence byte, 83 in its check byte.
+    const std::vector<PackageImage> twoLoaders{{"ssb83.bin", TYPE_LOADER, 0, 0, Bytes(83 * 4096, 0x5C)},
+                                               {"app.bin", 20, 0, 0x10000, Bytes(3 * 4096, 0x5C)},
+                                               {"ssb89.bin", TYPE_LOADER, 0, 0, Bytes(89 * 4096, 0x5C)},
+                                               {"flash.bin", TYPESIX_FLASH, 0x5C5C, 0x5C5C, Bytes(4097, 0x5C)}};
+    const std::vector<PackageImage> running{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(5000, 100)},
+                                            {"flash.bin", TYPESIX_FLASH, 0x1000, 0x2000, Pattern(5000, 101)}};
+    const std::vector<PackageImage> named{{"Loader.bin", TYPE_LOADER, 0, 0, Pattern(4000, 50)},
+                                          {"flash.bin", TYPESIX_FLASH, 0x1000, 0x1000, Pattern(100, 52)},
+                                          {"APP.bin", 20, 0, 0x10000, Pattern(3000, 51)},
+                                          {"app.bin.old", 20, 0, 0x10000, Pattern(100, 53)}};
+    const auto item = [](const PackageImage& e, const std::string& kind) {
+        return kind == "ssb" ? ImageItem("ssb", 0, -1, e.data, 0)
+               : kind == "app" ? ImageItem("app", 0, 0, e.data, 0)
+                               : ImageItem("flash", e.burnAddress, -1, e.data, e.burnSize);
+    };
+    const std::vector<Case> cases{
+        {twoLoaders, {0, 2, 1, 3}, {}, {},
+         {{item(twoLoaders[0], "ssb"), item(twoLoaders[2], "ssb"), item(twoLoaders[1], "app"),
+           item(twoLoaders[3], "flash")},
+          {ssbErase, FlashErase(0x5C5C, 0x5C5C)}, {},
+          {"ssb started", restart, "ssb started", "erase core for file type 0", toRom, ended}, {reset}}},
+        {{running[1]}, {0}, {}, {"--ssb-running"},
+         {{item(running[1], "flash")}, {FlashErase(0x1000, 0x2000)}, {},
+          {"power-on: an ssb is running", "reset: the stored ssb starts", ended}, {reset}}},
+        {running, {0, 1}, {}, {"--ssb-running"},
+         {{item(running[0], "ssb"), item(running[1], "flash")}, {ssbErase, FlashErase(0x1000, 0x2000)}, {},
+          {"power-on: an ssb is running", restart, "ssb started", toRom, ended}, {reset}}},
+        {named, {0, 2}, {"-onlyburn:LOADER.BIN", "-onlyburn:app.bin"}, {},
+         {{item(named[0], "ssb"), item(named[2], "app")}, {}, {},
+          {"ssb started", "erase core for file type 0", toRom, ended}, {reset}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.package[c.burned[0]].name + " " + (c.simOptions.empty() ? "" : c.simOptions[0]));
+        std::filesystem::remove_all(m_extract);
+        std::string console;
+        for (size_t i : c.burned) {
+            const PackageImage& e = c.package[i];
+            console += e.type == TYPE_LOADER ? LoaderText(e.name, e.data.size()) : ImageText(e.name, e.data.size());
+        }
+        const BoardRun out = OnBoard("--burn", "typesix", Given("fw.fwpkg", BuildPackage(c.package)), c.toolOptions,
+                                     c.simOptions);
+        EXPECT_EQ(out.run.exitCode, 0);
+        EXPECT_EQ(AfterWaiting(out.run.output), console + "\nBurned successfully.\n");
+        ExpectBoard(out.report, c.board);
+        for (size_t i = 0; i < c.package.size(); ++i) {
+            const bool chosen = std::find(c.burned.begin(), c.burned.end(), i) != c.burned.end();
+            EXPECT_EQ(std::filesystem::exists(m_extract + c.package[i].name), chosen) << c.package[i].name;
+        }
+    }
+}
+
 // --- runs that fail ----------------------------------------------------------------------
 
 // Broken packages are refused before anything is unpacked or sent; an image
