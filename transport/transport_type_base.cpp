@@ -11,3 +11,18 @@ bool TransportTypeBase::IsCancel()
     }
     return false;
 }
+
+LineStatus TransportTypeBase::ApplyLineSettings(const LineSettings& /*settings*/)
+{
+    return LineStatus::Fail("this line cannot change its settings");
+}
+
+LineStatus TransportTypeBase::CheckRate(uint32_t /*baudRate*/) const
+{
+    return LineStatus::Fail("this line cannot change its settings");
+}
+
+LineStatus TransportTypeBase::SetModemLine(ModemLine /*line*/, bool /*on*/)
+{
+    return LineStatus::Fail("this line has no modem lines");
+}

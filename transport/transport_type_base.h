@@ -6,19 +6,15 @@
 #include <cstdint>
 #include <string>
 
+#include "transport/line_settings.h"
+
 namespace Common {
 
 constexpr int UART_NAME_LEN = 32;  // Windows COM names; POSIX device paths may be longer
 
-// Open attributes of a transport. The port name is a std::string so that long
-// device paths (/dev/serial/by-id/...) work.
+// Open attributes of a transport: the line settings, carried whole.
 struct TRANSPORT_MODE_ATTR_U {
-    struct Serial {
-        std::string portName;
-        uint32_t baudRate = 115200;
-        uint32_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
-        uint32_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    } serial;
+    LineSettings serial;
 };
 
 }  // namespace Common
@@ -44,6 +40,14 @@ public:
     // True once the line has gone away under an open port (cable pulled,
     // device removed); every later wait and send fails at once.
     virtual bool IsBroken() const { return false; }
+
+    // Applies new settings (a new rate, say) to the open line; the result
+    // says whether the line took them. A line that cannot change refuses.
+    virtual LineStatus ApplyLineSettings(const LineSettings& settings);
+    // Whether the open line could take this rate, asked before the rate is
+    // offered to a board.
+    virtual LineStatus CheckRate(uint32_t baudRate) const;
+    virtual LineStatus SetModemLine(ModemLine line, bool on);
 
     void SetHandle(long long handle) { m_handle = handle; }
     std::string GetDeviceName() const { return m_deviceName; }
