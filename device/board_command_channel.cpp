@@ -91,15 +91,34 @@ int BurnChipBase::OpenComm(const char* name, unsigned int baud, int stopBit, int
     return m_transport->Open(SerialAttributes(name, baud, stopBit, parity)) ? 1 : 0;
 }
 
-void BurnChipBase::ReSettingSerialParameters(unsigned int baud, int stopBit, int parity)
+bool BurnChipBase::ReSettingSerialParameters(unsigned int baud, int stopBit, int parity)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(REOPEN_COM_SLEEP));
-    auto* serial = dynamic_cast<SerportTransport*>(m_transport.get());
-    if (serial == nullptr) {
-        return;
+    LineSettings settings;
+    settings.portName = m_transport ? m_transport->GetDeviceName() : std::string();
+    settings.baudRate = baud;
+    settings.stopBits = static_cast<uint32_t>(stopBit);
+    settings.parity = static_cast<uint32_t>(parity);
+    LineStatus status = m_transport ? m_transport->ApplyLineSettings(settings) : LineStatus::Fail("the port is not open");
+    return ReportRateRefusal(baud, status);
+}
+
+bool BurnChipBase::CheckLineRate(unsigned int baud)
+{
+    LineStatus status = m_transport ? m_transport->CheckRate(baud) : LineStatus::Fail("the port is not open");
+    return ReportRateRefusal(baud, status);
+}
+
+bool BurnChipBase::ReportRateRefusal(unsigned int baud, const LineStatus& status)
+{
+    if (status.Ok()) {
+        return true;
     }
-    // InitDcb reports "SetCommState failed.\n" itself; the port stays open as it was.
-    serial->InitDcb(SerialAttributes("", baud, stopBit, parity));
+    const std::string port = m_transport ? m_transport->GetDeviceName() : std::string();
+    const std::string reason = status.reason.empty() ? "refused" : status.reason;
+    Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "error: the line %s cannot run at %u baud: %s.\n", port.c_str(),
+                      baud, reason.c_str());
+    return false;
 }
 
 void BurnChipBase::SetFrameFrequency(unsigned int baud)

@@ -98,7 +98,12 @@ public:
     // --- board command channel and serial settings ---------------------------
     int OpenSerialPort(const char* name, unsigned int baud, int stopBit, int parity);
     int OpenComm(const char* name, unsigned int baud, int stopBit, int parity);
-    void ReSettingSerialParameters(unsigned int baud, int stopBit, int parity);
+    // Applies a new rate (and stop bits, parity) to the open line; false, with
+    // a message naming the rate and the port, when the line refuses it.
+    bool ReSettingSerialParameters(unsigned int baud, int stopBit, int parity);
+    // Asked before a rate is offered to the board: false, with the same
+    // message, when the line could not follow the board to it.
+    bool CheckLineRate(unsigned int baud);
     static void SetFrameFrequency(unsigned int baud);
     static int InitSerialPortList(char* buffer, int size);
     static int GetUart(int count, char* buffer, int size, const char* name);
@@ -163,6 +168,7 @@ public:
     static uint32_t m_typeframeFrequency;
 
 protected:
+    bool ReportRateRefusal(unsigned int baud, const LineStatus& status);
     // Waits for received bytes until window ms after start; false once the
     // window is over or the line is gone.
     bool WaitInWindow(uint32_t start, unsigned long window);

@@ -334,3 +334,21 @@ uint32_t SerportTransport::SendStallMs() const
     uint64_t total = static_cast<uint64_t>(m_writeTimeout) + SEND_STALL_MARGIN_MS + drainMs;
     return static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
 }
+
+LineStatus SerportTransport::ApplyLineSettings(const LineSettings& settings)
+{
+    Common::TRANSPORT_MODE_ATTR_U attr;
+    attr.serial = settings;
+    if (!InitDcb(attr)) {
+        return LineStatus::Fail(m_errorText, m_errorCode);
+    }
+    return LineStatus();
+}
+
+LineStatus SerportTransport::CheckRate(uint32_t baudRate) const
+{
+    if (baudRate == 0) {
+        return LineStatus::Fail("no such rate", EINVAL);
+    }
+    return LineStatus();
+}

@@ -41,6 +41,8 @@ public:
     void ClearRecvBuff() override;
     bool WaitForData(uint32_t timeoutMs) override;
     bool IsBroken() const override;
+    LineStatus ApplyLineSettings(const LineSettings& settings) override;
+    LineStatus CheckRate(uint32_t baudRate) const override;
 
     // Applies speed, stop bits and parity of attr to the open port (the name is
     // not used), so an open port can change speed.
