@@ -13,7 +13,6 @@
 #include "device/burn_chip_base.h"
 #include "device/default_serport_frame.h"
 #include "transport/serial_port_list.h"
-#include "transport/serport_transport.h"
 
 namespace {
 
@@ -60,18 +59,23 @@ bool ListHasName(const char* list, const std::string& entry)
 
 // --- opening and settings ---------------------------------------------------------
 
-int BurnChipBase::OpenSerialPort(const char* name, unsigned int baud, int stopBit, int parity)
+void BurnChipBase::AttachLine(std::unique_ptr<TransportTypeBase> line)
 {
-    std::unique_ptr<SerportTransport> transport(new (std::nothrow) SerportTransport());
-    if (!transport) {
-        Common::Print("new serport transport failed\n");
-        return 0;
-    }
     m_frameFormat.reset();
     if (m_transport) {
         m_transport->Close();
     }
-    m_transport = std::move(transport);
+    m_transport = std::move(line);
+}
+
+int BurnChipBase::OpenSerialPort(const char* name, unsigned int baud, int stopBit, int parity)
+{
+    if (!m_transport) {
+        Common::Print("new serport transport failed\n");
+        return 0;
+    }
+    m_frameFormat.reset();
+    m_transport->Close();
     if (OpenComm(name, baud, stopBit, parity) == 0) {
         return 0;
     }

@@ -96,6 +96,9 @@ public:
     int DownloadToDdr(const char* path, unsigned char* buf, unsigned long a, unsigned long b);
 
     // --- board command channel and serial settings ---------------------------
+    // The chip is handed its line (closed) by whoever made it; OpenSerialPort
+    // opens that line.
+    void AttachLine(std::unique_ptr<TransportTypeBase> line);
     int OpenSerialPort(const char* name, unsigned int baud, int stopBit, int parity);
     int OpenComm(const char* name, unsigned int baud, int stopBit, int parity);
     // Applies a new rate (and stop bits, parity) to the open line; false, with

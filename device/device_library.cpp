@@ -7,6 +7,7 @@
 #include "device/burn_qn4180_chip.h"
 #include "device/burn_vb27_chip.h"
 #include "device/typesix_chip_factory.h"
+#include "transport/line_factory.h"
 
 namespace {
 
@@ -113,6 +114,11 @@ DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit,
     chip->SetComName(comName);
     chip->SetStopBit(stopBit);
     chip->SetParity(parity);
+    std::unique_ptr<TransportTypeBase> line = NewLine(comName);
+    if (!line) {
+        return nullptr;
+    }
+    chip->AttachLine(std::move(line));
     if (chip->OpenSerialPort(comName, OPEN_BAUD_RATE, 0, 0) == 0) {
         g_lastOpenError = chip->GetTransportErrorCode();
         return nullptr;

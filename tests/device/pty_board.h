@@ -18,6 +18,7 @@
 #include "common/checksum.h"
 #include "device/burn_chip_base.h"
 #include "device/device_library.h"
+#include "transport/line_factory.h"
 #include "support/fwpkg_builder.h"
 #include "support/print_capture.h"
 #include "support/pty_pair.h"
@@ -134,7 +135,11 @@ private:
 };
 
 struct ChipOnLine {
-    bool Open() { return board.Ok() && chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0) == 1; }
+    bool Open()
+    {
+        chip.AttachLine(NewLine(board.SlavePath()));
+        return board.Ok() && chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0) == 1;
+    }
 
     PtyBoard board;
     PlainChip chip;
