@@ -82,6 +82,9 @@ public:
     // up when it takes nothing for stallMs.
     SerialIoResult Write(const uint8_t* data, size_t length, uint32_t stallMs);
 
+    // Sets DTR (dtr true) or RTS; 0 or errno (ENOTTY, EINVAL: no modem lines).
+    int SetModemLine(bool dtr, bool on);
+
     // Discards what the driver holds (input, output or both); 0 or errno.
     int Purge(bool input, bool output);
 

@@ -378,7 +378,11 @@ SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
     while (result.count < size) {
         ssize_t n = read(m_fd, buffer + result.count, size - result.count);
         if (n > 0) {
+            size_t asked = size - result.count;
             result.count += static_cast<size_t>(n);
+            if (static_cast<size_t>(n) < asked) {
+                break;  // a short read: the driver held no more, no need to ask again
+            }
             continue;
         }
         if (n == 0) {
@@ -453,6 +457,15 @@ int SerialPort::Purge(bool input, bool output)
         return 0;
     }
     return tcflush(m_fd, which) == 0 ? 0 : errno;
+}
+
+int SerialPort::SetModemLine(bool dtr, bool on)
+{
+    if (m_fd < 0) {
+        return EBADF;
+    }
+    int bits = dtr ? TIOCM_DTR : TIOCM_RTS;
+    return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? 0 : errno;
 }
 
 SerialWait SerialPort::Wait(int wakeFd, int timeoutMs) const

@@ -15,7 +15,8 @@ class LineDevice {
 public:
     virtual ~LineDevice() = default;
 
-    // Opens the line and applies the settings; the port name says where.
+    // Opens the line the port name names; the engine applies the settings
+    // with Apply right after.
     virtual LineStatus Open(const LineSettings& settings) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;

@@ -139,6 +139,19 @@ TEST_F(SerportTransportTest, RefusedSettingsLeaveTheOpenLineAsItWas)
     struct termios tio = LineFlags();
     EXPECT_EQ(LineSpeed(), 921600u);
     EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
+
+    // A rate change asked for by a protocol says why it was refused.
+    OpenPort();
+    LineSettings zero = m_transport.Settings().WithRate(0);
+    LineStatus refused = m_transport.ApplyLineSettings(zero);
+    EXPECT_FALSE(refused.Ok());
+    EXPECT_NE(refused.reason.find("refused"), std::string::npos) << refused.reason;
+    EXPECT_FALSE(m_transport.CheckRate(0).Ok()) << "0 is never offered to a board";
+    EXPECT_EQ(LineSpeed(), 115200u);
+    LineStatus taken = m_transport.ApplyLineSettings(m_transport.Settings().WithRate(3000000));
+    EXPECT_TRUE(taken.Ok()) << taken.reason;
+    EXPECT_EQ(LineSpeed(), 3000000u);
+    EXPECT_EQ(m_transport.Settings().baudRate, 3000000u);
 }
 
 // ---- Receiving and waiting --------------------------------------------------
@@ -210,7 +223,7 @@ TEST_F(SerportTransportTest, ABoardThatStopsReadingDoesNotHangTheSender)
 
 // ---- Opening and closing -------------------------------------------------------
 
-TEST_F(SerportTransportTest, OpenStartsOneReceiveThreadASecondOpenKeepsOneAndCloseEndsIt)
+TEST_F(SerportTransportTest, AnOpenLineCostsNoThreadASecondOpenStartsAfreshAndCloseReleasesIt)
 {
     m_transport.Close();
     // A device path longer than 32 characters, as /dev/serial/by-id names them.
@@ -219,7 +232,7 @@ TEST_F(SerportTransportTest, OpenStartsOneReceiveThreadASecondOpenKeepsOneAndClo
     ASSERT_EQ(symlink(m_pty.SlavePath().c_str(), link.c_str()), 0);
     ASSERT_TRUE(m_transport.Open(Attributes(link)));
     EXPECT_EQ(m_transport.GetDeviceName(), link);
-    EXPECT_EQ(ThreadCount(), m_threadsBefore + 1);
+    EXPECT_EQ(ThreadCount(), m_threadsBefore);
     ASSERT_TRUE(m_pty.Write({1, 2, 3}));
     ASSERT_TRUE(WaitUntilPending(3));
     const uint8_t ping[] = {0x5A, 0xA5};
@@ -227,7 +240,6 @@ TEST_F(SerportTransportTest, OpenStartsOneReceiveThreadASecondOpenKeepsOneAndClo
     EXPECT_EQ(m_pty.Read(2), (Bytes{0x5A, 0xA5}));
 
     OpenPort();
-    EXPECT_EQ(ThreadCount(), m_threadsBefore + 1);
     EXPECT_EQ(m_transport.PendingCount(), 0u);
     ASSERT_TRUE(m_pty.Write({9}));
     ASSERT_TRUE(WaitUntilPending(1)) << "the reopened line works";
@@ -239,9 +251,24 @@ TEST_F(SerportTransportTest, OpenStartsOneReceiveThreadASecondOpenKeepsOneAndClo
     {
         SerportTransport other;
         ASSERT_TRUE(other.Open(Attributes(m_pty.SlavePath())));
-        EXPECT_EQ(ThreadCount(), m_threadsBefore + 1);
     }
-    EXPECT_EQ(ThreadCount(), m_threadsBefore) << "destroying an open transport stops its thread";
+    EXPECT_EQ(ThreadCount(), m_threadsBefore);
+    EXPECT_TRUE(m_pty.Write({4})) << "the destroyed transport closed the slave, the master still writes";
+}
+
+TEST_F(SerportTransportTest, AWakeFromAnotherThreadEndsAWaitEarly)
+{
+    OpenPort();
+    bool result = true;
+    std::thread waker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        m_transport.Wake();
+    });
+    EXPECT_TRUE(EndsInTime([&] { result = m_transport.WaitForData(TEN_MINUTES); }));
+    waker.join();
+    EXPECT_FALSE(result);
+    ASSERT_TRUE(m_pty.Write({6}));
+    EXPECT_TRUE(WaitUntilPending(1)) << "a wake leaves the line usable";
 }
 
 TEST_F(SerportTransportTest, RefusedOpensLeaveNoThreadAndKeepTheReason)
@@ -277,16 +304,13 @@ TEST_F(SerportTransportTest, PeerClosingEndsWaitsAndFailsSendsWithOneMessageButK
     ASSERT_TRUE(m_pty.Write({7, 8}));
     ASSERT_TRUE(WaitUntilPending(2));
     m_pty.CloseMaster();
-    const int64_t deadline = Platform::MonotonicMs() + MUST_END_MS;
-    while (!m_transport.IsBroken() && Platform::MonotonicMs() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_TRUE(m_transport.IsBroken());
     EXPECT_TRUE(m_transport.WaitForData(0));
     uint8_t buffer[4];
     EXPECT_EQ(m_transport.Receive(buffer, sizeof(buffer)), 2u);
+    EXPECT_FALSE(m_transport.IsBroken()) << "nothing has looked at the line since";
 
     EXPECT_TRUE(EndsInTime([&] { EXPECT_FALSE(m_transport.WaitForData(TEN_MINUTES)); }));
+    EXPECT_TRUE(m_transport.IsBroken());
     EXPECT_EQ(m_transport.Send(buffer, 4), 0u);
     EXPECT_EQ(m_prints.CountLine("error: the serial line was lost.\n"), 1);
     EXPECT_TRUE(EndsInTime([&] { m_transport.Close(); }));
