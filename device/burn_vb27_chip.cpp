@@ -335,6 +335,9 @@ bool BurnVb27Chip::SendImage(const uint8_t* package, const Common::FileHead& ent
 
 bool BurnVb27Chip::SwitchBaudAfterLoader()
 {
+    if (m_targetBaudRate != 0 && !CheckLineRate(m_targetBaudRate)) {
+        return false;
+    }
     const std::vector<uint8_t> frame = Vb27Frames::BuildSwitchBaudFrame(m_targetBaudRate);
     if (Send(frame.data(), static_cast<unsigned long>(frame.size())) == 0) {
         Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Send switch baud rate frame failed.\n");
@@ -344,21 +347,24 @@ bool BurnVb27Chip::SwitchBaudAfterLoader()
         Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Wait switch baud rate ACK timeout.\n");
         return false;
     }
-    if (m_targetBaudRate != 0) {
-        ReSettingSerialParameters(m_targetBaudRate, 0, 0);
-    }
-    return true;
+    // The board runs at the new rate from here: a line that cannot follow ends the run.
+    return m_targetBaudRate == 0 || ReSettingSerialParameters(m_targetBaudRate, 0, 0);
 }
 
 bool BurnVb27Chip::BurnPackage(const uint8_t* package, uint32_t fileLength)
 {
+    // Offer the board no rate the line cannot take.
+    const uint32_t offered = m_switchAfterLoader ? HANDSHAKE_BAUD_RATE : m_baudRate;
+    if (!CheckLineRate(offered)) {
+        return false;
+    }
     if (SendShakeHandFrame() == 0) {
         Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Shakehand failed, The board does not respond.\n");
         return false;
     }
-    if (!m_switchAfterLoader) {
-        // The board agreed to this rate in the handshake.
-        ReSettingSerialParameters(m_baudRate, 0, 0);
+    // The board agreed to this rate in the handshake.
+    if (!m_switchAfterLoader && !ReSettingSerialParameters(m_baudRate, 0, 0)) {
+        return false;
     }
     YmodemProtocolSp::YmodemProtocol sender(this, static_cast<int>(m_packetSize));
     const std::vector<Common::FileHead> entries = Common::ReadFwpkgEntries(package, fileLength);

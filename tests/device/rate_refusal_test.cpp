@@ -1,0 +1,100 @@
+// A rate the line will not take ends a Vb27 burn at once with a message that
+// names the rate and the port: before the rate is offered to the board when
+// the line can tell in advance, right after the board switched otherwise.
+// The board is tarnwick-sim; the line is a serial port that refuses one rate.
+#include <gtest/gtest.h>
+
+#include "device/burn_vb27_chip.h"
+#include "pty_board.h"
+#include "support/sim_launcher.h"
+#include "transport/line_transport.h"
+#include "transport/serial_line_device.h"
+
+namespace {
+
+constexpr uint32_t REFUSED_RATE = 921600;
+
+class RefusingSerialLine : public SerialLineDevice {
+public:
+    RefusingSerialLine(uint32_t rate, bool tellsInAdvance) : m_rate(rate), m_tellsInAdvance(tellsInAdvance) {}
+
+    LineStatus CheckRate(uint32_t baudRate) const override
+    {
+        if (m_tellsInAdvance && baudRate == m_rate) {
+            return LineStatus::Fail("the test line refuses it");
+        }
+        return SerialLineDevice::CheckRate(baudRate);
+    }
+    LineStatus Apply(const LineSettings& settings) override
+    {
+        if (settings.baudRate == m_rate) {
+            return LineStatus::Fail("the test line refuses it");
+        }
+        return SerialLineDevice::Apply(settings);
+    }
+
+private:
+    uint32_t m_rate;
+    bool m_tellsInAdvance;
+};
+
+struct RefusalCase {
+    const char* name;
+    bool tellsInAdvance;
+    bool switchAfterLoader;
+    size_t imagesReceived;  // by the board before the run ended
+    bool boardSwitched;     // the board took the rate, the line did not
+};
+
+class RefusedRate : public ::testing::TestWithParam<RefusalCase> {
+protected:
+    void SetUp() override
+    {
+        if (access(SimPath().c_str(), X_OK) != 0) {
+            GTEST_SKIP() << "tarnwick-sim is not built at " << SimPath();
+        }
+    }
+
+    TempDir dir;
+    MessageCapture messages;
+};
+
+TEST_P(RefusedRate, EndsTheBurnAtOnceNamingRateAndPort)
+{
+    const RefusalCase& c = GetParam();
+    const std::string package = dir.File("app.fwpkg");
+    ASSERT_TRUE(WriteFile(package, BuildPackage({{"loader.bin", 0, 0, 0, Pattern(3000, 1)},
+                                                 {"app.bin", 1, 0x10000, 0x10000, Pattern(5000, 2)}})));
+    SimProcess sim({"--family", "vb27", "--report", dir.File("report.json"), "--flash", dir.File("flash.bin")});
+    ASSERT_TRUE(sim.Ok());
+    {
+        BurnVb27ChipSp::BurnVb27Chip chip;
+        chip.SetPortBaudRate(c.switchAfterLoader ? 115200 : REFUSED_RATE);
+        chip.SetTargetBaudRate(REFUSED_RATE);
+        chip.SetSwitchAfterLoader(c.switchAfterLoader);
+        chip.AttachLine(std::make_unique<LineTransport>(
+            std::make_unique<RefusingSerialLine>(REFUSED_RATE, c.tellsInAdvance)));
+        ASSERT_EQ(chip.OpenSerialPort(sim.Port().c_str(), 115200, 0, 0), 1);
+        EXPECT_FALSE(chip.DownloadAllinoneBin(package.c_str(), 0));
+    }
+    sim.Stop(2000);
+    const std::string expected = "error: the line " + sim.Port() + " cannot run at 921600 baud: the test line refuses it.\n";
+    EXPECT_EQ(messages.CountLine(expected), 1) << messages.Text();
+    EXPECT_EQ(messages.Text().find("timeout"), std::string::npos) << "no wait ran out: " << messages.Text();
+    const SimReport report = ReadSimReport(dir.File("report.json"));
+    EXPECT_EQ(report.List("images").size(), c.imagesReceived) << report.text;
+    EXPECT_EQ(!report.baudChanges.empty() || report.text.find("921600") != std::string::npos, c.boardSwitched)
+        << report.text;
+}
+
+const RefusalCase REFUSAL_CASES[] = {
+    {"HandshakeRateKnownInAdvanceIsNeverOffered", true, false, 0, false},
+    {"HandshakeRateRefusedAfterTheBoardAgreed", false, false, 0, true},
+    {"SwitchAfterLoaderKnownInAdvanceSendsNoSwitchFrame", true, true, 1, false},
+    {"SwitchAfterLoaderRefusedAfterTheBoardSwitched", false, true, 1, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Vb27, RefusedRate, ::testing::ValuesIn(REFUSAL_CASES),
+                         [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
+
+}  // namespace
