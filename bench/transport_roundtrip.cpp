@@ -159,7 +159,7 @@ int main(int argc, char** argv)
     std::printf("  median %.0f us, 99th percentile %.0f us, max %lld us, failures %d\n", Percentile(samples, 0.5),
                 Percentile(samples, 0.99), static_cast<long long>(samples.back()), failures);
 
-    // Idle: the port stays open, nothing arrives, the receive thread waits.
+    // Idle: the port stays open and nothing arrives.
     int64_t cpuBefore = CpuMicroseconds();
     int64_t wallBefore = Platform::MonotonicUs();
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));

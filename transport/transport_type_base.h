@@ -1,6 +1,6 @@
 // The byte transport between the tool and a board. Sending is synchronous;
-// receiving is decoupled by a receive thread, so Receive never blocks and
-// callers wait for bytes with WaitForData instead of sleeping.
+// Receive never blocks, and callers wait for bytes with WaitForData instead
+// of sleeping.
 #pragma once
 
 #include <cstdint>
