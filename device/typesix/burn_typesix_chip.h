@@ -2,7 +2,8 @@
 // ROM, loads a second-stage boot loader (the ssb, optionally a small ssb
 // first) page by page with its digest and security files, erases the flash
 // through the running ssb, resets the board, and burns a whole fwpkg package
-// with the TypeSix serial protocol.
+// with the TypeSix serial protocol. The ROM stage and the protocol it makes
+// speak through the chip's one TypeSix link.
 #pragma once
 
 #include <cstdint>
