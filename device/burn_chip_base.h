@@ -90,6 +90,9 @@ public:
     int CalculationTimeout(unsigned long size) const;
 
     // --- transfers through the chip family's protocol ------------------------
+    // The family's file-transfer protocol bound to this chip; null for a
+    // family without one, or when it cannot be created.
+    virtual std::unique_ptr<TransportProtocolBase> CreateDownloadProtocol();
     int NewDownloadProtocol();
     int DownloadFile(const char* path, unsigned long a, unsigned long b, int fileType);
     int DownloadData(const char* path, unsigned char* buf, unsigned long a, unsigned long b);

@@ -2,12 +2,16 @@
 // lives for exactly one operation.
 #include "common/console.h"
 #include "device/burn_chip_base.h"
-#include "device/download_protocol_factory.h"
 #include "transport/transport_protocol_base.h"
 
 namespace {
 constexpr uint32_t TYPESIX_CHIP_TYPE = 0x30002;
 } // namespace
+
+std::unique_ptr<TransportProtocolBase> BurnChipBase::CreateDownloadProtocol()
+{
+    return nullptr;
+}
 
 int BurnChipBase::NewDownloadProtocol()
 {
@@ -19,7 +23,7 @@ int BurnChipBase::NewDownloadProtocol()
         Common::Print("no chipType is match.\n");
         return 0;
     }
-    m_downloadProtocol = CreateTypeSixDownloadProtocol(this);
+    m_downloadProtocol = CreateDownloadProtocol();
     if (!m_downloadProtocol) {
         Common::Print("new boot download protocol failed.\n");
         return 0;

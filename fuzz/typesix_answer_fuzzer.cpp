@@ -6,6 +6,7 @@
 
 #include "device/typesix/burn_typesix_chip.h"
 #include "device/typesix/typesix_frames.h"
+#include "device/typesix/typesix_link.h"
 #include "device/typesix/typesix_ser_cus_pro.h"
 #include "fuzz_support.h"
 
@@ -24,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t expected = (static_cast<uint32_t>(data[0]) << 8 | data[1]) % 4200;
     const std::vector<uint8_t> bytes(data + 2, data + size);
     static BurnTypeSixChip chip;
-    const int check = chip.CheckRecvData(bytes.data(), bytes.size());
+    static TypeSixLink link(chip);
+    const int check = link.CheckRecvData(bytes.data(), bytes.size());
     if (check < 0 || check > 2) {
         __builtin_trap();
     }
@@ -33,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         __builtin_trap();  // un-escaping only ever shrinks
     }
     static FILE* sink = std::tmpfile();
-    TypeSixSerCusPro protocol(&chip);
+    TypeSixSerCusPro protocol(chip, link);
     const long before = std::ftell(sink);
     const int result = protocol.ParseRecvDataAndWriteFile(bytes.data(), bytes.size(), expected, sink);
     const long after = std::ftell(sink);

@@ -11,9 +11,6 @@
 
 namespace {
 
-// Wait for bytes between two looks at the board; returns at once when some arrive.
-constexpr uint32_t POLL_MS = 5;
-
 constexpr unsigned long FRAME_TIME_OUT = 500;
 constexpr unsigned long FRAME_TOTAL_TIMEOUT = 30000;
 constexpr unsigned long FRAME_SEND_EARSE_TIMEOUT = 2000;
@@ -33,11 +30,6 @@ constexpr uint32_t IMAGE_TYPE_SMALL_SSB_DIGEST = 29;
 constexpr uint32_t IMAGE_TYPE_DIGEST = 102;
 
 constexpr uint32_t FWPKG_NEW_FLAG_LAST = 0xEFBEADDE;
-
-int Percent(uint32_t done, uint32_t total)
-{
-    return static_cast<int>(100.0f * (static_cast<float>(done) / static_cast<float>(total)));
-}
 
 uint32_t ReadLe32(const uint8_t* p)
 {
@@ -72,17 +64,14 @@ bool FileTypeForImage(uint32_t imageType, int& fileType)
     }
 }
 
-bool Has(const std::string& text, const char* mark)
-{
-    return text.find(mark) != std::string::npos;
-}
-
 }  // namespace
 
 std::unique_ptr<BurnChipBase> NewTypeSixChip()
 {
     return std::unique_ptr<BurnChipBase>(new (std::nothrow) BurnTypeSixChip());
 }
+
+BurnTypeSixChip::BurnTypeSixChip() : m_link(*this) {}
 
 BurnTypeSixChip::~BurnTypeSixChip()
 {
@@ -97,191 +86,37 @@ std::vector<std::string> BurnTypeSixChip::GetOnlyBurnNames() const
     return {};
 }
 
-// --- waiting for the board -----------------------------------------------------------
-
-bool BurnTypeSixChip::ShouldStop()
+std::unique_ptr<TransportProtocolBase> BurnTypeSixChip::CreateDownloadProtocol()
 {
-    return CheckIsCancel() || LineLost();
-}
-
-bool BurnTypeSixChip::PollBoardText(std::string& text)
-{
-    WaitForData(POLL_MS);
-    uint8_t bytes[MAX_FRAME_LEN];
-    const unsigned long got = Receive(bytes, sizeof(bytes));
-    if (got == 0) {
-        return false;
-    }
-    TypeSixFrames::AppendBoardText(text, bytes, got);
-    return true;
-}
-
-void BurnTypeSixChip::DiscardPending()
-{
-    uint8_t bytes[MAX_FRAME_LEN];
-    while (Receive(bytes, sizeof(bytes)) > 0) {
-    }
-}
-
-BurnTypeSixChip::AnswerWait BurnTypeSixChip::CollectAnswer(
-    unsigned long window, const std::function<int(const uint8_t*, size_t)>& examine)
-{
-    m_answerBuffer.resize(MAX_RECV_BUFFER_SIZE);
-    size_t count = 0;
-    const uint32_t start = Common::GetTime();
-    while (Common::GetTime() - start < window) {
-        if (ShouldStop()) {
-            return AnswerWait::ABORTED;
-        }
-        WaitForData(POLL_MS);
-        const unsigned long got = Receive(m_answerBuffer.data() + count, MAX_FRAME_LEN);
-        if (got == 0) {
-            continue;
-        }
-        count += got;
-        if (count > MAX_GATHERED) {
-            return AnswerWait::TIMED_OUT;  // nothing useful in all that: send again
-        }
-        switch (examine(m_answerBuffer.data(), count)) {
-            case 0:
-                return AnswerWait::REJECTED;
-            case 1:
-                return AnswerWait::ACCEPTED;
-            default:
-                break;
-        }
-    }
-    return AnswerWait::TIMED_OUT;
+    return std::unique_ptr<TransportProtocolBase>(new (std::nothrow) TypeSixSerCusPro(*this, m_link));
 }
 
 // --- frames --------------------------------------------------------------------------
 
-uint8_t BurnTypeSixChip::NextSequence()
-{
-    return static_cast<uint8_t>(m_frameSequence++ & 0xFFu);
-}
-
 bool BurnTypeSixChip::SendFrame(unsigned char* data, unsigned long length, unsigned long attemptTimeout,
                                 unsigned long totalTimeout, bool /*unused*/)
 {
-    const std::vector<uint8_t> frame = Common::GetDouble5CFrameData(data, static_cast<uint32_t>(length));
-    const unsigned long frameLength = static_cast<unsigned long>(frame.size());
-    const auto examine = [this](const uint8_t* bytes, size_t count) {
-        return CheckRecvData(bytes, static_cast<unsigned long>(count));
-    };
-    const uint32_t start = Common::GetTime();
-    while (Common::GetTime() - start < totalTimeout) {
-        if (ShouldStop()) {
-            return false;
-        }
-        if (Send(frame.data(), frameLength) < frameLength) {
-            continue;
-        }
-        Common::PrintSendRecv(0, frame.data(), static_cast<uint32_t>(frameLength));
-        switch (CollectAnswer(attemptTimeout, examine)) {
-            case AnswerWait::ACCEPTED:
-                return true;
-            case AnswerWait::REJECTED:
-            case AnswerWait::ABORTED:
-                return false;
-            case AnswerWait::TIMED_OUT:
-                break;
-        }
-    }
-    Common::PrintInfo(GetThisPtr(), Common::DEBUG_INFO, "Timeout error.\n");
-    return false;
-}
-
-int BurnTypeSixChip::CheckRecvData(const unsigned char* data, unsigned long length) const
-{
-    std::vector<uint8_t> payload;
-    if (!TypeSixFrames::UnwrapFirstFrame(data, length, payload)) {
-        return 2;
-    }
-    Common::PrintSendRecv(1, payload.data(), static_cast<uint32_t>(payload.size()));
-    TypeSixFrames::Answer answer;
-    if (!TypeSixFrames::ReadAnswer(payload, answer)) {
-        // Too short to be an answer; the attempt runs out and the frame goes again.
-        Common::PrintInfo(GetThisPtr(), Common::DEBUG_INFO, "answer of %zu bytes is too short.\n", payload.size());
-        return 2;
-    }
-    if (answer.ack != TypeSixFrames::ACK_VALUE) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "ack error1:%d\n", answer.ack);
-        return 0;
-    }
-    if (answer.returnCode != TypeSixFrames::RETURN_CODE_VALUE) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "return code error:%d\n", answer.returnCode);
-        return 0;
-    }
-    if (!answer.CheckMatches()) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO,
-                          "the calculated  crc:%d is not equal to the received crc:%d.\n", answer.computedCheck,
-                          answer.check);
-        return 0;
-    }
-    return 1;
-}
-
-bool BurnTypeSixChip::SendCommand(const std::vector<uint8_t>& payload, unsigned long attemptTimeout,
-                                  unsigned long totalTimeout)
-{
-    std::vector<uint8_t> bytes = payload;
-    return SendFrame(bytes.data(), static_cast<unsigned long>(bytes.size()), attemptTimeout, totalTimeout, true);
-}
-
-bool BurnTypeSixChip::SendRaw(const std::vector<uint8_t>& payload)
-{
-    // Wrapped like every other frame: a 5C in the sequence or check byte is doubled.
-    const std::vector<uint8_t> frame = TypeSixFrames::Wrap(payload);
-    const unsigned long frameLength = static_cast<unsigned long>(frame.size());
-    return Send(frame.data(), frameLength) == frameLength;
+    return m_link.SendCommand(std::vector<uint8_t>(data, data + length), attemptTimeout, totalTimeout);
 }
 
 bool BurnTypeSixChip::SendExitFrame()
 {
-    return SendRaw(TypeSixFrames::Exit(NextSequence()));
+    return m_link.SendUnanswered(TypeSixFrames::Exit(m_link.NextSequence()));
 }
 
 bool BurnTypeSixChip::Reset()
 {
-    const std::vector<uint8_t> frame = TypeSixFrames::Wrap(TypeSixFrames::ResetPayload(0x00));
-    const unsigned long frameLength = static_cast<unsigned long>(frame.size());
-    if (Send(frame.data(), frameLength) != frameLength) {
-        return false;
-    }
-    ReSettingSerialParameters(ROM_BAUD_RATE, 0, 0);
-    return true;
+    return m_link.SendReset(TypeSixLink::ResetSequence::ZERO);
 }
 
 // --- handshake ---------------------------------------------------------------------------
 
-BurnTypeSixChip::BoardText BurnTypeSixChip::AwaitBoardText(uint32_t start, std::string& text)
-{
-    for (;;) {
-        if (ShouldStop()) {
-            return BoardText::STOPPED;
-        }
-        if (m_handshakeTimeout != NO_HANDSHAKE_LIMIT && Common::GetTime() - start > m_handshakeTimeout) {
-            return BoardText::TIMED_OUT;
-        }
-        if (!PollBoardText(text)) {
-            continue;
-        }
-        if (Has(text, TypeSixFrames::ROM_TEXT)) {
-            return BoardText::ROM;
-        }
-        if (Has(text, TypeSixFrames::SSB_TEXT)) {
-            return BoardText::SSB;
-        }
-    }
-}
-
 bool BurnTypeSixChip::ShakeHand()
 {
+    using BoardText = TypeSixLink::BoardText;
     const uint32_t start = Common::GetTime();
-    std::string text;
     for (;;) {
-        switch (AwaitBoardText(start, text)) {
+        switch (m_link.AwaitBoardText(start, TypeSixLink::Listen::ROM_AND_SSB)) {
             case BoardText::ROM:
                 SetProgress(0);
                 return true;
@@ -290,7 +125,6 @@ bool BurnTypeSixChip::ShakeHand()
                 if (!EraseSsb()) {
                     return false;
                 }
-                text.clear();
                 break;
             case BoardText::TIMED_OUT:
                 Common::Print("ready failed.\n");
@@ -303,18 +137,17 @@ bool BurnTypeSixChip::ShakeHand()
 
 bool BurnTypeSixChip::WaitSsbRunning()
 {
-    std::string text;
     // ROM text means the board fell back to its ROM.
-    return AwaitBoardText(Common::GetTime(), text) == BoardText::SSB;
+    return m_link.AwaitBoardText(Common::GetTime(), TypeSixLink::Listen::ROM_AND_SSB) == TypeSixLink::BoardText::SSB;
 }
 
 bool BurnTypeSixChip::EraseSsb()
 {
-    if (!SendCommand(TypeSixFrames::EraseSsbInit(), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
+    if (!m_link.SendCommand(TypeSixFrames::EraseSsbInit(), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
         Common::Print("erase init failed.\n");
         return false;
     }
-    if (!SendCommand(TypeSixFrames::EraseSsb(), FRAME_SEND_EARSE_TIMEOUT, FRAME_TOTAL_TIMEOUT)) {
+    if (!m_link.SendCommand(TypeSixFrames::EraseSsb(), FRAME_SEND_EARSE_TIMEOUT, FRAME_TOTAL_TIMEOUT)) {
         Common::Print("erase ssb failed.\n");
         return false;
     }
@@ -327,12 +160,12 @@ bool BurnTypeSixChip::EraseSsb()
 
 bool BurnTypeSixChip::InitBoard()
 {
-    m_frameSequence = 0;
-    if (!SendCommand(TypeSixFrames::Init(NextSequence()), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
+    m_link.RestartSequence();
+    if (!m_link.SendCommand(TypeSixFrames::Init(m_link.NextSequence()), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
         Common::Print("send init cmd failed\n");
         return false;
     }
-    if (!SendCommand(TypeSixFrames::ReadVersion(NextSequence()), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
+    if (!m_link.SendCommand(TypeSixFrames::ReadVersion(m_link.NextSequence()), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
         Common::Print("read version info failed.\n");
         return false;
     }
@@ -422,46 +255,38 @@ bool BurnTypeSixChip::SsbPacketCountFits(uint32_t length, const char* what)
 bool BurnTypeSixChip::SendSsbData(unsigned short number, const unsigned char* data, unsigned long length,
                                   bool /*last*/)
 {
-    const std::vector<uint8_t> packet =
-        TypeSixFrames::SsbPacket(NextSequence(), number, data, length, GetPerPacketSize());
-    if (packet.empty()) {
-        return false;
-    }
-    return SendCommand(packet, FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT);
+    // An empty packet could not be built: no frame goes out.
+    return m_link.SendCommand(
+        TypeSixFrames::SsbPacket(m_link.NextSequence(), number, data, length, GetPerPacketSize()), FRAME_TIME_OUT,
+        FRAME_TOTAL_TIMEOUT);
 }
 
 bool BurnTypeSixChip::FsbWritePage(const uint8_t* data, uint32_t length)
 {
-    const uint32_t packetSize = GetPerPacketSize();
-    if (packetSize < 1 || !SsbPacketCountFits(length, "ssb")) {
+    if (!SsbPacketCountFits(length, "ssb")) {
         return false;
     }
-    const uint32_t packets = static_cast<uint32_t>((static_cast<uint64_t>(length) + packetSize - 1) / packetSize);
-    uint32_t offset = 0;
-    for (uint32_t number = 0; number < packets; ++number) {
-        if (CheckIsCancel()) {
-            return false;  // the cancel check has told the user
-        }
-        const bool last = number + 1 == packets;
-        const uint32_t rest = length % packetSize;
-        const uint32_t size = (last && rest != 0) ? rest : packetSize;
-        if (!SendSsbData(static_cast<unsigned short>(number), data + offset, size, last)) {
+    const auto sendPacket = [this](uint32_t number, const uint8_t* packet, uint32_t size, bool last) {
+        return SendSsbData(static_cast<unsigned short>(number), packet, size, last);
+    };
+    uint32_t sent = 0;
+    switch (m_link.SendPackets(data, length, length, sent, sendPacket)) {
+        case TypeSixLink::PacketRun::DONE:
+            return true;
+        case TypeSixLink::PacketRun::FAILED:
             Common::Print("failed to send data packet.\n");
             return false;
-        }
-        Common::Print("#");
-        offset += size;
-        if (length > packetSize) {
-            SetProgress(Percent(offset, length));
-        }
+        case TypeSixLink::PacketRun::CANCELLED:  // the cancel check has told the user
+        case TypeSixLink::PacketRun::NO_PACKET_SIZE:
+            return false;
     }
-    return true;
+    return false;
 }
 
 bool BurnTypeSixChip::SendShaData(const uint8_t* digest, uint32_t length, uint32_t imageLength)
 {
-    return SendCommand(TypeSixFrames::SsbDigest(NextSequence(), imageLength, digest, length), FRAME_TIME_OUT,
-                       FRAME_TOTAL_TIMEOUT);
+    return m_link.SendCommand(TypeSixFrames::SsbDigest(m_link.NextSequence(), imageLength, digest, length),
+                              FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT);
 }
 
 bool BurnTypeSixChip::SendSecurityFrame(const std::vector<uint8_t>& payload, const char* what)
@@ -471,25 +296,26 @@ bool BurnTypeSixChip::SendSecurityFrame(const std::vector<uint8_t>& payload, con
                           TypeSixFrames::MAX_SECURITY_DATA);
         return false;
     }
-    return SendCommand(payload, FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT);
+    return m_link.SendCommand(payload, FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT);
 }
 
 bool BurnTypeSixChip::SendKeyStoreData()
 {
-    return SendSecurityFrame(TypeSixFrames::KeyStore(NextSequence(), m_keyStore.bytes.get(), m_keyStore.length),
+    return SendSecurityFrame(TypeSixFrames::KeyStore(m_link.NextSequence(), m_keyStore.bytes.get(), m_keyStore.length),
                              "key store");
 }
 
 bool BurnTypeSixChip::SendCertificateData()
 {
     return SendSecurityFrame(
-        TypeSixFrames::Certificate(NextSequence(), m_certificate.bytes.get(), m_certificate.length), "certificate");
+        TypeSixFrames::Certificate(m_link.NextSequence(), m_certificate.bytes.get(), m_certificate.length),
+        "certificate");
 }
 
 bool BurnTypeSixChip::SendSignatureData()
 {
-    return SendSecurityFrame(TypeSixFrames::Signature(NextSequence(), m_signature.bytes.get(), m_signature.length),
-                             "signature");
+    return SendSecurityFrame(
+        TypeSixFrames::Signature(m_link.NextSequence(), m_signature.bytes.get(), m_signature.length), "signature");
 }
 
 bool BurnTypeSixChip::DownloadBootData()
@@ -576,18 +402,18 @@ bool BurnTypeSixChip::EraseAllFlash()
         return false;
     }
     Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Erasing all images ...\nIt takes a few minutes.");
-    m_frameSequence = 0;
-    if (!SendCommand(TypeSixFrames::Init(NextSequence()), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
+    m_link.RestartSequence();
+    if (!m_link.SendCommand(TypeSixFrames::Init(m_link.NextSequence()), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
         Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Send init cmd failed");
         return false;
     }
-    if (!SendCommand(TypeSixFrames::EraseAll(NextSequence()), SEND_ERASE_TIME_OUT, ERASE_TIME_OUT)) {
+    if (!m_link.SendCommand(TypeSixFrames::EraseAll(m_link.NextSequence()), SEND_ERASE_TIME_OUT, ERASE_TIME_OUT)) {
         Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO,
                           "The erasure failed. \nIt may be because the version does not support the full erase "
                           "function.\nPlease update the version.");
         return false;
     }
-    return SendRaw(TypeSixFrames::EraseAllExit(NextSequence()));
+    return m_link.SendUnanswered(TypeSixFrames::EraseAllExit(m_link.NextSequence()));
 }
 
 // --- whole package -------------------------------------------------------------------------------
@@ -762,7 +588,8 @@ bool BurnTypeSixChip::DownloadAllinoneBin(const char* path, unsigned long /*addr
         Common::Print("load ssb failed.\n");
         return false;
     }
-    m_downloadProtocol.reset(new (std::nothrow) TypeSixSerCusPro(this));
+    // The same protocol, and so the same image code, as a single image's download.
+    m_downloadProtocol = CreateDownloadProtocol();
     if (!m_downloadProtocol) {
         Common::Print("new download protocol failed.\n");
         return false;

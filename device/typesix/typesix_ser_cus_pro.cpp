@@ -4,14 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "common/common_util.h"
 #include "common/console.h"
 #include "common/file_helpers.h"
-#include "device/download_protocol_factory.h"
-#include "device/typesix/burn_typesix_chip.h"
+#include "device/burn_chip_base.h"
 #include "device/typesix/typesix_frames.h"
+#include "device/typesix/typesix_link.h"
 
 namespace {
 
@@ -53,121 +52,100 @@ bool ImageFileLength(const std::string& path, uint32_t& length, long long handle
 
 }  // namespace
 
-std::unique_ptr<TransportProtocolBase> CreateTypeSixDownloadProtocol(BurnChipBase* chip)
+TypeSixSerCusPro::TypeSixSerCusPro(BurnChipBase& chip, TypeSixLink& link)
+    : TransportProtocolBase(&chip), m_burnChip(chip), m_link(link)
 {
-    auto* typeSix = dynamic_cast<BurnTypeSixChip*>(chip);
-    if (typeSix == nullptr) {
-        return nullptr;
-    }
-    return std::unique_ptr<TransportProtocolBase>(new (std::nothrow) TypeSixSerCusPro(typeSix));
+    m_link.RestartSequence();
 }
 
-TypeSixSerCusPro::TypeSixSerCusPro(BurnTypeSixChip* chip) : TransportProtocolBase(chip), m_typeSixChip(chip) {}
-
-uint8_t TypeSixSerCusPro::NextSequence()
+bool TypeSixSerCusPro::Command(const std::vector<uint8_t>& payload, unsigned long answerWait, unsigned long totalWait)
 {
-    return static_cast<uint8_t>(m_sequence++ & 0xFFu);
-}
-
-bool TypeSixSerCusPro::Command(std::vector<uint8_t> payload, unsigned long answerWait, unsigned long totalWait)
-{
-    if (payload.empty()) {
-        return false;
-    }
-    return m_typeSixChip->SendFrame(payload.data(), static_cast<unsigned long>(payload.size()), answerWait,
-                                    totalWait, true);
+    return m_link.SendCommand(payload, answerWait, totalWait);
 }
 
 // --- commands ----------------------------------------------------------------------------
 
 bool TypeSixSerCusPro::Init()
 {
-    return Command(TypeSixFrames::Init(NextSequence()), FRAME_SEND_INIT_TIMEOUT, TOTAL_TIMEOUT);
+    return Command(TypeSixFrames::Init(m_link.NextSequence()), FRAME_SEND_INIT_TIMEOUT, TOTAL_TIMEOUT);
 }
 
 bool TypeSixSerCusPro::SendAppShaData()
 {
-    return Command(TypeSixFrames::AppSha(NextSequence(), m_fileType, m_shaData, m_shaDataLength), FRAME_TIME_OUT,
-                   TOTAL_TIMEOUT);
+    return Command(TypeSixFrames::AppSha(m_link.NextSequence(), m_fileType, m_shaData, m_shaDataLength),
+                   FRAME_TIME_OUT, TOTAL_TIMEOUT);
 }
 
 bool TypeSixSerCusPro::StartFlashing()
 {
-    return Command(TypeSixFrames::StartFlashing(NextSequence(), m_fileType), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+    return Command(TypeSixFrames::StartFlashing(m_link.NextSequence(), m_fileType), FRAME_TIME_OUT, TOTAL_TIMEOUT);
 }
 
 bool TypeSixSerCusPro::EndFlashingPage()
 {
-    return Command(TypeSixFrames::EndFlashingPage(NextSequence()), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+    return Command(TypeSixFrames::EndFlashingPage(m_link.NextSequence()), FRAME_TIME_OUT, TOTAL_TIMEOUT);
 }
 
 bool TypeSixSerCusPro::SetMemoryConfig(uint32_t length)
 {
-    return Command(TypeSixFrames::MemoryConfig(NextSequence(), m_fileType, length), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+    return Command(TypeSixFrames::MemoryConfig(m_link.NextSequence(), m_fileType, length), FRAME_TIME_OUT,
+                   TOTAL_TIMEOUT);
 }
 
 bool TypeSixSerCusPro::EraseCore(uint32_t size)
 {
     const TypeSixFrames::Windows windows = TypeSixFrames::EraseCoreWindows(size);
-    return Command(TypeSixFrames::EraseCore(NextSequence(), m_fileType), windows.attempt, windows.total);
+    return Command(TypeSixFrames::EraseCore(m_link.NextSequence(), m_fileType), windows.attempt, windows.total);
 }
 
 bool TypeSixSerCusPro::SetSpeed()
 {
     // The rate the user asked for; the ROM and the ssb load stay at 115200.
-    return Command(TypeSixFrames::SetSpeed(NextSequence(), m_typeSixChip->GetBaudRate()), FRAME_TIME_OUT,
+    return Command(TypeSixFrames::SetSpeed(m_link.NextSequence(), m_burnChip.GetBaudRate()), FRAME_TIME_OUT,
                    TOTAL_TIMEOUT);
 }
 
 bool TypeSixSerCusPro::SetFlashLimits()
 {
-    return Command(TypeSixFrames::FlashLimits(NextSequence()), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+    return Command(TypeSixFrames::FlashLimits(m_link.NextSequence()), FRAME_TIME_OUT, TOTAL_TIMEOUT);
 }
 
 bool TypeSixSerCusPro::SetKvKey()
 {
-    return Command(TypeSixFrames::KvKey(NextSequence()), FRAME_TIME_OUT, TOTAL_TIMEOUT);
+    return Command(TypeSixFrames::KvKey(m_link.NextSequence()), FRAME_TIME_OUT, TOTAL_TIMEOUT);
 }
 
 bool TypeSixSerCusPro::WriteBinHead(uint32_t address, uint32_t length)
 {
-    return Command(TypeSixFrames::BinHead(NextSequence(), m_fileType, address, length), ERASE_FRAME_TIMEOUT,
+    return Command(TypeSixFrames::BinHead(m_link.NextSequence(), m_fileType, address, length), ERASE_FRAME_TIMEOUT,
                    ERASE_TOTAL_TIMEOUT);
 }
 
 bool TypeSixSerCusPro::SendShaData(uint32_t address, uint32_t length)
 {
-    return Command(TypeSixFrames::Sha(NextSequence(), address, length, m_shaData, m_shaDataLength), FRAME_TIME_OUT,
-                   TOTAL_TIMEOUT);
+    return Command(TypeSixFrames::Sha(m_link.NextSequence(), address, length, m_shaData, m_shaDataLength),
+                   FRAME_TIME_OUT, TOTAL_TIMEOUT);
 }
 
 // --- preparation ---------------------------------------------------------------------------
 
 bool TypeSixSerCusPro::Ready()
 {
-    const uint32_t start = Common::GetTime();
-    const uint32_t limit = m_typeSixChip->GetHandshakeTimeout();
-    std::string text;
-    for (;;) {
-        if (m_typeSixChip->ShouldStop()) {
-            return false;
-        }
-        if (limit != BurnTypeSixChip::NO_HANDSHAKE_LIMIT && Common::GetTime() - start > limit) {
-            return false;
-        }
-        if (!m_typeSixChip->PollBoardText(text)) {
-            continue;
-        }
-        if (text.find(TypeSixFrames::SSB_TEXT) != std::string::npos) {
-            m_typeSixChip->SetProgress(0);
-            return true;
-        }
+    if (m_link.AwaitBoardText(Common::GetTime(), TypeSixLink::Listen::SSB_ONLY) != TypeSixLink::BoardText::SSB) {
+        return false;
     }
+    m_burnChip.SetProgress(0);
+    return true;
 }
 
 bool TypeSixSerCusPro::ReadyAndSetSpeed()
 {
-    if (m_typeSixChip->GetIsReady() && !Ready()) {
+    const uint32_t rate = m_burnChip.GetBaudRate();
+    // Nothing is offered to the board that the line could not follow.
+    if (!m_burnChip.CheckLineRate(rate)) {
+        return false;
+    }
+    if (m_burnChip.GetIsReady() && !Ready()) {
         Common::Print("ready failed.\n");
         return false;
     }
@@ -179,9 +157,7 @@ bool TypeSixSerCusPro::ReadyAndSetSpeed()
         Common::Print("set speed failed.\n");
         return false;
     }
-    m_typeSixChip->ReSettingSerialParameters(m_typeSixChip->GetBaudRate(), m_typeSixChip->GetStopBit(),
-                                             m_typeSixChip->GetParity());
-    return true;
+    return m_burnChip.ReSettingSerialParameters(rate, m_burnChip.GetStopBit(), m_burnChip.GetParity());
 }
 
 bool TypeSixSerCusPro::PreparingForDownload(uint32_t size)
@@ -206,13 +182,7 @@ bool TypeSixSerCusPro::PreparingForDownload(uint32_t size)
 
 bool TypeSixSerCusPro::Reset()
 {
-    const std::vector<uint8_t> frame = TypeSixFrames::Wrap(TypeSixFrames::ResetPayload(NextSequence()));
-    const unsigned long frameLength = static_cast<unsigned long>(frame.size());
-    if (m_typeSixChip->Send(frame.data(), frameLength) != frameLength) {
-        return false;
-    }
-    m_typeSixChip->ReSettingSerialParameters(RESET_BAUD_RATE, 0, 0);
-    return true;
+    return m_link.SendReset(TypeSixLink::ResetSequence::NEXT);
 }
 
 // --- image download ------------------------------------------------------------------------
@@ -231,7 +201,7 @@ bool TypeSixSerCusPro::DownloadFile(const char* fileSpec, unsigned long address,
     DropDigestOfThisCall();
     // A reset would throw the board out of its ssb, so a caller that retries
     // (and turns the reset setting off) must find the ssb still running.
-    if (!downloaded && m_typeSixChip->GetIsReset()) {
+    if (!downloaded && m_burnChip.GetIsReset()) {
         Reset();
     }
     return downloaded;
@@ -239,8 +209,8 @@ bool TypeSixSerCusPro::DownloadFile(const char* fileSpec, unsigned long address,
 
 bool TypeSixSerCusPro::StartDownloadFile(const char* fileSpec, unsigned long address, unsigned long length)
 {
-    const long long handle = m_typeSixChip->GetThisPtr();
-    m_sequence = 0;
+    const long long handle = m_burnChip.GetThisPtr();
+    m_link.RestartSequence();
     const std::string spec = fileSpec != nullptr ? fileSpec : "";
     const std::vector<std::string> parts = Common::Split(spec, '|');
     std::string imagePath;
@@ -288,7 +258,7 @@ bool TypeSixSerCusPro::DownloadData(const unsigned char* data, unsigned long dat
 bool TypeSixSerCusPro::DownloadOtherFile(const uint8_t* data, const std::string& path, uint32_t dataLength,
                                          uint32_t address, uint32_t length)
 {
-    const long long handle = m_typeSixChip->GetThisPtr();
+    const long long handle = m_burnChip.GetThisPtr();
     uint32_t fileLength = 0;
     // An image file that cannot be opened is a failure, found before the board is touched.
     if (data == nullptr && !ImageFileLength(path, fileLength, handle)) {
@@ -321,7 +291,7 @@ bool TypeSixSerCusPro::DownloadOtherFile(const uint8_t* data, const std::string&
         Common::Print("send sha data failed.\n");
         return false;
     }
-    if (m_typeSixChip->GetIsReset() && !Reset()) {
+    if (m_burnChip.GetIsReset() && !Reset()) {
         Common::Print("reset failed.\n");
         return false;
     }
@@ -353,7 +323,7 @@ bool TypeSixSerCusPro::DownloadAppFile(const uint8_t* data, uint32_t dataLength,
         Common::Print("set kv key failed.\n");
         return false;
     }
-    if (m_typeSixChip->GetIsReset() && !Reset()) {
+    if (m_burnChip.GetIsReset() && !Reset()) {
         Common::Print("reset failed.\n");
         return false;
     }
@@ -363,8 +333,8 @@ bool TypeSixSerCusPro::DownloadAppFile(const uint8_t* data, uint32_t dataLength,
 bool TypeSixSerCusPro::SendFile(const std::string& path)
 {
     uint32_t length = 0;
-    if (!ImageFileLength(path, length, m_typeSixChip->GetThisPtr())) {
-        Common::PrintInfo(m_typeSixChip->GetThisPtr(), Common::NORMAL_INFO, "get file content failed: %s\n",
+    if (!ImageFileLength(path, length, m_burnChip.GetThisPtr())) {
+        Common::PrintInfo(m_burnChip.GetThisPtr(), Common::NORMAL_INFO, "get file content failed: %s\n",
                           path.c_str());
         return false;
     }
@@ -373,7 +343,7 @@ bool TypeSixSerCusPro::SendFile(const std::string& path)
 
 bool TypeSixSerCusPro::SendWholeFile(const std::string& path, uint32_t length)
 {
-    const uint32_t packetSize = m_typeSixChip->GetPerPacketSize();
+    const uint32_t packetSize = m_burnChip.GetPerPacketSize();
     if (packetSize < 1) {
         return false;
     }
@@ -383,16 +353,16 @@ bool TypeSixSerCusPro::SendWholeFile(const std::string& path, uint32_t length)
     uint32_t sent = 0;
     uint32_t offset = 0;
     for (uint32_t piece = 0; piece < pieces; ++piece) {
-        if (m_typeSixChip->CheckIsCancel()) {
+        if (m_burnChip.CheckIsCancel()) {
             Common::Print("\n user cancelled!\n");
             return false;
         }
         const uint32_t rest = length % pieceSize;
         const uint32_t size = (piece + 1 == pieces && rest != 0) ? rest : pieceSize;
         std::unique_ptr<uint8_t[]> bytes =
-            Common::GetPartFileData(path, m_typeSixChip->GetThisPtr(), offset, size);
+            Common::GetPartFileData(path, m_burnChip.GetThisPtr(), offset, size);
         if (!bytes) {
-            Common::PrintInfo(m_typeSixChip->GetThisPtr(), Common::NORMAL_INFO, "get file content failed: %s\n",
+            Common::PrintInfo(m_burnChip.GetThisPtr(), Common::NORMAL_INFO, "get file content failed: %s\n",
                               path.c_str());
             return false;
         }
@@ -406,42 +376,33 @@ bool TypeSixSerCusPro::SendWholeFile(const std::string& path, uint32_t length)
 
 bool TypeSixSerCusPro::SendFileData(const uint8_t* data, uint32_t length, uint32_t total, uint32_t& sent)
 {
-    const uint32_t packetSize = m_typeSixChip->GetPerPacketSize();
-    if (packetSize < 1) {
-        return false;
-    }
-    const uint32_t packets = static_cast<uint32_t>((static_cast<uint64_t>(length) + packetSize - 1) / packetSize);
-    uint32_t offset = 0;
-    for (uint32_t packet = 0; packet < packets; ++packet) {
-        if (m_typeSixChip->CheckIsCancel()) {
+    const auto sendPacket = [this](uint32_t /*number*/, const uint8_t* packet, uint32_t size, bool last) {
+        return SendData(packet, size, last);
+    };
+    switch (m_link.SendPackets(data, length, total, sent, sendPacket)) {
+        case TypeSixLink::PacketRun::DONE:
+            return true;
+        case TypeSixLink::PacketRun::CANCELLED:
             Common::Print("\n user cancelled!\n");
             return false;
-        }
-        const bool last = packet + 1 == packets;
-        const uint32_t rest = length % packetSize;
-        const uint32_t chunk = (last && rest != 0) ? rest : packetSize;
-        if (!SendData(data + offset, chunk, last)) {
-            Common::PrintInfo(m_typeSixChip->GetThisPtr(), Common::DEBUG_INFO, "failed to send data packet.\n");
+        case TypeSixLink::PacketRun::FAILED:
+            Common::PrintInfo(m_burnChip.GetThisPtr(), Common::DEBUG_INFO, "failed to send data packet.\n");
             return false;
-        }
-        Common::Print("#");
-        offset += chunk;
-        sent += chunk;
-        if (length > packetSize) {
-            m_typeSixChip->SetProgress(Percent(sent, total));
-        }
+        case TypeSixLink::PacketRun::NO_PACKET_SIZE:
+            return false;
     }
-    return true;
+    return false;
 }
 
 bool TypeSixSerCusPro::SendData(const uint8_t* data, uint32_t chunk, bool /*last*/)
 {
-    std::vector<uint8_t> payload = TypeSixFrames::Data(NextSequence(), data, chunk, m_typeSixChip->GetPerPacketSize());
+    const std::vector<uint8_t> payload =
+        TypeSixFrames::Data(m_link.NextSequence(), data, chunk, m_burnChip.GetPerPacketSize());
     if (payload.empty()) {
         Common::Print("memcpy_s failed\n");
         return false;
     }
-    if (!Command(std::move(payload), FRAME_TIME_OUT, TOTAL_TIMEOUT)) {
+    if (!Command(payload, FRAME_TIME_OUT, TOTAL_TIMEOUT)) {
         Common::Print("send frame failed.\n");
         return false;
     }
@@ -452,7 +413,7 @@ bool TypeSixSerCusPro::SendData(const uint8_t* data, uint32_t chunk, bool /*last
 
 void TypeSixSerCusPro::InitDataRequestFrame(uint8_t* frame, uint32_t length, uint32_t address)
 {
-    const std::vector<uint8_t> payload = TypeSixFrames::DataRequest(NextSequence(), address, length);
+    const std::vector<uint8_t> payload = TypeSixFrames::DataRequest(m_link.NextSequence(), address, length);
     std::memcpy(frame, payload.data(), TypeSixFrames::DATA_REQUEST_CMD_LEN);
 }
 
@@ -463,7 +424,7 @@ bool TypeSixSerCusPro::ParseRecvDataFrame(std::vector<uint8_t>& payload, const u
 
 int TypeSixSerCusPro::ParseRecvDataAndWriteFile(const uint8_t* bytes, size_t count, uint32_t expected, FILE* file)
 {
-    const long long handle = m_typeSixChip->GetThisPtr();
+    const long long handle = m_burnChip.GetThisPtr();
     std::vector<uint8_t> payload;
     if (!ParseRecvDataFrame(payload, bytes, count)) {
         return 2;
@@ -503,32 +464,21 @@ bool TypeSixSerCusPro::RecvDataAndWriteFile(uint32_t address, uint32_t length, F
 {
     uint8_t request[TypeSixFrames::DATA_REQUEST_CMD_LEN];
     InitDataRequestFrame(request, length, address);
-    const std::vector<uint8_t> frame = TypeSixFrames::Wrap(std::vector<uint8_t>(std::begin(request), std::end(request)));
-    const unsigned long frameLength = static_cast<unsigned long>(frame.size());
     const auto examine = [this, length, file](const uint8_t* bytes, size_t count) {
         return ParseRecvDataAndWriteFile(bytes, count, length, file);
     };
     // What is pending now answers an earlier request; taken for this block it
     // would put the earlier block's bytes into the file.
-    m_typeSixChip->DiscardPending();
-    const uint32_t start = Common::GetTime();
-    while (Common::GetTime() - start <= READ_TOTAL_TIMEOUT) {
-        if (m_typeSixChip->ShouldStop()) {
+    m_link.DiscardPending();
+    switch (m_link.Exchange(std::vector<uint8_t>(std::begin(request), std::end(request)), READ_FRAME_TIMEOUT,
+                            READ_TOTAL_TIMEOUT, examine)) {
+        case TypeSixLink::Outcome::ACCEPTED:
+            return true;
+        case TypeSixLink::Outcome::REJECTED:
+        case TypeSixLink::Outcome::ABORTED:
             return false;
-        }
-        if (m_typeSixChip->Send(frame.data(), frameLength) < frameLength) {
-            continue;
-        }
-        Common::PrintSendRecv(0, frame.data(), static_cast<uint32_t>(frameLength));
-        switch (m_typeSixChip->CollectAnswer(READ_FRAME_TIMEOUT, examine)) {
-            case BurnTypeSixChip::AnswerWait::ACCEPTED:
-                return true;
-            case BurnTypeSixChip::AnswerWait::REJECTED:
-            case BurnTypeSixChip::AnswerWait::ABORTED:
-                return false;
-            case BurnTypeSixChip::AnswerWait::TIMED_OUT:
-                break;
-        }
+        case TypeSixLink::Outcome::TIMED_OUT:
+            break;
     }
     Common::Print("receive data timeout error.\n");
     return false;
@@ -536,7 +486,7 @@ bool TypeSixSerCusPro::RecvDataAndWriteFile(uint32_t address, uint32_t length, F
 
 bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned long address)
 {
-    const long long handle = m_typeSixChip->GetThisPtr();
+    const long long handle = m_burnChip.GetThisPtr();
     const std::string path = outputPath != nullptr ? outputPath : "";
     if (size < 0) {
         Common::PrintInfo(handle, Common::NORMAL_INFO, "invalid read length: %d\n", size);
@@ -551,7 +501,7 @@ bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned lon
         Common::PrintInfo(handle, Common::NORMAL_INFO, "fopen_s file failed: %s\n", path.c_str());
         return false;
     }
-    m_typeSixChip->SetProgress(0);
+    m_burnChip.SetProgress(0);
     const auto total = static_cast<uint32_t>(size);
     auto blockAddress = static_cast<uint32_t>(address);
     uint32_t received = 0;
@@ -564,7 +514,7 @@ bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned lon
             }
             return true;
         }
-        if (m_typeSixChip->CheckIsCancel()) {
+        if (m_burnChip.CheckIsCancel()) {
             Common::CloseFile(file);
             return false;
         }
@@ -577,6 +527,6 @@ bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned lon
         Common::Print("#");
         received += block;
         blockAddress += block;
-        m_typeSixChip->SetProgress(Percent(received, total));
+        m_burnChip.SetProgress(Percent(received, total));
     }
 }

@@ -1,6 +1,7 @@
 // The serial protocol a TypeSix board's running ssb speaks: small command
 // frames answered one by one, image download (flash, eMMC and OTP images, or
-// application images) in packets, and flash read-back in blocks.
+// application images) in packets, and flash read-back in blocks. Its frames go
+// through the chip's TypeSix link, which the ROM stage speaks through too.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,8 @@
 
 #include "transport/transport_protocol_base.h"
 
-class BurnTypeSixChip;
+class BurnChipBase;
+class TypeSixLink;
 
 class TypeSixSerCusPro : public TransportProtocolBase {
 public:
@@ -21,7 +23,7 @@ public:
     static constexpr unsigned long ERASE_FRAME_TIMEOUT = 30000;
     static constexpr unsigned long ERASE_TOTAL_TIMEOUT = 60000;
     static constexpr unsigned long READ_FRAME_TIMEOUT = 1000;
-    static constexpr uint32_t READ_TOTAL_TIMEOUT = 29999;
+    static constexpr unsigned long READ_TOTAL_TIMEOUT = 30000;
     static constexpr uint32_t MAX_READ_BLOCK = 4096;
     // Largest piece of an image file held in memory at once.
     static constexpr uint32_t SPILT_SIZE = 0x08000000;
@@ -29,7 +31,8 @@ public:
     static constexpr size_t NOT_SHA_SPLIT_SIZE = 0;
     static constexpr uint32_t RESET_BAUD_RATE = 115200;
 
-    explicit TypeSixSerCusPro(BurnTypeSixChip* chip);
+    // Numbers its frames from 0 on the link it shares with the chip.
+    TypeSixSerCusPro(BurnChipBase& chip, TypeSixLink& link);
     ~TypeSixSerCusPro() override = default;
 
     using TransportProtocolBase::SendData;
@@ -75,16 +78,13 @@ public:
     // 11 bytes: sequence byte, 0x21, address u32 BE, length u32 BE, check.
     void InitDataRequestFrame(uint8_t* frame, uint32_t length, uint32_t address);
 
-    uint32_t GetSequence() const { return m_sequence; }
-
 private:
-    uint8_t NextSequence();
-    bool Command(std::vector<uint8_t> payload, unsigned long answerWait, unsigned long totalWait);
+    bool Command(const std::vector<uint8_t>& payload, unsigned long answerWait, unsigned long totalWait);
     bool SendWholeFile(const std::string& path, uint32_t length);
     void DropDigestOfThisCall();
 
-    BurnTypeSixChip* m_typeSixChip;
-    uint32_t m_sequence = 0;
+    BurnChipBase& m_burnChip;
+    TypeSixLink& m_link;
     // A digest read by DownloadFile; lives for that call only.
     std::unique_ptr<uint8_t[]> m_loadedSha;
 };

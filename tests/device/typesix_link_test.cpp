@@ -1,0 +1,263 @@
+// The TypeSix link, which the chip object's ROM stage and the loader protocol
+// share, against a scripted line: what goes again and what does not, stale
+// answers, the one sequence counter as the board sees it, and rates the line
+// will not take.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "device/typesix/burn_typesix_chip.h"
+#include "device/typesix/typesix_link.h"
+#include "device/typesix/typesix_ser_cus_pro.h"
+#include "pty_board.h"
+
+namespace {
+
+constexpr uint8_t CMD_EXIT = 0x0A;
+constexpr uint8_t CMD_RESET = 0x0C;
+constexpr uint8_t CMD_SPEED = 0x0D;
+constexpr uint8_t CMD_DATA_REQUEST = 0x21;
+constexpr uint32_t FAST_RATE = 921600;
+const std::string PORT = "scripted0";
+
+// 5C 73 | body, 5C 5C for 5C | 5C 65 -> payload
+Bytes Unwrap(const Bytes& wire)
+{
+    Bytes payload;
+    for (size_t i = 2; i + 2 < wire.size(); ++i) {
+        payload.push_back(wire[i]);
+        if (wire[i] == 0x5C) {
+            ++i;
+        }
+    }
+    return payload;
+}
+
+// seq | ack | code | return code | data | check
+Bytes Answer(const Bytes& command, uint8_t ack = 0x02, const Bytes& data = {})
+{
+    Bytes payload = Concat({{command[0], ack, command[1], 0x01}, data});
+    payload.push_back(Xor(payload));
+    return Wire(payload);
+}
+
+Bytes Text(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+// A line whose far end is a script: each frame the tool writes is handed to
+// the board at once, and what the board writes back is pending at once.
+// Nothing else ever arrives, so a wait with nothing pending lets its time pass.
+class ScriptedLine : public TransportTypeBase {
+public:
+    using Board = std::function<void(ScriptedLine&, const Bytes& payload)>;
+
+    bool Open(const Common::TRANSPORT_MODE_ATTR_U& attr) override
+    {
+        m_deviceName = attr.serial.portName;
+        return true;
+    }
+    void Close() override {}
+    unsigned long Send(const unsigned char* data, unsigned long length) override
+    {
+        payloads.push_back(Unwrap(Bytes(data, data + length)));
+        if (board) {
+            board(*this, payloads.back());
+        }
+        return length;
+    }
+    unsigned long Receive(unsigned char* buffer, unsigned long length) override
+    {
+        const size_t n = std::min<size_t>(length, pending.size());
+        std::copy_n(pending.begin(), n, buffer);
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
+        return static_cast<unsigned long>(n);
+    }
+    bool WaitForData(uint32_t timeoutMs) override
+    {
+        if (pending.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        }
+        return !pending.empty();
+    }
+    LineStatus CheckRate(uint32_t rate) const override
+    {
+        return rate == uncheckableRate ? LineStatus::Fail("the adapter does not reach it") : LineStatus();
+    }
+    LineStatus ApplyLineSettings(const LineSettings& settings) override
+    {
+        applied.push_back(settings.baudRate);
+        return settings.baudRate == unappliableRate ? LineStatus::Fail("the driver refused it") : LineStatus();
+    }
+
+    void Write(const Bytes& bytes) { pending.insert(pending.end(), bytes.begin(), bytes.end()); }
+
+    // Command codes of every frame the tool wrote, in order.
+    Bytes Codes() const
+    {
+        Bytes codes;
+        for (const Bytes& p : payloads) {
+            codes.push_back(p[1]);
+        }
+        return codes;
+    }
+
+    Board board;
+    std::vector<Bytes> payloads;
+    Bytes pending;
+    std::vector<uint32_t> applied;
+    uint32_t uncheckableRate = 0;
+    uint32_t unappliableRate = 0;
+};
+
+// A board whose ROM and ssb take every command; after the exit and reset
+// frames its ssb announces itself.
+void AcceptingBoard(ScriptedLine& line, const Bytes& command)
+{
+    if (command[1] == CMD_EXIT || command[1] == CMD_RESET) {
+        line.Write(Text("boot -ssb-codeloader ready\r\n"));
+    } else {
+        line.Write(Answer(command));
+    }
+}
+
+class TypeSixOnScriptedLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetChipType(CHIP_TYPE_TYPESIX);
+        auto owned = std::make_unique<ScriptedLine>();
+        line = owned.get();
+        chip.AttachLine(std::move(owned));
+        ASSERT_EQ(chip.OpenSerialPort(PORT.c_str(), 115200, 0, 0), 1);
+    }
+    void TearDown() override { SetChipType(0); }
+
+    MessageCapture messages;
+    TempDir dir;
+    BurnTypeSixChip chip;
+    ScriptedLine* line = nullptr;
+    TypeSixLink link{chip};
+};
+
+// --- framed send ----------------------------------------------------------------------
+
+TEST_F(TypeSixOnScriptedLine, UnansweredFrameGoesAgainWithTheSameSequenceByte)
+{
+    line->board = [](ScriptedLine& l, const Bytes& command) {
+        if (l.payloads.size() > 1) {
+            l.Write(Answer(command));
+        }
+    };
+    EXPECT_TRUE(link.SendCommand({0x07, 0x01, 0x06}, 50, 5000));
+    ASSERT_EQ(line->payloads.size(), 2u);
+    EXPECT_EQ(line->payloads[0], line->payloads[1]);
+}
+
+TEST_F(TypeSixOnScriptedLine, NegativeAnswerFailsAtOnceWithoutSendingAgain)
+{
+    line->board = [](ScriptedLine& l, const Bytes& command) { l.Write(Answer(command, 0x03)); };
+    EXPECT_FALSE(link.SendCommand({0x07, 0x01, 0x06}, 50, 5000));
+    EXPECT_EQ(line->payloads.size(), 1u);
+    EXPECT_TRUE(messages.Has("ack error1:3\n")) << messages.Messages();
+}
+
+TEST_F(TypeSixOnScriptedLine, ReadBackDropsAnAnswerLeftFromAnEarlierRequest)
+{
+    const Bytes stale(16, 0xAA);
+    const Bytes fresh(16, 0x55);
+    line->Write(Answer({0x00, CMD_DATA_REQUEST}, 0x02, stale));
+    line->board = [&fresh](ScriptedLine& l, const Bytes& request) { l.Write(Answer(request, 0x02, fresh)); };
+    TypeSixSerCusPro protocol(chip, link);
+    const std::string path = dir.File("block.bin");
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(protocol.RecvDataAndWriteFile(0x1000, 16, file));
+    std::fclose(file);
+    EXPECT_EQ(ReadFile(path), fresh);
+}
+
+// --- one sequence counter --------------------------------------------------------------
+
+// The ROM stage numbers its frames from the init command on; the loader
+// protocol numbers its own from 0 and runs on across the images of a package;
+// the chip's own reset always carries 0.
+TEST_F(TypeSixOnScriptedLine, OneCounterNumbersTheRomStageThenTheLoaderCommandsFromZero)
+{
+    const Bytes ssb = Pattern(100, 1);
+    const std::string package = Saved(dir.File("fw.fwpkg"), BuildPackage({
+                                                                 {"ssb.bin", 0, 0, 0, ssb},
+                                                                 {"ssb.sha", 24, 0, 0, Sha256(ssb)},
+                                                                 {"a.bin", 20, 0, 0x1000, Pattern(10, 2)},
+                                                                 {"b.bin", 20, 0, 0x1000, Pattern(10, 3)},
+                                                             }));
+    line->Write(Text("boot -romloader\r\n"));
+    line->board = AcceptingBoard;
+    ASSERT_TRUE(chip.DownloadAllinoneBin(package.c_str(), 0)) << messages.Messages();
+    ASSERT_TRUE(chip.Reset());
+
+    // init, version, one ssb packet, digest, exit
+    const Bytes romStage = {0x01, 0x25, 0xFC, 0xFD, CMD_EXIT};
+    // init, speed, flash limits, erase, start, data, end page, memory, key, reset
+    const Bytes appImage = {0x01, CMD_SPEED, 0x11, 0x07, 0x03, 0x04, 0x05, 0x06, 0x1E, CMD_RESET};
+    std::vector<std::pair<int, int>> expected;
+    const auto numberFromZero = [&expected](const std::vector<Bytes>& codeRuns) {
+        int seq = 0;
+        for (const Bytes& run : codeRuns) {
+            for (uint8_t code : run) {
+                expected.emplace_back(seq++, code);
+            }
+        }
+    };
+    numberFromZero({romStage});
+    numberFromZero({appImage, appImage});
+    numberFromZero({Bytes{CMD_RESET}});
+    std::vector<std::pair<int, int>> seen;
+    for (const Bytes& p : line->payloads) {
+        seen.emplace_back(p[0], p[1]);
+    }
+    EXPECT_EQ(seen, expected);
+}
+
+// --- rates the line will not take ----------------------------------------------------------
+
+class RefusedRate : public TypeSixOnScriptedLine {
+protected:
+    // An image download as the TypeSix job asks for it, at the fast rate.
+    bool DownloadImage()
+    {
+        const Bytes image = Pattern(10, 4);
+        const std::string spec = Saved(dir.File("app.bin"), image) + "|" + Saved(dir.File("app.sha"), Sha256(image));
+        chip.SetPortBaudRate(FAST_RATE);
+        chip.SetIsReady(false);
+        chip.SetIsReset(false);
+        line->board = AcceptingBoard;
+        return chip.DownloadFile(spec.c_str(), 0, 0x1000, 0) == 1;
+    }
+
+    const std::string naming = "error: the line " + PORT + " cannot run at 921600 baud";
+};
+
+TEST_F(RefusedRate, RateTheLineCannotReachIsNeverOfferedToTheBoard)
+{
+    line->uncheckableRate = FAST_RATE;
+    EXPECT_FALSE(DownloadImage());
+    EXPECT_TRUE(line->payloads.empty()) << "the board was spoken to";
+    EXPECT_TRUE(messages.Has(naming)) << messages.Messages();
+}
+
+TEST_F(RefusedRate, SwitchTheLineRefusesAfterTheBoardAgreedEndsTheDownload)
+{
+    line->unappliableRate = FAST_RATE;
+    EXPECT_FALSE(DownloadImage());
+    EXPECT_EQ(line->Codes(), Bytes({0x01, CMD_SPEED}));
+    EXPECT_EQ(line->applied, std::vector<uint32_t>{FAST_RATE});
+    EXPECT_TRUE(messages.Has(naming)) << messages.Messages();
+}
+
+}  // namespace
