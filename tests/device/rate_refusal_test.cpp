@@ -95,6 +95,6 @@ const RefusalCase REFUSAL_CASES[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Vb27, RefusedRate, ::testing::ValuesIn(REFUSAL_CASES),
-                         [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<RefusalCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
