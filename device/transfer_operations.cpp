@@ -1,13 +1,10 @@
 // Transfers delegated to the chip family's protocol. The protocol object
 // lives for exactly one operation.
+#include "common/chip_families.h"
 #include "common/console.h"
 #include "device/burn_chip_base.h"
 #include "device/download_protocol_factory.h"
 #include "transport/transport_protocol_base.h"
-
-namespace {
-constexpr uint32_t TYPESIX_CHIP_TYPE = 0x30002;
-} // namespace
 
 int BurnChipBase::NewDownloadProtocol()
 {
@@ -15,7 +12,7 @@ int BurnChipBase::NewDownloadProtocol()
         Common::Print("no transmission mode is selected.\n");
         return 0;
     }
-    if (m_chipType != TYPESIX_CHIP_TYPE) {
+    if (m_chipType != Common::TYPESIX_CHIP_TYPE) {
         Common::Print("no chipType is match.\n");
         return 0;
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fwpkg_format.h"
 #include "settings/burn_info.h"
 
 namespace tinyxml2 {
@@ -33,9 +34,8 @@ constexpr int DEFAULT_BURN_INTERVAL = 10;
 bool ReadBaudRate(const std::string& text, int& rate);
 
 // TypeSix partition table file type codes.
-constexpr int TYPESIX_CHIP_TYPE = 0x30002;
-constexpr int FLASH_BIN_TYPE = 100;
-constexpr int EMMC_BIN_TYPE = 101;
+constexpr int FLASH_BIN_TYPE = Common::TYPESIX_FILE_FLASH_BIN;
+constexpr int EMMC_BIN_TYPE = Common::TYPESIX_FILE_EMMC_BIN;
 
 class BurnContext {
 public:

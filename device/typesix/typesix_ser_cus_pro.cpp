@@ -8,7 +8,9 @@
 
 #include "common/common_util.h"
 #include "common/console.h"
+#include "common/common_util.h"
 #include "common/file_helpers.h"
+#include "platform/monotonic_clock.h"
 #include "device/download_protocol_factory.h"
 #include "device/typesix/burn_typesix_chip.h"
 #include "device/typesix/typesix_frames.h"
@@ -242,7 +244,7 @@ bool TypeSixSerCusPro::StartDownloadFile(const char* fileSpec, unsigned long add
     const long long handle = m_typeSixChip->GetThisPtr();
     m_sequence = 0;
     const std::string spec = fileSpec != nullptr ? fileSpec : "";
-    const std::vector<std::string> parts = Common::Split(spec, '|');
+    const std::vector<std::string> parts = CommonUtil::Split(spec, '|');
     std::string imagePath;
     if (parts.size() == NOT_SHA_SPLIT_SIZE) {
         imagePath = spec;
