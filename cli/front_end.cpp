@@ -303,7 +303,9 @@ bool ParseExtraParam(int argc, char** argv, BurnContext* context)
             if (!ParseExtraBasicParam(argc, argv, context, i + 1, i)) {
                 return false;
             }
-            ParseExtraSerialParam(argv, context, i + 1, i);
+            if (!ParseExtraSerialParam(argv, context, i + 1, i)) {
+                return false;
+            }
         }
         ParseExtraSocketParam(argv, context, i + 1, i);
         if (!ParseOptionTable(argc, argv, context, i)) {
@@ -326,16 +328,22 @@ bool ParseExtraBasicParam(int argc, char** argv, BurnContext* context, int value
     return true;
 }
 
-void ParseExtraSerialParam(char** argv, BurnContext* context, int valueIndex, int optionIndex)
+bool ParseExtraSerialParam(char** argv, BurnContext* context, int valueIndex, int optionIndex)
 {
     const char* option = argv[optionIndex];
     if (Is(option, "-b", "--baudRate")) {
-        context->SetBaudRate(std::atoi(argv[valueIndex]));
+        int rate = 0;
+        if (!BurnInfo::ReadBaudRate(argv[valueIndex], rate)) {
+            std::printf("error: Invalid number for option %s: \"%s\"\n", option, argv[valueIndex]);
+            return false;
+        }
+        context->SetBaudRate(rate);
     } else if (Is(option, "-s", "--stopBit")) {
         context->SetStopBit(std::atoi(argv[valueIndex]));
     } else if (Is(option, "-p", "--parity")) {
         context->SetParity(std::atoi(argv[valueIndex]));
     }
+    return true;
 }
 
 // The slot for socket options; serial is the only transport, so none is accepted.

@@ -32,7 +32,7 @@ void ParseConfigParam(int argc, char** argv, BurnInfo::BurnContext* context);
 bool ParseExtraParam(int argc, char** argv, BurnInfo::BurnContext* context);
 // Each takes the option at optionIndex and its value at valueIndex (< argc).
 bool ParseExtraBasicParam(int argc, char** argv, BurnInfo::BurnContext* context, int valueIndex, int optionIndex);
-void ParseExtraSerialParam(char** argv, BurnInfo::BurnContext* context, int valueIndex, int optionIndex);
+bool ParseExtraSerialParam(char** argv, BurnInfo::BurnContext* context, int valueIndex, int optionIndex);
 void ParseExtraSocketParam(char** argv, BurnInfo::BurnContext* context, int valueIndex, int optionIndex);
 // The mode is argv[index]; serial also takes the port name from argv[index + 1].
 bool ParseTransportWay(int argc, int index, char** argv, BurnInfo::BurnContext* context);

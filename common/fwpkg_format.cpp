@@ -212,4 +212,70 @@ bool BuildFwpkgTable(uint32_t flag, const std::vector<FileHead>& entries, std::v
     return true;
 }
 
+// --- image types ---------------------------------------------------------------
+
+Vb27ImageCommand Vb27CommandForImageType(uint32_t type)
+{
+    switch (type) {
+        case VB27_IMAGE_LOADER:
+            return Vb27ImageCommand::NONE;
+        case VB27_IMAGE_VERSION:
+            return Vb27ImageCommand::VERSION;
+        case VB27_IMAGE_FACTORY:
+            return Vb27ImageCommand::FACTORY;
+        case VB27_IMAGE_NV_KV:
+            return Vb27ImageCommand::NV_KV;
+        case VB27_IMAGE_OTP:
+        case VB27_IMAGE_EFUSE:
+            return Vb27ImageCommand::OTP_EFUSE;
+        case VB27_IMAGE_SKIPPED:
+            return Vb27ImageCommand::NOT_SENT;
+        default:
+            return Vb27ImageCommand::FLASH_IMAGE;
+    }
+}
+
+Vb27ImageFormat Vb27FormatForImageType(uint32_t type)
+{
+    switch (type) {
+        case VB27_IMAGE_ROM_FORMAT:
+            return Vb27ImageFormat::ROM;
+        case VB27_IMAGE_EMMC_FORMAT:
+            return Vb27ImageFormat::EMMC;
+        default:
+            return Vb27ImageFormat::NORMAL;
+    }
+}
+
+namespace {
+
+bool TypeSixFileType(uint32_t imageType, int TypeSixFileTypeRow::*path, int& fileType)
+{
+    for (const TypeSixFileTypeRow& row : TYPESIX_FILE_TYPES) {
+        if (row.imageType == imageType && row.*path != TYPESIX_NO_FILE_TYPE) {
+            fileType = row.*path;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool TypeSixJobFileType(uint32_t imageType, int& fileType)
+{
+    return TypeSixFileType(imageType, &TypeSixFileTypeRow::job, fileType);
+}
+
+bool TypeSixChipFileType(uint32_t imageType, int& fileType)
+{
+    return TypeSixFileType(imageType, &TypeSixFileTypeRow::chip, fileType);
+}
+
+bool TypeSixJobBurnsAsImage(uint32_t imageType)
+{
+    return imageType != TYPESIX_IMAGE_SSB && imageType != TYPESIX_IMAGE_NOT_BURNED &&
+           imageType != TYPESIX_IMAGE_SMALL_SSB && imageType != TYPESIX_IMAGE_SMALL_SSB_DIGEST;
+}
+
 }  // namespace Common

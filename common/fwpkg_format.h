@@ -31,6 +31,11 @@ namespace Common {
 constexpr uint32_t FWPKG_FLAG_NORMAL = 0xEFBEADDF;
 constexpr uint32_t FWPKG_FLAG_NEW_START = 0xEFBEADD0;
 constexpr uint32_t FWPKG_FLAG_NEW_END = 0xEFBEADFF;
+// The TypeSix chip object's own reader takes new-layout flags only up to
+// EFBEADDE: a package flagged EFBEADE0..EFBEADFF is listed by the job and the
+// package tool but refused by the chip. The Vb27 chip object takes the normal
+// flag alone.
+constexpr uint32_t FWPKG_FLAG_NEW_END_TYPESIX_CHIP = 0xEFBEADDE;
 // A count of 0xFFFF marks no valid package in either layout.
 constexpr uint32_t FWPKG_COUNT_INVALID = 0xFFFF;
 // The chip objects take fewer entries than this.
@@ -131,6 +136,79 @@ FwpkgCheck CheckFwpkgTable(const uint8_t* data, uint64_t available, uint64_t fil
 // it already. Empty unless the table and every image lie inside the file, so
 // that entry offsets can be used as pointers into the buffer.
 std::vector<FileHead> ReadFwpkgEntries(const uint8_t* package, uint64_t fileLength);
+
+// --- image types ---------------------------------------------------------------
+// The image type of an entry means something different to each reader; every
+// reader and the package tool look the meaning up here.
+
+// Vb27 and Qn4180 chip object. The first entry must be the loader, which goes
+// out right after the handshake; every other image is announced by a command
+// frame chosen by its type; type 16 is never sent.
+constexpr uint32_t VB27_IMAGE_LOADER = 0;
+constexpr uint32_t VB27_IMAGE_NV_KV = 2;
+constexpr uint32_t VB27_IMAGE_OTP = 3;
+constexpr uint32_t VB27_IMAGE_EFUSE = 4;
+constexpr uint32_t VB27_IMAGE_FACTORY = 6;
+constexpr uint32_t VB27_IMAGE_VERSION = 7;
+constexpr uint32_t VB27_IMAGE_ROM_FORMAT = 14;
+constexpr uint32_t VB27_IMAGE_EMMC_FORMAT = 15;
+constexpr uint32_t VB27_IMAGE_SKIPPED = 16;
+
+enum class Vb27ImageCommand { NONE, VERSION, FACTORY, NV_KV, OTP_EFUSE, FLASH_IMAGE, NOT_SENT };
+// Format of a flash image, carried in its command frame.
+enum class Vb27ImageFormat { NORMAL, ROM, EMMC };
+
+Vb27ImageCommand Vb27CommandForImageType(uint32_t type);
+Vb27ImageFormat Vb27FormatForImageType(uint32_t type);
+
+// TypeSix. Type 0 is the loader (the ssb); the digests and the small ssb are
+// read by the chip object's whole-package path and never burned as images.
+constexpr uint32_t TYPESIX_IMAGE_SSB = 0;
+constexpr uint32_t TYPESIX_IMAGE_NOT_BURNED = 16;
+constexpr uint32_t TYPESIX_IMAGE_SSB_DIGEST = 24;
+constexpr uint32_t TYPESIX_IMAGE_SMALL_SSB = 28;
+constexpr uint32_t TYPESIX_IMAGE_SMALL_SSB_DIGEST = 29;
+constexpr uint32_t TYPESIX_IMAGE_FLASH = 100;
+constexpr uint32_t TYPESIX_IMAGE_EMMC = 101;
+// Digest of the type 100/101 image whose name contains this entry's name.
+constexpr uint32_t TYPESIX_IMAGE_DIGEST = 102;
+
+// File type (the TypeSix serial protocol's transfer parameter) per image type,
+// for the two TypeSix paths side by side. They differ on purpose, they are not
+// copies gone astray: the job burns unpacked images one at a time and must name
+// a file type for each, so a type it does not list is skipped; the chip
+// object's whole-package path streams every image in order and lets a type it
+// does not list go out with the file type set last. File type 1 is image type
+// 11 for the job and image type 22 for the chip path.
+// File types that also name the partition table rows of flash and eMMC images.
+constexpr int TYPESIX_FILE_FLASH_BIN = 100;
+constexpr int TYPESIX_FILE_EMMC_BIN = 101;
+constexpr int TYPESIX_NO_FILE_TYPE = -1;  // job: skipped; chip path: file type set last
+struct TypeSixFileTypeRow {
+    uint32_t imageType;
+    int job;
+    int chip;
+};
+inline constexpr TypeSixFileTypeRow TYPESIX_FILE_TYPES[] = {
+    // {image type, job, chip path}
+    {18, 2, 2},
+    {20, 0, 0},
+    {11, 1, TYPESIX_NO_FILE_TYPE},
+    {22, TYPESIX_NO_FILE_TYPE, 1},
+    {26, 4, 4},
+    {TYPESIX_IMAGE_FLASH, TYPESIX_FILE_FLASH_BIN, TYPESIX_FILE_FLASH_BIN},
+    {TYPESIX_IMAGE_EMMC, TYPESIX_FILE_EMMC_BIN, TYPESIX_FILE_EMMC_BIN},
+    {4, 4, TYPESIX_NO_FILE_TYPE},
+    {104, 104, TYPESIX_NO_FILE_TYPE},
+};
+
+// The job's file type; false: the job skips the image.
+bool TypeSixJobFileType(uint32_t imageType, int& fileType);
+// The chip path's file type; false: the image keeps the file type set last.
+bool TypeSixChipFileType(uint32_t imageType, int& fileType);
+// Entries the job hands to image burning: all but the loader and the types
+// that are only unpacked (16, 28, 29).
+bool TypeSixJobBurnsAsImage(uint32_t imageType);
 
 // --- writing -----------------------------------------------------------------
 // For tools that build packages; the readers above never write.

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "common/console.h"
-#include "common/file_helpers.h"
+#include "platform/monotonic_clock.h"
 #include "common/secure_functions.h"
 #include "device/boot_frames.h"
 #include "device/burn_chip_base.h"

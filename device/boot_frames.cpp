@@ -261,3 +261,22 @@ uint8_t BoardReplyValueB(const uint8_t* reply)
 }
 
 } // namespace BootFrame
+
+namespace Common {
+
+bool InitShakeHandCmd(uint8_t* buffer, uint32_t length, uint32_t baudRate)
+{
+    constexpr uint32_t BAUD_OFFSET = 3;
+    constexpr uint32_t CRC_OFFSET = 7;
+    if (buffer == nullptr || length != SHAKE_HAND_FRAME_LENGTH) {
+        return false;
+    }
+    buffer[0] = XHDSHK;
+    buffer[1] = 0x00;
+    buffer[2] = 0xFF;
+    BootFrame::PutBe32(buffer + BAUD_OFFSET, baudRate);
+    BootFrame::SealBe(buffer, CRC_OFFSET);
+    return true;
+}
+
+} // namespace Common

@@ -25,6 +25,12 @@ inline constexpr uint32_t HEADER_LEN = 9;
 inline constexpr uint32_t BOARD_FRAME_SEND_LENGTH = 14;
 inline constexpr uint32_t BOARD_FRAME_REPLY_LENGTH = 11;
 
+// Baud-rate handshake frame: BE 00 FF | baud BE32 | CRC(0..6) BE16. Written
+// only when length is SHAKE_HAND_FRAME_LENGTH.
+inline constexpr uint32_t SHAKE_HAND_FRAME_LENGTH = 9;
+inline constexpr uint8_t XHDSHK = 0xBE;
+bool InitShakeHandCmd(uint8_t* buffer, uint32_t length, uint32_t baudRate);
+
 } // namespace Common
 
 namespace BootFrame {

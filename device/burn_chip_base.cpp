@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/console.h"
-#include "common/file_helpers.h"
+#include "platform/monotonic_clock.h"
 #include "device/frame_format_base.h"
 #include "transport/transport_protocol_base.h"
 

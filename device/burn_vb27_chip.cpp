@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/chip_families.h"
 #include "common/console.h"
 #include "common/file_helpers.h"
+#include "platform/monotonic_clock.h"
 #include "common/fwpkg_format.h"
 #include "device/vb27_frames.h"
 #include "transport/ymodem_protocol.h"
@@ -13,13 +15,6 @@ namespace BurnVb27ChipSp {
 
 namespace {
 
-constexpr uint32_t IMAGE_TYPE_LOADER = 0;
-constexpr uint32_t IMAGE_TYPE_NV_KV = 2;
-constexpr uint32_t IMAGE_TYPE_OTP = 3;
-constexpr uint32_t IMAGE_TYPE_EFUSE = 4;
-constexpr uint32_t IMAGE_TYPE_FACTORY = 6;
-constexpr uint32_t IMAGE_TYPE_VERSION = 7;
-constexpr uint32_t IMAGE_TYPE_SKIPPED = 16;
 constexpr uint32_t ERASE_ALL_REGION_SIZE = 0xFFFFFFFFu;
 
 } // namespace
@@ -211,21 +206,20 @@ int BurnVb27Chip::SendCommandFrame(const Common::FileHead& entry)
 {
     bool acknowledged = false;
     const char* failure = nullptr;
-    switch (entry.type) {
-        case IMAGE_TYPE_VERSION:
+    switch (Common::Vb27CommandForImageType(entry.type)) {
+        case Common::Vb27ImageCommand::VERSION:
             acknowledged = SendVersionCmdFrame(entry);
             failure = "Send download version command failed.\n";
             break;
-        case IMAGE_TYPE_FACTORY:
+        case Common::Vb27ImageCommand::FACTORY:
             acknowledged = SendFactoryCmdFrame(entry);
             failure = "Send download factory bin command failed.\n";
             break;
-        case IMAGE_TYPE_NV_KV:
+        case Common::Vb27ImageCommand::NV_KV:
             acknowledged = SendNvOrKvCmdFrame(entry);
             failure = "Send download NV/KV command configuration failed.\n";
             break;
-        case IMAGE_TYPE_OTP:
-        case IMAGE_TYPE_EFUSE:
+        case Common::Vb27ImageCommand::OTP_EFUSE:
             acknowledged = SendOtpOrEfuseCmdFrame(entry);
             failure = "Send download OTP/e-Fuse configuration command failed.\n";
             break;
@@ -280,7 +274,7 @@ bool BurnVb27Chip::CheckFwpkgHeadData(const uint8_t* head, uint32_t fileLength)
                               "too many image or the header data length is greater than the file length!\n");
             return false;
     }
-    if (table.entries.empty() || table.entries.front().type != IMAGE_TYPE_LOADER) {
+    if (table.entries.empty() || table.entries.front().type != Common::VB27_IMAGE_LOADER) {
         Common::PrintInfo(handle, Common::NORMAL_INFO, "The first file is not a loader.\n");
         return false;
     }
@@ -297,7 +291,7 @@ bool BurnVb27Chip::CheckFwpkgHeadData(const uint8_t* head, uint32_t fileLength)
 
 bool BurnVb27Chip::IsSelected(const Common::FileHead& entry) const
 {
-    if (entry.type == IMAGE_TYPE_SKIPPED) {
+    if (Common::Vb27CommandForImageType(entry.type) == Common::Vb27ImageCommand::NOT_SENT) {
         return false;
     }
     if (m_onlyBurnNames.empty()) {
@@ -305,17 +299,17 @@ bool BurnVb27Chip::IsSelected(const Common::FileHead& entry) const
     }
     const std::string name = entry.Name();
     return std::any_of(m_onlyBurnNames.begin(), m_onlyBurnNames.end(),
-                       [&name](const std::string& wanted) { return name.find(wanted) != std::string::npos; });
+                       [&name](const std::string& given) { return Common::Vb27OnlyBurnSelects(name, given); });
 }
 
 bool BurnVb27Chip::SendImage(const uint8_t* package, const Common::FileHead& entry,
                              YmodemProtocolSp::YmodemProtocol& sender)
 {
     const std::string name = entry.Name();
-    if (entry.type != IMAGE_TYPE_LOADER && SendCommandFrame(entry) == 0) {
+    if (entry.type != Common::VB27_IMAGE_LOADER && SendCommandFrame(entry) == 0) {
         return false;
     }
-    const bool isLoader = (entry.type == IMAGE_TYPE_LOADER);
+    const bool isLoader = (entry.type == Common::VB27_IMAGE_LOADER);
     sender.SetSingleFrameDataSize(isLoader || m_packetSize == 0 ? static_cast<int>(YmodemProtocolSp::SINGLE_FRAME_DATA_SIZE_1K)
                                                                  : static_cast<int>(m_packetSize));
     if (!sender.DownloadFile(package + entry.offset, entry.length, name)) {
@@ -378,7 +372,7 @@ bool BurnVb27Chip::BurnPackage(const uint8_t* package, uint32_t fileLength)
         if (m_isOnlyBurnLoader) {
             return true;
         }
-        if (m_switchAfterLoader && entry.type == IMAGE_TYPE_LOADER && !SwitchBaudAfterLoader()) {
+        if (m_switchAfterLoader && entry.type == Common::VB27_IMAGE_LOADER && !SwitchBaudAfterLoader()) {
             return false;
         }
     }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/console.h"
-#include "common/file_helpers.h"
+#include "platform/monotonic_clock.h"
 #include "device/boot_frames.h"
 #include "device/burn_chip_base.h"
 

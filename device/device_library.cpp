@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "common/chip_families.h"
 #include "device/burn_qn4180_chip.h"
 #include "device/burn_vb27_chip.h"
 #include "device/typesix_chip_factory.h"
@@ -34,11 +35,11 @@ bool IsEmpty(const char* text)
 std::unique_ptr<BurnChipBase> NewChipForType(uint32_t chipType)
 {
     switch (chipType) {
-        case CHIP_TYPE_VB27:
+        case Common::VB27_CHIP_TYPE:
             return std::unique_ptr<BurnChipBase>(new (std::nothrow) BurnVb27ChipSp::BurnVb27Chip());
-        case CHIP_TYPE_QN4180:
+        case Common::QN4180_CHIP_TYPE:
             return std::unique_ptr<BurnChipBase>(new (std::nothrow) BurnQn4180ChipSp::BurnQn4180Chip());
-        case CHIP_TYPE_TYPESIX:
+        case Common::TYPESIX_CHIP_TYPE:
             return NewTypeSixChip();
         default:
             return nullptr;
@@ -49,7 +50,7 @@ std::unique_ptr<BurnChipBase> NewChipForType(uint32_t chipType)
 // download (the caller sets "loader only"); other families boot a loader file.
 bool UsesPackageLoader(uint32_t chipType)
 {
-    return chipType == CHIP_TYPE_VB27 || chipType == CHIP_TYPE_QN4180;
+    return chipType == Common::VB27_CHIP_TYPE || chipType == Common::QN4180_CHIP_TYPE;
 }
 
 } // namespace
@@ -103,7 +104,7 @@ DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit,
         return nullptr;
     }
     std::unique_ptr<BurnChipBase> chip;
-    if (BurnChipBase::m_department == CONNECTION_CHIP_DEPARTMENT) {
+    if (BurnChipBase::m_department == Common::CONNECTION_DEPARTMENT) {
         chip = NewChipForType(BurnChipBase::m_chipType);
     }
     if (!chip) {

@@ -6,16 +6,11 @@
 
 #include <cstdint>
 
+#include "common/chip_families.h"
 #include "common/console.h"
 #include "device/burn_chip_base.h"
 
 using DeviceHandle = BurnChipBase*;
-
-// Chip types served (department 3, bits 16..23 of the chip type).
-constexpr uint32_t CHIP_TYPE_TYPESIX = 0x30002;
-constexpr uint32_t CHIP_TYPE_VB27 = 0x30004;
-constexpr uint32_t CHIP_TYPE_QN4180 = 0x30005;
-constexpr uint32_t CONNECTION_CHIP_DEPARTMENT = 3;
 
 // Any pointer may be null.
 void RegisterCallback(PrintInfoCallback print, IsCancelledCallback isCancelled, SetProgressCallback setProgress);

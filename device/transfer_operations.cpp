@@ -1,12 +1,9 @@
 // Transfers delegated to the chip family's protocol. The protocol object
 // lives for exactly one operation.
+#include "common/chip_families.h"
 #include "common/console.h"
 #include "device/burn_chip_base.h"
 #include "transport/transport_protocol_base.h"
-
-namespace {
-constexpr uint32_t TYPESIX_CHIP_TYPE = 0x30002;
-} // namespace
 
 std::unique_ptr<TransportProtocolBase> BurnChipBase::CreateDownloadProtocol()
 {
@@ -19,7 +16,7 @@ int BurnChipBase::NewDownloadProtocol()
         Common::Print("no transmission mode is selected.\n");
         return 0;
     }
-    if (m_chipType != TYPESIX_CHIP_TYPE) {
+    if (m_chipType != Common::TYPESIX_CHIP_TYPE) {
         Common::Print("no chipType is match.\n");
         return 0;
     }

@@ -1,6 +1,7 @@
 #include "device/vb27_frames.h"
 
 #include "common/checksum.h"
+#include "common/fwpkg_format.h"
 
 namespace Vb27Frames {
 
@@ -93,13 +94,14 @@ uint32_t RoundBurnSize(uint32_t burnSize, uint32_t block)
 
 uint8_t FormatByteForImageType(uint32_t imageType)
 {
-    if (imageType == IMAGE_TYPE_ROM) {
-        return FORMAT_TYPE_ROM;
+    switch (Common::Vb27FormatForImageType(imageType)) {
+        case Common::Vb27ImageFormat::ROM:
+            return FORMAT_TYPE_ROM;
+        case Common::Vb27ImageFormat::EMMC:
+            return FORMAT_TYPE_EMMC;
+        default:
+            return FORMAT_TYPE_NORMAL;
     }
-    if (imageType == IMAGE_TYPE_EMMC) {
-        return FORMAT_TYPE_EMMC;
-    }
-    return FORMAT_TYPE_NORMAL;
 }
 
 std::vector<uint8_t> BuildCommandFrame(uint8_t code, const uint8_t* params, size_t paramLength)

@@ -58,8 +58,6 @@ constexpr uint8_t LINE_FLOW_CONTROL = 0;
 constexpr uint8_t FORMAT_TYPE_NORMAL = 0;
 constexpr uint8_t FORMAT_TYPE_ROM = 2;
 constexpr uint8_t FORMAT_TYPE_EMMC = 3;
-constexpr uint32_t IMAGE_TYPE_ROM = 14;
-constexpr uint32_t IMAGE_TYPE_EMMC = 15;
 
 // Region sizes at or above this are special values and go out unrounded.
 constexpr uint32_t UNROUNDED_SIZE_LIMIT = 0xF0FFFFFFu;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/common_util.h"
+#include "common/fwpkg_format.h"
 #include "jobs/cancel_request.h"
 #include "jobs/port_access_hint.h"
 
@@ -21,7 +22,6 @@ std::vector<uint64_t> BurnerWorkerBase::m_partSizeList;
 
 namespace {
 
-constexpr uint32_t FWPKG_FLAG_NORMAL = 0xEFBEADDF;
 constexpr size_t FWPKG_FLAG_LENGTH = 4;
 
 void PutBigEndian32(std::vector<uint8_t>& out, uint32_t value)
@@ -298,7 +298,7 @@ bool BurnerWorkerBase::IsAllinoneFile(const char* path) const
     // Stored little-endian: the file starts DF AD BE EF.
     const uint32_t value = static_cast<uint32_t>(flag[0]) | (static_cast<uint32_t>(flag[1]) << 8) |
                            (static_cast<uint32_t>(flag[2]) << 16) | (static_cast<uint32_t>(flag[3]) << 24);
-    return value == FWPKG_FLAG_NORMAL;
+    return value == Common::FWPKG_FLAG_NORMAL;
 }
 
 int BurnerWorkerBase::RebootMcu()

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "common/chip_families.h"
 #include "jobs/connection_burner_worker.h"
 #include "jobs/qn4180_burner_worker.h"
 #include "jobs/typesix_burner_worker.h"
@@ -11,10 +12,6 @@
 namespace Jobs {
 
 namespace {
-
-constexpr int TYPESIX_CHIP_TYPE = 0x30002;
-constexpr int VB27_CHIP_TYPE = 0x30004;
-constexpr int QN4180_CHIP_TYPE = 0x30005;
 
 template <typename Job>
 std::unique_ptr<BurnerWorkerBase> Create(std::unique_ptr<BurnInfo::BurnContext> context)
@@ -34,11 +31,11 @@ std::unique_ptr<BurnerWorkerBase> CreateBurnerWorker(int chipType, std::unique_p
         return nullptr;
     }
     switch (chipType) {
-    case VB27_CHIP_TYPE:
+    case Common::VB27_CHIP_TYPE:
         return Create<Vb27BurnerWorkerSp::Vb27BurnerWorker>(std::move(context));
-    case QN4180_CHIP_TYPE:
+    case Common::QN4180_CHIP_TYPE:
         return Create<Qn4180BurnerWorkerSp::Qn4180BurnerWorker>(std::move(context));
-    case TYPESIX_CHIP_TYPE:
+    case Common::TYPESIX_CHIP_TYPE:
         return Create<TypeSixBurnerWorker>(std::move(context));
     default:
         // Every other type of the department: the generic flow.

@@ -13,7 +13,7 @@ ConnectionBurnerWorker::ConnectionBurnerWorker(std::unique_ptr<BurnInfo::BurnCon
 // The small-boot row's file already holds "image|digest".
 bool ConnectionBurnerWorker::DownloadSmallSsb()
 {
-    if (m_burnContext->GetChipType() != BurnInfo::TYPESIX_CHIP_TYPE) {
+    if (m_burnContext->GetChipType() != Common::TYPESIX_CHIP_TYPE) {
         return true;
     }
     const PartitionItem small = m_burnContext->GetSmallInfo();

@@ -2,12 +2,13 @@
 
 #include <openssl/evp.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 
+#include "common/chip_families.h"
 #include "common/fwpkg_format.h"
 
 namespace FwpkgSp {
@@ -34,15 +35,6 @@ bool FileLength(const std::string& path, uint64_t& length)
     std::error_code error;
     length = std::filesystem::file_size(path, error);
     return !error;
-}
-
-std::string ToLower(const std::string& text)
-{
-    std::string lower = text;
-    for (char& c : lower) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return lower;
 }
 
 size_t LastSeparator(const std::string& path)
@@ -143,18 +135,13 @@ bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vect
     if (onlyBurnNames.empty()) {
         return true;
     }
-    std::vector<std::string> wanted;
-    for (const std::string& name : onlyBurnNames) {
-        wanted.push_back(ToLower(name));
-    }
     std::vector<BurnInfo::FwpkgBinInfo> kept;
     for (BurnInfo::FwpkgBinInfo& info : list) {
-        const std::string name = ToLower(info.imageName);
-        for (const std::string& w : wanted) {
-            if (name == w) {
-                kept.push_back(std::move(info));
-                break;
-            }
+        const bool selected = std::any_of(onlyBurnNames.begin(), onlyBurnNames.end(), [&info](const std::string& given) {
+            return Common::TypeSixOnlyBurnSelects(info.imageName, given);
+        });
+        if (selected) {
+            kept.push_back(std::move(info));
         }
     }
     list = std::move(kept);

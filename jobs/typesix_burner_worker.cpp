@@ -4,6 +4,8 @@
 #include <map>
 #include <utility>
 
+#include "common/fwpkg_format.h"
+
 using BurnInfo::FwpkgBinInfo;
 
 namespace {
@@ -52,38 +54,6 @@ int TypeSixBurnerWorker::Burn()
     return BurnInfo::SUCCESS;
 }
 
-bool TypeSixBurnerWorker::IsBurnedAsImage(uint32_t imageType)
-{
-    return imageType != IMAGE_TYPE_LOADER && imageType != IMAGE_TYPE_NOT_BURNED &&
-           imageType != IMAGE_TYPE_SMALL_SSB && imageType != IMAGE_TYPE_SMALL_SSB_DIGEST;
-}
-
-bool TypeSixBurnerWorker::MapFileType(uint32_t imageType, int& fileType)
-{
-    switch (imageType) {
-    case 18:
-        fileType = 2;
-        return true;
-    case 20:
-        fileType = 0;
-        return true;
-    case 11:
-        fileType = 1;
-        return true;
-    case 26:
-        fileType = 4;
-        return true;
-    case 100:
-    case 101:
-    case 4:
-    case 104:
-        fileType = static_cast<int>(imageType);
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool TypeSixBurnerWorker::CheckSelection(const std::string& package) const
 {
     if (m_binInfoList.empty() && !m_onlyBurnNames.empty()) {
@@ -104,7 +74,7 @@ bool TypeSixBurnerWorker::CheckSelection(const std::string& package) const
     }
     const uint64_t maxSsbLength = static_cast<uint64_t>(MAX_SSB_PACKETS) * DEFAULT_PER_PACKET_SIZE;
     for (const FwpkgBinInfo& entry : m_binInfoList) {
-        if (entry.imageType == IMAGE_TYPE_LOADER && entry.length > maxSsbLength) {
+        if (entry.imageType == Common::TYPESIX_IMAGE_SSB && entry.length > maxSsbLength) {
             std::printf("error: Loader %s of %u bytes needs more than %u packets of %d bytes.\n",
                         entry.imageName.c_str(), entry.length, MAX_SSB_PACKETS, DEFAULT_PER_PACKET_SIZE);
             return false;
@@ -137,7 +107,7 @@ bool TypeSixBurnerWorker::BurnPartitions()
     }
 
     for (const FwpkgBinInfo& entry : m_binInfoList) {
-        if (entry.imageType != IMAGE_TYPE_LOADER) {
+        if (entry.imageType != Common::TYPESIX_IMAGE_SSB) {
             continue;
         }
         FwpkgBinInfo unpacked = entry;
@@ -147,7 +117,7 @@ bool TypeSixBurnerWorker::BurnPartitions()
         }
     }
     for (const FwpkgBinInfo& entry : m_binInfoList) {
-        if (!IsBurnedAsImage(entry.imageType)) {
+        if (!Common::TypeSixJobBurnsAsImage(entry.imageType)) {
             continue;
         }
         FwpkgBinInfo unpacked = entry;
@@ -180,7 +150,7 @@ int TypeSixBurnerWorker::BurnOtherFile(const FwpkgBinInfo& entry)
     // The ssb is running already: no wait for its start text.
     SetIsReady(m_deviceHandle, 0);
     int fileType = 0;
-    if (!MapFileType(entry.imageType, fileType)) {
+    if (!Common::TypeSixJobFileType(entry.imageType, fileType)) {
         return BurnInfo::SUCCESS;
     }
     // No reset after the image, so that the next image (and a second attempt

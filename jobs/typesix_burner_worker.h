@@ -23,12 +23,6 @@ public:
     // ssb packets carry 16-bit numbers.
     static constexpr uint32_t MAX_SSB_PACKETS = 65535;
 
-    // Image types of the package that the job treats specially.
-    static constexpr uint32_t IMAGE_TYPE_LOADER = 0;
-    static constexpr uint32_t IMAGE_TYPE_NOT_BURNED = 16;
-    static constexpr uint32_t IMAGE_TYPE_SMALL_SSB = 28;
-    static constexpr uint32_t IMAGE_TYPE_SMALL_SSB_DIGEST = 29;
-
     explicit TypeSixBurnerWorker(std::unique_ptr<BurnInfo::BurnContext> context);
     ~TypeSixBurnerWorker() override = default;
 
@@ -38,13 +32,6 @@ public:
     bool BurnPartitions();
     int BurnLoader(const BurnInfo::FwpkgBinInfo& entry);
     int BurnOtherFile(const BurnInfo::FwpkgBinInfo& entry);
-
-    // File type of the serial protocol for an image type; false for an image
-    // type that image burning skips.
-    static bool MapFileType(uint32_t imageType, int& fileType);
-    // Entries that BurnPartitions hands to image burning (all but loaders and
-    // the types that are only unpacked).
-    static bool IsBurnedAsImage(uint32_t imageType);
 
     // The rate that SetSpeed announces for the image transfers: "-b" or
     // baudRate, 115200 when none is usable.

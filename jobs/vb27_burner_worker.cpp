@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "device/vb27_frames.h"
+#include "platform/file_commit.h"
 
 namespace Vb27BurnerWorkerSp {
 
@@ -116,6 +117,14 @@ int Vb27BurnerWorker::Read()
     if (!CheckReadTarget()) {
         return BurnInfo::PARAM_ERROR;
     }
+    // The flash data goes beside the output and replaces it only once all of
+    // it is on disk: a failed or cancelled read leaves an earlier file as it was.
+    const std::string output = m_burnContext->GetReadFile();
+    Platform::StagedFile staged(output);
+    if (!staged.IsCreated()) {
+        std::printf("error: Cannot write the read output %s: %s\n", output.c_str(), staged.Error().c_str());
+        return BurnInfo::READ_PARTITION_FAILED;
+    }
     if (!InitTransport()) {
         return BurnInfo::INIT_TRANSFER_WAY_FAILED;
     }
@@ -129,9 +138,13 @@ int Vb27BurnerWorker::Read()
     }
     std::printf("\nBurn %s successfully.\n", burnFile.c_str());
 
-    const std::string output = m_burnContext->GetReadFile();
-    if (UploadFile(m_deviceHandle, address, static_cast<uint32_t>(m_burnContext->GetReadSize()), output.c_str()) ==
-        0) {
+    if (UploadFile(m_deviceHandle, address, static_cast<uint32_t>(m_burnContext->GetReadSize()),
+                   staged.Path().c_str()) == 0) {
+        std::printf("\nerror: Read %s failed.\n", output.c_str());
+        return BurnInfo::READ_PARTITION_FAILED;
+    }
+    if (!staged.Commit()) {
+        std::printf("error: Cannot replace %s with the data read: %s\n", output.c_str(), staged.Error().c_str());
         std::printf("\nerror: Read %s failed.\n", output.c_str());
         return BurnInfo::READ_PARTITION_FAILED;
     }

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "common/console.h"
+#include "common/fwpkg_format.h"
 #include "device/burn_vb27_chip.h"
 #include "device/device_library.h"
 #include "jobs/fwpkg.h"
@@ -265,16 +266,18 @@ std::vector<std::string> NameClashes(const std::vector<Common::FileHead>& entrie
 
 std::string Vb27Meaning(uint32_t type)
 {
-    switch (type) {
-        case 0: return "loader";
-        case 2: return "NV/KV";
-        case 3:
-        case 4: return "OTP/eFuse configuration";
-        case 6: return "factory image";
-        case 7: return "version";
-        case 14: return "ROM-format image";
-        case 15: return "eMMC-format image";
-        case 16: return "not burned";
+    switch (Common::Vb27CommandForImageType(type)) {
+        case Common::Vb27ImageCommand::NONE: return "loader";
+        case Common::Vb27ImageCommand::NV_KV: return "NV/KV";
+        case Common::Vb27ImageCommand::OTP_EFUSE: return "OTP/eFuse configuration";
+        case Common::Vb27ImageCommand::FACTORY: return "factory image";
+        case Common::Vb27ImageCommand::VERSION: return "version";
+        case Common::Vb27ImageCommand::NOT_SENT: return "not burned";
+        case Common::Vb27ImageCommand::FLASH_IMAGE: break;
+    }
+    switch (Common::Vb27FormatForImageType(type)) {
+        case Common::Vb27ImageFormat::ROM: return "ROM-format image";
+        case Common::Vb27ImageFormat::EMMC: return "eMMC-format image";
         default: return "flash image";
     }
 }
@@ -282,20 +285,18 @@ std::string Vb27Meaning(uint32_t type)
 // As the TypeSix burn job treats the type.
 std::string TypeSixMeaning(uint32_t type)
 {
+    int fileType = 0;
+    if (type == Common::TYPESIX_IMAGE_SSB) {
+        return "loader (ssb through the boot ROM)";
+    }
+    if (Common::TypeSixJobFileType(type, fileType)) {
+        return "image, file type " + std::to_string(fileType);
+    }
     switch (type) {
-        case 0: return "loader (ssb through the boot ROM)";
-        case 11: return "image, file type 1";
-        case 18: return "image, file type 2";
-        case 20: return "image, file type 0";
-        case 26: return "image, file type 4";
-        case 4:
-        case 100:
-        case 101:
-        case 104: return "image, file type " + std::to_string(type);
-        case 24: return "ssb digest, not burned";
-        case 28: return "small ssb, not burned";
-        case 29: return "small ssb digest, not burned";
-        case 102: return "image digest, not burned";
+        case Common::TYPESIX_IMAGE_SSB_DIGEST: return "ssb digest, not burned";
+        case Common::TYPESIX_IMAGE_SMALL_SSB: return "small ssb, not burned";
+        case Common::TYPESIX_IMAGE_SMALL_SSB_DIGEST: return "small ssb digest, not burned";
+        case Common::TYPESIX_IMAGE_DIGEST: return "image digest, not burned";
         default: return "not burned";
     }
 }

@@ -40,6 +40,16 @@ bool ReadConfigNumber(const std::string& path, const std::string& key, const std
 
 } // namespace
 
+bool ReadBaudRate(const std::string& text, int& rate)
+{
+    const int value = std::atoi(text.c_str());
+    if (value == 0) {
+        return false;
+    }
+    rate = value;
+    return true;
+}
+
 BurnContext::BurnContext()
 {
     InitExePath();
@@ -110,7 +120,11 @@ bool BurnContext::LoadLocalConfig(const std::vector<std::string>& parts)
     if (key == "serialPort") {
         m_serialPort = value;
     } else if (key == "baudRate") {
-        m_baudRate = std::atoi(value.c_str());
+        if (!ReadBaudRate(value, m_baudRate)) {
+            std::printf("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_configPath.c_str(),
+                        value.c_str());
+            return false;
+        }
     } else if (key == "stopBit") {
         m_stopBit = std::atoi(value.c_str());
     } else if (key == "parity") {

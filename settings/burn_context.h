@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fwpkg_format.h"
 #include "settings/burn_info.h"
 
 namespace tinyxml2 {
@@ -28,10 +29,13 @@ constexpr const char* DEFAULT_RESET_AT_COMMAND = "at+rst\r\n";
 constexpr int DEFAULT_BAUD_RATE = 115200;
 constexpr int DEFAULT_BURN_INTERVAL = 10;
 
+// A line rate as "-b" and baudRate give it: read like atoi, so "115200abc" is
+// 115200; false for a text that reads as 0 (no leading digit, or "0").
+bool ReadBaudRate(const std::string& text, int& rate);
+
 // TypeSix partition table file type codes.
-constexpr int TYPESIX_CHIP_TYPE = 0x30002;
-constexpr int FLASH_BIN_TYPE = 100;
-constexpr int EMMC_BIN_TYPE = 101;
+constexpr int FLASH_BIN_TYPE = Common::TYPESIX_FILE_FLASH_BIN;
+constexpr int EMMC_BIN_TYPE = Common::TYPESIX_FILE_EMMC_BIN;
 
 class BurnContext {
 public:

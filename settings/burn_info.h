@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/chip_families.h"
+
 namespace BurnInfo {
 
 // Result codes of the front end and the burn jobs; they become the exit code.
@@ -30,7 +32,7 @@ constexpr int NETWORK_ERROR = 15;
 // Chip family groups: bits 16 to 23 of the chip type.
 constexpr int CAMERA_CHIP = 1;
 constexpr int TV_CHIP = 2;
-constexpr int CONNECTION_CHIP = 3;
+constexpr int CONNECTION_CHIP = Common::CONNECTION_DEPARTMENT;
 constexpr int MCU_CHIP = 4;
 constexpr int DISPLAY_DRIVER_CHIP = 5;
 constexpr int WING_CHIP = 6;
@@ -39,7 +41,7 @@ constexpr int FILE_BLOCK_SIZE_32 = 0x2000000;
 
 inline int DepartmentOf(int chipType)
 {
-    return (chipType >> 16) & 0xFF;
+    return Common::DepartmentOf(chipType);
 }
 
 enum class TransportWay : int {

@@ -135,7 +135,7 @@ bool BurnContext::ParseXmlFile()
     if (!InitPartitionInfoByXml(first)) {
         return false;
     }
-    if (m_chipType == TYPESIX_CHIP_TYPE) {
+    if (m_chipType == Common::TYPESIX_CHIP_TYPE) {
         return ReinitPartitionInfo();
     }
     return true;
@@ -197,7 +197,7 @@ bool BurnContext::InitPartitionRow(const tinyxml2::XMLElement* element, Partitio
     row.partitionName = Attribute(element, "PartitionName");
     row.fileSystem = Attribute(element, "FileSystem");
 
-    if (m_chipType == TYPESIX_CHIP_TYPE) {
+    if (m_chipType == Common::TYPESIX_CHIP_TYPE) {
         const char* fileType = Attribute(element, "FileType");
         if (!HasValue(fileType)) {
             std::printf("error: Xml format error, not find FileType or FileType value is empty.\n");

@@ -9,6 +9,7 @@
 #include "common/checksum.h"
 #include "common/console.h"
 #include "common/file_helpers.h"
+#include "platform/monotonic_clock.h"
 #include "common/secure_functions.h"
 
 namespace YmodemProtocolSp {

@@ -2,8 +2,10 @@
 
 #include <new>
 
+#include "common/common_util.h"
 #include "common/console.h"
 #include "common/file_helpers.h"
+#include "platform/monotonic_clock.h"
 #include "common/fwpkg_format.h"
 #include "device/typesix/typesix_frames.h"
 #include "device/typesix/typesix_ser_cus_pro.h"
@@ -22,46 +24,10 @@ constexpr size_t KEYSTORE_INDEX = 2;
 constexpr size_t CERTIFICATE_INDEX = 3;
 constexpr size_t SIGNATURE_INDEX = 4;
 
-// Package image types with a role of their own.
-constexpr uint32_t IMAGE_TYPE_SSB = 0;
-constexpr uint32_t IMAGE_TYPE_SSB_DIGEST = 24;
-constexpr uint32_t IMAGE_TYPE_SMALL_SSB = 28;
-constexpr uint32_t IMAGE_TYPE_SMALL_SSB_DIGEST = 29;
-constexpr uint32_t IMAGE_TYPE_DIGEST = 102;
-
-constexpr uint32_t FWPKG_NEW_FLAG_LAST = 0xEFBEADDE;
-
 uint32_t ReadLe32(const uint8_t* p)
 {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
            (static_cast<uint32_t>(p[3]) << 24);
-}
-
-// File type of the serial protocol for a package image type; false leaves
-// the protocol's file type as it is.
-bool FileTypeForImage(uint32_t imageType, int& fileType)
-{
-    switch (imageType) {
-        case 18:
-            fileType = 2;
-            return true;
-        case 20:
-            fileType = 0;
-            return true;
-        case 22:
-            fileType = 1;
-            return true;
-        case 26:
-            fileType = 4;
-            return true;
-        case TypeSixFrames::FLASH_BIN_TYPE:
-        case TypeSixFrames::EMMC_BIN_TYPE:
-            // The flash and eMMC sequence is chosen by the file type itself.
-            fileType = static_cast<int>(imageType);
-            return true;
-        default:
-            return false;
-    }
 }
 
 }  // namespace
@@ -189,7 +155,7 @@ bool BurnTypeSixChip::ReadWhole(const std::string& path, OwnedData& into)
 bool BurnTypeSixChip::FilePrepare(const std::string& spec)
 {
     const long long handle = GetThisPtr();
-    const std::vector<std::string> fields = Common::Split(spec, '|');
+    const std::vector<std::string> fields = CommonUtil::Split(spec, '|');
     if (fields.size() < 2) {
         Common::PrintInfo(handle, Common::NORMAL_INFO, "Invalid file format: %s\n", spec.c_str());
         return false;
@@ -452,7 +418,7 @@ bool BurnTypeSixChip::ParseFile(const char* path)
     if (flag == Common::FWPKG_FLAG_NORMAL) {
         return ParseNormalFwpkg(m_package.bytes.get(), m_package.length);
     }
-    if (flag >= Common::FWPKG_FLAG_NEW_START && flag <= FWPKG_NEW_FLAG_LAST) {
+    if (flag >= Common::FWPKG_FLAG_NEW_START && flag <= Common::FWPKG_FLAG_NEW_END_TYPESIX_CHIP) {
         return ParseNewFwpkg(m_package.bytes.get(), m_package.length);
     }
     Common::PrintInfo(handle, Common::NORMAL_INFO, "invalid flag value:%ld.\n", static_cast<long>(flag));
@@ -508,16 +474,16 @@ bool BurnTypeSixChip::ParseFwpkg(const uint8_t* data, unsigned long length, bool
     for (const Common::FileHead& entry : table.entries) {
         const uint8_t* image = data + entry.offset;
         switch (entry.type) {
-            case IMAGE_TYPE_SSB:
+            case Common::TYPESIX_IMAGE_SSB:
                 m_ssb = {image, entry.length};
                 break;
-            case IMAGE_TYPE_SSB_DIGEST:
+            case Common::TYPESIX_IMAGE_SSB_DIGEST:
                 m_ssbDigest = {image, entry.length};
                 break;
-            case IMAGE_TYPE_SMALL_SSB:
+            case Common::TYPESIX_IMAGE_SMALL_SSB:
                 m_smallSsb = {image, entry.length};
                 break;
-            case IMAGE_TYPE_SMALL_SSB_DIGEST:
+            case Common::TYPESIX_IMAGE_SMALL_SSB_DIGEST:
                 m_smallSsbDigest = {image, entry.length};
                 m_hasSmallSsbDigest = true;
                 break;
@@ -536,7 +502,7 @@ bool BurnTypeSixChip::InitShaData(const std::string& name)
         return false;
     }
     for (const PartitionItem& item : m_partitionList) {
-        if (item.imageType == IMAGE_TYPE_DIGEST && name.find(item.name) != std::string::npos) {
+        if (item.imageType == Common::TYPESIX_IMAGE_DIGEST && name.find(item.name) != std::string::npos) {
             m_downloadProtocol->SetShaData(item.data, item.length);
             return true;
         }
@@ -548,10 +514,10 @@ bool BurnTypeSixChip::BurnPartitions()
 {
     for (const PartitionItem& item : m_partitionList) {
         int fileType = 0;
-        if (FileTypeForImage(item.imageType, fileType)) {
+        if (Common::TypeSixChipFileType(item.imageType, fileType)) {
             m_downloadProtocol->SetFileType(fileType);
         }
-        if (item.imageType == TypeSixFrames::FLASH_BIN_TYPE || item.imageType == TypeSixFrames::EMMC_BIN_TYPE) {
+        if (item.imageType == Common::TYPESIX_IMAGE_FLASH || item.imageType == Common::TYPESIX_IMAGE_EMMC) {
             if (!InitShaData(item.name)) {
                 Common::Print(
                     Common::FormatInfo("the sha256.bin file of file %s is not found.\n", item.name.c_str()).c_str());

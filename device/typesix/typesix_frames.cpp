@@ -4,7 +4,6 @@
 #include <initializer_list>
 
 #include "common/checksum.h"
-#include "common/file_helpers.h"
 
 namespace TypeSixFrames {
 
@@ -355,3 +354,25 @@ void AppendBoardText(std::string& text, const uint8_t* bytes, size_t count)
 }
 
 }  // namespace TypeSixFrames
+
+namespace Common {
+
+std::vector<uint8_t> GetDouble5CFrameData(const uint8_t* data, uint32_t length)
+{
+    using namespace TypeSixFrames;
+    std::vector<uint8_t> frame;
+    frame.reserve(HEAD_LEN + 2u * static_cast<size_t>(length) + TAIL_LEN);
+    frame.push_back(ESCAPE);
+    frame.push_back(START_MARK);
+    for (uint32_t i = 0; data != nullptr && i < length; ++i) {
+        frame.push_back(data[i]);
+        if (data[i] == ESCAPE) {
+            frame.push_back(ESCAPE);
+        }
+    }
+    frame.push_back(ESCAPE);
+    frame.push_back(END_MARK);
+    return frame;
+}
+
+}  // namespace Common

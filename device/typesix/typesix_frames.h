@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "common/fwpkg_format.h"
+
 namespace TypeSixFrames {
 
 constexpr uint8_t ESCAPE = 0x5C;
@@ -140,8 +142,8 @@ std::vector<uint8_t> ResetPayload(uint8_t seq);
 
 // --- ssb serial protocol ------------------------------------------------------
 
-constexpr int FLASH_BIN_TYPE = 100;
-constexpr int EMMC_BIN_TYPE = 101;
+constexpr int FLASH_BIN_TYPE = Common::TYPESIX_FILE_FLASH_BIN;
+constexpr int EMMC_BIN_TYPE = Common::TYPESIX_FILE_EMMC_BIN;
 constexpr int OTP_BIN_TYPE = 103;
 // File code of the bin head: 100 -> 0, 101 -> 1, 103 -> 2, anything else 0.
 uint8_t FileCodeForType(int fileType);
@@ -183,3 +185,10 @@ constexpr const char* SSB_TEXT = "-ssb-codeloader";
 void AppendBoardText(std::string& text, const uint8_t* bytes, size_t count);
 
 }  // namespace TypeSixFrames
+
+namespace Common {
+
+// The framing above around data: 5C 73, the data with every 5C doubled, 5C 65.
+std::vector<uint8_t> GetDouble5CFrameData(const uint8_t* data, uint32_t length);
+
+}  // namespace Common

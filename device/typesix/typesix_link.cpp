@@ -1,6 +1,7 @@
 #include "device/typesix/typesix_link.h"
 
 #include "common/console.h"
+#include "platform/monotonic_clock.h"
 #include "common/file_helpers.h"
 #include "device/burn_chip_base.h"
 #include "device/typesix/typesix_frames.h"

@@ -7,6 +7,7 @@
 
 #include "common/common_util.h"
 #include "common/console.h"
+#include "platform/monotonic_clock.h"
 #include "common/file_helpers.h"
 #include "device/burn_chip_base.h"
 #include "device/typesix/typesix_frames.h"
@@ -212,7 +213,7 @@ bool TypeSixSerCusPro::StartDownloadFile(const char* fileSpec, unsigned long add
     const long long handle = m_burnChip.GetThisPtr();
     m_link.RestartSequence();
     const std::string spec = fileSpec != nullptr ? fileSpec : "";
-    const std::vector<std::string> parts = Common::Split(spec, '|');
+    const std::vector<std::string> parts = CommonUtil::Split(spec, '|');
     std::string imagePath;
     if (parts.size() == NOT_SHA_SPLIT_SIZE) {
         imagePath = spec;

@@ -28,7 +28,8 @@ public:
     // Largest piece of an image file held in memory at once.
     static constexpr uint32_t SPILT_SIZE = 0x08000000;
     static constexpr size_t HAS_SHA_SPLIT_SIZE = 2;
-    static constexpr size_t NOT_SHA_SPLIT_SIZE = 0;
+    // A spec without "|" is one piece: the image path alone.
+    static constexpr size_t NOT_SHA_SPLIT_SIZE = 1;
     static constexpr uint32_t RESET_BAUD_RATE = 115200;
 
     // Numbers its frames from 0 on the link it shares with the chip.

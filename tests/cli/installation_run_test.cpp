@@ -106,6 +106,15 @@ const Case CASES[] = {
               "-switchafterloader", "-beforereset", "-c", "1", "-e", "2g", "-b", "921600", "-s", "2", "-p", "1"}},
     {"vb27", {}, 1, "error: Invalid number for key reset in $DIR/bin/config/burn.config: \"4g\"\n", MODE + "reset=4g\n",
      "", Match::IS},
+    // A rate reads like atoi, but one that reads as 0 is refused before the port is opened.
+    {"vb27", {"-b", "0"}, 1, "error: Invalid number for option -b: \"0\"\n" + PARSE_FAILED},
+    {"vb27", {"--baudRate", "fast"}, 1, "error: Invalid number for option --baudRate: \"fast\"\n" + PARSE_FAILED},
+    {"vb27", {"-b", "115200abc"}},
+    {"vb27", {}, 1, "error: Invalid number for key baudRate in $DIR/bin/config/burn.config: \"0\"\n",
+     MODE + "baudRate=0\n", "", Match::IS},
+    {"vb27", {}, 1, "error: Invalid number for key baudRate in $DIR/bin/config/burn.config: \"fast\"\n",
+     MODE + "baudRate=fast\n", "", Match::IS},
+    {"vb27", {}, 3, JOB, MODE + "baudRate=115200abc\n"},
     // The usage text's positional speed, stop bits and parity are stray arguments.
     {"vb27", {"-m", "serial", NO_PORT, "9600", "0", "0", "-x"}},
     // The value of -l spells -n; -n is still examined in its turn.

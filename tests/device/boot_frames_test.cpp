@@ -40,6 +40,18 @@ TEST(BootFrameLayout, EveryFrameMatchesItsTable)
     }
 }
 
+TEST(BootFrameLayout, TheBaudHandshakeIsWrittenOnlyIntoANineByteBuffer)
+{
+    Bytes frame(Common::SHAKE_HAND_FRAME_LENGTH + 1, 0x77);
+    ASSERT_TRUE(Common::InitShakeHandCmd(frame.data(), Common::SHAKE_HAND_FRAME_LENGTH, 921600));
+    EXPECT_EQ(Bytes(frame.begin(), frame.end() - 1), WithCrcBe({0xBE, 0x00, 0xFF, 0x00, 0x0E, 0x10, 0x00}));
+    EXPECT_EQ(frame.back(), 0x77);
+    Bytes untouched(16, 0x77);
+    EXPECT_FALSE(Common::InitShakeHandCmd(untouched.data(), 16, 921600));
+    EXPECT_FALSE(Common::InitShakeHandCmd(untouched.data(), 8, 921600));
+    EXPECT_EQ(untouched, Bytes(16, 0x77));
+}
+
 // --- what the chip makes of a reply ------------------------------------------
 
 TEST(ReplyScan, EachRejectionSaysWhyAndTheComplementCountsOnlyForOtherFrames)

@@ -3,6 +3,7 @@
 // and the reset after a failed image.
 #include <gtest/gtest.h>
 
+#include "common/chip_families.h"
 #include "device/typesix/burn_typesix_chip.h"
 #include "pty_board.h"
 
@@ -12,7 +13,7 @@ class TypeSixChipOverPty : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetChipType(CHIP_TYPE_TYPESIX);
+        SetChipType(Common::TYPESIX_CHIP_TYPE);
         handle = OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0);
         chip = dynamic_cast<BurnTypeSixChip*>(handle);
         ASSERT_NE(chip, nullptr);

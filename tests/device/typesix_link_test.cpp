@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "common/chip_families.h"
 #include "device/typesix/burn_typesix_chip.h"
 #include "device/typesix/typesix_link.h"
 #include "device/typesix/typesix_ser_cus_pro.h"
@@ -130,7 +131,7 @@ class TypeSixOnScriptedLine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetChipType(CHIP_TYPE_TYPESIX);
+        SetChipType(Common::TYPESIX_CHIP_TYPE);
         auto owned = std::make_unique<ScriptedLine>();
         line = owned.get();
         chip.AttachLine(std::move(owned));

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,45 @@ TEST_F(Vb27Board, ReadWritesTheFlashRegionToTheOutputFileButNeverIntoThePackage)
         ExpectVb27Board(b.report, b.flash, {FULL_PACKAGE[0]});
         EXPECT_TRUE(Contains(b.report.text, "upload 0x00012345 100000")) << b.report.text;
     }
+}
+
+// The tool's bytes before the flash data of a 2 MiB read (handshake, the 8 KiB loader, the
+// upload command, about 10.5 KB) and about a thousand of its ACKs: the cable goes in the
+// middle of the data (about 2000 ACKs in all).
+constexpr const char* MID_READ_BYTES = "11500";
+
+// An earlier output survives a read that breaks off; a complete one replaces it. Either
+// way nothing but the output is left in its directory.
+TEST_F(Vb27Board, ReadReplacesAnEarlierOutputOnlyWithACompleteRead)
+{
+    const std::string package = Given("board.fwpkg", BuildPackage(FULL_PACKAGE));
+    const std::string dir = Path("reads/");
+    const std::string output = dir + "flash.bin";
+    std::filesystem::create_directories(dir);
+    const Bytes earlier = Pattern(3000, 11);
+    ASSERT_TRUE(WriteFile(output, earlier));
+    const std::vector<std::string> read = {"-readfile:" + output, "-readaddr:0", "-readsize:2m"};
+    const auto Names = [&dir] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    };
+
+    const Bytes flash = FillFlash(Path("sim-flash.bin"));
+    const BoardRun cut = OnBoard("--read", "vb27", package, read, {"--close-after", MID_READ_BYTES});
+    EXPECT_NE(cut.run.exitCode, 0) << cut.run.output;
+    EXPECT_TRUE(Contains(cut.run.output, "Receive data frames failed.\n")) << "not cut mid-data:\n" << cut.run.output;
+    EXPECT_TRUE(Contains(cut.run.output, "\nerror: Read " + output + " failed.\n")) << cut.run.output;
+    EXPECT_EQ(ReadFile(output), earlier);
+    EXPECT_EQ(Names(), std::vector<std::string>{"flash.bin"});
+
+    FillFlash(Path("sim-flash.bin"));
+    const BoardRun whole = OnBoard("--read", "vb27", package, read);
+    EXPECT_EQ(whole.run.exitCode, 0) << whole.run.output;
+    EXPECT_EQ(ReadFile(output), flash);
+    EXPECT_EQ(Names(), std::vector<std::string>{"flash.bin"});
 }
 
 // A table names image files: a run with one ends and leaves the table and the images as given.

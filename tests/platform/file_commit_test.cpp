@@ -1,0 +1,71 @@
+// A staged file replaces its target only when committed; otherwise the target
+// stays as it was and nothing is left beside it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/file_commit.h"
+#include "support/test_files.h"
+
+namespace {
+
+class StagedFiles : public ::testing::Test {
+protected:
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    TestSupport::TempDir m_tmp{"tarnwick-staged"};
+    const std::string m_dir = m_tmp.Path();
+    const std::string m_target = m_dir + "/out.bin";
+};
+
+TEST_F(StagedFiles, ACommitReplacesTheTargetAndLeavesNothingBeside)
+{
+    ASSERT_TRUE(TestSupport::WriteFile(m_target, TestSupport::Pattern(100, 1)));
+    const TestSupport::Bytes fresh = TestSupport::Pattern(5000, 2);
+    {
+        Platform::StagedFile staged(m_target);
+        ASSERT_TRUE(staged.IsCreated()) << staged.Error();
+        EXPECT_EQ(staged.Path().rfind(m_dir + "/", 0), 0u) << staged.Path();
+        ASSERT_TRUE(TestSupport::WriteFile(staged.Path(), fresh));
+        EXPECT_EQ(TestSupport::ReadFile(m_target), TestSupport::Pattern(100, 1));
+        ASSERT_TRUE(staged.Commit()) << staged.Error();
+        EXPECT_FALSE(staged.Commit());
+    }
+    EXPECT_EQ(TestSupport::ReadFile(m_target), fresh);
+    EXPECT_EQ(Names(), std::vector<std::string>{"out.bin"});
+}
+
+TEST_F(StagedFiles, WithoutACommitTheTargetStaysAsItWasAndTheStagedFileGoes)
+{
+    ASSERT_TRUE(TestSupport::WriteFile(m_target, TestSupport::Pattern(100, 1)));
+    {
+        Platform::StagedFile first(m_target);
+        Platform::StagedFile second(m_target);
+        ASSERT_TRUE(first.IsCreated() && second.IsCreated());
+        EXPECT_NE(first.Path(), second.Path());
+        ASSERT_TRUE(TestSupport::WriteFile(first.Path(), TestSupport::Pattern(10, 3)));
+        EXPECT_EQ(Names().size(), 3u);
+    }
+    EXPECT_EQ(TestSupport::ReadFile(m_target), TestSupport::Pattern(100, 1));
+    EXPECT_EQ(Names(), std::vector<std::string>{"out.bin"});
+}
+
+TEST_F(StagedFiles, NoDirectoryMeansNoStagedFileAndNothingToCommit)
+{
+    Platform::StagedFile staged(m_dir + "/absent/out.bin");
+    EXPECT_FALSE(staged.IsCreated());
+    EXPECT_NE(staged.Error().find("No such file or directory"), std::string::npos) << staged.Error();
+    EXPECT_FALSE(staged.Commit());
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/absent"));
+}
+
+} // namespace
