@@ -1,0 +1,23 @@
+#include "transport/server_connection.h"
+
+#include <cerrno>
+
+namespace ServerConnection {
+
+std::string Describe(const LineAddress& address)
+{
+    const bool ipv6 = address.host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
+}
+
+LineStatus Connect(const std::string& portName, Platform::TcpSocket& socket, LineAddress& address)
+{
+    std::string reason;
+    if (!ParseLineAddress(portName, address, reason)) {
+        return LineStatus::Fail(reason, EINVAL);
+    }
+    int error = socket.Connect(address.host, address.port, CONNECT_TIMEOUT_MS, reason);
+    return error == 0 ? LineStatus() : LineStatus::Fail(reason, error);
+}
+
+}  // namespace ServerConnection
