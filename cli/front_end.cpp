@@ -209,6 +209,10 @@ void Help()
         "--read    | -r    This command will read the flash data into a file according to the partition table "
         "filePath.\n",
         "                  you need to configure the burn.config file.\n",
+        "network ports (the port name after -m serial, or serialPort= in burn.config):\n",
+        "rfc2217://HOST:PORT  a serial server port with RFC 2217 line control; the rate can change.\n",
+        "socket://HOST:PORT   a raw TCP port of a serial server; the line keeps the server's rate.\n",
+        "                     HOST is a name, an IPv4 address or an IPv6 address in brackets.\n",
         "read options:\n",
         "-readfile:<path>  file that receives the flash data (never the package given with -f).\n",
         "-readaddr:<n>     flash address to read from (0x hexadecimal, or decimal with k, m or g).\n",
@@ -346,8 +350,14 @@ bool ParseExtraSerialParam(char** argv, BurnContext* context, int valueIndex, in
     return true;
 }
 
-// The slot for socket options; serial is the only transport, so none is accepted.
-void ParseExtraSocketParam(char** /*argv*/, BurnContext* /*context*/, int /*valueIndex*/, int /*optionIndex*/) {}
+// A network port name given with -m makes the run a socket run; the mode and
+// the name themselves were taken by ParseExtraBasicParam.
+void ParseExtraSocketParam(char** argv, BurnContext* context, int /*valueIndex*/, int optionIndex)
+{
+    if (Is(argv[optionIndex], "-m", "--mode")) {
+        context->TakeSerialServerFromPort();
+    }
+}
 
 bool ParseTransportWay(int argc, int index, char** argv, BurnContext* context)
 {

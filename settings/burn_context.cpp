@@ -6,6 +6,7 @@
 
 #include "common/common_util.h"
 #include "platform/process_paths.h"
+#include "transport/line_factory.h"
 
 namespace BurnInfo {
 
@@ -137,11 +138,28 @@ bool BurnContext::LoadLocalConfig(const std::vector<std::string>& parts)
     return true;
 }
 
-// Board and socket keys have no consumer in this tool; the pairs are accepted
-// so that config files shared with other tools of the family still load.
+// Board keys have no consumer in this tool; the pairs are accepted so that
+// config files shared with other tools of the family still load.
 void BurnContext::LoadBoardConfig(const std::vector<std::string>& /*parts*/) {}
 
-void BurnContext::LoadSocketConfig(const std::vector<std::string>& /*parts*/) {}
+// The serial server comes from the port name, which LoadLocalConfig took.
+void BurnContext::LoadSocketConfig(const std::vector<std::string>& parts)
+{
+    if (parts[0] == "serialPort") {
+        TakeSerialServerFromPort();
+    }
+}
+
+void BurnContext::TakeSerialServerFromPort()
+{
+    LineAddress address;
+    std::string error;
+    // A malformed network name stays a plain name here; opening it reports why.
+    const bool network = ParseLineAddress(m_serialPort, address, error) && address.kind != LineKind::SERIAL;
+    m_isSocket = network;
+    m_serialServerIp = network ? address.host : std::string();
+    m_serialServerPort = network ? address.port : 0;
+}
 
 bool BurnContext::LoadTransportWay(const std::string& value)
 {

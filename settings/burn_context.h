@@ -132,6 +132,9 @@ public:
     void SetSerialServerIp(const std::string& ip) { m_serialServerIp = ip; }
     int GetSerialServerPort() const { return m_serialServerPort; }
     void SetSerialServerPort(int port) { m_serialServerPort = port; }
+    // Socket flag and serial server from the port name: set for
+    // rfc2217://HOST:PORT and socket://HOST:PORT, cleared for any other name.
+    void TakeSerialServerFromPort();
     int GetReboot() const { return m_reboot; }
     void SetReboot(int reboot) { m_reboot = reboot; }
     int GetBurnCheck() const { return m_burnCheck; }

@@ -5,6 +5,8 @@
 #include <new>
 
 #include "common/console.h"
+#include "transport/raw_socket_line.h"
+#include "transport/rfc2217_line.h"
 #include "transport/serport_transport.h"
 
 namespace {
@@ -89,15 +91,20 @@ std::unique_ptr<TransportTypeBase> NewLine(const std::string& portName)
         return nullptr;
     }
     std::unique_ptr<TransportTypeBase> line;
+    std::unique_ptr<LineDevice> device;
     switch (address.kind) {
         case LineKind::SERIAL:
             line.reset(new (std::nothrow) SerportTransport());
             break;
         case LineKind::RFC2217:
+            device.reset(new (std::nothrow) Rfc2217Line());
+            break;
         case LineKind::RAW_SOCKET:
-            Common::PrintInfo(0, Common::NORMAL_INFO, "error: %s: network lines are not available in this build.\n",
-                              portName.c_str());
-            return nullptr;
+            device.reset(new (std::nothrow) RawSocketLine());
+            break;
+    }
+    if (device) {
+        line.reset(new (std::nothrow) LineTransport(std::move(device)));
     }
     if (!line) {
         Common::Print("new serport transport failed\n");

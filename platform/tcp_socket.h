@@ -1,0 +1,48 @@
+// A TCP connection to a serial server, reduced to what a line to a board
+// needs: a bounded connect, non-blocking reads, writes that hand over every
+// byte, and a wait that a wake-up event can end. Results use the serial
+// port's types, so the lines above treat both alike.
+#ifndef TARNWICK_PLATFORM_TCP_SOCKET_H
+#define TARNWICK_PLATFORM_TCP_SOCKET_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/serial_port.h"
+
+namespace Platform {
+
+class TcpSocket {
+public:
+    TcpSocket() = default;
+    ~TcpSocket();
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+
+    // Resolves host and connects to the first address that answers within
+    // timeoutMs in all, with Nagle off and keep-alive on. 0 on success,
+    // otherwise errno (ETIMEDOUT when nobody answered in time) and a reason
+    // naming host and port.
+    int Connect(const std::string& host, uint16_t port, int timeoutMs, std::string& reason);
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+
+    // Takes what has arrived without waiting; a closed or reset connection
+    // is a lost line.
+    SerialIoResult Read(uint8_t* buffer, size_t size);
+    // Hands every byte over, waiting while the send buffer is full; gives up
+    // when nothing is taken for stallMs.
+    SerialIoResult Write(const uint8_t* data, size_t length, uint32_t stallMs);
+    // Waits until readable, wakeFd is signalled or timeoutMs has passed
+    // (negative: no limit). heldFd is a descriptor the caller signals while it
+    // holds received bytes of its own; it counts as readable.
+    SerialWait Wait(int wakeFd, int timeoutMs, int heldFd = -1) const;
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace Platform
+
+#endif

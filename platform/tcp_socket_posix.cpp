@@ -1,0 +1,257 @@
+#include "platform/tcp_socket.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/monotonic_clock.h"
+
+namespace Platform {
+
+namespace {
+
+// A dead peer (server unplugged, no reset sent) is noticed after about
+// idle + interval * count seconds instead of never.
+constexpr int KEEPALIVE_IDLE_S = 10;
+constexpr int KEEPALIVE_INTERVAL_S = 2;
+constexpr int KEEPALIVE_COUNT = 3;
+
+bool IsLostError(int error)
+{
+    return error == ECONNRESET || error == EPIPE || error == ENOTCONN || error == ETIMEDOUT ||
+           error == EHOSTUNREACH || error == ENETUNREACH || error == ECONNABORTED;
+}
+
+void CloseFd(int fd)
+{
+    (void)close(fd);
+}
+
+void SetOption(int fd, int level, int name, int value)
+{
+    (void)setsockopt(fd, level, name, &value, sizeof(value));
+}
+
+void TuneConnected(int fd)
+{
+    // Stop-and-wait frames are small: each must leave at once, not after the
+    // previous one's acknowledgement.
+    SetOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    SetOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
+#ifdef TCP_KEEPIDLE
+    SetOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, KEEPALIVE_IDLE_S);
+    SetOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, KEEPALIVE_INTERVAL_S);
+    SetOption(fd, IPPROTO_TCP, TCP_KEEPCNT, KEEPALIVE_COUNT);
+#endif
+}
+
+int PollOne(int fd, short events, int timeoutMs, short& revents)
+{
+    struct pollfd pfd {fd, events, 0};
+    int64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        int left = static_cast<int>(deadline - MonotonicMs());
+        int ready = poll(&pfd, 1, left < 0 ? 0 : left);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        revents = pfd.revents;
+        return ready;
+    }
+}
+
+// One address: 0 and the connected descriptor, or errno.
+int ConnectOne(const struct addrinfo& address, int64_t deadline, int& fdOut)
+{
+    int fd = socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol);
+    if (fd < 0) {
+        return errno;
+    }
+    if (connect(fd, address.ai_addr, address.ai_addrlen) != 0 && errno != EINPROGRESS) {
+        int error = errno;
+        CloseFd(fd);
+        return error;
+    }
+    short revents = 0;
+    int left = static_cast<int>(deadline - MonotonicMs());
+    if (PollOne(fd, POLLOUT, left < 0 ? 0 : left, revents) <= 0) {
+        CloseFd(fd);
+        return ETIMEDOUT;
+    }
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        CloseFd(fd);
+        return error;
+    }
+    fdOut = fd;
+    return 0;
+}
+
+std::string Where(const std::string& host, uint16_t port)
+{
+    return host + " port " + std::to_string(port);
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket()
+{
+    Close();
+}
+
+int TcpSocket::Connect(const std::string& host, uint16_t port, int timeoutMs, std::string& reason)
+{
+    Close();
+    struct addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    struct addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    int gai = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    if (gai != 0) {
+        reason = "cannot find the server " + host + ": " + gai_strerror(gai);
+        return gai == EAI_SYSTEM ? errno : EHOSTUNREACH;
+    }
+    const int64_t deadline = MonotonicMs() + timeoutMs;
+    int error = EHOSTUNREACH;
+    for (struct addrinfo* a = found; a != nullptr && MonotonicMs() < deadline; a = a->ai_next) {
+        error = ConnectOne(*a, deadline, m_fd);
+        if (error == 0) {
+            break;
+        }
+    }
+    freeaddrinfo(found);
+    if (error != 0) {
+        m_fd = -1;
+        reason = error == ETIMEDOUT ? "no answer from " + Where(host, port) + " within " +
+                                          std::to_string(timeoutMs / 1000) + " s"
+                                    : "cannot connect to " + Where(host, port) + ": " + std::strerror(error);
+        return error;
+    }
+    TuneConnected(m_fd);
+    return 0;
+}
+
+void TcpSocket::Close()
+{
+    if (m_fd >= 0) {
+        (void)shutdown(m_fd, SHUT_RDWR);
+        CloseFd(m_fd);
+        m_fd = -1;
+    }
+}
+
+SerialIoResult TcpSocket::Read(uint8_t* buffer, size_t size)
+{
+    SerialIoResult result;
+    if (m_fd < 0) {
+        result.error = EBADF;
+        return result;
+    }
+    while (result.count < size) {
+        ssize_t n = recv(m_fd, buffer + result.count, size - result.count, 0);
+        if (n > 0) {
+            result.count += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            result.lineLost = true;  // the server closed the connection
+            result.error = ECONNRESET;
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            result.error = errno;
+            result.lineLost = IsLostError(errno);
+        }
+        break;
+    }
+    return result;
+}
+
+SerialIoResult TcpSocket::Write(const uint8_t* data, size_t length, uint32_t stallMs)
+{
+    SerialIoResult result;
+    if (m_fd < 0) {
+        result.error = EBADF;
+        return result;
+    }
+    int64_t deadline = MonotonicMs() + stallMs;
+    while (result.count < length) {
+        // A vanished peer must be an error here, not a SIGPIPE.
+        ssize_t n = send(m_fd, data + result.count, length - result.count, MSG_NOSIGNAL);
+        if (n > 0) {
+            result.count += static_cast<size_t>(n);
+            deadline = MonotonicMs() + stallMs;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            result.error = errno;
+            result.lineLost = IsLostError(errno);
+            break;
+        }
+        int64_t left = deadline - MonotonicMs();
+        if (left <= 0) {
+            result.error = ETIMEDOUT;
+            break;
+        }
+        short revents = 0;
+        if (PollOne(m_fd, POLLOUT, static_cast<int>(left), revents) > 0 && (revents & (POLLHUP | POLLERR)) != 0 &&
+            (revents & POLLOUT) == 0) {
+            result.error = ECONNRESET;
+            result.lineLost = true;
+            break;
+        }
+    }
+    return result;
+}
+
+SerialWait TcpSocket::Wait(int wakeFd, int timeoutMs, int heldFd) const
+{
+    if (m_fd < 0) {
+        return SerialWait::FAILED;
+    }
+    enum { SOCKET, WAKE, HELD, COUNT };
+    struct pollfd pfds[COUNT] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {heldFd, POLLIN, 0}};
+    for (;;) {
+        // poll skips negative descriptors.
+        int ready = poll(pfds, COUNT, timeoutMs < 0 ? -1 : timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return SerialWait::FAILED;
+        }
+        if (ready == 0) {
+            return SerialWait::TIMEOUT;
+        }
+        break;
+    }
+    if ((pfds[WAKE].revents & POLLIN) != 0) {
+        return SerialWait::WOKEN;
+    }
+    // A closed connection is readable: the read that follows reports the loss.
+    if ((pfds[SOCKET].revents & (POLLIN | POLLHUP | POLLERR)) != 0 || (pfds[HELD].revents & POLLIN) != 0) {
+        return SerialWait::READABLE;
+    }
+    return SerialWait::FAILED;
+}
+
+}  // namespace Platform

@@ -1,0 +1,69 @@
+// A network port name, from burn.config or from -m serial, makes the run a
+// socket run with the server's host and port; a later plain name undoes it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/front_end.h"
+#include "settings/burn_context.h"
+#include "support/test_files.h"
+
+namespace {
+
+using BurnInfo::BurnContext;
+
+class NetworkPort : public ::testing::Test {
+protected:
+    // burn.config with the given port, then the options after "--burn".
+    void Load(const std::string& configPort, std::vector<std::string> options)
+    {
+        const std::string text = "serialPort=" + configPort + "\n";
+        const std::string path = m_dir.Path() + "/burn.config";
+        ASSERT_TRUE(TestSupport::WriteFile(path, TestSupport::Bytes(text.begin(), text.end())));
+        m_context.SetConfigPath(path);
+        ASSERT_TRUE(m_context.LoadBurnConfig());
+        options.insert(options.begin(), {"tarnwickcmd", "--burn"});
+        std::vector<char*> argv;
+        for (std::string& o : options) {
+            argv.push_back(o.data());
+        }
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(FrontEnd::ParseExtraParam(static_cast<int>(argv.size()), argv.data(), &m_context));
+        testing::internal::GetCapturedStdout();
+    }
+
+    TestSupport::TempDir m_dir{"tarnwick-netport"};
+    BurnContext m_context;
+};
+
+TEST_F(NetworkPort, ANetworkNameInBurnConfigSetsTheSerialServer)
+{
+    Load("rfc2217://[::1]:4001", {});
+    EXPECT_TRUE(m_context.IsSocket());
+    EXPECT_EQ(m_context.GetSerialServerIp(), "::1");
+    EXPECT_EQ(m_context.GetSerialServerPort(), 4001);
+}
+
+TEST_F(NetworkPort, TheCommandLineNameReplacesTheConfiguredOneEitherWay)
+{
+    Load("rfc2217://[::1]:4001", {"-m", "serial", "/dev/ttyUSB0"});
+    EXPECT_FALSE(m_context.IsSocket());
+    EXPECT_EQ(m_context.GetSerialServerIp(), "");
+    EXPECT_EQ(m_context.GetSerialServerPort(), 0);
+
+    Load("/dev/ttyUSB0", {"-m", "serial", "socket://board-3.lab:7000"});
+    EXPECT_TRUE(m_context.IsSocket());
+    EXPECT_EQ(m_context.GetSerialPort(), "socket://board-3.lab:7000");
+    EXPECT_EQ(m_context.GetSerialServerIp(), "board-3.lab");
+    EXPECT_EQ(m_context.GetSerialServerPort(), 7000);
+}
+
+TEST_F(NetworkPort, AMalformedNetworkNameIsNoServer)
+{
+    Load("/dev/ttyUSB0", {"-m", "serial", "rfc2217://host-without-port"});
+    EXPECT_FALSE(m_context.IsSocket());
+    EXPECT_EQ(m_context.GetSerialServerPort(), 0);
+}
+
+}  // namespace

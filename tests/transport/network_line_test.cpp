@@ -1,0 +1,312 @@
+// The network lines against scripted servers on 127.0.0.1: what an RFC 2217
+// line does when the server refuses, stays silent, mixes notices and option
+// requests into the data, or goes away; and what a raw socket refuses. The
+// happy paths run end to end through ser2net.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "transport/raw_socket_line.h"
+#include "transport/rfc2217_line.h"
+#include "transport/telnet_codec.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t COM_PORT = Telnet::OPTION_COM_PORT;
+constexpr uint8_t SET_BAUDRATE = 1;
+constexpr uint8_t SERVER_OFFSET = 100;
+constexpr int PEER_TIMEOUT_MS = 10000;
+
+// One connection on a free port of 127.0.0.1, served by a script on its own thread.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(std::function<void(int)> script)
+    {
+        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (bind(m_listen, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(m_listen, 1) != 0 ||
+            getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this, script] {
+            pollfd pfd{m_listen, POLLIN, 0};
+            if (poll(&pfd, 1, PEER_TIMEOUT_MS) == 1) {
+                int fd = accept(m_listen, nullptr, nullptr);
+                script(fd);
+                close(fd);
+            }
+        });
+    }
+    ~ScriptedServer()
+    {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        close(m_listen);
+    }
+    std::string Name(const char* scheme) const { return std::string(scheme) + "127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    int m_listen = -1;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
+void SendAll(int fd, const Bytes& bytes)
+{
+    ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+// What the client sent until `done` holds or the peer time is up.
+struct Received {
+    Bytes data;
+    std::vector<Telnet::Command> commands;
+};
+
+void ReceiveUntil(int fd, Received& got, const std::function<bool(const Received&)>& done)
+{
+    Telnet::Decoder decoder;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(PEER_TIMEOUT_MS);
+    while (!done(got) && Clock::now() < deadline) {
+        pollfd pfd{fd, POLLIN, 0};
+        uint8_t chunk[1024];
+        if (poll(&pfd, 1, 100) != 1) {
+            continue;
+        }
+        ssize_t n = recv(fd, chunk, sizeof(chunk), 0);
+        if (n <= 0) {
+            return;
+        }
+        size_t count = decoder.Feed(chunk, static_cast<size_t>(n), chunk, got.commands);
+        got.data.insert(got.data.end(), chunk, chunk + count);
+    }
+}
+
+size_t ComPortRequests(const Received& got)
+{
+    size_t n = 0;
+    for (const Telnet::Command& c : got.commands) {
+        n += c.kind == Telnet::Command::Kind::SUBNEGOTIATION && c.option == COM_PORT;
+    }
+    return n;
+}
+
+// Accepts COM-PORT and answers the five requests of one settings change,
+// each through `answer` (empty: no answer).
+void ServeSettings(int fd, const std::function<Bytes(const Bytes&)>& answer)
+{
+    Bytes hello;
+    Telnet::AppendOption(hello, Telnet::DO, COM_PORT);
+    SendAll(fd, hello);
+    Received got;
+    ReceiveUntil(fd, got, [](const Received& r) { return ComPortRequests(r) == 5; });
+    Bytes out;
+    for (const Telnet::Command& c : got.commands) {
+        if (c.kind == Telnet::Command::Kind::SUBNEGOTIATION) {
+            Bytes reply = answer(c.payload);
+            if (!reply.empty()) {
+                Telnet::AppendSubnegotiation(out, COM_PORT, reply);
+            }
+        }
+    }
+    SendAll(fd, out);
+}
+
+Bytes Echo(const Bytes& request)
+{
+    Bytes reply = request;
+    reply[0] = static_cast<uint8_t>(reply[0] + SERVER_OFFSET);
+    return reply;
+}
+
+LineSettings At(const std::string& name, uint32_t rate)
+{
+    LineSettings settings;
+    settings.portName = name;
+    settings.baudRate = rate;
+    return settings;
+}
+
+// Opens and applies the settings, as the receive engine does.
+LineStatus OpenAt(LineDevice& line, const std::string& name, uint32_t rate)
+{
+    LineStatus status = line.Open(At(name, rate));
+    return status.Ok() ? line.Apply(At(name, rate)) : status;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// --- the settings of an RFC 2217 line ------------------------------------------------------
+
+TEST(Rfc2217Settings, ARateTheServerAnswersWithAnotherValueIsRefused)
+{
+    ScriptedServer server([](int fd) {
+        ServeSettings(fd, [](const Bytes& request) {
+            return request[0] == SET_BAUDRATE ? Bytes{SET_BAUDRATE + SERVER_OFFSET, 0x00, 0x01, 0xC2, 0x00}
+                                              : Echo(request);
+        });
+    });
+    Rfc2217Line line;
+    const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 921600);
+    EXPECT_FALSE(status.Ok());
+    EXPECT_TRUE(Contains(status.reason, "set the rate to 115200 instead of 921600")) << status.reason;
+}
+
+TEST(Rfc2217Settings, ARateTheServerNeverConfirmsFailsOnceTheAnswerWindowIsOver)
+{
+    ScriptedServer server([](int fd) {
+        ServeSettings(fd, [](const Bytes& request) { return request[0] == SET_BAUDRATE ? Bytes{} : Echo(request); });
+        Received rest;
+        ReceiveUntil(fd, rest, [](const Received&) { return false; });  // until the client hangs up
+    });
+    Rfc2217Line line;
+    const auto start = Clock::now();
+    const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 921600);
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    EXPECT_FALSE(status.Ok());
+    EXPECT_TRUE(Contains(status.reason, "did not confirm the rate 921600 within 2500 ms")) << status.reason;
+    EXPECT_GE(waited, Rfc2217Line::ANSWER_WINDOW_MS);
+    EXPECT_LT(waited, 2 * Rfc2217Line::ANSWER_WINDOW_MS) << "the wait is bounded by the window";
+}
+
+TEST(Rfc2217Settings, AServerWithoutLineControlIsNamedAndRefused)
+{
+    ScriptedServer server([](int fd) {
+        Bytes refusal;
+        Telnet::AppendOption(refusal, Telnet::DONT, COM_PORT);
+        SendAll(fd, refusal);
+    });
+    Rfc2217Line line;
+    const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 115200);
+    EXPECT_TRUE(Contains(status.reason, "does not offer RFC 2217 line control")) << status.reason;
+}
+
+TEST(Rfc2217Settings, NobodyListeningFailsNamingHostAndPort)
+{
+    uint16_t port = 0;
+    {
+        ScriptedServer closed([](int) {});
+        port = static_cast<uint16_t>(std::stoi(closed.Name("").substr(10)));
+        Rfc2217Line taker;  // lets the server's script end
+        (void)taker.Open(At(closed.Name("rfc2217://"), 115200));
+    }
+    Rfc2217Line line;
+    const LineStatus status = OpenAt(line, "rfc2217://127.0.0.1:" + std::to_string(port), 115200);
+    EXPECT_TRUE(Contains(status.reason, "127.0.0.1 port " + std::to_string(port))) << status.reason;
+}
+
+// --- data around the telnet commands ---------------------------------------------------------
+
+// Reads until `count` data bytes are there, the line is lost or the peer time is up.
+Bytes ReadData(LineDevice& line, size_t count, bool& lost)
+{
+    Platform::WakeupEvent wake;
+    EXPECT_EQ(wake.Create(), 0);
+    Bytes data;
+    lost = false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(PEER_TIMEOUT_MS);
+    while (data.size() < count && !lost && Clock::now() < deadline) {
+        if (line.Wait(wake, 100) == Platform::SerialWait::LINE_LOST) {
+            lost = true;
+            break;
+        }
+        uint8_t chunk[256];
+        Platform::SerialIoResult r = line.Read(chunk, sizeof(chunk));
+        data.insert(data.end(), chunk, chunk + r.count);
+        lost = r.lineLost;
+    }
+    return data;
+}
+
+TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefusedOnce)
+{
+    Received afterData;
+    ScriptedServer server([&afterData](int fd) {
+        ServeSettings(fd, Echo);
+        // Data FF 01, a modem-state notice, DO of an unknown option twice, data 02 FF.
+        Bytes stream{0xFF, 0xFF, 0x01};
+        Telnet::AppendSubnegotiation(stream, COM_PORT, {7 + SERVER_OFFSET, 0x30});
+        Telnet::AppendOption(stream, Telnet::DO, 0x18);
+        Telnet::AppendOption(stream, Telnet::DO, 0x18);
+        stream.insert(stream.end(), {0x02, 0xFF, 0xFF});
+        SendAll(fd, stream);
+        ReceiveUntil(fd, afterData, [](const Received& r) { return r.data.size() >= 2; });
+        SendAll(fd, {0x03});
+        ReceiveUntil(fd, afterData, [](const Received&) { return false; });
+    });
+    Rfc2217Line line;
+    ASSERT_TRUE(OpenAt(line, server.Name("rfc2217://"), 115200).Ok());
+    bool lost = false;
+    EXPECT_EQ(ReadData(line, 4, lost), (Bytes{0xFF, 0x01, 0x02, 0xFF}));
+    const Bytes payload{0xFF, 0x10};
+    EXPECT_EQ(line.Write(payload.data(), payload.size(), 1000).count, payload.size());
+    EXPECT_EQ(ReadData(line, 1, lost), (Bytes{0x03}));
+    line.Close();
+    EXPECT_FALSE(lost);
+    // The server saw the data undoubled and one refusal of the unknown option.
+    EXPECT_EQ(afterData.data, payload);
+    size_t refusals = 0;
+    for (const Telnet::Command& c : afterData.commands) {
+        refusals += c.verb == Telnet::WONT && c.option == 0x18;
+    }
+    EXPECT_EQ(refusals, 1u);
+}
+
+TEST(Rfc2217Data, AClosedConnectionIsALostLine)
+{
+    ScriptedServer server([](int fd) {
+        ServeSettings(fd, Echo);
+        SendAll(fd, {0x41});
+    });
+    Rfc2217Line line;
+    ASSERT_TRUE(OpenAt(line, server.Name("rfc2217://"), 115200).Ok());
+    bool lost = false;
+    EXPECT_EQ(ReadData(line, 2, lost), (Bytes{0x41}));
+    EXPECT_TRUE(lost);
+    Platform::WakeupEvent wake;
+    ASSERT_EQ(wake.Create(), 0);
+    EXPECT_EQ(line.Wait(wake, 1000), Platform::SerialWait::LINE_LOST);
+    EXPECT_FALSE(line.Apply(At("", 921600)).Ok());
+}
+
+// --- the raw socket -------------------------------------------------------------------------
+
+TEST(RawSocket, KeepsItsOpeningRateAndRefusesAnyOtherAtOnce)
+{
+    Received got;
+    ScriptedServer server([&got](int fd) {
+        SendAll(fd, {0xFF, 0xFA, 0x00});
+        ReceiveUntil(fd, got, [](const Received&) { return false; });
+    });
+    RawSocketLine line;
+    ASSERT_TRUE(line.Open(At(server.Name("socket://"), 115200)).Ok());
+    EXPECT_TRUE(line.CheckRate(115200).Ok());
+    EXPECT_TRUE(line.Apply(At("", 115200)).Ok());
+    for (const LineStatus& status : {line.CheckRate(921600), line.Apply(At("", 921600))}) {
+        EXPECT_TRUE(Contains(status.reason, "a raw socket cannot change the line speed")) << status.reason;
+    }
+    bool lost = false;
+    EXPECT_EQ(ReadData(line, 3, lost), (Bytes{0xFF, 0xFA, 0x00})) << "bytes pass as they are";
+}
+
+}  // namespace

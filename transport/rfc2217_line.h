@@ -1,0 +1,81 @@
+// A line to a serial server that speaks RFC 2217 (rfc2217://): the board's
+// bytes travel as telnet data, and the line settings as COM-PORT-OPTION
+// requests that count as applied only once the server has confirmed them.
+//
+// Read and Wait may run on a receive thread while the caller's thread writes
+// and applies settings: an answer the receive thread decodes is handed to the
+// waiting caller, and data the caller's wait decodes is kept for Read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "platform/tcp_socket.h"
+#include "transport/line_device.h"
+#include "transport/line_factory.h"
+#include "transport/telnet_codec.h"
+
+class Rfc2217Line : public LineDevice {
+public:
+    // A request waits this long for the server's answer.
+    static constexpr int ANSWER_WINDOW_MS = 2500;
+
+    Rfc2217Line();
+
+    LineStatus Open(const LineSettings& settings) override;
+    void Close() override;
+    bool IsOpen() const override { return m_socket.IsOpen(); }
+
+    LineStatus Apply(const LineSettings& settings) override;
+    LineStatus CheckRate(uint32_t baudRate) const override;
+
+    Platform::SerialIoResult Read(uint8_t* buffer, size_t size) override;
+    Platform::SerialIoResult Write(const uint8_t* data, size_t length, uint32_t stallMs) override;
+    Platform::SerialWait Wait(const Platform::WakeupEvent& wake, int timeoutMs) override;
+    void PurgeInput() override;
+    LineStatus SetModemLine(ModemLine line, bool on) override;
+
+private:
+    struct Request {
+        uint8_t command;
+        std::vector<uint8_t> value;
+        const char* what;  // for the reason of a refusal
+    };
+    enum class Offer { ASKED, ACCEPTED, REFUSED };
+
+    LineStatus Negotiate();
+    // Reads and decodes until doneLocked (asked under the lock) holds, the
+    // line is lost or the answer window has passed.
+    LineStatus WaitUntil(const std::function<bool()>& doneLocked, const char* what);
+    // Sends the requests together and waits until the server has answered
+    // each with the value asked for.
+    LineStatus Exchange(const std::vector<Request>& requests);
+    // Reads what is there and decodes it: data kept for Read, answers recorded.
+    void PumpLocked();
+    void TakeLocked(uint8_t* raw, size_t count, uint8_t* data, size_t& dataCount);
+    void OnCommandLocked(const Telnet::Command& command);
+    // Sends replies queued by the decoder and then frame; false when it did not all go.
+    bool SendControl(const std::vector<uint8_t>& frame);
+    LineStatus Lost() const;
+
+    Platform::TcpSocket m_socket;
+    LineAddress m_address;
+    Platform::WakeupEvent m_answered;  // an answer or an option state arrived
+    Platform::WakeupEvent m_held;      // m_held bytes wait for Read
+
+    std::mutex m_writeLock;  // one frame at a time on the socket
+    std::mutex m_lock;       // everything below
+    Telnet::Decoder m_decoder;
+    std::vector<Telnet::Command> m_commands;
+    std::vector<uint8_t> m_heldData;
+    std::vector<uint8_t> m_replies;  // option refusals not sent yet
+    std::vector<std::vector<uint8_t>> m_answers;  // by request code; empty: none yet
+    std::vector<bool> m_answerSeen;
+    Offer m_comPort = Offer::ASKED;
+    bool m_binaryRefused = false;
+    bool m_lost = false;
+    std::vector<bool> m_refusedDo;    // options already refused once
+    std::vector<bool> m_refusedWill;
+};
