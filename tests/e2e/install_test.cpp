@@ -48,7 +48,7 @@ TEST(InstalledPrefix, ProgramsRunFromAnotherDirectoryAndBurnAPackagePackedThere)
     EXPECT_TRUE(Contains(pkg.output, "tarnwick-pkg 1.0.0")) << pkg.output;
     const RunResult sim = RunProgram(bin + "tarnwick-sim", {}, RUN_LIMIT_MS, elsewhere);
     EXPECT_EQ(sim.exitCode, 2);
-    EXPECT_TRUE(Contains(sim.output, "usage: tarnwick-sim")) << sim.output;
+    EXPECT_TRUE(Contains(sim.output, "tarnwick-sim --help")) << sim.output;
 
     const std::vector<PackageImage> entries{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(6 * 1024 + 5, 11)},
                                             {"app.bin", TYPE_FLASH, 0x10000, 0x20000, Pattern(40 * 1024 + 3, 12)},
