@@ -28,9 +28,13 @@ TEST(InstalledPrefix, ProgramsRunFromAnotherDirectoryAndBurnAPackagePackedThere)
         RunProgram("/usr/bin/env", {"cmake", "--install", build, "--prefix", root.File("prefix")}, RUN_LIMIT_MS);
     ASSERT_EQ(install.exitCode, 0) << install.output;
 
-    for (const char* program : {"tarnwickcmd", "tarnwick-sim", "tarnwick-pkg"}) {
+    const std::string share = root.File("prefix/share/");
+    for (const std::string program : {"tarnwickcmd", "tarnwick-sim", "tarnwick-pkg"}) {
         EXPECT_EQ(access((bin + program).c_str(), X_OK), 0) << program;
+        EXPECT_TRUE(fs::is_regular_file(share + "man/man1/" + program + ".1")) << program;
+        EXPECT_TRUE(fs::is_regular_file(share + "bash-completion/completions/" + program)) << program;
     }
+    EXPECT_TRUE(fs::is_regular_file(share + "man/man5/tarnwick-files.5"));
     const std::string source = std::string(TARNWICK_SOURCE_DIR) + "/";
     for (const std::string file : {"config/burn.config", "ChipProperties/vb27.txt", "ChipProperties/qn4180.txt",
                                    "ChipProperties/typesix.txt"}) {
