@@ -43,6 +43,7 @@ bool BurnChipBase::InitDdr() { return true; }
 bool BurnChipBase::DownloadBootData() { return true; }
 bool BurnChipBase::WaitBootRun() { return true; }
 bool BurnChipBase::DownloadAllinoneBin(const char*, unsigned long) { return true; }
+bool BurnChipBase::CheckAllinoneBin(const char*) { return true; }
 bool BurnChipBase::Reset() { return true; }
 
 void BurnChipBase::SetCtrlPeriod(int period) { m_ctrlPeriod = static_cast<uint32_t>(period); }

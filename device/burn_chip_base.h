@@ -43,6 +43,8 @@ public:
     virtual bool DownloadBootData();
     virtual bool WaitBootRun();
     virtual bool DownloadAllinoneBin(const char* path, unsigned long param);
+    // Reads and checks the package as DownloadAllinoneBin does, without the board.
+    virtual bool CheckAllinoneBin(const char* path);
     virtual int EraseFlash(unsigned long addr, unsigned long size);
     virtual int UploadFile(unsigned long addr, int length, const char* path);
     virtual bool SendFrame(unsigned char* frame, unsigned long length, unsigned long replyWindow,

@@ -379,20 +379,35 @@ bool BurnVb27Chip::BurnPackage(const uint8_t* package, uint32_t fileLength)
     return true;
 }
 
-bool BurnVb27Chip::DownloadAllinoneBin(const char* path, unsigned long /*param*/)
+std::unique_ptr<uint8_t[]> BurnVb27Chip::LoadPackage(const char* path, uint32_t& size)
 {
     const std::string file = (path != nullptr) ? path : "";
-    uint32_t size = 0;
     std::unique_ptr<uint8_t[]> package = Common::GetFileData(file, size, GetThisPtr());
     if (!package) {
         Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Get file content failed: %s\n", file.c_str());
+        return nullptr;
+    }
+    if (!CheckFwpkgHeadData(package.get(), size)) {
+        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "File: %s format error!\n", file.c_str());
+        return nullptr;
+    }
+    return package;
+}
+
+bool BurnVb27Chip::CheckAllinoneBin(const char* path)
+{
+    uint32_t size = 0;
+    return LoadPackage(path, size) != nullptr;
+}
+
+bool BurnVb27Chip::DownloadAllinoneBin(const char* path, unsigned long /*param*/)
+{
+    uint32_t size = 0;
+    std::unique_ptr<uint8_t[]> package = LoadPackage(path, size);
+    if (!package) {
         return false;
     }
     m_fileLength = size;
-    if (!CheckFwpkgHeadData(package.get(), size)) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "File: %s format error!\n", file.c_str());
-        return false;
-    }
     return BurnPackage(package.get(), size);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ public:
 
     bool EraseAllFlash() override;
     bool DownloadAllinoneBin(const char* path, unsigned long param) override;
+    bool CheckAllinoneBin(const char* path) override;
     int UploadFile(unsigned long addr, int length, const char* path) override;
     void SetOnlyBurnNames(const std::vector<std::string>& names) override;
     std::vector<std::string> GetOnlyBurnNames() const override;
@@ -85,6 +87,8 @@ protected:
     bool ShouldStop();
 
     bool BurnPackage(const uint8_t* package, uint32_t fileLength);
+    // The package's bytes once its header and table are checked; null after the message.
+    std::unique_ptr<uint8_t[]> LoadPackage(const char* path, uint32_t& size);
     bool IsSelected(const Common::FileHead& entry) const;
     bool SendImage(const uint8_t* package, const Common::FileHead& entry, YmodemProtocolSp::YmodemProtocol& sender);
     bool SwitchBaudAfterLoader();

@@ -127,6 +127,23 @@ DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit,
     return chip.release();
 }
 
+int CheckAllinoneBin(const char* path)
+{
+    if (IsEmpty(path)) {
+        Common::Print("burn file path is null.\n");
+        return 0;
+    }
+    std::unique_ptr<BurnChipBase> chip;
+    if (BurnChipBase::m_department == CONNECTION_CHIP_DEPARTMENT) {
+        chip = NewChipForType(BurnChipBase::m_chipType);
+    }
+    if (!chip) {
+        Common::Print("new transport failed\n");
+        return 0;
+    }
+    return chip->CheckAllinoneBin(path) ? 1 : 0;
+}
+
 int GetLastOpenError()
 {
     return g_lastOpenError;

@@ -39,6 +39,9 @@ int Cancel(DeviceHandle handle);
 int BootDownload(DeviceHandle handle, const char* bootFile, uint32_t bootDdrAddr, int parameter, const char* unused,
                  uint64_t* outBootDdrAddr);
 int DownloadAllinoneBin(DeviceHandle handle, const char* path, uint32_t parameter);
+// Reads and checks the package as DownloadAllinoneBin would for the selected
+// chip type, with the same messages, before any port is opened.
+int CheckAllinoneBin(const char* path);
 // Prepares the board with the package file (when given), then erases all of the flash.
 int EraseAllFlash(DeviceHandle handle, const char* file);
 int EraseFlash(DeviceHandle handle, uint32_t address, uint32_t size);

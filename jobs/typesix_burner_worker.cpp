@@ -43,10 +43,13 @@ bool TypeSixBurnerWorker::InitTransport()
 
 int TypeSixBurnerWorker::Burn()
 {
+    if (!ListPackage()) {
+        return BurnInfo::BURN_PARTITION_FAILED;
+    }
     if (!InitTransport()) {
         return BurnInfo::INIT_TRANSFER_WAY_FAILED;
     }
-    if (!BurnPartitions()) {
+    if (!BurnListedPackage()) {
         return BurnInfo::BURN_PARTITION_FAILED;
     }
     // The chip object writes the reset frame and returns the port to 115200.
@@ -85,6 +88,11 @@ bool TypeSixBurnerWorker::CheckSelection(const std::string& package) const
 
 bool TypeSixBurnerWorker::BurnPartitions()
 {
+    return ListPackage() && BurnListedPackage();
+}
+
+bool TypeSixBurnerWorker::ListPackage()
+{
     const std::string path = m_burnContext->GetFilePath();
     if (path.empty()) {
         std::printf("error: No fwpkg file specified!\n");
@@ -96,10 +104,12 @@ bool TypeSixBurnerWorker::BurnPartitions()
         return false;
     }
     FwpkgSp::FilterByOnlyBurn(m_binInfoList, m_onlyBurnNames);
-    if (!CheckSelection(path)) {
-        return false;
-    }
+    return CheckSelection(path);
+}
 
+bool TypeSixBurnerWorker::BurnListedPackage()
+{
+    const std::string path = m_burnContext->GetFilePath();
     const std::string extractDir = FwpkgSp::GetExtractDir(path);
     FwpkgSp::CreateExtractDir(extractDir);
     if (!FwpkgSp::UnpackFwpkgImages(path, m_binInfoList, extractDir)) {

@@ -29,7 +29,11 @@ public:
     int Burn() override;
     bool InitTransport() override;
 
+    // Lists the package, then unpacks and burns it.
     bool BurnPartitions();
+    // Reads and checks the package and selects its images; every refusal
+    // happens here, before the operator is asked for a reset.
+    bool ListPackage();
     int BurnLoader(const BurnInfo::FwpkgBinInfo& entry);
     int BurnOtherFile(const BurnInfo::FwpkgBinInfo& entry);
 
@@ -42,6 +46,7 @@ public:
 private:
     // Refusals that must happen before anything reaches the board.
     bool CheckSelection(const std::string& package) const;
+    bool BurnListedPackage();
 
     std::vector<std::string> m_onlyBurnNames;
     std::vector<BurnInfo::FwpkgBinInfo> m_binInfoList;

@@ -41,8 +41,17 @@ void Vb27BurnerWorker::SendResetFrame()
     (void)SendBytes(m_deviceHandle, frame.data(), static_cast<uint32_t>(frame.size()));
 }
 
+bool Vb27BurnerWorker::CheckPackage() const
+{
+    return CheckAllinoneBin(m_burnContext->GetBurnFile().c_str()) != 0;
+}
+
 int Vb27BurnerWorker::Burn()
 {
+    if (!CheckPackage()) {
+        std::printf("\nerror: Burn %s failed!\n", m_burnContext->GetBurnFile().c_str());
+        return BurnInfo::BURN_BOOT_FAILED;
+    }
     if (!InitTransport()) {
         return BurnInfo::INIT_TRANSFER_WAY_FAILED;
     }
@@ -70,6 +79,10 @@ int Vb27BurnerWorker::Burn()
 
 int Vb27BurnerWorker::Erase()
 {
+    if (!CheckPackage()) {
+        std::printf("\nerror: Erase all flash failed!\n");
+        return BurnInfo::ERASE_FAILED;
+    }
     if (!InitTransport()) {
         return BurnInfo::INIT_TRANSFER_WAY_FAILED;
     }
@@ -116,6 +129,10 @@ int Vb27BurnerWorker::Read()
 {
     if (!CheckReadTarget()) {
         return BurnInfo::PARAM_ERROR;
+    }
+    if (!CheckPackage()) {
+        std::printf("\nerror: Burn %s failed!\n", m_burnContext->GetBurnFile().c_str());
+        return BurnInfo::BURN_BOOT_FAILED;
     }
     // The flash data goes beside the output and replaces it only once all of
     // it is on disk: a failed or cancelled read leaves an earlier file as it was.

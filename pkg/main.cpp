@@ -7,7 +7,7 @@
 int main(int argc, char** argv)
 {
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const int result = PackageToolSp::RunPackageTool(arguments, std::cout);
+    const int result = PackageToolSp::RunPackageTool(arguments, std::cout, std::cerr);
     std::cout.flush();
     return result;
 }

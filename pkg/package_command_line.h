@@ -7,9 +7,8 @@
 
 namespace PackageToolSp {
 
-// arguments excludes the program name; the result is the exit code.
-int RunPackageTool(const std::vector<std::string>& arguments, std::ostream& out);
-
-std::string Usage();
+// arguments excludes the program name; reports go to out, a wrong command
+// line to err. The result is the exit code.
+int RunPackageTool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace PackageToolSp

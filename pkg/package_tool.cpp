@@ -12,6 +12,7 @@
 #include <set>
 #include <system_error>
 
+#include "cmdline/companion_command_line.h"
 #include "common/console.h"
 #include "common/fwpkg_format.h"
 #include "device/burn_vb27_chip.h"
@@ -527,34 +528,11 @@ std::string ImageTypeMeaning(uint32_t type, Family family)
 
 bool ParseNumber32(const std::string& text, uint32_t& value)
 {
-    size_t digits = text.size();
-    uint64_t multiplier = 1;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    if (!hex && !text.empty()) {
-        switch (std::tolower(static_cast<unsigned char>(text.back()))) {
-            case 'k': multiplier = 1024; break;
-            case 'm': multiplier = 1024 * 1024; break;
-            case 'g': multiplier = 1024ull * 1024 * 1024; break;
-            default: break;
-        }
-        if (multiplier != 1) {
-            --digits;
-        }
-    }
-    const std::string number = hex ? text.substr(2) : text.substr(0, digits);
-    if (number.empty() || number.size() > 16) {
+    uint64_t number = 0;
+    if (!CompanionCli::ParseNumber(text, number) || number > UINT32_MAX) {
         return false;
     }
-    for (char c : number) {
-        if (hex ? std::isxdigit(static_cast<unsigned char>(c)) == 0 : std::isdigit(static_cast<unsigned char>(c)) == 0) {
-            return false;
-        }
-    }
-    const unsigned long long parsed = std::strtoull(number.c_str(), nullptr, hex ? 16 : 10);
-    if (parsed > UINT32_MAX || parsed * multiplier > UINT32_MAX) {
-        return false;
-    }
-    value = static_cast<uint32_t>(parsed * multiplier);
+    value = static_cast<uint32_t>(number);
     return true;
 }
 

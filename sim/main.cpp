@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <iostream>
 #include <poll.h>
 
 namespace {
@@ -100,11 +101,11 @@ std::string Serve(Sim::PtyLine& line, Sim::Board& board, Sim::Report& report, co
 int main(int argc, char** argv)
 {
     Sim::SimOptions options;
-    std::string error;
-    if (!Sim::ParseSimOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "tarnwick-sim: %s\n%s", error.c_str(), Sim::SimUsage().c_str());
-        return 2;
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (const std::optional<int> done = Sim::ParseSimOptions(arguments, options, std::cout, std::cerr)) {
+        return *done;
     }
+    std::string error;
     const sigset_t waitMask = BlockStopSignals();
 
     std::FILE* probe = options.flashFile.empty() ? nullptr : std::fopen(options.flashFile.c_str(), "rb");

@@ -4,7 +4,10 @@
 #include "sim/board.h"
 
 #include <cstdint>
+#include <optional>
+#include <ostream>
 #include <string>
+#include <vector>
 
 namespace Sim {
 
@@ -19,10 +22,10 @@ struct SimOptions {
     FaultPlan faults;
 };
 
-// Numbers: decimal or 0x-hexadecimal, with an optional k, m or g multiplier.
-bool ParseSimNumber(const std::string& text, uint64_t& value);
-// False with a message in `error` for anything it cannot take.
-bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std::string& error);
-std::string SimUsage();
+// arguments excludes the program name. Returns the exit code when the
+// simulator is done before it starts (help, version, a wrong command line);
+// nothing when options is filled in and the board should run.
+std::optional<int> ParseSimOptions(const std::vector<std::string>& arguments, SimOptions& options, std::ostream& out,
+                                   std::ostream& err);
 
 }  // namespace Sim

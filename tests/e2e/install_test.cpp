@@ -28,9 +28,13 @@ TEST(InstalledPrefix, ProgramsRunFromAnotherDirectoryAndBurnAPackagePackedThere)
         RunProgram("/usr/bin/env", {"cmake", "--install", build, "--prefix", root.File("prefix")}, RUN_LIMIT_MS);
     ASSERT_EQ(install.exitCode, 0) << install.output;
 
-    for (const char* program : {"tarnwickcmd", "tarnwick-sim", "tarnwick-pkg"}) {
+    const std::string share = root.File("prefix/share/");
+    for (const std::string program : {"tarnwickcmd", "tarnwick-sim", "tarnwick-pkg"}) {
         EXPECT_EQ(access((bin + program).c_str(), X_OK), 0) << program;
+        EXPECT_TRUE(fs::is_regular_file(share + "man/man1/" + program + ".1")) << program;
+        EXPECT_TRUE(fs::is_regular_file(share + "bash-completion/completions/" + program)) << program;
     }
+    EXPECT_TRUE(fs::is_regular_file(share + "man/man5/tarnwick-files.5"));
     const std::string source = std::string(TARNWICK_SOURCE_DIR) + "/";
     for (const std::string file : {"config/burn.config", "ChipProperties/vb27.txt", "ChipProperties/qn4180.txt",
                                    "ChipProperties/typesix.txt"}) {
@@ -48,7 +52,7 @@ TEST(InstalledPrefix, ProgramsRunFromAnotherDirectoryAndBurnAPackagePackedThere)
     EXPECT_TRUE(Contains(pkg.output, "tarnwick-pkg 1.0.0")) << pkg.output;
     const RunResult sim = RunProgram(bin + "tarnwick-sim", {}, RUN_LIMIT_MS, elsewhere);
     EXPECT_EQ(sim.exitCode, 2);
-    EXPECT_TRUE(Contains(sim.output, "usage: tarnwick-sim")) << sim.output;
+    EXPECT_TRUE(Contains(sim.output, "tarnwick-sim --help")) << sim.output;
 
     const std::vector<PackageImage> entries{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(6 * 1024 + 5, 11)},
                                             {"app.bin", TYPE_FLASH, 0x10000, 0x20000, Pattern(40 * 1024 + 3, 12)},

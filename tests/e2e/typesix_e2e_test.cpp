@@ -39,11 +39,19 @@ std::string ImageText(const std::string& name, size_t length)
            "DownloadFile3.\nBurnOtherFile3.\nBurn " + name + " successfully.\n";
 }
 
-// The console from the call to reset the board on (the echo of the command line is the option pass's).
+const std::string NO_RESET_CALL = "no call to reset:\n";
+
+// The console from the call to reset the board on; for a run that ends before
+// it, from the end of the option pass's echo of the command line on.
 std::string AfterWaiting(const std::string& output)
 {
     const size_t at = output.find(WAITING);
-    return at == std::string::npos ? "no call to reset:\n" + output : output.substr(at + std::strlen(WAITING));
+    if (at != std::string::npos) {
+        return output.substr(at + std::strlen(WAITING));
+    }
+    const size_t echo = output.rfind("[DEBUG PARSE]");
+    const size_t end = echo == std::string::npos ? 0 : output.find('\n', echo) + 1;
+    return NO_RESET_CALL + output.substr(end);
 }
 
 // An image item of the report, as tarnwick-sim writes it.
@@ -230,7 +238,7 @@ TEST_F(TypeSixBoard, FailedRunsAreExactlyAsModelled)
 {
     struct Failed {
         Bytes package;
-        std::string console;  // from the call to reset the board to "Burned failed."
+        std::string console;  // from the call to reset the board (or the option pass) to "Burned failed."
         std::vector<std::string> toolOptions = {};
         std::vector<std::string> simOptions = {};
         Board board = {{}, {}, {}, {STOPPED}};
@@ -261,6 +269,11 @@ TEST_F(TypeSixBoard, FailedRunsAreExactlyAsModelled)
                      "error: Two different images of " + m_package + " are named a.bin.\n"});
     cases.push_back({BuildPackage({loader}),
                      "error: No image of " + m_package + " matches the -onlyburn: names.\n", {"-onlyburn:loader"}});
+
+    // A package the job refuses ends the run before the operator is asked for a reset.
+    for (Failed& c : cases) {
+        c.console = NO_RESET_CALL + c.console;
+    }
 
     const Bytes ssb = Pattern(5000, 80);
     const Bytes image = Pattern(5000, 81);

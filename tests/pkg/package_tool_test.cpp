@@ -37,7 +37,7 @@ protected:
     {
         std::ostringstream out;
         ::testing::internal::CaptureStdout();
-        const int code = RunPackageTool(arguments, out);
+        const int code = RunPackageTool(arguments, out, out);
         m_output = ::testing::internal::GetCapturedStdout() + out.str();
         return code;
     }
@@ -277,23 +277,39 @@ TEST_F(PackageToolTest, ExtractUnpacksPlainNamesWithDigestsAndRefusesAnyOtherBef
 
 // --- the command line ------------------------------------------------------------------
 
-TEST(PackageCommandLine, WrongCommandLinesExitWithTwo)
+TEST(PackageCommandLine, WrongCommandLinesExitWithTwoAndNameTheProblemOnErrorOutput)
 {
-    std::ostringstream out;
     const std::vector<Strings> wrong = {
         {}, {"frobnicate"}, {"info"}, {"info", "a", "b"}, {"info", "a", "--family"}, {"info", "a", "--family", "vb28"},
         {"info", "a", "--layout", "new"}, {"extract", "a"}, {"extract", "a", "b", "--family", "vb27"},
-        {"pack", "o", "--entry", "a:0:0:0"}, {"pack", "o", "--entry", "a:zero:0:0:f"},
+        {"pack", "o"}, {"pack", "o", "--entry", "a:0:0:0"}, {"pack", "o", "--entry", "a:zero:0:0:f"},
         {"pack", "o", "--entry", "a:0:0x100000000:0:f"}, {"pack", "o", "--entry", "a:0:4294967296:0:f"},
         {"pack", "o", "--entry", "a:0:0:4g:f"}, {"pack", "o", "--entry", "a:0:0:12kb:f"},
         {"pack", "o", "--entry", "a:0:0:-1:f"}, {"pack", "o", "--entry", "a:0:0:0:"},
         {"pack", "o", "--layout", "old", "--entry", "a:0:0:0:f"}, {"verify", "a", "--quick"},
     };
     for (const Strings& arguments : wrong) {
-        EXPECT_EQ(RunPackageTool(arguments, out), EXIT_USAGE) << testing::PrintToString(arguments);
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(RunPackageTool(arguments, out, err), EXIT_USAGE) << testing::PrintToString(arguments);
+        EXPECT_EQ(out.str(), "") << testing::PrintToString(arguments);
+        EXPECT_EQ(err.str().rfind("tarnwick-pkg: ", 0), 0u) << err.str();
+        EXPECT_NE(err.str().find(" --help' for more information.\n"), std::string::npos) << err.str();
     }
-    EXPECT_EQ(RunPackageTool({"-h"}, out), EXIT_OK);
-    EXPECT_EQ(RunPackageTool({"-v"}, out), EXIT_OK);
+}
+
+TEST(PackageCommandLine, HelpAndVersionAnswerWithZeroAtEveryLevel)
+{
+    const std::vector<std::pair<Strings, std::string>> asked = {
+        {{"-h"}, "extract"}, {{"--help"}, "verify"}, {{"pack", "--help"}, "--entry"}, {{"info", "-h"}, "--family"},
+        {{"-v"}, "tarnwick-pkg 1."}, {{"-V"}, "tarnwick-pkg 1."}, {{"--version"}, "tarnwick-pkg 1."}};
+    for (const auto& [arguments, shown] : asked) {
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(RunPackageTool(arguments, out, err), EXIT_OK) << testing::PrintToString(arguments);
+        EXPECT_NE(out.str().find(shown), std::string::npos) << out.str();
+        EXPECT_EQ(err.str(), "");
+    }
 }
 
 }  // namespace

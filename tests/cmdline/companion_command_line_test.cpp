@@ -1,0 +1,106 @@
+// The companion programs' shared command line: the number syntax, with its
+// limits, and how help, version and a wrong command line end a run.
+#include "cmdline/companion_command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+using CompanionCli::EXIT_USAGE;
+
+TEST(CompanionNumber, DecimalHexAndMultipliersAreReadAndAnythingElseRefused)
+{
+    const std::pair<const char*, uint64_t> good[] = {{"4096", 4096},   {"0x1F000", 0x1F000}, {"8m", 8u << 20},
+                                                     {"64K", 64u << 10}, {"1g", 1u << 30},   {"0", 0},
+                                                     {"0XfF", 255},    {"18446744073709551615", UINT64_MAX}};
+    for (const auto& [text, value] : good) {
+        uint64_t v = 0;
+        EXPECT_TRUE(CompanionCli::ParseNumber(text, v)) << text;
+        EXPECT_EQ(v, value) << text;
+    }
+    uint64_t v = 7;
+    for (const char* bad : {"", "0x", "12q", "1kk", "-3", " 5", "5 ", "0x10k", "1.5m", "k", "18446744073709551616",
+                            "17179869184g"}) {
+        EXPECT_FALSE(CompanionCli::ParseNumber(bad, v)) << bad;
+    }
+    EXPECT_EQ(v, 7u);
+}
+
+class CompanionParse : public ::testing::Test {
+protected:
+    CompanionParse()
+    {
+        CompanionCli::Configure(m_app);
+        m_app.add_option("--size", m_size)->transform(CompanionCli::NumberIn(1, 0xFFFF));
+        m_app.add_option("--name", m_name);
+        CLI::App* sub = m_app.add_subcommand("show");
+        sub->add_option("WHAT", m_name)->required();
+    }
+
+    std::optional<int> Parse(const std::vector<std::string>& arguments)
+    {
+        m_out.str("");
+        m_err.str("");
+        return CompanionCli::Parse(m_app, arguments, m_out, m_err);
+    }
+
+    CLI::App m_app{"A program.", "prog"};
+    uint32_t m_size = 0;
+    std::string m_name;
+    std::ostringstream m_out;
+    std::ostringstream m_err;
+};
+
+TEST_F(CompanionParse, NumbersInTheProjectSyntaxReachTheTargetWithinTheirRange)
+{
+    EXPECT_FALSE(Parse({"--size", "0x10"}).has_value()) << m_err.str();
+    EXPECT_EQ(m_size, 16u);
+    EXPECT_FALSE(Parse({"--size=1k"}).has_value()) << m_err.str();
+    EXPECT_EQ(m_size, 1024u);
+    EXPECT_FALSE(Parse({"--size", "0xFFFF"}).has_value()) << m_err.str();
+    EXPECT_EQ(m_size, 0xFFFFu);
+    for (const char* bad : {"0", "0x10000", "64k", "twelve", "0b101"}) {
+        EXPECT_EQ(Parse({"--size", bad}), EXIT_USAGE) << bad;
+        EXPECT_NE(m_err.str().find(std::string("\"") + bad + "\""), std::string::npos) << m_err.str();
+    }
+}
+
+TEST_F(CompanionParse, HelpAndVersionEndTheRunWithZeroOnStandardOutput)
+{
+    for (const char* flag : {"-h", "--help"}) {
+        EXPECT_EQ(Parse({flag}), 0);
+        EXPECT_NE(m_out.str().find("--size"), std::string::npos) << m_out.str();
+        EXPECT_EQ(m_err.str(), "");
+    }
+    for (const char* flag : {"-V", "--version"}) {
+        EXPECT_EQ(Parse({flag}), 0);
+        EXPECT_EQ(m_out.str(), std::string("prog ") + CompanionCli::Version() + "\n");
+    }
+    EXPECT_EQ(Parse({"show", "--help"}), 0);
+    EXPECT_NE(m_out.str().find("WHAT"), std::string::npos) << m_out.str();
+}
+
+TEST_F(CompanionParse, AWrongCommandLineIsOneLineAndAPointerToHelp)
+{
+    const std::vector<std::vector<std::string>> wrong = {{"--bogus"}, {"--name"}, {"extra"}, {"--size", "x"}};
+    for (const auto& arguments : wrong) {
+        EXPECT_EQ(Parse(arguments), EXIT_USAGE) << testing::PrintToString(arguments);
+        const std::string err = m_err.str();
+        EXPECT_EQ(err.rfind("prog: ", 0), 0u) << err;
+        EXPECT_NE(err.find("\nRun 'prog --help' for more information.\n"), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+        EXPECT_EQ(m_out.str(), "");
+    }
+    EXPECT_EQ(Parse({"show"}), EXIT_USAGE);
+    EXPECT_NE(m_err.str().find("Run 'prog show --help'"), std::string::npos) << m_err.str();
+}
+
+TEST_F(CompanionParse, ARepeatedOptionTakesTheLastValue)
+{
+    EXPECT_FALSE(Parse({"--name", "a", "--name", "b"}).has_value()) << m_err.str();
+    EXPECT_EQ(m_name, "b");
+}
+
+}  // namespace

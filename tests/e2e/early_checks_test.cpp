@@ -1,0 +1,81 @@
+// What the tool can check on its own is checked before the operator is asked
+// to reset the board: a missing or refused package ends the run before the
+// reset prompt and before the port is opened, with the message and exit code
+// the job gives it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+using namespace E2e;
+
+namespace {
+
+const char* const RESET_PROMPT = "Please reset the device";
+const char* const BURN_FAILED = "\nBurned failed.\n";
+constexpr int BURN_BOOT_FAILED = 4;
+constexpr int BURN_PARTITION_FAILED = 5;
+constexpr int ERASE_FAILED = 12;
+
+struct Refusal {
+    const char* name;
+    const char* operation;
+    const char* family;
+    const char* package;  // relative to the installation; empty: missing
+    Bytes bytes;
+    int exitCode;
+    std::vector<std::string> messages;  // each with PATH for the package's path
+};
+
+std::string WithPath(std::string text, const std::string& path)
+{
+    const size_t at = text.find("PATH");
+    return at == std::string::npos ? text : text.replace(at, 4, path);
+}
+
+Bytes BrokenCrc(const std::vector<PackageImage>& images)
+{
+    Bytes package = BuildPackage(images);
+    package[OFFSET_CRC] ^= 0xFF;
+    return package;
+}
+
+class CheckedBeforeReset : public E2eTest {};
+
+TEST_F(CheckedBeforeReset, AMissingOrRefusedPackageFailsBeforeTheResetPromptAndThePort)
+{
+    const std::vector<PackageImage> images{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(2048, 1)},
+                                           {"app.bin", TYPE_FLASH, 0x10000, 0x1000, Pattern(3000, 2)}};
+    const std::vector<PackageImage> unsafe{{"../ssb.bin", 0, 0, 0, Pattern(512, 3)}};
+    const std::vector<Refusal> cases{
+        {"vb27 missing", "--burn", "vb27", "", {}, BURN_BOOT_FAILED,
+         {"Get file content failed: PATH\n", "\nerror: Burn PATH failed!\n", BURN_FAILED}},
+        {"qn4180 missing", "--burn", "qn4180", "", {}, BURN_BOOT_FAILED, {"\nerror: Burn PATH failed!\n"}},
+        {"vb27 crc", "--burn", "vb27", "crc.fwpkg", BrokenCrc(images), BURN_BOOT_FAILED,
+         {"File: PATH format error!\n", "\nerror: Burn PATH failed!\n"}},
+        {"vb27 erase missing", "--erase", "vb27", "", {}, ERASE_FAILED,
+         {"Get file content failed: PATH\n", "\nerror: Erase all flash failed!\n", "Erase failed.\n"}},
+        {"typesix missing", "--burn", "typesix", "", {}, BURN_PARTITION_FAILED,
+         {"error: Failed to open fwpkg file: PATH\n", BURN_FAILED}},
+        {"typesix unsafe name", "--burn", "typesix", "unsafe.fwpkg", BuildPackage(unsafe), BURN_PARTITION_FAILED,
+         {"is not a plain file name", BURN_FAILED}},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string package = *c.package == '\0' ? Path("missing.fwpkg") : Given(c.package, c.bytes);
+        const BoardRun b = OnBoard(c.operation, c.family, package);
+        EXPECT_EQ(b.run.exitCode, c.exitCode) << b.run.output;
+        EXPECT_EQ(b.run.output.find(RESET_PROMPT), std::string::npos) << b.run.output;
+        for (const std::string& message : c.messages) {
+            EXPECT_NE(b.run.output.find(WithPath(message, package)), std::string::npos)
+                << WithPath(message, package) << " not in\n" << b.run.output;
+        }
+        // The port was never opened: the board heard nothing.
+        EXPECT_EQ(b.report.text.find("the tool closed the line"), std::string::npos) << b.report.text;
+        EXPECT_TRUE(b.report.List("images").empty()) << b.report.text;
+    }
+}
+
+}  // namespace
