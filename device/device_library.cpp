@@ -7,6 +7,7 @@
 #include "device/burn_qn4180_chip.h"
 #include "device/burn_vb27_chip.h"
 #include "device/typesix_chip_factory.h"
+#include "transport/modem_reset.h"
 
 namespace {
 
@@ -137,6 +138,14 @@ int Reset(DeviceHandle handle)
         return 0;
     }
     return handle->Reset() ? 1 : 0;
+}
+
+int ResetByModemLines(DeviceHandle handle, const Common::ResetSequence& sequence)
+{
+    if (!HandleOk(handle) || handle->GetTransport() == nullptr) {
+        return 0;
+    }
+    return ModemReset::ApplyResetSequence(*handle->GetTransport(), sequence) ? 1 : 0;
 }
 
 int Cancel(DeviceHandle handle)
