@@ -2,6 +2,12 @@
 
 namespace Jobs {
 
+namespace {
+
+constexpr const char* CANCEL_TEXT = "User Cancelled!";
+
+}  // namespace
+
 void RunRecord::OnEvent(const JobEvent& event, double nowSeconds)
 {
     switch (event.kind) {
@@ -34,7 +40,10 @@ void RunRecord::OnEvent(const JobEvent& event, double nowSeconds)
         }
         break;
     case JobEvent::Kind::ERROR:
-        m_lastError = event.text;
+        // After a cancel, every later failure is only its consequence.
+        if (m_lastError.find(CANCEL_TEXT) == std::string::npos) {
+            m_lastError = event.text;
+        }
         break;
     case JobEvent::Kind::WAITING_FOR_BOARD:
     case JobEvent::Kind::IMAGE_PROGRESS:

@@ -303,9 +303,12 @@ nlohmann::json SummaryJson(const std::vector<BoardRun>& boards, double seconds)
                         {"cpuSeconds", board.cpuSeconds},
                         {"log", board.logPath},
                         {"report", board.report}});
+        if (!perPort.contains(board.port)) {
+            perPort[board.port] = {{"boards", 0}, {"succeeded", 0}};
+        }
         nlohmann::json& port = perPort[board.port];
-        port["boards"] = port.value("boards", 0) + 1;
-        port["succeeded"] = port.value("succeeded", 0) + (board.Succeeded() ? 1 : 0);
+        port["boards"] = port["boards"].get<int>() + 1;
+        port["succeeded"] = port["succeeded"].get<int>() + (board.Succeeded() ? 1 : 0);
         succeeded += board.Succeeded() ? 1 : 0;
     }
     const int total = static_cast<int>(boards.size());

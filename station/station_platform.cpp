@@ -77,7 +77,7 @@ int Reap(pid_t pid, double& cpuSeconds)
             return -1;
         }
     }
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
     cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

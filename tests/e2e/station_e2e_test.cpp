@@ -33,7 +33,7 @@ protected:
         for (size_t i = 0; i < boards.size(); ++i) {
             boards[i].dir = Path("board" + std::to_string(i) + "/");
             std::filesystem::create_directories(boards[i].dir);
-            boards[i].sim = std::make_unique<SimProcess>(SimArgs(boards[i].dir, family, i == faulty ? fault : {}));
+            boards[i].sim = std::make_unique<SimProcess>(SimArgs(boards[i].dir, family, i == faulty ? fault : std::vector<std::string>{}));
             EXPECT_TRUE(boards[i].sim->Ok());
         }
         return boards;

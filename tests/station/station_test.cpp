@@ -15,6 +15,7 @@ class StationCommandLine : public ::testing::Test {
 protected:
     int Parse(std::vector<std::string> args)
     {
+        m_options = StationOptions{};
         args.insert(args.begin(), "tarnwick-station");
         std::vector<char*> argv;
         for (std::string& a : args) {
