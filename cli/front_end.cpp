@@ -9,6 +9,7 @@
 
 #include "cli/cancel_signals.h"
 #include "cli/port_listing.h"
+#include "cli/run_observer.h"
 #include "common/common_util.h"
 #include "device/device_library.h"
 
@@ -27,6 +28,11 @@ constexpr const char* RESET_PREFIX = "-reset";
 constexpr const char* READ_FILE_PREFIX = "-readfile:";
 constexpr const char* READ_ADDRESS_PREFIX = "-readaddr:";
 constexpr const char* READ_SIZE_PREFIX = "-readsize:";
+// Modem-line reset before the handshake, the run's JSON report, and the
+// machine-readable event lines for a program that drives the tool.
+constexpr const char* RESET_SEQUENCE_PREFIX = "-resetseq:";
+constexpr const char* REPORT_PREFIX = "-report:";
+constexpr const char* EVENTS_PREFIX = "-events:";
 
 bool Is(const char* argument, const char* text)
 {
@@ -65,6 +71,19 @@ bool SetPacketSizeOption(const char* text)
         return false;
     }
     ::SetPacketSize(static_cast<uint32_t>(size));
+    return true;
+}
+
+bool SetResetSequenceOption(BurnContext* context, const char* text)
+{
+    Common::ResetSequence sequence;
+    std::string why;
+    if (!Common::ParseResetSequence(text, sequence, why)) {
+        std::printf("error: Invalid reset sequence for option %s \"%s\": %s\n", RESET_SEQUENCE_PREFIX, text,
+                    why.c_str());
+        return false;
+    }
+    context->SetResetSequence(sequence, true);
     return true;
 }
 
@@ -133,6 +152,10 @@ bool ParseOptionTable(int argc, char** argv, BurnContext* context, int index)
             return false;
         }
         context->SetReadSize(number);
+    } else if (StartsWith(option, RESET_SEQUENCE_PREFIX)) {
+        return SetResetSequenceOption(context, option + std::strlen(RESET_SEQUENCE_PREFIX));
+    } else if (StartsWith(option, REPORT_PREFIX) || StartsWith(option, EVENTS_PREFIX)) {
+        // Taken by the run itself before the settings are built.
     } else if (StartsWith(option, RESET_PREFIX)) {
         const char* colon = std::strchr(option, ':');
         context->SetReboot(colon == nullptr ? 1 : std::atoi(colon + 1));
@@ -140,17 +163,34 @@ bool ParseOptionTable(int argc, char** argv, BurnContext* context, int index)
     return true;
 }
 
-int RunOperation(int argc, char** argv, int (BurnerWorkerBase::*operation)(), const char* failed,
-                 const char* succeeded)
+// The value of the last prefix option of that name among the options; empty without one.
+std::string LastPrefixValue(int argc, char** argv, const char* prefix)
 {
+    std::string value;
+    for (int i = EXTRA_START; i < argc; ++i) {
+        if (StartsWith(argv[i], prefix)) {
+            value = argv[i] + std::strlen(prefix);
+        }
+    }
+    return value;
+}
+
+int RunOperation(int argc, char** argv, const char* name, int (BurnerWorkerBase::*operation)(),
+                 const char* failed, const char* succeeded)
+{
+    RunObserver observer(LastPrefixValue(argc, argv, REPORT_PREFIX), LastPrefixValue(argc, argv, EVENTS_PREFIX));
     std::unique_ptr<BurnerWorkerBase> job = GetBurner(argc, argv);
     if (!job) {
+        observer.Finish(nullptr, name, BurnInfo::PARAM_ERROR);
         return BurnInfo::PARAM_ERROR;
     }
     const int result = ((*job).*operation)();
     if (failed != nullptr) {
         std::printf("%s", result != BurnInfo::SUCCESS ? failed : succeeded);
     }
+    // Before the job goes: its destructor closes the port, which a driver of
+    // many boards waits for only as long as the report is not there.
+    observer.Finish(job.get(), name, result);
     return result;
 }
 
@@ -217,6 +257,8 @@ void Help()
         "-readfile:<path>  file that receives the flash data (never the package given with -f).\n",
         "-readaddr:<n>     flash address to read from (0x hexadecimal, or decimal with k, m or g).\n",
         "-readsize:<n>     number of bytes to read (same number syntax).\n",
+        "-resetseq:<seq>   reset the board through DTR/RTS before the handshake, e.g. D0|R1|W0.1|D1|R0.\n",
+        "-report:<path>    write a JSON report of the run when it ends (also on failure and cancel).\n",
         "--ports           list the serial ports of this machine, one a line, with the USB description.\n",
     };
     for (const char* line : LINES) {
@@ -226,17 +268,17 @@ void Help()
 
 int Burn(int argc, char** argv)
 {
-    return RunOperation(argc, argv, &BurnerWorkerBase::Burn, "\nBurned failed.\n", "\nBurned successfully.\n");
+    return RunOperation(argc, argv, "burn", &BurnerWorkerBase::Burn, "\nBurned failed.\n", "\nBurned successfully.\n");
 }
 
 int Erase(int argc, char** argv)
 {
-    return RunOperation(argc, argv, &BurnerWorkerBase::Erase, "Erase failed.\n", "Erase successfully.\n");
+    return RunOperation(argc, argv, "erase", &BurnerWorkerBase::Erase, "Erase failed.\n", "Erase successfully.\n");
 }
 
 int Read(int argc, char** argv)
 {
-    return RunOperation(argc, argv, &BurnerWorkerBase::Read, nullptr, nullptr);
+    return RunOperation(argc, argv, "read", &BurnerWorkerBase::Read, nullptr, nullptr);
 }
 
 std::unique_ptr<BurnerWorkerBase> GetBurner(int argc, char** argv)

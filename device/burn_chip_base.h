@@ -164,6 +164,8 @@ public:
     // errno of the transport's last failure (EACCES: no permission on the port); 0 without a transport.
     int GetTransportErrorCode() const { return m_transport ? m_transport->GetErrorCode() : 0; }
     uint32_t GetHeadSequence() const { return m_headSequence; }
+    // The open line, for what acts on the line itself (modem lines); null before opening.
+    TransportTypeBase* GetTransport() { return m_transport.get(); }
 
     // Library-wide settings, set through the device library (one thread only).
     static uint32_t m_chipType;

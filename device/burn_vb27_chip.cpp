@@ -8,6 +8,7 @@
 #include "common/file_helpers.h"
 #include "platform/monotonic_clock.h"
 #include "common/fwpkg_format.h"
+#include "device/image_events.h"
 #include "device/vb27_frames.h"
 #include "transport/ymodem_protocol.h"
 
@@ -366,7 +367,12 @@ bool BurnVb27Chip::BurnPackage(const uint8_t* package, uint32_t fileLength)
         if (!IsSelected(entry)) {
             continue;
         }
-        if (!SendImage(package, entry, sender)) {
+        ImageEvent event{ImageEvent::Phase::STARTED, entry.Name(), entry.type, entry.burnAddress, entry.length};
+        ReportImageEvent(event);
+        event.phase = ImageEvent::Phase::ENDED;
+        event.ok = SendImage(package, entry, sender);
+        ReportImageEvent(event);
+        if (!event.ok) {
             return false;
         }
         if (m_isOnlyBurnLoader) {

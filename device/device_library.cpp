@@ -9,6 +9,7 @@
 #include "device/burn_vb27_chip.h"
 #include "device/typesix_chip_factory.h"
 #include "transport/line_factory.h"
+#include "transport/modem_reset.h"
 
 namespace {
 
@@ -44,6 +45,20 @@ std::unique_ptr<BurnChipBase> NewChipForType(uint32_t chipType)
         default:
             return nullptr;
     }
+}
+
+// The chip object of the type SetChipType chose; only the connection-chip
+// department has any.
+std::unique_ptr<BurnChipBase> NewChipForSelectedType()
+{
+    std::unique_ptr<BurnChipBase> chip;
+    if (BurnChipBase::m_department == Common::CONNECTION_DEPARTMENT) {
+        chip = NewChipForType(BurnChipBase::m_chipType);
+    }
+    if (!chip) {
+        Common::Print("new transport failed\n");
+    }
+    return chip;
 }
 
 // Both Vb27-family chips take the package's loader through their own
@@ -103,12 +118,8 @@ DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit,
         Common::Print("com name is null\n");
         return nullptr;
     }
-    std::unique_ptr<BurnChipBase> chip;
-    if (BurnChipBase::m_department == Common::CONNECTION_DEPARTMENT) {
-        chip = NewChipForType(BurnChipBase::m_chipType);
-    }
+    std::unique_ptr<BurnChipBase> chip = NewChipForSelectedType();
     if (!chip) {
-        Common::Print("new transport failed\n");
         return nullptr;
     }
     chip->SetPortBaudRate(baudRate);
@@ -133,12 +144,8 @@ int CheckAllinoneBin(const char* path)
         Common::Print("burn file path is null.\n");
         return 0;
     }
-    std::unique_ptr<BurnChipBase> chip;
-    if (BurnChipBase::m_department == CONNECTION_CHIP_DEPARTMENT) {
-        chip = NewChipForType(BurnChipBase::m_chipType);
-    }
+    std::unique_ptr<BurnChipBase> chip = NewChipForSelectedType();
     if (!chip) {
-        Common::Print("new transport failed\n");
         return 0;
     }
     return chip->CheckAllinoneBin(path) ? 1 : 0;
@@ -161,6 +168,14 @@ int Reset(DeviceHandle handle)
         return 0;
     }
     return handle->Reset() ? 1 : 0;
+}
+
+int ResetByModemLines(DeviceHandle handle, const Common::ResetSequence& sequence)
+{
+    if (!HandleOk(handle) || handle->GetTransport() == nullptr) {
+        return 0;
+    }
+    return ModemReset::ApplyResetSequence(*handle->GetTransport(), sequence) ? 1 : 0;
 }
 
 int Cancel(DeviceHandle handle)

@@ -8,6 +8,7 @@
 
 #include "common/chip_families.h"
 #include "common/console.h"
+#include "common/reset_sequence.h"
 #include "device/burn_chip_base.h"
 
 using DeviceHandle = BurnChipBase*;
@@ -34,6 +35,9 @@ int GetLastOpenError();
 int DestroyDevice(DeviceHandle handle);
 
 int Reset(DeviceHandle handle);
+// Drives the reset sequence on the modem lines of the open port; 0 when the
+// line refused (after one warning) or the handle is bad.
+int ResetByModemLines(DeviceHandle handle, const Common::ResetSequence& sequence);
 // The running operation of the handle fails at its next cancel check.
 int Cancel(DeviceHandle handle);
 int BootDownload(DeviceHandle handle, const char* bootFile, uint32_t bootDdrAddr, int parameter, const char* unused,

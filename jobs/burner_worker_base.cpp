@@ -1,6 +1,7 @@
 #include "jobs/burner_worker_base.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -21,6 +22,38 @@ bool BurnerWorkerBase::m_isPrintProgress = false;
 std::vector<uint64_t> BurnerWorkerBase::m_partSizeList;
 
 namespace {
+
+Jobs::JobEventSink& EventSink()
+{
+    static Jobs::JobEventSink sink;
+    return sink;
+}
+
+// Device messages that explain a failure; the last one is the run's error.
+bool IsFailureText(const std::string& text)
+{
+    std::string lower;
+    for (const char c : text) {
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    for (const char* word : {"error", "fail", "timeout", "cancelled", "does not respond"}) {
+        if (lower.find(word) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string Trimmed(const char* text)
+{
+    std::string out = text;
+    const size_t first = out.find_first_not_of(" \r\n");
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    const size_t last = out.find_last_not_of(" \r\n");
+    return out.substr(first, last - first + 1);
+}
 
 constexpr size_t FWPKG_FLAG_LENGTH = 4;
 
@@ -68,12 +101,46 @@ BurnerWorkerBase::~BurnerWorkerBase()
 void BurnerWorkerBase::RegisterCall() const
 {
     RegisterCallback(SetPrint, CancelRequest::CancelQuery, SetProgress);
+    RegisterImageEventCallback(OnImageEvent);
+}
+
+void BurnerWorkerBase::SetEventSink(Jobs::JobEventSink sink)
+{
+    EventSink() = std::move(sink);
+}
+
+void BurnerWorkerBase::Emit(const Jobs::JobEvent& event)
+{
+    if (EventSink()) {
+        EventSink()(event);
+    }
+}
+
+void BurnerWorkerBase::OnImageEvent(const ImageEvent& event)
+{
+    Jobs::JobEvent out;
+    if (event.phase == ImageEvent::Phase::STARTED) {
+        out.kind = Jobs::JobEvent::Kind::IMAGE_STARTED;
+        out.text = event.name;
+        out.imageType = event.type;
+        out.address = event.address;
+        out.bytes = event.bytes;
+    } else {
+        out.kind = Jobs::JobEvent::Kind::IMAGE_ENDED;
+        out.ok = event.ok;
+    }
+    Emit(out);
 }
 
 void BurnerWorkerBase::SetPrint(long long /*handle*/, const char* /*tag*/, const char* message, const char* detail,
                                 int /*type*/)
 {
     std::printf("%s", message != nullptr ? message : "");
+    if (message != nullptr && IsFailureText(message)) {
+        Jobs::JobEvent event;
+        event.text = Trimmed(message);
+        Emit(event);
+    }
     if (BurnContext::IsOpenDebug()) {
         std::printf("%s", detail != nullptr ? detail : "");
     }
@@ -82,6 +149,10 @@ void BurnerWorkerBase::SetPrint(long long /*handle*/, const char* /*tag*/, const
 
 void BurnerWorkerBase::SetProgress(long long /*handle*/, int percent)
 {
+    Jobs::JobEvent event;
+    event.kind = Jobs::JobEvent::Kind::IMAGE_PROGRESS;
+    event.percent = percent;
+    Emit(event);
     if (!m_isPrintProgress) {
         std::fflush(stdout);
         return;
@@ -124,15 +195,32 @@ bool BurnerWorkerBase::InitSerialPortTransport()
 
 bool BurnerWorkerBase::OpenBoardPort(uint32_t baudRate)
 {
-    std::printf("Please reset the device, the waiting time is about 30 seconds.\n");
+    const Common::ResetSequence& reset = m_burnContext->GetResetSequence();
+    if (reset.Empty()) {
+        std::printf("Please reset the device, the waiting time is about 30 seconds.\n");
+    } else {
+        std::printf("The tool resets the device through its modem lines (%s), the waiting time is about 30 "
+                    "seconds.\n",
+                    reset.text.c_str());
+    }
     std::fflush(stdout);
+    Jobs::JobEvent waiting;
+    waiting.kind = Jobs::JobEvent::Kind::WAITING_FOR_BOARD;
+    Emit(waiting);
     const std::string port = m_burnContext->GetSerialPort();
     m_deviceHandle =
         OpenSerialPort(port.c_str(), baudRate, m_burnContext->GetStopBit(), m_burnContext->GetParity());
+    if (m_deviceHandle != nullptr && !reset.Empty()) {
+        // Before anything is sent, so the boot ROM is what answers the handshake.
+        (void)ResetByModemLines(m_deviceHandle, reset);
+    }
     if (m_deviceHandle == nullptr) {
         std::printf("error: Open serial port :%s failed, It may be caused by the following reasons:\n", port.c_str());
         std::printf("1. Serial port is occupied or does not exist.\n");
         std::printf("2. Check baud rate, stop bits, parity is correct.\n");
+        Jobs::JobEvent failed;
+        failed.text = "Open serial port " + port + " failed";
+        Emit(failed);
         Jobs::PrintPortAccessHint(port);
         std::fflush(stdout);
         return false;

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "device/device_library.h"
+#include "device/image_events.h"
+#include "jobs/job_events.h"
 #include "settings/burn_context.h"
 
 class BurnerWorkerBase {
@@ -49,6 +51,11 @@ public:
     void RegisterCall() const;
     static void SetPrint(long long handle, const char* tag, const char* message, const char* detail, int type);
     static void SetProgress(long long handle, int percent);
+    // Where the job's events go (process-wide like the progress figures);
+    // an empty sink drops them.
+    static void SetEventSink(Jobs::JobEventSink sink);
+    static void Emit(const Jobs::JobEvent& event);
+    static void OnImageEvent(const ImageEvent& event);
 
     bool InitSerialPortTransport();
     int BurnUART();

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <string>
 #include <system_error>
 
 #include "common/chip_families.h"
@@ -25,6 +27,27 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// Another run may be unpacking the same package into the same directory at
+// this moment: every file is written under a name of this run's own and
+// renamed into place, so a reader sees one whole file or the other, never
+// one being truncated and rewritten.
+std::string PrivateName(const std::string& path)
+{
+    static std::mt19937_64 generator{std::random_device{}()};
+    return path + ".part-" + std::to_string(generator());
+}
+
+bool RenameInto(const std::string& from, const std::string& to)
+{
+    std::error_code error;
+    std::filesystem::rename(from, to, error);
+    if (error) {
+        std::remove(from.c_str());
+        return false;
+    }
+    return true;
+}
 
 struct DigestContextFree {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
@@ -160,7 +183,8 @@ bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, 
         std::printf("error: Failed to seek to position %u in fwpkg file\n", offset);
         return false;
     }
-    FilePtr out(std::fopen(output.c_str(), "wb"));
+    const std::string partial = PrivateName(output);
+    FilePtr out(std::fopen(partial.c_str(), "wb"));
     if (!out) {
         std::printf("error: Failed to create output file: %s\n", output.c_str());
         return false;
@@ -176,7 +200,7 @@ bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, 
         if (std::fwrite(chunk.data(), 1, got, out.get()) != got) {
             std::printf("error: Failed to write output file: %s\n", output.c_str());
             out.reset();
-            std::remove(output.c_str());
+            std::remove(partial.c_str());
             return false;
         }
         left -= got;
@@ -186,12 +210,16 @@ bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, 
         std::printf("error: Image at offset %u with length %u reaches past the end of fwpkg file: %s\n", offset,
                     length, package.c_str());
         out.reset();
-        std::remove(output.c_str());
+        std::remove(partial.c_str());
         return false;
     }
     if (std::fclose(out.release()) != 0) {
         std::printf("error: Failed to write output file: %s\n", output.c_str());
-        std::remove(output.c_str());
+        std::remove(partial.c_str());
+        return false;
+    }
+    if (!RenameInto(partial, output)) {
+        std::printf("error: Failed to write output file: %s\n", output.c_str());
         return false;
     }
     return true;
@@ -238,11 +266,17 @@ bool CreateSha256File(const std::string& path)
         return false;
     }
     const std::string digestPath = GetSha256FilePath(path);
-    FilePtr out(std::fopen(digestPath.c_str(), "wb"));
-    if (!out || std::fwrite(digest, 1, digestLength, out.get()) != digestLength) {
+    const std::string partial = PrivateName(digestPath);
+    FilePtr out(std::fopen(partial.c_str(), "wb"));
+    if (!out) {
         return false;
     }
-    return std::fclose(out.release()) == 0;
+    const bool written = std::fwrite(digest, 1, digestLength, out.get()) == digestLength;
+    if (std::fclose(out.release()) != 0 || !written) {
+        std::remove(partial.c_str());
+        return false;
+    }
+    return RenameInto(partial, digestPath);
 }
 
 std::string GetParentDir(const std::string& path)

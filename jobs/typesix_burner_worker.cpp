@@ -10,6 +10,26 @@ using BurnInfo::FwpkgBinInfo;
 
 namespace {
 
+void EmitImageStarted(const FwpkgBinInfo& entry, int fileType)
+{
+    Jobs::JobEvent event;
+    event.kind = Jobs::JobEvent::Kind::IMAGE_STARTED;
+    event.text = entry.imageName;
+    event.imageType = entry.imageType;
+    event.address = entry.burnAddress;
+    event.fileType = fileType;
+    event.bytes = entry.length;
+    BurnerWorkerBase::Emit(event);
+}
+
+void EmitImageEnded(bool ok)
+{
+    Jobs::JobEvent event;
+    event.kind = Jobs::JobEvent::Kind::IMAGE_ENDED;
+    event.ok = ok;
+    BurnerWorkerBase::Emit(event);
+}
+
 // Load list of the ssb ("a|b|c..."): image, digest, and empty key store, certificate and
 // signature fields.
 constexpr const char* LOADER_SPEC_TAIL = "||||";
@@ -146,7 +166,10 @@ int TypeSixBurnerWorker::BurnLoader(const FwpkgBinInfo& entry)
     SetPerPacketSize(m_deviceHandle, DEFAULT_PER_PACKET_SIZE);
     const std::string spec =
         entry.filePath + SPEC_SEPARATOR + FwpkgSp::GetSha256FilePath(entry.filePath) + LOADER_SPEC_TAIL;
-    if (BootDownload(m_deviceHandle, spec.c_str(), 0, 0, nullptr, nullptr) == 0) {
+    EmitImageStarted(entry, -1);
+    const bool loaded = BootDownload(m_deviceHandle, spec.c_str(), 0, 0, nullptr, nullptr) != 0;
+    EmitImageEnded(loaded);
+    if (!loaded) {
         std::printf("error: Burn loader %s failed!\n", entry.imageName.c_str());
         return BurnInfo::BURN_BOOT_FAILED;
     }
@@ -169,11 +192,17 @@ int TypeSixBurnerWorker::BurnOtherFile(const FwpkgBinInfo& entry)
     const std::string spec = entry.filePath + SPEC_SEPARATOR + FwpkgSp::GetSha256FilePath(entry.filePath);
     std::printf("BurnOtherFile2.\n");
 
-    int result = DownloadToFlash(m_deviceHandle, spec.c_str(), 0, 0, entry.burnAddress, entry.burnSize, 0, fileType);
-    std::printf("BurnOtherFile3.\n");
-    if (result == 0) {
-        result = DownloadToFlash(m_deviceHandle, spec.c_str(), 0, 0, entry.burnAddress, entry.burnSize, 0, fileType);
+    const auto attempt = [&]() {
+        EmitImageStarted(entry, fileType);
+        const int done =
+            DownloadToFlash(m_deviceHandle, spec.c_str(), 0, 0, entry.burnAddress, entry.burnSize, 0, fileType);
+        EmitImageEnded(done != 0);
         std::printf("BurnOtherFile3.\n");
+        return done;
+    };
+    int result = attempt();
+    if (result == 0) {
+        result = attempt();
     }
     if (result == 0) {
         std::printf("error: Burn %s failed!\n", entry.imageName.c_str());

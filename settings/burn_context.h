@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/fwpkg_format.h"
+#include "common/reset_sequence.h"
 #include "settings/burn_info.h"
 
 namespace tinyxml2 {
@@ -154,6 +155,14 @@ public:
     int GetBurnInterval() const { return m_burnInterval; }
     void SetBurnInterval(int interval) { m_burnInterval = interval; }
     std::string GetResetAtCommand() const { return m_resetAtCommand; }
+    // "-resetseq:" wins over the chip property file's ResetSequence.
+    const Common::ResetSequence& GetResetSequence() const { return m_resetSequence; }
+    void SetResetSequence(const Common::ResetSequence& sequence, bool fromOption)
+    {
+        m_resetSequence = sequence;
+        m_isResetSequenceFromOption = fromOption;
+    }
+    bool IsResetSequenceFromOption() const { return m_isResetSequenceFromOption; }
 
     // Set by the openDebug key; process-wide, never reset.
     static bool IsOpenDebug() { return m_isOpenDebug; }
@@ -227,6 +236,8 @@ private:
     bool m_isBeforeReset = false;
     int m_burnInterval = DEFAULT_BURN_INTERVAL;
     std::string m_resetAtCommand = DEFAULT_RESET_AT_COMMAND;
+    Common::ResetSequence m_resetSequence;
+    bool m_isResetSequenceFromOption = false;
 
     static bool m_isOpenDebug;
 };

@@ -41,6 +41,15 @@ bool BurnContext::LoadChipProperties()
             }
         } else if (key == "ResetAtCommand") {
             m_resetAtCommand = value + "\r\n";
+        } else if (key == "ResetSequence" && !m_isResetSequenceFromOption) {
+            Common::ResetSequence sequence;
+            std::string why;
+            if (!Common::ParseResetSequence(value, sequence, why)) {
+                std::printf("error: Invalid reset sequence for key ResetSequence in file %s: \"%s\": %s\n",
+                            path.c_str(), value.c_str(), why.c_str());
+                return false;
+            }
+            m_resetSequence = sequence;
         }
     }
 

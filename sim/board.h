@@ -99,7 +99,12 @@ public:
 
 private:
     std::vector<ImageRecord> m_images;
-    std::vector<std::string> m_erases;
+    struct EraseRecord {
+        std::string what;
+        uint64_t address;
+        uint64_t length;
+    };
+    std::vector<EraseRecord> m_erases;
     std::vector<std::vector<uint8_t>> m_resets;
     std::vector<uint32_t> m_bauds;
     std::vector<std::string> m_errors;

@@ -4,29 +4,46 @@
 #include <cstdio>
 #include <fstream>
 
+#include <nlohmann/json.hpp>
+
 namespace Sim {
 
 namespace {
 
-// JSON text of any byte string: bytes outside printable ASCII are escaped as
-// \u00XX, so names that are not UTF-8 still give a valid document.
-std::string Quote(const std::string& text)
+using Json = nlohmann::ordered_json;
+
+// The simulator's texts are byte strings; each byte becomes the code point of
+// the same number, so names that are not UTF-8 still give a valid document.
+Json Text(const std::string& bytes)
 {
-    std::string out = "\"";
-    for (const char c : text) {
+    std::string utf8;
+    for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        if (b == '"' || b == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20 || b >= 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", b);
-            out += escaped;
+        if (b < 0x80) {
+            utf8 += c;
         } else {
-            out += c;
+            utf8 += static_cast<char>(0xC0 | (b >> 6));
+            utf8 += static_cast<char>(0x80 | (b & 0x3F));
         }
     }
-    return out + "\"";
+    return Json(utf8);
+}
+
+std::string Dump(const Json& value)
+{
+    constexpr bool ENSURE_ASCII = true;
+    return value.dump(-1, ' ', ENSURE_ASCII);
+}
+
+// An object on one line, "key": value separated by ", ", the layout readers
+// of the report rely on (one list item a line).
+std::string OneLine(const Json& object)
+{
+    std::string out = "{";
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        out += (it == object.begin() ? "" : ", ") + Dump(Json(it.key())) + ": " + Dump(it.value());
+    }
+    return out + "}";
 }
 
 std::string Hex(const std::vector<uint8_t>& bytes)
@@ -40,25 +57,36 @@ std::string Hex(const std::vector<uint8_t>& bytes)
     return out;
 }
 
-template <typename T, typename F>
-std::string List(const std::vector<T>& items, F toJson)
+// A list with every item on a line of its own.
+std::string List(const std::vector<Json>& items)
 {
     if (items.empty()) {
         return "[]";
     }
     std::string out = "[\n";
     for (size_t i = 0; i < items.size(); ++i) {
-        out += "    " + toJson(items[i]) + (i + 1 < items.size() ? ",\n" : "\n");
+        const std::string item = items[i].is_object() ? OneLine(items[i]) : Dump(items[i]);
+        out += "    " + item + (i + 1 < items.size() ? ",\n" : "\n");
     }
     return out + "  ]";
 }
 
-std::string ImageJson(const ImageRecord& image)
+template <typename T, typename F>
+std::vector<Json> Items(const std::vector<T>& values, F toJson)
 {
-    return "{\"kind\": " + Quote(image.kind) + ", \"name\": " + Quote(image.name) +
-           ", \"address\": " + std::to_string(image.address) + ", \"fileType\": " + std::to_string(image.fileType) +
-           ", \"length\": " + std::to_string(image.length) + ", \"regionSize\": " + std::to_string(image.regionSize) +
-           ", \"sha256\": " + Quote(image.sha256) + ", \"digestMatched\": " + std::to_string(image.digestMatched) + "}";
+    std::vector<Json> items;
+    for (const T& value : values) {
+        items.push_back(toJson(value));
+    }
+    return items;
+}
+
+Json ImageJson(const ImageRecord& image)
+{
+    return Json{{"kind", Text(image.kind)},         {"name", Text(image.name)},
+                {"address", image.address},         {"fileType", image.fileType},
+                {"length", image.length},           {"regionSize", image.regionSize},
+                {"sha256", Text(image.sha256)},     {"digestMatched", image.digestMatched}};
 }
 
 }  // namespace
@@ -70,8 +98,7 @@ void Report::AddImage(const ImageRecord& image)
 
 void Report::AddErase(const std::string& what, uint64_t address, uint64_t length)
 {
-    m_erases.push_back("{\"what\": " + Quote(what) + ", \"address\": " + std::to_string(address) +
-                       ", \"length\": " + std::to_string(length) + "}");
+    m_erases.push_back({what, address, length});
 }
 
 void Report::AddReset(const std::vector<uint8_t>& frame)
@@ -97,16 +124,19 @@ void Report::AddEvent(const std::string& text)
 std::string Report::ToJson(const Flash& flash) const
 {
     const auto& bytes = flash.Bytes();
-    const std::string flashDigest = Sha256::Hex(Sha256::Of(bytes.data(), bytes.size()));
+    const Json flashJson{{"size", bytes.size()}, {"sha256", Sha256::Hex(Sha256::Of(bytes.data(), bytes.size()))}};
+    const auto asText = [](const std::string& t) { return Text(t); };
     std::string out = "{\n";
-    out += "  \"family\": " + Quote(m_family) + ",\n";
-    out += "  \"images\": " + List(m_images, ImageJson) + ",\n";
-    out += "  \"erases\": " + List(m_erases, [](const std::string& e) { return e; }) + ",\n";
-    out += "  \"resets\": " + List(m_resets, [](const std::vector<uint8_t>& f) { return Quote(Hex(f)); }) + ",\n";
-    out += "  \"baudChanges\": " + List(m_bauds, [](uint32_t b) { return std::to_string(b); }) + ",\n";
-    out += "  \"protocolErrors\": " + List(m_errors, Quote) + ",\n";
-    out += "  \"events\": " + List(m_events, Quote) + ",\n";
-    out += "  \"flash\": {\"size\": " + std::to_string(bytes.size()) + ", \"sha256\": " + Quote(flashDigest) + "}\n";
+    out += "  \"family\": " + Dump(Text(m_family)) + ",\n";
+    out += "  \"images\": " + List(Items(m_images, ImageJson)) + ",\n";
+    out += "  \"erases\": " + List(Items(m_erases, [](const EraseRecord& e) {
+                   return Json{{"what", Text(e.what)}, {"address", e.address}, {"length", e.length}};
+               })) + ",\n";
+    out += "  \"resets\": " + List(Items(m_resets, [](const std::vector<uint8_t>& f) { return Json(Hex(f)); })) + ",\n";
+    out += "  \"baudChanges\": " + List(Items(m_bauds, [](uint32_t b) { return Json(b); })) + ",\n";
+    out += "  \"protocolErrors\": " + List(Items(m_errors, asText)) + ",\n";
+    out += "  \"events\": " + List(Items(m_events, asText)) + ",\n";
+    out += "  \"flash\": " + OneLine(flashJson) + "\n";
     return out + "}\n";
 }
 

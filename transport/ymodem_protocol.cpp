@@ -164,6 +164,9 @@ void YmodemProtocol::PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t
     PrintText("#");
     int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
     if (frames % step == 0 || percent == 100) {
+        if (g_setProgress != nullptr) {
+            g_setProgress(m_chip->GetThisPtr(), percent);
+        }
         char line[32];
         std::snprintf(line, sizeof(line), " ---- %d%%\n", percent);
         PrintText(line);

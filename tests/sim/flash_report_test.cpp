@@ -26,7 +26,7 @@ TEST(SimReport, NamesAndMessagesThatAreNoPlainTextStillGiveValidJsonSavedWhole)
     EXPECT_NE(json.find("\n    {\"kind\": \"flash\", \"name\": \"a\\u00ff\\u0001\\\\.bin\", \"address\": 4096, "),
               std::string::npos)
         << json;
-    EXPECT_NE(json.find("\n  \"protocolErrors\": [\n    \"bad \\\"frame\\\"\\u000a\"\n  ],\n"), std::string::npos)
+    EXPECT_NE(json.find("\n  \"protocolErrors\": [\n    \"bad \\\"frame\\\"\\n\"\n  ],\n"), std::string::npos)
         << json;
 
     const std::string path = "/tmp/tarnwick_sim_report_" + std::to_string(getpid()) + ".json";

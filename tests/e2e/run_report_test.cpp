@@ -1,0 +1,110 @@
+// The run report of -report:PATH, read back as JSON after a burn that
+// succeeded, one the board broke off, and one cancelled with SIGINT: always
+// written, always whole, and every image attempted in it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <nlohmann/json.hpp>
+
+#include "e2e_support.h"
+
+using namespace E2e;
+
+namespace {
+
+const std::vector<PackageImage> PACKAGE{
+    {"loader.bin", TYPE_LOADER, 0, 0, Pattern(6000, 1)},
+    {"app.bin", TYPE_FLASH, 0x10000, 0x40000, Pattern(200 * 1024, 2)},
+};
+
+class RunReport : public E2eTest {
+protected:
+    nlohmann::json Burn(const std::vector<std::string>& simExtra, const SignalPlan* plan = nullptr)
+    {
+        const std::string report = Path("run-report.json");
+        m_out = OnBoard("--burn", "vb27", Given("fw.fwpkg", BuildPackage(PACKAGE)), {"-report:" + report}, simExtra,
+                        RUN_LIMIT_MS, plan);
+        EXPECT_FALSE(std::filesystem::exists(report + ".tmp")) << "the temporary file stays behind";
+        const nlohmann::json json = nlohmann::json::parse(ReadFileText(report), nullptr, false);
+        EXPECT_TRUE(json.is_object()) << m_out.run.output;
+        return json.is_object() ? json : nlohmann::json::object();
+    }
+
+    static std::string ReadFileText(const std::string& path)
+    {
+        const Bytes bytes = ReadFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    // What every report says about the run, whatever its outcome.
+    void ExpectRunFacts(const nlohmann::json& report, int exitCode)
+    {
+        EXPECT_EQ(report.value("toolVersion", ""), "1.0.0");
+        EXPECT_EQ(report.value("operation", ""), "burn");
+        EXPECT_EQ(report.value("chipName", ""), "vb27");
+        EXPECT_EQ(report.value("chipType", 0), 0x30004);
+        EXPECT_EQ(report.value("family", ""), "Vb27");
+        EXPECT_FALSE(report.value("port", "").empty());
+        EXPECT_EQ(report.value("lineRates", nlohmann::json()), nlohmann::json::array({115200}));
+        const std::string start = report.value("startTime", "");
+        EXPECT_EQ(start.size(), 20u) << start;
+        EXPECT_EQ(start.back(), 'Z') << start;
+        EXPECT_GT(report.value("totalSeconds", 0.0), 0.0);
+        EXPECT_EQ(report.value("resultCode", -1), exitCode);
+    }
+
+    BoardRun m_out;
+};
+
+TEST_F(RunReport, ASuccessListsEveryImageWithItsBytesAndRate)
+{
+    const nlohmann::json report = Burn({});
+    ASSERT_EQ(m_out.run.exitCode, 0) << m_out.run.output;
+    ExpectRunFacts(report, 0);
+    EXPECT_EQ(report.value("resultMeaning", ""), "success");
+    EXPECT_EQ(report.value("lastError", "x"), "");
+    EXPECT_FALSE(report.value("cancelled", true));
+    const nlohmann::json images = report.value("images", nlohmann::json::array());
+    ASSERT_EQ(images.size(), PACKAGE.size()) << report.dump(2);
+    for (size_t i = 0; i < PACKAGE.size(); ++i) {
+        EXPECT_EQ(images[i].value("name", ""), PACKAGE[i].name);
+        EXPECT_EQ(images[i].value("type", 99u), PACKAGE[i].type);
+        EXPECT_EQ(images[i].value("address", 1u), PACKAGE[i].burnAddress);
+        EXPECT_EQ(images[i].value("bytes", 0u), PACKAGE[i].data.size());
+        EXPECT_EQ(images[i].value("attempts", 0), 1);
+        EXPECT_EQ(images[i].value("result", ""), "ok");
+        EXPECT_GT(images[i].value("seconds", 0.0), 0.0);
+        EXPECT_NEAR(images[i].value("bytesPerSecond", 0.0),
+                    static_cast<double>(PACKAGE[i].data.size()) / images[i].value("seconds", 1.0), 1.0);
+    }
+}
+
+TEST_F(RunReport, ABoardThatBreaksOffGivesTheFailedImageAndTheError)
+{
+    const nlohmann::json report = Burn({"--close-after", "40000"});
+    ASSERT_NE(m_out.run.exitCode, 0) << m_out.run.output;
+    ExpectRunFacts(report, m_out.run.exitCode);
+    EXPECT_EQ(report.value("resultMeaning", ""), "the loader could not be burned");
+    EXPECT_FALSE(report.value("lastError", "").empty());
+    const nlohmann::json images = report.value("images", nlohmann::json::array());
+    ASSERT_EQ(images.size(), 2u) << report.dump(2);
+    EXPECT_EQ(images[0].value("result", ""), "ok");
+    EXPECT_EQ(images[1].value("name", ""), "app.bin");
+    EXPECT_EQ(images[1].value("result", ""), "failed");
+}
+
+TEST_F(RunReport, ACancelledBurnStillWritesItsReport)
+{
+    const SignalPlan plan{"#", 200, {SIGINT}, 20000};
+    const nlohmann::json report = Burn({"--line-baud", "115200"}, &plan);
+    ASSERT_GT(m_out.run.exitCode, 0) << m_out.run.output;
+    ExpectRunFacts(report, m_out.run.exitCode);
+    EXPECT_TRUE(report.value("cancelled", false));
+    EXPECT_NE(report.value("lastError", "").find("Cancelled"), std::string::npos) << report.dump(2);
+    const nlohmann::json images = report.value("images", nlohmann::json::array());
+    ASSERT_FALSE(images.empty());
+    EXPECT_NE(images.back().value("result", ""), "ok");
+}
+
+}  // namespace
