@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/fwpkg_builder.h"
 #include "support/test_files.h"
 
 using TestSupport::Contains;
@@ -27,6 +28,10 @@ const std::string NO_DIGEST = "error: Not find sha256.bin file!\n";
 const std::string NO_PORT = "/dev/serial/by-id/usb-tarnwick-no-such-port-0123456789ABCDEF-if00";
 const std::string JOB = "error: Open serial port :" + NO_PORT + " failed";
 const std::string MODE = "mode=serial\nserialPort=" + NO_PORT + "\n";
+// Settings passed; the job refuses a burn file that is no package before it
+// asks for the reset or opens the port.
+const std::string TABLE_NOT_PACKAGE = "table.xml format error!\n";
+const std::string TYPESIX_TABLE_NOT_PACKAGE = "error: Unknown fwpkg format, flag: ";
 const std::string DEFAULT = "<complete burn.config>";
 const std::string NO_CONFIG = "<no burn.config>";
 const std::string IS_PACKAGE = "is the package";
@@ -150,8 +155,8 @@ const Case CASES[] = {
      "mode=usb\n"},
     // Only the exact word true keeps the table's directory; without the key it is kept.
     {"typesix", {}, 1, NO_DIGEST + TABLE_FAILED, MODE + "xmlPathDefault=TRUE\n", TYPESIX_APP},
-    {"typesix", {}, 3, JOB, MODE + "xmlPathDefault=true\n", TYPESIX_APP},
-    {"typesix", {}, 3, JOB, DEFAULT, TYPESIX_APP},
+    {"typesix", {}, 5, TYPESIX_TABLE_NOT_PACKAGE, MODE + "xmlPathDefault=true\n", TYPESIX_APP},
+    {"typesix", {}, 5, TYPESIX_TABLE_NOT_PACKAGE, DEFAULT, TYPESIX_APP},
     // Chip property files.
     {"hex", {}},
     {"decimal", {}},
@@ -163,11 +168,11 @@ const Case CASES[] = {
     {"wing", {}, 1, "error: Partition app have invalid xml length: 0x18000, must be a multiple of 64k\n" + TABLE_FAILED,
      DEFAULT, Table(Row("app", "0x18000"))},
     {"wing", {}, 1, "error: Invalid chiptype :393217\n", DEFAULT, Table(Row("app", "0x20000") + Row("data", "128k"))},
-    {"vb27", {}, 3, JOB, DEFAULT, Table(Row("app", "0x18000"))},
-    // Partition tables; none of these burn files exists, nothing reads them.
-    {"", {"--burn", "-n", "vb27", "-f", "/absent/app.fwpkg"}},
-    {"", {"--burn", "-n", "vb27", "-f", "/absent/app.bin"}},
-    {"", {"--burn", "-n", "vb27", "-f", "/absent/TABLE.XML"}},
+    {"vb27", {}, 4, TABLE_NOT_PACKAGE, DEFAULT, Table(Row("app", "0x18000"))},
+    // Burn files that do not exist: refused before the port is opened.
+    {"", {"--burn", "-n", "vb27", "-f", "/absent/app.fwpkg"}, 4, "Get file content failed: /absent/"},
+    {"", {"--burn", "-n", "vb27", "-f", "/absent/app.bin"}, 4, "Get file content failed: /absent/"},
+    {"", {"--burn", "-n", "vb27", "-f", "/absent/TABLE.XML"}, 4, "Get file content failed: /absent/"},
     {"", {"--burn", "-n", "vb27", "-f", "table.xml"}, 1, "error: Invalid file path: table.xml\n" + TABLE_FAILED},
     {"vb27", {}, 1, "error: FirstChildElement failed.\n" + TABLE_FAILED, DEFAULT, Table("")},
     {"vb27", {}, 1, "error: Sel value can only be 1 or 0!\n" + TABLE_FAILED, DEFAULT,
@@ -194,13 +199,13 @@ const Case CASES[] = {
     {"vb27", {}, 1, MISSING + "Length or Length value is empty.\n", DEFAULT, Table(HEAD + "Start=\"0\" Length=\"\"/>")},
     {"vb27", {}, 1, MISSING + "SelectFile.\n", DEFAULT, Table(HEAD + "Start=\"0\" Length=\"1\"/>")},
     {"vb27", {}, 1, MISSING + "DeviceId or DeviceId is empty.\n", DEFAULT, Table(Row("app", "64k", "DeviceId=\"\""))},
-    {"vb27", {}, 3, JOB, DEFAULT, Table(Row("app"))},
-    {"vb27", {}, 3, JOB, DEFAULT, Table(Row("all", "-"))},
-    {"vb27", {}, 3, JOB, DEFAULT, Table(Row("app", "64k", "", "01"))},
-    {"vb27", {}, 3, JOB, DEFAULT, Table(Row("app", "64k", "", "no"))},
-    {"vb27", {}, 3, JOB, DEFAULT, LongTable()},
+    {"vb27", {}, 4, TABLE_NOT_PACKAGE, DEFAULT, Table(Row("app"))},
+    {"vb27", {}, 4, TABLE_NOT_PACKAGE, DEFAULT, Table(Row("all", "-"))},
+    {"vb27", {}, 4, TABLE_NOT_PACKAGE, DEFAULT, Table(Row("app", "64k", "", "01"))},
+    {"vb27", {}, 4, TABLE_NOT_PACKAGE, DEFAULT, Table(Row("app", "64k", "", "no"))},
+    {"vb27", {}, 4, TABLE_NOT_PACKAGE, DEFAULT, LongTable()},
     // An image that exists nowhere is no error while the table is read.
-    {"vb27", {}, 3, JOB, DEFAULT, Table(Row("missing", "64k", "FileSize=\"4k\""))},
+    {"vb27", {}, 4, TABLE_NOT_PACKAGE, DEFAULT, Table(Row("missing", "64k", "FileSize=\"4k\""))},
     // TypeSix: an image row needs a digest row whose name it contains and whose file exists.
     {"typesix", {}, 1, NO_DIGEST, DEFAULT, Table(Typed("kern_image", 100) + Typed("kern", 102, "kern.bin"))},
     {"typesix", {}, 1, NO_DIGEST, DEFAULT, Table(Typed("app_image", 100) + Typed("kernel", 102, "app.bin"))},
@@ -239,7 +244,10 @@ protected:
         for (const auto& chip : chips) {
             Write(std::string("bin/ChipProperties/") + chip.first + ".txt", chip.second);
         }
-        m_package = Write("images/app.fwpkg", "package");
+        // A package the jobs accept, so every run reaches the port.
+        const TestSupport::Bytes package =
+            TestSupport::BuildPackage({{"loader.bin", 0, 0, 0, TestSupport::Pattern(64, 1)}});
+        m_package = Write("images/app.fwpkg", std::string(package.begin(), package.end()));
         std::filesystem::create_symlink(m_package, m_dir + "link.fwpkg");
         std::filesystem::create_hard_link(m_package, m_dir + "hard.fwpkg");
         Write("other.config", "chipName=qn4180\n" + MODE);
