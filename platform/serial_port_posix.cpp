@@ -14,6 +14,7 @@
 
 #include <cerrno>
 
+#include "platform/fd_stream_posix.h"
 #include "platform/monotonic_clock.h"
 
 namespace Platform {
@@ -28,6 +29,18 @@ bool IsLineLostError(int error)
 {
     return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
 }
+
+ssize_t TtyRead(int fd, void* buffer, size_t size)
+{
+    return read(fd, buffer, size);
+}
+
+ssize_t TtyWrite(int fd, const void* data, size_t length)
+{
+    return write(fd, data, length);
+}
+
+const FdStream::Calls TTY_CALLS = {TtyRead, TtyWrite, IsLineLostError, EIO};
 
 void CloseFd(int fd)
 {
@@ -370,81 +383,12 @@ int SerialPort::ReadLineSettings(SerialLineSettings& settings) const
 
 SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
 {
-    SerialIoResult result;
-    if (m_fd < 0) {
-        result.error = EBADF;
-        return result;
-    }
-    while (result.count < size) {
-        ssize_t n = read(m_fd, buffer + result.count, size - result.count);
-        if (n > 0) {
-            size_t asked = size - result.count;
-            result.count += static_cast<size_t>(n);
-            if (static_cast<size_t>(n) < asked) {
-                break;  // a short read: the driver held no more, no need to ask again
-            }
-            continue;
-        }
-        if (n == 0) {
-            // End of file on a tty: the line was hung up.
-            result.lineLost = true;
-            result.error = EIO;
-            break;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            result.error = errno;
-            result.lineLost = IsLineLostError(errno);
-        }
-        break;
-    }
-    return result;
+    return FdStream::ReadAvailable(m_fd, buffer, size, TTY_CALLS);
 }
 
 SerialIoResult SerialPort::Write(const uint8_t* data, size_t length, uint32_t stallMs)
 {
-    SerialIoResult result;
-    if (m_fd < 0) {
-        result.error = EBADF;
-        return result;
-    }
-    int64_t deadline = MonotonicMs() + stallMs;
-    while (result.count < length) {
-        ssize_t n = write(m_fd, data + result.count, length - result.count);
-        if (n > 0) {
-            result.count += static_cast<size_t>(n);
-            deadline = MonotonicMs() + stallMs;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            result.error = errno;
-            result.lineLost = IsLineLostError(errno);
-            break;
-        }
-        // The driver's queue is full: wait until it takes more.
-        int64_t left = deadline - MonotonicMs();
-        if (left <= 0) {
-            result.error = ETIMEDOUT;
-            break;
-        }
-        struct pollfd pfd {m_fd, POLLOUT, 0};
-        int ready = poll(&pfd, 1, static_cast<int>(left));
-        if (ready < 0 && errno != EINTR) {
-            result.error = errno;
-            break;
-        }
-        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (pfd.revents & POLLOUT) == 0) {
-            result.error = EIO;
-            result.lineLost = true;
-            break;
-        }
-    }
-    return result;
+    return FdStream::WriteAll(m_fd, data, length, stallMs, TTY_CALLS);
 }
 
 int SerialPort::Purge(bool input, bool output)

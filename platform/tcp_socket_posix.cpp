@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/fd_stream_posix.h"
 #include "platform/monotonic_clock.h"
 
 namespace Platform {
@@ -28,6 +29,19 @@ bool IsLostError(int error)
     return error == ECONNRESET || error == EPIPE || error == ENOTCONN || error == ETIMEDOUT ||
            error == EHOSTUNREACH || error == ENETUNREACH || error == ECONNABORTED;
 }
+
+ssize_t SocketRead(int fd, void* buffer, size_t size)
+{
+    return recv(fd, buffer, size, 0);
+}
+
+ssize_t SocketWrite(int fd, const void* data, size_t length)
+{
+    // A vanished peer must be an error here, not a SIGPIPE.
+    return send(fd, data, length, MSG_NOSIGNAL);
+}
+
+const FdStream::Calls SOCKET_CALLS = {SocketRead, SocketWrite, IsLostError, ECONNRESET};
 
 void CloseFd(int fd)
 {
@@ -155,72 +169,12 @@ void TcpSocket::Close()
 
 SerialIoResult TcpSocket::Read(uint8_t* buffer, size_t size)
 {
-    SerialIoResult result;
-    if (m_fd < 0) {
-        result.error = EBADF;
-        return result;
-    }
-    while (result.count < size) {
-        ssize_t n = recv(m_fd, buffer + result.count, size - result.count, 0);
-        if (n > 0) {
-            result.count += static_cast<size_t>(n);
-            continue;
-        }
-        if (n == 0) {
-            result.lineLost = true;  // the server closed the connection
-            result.error = ECONNRESET;
-            break;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            result.error = errno;
-            result.lineLost = IsLostError(errno);
-        }
-        break;
-    }
-    return result;
+    return FdStream::ReadAvailable(m_fd, buffer, size, SOCKET_CALLS);
 }
 
 SerialIoResult TcpSocket::Write(const uint8_t* data, size_t length, uint32_t stallMs)
 {
-    SerialIoResult result;
-    if (m_fd < 0) {
-        result.error = EBADF;
-        return result;
-    }
-    int64_t deadline = MonotonicMs() + stallMs;
-    while (result.count < length) {
-        // A vanished peer must be an error here, not a SIGPIPE.
-        ssize_t n = send(m_fd, data + result.count, length - result.count, MSG_NOSIGNAL);
-        if (n > 0) {
-            result.count += static_cast<size_t>(n);
-            deadline = MonotonicMs() + stallMs;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            result.error = errno;
-            result.lineLost = IsLostError(errno);
-            break;
-        }
-        int64_t left = deadline - MonotonicMs();
-        if (left <= 0) {
-            result.error = ETIMEDOUT;
-            break;
-        }
-        short revents = 0;
-        if (PollOne(m_fd, POLLOUT, static_cast<int>(left), revents) > 0 && (revents & (POLLHUP | POLLERR)) != 0 &&
-            (revents & POLLOUT) == 0) {
-            result.error = ECONNRESET;
-            result.lineLost = true;
-            break;
-        }
-    }
-    return result;
+    return FdStream::WriteAll(m_fd, data, length, stallMs, SOCKET_CALLS);
 }
 
 SerialWait TcpSocket::Wait(int wakeFd, int timeoutMs, int heldFd) const
