@@ -4,15 +4,13 @@
 #include <ctime>
 #include <fstream>
 
+#include "common/chip_families.h"
 #include "settings/burn_info.h"
 
 namespace RunReport {
 
 namespace {
 
-constexpr int CHIP_TYPE_TYPESIX = 0x30002;
-constexpr int CHIP_TYPE_VB27 = 0x30004;
-constexpr int CHIP_TYPE_QN4180 = 0x30005;
 constexpr const char* TEMPORARY_SUFFIX = ".tmp";
 
 const char* EventName(Jobs::JobEvent::Kind kind)
@@ -43,17 +41,6 @@ nlohmann::json ImageJson(const Jobs::ImageRecord& image)
 }
 
 }  // namespace
-
-std::string FamilyOf(int chipType)
-{
-    switch (chipType) {
-    case CHIP_TYPE_TYPESIX: return "TypeSix";
-    case CHIP_TYPE_VB27: return "Vb27";
-    case CHIP_TYPE_QN4180: return "Qn4180";
-    case 0: return "";
-    default: return "connection";
-    }
-}
 
 std::string ResultMeaning(int result)
 {
@@ -103,7 +90,7 @@ nlohmann::json ToJson(const RunFacts& facts)
         {"operation", facts.operation},
         {"chipName", facts.chipName},
         {"chipType", facts.chipType},
-        {"family", FamilyOf(facts.chipType)},
+        {"family", Common::FamilyName(facts.chipType)},
         {"port", facts.port},
         {"lineRates", facts.lineRates},
         {"startTime", facts.startTime},

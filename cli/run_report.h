@@ -28,8 +28,6 @@ struct RunFacts {
     std::vector<Jobs::ImageRecord> images;
 };
 
-// The family that serves a chip type ("TypeSix", "Vb27", "Qn4180", "connection").
-std::string FamilyOf(int chipType);
 // What an exit code of the tool means, in a few words.
 std::string ResultMeaning(int result);
 // Now, as UTC "YYYY-MM-DDTHH:MM:SSZ".

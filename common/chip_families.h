@@ -15,6 +15,24 @@ inline constexpr int TYPESIX_CHIP_TYPE = 0x30002;
 inline constexpr int VB27_CHIP_TYPE = 0x30004;
 inline constexpr int QN4180_CHIP_TYPE = 0x30005;
 
+// The family's name for reports: "TypeSix", "Vb27", "Qn4180", "connection"
+// for any other chip type, empty for none (0).
+inline const char* FamilyName(int chipType)
+{
+    switch (chipType) {
+        case TYPESIX_CHIP_TYPE:
+            return "TypeSix";
+        case VB27_CHIP_TYPE:
+            return "Vb27";
+        case QN4180_CHIP_TYPE:
+            return "Qn4180";
+        case 0:
+            return "";
+        default:
+            return "connection";
+    }
+}
+
 constexpr int DepartmentOf(int chipType)
 {
     return (chipType >> 16) & 0xFF;

@@ -11,11 +11,6 @@ namespace {
 // Wait for bytes between two looks at the board; returns at once when some arrive.
 constexpr uint32_t POLL_MS = 5;
 
-int Percent(uint32_t done, uint32_t total)
-{
-    return static_cast<int>(100.0f * (static_cast<float>(done) / static_cast<float>(total)));
-}
-
 bool Has(const std::string& text, const char* mark)
 {
     return text.find(mark) != std::string::npos;
@@ -223,4 +218,9 @@ TypeSixLink::PacketRun TypeSixLink::SendPackets(const uint8_t* data, uint32_t le
         }
     }
     return PacketRun::DONE;
+}
+
+int TypeSixLink::Percent(uint32_t done, uint32_t total)
+{
+    return static_cast<int>(100.0f * (static_cast<float>(done) / static_cast<float>(total)));
 }

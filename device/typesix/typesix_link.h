@@ -77,6 +77,9 @@ public:
     PacketRun SendPackets(const uint8_t* data, uint32_t length, uint32_t total, uint32_t& sent,
                           const PacketSender& send);
 
+    // Progress of done out of total, as the board's transfers report it.
+    static int Percent(uint32_t done, uint32_t total);
+
     // A cancel or a lost line; true when the caller must stop.
     bool ShouldStop();
 

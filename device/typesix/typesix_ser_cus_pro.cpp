@@ -17,11 +17,6 @@ namespace {
 
 constexpr uint64_t MAX_IMAGE_FILE = 0xFFFFFFFFull;
 
-int Percent(uint32_t done, uint32_t total)
-{
-    return static_cast<int>(100.0f * (static_cast<float>(done) / static_cast<float>(total)));
-}
-
 bool IsOtherFileType(int fileType)
 {
     return fileType == TypeSixFrames::FLASH_BIN_TYPE || fileType == TypeSixFrames::EMMC_BIN_TYPE ||
@@ -528,6 +523,6 @@ bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned lon
         Common::Print("#");
         received += block;
         blockAddress += block;
-        m_burnChip.SetProgress(Percent(received, total));
+        m_burnChip.SetProgress(TypeSixLink::Percent(received, total));
     }
 }
