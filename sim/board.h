@@ -87,6 +87,8 @@ public:
     void AddErase(const std::string& what, uint64_t address, uint64_t length);
     void AddReset(const std::vector<uint8_t>& frame);
     void AddBaudChange(uint32_t baud);
+    // The rate the tool's side of the line was found set to, when it changed.
+    void AddLineRate(uint32_t baud);
     void AddProtocolError(const std::string& text);
     void AddEvent(const std::string& text);  // anything else worth a line
     void SetFamily(const std::string& family) { m_family = family; }
@@ -107,6 +109,7 @@ private:
     std::vector<EraseRecord> m_erases;
     std::vector<std::vector<uint8_t>> m_resets;
     std::vector<uint32_t> m_bauds;
+    std::vector<uint32_t> m_lineRates;
     std::vector<std::string> m_errors;
     std::vector<std::string> m_events;
     std::string m_family;

@@ -2,6 +2,7 @@
 // until the tool closes the line after it has reset the board.
 #include "sim/board.h"
 #include "sim/pty_line.h"
+#include "sim/pty_rate.h"
 #include "sim/sim_options.h"
 
 #include <cerrno>
@@ -61,6 +62,7 @@ std::unique_ptr<Sim::Board> MakeBoard(const std::string& family, Sim::BoardEnv e
 // Serves the board; returns why it ended.
 std::string Serve(Sim::PtyLine& line, Sim::Board& board, Sim::Report& report, const sigset_t& waitMask)
 {
+    uint32_t lineRate = 0;
     for (;;) {
         int64_t now = NowNs();
         board.OnTick(now / 1000000);
@@ -80,6 +82,13 @@ std::string Serve(Sim::PtyLine& line, Sim::Board& board, Sim::Report& report, co
         board.OnTick(now / 1000000);
         const std::vector<uint8_t> in = line.Receive(ready > 0 ? fd.revents : 0, now);
         if (!in.empty()) {
+            // Looked at before the board takes the bytes: they came at the
+            // rate the tool's side is set to now.
+            const uint32_t rate = Sim::ReadPtyRate(line.Fd());
+            if (rate != 0 && rate != lineRate) {
+                lineRate = rate;
+                report.AddLineRate(rate);
+            }
             board.OnBytes(in.data(), in.size());
         }
         line.Flush(now);

@@ -111,6 +111,11 @@ void Report::AddBaudChange(uint32_t baud)
     m_bauds.push_back(baud);
 }
 
+void Report::AddLineRate(uint32_t baud)
+{
+    m_lineRates.push_back(baud);
+}
+
 void Report::AddProtocolError(const std::string& text)
 {
     m_errors.push_back(text);
@@ -134,6 +139,7 @@ std::string Report::ToJson(const Flash& flash) const
                })) + ",\n";
     out += "  \"resets\": " + List(Items(m_resets, [](const std::vector<uint8_t>& f) { return Json(Hex(f)); })) + ",\n";
     out += "  \"baudChanges\": " + List(Items(m_bauds, [](uint32_t b) { return Json(b); })) + ",\n";
+    out += "  \"lineRates\": " + List(Items(m_lineRates, [](uint32_t b) { return Json(b); })) + ",\n";
     out += "  \"protocolErrors\": " + List(Items(m_errors, asText)) + ",\n";
     out += "  \"events\": " + List(Items(m_events, asText)) + ",\n";
     out += "  \"flash\": " + OneLine(flashJson) + "\n";

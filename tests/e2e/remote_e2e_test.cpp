@@ -77,6 +77,8 @@ TEST_F(RemoteBoard, Vb27SwitchesTo921600ThroughTheServerAndEveryImageArrivesWhol
         EXPECT_TRUE(Contains(b.run.output, BURNED)) << b.run.output;
         ExpectVb27Board(b.report, b.flash, VB27_PACKAGE);
         EXPECT_EQ(b.report.baudChanges, std::vector<uint64_t>{921600}) << b.report.text;
+        // The server, told over the connection, really switched the board's line.
+        EXPECT_EQ(b.report.lineRates, (std::vector<uint64_t>{115200, 921600})) << b.report.text;
         EXPECT_TRUE(Contains(b.report.text, "handshake at 115200 baud")) << b.report.text;
     }
 }
@@ -96,6 +98,7 @@ TEST_F(RemoteBoard, TypeSixBurnsAt921600ThroughTheServerAndReturnsToTheRomRate)
         EXPECT_EQ(Field(images[item], "sha256"), Sha256Hex(package[sent].data)) << package[sent].name;
     }
     EXPECT_EQ(b.report.baudChanges, (std::vector<uint64_t>{921600, 115200})) << b.report.text;
+    EXPECT_EQ(b.report.lineRates, (std::vector<uint64_t>{115200, 921600})) << b.report.text;
     EXPECT_TRUE(b.report.protocolErrors.empty()) << b.report.text;
 }
 
@@ -107,6 +110,7 @@ TEST_F(RemoteBoard, ARawSocketBurnsAtTheServersRateAndRefusesAnyOtherBeforeTheHa
     EXPECT_EQ(fixed.run.exitCode, 0) << fixed.run.output;
     ExpectVb27Board(fixed.report, fixed.flash, VB27_PACKAGE);
     EXPECT_TRUE(fixed.report.baudChanges.empty()) << fixed.report.text;
+    EXPECT_EQ(fixed.report.lineRates, std::vector<uint64_t>{115200}) << fixed.report.text;
 
     const auto start = Clock::now();
     const BoardRun other = ThroughServer(Kind::RAW, "vb27", BuildPackage(VB27_PACKAGE), {"-b", "921600"});

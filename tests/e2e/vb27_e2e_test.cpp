@@ -98,6 +98,10 @@ TEST_P(Vb27Burn, TheBoardHoldsExactlyTheSelectedImages)
     EXPECT_EQ(b.report.resets, c.reboot ? std::vector<std::string>{RESET_FRAME_HEX} : std::vector<std::string>{})
         << b.report.text;
     EXPECT_EQ(b.report.baudChanges, c.baudChanges) << b.report.text;
+    // The tool's side of the line followed every rate the board agreed to.
+    std::vector<uint64_t> lineRates{115200};
+    lineRates.insert(lineRates.end(), c.baudChanges.begin(), c.baudChanges.end());
+    EXPECT_EQ(b.report.lineRates, lineRates) << b.report.text;
     EXPECT_TRUE(*c.event == '\0' || Contains(b.report.text, c.event)) << b.report.text;
     if (std::string(c.chip) == "qn4180") {
         const std::vector<std::string> images = b.report.List("images");

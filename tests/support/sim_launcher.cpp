@@ -57,6 +57,9 @@ SimReport ReadSimReport(const std::string& path)
     for (const std::string& baud : report.List("baudChanges")) {
         report.baudChanges.push_back(std::stoull(baud));
     }
+    for (const std::string& baud : report.List("lineRates")) {
+        report.lineRates.push_back(std::stoull(baud));
+    }
     return report;
 }
 

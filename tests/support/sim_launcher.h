@@ -17,6 +17,7 @@ struct SimReport {
     std::vector<std::string> erases;  // the erase objects as written
     std::vector<std::string> resets;  // frames in hex
     std::vector<uint64_t> baudChanges;
+    std::vector<uint64_t> lineRates;  // what the tool's side of the line was set to
     std::vector<std::string> protocolErrors;
     std::vector<std::string> events;
 
