@@ -131,14 +131,17 @@ public:
     int CloseTftpServer() { return 1; }
 
     // --- plain settings ------------------------------------------------------
-    void SetPortBaudRate(uint32_t baud) { m_baudRate = baud; }
-    uint32_t GetBaudRate() const { return m_baudRate; }
+    // The line settings the run asked for, as one value: port, the rate the
+    // board is to run at, stop bits and parity. The line itself starts at the
+    // boot ROM's rate and follows the board through ReSettingSerialParameters.
+    void SetLineSettings(const LineSettings& settings) { m_lineSettings = settings; }
+    const LineSettings& GetLineSettings() const { return m_lineSettings; }
+    void SetPortBaudRate(uint32_t baud) { m_lineSettings.baudRate = baud; }
+    uint32_t GetBaudRate() const { return m_lineSettings.baudRate; }
     void SetTargetBaudRate(uint32_t baud) { m_targetBaudRate = baud; }
     uint32_t GetTargetBaudRate() const { return m_targetBaudRate; }
-    void SetStopBit(int stopBit) { m_stopBit = stopBit; }
-    int GetStopBit() const { return m_stopBit; }
-    void SetParity(int parity) { m_parity = parity; }
-    int GetParity() const { return m_parity; }
+    int GetStopBit() const { return static_cast<int>(m_lineSettings.stopBits); }
+    int GetParity() const { return static_cast<int>(m_lineSettings.parity); }
     void SetBootDdrAddr(uint32_t addr) { m_bootDdrAddr = addr; }
     uint64_t GetBootDdrAddr() const { return m_bootDdrAddr; }
     void SetParameters(int param, bool isBootFileEmpty)
@@ -156,8 +159,7 @@ public:
     bool GetIsReset() const { return m_isReset; }
     void SetIsReady(bool isReady) { m_isReady = isReady; }
     bool GetIsReady() const { return m_isReady; }
-    void SetComName(const std::string& name) { m_comName = name; }
-    std::string GetComName() const { return m_comName; }
+    std::string GetComName() const { return m_lineSettings.portName; }
     const std::string& GetRecvText() const { return m_recvText; }
     uint16_t GetCurOperation() const { return m_curOperation; }
     bool IsSerialOpened() const { return m_isSerialOpened; }
@@ -184,10 +186,8 @@ protected:
     bool WaitInWindow(uint32_t start, unsigned long window);
 
     uint32_t m_fileLength = 0;
-    uint32_t m_baudRate = 115200;
+    LineSettings m_lineSettings;
     uint32_t m_targetBaudRate = 0;
-    int32_t m_stopBit = 0;
-    int32_t m_parity = 0;
     uint64_t m_bootDdrAddr = 0;
     std::string m_recvText;
     uint16_t m_curOperation = NO_OPERATION;
@@ -210,5 +210,4 @@ protected:
     std::string m_atResetCommand;
     bool m_isReset = true;
     bool m_isReady = true;
-    std::string m_comName;
 };

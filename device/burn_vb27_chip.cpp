@@ -132,7 +132,7 @@ bool BurnVb27Chip::SendFrameWithAck(const std::vector<uint8_t>& frame)
 int BurnVb27Chip::SendShakeHandFrame()
 {
     const std::vector<uint8_t> frame =
-        Vb27Frames::BuildShakeHandFrame(m_switchAfterLoader ? HANDSHAKE_BAUD_RATE : m_baudRate);
+        Vb27Frames::BuildShakeHandFrame(m_switchAfterLoader ? HANDSHAKE_BAUD_RATE : m_lineSettings.baudRate);
     const unsigned long frameLength = static_cast<unsigned long>(frame.size());
     unsigned char buffer[MAX_RECV_ACK_BUFFER] = {};
     int count = 0;
@@ -349,7 +349,7 @@ bool BurnVb27Chip::SwitchBaudAfterLoader()
 bool BurnVb27Chip::BurnPackage(const uint8_t* package, uint32_t fileLength)
 {
     // Offer the board no rate the line cannot take.
-    const uint32_t offered = m_switchAfterLoader ? HANDSHAKE_BAUD_RATE : m_baudRate;
+    const uint32_t offered = m_switchAfterLoader ? HANDSHAKE_BAUD_RATE : m_lineSettings.baudRate;
     if (!CheckLineRate(offered)) {
         return false;
     }
@@ -358,7 +358,7 @@ bool BurnVb27Chip::BurnPackage(const uint8_t* package, uint32_t fileLength)
         return false;
     }
     // The board agreed to this rate in the handshake.
-    if (!m_switchAfterLoader && !ReSettingSerialParameters(m_baudRate, 0, 0)) {
+    if (!m_switchAfterLoader && !ReSettingSerialParameters(m_lineSettings.baudRate, 0, 0)) {
         return false;
     }
     YmodemProtocolSp::YmodemProtocol sender(this, static_cast<int>(m_packetSize));

@@ -113,25 +113,33 @@ int GetSerialPortList(char* buffer, int size)
 
 DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit, int parity)
 {
-    g_lastOpenError = 0;
     if (comName == nullptr) {
+        g_lastOpenError = 0;
         Common::Print("com name is null\n");
         return nullptr;
     }
+    LineSettings settings;
+    settings.portName = comName;
+    settings.baudRate = baudRate;
+    settings.stopBits = static_cast<uint32_t>(stopBit);
+    settings.parity = static_cast<uint32_t>(parity);
+    return OpenLine(settings);
+}
+
+DeviceHandle OpenLine(const LineSettings& settings)
+{
+    g_lastOpenError = 0;
     std::unique_ptr<BurnChipBase> chip = NewChipForSelectedType();
     if (!chip) {
         return nullptr;
     }
-    chip->SetPortBaudRate(baudRate);
-    chip->SetComName(comName);
-    chip->SetStopBit(stopBit);
-    chip->SetParity(parity);
-    std::unique_ptr<TransportTypeBase> line = NewLine(comName);
+    chip->SetLineSettings(settings);
+    std::unique_ptr<TransportTypeBase> line = NewLine(settings.portName);
     if (!line) {
         return nullptr;
     }
     chip->AttachLine(std::move(line));
-    if (chip->OpenSerialPort(comName, OPEN_BAUD_RATE, 0, 0) == 0) {
+    if (chip->OpenSerialPort(settings.portName.c_str(), OPEN_BAUD_RATE, 0, 0) == 0) {
         g_lastOpenError = chip->GetTransportErrorCode();
         return nullptr;
     }

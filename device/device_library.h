@@ -28,6 +28,8 @@ int GetSerialPortList(char* buffer, int size);
 // The chip object for the selected chip type with its port open at 115200
 // (the requested rate reaches the board in the handshake); null on failure.
 DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit, int parity);
+// The same with the settings of the run as one value.
+DeviceHandle OpenLine(const LineSettings& settings);
 // errno of the last OpenSerialPort that failed to open its port (EACCES when
 // the user may not use the device); 0 after a success or another failure.
 int GetLastOpenError();

@@ -207,9 +207,9 @@ bool BurnerWorkerBase::OpenBoardPort(uint32_t baudRate)
     Jobs::JobEvent waiting;
     waiting.kind = Jobs::JobEvent::Kind::WAITING_FOR_BOARD;
     Emit(waiting);
-    const std::string port = m_burnContext->GetSerialPort();
-    m_deviceHandle =
-        OpenSerialPort(port.c_str(), baudRate, m_burnContext->GetStopBit(), m_burnContext->GetParity());
+    const LineSettings settings = m_burnContext->GetLineSettings().WithRate(baudRate);
+    const std::string& port = settings.portName;
+    m_deviceHandle = OpenLine(settings);
     if (m_deviceHandle != nullptr && !reset.Empty()) {
         // Before anything is sent, so the boot ROM is what answers the handshake.
         (void)ResetByModemLines(m_deviceHandle, reset);

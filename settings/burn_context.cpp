@@ -143,6 +143,16 @@ bool BurnContext::LoadLocalConfig(const std::vector<std::string>& parts)
 void BurnContext::LoadBoardConfig(const std::vector<std::string>& /*parts*/) {}
 
 // The serial server comes from the port name, which LoadLocalConfig took.
+LineSettings BurnContext::GetLineSettings() const
+{
+    LineSettings settings;
+    settings.portName = m_serialPort;
+    settings.baudRate = static_cast<uint32_t>(m_baudRate);
+    settings.stopBits = static_cast<uint32_t>(m_stopBit);
+    settings.parity = static_cast<uint32_t>(m_parity);
+    return settings;
+}
+
 void BurnContext::LoadSocketConfig(const std::vector<std::string>& parts)
 {
     if (parts[0] == "serialPort") {

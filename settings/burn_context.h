@@ -11,6 +11,7 @@
 #include "common/fwpkg_format.h"
 #include "common/reset_sequence.h"
 #include "settings/burn_info.h"
+#include "transport/line_settings.h"
 
 namespace tinyxml2 {
 class XMLElement;
@@ -66,6 +67,8 @@ public:
     std::string GetSerialPort() const { return m_serialPort; }
     void SetSerialPort(const std::string& port) { m_serialPort = port; }
     int GetBaudRate() const { return m_baudRate; }
+    // Port, rate, stop bits and parity of the run, as one value for the line.
+    LineSettings GetLineSettings() const;
     void SetBaudRate(int baudRate) { m_baudRate = baudRate; }
     int GetStopBit() const { return m_stopBit; }
     void SetStopBit(int stopBit) { m_stopBit = stopBit; }
