@@ -314,7 +314,12 @@ TEST_F(BeforeResetTest, TheResetCommandFollowsEveryHundredthHandshakeFrameOnlyWi
         for (size_t at = line.find(AT_LINE); at != std::string::npos; at = line.find(AT_LINE, at + 1)) {
             atAfterFrames.push_back(CountOf(line.substr(0, at), HANDSHAKE));
         }
-        EXPECT_EQ(atAfterFrames, option ? std::vector<size_t>({100, 200}) : std::vector<size_t>());
+        // A read may take the line past 250 frames: every full hundred seen counts.
+        std::vector<size_t> expected;
+        for (size_t hundred = 100; option && hundred < frames; hundred += 100) {
+            expected.push_back(hundred);
+        }
+        EXPECT_EQ(atAfterFrames, expected);
         // Nothing else, apart from a frame still arriving.
         EXPECT_LT(line.size() - frames * HANDSHAKE.size() - atAfterFrames.size() * AT_LINE.size(), HANDSHAKE.size());
         StopTool();
