@@ -366,8 +366,11 @@ bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t lengt
             Common::PrintInfo(handle, Common::NORMAL_INFO, "\nUser Cancelled!\n");
             return false;
         }
+        // Waiting first takes the answer with the wake-up that brings it; the
+        // wait returns at once for bytes already there.
+        WaitPoll(YMODEM_DELAY_TIME);
         uint8_t reply = 0;
-        if (m_chip->Receive(&reply, 1) == 1) {
+        while (m_chip->Receive(&reply, 1) == 1) {
             if (reply == YMODEM_ACK) {
                 return true;
             }
@@ -376,9 +379,7 @@ bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t lengt
                 Common::PrintInfo(handle, Common::NORMAL_INFO, "Send data frame failed.\n");
                 return false;
             }
-            continue;
         }
-        WaitPoll(YMODEM_DELAY_TIME);
     }
 }
 
