@@ -69,7 +69,7 @@ Platform::SerialIoResult SerialLineDevice::Write(const uint8_t* data, size_t len
 
 Platform::SerialWait SerialLineDevice::Wait(const Platform::WakeupEvent& wake, int timeoutMs)
 {
-    return m_port.Wait(wake.Fd(), timeoutMs);
+    return m_port.Wait(&wake, timeoutMs);
 }
 
 void SerialLineDevice::PurgeInput()
