@@ -8,6 +8,10 @@
 
 #include <cstdarg>
 #include <cstddef>
+// The C runtime's declarations first, so that these below take their place
+// in every unit that includes this header.
+#include <cstdio>
+#include <cstring>
 #include "common/printf_format.h"
 
 // Largest accepted capacity (and strncpy_s count).

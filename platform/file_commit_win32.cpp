@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/text_win32.h"
 
 namespace Platform {
@@ -11,9 +13,10 @@ namespace {
 constexpr const char* STAGED_MARK = ".part-";
 constexpr int MAX_NAME_TRIES = 100;
 
+// The C library's words for the error, as on every other system.
 std::string LastError(const char* what)
 {
-    return std::string(what) + ": Windows error " + std::to_string(GetLastError());
+    return std::string(what) + ": " + std::strerror(ErrnoFromWin32(GetLastError()));
 }
 
 // Flushes the file's data to the disk.

@@ -18,11 +18,13 @@ constexpr uint32_t MAX_PARITY_CODE = 4;
 constexpr uint32_t MAX_STOP_BITS_CODE = 2;
 const wchar_t DEVICE_NAMESPACE[] = L"\\\\.\\";
 
-// What an unplugged USB adapter answers to every call on its handle.
+// What an unplugged USB adapter answers to every call on its handle (and
+// wine, for a pty whose other side closed: not ready).
 bool IsLineLostError(DWORD error)
 {
     return error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED || error == ERROR_OPERATION_ABORTED ||
-           error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_GEN_FAILURE || error == ERROR_INVALID_HANDLE;
+           error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_GEN_FAILURE || error == ERROR_INVALID_HANDLE ||
+           error == ERROR_NOT_READY;
 }
 
 SerialIoResult Failure(DWORD error)
@@ -392,7 +394,13 @@ SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
     m_state->commWaitPending = false;
     DWORD ignored = 0;
     if (!GetOverlappedResult(m_state->port, &m_state->commWait, &ignored, FALSE)) {
-        return IsLineLostError(GetLastError()) ? SerialWait::LINE_LOST : SerialWait::FAILED;
+        const DWORD error = GetLastError();
+        // New line settings may end a pending event wait as aborted too; the
+        // port then still answers, and the caller simply waits again.
+        if (error == ERROR_OPERATION_ABORTED && ClearCommError(m_state->port, &errors, &status)) {
+            return SerialWait::READABLE;
+        }
+        return IsLineLostError(error) ? SerialWait::LINE_LOST : SerialWait::FAILED;
     }
     return SerialWait::READABLE;
 }

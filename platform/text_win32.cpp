@@ -56,6 +56,7 @@ int ErrnoFromWin32(unsigned long error)
         case ERROR_BAD_COMMAND:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_GEN_FAILURE:
+        case ERROR_NOT_READY:
             return EIO;
         case ERROR_TIMEOUT:
         case WAIT_TIMEOUT:

@@ -109,7 +109,8 @@ TempDir::TempDir(const std::string& prefix)
     for (int attempt = 0; attempt < MAX_TRIES && !error; ++attempt) {
         const fs::path candidate = base / (prefix + "-" + std::to_string(seed()));
         if (fs::create_directory(candidate, error)) {
-            m_path = candidate.u8string();
+            // "/" throughout, as the tests join names with it (Windows takes both).
+            m_path = candidate.generic_u8string();
             return;
         }
     }
