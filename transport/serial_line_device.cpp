@@ -19,7 +19,8 @@ LineStatus FromErrno(int error, const std::string& what)
 
 LineStatus SerialLineDevice::Open(const LineSettings& settings)
 {
-    // POSIX names are device paths used as they stand, of any length.
+    // Names are used as the system knows them: device paths of any length on
+    // POSIX, COM names on Windows.
     int error = settings.portName.empty() ? ENOENT : m_port.Open(settings.portName);
     return FromErrno(error, "cannot open " + settings.portName);
 }
