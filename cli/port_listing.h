@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "transport/serial_port_list.h"
+#include "platform/serial_port_list.h"
 
 namespace FrontEnd {
 

@@ -1,11 +1,13 @@
 #include "cli/run_report.h"
 
+#include <filesystem>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 
 #include "common/chip_families.h"
 #include "settings/burn_info.h"
+#include "platform/file_access.h"
 
 namespace RunReport {
 
@@ -125,18 +127,18 @@ bool WriteAtomically(const std::string& path, const nlohmann::json& document)
 {
     const std::string temporary = path + TEMPORARY_SUFFIX;
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        std::ofstream out(std::filesystem::u8path(temporary), std::ios::binary | std::ios::trunc);
         if (!out) {
             return false;
         }
         out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         out.close();
         if (out.fail()) {
-            std::remove(temporary.c_str());
+            Platform::RemoveFile(temporary);
             return false;
         }
     }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
+    return Platform::MoveIntoPlace(temporary, path) == 0;
 }
 
 }  // namespace RunReport

@@ -1,8 +1,7 @@
 #include "common/common_util.h"
 
 #include "common/console.h"
-
-#include <sys/stat.h>
+#include "platform/file_access.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -154,7 +153,7 @@ std::string Trim(const std::string& text)
 
 uint32_t GetFileLen(const std::string& path)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = Platform::OpenFile(path.c_str(), "rb");
     if (file == nullptr) {
         return 0;
     }
@@ -172,14 +171,13 @@ uint32_t GetFileLen(const std::string& path)
 
 bool FileIsExists(const std::string& path)
 {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0;
+    return Platform::PathExists(path);
 }
 
 bool GetFileContent(const std::string& path, std::vector<uint8_t>& buffer, uint32_t& size)
 {
     buffer.clear();
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = Platform::OpenFile(path.c_str(), "rb");
     if (file == nullptr) {
         Common::PrintInfo(0, Common::NORMAL_INFO, "error: Open file failed: %s\n", path.c_str());
         return false;
@@ -215,12 +213,12 @@ bool GetFileContent(const std::string& path, std::vector<uint8_t>& buffer, uint3
 
 bool FileCopy(const std::string& from, const std::string& to)
 {
-    FILE* source = std::fopen(from.c_str(), "rb");
+    FILE* source = Platform::OpenFile(from.c_str(), "rb");
     if (source == nullptr) {
         Common::PrintInfo(0, Common::NORMAL_INFO, "Open file: %s failed.\n", from.c_str());
         return false;
     }
-    FILE* target = std::fopen(to.c_str(), "wb");
+    FILE* target = Platform::OpenFile(to.c_str(), "wb");
     if (target == nullptr) {
         Common::PrintInfo(0, Common::NORMAL_INFO, "Open file: %s failed, the file may have been opened.\n",
                           to.c_str());

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "common/printf_format.h"
 
 namespace CommonUtil {
 
@@ -50,7 +51,7 @@ bool FileCopy(const std::string& from, const std::string& to);
 
 // printf-style formatting into at most 4095 characters; empty text when the
 // format fails or the output would not fit.
-std::string FormatInfo(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatInfo(const char* format, ...) TARNWICK_PRINTF_FORMAT(1, 2);
 
 // Closes file when it is open.
 void SafeCloseFile(FILE* file);

@@ -6,6 +6,7 @@
 // operation starts; until then printing is silent.
 
 #include <cstdint>
+#include "common/printf_format.h"
 
 using PrintInfoCallback = void (*)(long long handle, const char* tag, const char* message,
                                    const char* detail, int type);
@@ -31,7 +32,7 @@ void Print(const char* message, const char* detail = "", long long handle = 0, c
 // Formats into a 4096-byte buffer and prints it as a message (or as a detail
 // for DEBUG_INFO). A text that does not fit is dropped, not cut.
 void PrintInfo(long long handle, INFO_TYPE type, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+    TARNWICK_PRINTF_FORMAT(3, 4);
 
 // Asks the cancel query; a cancel prints "user cancelled!\n" and gives true.
 bool Cancelled();

@@ -2,8 +2,7 @@
 
 #include "common/console.h"
 #include "common/secure_functions.h"
-
-#include <sys/stat.h>
+#include "platform/file_access.h"
 
 #include <cstdarg>
 #include <new>
@@ -20,12 +19,11 @@ constexpr size_t FORMAT_BUFFER_SIZE = 4096;
 // open for reading here and report a meaningless size).
 FILE* OpenForRead(const std::string& path)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = Platform::OpenFile(path.c_str(), "rb");
     if (file == nullptr) {
         return nullptr;
     }
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (Platform::IsDirectoryStream(file)) {
         std::fclose(file);
         return nullptr;
     }
@@ -116,12 +114,12 @@ std::unique_ptr<uint8_t[]> GetFileData(const std::string& path, uint32_t& size, 
     if (file == nullptr) {
         return nullptr;
     }
-    if (fseeko(file, 0, SEEK_END) != 0) {
+    if (Platform::SeekFile(file, 0, SEEK_END) != 0) {
         std::fclose(file);
         Print("fseek failed\n", "", handle);
         return nullptr;
     }
-    int64_t end = static_cast<int64_t>(ftello(file));
+    int64_t end = Platform::TellFile(file);
     if (end <= 0) {
         std::fclose(file);
         Print("ftell failed\n", "", handle);
@@ -148,7 +146,7 @@ std::unique_ptr<uint8_t[]> GetPartFileData(const std::string& path, long long ha
     if (file == nullptr) {
         return nullptr;
     }
-    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+    if (Platform::SeekFile(file, offset, SEEK_SET) != 0) {
         std::fclose(file);
         Print("fseek failed\n", "", handle);
         return nullptr;
@@ -170,7 +168,7 @@ void OpenFile(FILE*& file, const std::string& path, const char* mode)
     if (mode == nullptr || path.empty()) {
         return;
     }
-    file = std::fopen(NormalisePath(path).c_str(), mode);
+    file = Platform::OpenFile(NormalisePath(path).c_str(), mode);
 }
 
 // --- paths and texts -------------------------------------------------------

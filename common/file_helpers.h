@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "common/printf_format.h"
 
 namespace Common {
 
@@ -40,7 +41,7 @@ void OpenFile(FILE*& file, const std::string& path, const char* mode);
 // Part after the last "\\", else after the last "/", else the whole path.
 std::string GetFileName(const std::string& path);
 // printf into a 4096-byte buffer; empty text on failure or when it does not fit.
-std::string FormatInfo(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatInfo(const char* format, ...) TARNWICK_PRINTF_FORMAT(1, 2);
 
 } // namespace Common
 

@@ -8,6 +8,11 @@
 
 #include <cstdarg>
 #include <cstddef>
+// The C runtime's declarations first, so that these below take their place
+// in every unit that includes this header.
+#include <cstdio>
+#include <cstring>
+#include "common/printf_format.h"
 
 // Largest accepted capacity (and strncpy_s count).
 inline constexpr size_t SECUREC_MAX_LEN = 0x7FFFFFFF;
@@ -20,6 +25,10 @@ inline constexpr int SECUREC_EINVAL_AND_RESET = 22 + 128;   // source null: dest
 inline constexpr int SECUREC_ERANGE_AND_RESET = 34 + 128;   // request too large: cleared (memset_s: filled)
 inline constexpr int SECUREC_EOVERLAP_AND_RESET = 54 + 128; // ranges overlap: cleared
 
+// C linkage: the Windows C runtime declares functions of these names, and
+// these definitions are the ones linked in their place.
+extern "C" {
+
 int memcpy_s(void* dest, size_t destMax, const void* src, size_t count);
 int memmove_s(void* dest, size_t destMax, const void* src, size_t count);
 int memset_s(void* dest, size_t destMax, int c, size_t count);
@@ -28,8 +37,10 @@ int strncpy_s(char* dest, size_t destMax, const char* src, size_t count);
 
 // Characters written (terminator not counted), or -1 with dest[0] = 0 on any
 // failure, truncation included.
-int sprintf_s(char* dest, size_t destMax, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int sprintf_s(char* dest, size_t destMax, const char* format, ...) TARNWICK_PRINTF_FORMAT(3, 4);
 int vsprintf_s(char* dest, size_t destMax, const char* format, va_list args)
-    __attribute__((format(printf, 3, 0)));
+    TARNWICK_PRINTF_FORMAT(3, 0);
+
+}  // extern "C"
 
 #endif

@@ -12,7 +12,7 @@
 #include "device/boot_frames.h"
 #include "device/burn_chip_base.h"
 #include "device/default_serport_frame.h"
-#include "transport/serial_port_list.h"
+#include "platform/serial_port_list.h"
 
 namespace {
 

@@ -105,7 +105,7 @@ int BurnChipBase::SendDataFrameBySerial(unsigned char seq, const unsigned char* 
     if (frame.empty()) {
         return 0;
     }
-    const int result = SendFrameBySerial(frame.data(), frame.size(), DATA_TIMEOUT, FILE_FRAME_TOTAL_WINDOW);
+    const int result = SendFrameBySerial(frame.data(), static_cast<unsigned long>(frame.size()), DATA_TIMEOUT, FILE_FRAME_TOTAL_WINDOW);
     Common::Print("#");
     return result;
 }

@@ -1,5 +1,6 @@
 #include "jobs/burner_worker_base.h"
 
+#include <filesystem>
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include "common/fwpkg_format.h"
 #include "jobs/cancel_request.h"
 #include "jobs/port_access_hint.h"
+#include "platform/file_access.h"
 
 using BurnInfo::BurnContext;
 using BurnInfo::PartitionItem;
@@ -362,7 +364,7 @@ int BurnerWorkerBase::BurnVerification(const char* path, unsigned long address)
         std::printf("\nThe bytes of file %s and file %s are different.\n", path, uploadPath.c_str());
         return BurnInfo::BURN_CHECK_FAILED;
     }
-    std::remove(uploadPath.c_str());
+    Platform::RemoveFile(uploadPath);
     return BurnInfo::SUCCESS;
 }
 
@@ -373,7 +375,7 @@ bool BurnerWorkerBase::IsAllinoneFile(const char* path) const
     if (path == nullptr) {
         return false;
     }
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
     if (!file) {
         std::printf("error: Open file failed: %s\n", path);
         return false;

@@ -1,7 +1,5 @@
 #include "jobs/fwpkg.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +10,8 @@
 
 #include "common/chip_families.h"
 #include "common/fwpkg_format.h"
+#include "common/sha256_util.h"
+#include "platform/file_access.h"
 
 namespace FwpkgSp {
 
@@ -19,7 +19,6 @@ namespace {
 
 // Large enough that copying and hashing a 64 MiB package costs little CPU.
 constexpr size_t COPY_CHUNK_SIZE = 64 * 1024;
-constexpr unsigned SHA256_DIGEST_SIZE = 32;
 constexpr char SHA256_SUFFIX[] = "_sha256";
 constexpr char EXTRACT_SUFFIX[] = "_extract/";
 
@@ -40,23 +39,17 @@ std::string PrivateName(const std::string& path)
 
 bool RenameInto(const std::string& from, const std::string& to)
 {
-    std::error_code error;
-    std::filesystem::rename(from, to, error);
-    if (error) {
-        std::remove(from.c_str());
+    if (Platform::MoveIntoPlace(from, to) != 0) {
+        Platform::RemoveFile(from);
         return false;
     }
     return true;
 }
 
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
 bool FileLength(const std::string& path, uint64_t& length)
 {
     std::error_code error;
-    length = std::filesystem::file_size(path, error);
+    length = std::filesystem::file_size(std::filesystem::u8path(path), error);
     return !error;
 }
 
@@ -98,7 +91,7 @@ bool CheckTable(Common::FwpkgCheck check, const Common::FwpkgTable& table, uint6
 
 bool ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>& out)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    FilePtr file(Platform::OpenFile(path.c_str(), "rb"));
     if (!file) {
         std::printf("error: Failed to open fwpkg file: %s\n", path.c_str());
         return false;
@@ -174,7 +167,7 @@ bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vect
 bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, unsigned int offset,
                          unsigned int length)
 {
-    FilePtr in(std::fopen(package.c_str(), "rb"));
+    FilePtr in(Platform::OpenFile(package.c_str(), "rb"));
     if (!in) {
         std::printf("error: Failed to open fwpkg file: %s\n", package.c_str());
         return false;
@@ -184,7 +177,7 @@ bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, 
         return false;
     }
     const std::string partial = PrivateName(output);
-    FilePtr out(std::fopen(partial.c_str(), "wb"));
+    FilePtr out(Platform::OpenFile(partial.c_str(), "wb"));
     if (!out) {
         std::printf("error: Failed to create output file: %s\n", output.c_str());
         return false;
@@ -200,7 +193,7 @@ bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, 
         if (std::fwrite(chunk.data(), 1, got, out.get()) != got) {
             std::printf("error: Failed to write output file: %s\n", output.c_str());
             out.reset();
-            std::remove(partial.c_str());
+            Platform::RemoveFile(partial);
             return false;
         }
         left -= got;
@@ -210,12 +203,12 @@ bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, 
         std::printf("error: Image at offset %u with length %u reaches past the end of fwpkg file: %s\n", offset,
                     length, package.c_str());
         out.reset();
-        std::remove(partial.c_str());
+        Platform::RemoveFile(partial);
         return false;
     }
     if (std::fclose(out.release()) != 0) {
         std::printf("error: Failed to write output file: %s\n", output.c_str());
-        std::remove(partial.c_str());
+        Platform::RemoveFile(partial);
         return false;
     }
     if (!RenameInto(partial, output)) {
@@ -239,20 +232,17 @@ std::string GetSha256FilePath(const std::string& path)
 
 bool CreateSha256File(const std::string& path)
 {
-    FilePtr in(std::fopen(path.c_str(), "rb"));
+    FilePtr in(Platform::OpenFile(path.c_str(), "rb"));
     if (!in) {
         return false;
     }
-    std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        return false;
-    }
+    // The project's own digest: the same bytes on every platform, no crypto
+    // library to ship with the Windows build.
+    Sha256Util::Context context;
     std::vector<uint8_t> chunk(COPY_CHUNK_SIZE);
     for (;;) {
         size_t got = std::fread(chunk.data(), 1, chunk.size(), in.get());
-        if (got > 0 && EVP_DigestUpdate(context.get(), chunk.data(), got) != 1) {
-            return false;
-        }
+        context.update(chunk.data(), got);
         if (got < chunk.size()) {
             if (std::ferror(in.get()) != 0) {
                 return false;
@@ -260,20 +250,18 @@ bool CreateSha256File(const std::string& path)
             break;
         }
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &digestLength) != 1 || digestLength != SHA256_DIGEST_SIZE) {
-        return false;
-    }
+    unsigned char digest[Sha256Util::DIGEST_LENGTH];
+    context.final(digest);
+    const unsigned digestLength = Sha256Util::DIGEST_LENGTH;
     const std::string digestPath = GetSha256FilePath(path);
     const std::string partial = PrivateName(digestPath);
-    FilePtr out(std::fopen(partial.c_str(), "wb"));
+    FilePtr out(Platform::OpenFile(partial.c_str(), "wb"));
     if (!out) {
         return false;
     }
     const bool written = std::fwrite(digest, 1, digestLength, out.get()) == digestLength;
     if (std::fclose(out.release()) != 0 || !written) {
-        std::remove(partial.c_str());
+        Platform::RemoveFile(partial);
         return false;
     }
     return RenameInto(partial, digestPath);
@@ -302,7 +290,7 @@ void CreateExtractDir(const std::string& dir)
 {
     // An existing directory is fine; a failure shows when the first image is written.
     std::error_code error;
-    std::filesystem::create_directory(dir, error);
+    std::filesystem::create_directory(std::filesystem::u8path(dir), error);
 }
 
 bool UnpackFwpkgImages(const std::string& package, const std::vector<BurnInfo::FwpkgBinInfo>& list,

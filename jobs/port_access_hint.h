@@ -1,14 +1,13 @@
-// The hint that follows the open-failure lines when the user may not open the
-// port: on Linux the user must be in the group that owns the device.
+// The hint that follows the open-failure lines when the port refused the user.
 #pragma once
 
 #include <string>
 
+#include "platform/port_access_hint.h"
+
 namespace Jobs {
 
-// The hint line for a port that failed to open with errno error; empty unless
-// the error is a denied permission.
-std::string PortAccessHint(const std::string& port, int error);
+using Platform::PortAccessHint;
 
 // Prints the hint for the last failed OpenSerialPort of the device library, if any.
 void PrintPortAccessHint(const std::string& port);

@@ -6,6 +6,7 @@
 
 #include "device/vb27_frames.h"
 #include "platform/file_commit.h"
+#include "platform/file_access.h"
 
 namespace Vb27BurnerWorkerSp {
 
@@ -17,12 +18,12 @@ bool IsSameFile(const std::string& a, const std::string& b)
 {
     namespace fs = std::filesystem;
     std::error_code error;
-    if (fs::exists(a, error) && fs::exists(b, error)) {
-        const bool same = fs::equivalent(a, b, error);
+    if (fs::exists(fs::u8path(a), error) && fs::exists(fs::u8path(b), error)) {
+        const bool same = fs::equivalent(fs::u8path(a), fs::u8path(b), error);
         return !error && same;
     }
-    const fs::path left = fs::weakly_canonical(fs::absolute(a, error), error);
-    const fs::path right = fs::weakly_canonical(fs::absolute(b, error), error);
+    const fs::path left = fs::weakly_canonical(fs::absolute(fs::u8path(a), error), error);
+    const fs::path right = fs::weakly_canonical(fs::absolute(fs::u8path(b), error), error);
     return left == right;
 }
 

@@ -18,6 +18,7 @@
 #include "device/burn_vb27_chip.h"
 #include "device/device_library.h"
 #include "jobs/fwpkg.h"
+#include "platform/file_access.h"
 
 namespace PackageToolSp {
 
@@ -90,11 +91,11 @@ std::string PadLeft(const std::string& text, size_t width)
 bool FileLength(const std::string& path, uint64_t& length, std::ostream& out)
 {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
+    if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), error)) {
         out << "error: " << path << " is not a readable file\n";
         return false;
     }
-    length = std::filesystem::file_size(path, error);
+    length = std::filesystem::file_size(std::filesystem::u8path(path), error);
     if (error) {
         out << "error: cannot read the size of " << path << ": " << error.message() << "\n";
         return false;
@@ -105,7 +106,7 @@ bool FileLength(const std::string& path, uint64_t& length, std::ostream& out)
 // The first `want` bytes of the file, or all of it when it is shorter.
 bool ReadFilePrefix(const std::string& path, uint64_t want, std::vector<uint8_t>& bytes, std::ostream& out)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    FilePtr file(Platform::OpenFile(path.c_str(), "rb"));
     if (!file) {
         out << "error: cannot open " << path << ": " << std::strerror(errno) << "\n";
         return false;
@@ -446,7 +447,7 @@ bool PlanPackage(const std::vector<PackEntry>& entries, const Common::FwpkgLayou
 // Copies exactly length bytes; a file that changed size since it was measured fails.
 bool CopyImage(const std::string& path, uint32_t length, FILE* to, std::ostream& out)
 {
-    FilePtr from(std::fopen(path.c_str(), "rb"));
+    FilePtr from(Platform::OpenFile(path.c_str(), "rb"));
     if (!from) {
         out << "error: cannot open " << path << ": " << std::strerror(errno) << "\n";
         return false;
@@ -476,7 +477,7 @@ bool WritePackage(const std::string& temporary, const std::vector<uint8_t>& tabl
                   const std::vector<PackEntry>& entries, const std::vector<Common::FileHead>& heads,
                   std::ostream& out)
 {
-    FilePtr file(std::fopen(temporary.c_str(), "wb"));
+    FilePtr file(Platform::OpenFile(temporary.c_str(), "wb"));
     if (!file) {
         out << "error: cannot create " << temporary << ": " << std::strerror(errno) << "\n";
         return false;
@@ -647,8 +648,8 @@ int Extract(const std::string& package, const std::string& dir, std::ostream& ou
         return EXIT_REFUSED;
     }
     std::error_code error;
-    std::filesystem::create_directories(dir, error);
-    if (!std::filesystem::is_directory(dir, error)) {
+    std::filesystem::create_directories(std::filesystem::u8path(dir), error);
+    if (!std::filesystem::is_directory(std::filesystem::u8path(dir), error)) {
         out << "error: cannot create directory " << dir << "\n";
         return EXIT_REFUSED;
     }
@@ -687,12 +688,12 @@ int Pack(const std::string& output, const std::vector<PackEntry>& entries, Commo
     }
     const std::string temporary = output + TEMPORARY_SUFFIX;
     if (!WritePackage(temporary, table, entries, heads, out)) {
-        std::remove(temporary.c_str());
+        Platform::RemoveFile(temporary);
         return EXIT_REFUSED;
     }
-    if (std::rename(temporary.c_str(), output.c_str()) != 0) {
+    if (Platform::MoveIntoPlace(temporary, output) != 0) {
         out << "error: cannot create " << output << ": " << std::strerror(errno) << "\n";
-        std::remove(temporary.c_str());
+        Platform::RemoveFile(temporary);
         return EXIT_REFUSED;
     }
     const uint64_t total = heads.empty() ? table.size() : uint64_t{heads.back().offset} + heads.back().length;

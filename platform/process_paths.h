@@ -5,7 +5,8 @@
 
 namespace Platform {
 
-// Directory of the running executable (symlinks resolved), ending with "/".
+// Directory of the running executable (symlinks resolved), in UTF-8, ending
+// with its separator ("/", or "\\" on Windows).
 // Empty when it cannot be determined.
 std::string ExecutableDirectory();
 

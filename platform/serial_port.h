@@ -32,7 +32,8 @@ enum class SerialWait {
     FAILED,
 };
 
-// A descriptor that another thread signals to end a SerialPort::Wait.
+// What another thread signals to end a SerialPort::Wait: a descriptor on
+// POSIX, an event object on Windows.
 class WakeupEvent {
 public:
     WakeupEvent() = default;
@@ -48,12 +49,21 @@ public:
     // Waits until signalled or timeoutMs has passed (negative: no limit);
     // true when signalled.
     bool Wait(int timeoutMs) const;
-    int Fd() const { return m_readFd; }
 
 private:
+    friend class SerialPort;
+    friend class TcpSocket;
+#ifdef _WIN32
+    void* m_event = nullptr;  // manual-reset event
+#else
     int m_readFd = -1;
     int m_writeFd = -1;  // equals m_readFd for an eventfd
+#endif
 };
+
+#ifdef _WIN32
+struct SerialPortWin32State;
+#endif
 
 class SerialPort {
 public:
@@ -67,7 +77,7 @@ public:
     // are asserted where the device has them.
     int Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const;
 
     // Applies speed, stop bits and parity on a raw 8-bit line without flow
     // control or parity checking, after queued output has left. 0 or errno
@@ -88,12 +98,17 @@ public:
     // Discards what the driver holds (input, output or both); 0 or errno.
     int Purge(bool input, bool output);
 
-    // Waits until the line is readable, wakeFd is signalled or timeoutMs has
-    // passed (a negative timeout waits without limit).
-    SerialWait Wait(int wakeFd, int timeoutMs) const;
+    // Waits until the line is readable, wake (may be null) is signalled or
+    // timeoutMs has passed (a negative timeout waits without limit). A
+    // readable answer may find nothing to read.
+    SerialWait Wait(const WakeupEvent* wake, int timeoutMs);
 
 private:
+#ifdef _WIN32
+    SerialPortWin32State* m_state = nullptr;  // handle and overlapped records
+#else
     int m_fd = -1;
+#endif
 };
 
 }  // namespace Platform

@@ -412,8 +412,14 @@ int SerialPort::SetModemLine(bool dtr, bool on)
     return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? 0 : errno;
 }
 
-SerialWait SerialPort::Wait(int wakeFd, int timeoutMs) const
+bool SerialPort::IsOpen() const
 {
+    return m_fd >= 0;
+}
+
+SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
+{
+    const int wakeFd = wake != nullptr ? wake->m_readFd : -1;
     if (m_fd < 0) {
         return SerialWait::FAILED;
     }

@@ -26,7 +26,7 @@ public:
     // naming host and port.
     int Connect(const std::string& host, uint16_t port, int timeoutMs, std::string& reason);
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const;
 
     // Takes what has arrived without waiting; a closed or reset connection
     // is a lost line.
@@ -34,13 +34,18 @@ public:
     // Hands every byte over, waiting while the send buffer is full; gives up
     // when nothing is taken for stallMs.
     SerialIoResult Write(const uint8_t* data, size_t length, uint32_t stallMs);
-    // Waits until readable, wakeFd is signalled or timeoutMs has passed
-    // (negative: no limit). heldFd is a descriptor the caller signals while it
-    // holds received bytes of its own; it counts as readable.
-    SerialWait Wait(int wakeFd, int timeoutMs, int heldFd = -1) const;
+    // Waits until readable, wake is signalled or timeoutMs has passed
+    // (negative: no limit). held is an event the caller signals while it
+    // holds received bytes of its own; it counts as readable. Both may be null.
+    SerialWait Wait(const WakeupEvent* wake, int timeoutMs, const WakeupEvent* held = nullptr) const;
 
 private:
+#ifdef _WIN32
+    uintptr_t m_fd = ~static_cast<uintptr_t>(0);  // SOCKET
+    void* m_readEvent = nullptr;                  // WSAEventSelect target
+#else
     int m_fd = -1;
+#endif
 };
 
 }  // namespace Platform

@@ -177,8 +177,15 @@ SerialIoResult TcpSocket::Write(const uint8_t* data, size_t length, uint32_t sta
     return FdStream::WriteAll(m_fd, data, length, stallMs, SOCKET_CALLS);
 }
 
-SerialWait TcpSocket::Wait(int wakeFd, int timeoutMs, int heldFd) const
+bool TcpSocket::IsOpen() const
 {
+    return m_fd >= 0;
+}
+
+SerialWait TcpSocket::Wait(const WakeupEvent* wake, int timeoutMs, const WakeupEvent* held) const
+{
+    const int wakeFd = wake != nullptr ? wake->m_readFd : -1;
+    const int heldFd = held != nullptr ? held->m_readFd : -1;
     if (m_fd < 0) {
         return SerialWait::FAILED;
     }

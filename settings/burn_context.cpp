@@ -1,5 +1,6 @@
 #include "settings/burn_context.h"
 
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -74,7 +75,7 @@ bool BurnContext::LoadBurnConfig()
     if (m_configPath.empty()) {
         m_configPath = m_exePath + BURN_CONFIG;
     }
-    std::ifstream in(m_configPath, std::ios::in);
+    std::ifstream in(std::filesystem::u8path(m_configPath), std::ios::in);
     if (!in.is_open()) {
         std::printf("error: Open burn.config failed!\n");
         return false;

@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 
@@ -9,7 +10,7 @@ namespace BurnInfo {
 bool BurnContext::LoadChipProperties()
 {
     const std::string path = m_exePath + CHIP_PROPERTIES + m_chipName + ".txt";
-    std::ifstream in(path, std::ios::in);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::in);
     if (!in.is_open()) {
         std::printf("error: Open file failed: %s\n", path.c_str());
         return false;

@@ -62,7 +62,7 @@ Platform::SerialIoResult RawSocketLine::Write(const uint8_t* data, size_t length
 
 Platform::SerialWait RawSocketLine::Wait(const Platform::WakeupEvent& wake, int timeoutMs)
 {
-    return m_socket.Wait(wake.Fd(), timeoutMs);
+    return m_socket.Wait(&wake, timeoutMs);
 }
 
 void RawSocketLine::PurgeInput()

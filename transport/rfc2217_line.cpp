@@ -174,8 +174,8 @@ LineStatus Rfc2217Line::Exchange(const std::vector<Request>& requests)
         std::lock_guard<std::mutex> guard(m_lock);
         for (const Request& request : requests) {
             m_answerSeen[request.command] = false;
-            std::vector<uint8_t> payload{request.command};
-            payload.insert(payload.end(), request.value.begin(), request.value.end());
+            std::vector<uint8_t> payload(1 + request.value.size(), request.command);
+            std::copy(request.value.begin(), request.value.end(), payload.begin() + 1);
             Telnet::AppendSubnegotiation(frame, Telnet::OPTION_COM_PORT, payload);
         }
     }
@@ -231,7 +231,7 @@ LineStatus Rfc2217Line::WaitUntil(const std::function<bool()>& doneLocked, const
                                         std::to_string(ANSWER_WINDOW_MS) + " ms",
                                     ETIMEDOUT);
         }
-        Platform::SerialWait event = m_socket.Wait(m_answered.Fd(), static_cast<int>(left));
+        Platform::SerialWait event = m_socket.Wait(&m_answered, static_cast<int>(left));
         if (event == Platform::SerialWait::READABLE) {
             std::lock_guard<std::mutex> guard(m_lock);
             PumpLocked();
@@ -402,7 +402,7 @@ Platform::SerialWait Rfc2217Line::Wait(const Platform::WakeupEvent& wake, int ti
             return Platform::SerialWait::LINE_LOST;
         }
     }
-    return m_socket.Wait(wake.Fd(), timeoutMs, m_held.Fd());
+    return m_socket.Wait(&wake, timeoutMs, &m_held);
 }
 
 void Rfc2217Line::PurgeInput()

@@ -19,7 +19,8 @@ LineStatus FromErrno(int error, const std::string& what)
 
 LineStatus SerialLineDevice::Open(const LineSettings& settings)
 {
-    // POSIX names are device paths used as they stand, of any length.
+    // Names are used as the system knows them: device paths of any length on
+    // POSIX, COM names on Windows.
     int error = settings.portName.empty() ? ENOENT : m_port.Open(settings.portName);
     return FromErrno(error, "cannot open " + settings.portName);
 }
@@ -69,7 +70,7 @@ Platform::SerialIoResult SerialLineDevice::Write(const uint8_t* data, size_t len
 
 Platform::SerialWait SerialLineDevice::Wait(const Platform::WakeupEvent& wake, int timeoutMs)
 {
-    return m_port.Wait(wake.Fd(), timeoutMs);
+    return m_port.Wait(&wake, timeoutMs);
 }
 
 void SerialLineDevice::PurgeInput()

@@ -1,12 +1,11 @@
 #include "device/typesix/typesix_ser_cus_pro.h"
 
-#include <sys/types.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "common/common_util.h"
 #include "common/console.h"
+#include "platform/file_access.h"
 #include "platform/monotonic_clock.h"
 #include "common/file_helpers.h"
 #include "device/burn_chip_base.h"
@@ -32,8 +31,8 @@ bool ImageFileLength(const std::string& path, uint32_t& length, long long handle
     if (file == nullptr) {
         return false;
     }
-    const bool sought = fseeko(file, 0, SEEK_END) == 0;
-    const off_t end = sought ? ftello(file) : -1;
+    const bool sought = Platform::SeekFile(file, 0, SEEK_END) == 0;
+    const int64_t end = sought ? Platform::TellFile(file) : -1;
     Common::CloseFile(file);
     if (end < 0) {
         return false;

@@ -1,10 +1,9 @@
 #include "support/test_files.h"
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "common/sha256_util.h"
 
@@ -67,13 +66,13 @@ void PutLe(Bytes& bytes, size_t at, uint32_t value, int width)
 
 Bytes ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool WriteFile(const std::string& path, const Bytes& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
@@ -81,7 +80,7 @@ bool WriteFile(const std::string& path, const Bytes& bytes)
 bool WriteText(const std::string& path, const std::string& text)
 {
     std::error_code ignored;
-    fs::create_directories(fs::path(path).parent_path(), ignored);
+    fs::create_directories(fs::u8path(path).parent_path(), ignored);
     return WriteFile(path, Bytes(text.begin(), text.end()));
 }
 
@@ -101,9 +100,19 @@ size_t CountOf(const std::string& text, const std::string& part)
 
 TempDir::TempDir(const std::string& prefix)
 {
-    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        m_path = pattern;
+    // A random name that nobody else holds: create_directory fails on an
+    // existing one.
+    constexpr int MAX_TRIES = 100;
+    std::random_device seed;
+    std::error_code error;
+    const fs::path base = fs::temp_directory_path(error);
+    for (int attempt = 0; attempt < MAX_TRIES && !error; ++attempt) {
+        const fs::path candidate = base / (prefix + "-" + std::to_string(seed()));
+        if (fs::create_directory(candidate, error)) {
+            // "/" throughout, as the tests join names with it (Windows takes both).
+            m_path = candidate.generic_u8string();
+            return;
+        }
     }
 }
 
@@ -111,7 +120,7 @@ TempDir::~TempDir()
 {
     std::error_code ignored;
     if (!m_path.empty()) {
-        fs::remove_all(m_path, ignored);
+        fs::remove_all(fs::u8path(m_path), ignored);
     }
 }
 

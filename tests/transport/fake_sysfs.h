@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/test_files.h"
-#include "transport/serial_port_list.h"
+#include "platform/serial_port_list.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "transport/serial_port_list.h"
+#include "platform/serial_port_list.h"
 
 #include <algorithm>
 #include <cctype>
@@ -63,32 +63,6 @@ std::string UsbDescription(const fs::path& ttyEntry)
     return std::string();
 }
 
-// ttyS2 < ttyS10 < ttyUSB0: the letters, then the number that ends the name.
-bool NaturalLess(const std::string& a, const std::string& b)
-{
-    auto split = [](const std::string& s) {
-        size_t digits = s.size();
-        while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1])) != 0) {
-            --digits;
-        }
-        std::string number = s.substr(digits);
-        number.erase(0, std::min(number.find_first_not_of('0'), number.size()));
-        return std::make_pair(s.substr(0, digits), number);
-    };
-    auto [prefixA, numberA] = split(a);
-    auto [prefixB, numberB] = split(b);
-    if (prefixA != prefixB) {
-        return prefixA < prefixB;
-    }
-    if (numberA.size() != numberB.size()) {
-        return numberA.size() < numberB.size();
-    }
-    if (numberA != numberB) {
-        return numberA < numberB;
-    }
-    return a < b;
-}
-
 std::vector<std::string> SortedNames(const fs::path& dir)
 {
     std::vector<std::string> names;
@@ -138,15 +112,6 @@ std::vector<SerialPortEntry> ListSerialPorts(const SerialPortSources& sources)
         ports.push_back({path, known != descriptionByTty.end() ? known->second : std::string()});
     }
     return ports;
-}
-
-std::vector<std::string> ListSerialPortPaths(const SerialPortSources& sources)
-{
-    std::vector<std::string> paths;
-    for (const SerialPortEntry& entry : ListSerialPorts(sources)) {
-        paths.push_back(entry.path);
-    }
-    return paths;
 }
 
 }  // namespace SerialPortListSp

@@ -1,0 +1,93 @@
+// Files named in UTF-8 open on every system (Windows takes them through the
+// wide calls), replace an existing file in one step, and report positions
+// past 4 GiB without truncation; port names sort as a user counts them; the
+// executable's directory ends with the separator the tool joins paths with.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/file_access.h"
+#include "platform/process_paths.h"
+#include "platform/serial_port_list.h"
+#include "support/test_files.h"
+
+namespace {
+
+using TestSupport::Bytes;
+
+class Utf8Files : public ::testing::Test {
+protected:
+    TestSupport::TempDir m_tmp{"tarnwick-utf8"};
+    // Letters outside every single-byte code page at once.
+    const std::string m_dir = m_tmp.Path() + "/päckchen-ü-Ω";
+    const std::string m_file = m_dir + "/fw-ß.fwpkg";
+};
+
+TEST_F(Utf8Files, ANonAsciiNameIsWrittenFoundReadAndRemoved)
+{
+    ASSERT_TRUE(TestSupport::WriteText(m_file, "payload"));
+    EXPECT_TRUE(Platform::PathExists(m_file));
+    FILE* file = Platform::OpenFile(m_file, "rb");
+    ASSERT_NE(file, nullptr);
+    char text[16] = {};
+    EXPECT_EQ(std::fread(text, 1, sizeof(text), file), 7u);
+    EXPECT_FALSE(Platform::IsDirectoryStream(file));
+    std::fclose(file);
+    EXPECT_EQ(std::string(text), "payload");
+
+    EXPECT_EQ(Platform::RemoveFile(m_file), 0);
+    EXPECT_FALSE(Platform::PathExists(m_file));
+    EXPECT_NE(Platform::RemoveFile(m_file), 0);
+    EXPECT_EQ(Platform::OpenFile(m_file, "rb"), nullptr);
+}
+
+TEST_F(Utf8Files, MovingIntoPlaceReplacesAnExistingTarget)
+{
+    const std::string staged = m_file + ".part";
+    ASSERT_TRUE(TestSupport::WriteText(m_file, "old"));
+    ASSERT_TRUE(TestSupport::WriteText(staged, "new content"));
+    EXPECT_EQ(Platform::MoveIntoPlace(staged, m_file), 0);
+    EXPECT_EQ(TestSupport::ReadFile(m_file), Bytes({'n', 'e', 'w', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't'}));
+    EXPECT_FALSE(Platform::PathExists(staged));
+    EXPECT_NE(Platform::MoveIntoPlace(staged, m_file), 0) << "a missing source is an error";
+}
+
+TEST_F(Utf8Files, PositionsBeyondFourGibibytesAreNotCut)
+{
+    ASSERT_TRUE(TestSupport::WriteText(m_file, "x"));
+    FILE* file = Platform::OpenFile(m_file, "rb");
+    ASSERT_NE(file, nullptr);
+    // Seeking past the end of a file opened for reading is allowed and
+    // changes nothing on disk.
+    const int64_t far = (int64_t{1} << 32) + 3;
+    EXPECT_EQ(Platform::SeekFile(file, far, SEEK_SET), 0);
+    EXPECT_EQ(Platform::TellFile(file), far);
+    EXPECT_EQ(Platform::SeekFile(file, 0, SEEK_END), 0);
+    EXPECT_EQ(Platform::TellFile(file), 1);
+    std::fclose(file);
+}
+
+TEST(PortNames, NumbersAtTheEndCompareAsNumbers)
+{
+    using SerialPortListSp::NaturalLess;
+    EXPECT_TRUE(NaturalLess("COM3", "COM10"));
+    EXPECT_FALSE(NaturalLess("COM10", "COM3"));
+    EXPECT_TRUE(NaturalLess("COM9", "COM10"));
+    EXPECT_TRUE(NaturalLess("ttyS2", "ttyS10"));
+    EXPECT_TRUE(NaturalLess("ttyS10", "ttyUSB0"));
+    EXPECT_TRUE(NaturalLess("COM03", "COM4")) << "leading zeros do not make a number larger";
+    EXPECT_FALSE(NaturalLess("COM3", "COM3"));
+}
+
+TEST(ExecutableDirectory, EndsWithTheSeparatorAndHoldsTheRunningProgram)
+{
+    const std::string dir = Platform::ExecutableDirectory();
+    ASSERT_FALSE(dir.empty());
+    const char last = dir.back();
+    EXPECT_TRUE(last == '/' || last == '\\') << dir;
+    EXPECT_TRUE(Platform::PathExists(dir + "test_platform") || Platform::PathExists(dir + "test_platform.exe"))
+        << dir;
+}
+
+}  // namespace
