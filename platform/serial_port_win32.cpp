@@ -27,6 +27,18 @@ bool IsLineLostError(DWORD error)
            error == ERROR_NOT_READY;
 }
 
+// New line settings or a purge may end a pending wait as aborted; the port
+// then still answers, and the caller looks and waits again.
+SerialWait WaitFailed(HANDLE port, DWORD error)
+{
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (error == ERROR_OPERATION_ABORTED && ClearCommError(port, &errors, &status)) {
+        return SerialWait::READABLE;
+    }
+    return IsLineLostError(error) ? SerialWait::LINE_LOST : SerialWait::FAILED;
+}
+
 SerialIoResult Failure(DWORD error)
 {
     SerialIoResult result;
@@ -280,7 +292,12 @@ SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
     if (!ReadFile(m_state->port, buffer, asked, &got, &overlapped)) {
         DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING || !GetOverlappedResult(m_state->port, &overlapped, &got, TRUE)) {
-            return Failure(error != ERROR_IO_PENDING ? error : GetLastError());
+            error = error != ERROR_IO_PENDING ? error : GetLastError();
+            // Aborted by new settings or a purge on a port that still answers: nothing read.
+            if (WaitFailed(m_state->port, error) == SerialWait::READABLE) {
+                return SerialIoResult();
+            }
+            return Failure(error);
         }
     }
     SerialIoResult result;
@@ -367,7 +384,7 @@ SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
         }
         DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
-            return IsLineLostError(error) ? SerialWait::LINE_LOST : SerialWait::FAILED;
+            return WaitFailed(m_state->port, error);
         }
         m_state->commWaitPending = true;
     }
@@ -394,13 +411,7 @@ SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
     m_state->commWaitPending = false;
     DWORD ignored = 0;
     if (!GetOverlappedResult(m_state->port, &m_state->commWait, &ignored, FALSE)) {
-        const DWORD error = GetLastError();
-        // New line settings may end a pending event wait as aborted too; the
-        // port then still answers, and the caller simply waits again.
-        if (error == ERROR_OPERATION_ABORTED && ClearCommError(m_state->port, &errors, &status)) {
-            return SerialWait::READABLE;
-        }
-        return IsLineLostError(error) ? SerialWait::LINE_LOST : SerialWait::FAILED;
+        return WaitFailed(m_state->port, GetLastError());
     }
     return SerialWait::READABLE;
 }
