@@ -2,12 +2,12 @@
 // it runs, and how it ended.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/child_processes.h"
 
 namespace Station {
 
@@ -16,7 +16,7 @@ struct BoardRun {
     int round = 1;          // the how-many-th board on this port (--repeat)
     std::string logPath;
     std::string reportPath;
-    pid_t pid = -1;
+    Platform::ChildProcesses::ProcessId pid = -1;
     int eventsFd = -1;
     std::string pendingLine;  // the part of an event line still to come
 

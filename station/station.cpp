@@ -11,7 +11,8 @@
 #include <map>
 #include <set>
 
-#include "station/station_platform.h"
+#include "platform/child_processes.h"
+#include "platform/process_paths.h"
 
 namespace Station {
 
@@ -86,7 +87,7 @@ bool StationRun::StartBoard(const std::string& port)
     argv.insert(argv.end(), m_options.toolArgs.begin(), m_options.toolArgs.end());
     argv.insert(argv.end(), {"-m", "serial", port, "-report:" + board.reportPath,
                              std::string("-events:") + EVENTS_PATH});
-    const StationPlatform::Child child = StationPlatform::Spawn(argv, board.logPath);
+    const Platform::ChildProcesses::Child child = Platform::ChildProcesses::Spawn(argv, board.logPath);
     board.startedAt = Now();
     if (child.pid < 0) {
         board.Finish(-1, nullptr, Now());
@@ -132,7 +133,7 @@ void StationRun::Redraw()
 void StationRun::OnReadable(BoardRun& board)
 {
     char buffer[4096];
-    const long got = StationPlatform::ReadSome(board.eventsFd, buffer, sizeof buffer);
+    const long got = Platform::ChildProcesses::ReadSome(board.eventsFd, buffer, sizeof buffer);
     if (got < 0) {
         return;
     }
@@ -151,9 +152,9 @@ void StationRun::OnReadable(BoardRun& board)
 
 void StationRun::EndBoard(BoardRun& board)
 {
-    StationPlatform::CloseFd(board.eventsFd);
+    Platform::ChildProcesses::CloseFd(board.eventsFd);
     board.eventsFd = -1;
-    const int code = StationPlatform::Reap(board.pid, board.cpuSeconds);
+    const int code = Platform::ChildProcesses::Reap(board.pid, board.cpuSeconds);
     nlohmann::json report = nlohmann::json::parse(ReadText(board.reportPath), nullptr, false);
     board.Finish(code, report.is_discarded() ? nlohmann::json() : report, Now());
     Show(board, board.Succeeded() ? "succeeded" : "FAILED: " + board.reason + " (log " + board.logPath + ")");
@@ -171,14 +172,14 @@ void StationRun::Cancel()
     m_waiting.clear();
     for (const BoardRun& board : m_boards) {
         if (board.pid > 0 && !board.ended) {
-            StationPlatform::Interrupt(board.pid);
+            Platform::ChildProcesses::Interrupt(board.pid);
         }
     }
 }
 
 int StationRun::Run(const std::vector<std::string>& ports)
 {
-    m_tool = StationPlatform::ExecutableDirectory() + TOOL_NAME;
+    m_tool = Platform::ExecutableDirectory() + TOOL_NAME;
     m_runDir = m_options.runDir.empty() ? "station-" + UtcStamp("%Y%m%dT%H%M%SZ") : m_options.runDir;
     std::error_code error;
     fs::create_directories(m_runDir, error);
@@ -186,8 +187,8 @@ int StationRun::Run(const std::vector<std::string>& ports)
         std::fprintf(stderr, "tarnwick-station: cannot create the run directory %s\n", m_runDir.c_str());
         return 1;
     }
-    m_live = StationPlatform::IsTerminal(1);
-    const int interrupts = StationPlatform::InstallInterruptPipe();
+    m_live = Platform::ChildProcesses::IsTerminal(1);
+    const int interrupts = Platform::ChildProcesses::InstallInterruptPipe();
     m_waiting.assign(ports.begin(), ports.end());
     const size_t limit = m_options.jobs > 0 ? static_cast<size_t>(m_options.jobs) : ports.size();
     if (!m_live) {
@@ -209,9 +210,9 @@ int StationRun::Run(const std::vector<std::string>& ports)
             }
         }
         Redraw();
-        for (const int fd : StationPlatform::WaitReadable(fds, m_live ? REDRAW_MS : -1)) {
+        for (const int fd : Platform::ChildProcesses::WaitReadable(fds, m_live ? REDRAW_MS : -1)) {
             if (fd == interrupts) {
-                if (StationPlatform::DrainInterrupts(interrupts) > 0) {
+                if (Platform::ChildProcesses::DrainInterrupts(interrupts) > 0) {
                     Cancel();
                 }
                 continue;
@@ -247,7 +248,7 @@ std::vector<std::string> CollectPorts(const StationOptions& options, std::string
         ports.insert(ports.end(), listed.begin(), listed.end());
     }
     if (!options.portsGlob.empty()) {
-        const std::vector<std::string> matched = StationPlatform::ExpandGlob(options.portsGlob);
+        const std::vector<std::string> matched = Platform::ChildProcesses::ExpandGlob(options.portsGlob);
         if (matched.empty()) {
             err = "tarnwick-station: no port matches " + options.portsGlob + "\n";
         }

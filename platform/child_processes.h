@@ -1,17 +1,20 @@
-// What the station needs of the operating system: child processes with their
-// console in a log file and their event lines on a pipe, waiting on many
-// pipes at once, Ctrl-C as an event, the terminal, and port name patterns.
+// Child processes with their console in a log file and their event lines on
+// a pipe, waiting on many pipes at once, Ctrl-C as an event, the terminal and
+// file name patterns: what a program that runs many tools at once needs of
+// the system. POSIX only (the station is a Linux program).
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstddef>
 #include <string>
 #include <vector>
 
-namespace StationPlatform {
+namespace Platform {
+namespace ChildProcesses {
+
+using ProcessId = int;
 
 struct Child {
-    pid_t pid = -1;
+    ProcessId pid = -1;
     int eventsFd = -1;  // read end; the child writes to its descriptor EVENTS_FD
 };
 
@@ -24,8 +27,8 @@ constexpr int EVENTS_FD = 3;
 Child Spawn(const std::vector<std::string>& argv, const std::string& logPath);
 // Waits for the child's end; its exit code, 128 + signal when a signal ended
 // it. cpuSeconds: the user and system time it used.
-int Reap(pid_t pid, double& cpuSeconds);
-void Interrupt(pid_t pid);
+int Reap(ProcessId pid, double& cpuSeconds);
+void Interrupt(ProcessId pid);
 
 // Ctrl-C and SIGTERM become readable bytes on this descriptor.
 int InstallInterruptPipe();
@@ -41,6 +44,6 @@ void CloseFd(int fd);
 
 bool IsTerminal(int fd);
 std::vector<std::string> ExpandGlob(const std::string& pattern);
-std::string ExecutableDirectory();
 
-}  // namespace StationPlatform
+}  // namespace ChildProcesses
+}  // namespace Platform

@@ -1,4 +1,4 @@
-#include "station/station_platform.h"
+#include "platform/child_processes.h"
 
 #include <fcntl.h>
 #include <glob.h>
@@ -11,7 +11,8 @@
 #include <cerrno>
 #include <climits>
 
-namespace StationPlatform {
+namespace Platform {
+namespace ChildProcesses {
 
 namespace {
 
@@ -163,15 +164,5 @@ std::vector<std::string> ExpandGlob(const std::string& pattern)
     return names;
 }
 
-std::string ExecutableDirectory()
-{
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) {
-        return "";
-    }
-    std::string text(path, static_cast<size_t>(length));
-    return text.substr(0, text.rfind('/') + 1);
-}
-
-}  // namespace StationPlatform
+}  // namespace ChildProcesses
+}  // namespace Platform
