@@ -67,36 +67,6 @@ TEST_F(CompanionParse, NumbersInTheProjectSyntaxReachTheTargetWithinTheirRange)
     }
 }
 
-TEST_F(CompanionParse, HelpAndVersionEndTheRunWithZeroOnStandardOutput)
-{
-    for (const char* flag : {"-h", "--help"}) {
-        EXPECT_EQ(Parse({flag}), 0);
-        EXPECT_NE(m_out.str().find("--size"), std::string::npos) << m_out.str();
-        EXPECT_EQ(m_err.str(), "");
-    }
-    for (const char* flag : {"-V", "--version"}) {
-        EXPECT_EQ(Parse({flag}), 0);
-        EXPECT_EQ(m_out.str(), std::string("prog ") + CompanionCli::Version() + "\n");
-    }
-    EXPECT_EQ(Parse({"show", "--help"}), 0);
-    EXPECT_NE(m_out.str().find("WHAT"), std::string::npos) << m_out.str();
-}
-
-TEST_F(CompanionParse, AWrongCommandLineIsOneLineAndAPointerToHelp)
-{
-    const std::vector<std::vector<std::string>> wrong = {{"--bogus"}, {"--name"}, {"extra"}, {"--size", "x"}};
-    for (const auto& arguments : wrong) {
-        EXPECT_EQ(Parse(arguments), EXIT_USAGE) << testing::PrintToString(arguments);
-        const std::string err = m_err.str();
-        EXPECT_EQ(err.rfind("prog: ", 0), 0u) << err;
-        EXPECT_NE(err.find("\nRun 'prog --help' for more information.\n"), std::string::npos) << err;
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
-        EXPECT_EQ(m_out.str(), "");
-    }
-    EXPECT_EQ(Parse({"show"}), EXIT_USAGE);
-    EXPECT_NE(m_err.str().find("Run 'prog show --help'"), std::string::npos) << m_err.str();
-}
-
 TEST_F(CompanionParse, ARepeatedOptionTakesTheLastValue)
 {
     EXPECT_FALSE(Parse({"--name", "a", "--name", "b"}).has_value()) << m_err.str();

@@ -86,35 +86,3 @@ TEST(ImageTypeMeanings, TheTwoTypeSixPathsGiveFileTypeOneToDifferentImageTypes)
         EXPECT_TRUE(Common::TypeSixJobBurnsAsImage(handedOn)) << handedOn;
     }
 }
-
-TEST(ImageTypeMeanings, Vb27AnnouncesEachTypeWithItsOwnCommandAndEveryOtherAsAFlashImage)
-{
-    using Command = Common::Vb27ImageCommand;
-    using Format = Common::Vb27ImageFormat;
-    const struct {
-        uint32_t type;
-        Command command;
-        Format format;
-    } rows[] = {
-        {0, Command::NONE, Format::NORMAL},         {1, Command::FLASH_IMAGE, Format::NORMAL},
-        {2, Command::NV_KV, Format::NORMAL},        {3, Command::OTP_EFUSE, Format::NORMAL},
-        {4, Command::OTP_EFUSE, Format::NORMAL},    {5, Command::FLASH_IMAGE, Format::NORMAL},
-        {6, Command::FACTORY, Format::NORMAL},      {7, Command::VERSION, Format::NORMAL},
-        {14, Command::FLASH_IMAGE, Format::ROM},    {15, Command::FLASH_IMAGE, Format::EMMC},
-        {16, Command::NOT_SENT, Format::NORMAL},    {17, Command::FLASH_IMAGE, Format::NORMAL},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(Common::Vb27CommandForImageType(row.type), row.command) << row.type;
-        EXPECT_EQ(Common::Vb27FormatForImageType(row.type), row.format) << row.type;
-    }
-}
-
-TEST(OnlyBurnNames, Vb27TakesAnyNameContainingTheTextAndTypeSixOnlyTheWholeNameInAnyCase)
-{
-    EXPECT_TRUE(Common::Vb27OnlyBurnSelects("app_b.bin", "app"));
-    EXPECT_FALSE(Common::Vb27OnlyBurnSelects("APP.bin", "app"));
-    EXPECT_TRUE(Common::Vb27OnlyBurnSelects("app", ""));
-    EXPECT_TRUE(Common::TypeSixOnlyBurnSelects("APP", "App"));
-    EXPECT_FALSE(Common::TypeSixOnlyBurnSelects("app.bin", "App"));
-    EXPECT_FALSE(Common::TypeSixOnlyBurnSelects("ap", "App"));
-}

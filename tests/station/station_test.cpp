@@ -74,13 +74,6 @@ TEST(StationFile, OnePortALineWithoutCommentsOrBlanks)
               (std::vector<std::string>{"/dev/ttyUSB0", "socket://10.0.0.7:5000"}));
 }
 
-TEST(PortNames, BecomePlainFileNames)
-{
-    EXPECT_EQ(PortFileName("/dev/ttyUSB0"), "dev_ttyUSB0");
-    EXPECT_EQ(PortFileName("rfc2217://10.0.0.5:4001"), "rfc2217_10.0.0.5_4001");
-    EXPECT_EQ(PortFileName("///"), "port");
-}
-
 TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)
 {
     BoardRun board;

@@ -272,41 +272,4 @@ TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefus
     EXPECT_EQ(refusals, 1u);
 }
 
-TEST(Rfc2217Data, AClosedConnectionIsALostLine)
-{
-    ScriptedServer server([](int fd) {
-        ServeSettings(fd, Echo);
-        SendAll(fd, {0x41});
-    });
-    Rfc2217Line line;
-    ASSERT_TRUE(OpenAt(line, server.Name("rfc2217://"), 115200).Ok());
-    bool lost = false;
-    EXPECT_EQ(ReadData(line, 2, lost), (Bytes{0x41}));
-    EXPECT_TRUE(lost);
-    Platform::WakeupEvent wake;
-    ASSERT_EQ(wake.Create(), 0);
-    EXPECT_EQ(line.Wait(wake, 1000), Platform::SerialWait::LINE_LOST);
-    EXPECT_FALSE(line.Apply(At("", 921600)).Ok());
-}
-
-// --- the raw socket -------------------------------------------------------------------------
-
-TEST(RawSocket, KeepsItsOpeningRateAndRefusesAnyOtherAtOnce)
-{
-    Received got;
-    ScriptedServer server([&got](int fd) {
-        SendAll(fd, {0xFF, 0xFA, 0x00});
-        ReceiveUntil(fd, got, [](const Received&) { return false; });
-    });
-    RawSocketLine line;
-    ASSERT_TRUE(line.Open(At(server.Name("socket://"), 115200)).Ok());
-    EXPECT_TRUE(line.CheckRate(115200).Ok());
-    EXPECT_TRUE(line.Apply(At("", 115200)).Ok());
-    for (const LineStatus& status : {line.CheckRate(921600), line.Apply(At("", 921600))}) {
-        EXPECT_TRUE(Contains(status.reason, "a raw socket cannot change the line speed")) << status.reason;
-    }
-    bool lost = false;
-    EXPECT_EQ(ReadData(line, 3, lost), (Bytes{0xFF, 0xFA, 0x00})) << "bytes pass as they are";
-}
-
 }  // namespace
