@@ -5,6 +5,7 @@
 
 #include "cli/front_end.h"
 #include "cli/run_report.h"
+#include "common/chip_family.h"
 #include "jobs/cancel_request.h"
 #include "platform/monotonic_clock.h"
 
@@ -12,8 +13,6 @@ namespace FrontEnd {
 
 namespace {
 
-// Boards answer the handshake at this rate before any switch.
-constexpr uint32_t HANDSHAKE_RATE = 115200;
 constexpr double MICROSECONDS = 1e6;
 
 }  // namespace
@@ -70,9 +69,11 @@ void RunObserver::Finish(const BurnerWorkerBase* job, const std::string& operati
         facts.chipName = context.GetChipName();
         facts.chipType = context.GetChipType();
         facts.port = context.GetSerialPort();
-        const uint32_t rate = context.GetBaudRate() > 0 ? static_cast<uint32_t>(context.GetBaudRate()) : HANDSHAKE_RATE;
-        facts.lineRates = {HANDSHAKE_RATE};
-        if (rate != HANDSHAKE_RATE) {
+        // Boards answer the handshake at the boot rate before any switch.
+        const uint32_t bootRate = Common::FamilyOf(context.GetChipType()).bootRate;
+        const uint32_t rate = context.GetBaudRate() > 0 ? static_cast<uint32_t>(context.GetBaudRate()) : bootRate;
+        facts.lineRates = {bootRate};
+        if (rate != bootRate) {
             facts.lineRates.push_back(rate);
         }
     }

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <fstream>
 
-#include "common/chip_families.h"
+#include "common/chip_family.h"
 #include "settings/burn_info.h"
 #include "platform/file_access.h"
 

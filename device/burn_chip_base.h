@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/chip_family.h"
 #include "transport/chip_link.h"
 #include "transport/transport_type_base.h"
 
@@ -168,6 +169,9 @@ public:
     uint32_t GetHeadSequence() const { return m_headSequence; }
     // The open line, for what acts on the line itself (modem lines); null before opening.
     TransportTypeBase* GetTransport() { return m_transport.get(); }
+
+    // The family of the selected chip type.
+    static const Common::ChipFamily& Family() { return Common::FamilyOf(static_cast<int>(m_chipType)); }
 
     // Library-wide settings, set through the device library (one thread only).
     static uint32_t m_chipType;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/chip_families.h"
+#include "common/chip_family.h"
 #include "common/console.h"
 #include "common/file_helpers.h"
 #include "platform/monotonic_clock.h"
@@ -132,7 +132,7 @@ bool BurnVb27Chip::SendFrameWithAck(const std::vector<uint8_t>& frame)
 int BurnVb27Chip::SendShakeHandFrame()
 {
     const std::vector<uint8_t> frame =
-        Vb27Frames::BuildShakeHandFrame(m_switchAfterLoader ? HANDSHAKE_BAUD_RATE : m_lineSettings.baudRate);
+        Vb27Frames::BuildShakeHandFrame(m_switchAfterLoader ? Family().bootRate : m_lineSettings.baudRate);
     const unsigned long frameLength = static_cast<unsigned long>(frame.size());
     unsigned char buffer[MAX_RECV_ACK_BUFFER] = {};
     int count = 0;
@@ -300,7 +300,7 @@ bool BurnVb27Chip::IsSelected(const Common::FileHead& entry) const
     }
     const std::string name = entry.Name();
     return std::any_of(m_onlyBurnNames.begin(), m_onlyBurnNames.end(),
-                       [&name](const std::string& given) { return Common::Vb27OnlyBurnSelects(name, given); });
+                       [this, &name](const std::string& given) { return Common::OnlyBurnSelects(Family(), name, given); });
 }
 
 bool BurnVb27Chip::SendImage(const uint8_t* package, const Common::FileHead& entry,
@@ -349,7 +349,7 @@ bool BurnVb27Chip::SwitchBaudAfterLoader()
 bool BurnVb27Chip::BurnPackage(const uint8_t* package, uint32_t fileLength)
 {
     // Offer the board no rate the line cannot take.
-    const uint32_t offered = m_switchAfterLoader ? HANDSHAKE_BAUD_RATE : m_lineSettings.baudRate;
+    const uint32_t offered = m_switchAfterLoader ? Family().bootRate : m_lineSettings.baudRate;
     if (!CheckLineRate(offered)) {
         return false;
     }

@@ -27,7 +27,6 @@ constexpr int MAX_RECV_ACK_BUFFER = 4096;
 constexpr uint32_t AT_COMMAND_HANDSHAKE_INTERVAL = 100;
 constexpr uint32_t IMAGE_ACK_TIMEOUT = 60000;
 constexpr uint32_t SWITCH_BAUD_ACK_TIMEOUT = 5000;
-constexpr uint32_t HANDSHAKE_BAUD_RATE = 115200;
 
 // Every window of the chip's exchanges, in ms. The defaults are the boards'
 // own; tests and tools may shorten them.

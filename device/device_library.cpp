@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "common/chip_families.h"
+#include "common/chip_family.h"
 #include "device/burn_qn4180_chip.h"
 #include "device/burn_vb27_chip.h"
 #include "device/typesix_chip_factory.h"
@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr uint32_t OPEN_BAUD_RATE = 115200;
-constexpr uint32_t DEPARTMENT_SHIFT = 16;
-constexpr uint32_t DEPARTMENT_MASK = 0xFF;
 
 int g_lastOpenError = 0;
 
@@ -33,18 +30,24 @@ bool IsEmpty(const char* text)
     return text == nullptr || text[0] == '\0';
 }
 
-std::unique_ptr<BurnChipBase> NewChipForType(uint32_t chipType)
+const Common::ChipFamily& SelectedFamily()
 {
-    switch (chipType) {
-        case Common::VB27_CHIP_TYPE:
+    return Common::FamilyOf(static_cast<int>(BurnChipBase::m_chipType));
+}
+
+std::unique_ptr<BurnChipBase> NewChip(Common::FamilyChip chip)
+{
+    switch (chip) {
+        case Common::FamilyChip::VB27:
             return std::unique_ptr<BurnChipBase>(new (std::nothrow) BurnVb27ChipSp::BurnVb27Chip());
-        case Common::QN4180_CHIP_TYPE:
+        case Common::FamilyChip::QN4180:
             return std::unique_ptr<BurnChipBase>(new (std::nothrow) BurnQn4180ChipSp::BurnQn4180Chip());
-        case Common::TYPESIX_CHIP_TYPE:
+        case Common::FamilyChip::TYPESIX:
             return NewTypeSixChip();
-        default:
-            return nullptr;
+        case Common::FamilyChip::NONE:
+            break;
     }
+    return nullptr;
 }
 
 // The chip object of the type SetChipType chose; only the connection-chip
@@ -53,7 +56,7 @@ std::unique_ptr<BurnChipBase> NewChipForSelectedType()
 {
     std::unique_ptr<BurnChipBase> chip;
     if (BurnChipBase::m_department == Common::CONNECTION_DEPARTMENT) {
-        chip = NewChipForType(BurnChipBase::m_chipType);
+        chip = NewChip(SelectedFamily().chip);
     }
     if (!chip) {
         Common::Print("new transport failed\n");
@@ -61,12 +64,6 @@ std::unique_ptr<BurnChipBase> NewChipForSelectedType()
     return chip;
 }
 
-// Both Vb27-family chips take the package's loader through their own
-// download (the caller sets "loader only"); other families boot a loader file.
-bool UsesPackageLoader(uint32_t chipType)
-{
-    return chipType == Common::VB27_CHIP_TYPE || chipType == Common::QN4180_CHIP_TYPE;
-}
 
 } // namespace
 
@@ -80,7 +77,7 @@ void RegisterCallback(PrintInfoCallback print, IsCancelledCallback isCancelled, 
 void SetChipType(uint32_t chipType)
 {
     BurnChipBase::m_chipType = chipType;
-    BurnChipBase::m_department = (chipType >> DEPARTMENT_SHIFT) & DEPARTMENT_MASK;
+    BurnChipBase::m_department = static_cast<uint32_t>(Common::DepartmentOf(static_cast<int>(chipType)));
 }
 
 void SetIsEraseBeforeBurn(uint32_t value)
@@ -139,7 +136,7 @@ DeviceHandle OpenLine(const LineSettings& settings)
         return nullptr;
     }
     chip->AttachLine(std::move(line));
-    if (chip->OpenSerialPort(settings.portName.c_str(), OPEN_BAUD_RATE, 0, 0) == 0) {
+    if (chip->OpenSerialPort(settings.portName.c_str(), SelectedFamily().bootRate, 0, 0) == 0) {
         g_lastOpenError = chip->GetTransportErrorCode();
         return nullptr;
     }
@@ -241,7 +238,9 @@ int EraseAllFlash(DeviceHandle handle, const char* file)
         return 0;
     }
     if (file != nullptr) {
-        if (UsesPackageLoader(BurnChipBase::m_chipType)) {
+        // A family whose erase follows the package's loader takes it through
+        // its own download (the caller sets "loader only"); others boot a loader file.
+        if (SelectedFamily().erase == Common::EraseMeaning::WHOLE_FLASH_AFTER_PACKAGE_LOADER) {
             if (!handle->DownloadAllinoneBin(file, 0)) {
                 return 0;
             }

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 
-#include "common/chip_families.h"
 #include "common/console.h"
 #include "common/reset_sequence.h"
 #include "device/burn_chip_base.h"
@@ -25,8 +24,9 @@ void SetPacketSize(uint32_t size);
 // -1 for a null buffer; otherwise the port list result (names separated by ";").
 int GetSerialPortList(char* buffer, int size);
 
-// The chip object for the selected chip type with its port open at 115200
-// (the requested rate reaches the board in the handshake); null on failure.
+// The chip object for the selected chip type with its port open at the
+// family's boot rate (the requested rate reaches the board in the handshake);
+// null on failure.
 DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit, int parity);
 // The same with the settings of the run as one value.
 DeviceHandle OpenLine(const LineSettings& settings);

@@ -1,6 +1,6 @@
 // Transfers delegated to the chip family's protocol. The protocol object
 // lives for exactly one operation.
-#include "common/chip_families.h"
+#include "common/chip_family.h"
 #include "common/console.h"
 #include "device/burn_chip_base.h"
 #include "transport/transport_protocol_base.h"
@@ -16,7 +16,7 @@ int BurnChipBase::NewDownloadProtocol()
         Common::Print("no transmission mode is selected.\n");
         return 0;
     }
-    if (m_chipType != Common::TYPESIX_CHIP_TYPE) {
+    if (Common::FamilyOf(static_cast<int>(m_chipType)).transfers == Common::TransferProtocol::NONE) {
         Common::Print("no chipType is match.\n");
         return 0;
     }

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     std::vector<BurnInfo::FwpkgBinInfo> some = list;
-    FwpkgSp::FilterByOnlyBurn(some, {list.empty() ? std::string("x") : list.front().imageName});
+    FwpkgSp::FilterByOnlyBurn(some, {list.empty() ? std::string("x") : list.front().imageName},
+                              *Common::FamilyByKey("typesix"));
 
     const std::string extractDir = FwpkgSp::GetExtractDir(package);
     FwpkgSp::CreateExtractDir(extractDir);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/chip_family.h"
+
 using BurnInfo::PartitionItem;
 
 ConnectionBurnerWorker::ConnectionBurnerWorker(std::unique_ptr<BurnInfo::BurnContext> context)
@@ -10,10 +12,11 @@ ConnectionBurnerWorker::ConnectionBurnerWorker(std::unique_ptr<BurnInfo::BurnCon
 {
 }
 
-// The small-boot row's file already holds "image|digest".
+// The small-boot row's file already holds "image|digest"; only a table read
+// with the TypeSix file types has one.
 bool ConnectionBurnerWorker::DownloadSmallSsb()
 {
-    if (m_burnContext->GetChipType() != Common::TYPESIX_CHIP_TYPE) {
+    if (Common::FamilyOf(m_burnContext->GetChipType()).images != Common::ImageReading::TYPESIX) {
         return true;
     }
     const PartitionItem small = m_burnContext->GetSmallInfo();

@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "common/chip_families.h"
+#include "common/chip_family.h"
 #include "common/fwpkg_format.h"
 #include "common/sha256_util.h"
 #include "platform/file_access.h"
@@ -146,15 +146,16 @@ bool ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>
     return true;
 }
 
-bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vector<std::string>& onlyBurnNames)
+bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vector<std::string>& onlyBurnNames,
+                      const Common::ChipFamily& family)
 {
     if (onlyBurnNames.empty()) {
         return true;
     }
     std::vector<BurnInfo::FwpkgBinInfo> kept;
     for (BurnInfo::FwpkgBinInfo& info : list) {
-        const bool selected = std::any_of(onlyBurnNames.begin(), onlyBurnNames.end(), [&info](const std::string& given) {
-            return Common::TypeSixOnlyBurnSelects(info.imageName, given);
+        const bool selected = std::any_of(onlyBurnNames.begin(), onlyBurnNames.end(), [&info, &family](const std::string& given) {
+            return Common::OnlyBurnSelects(family, info.imageName, given);
         });
         if (selected) {
             kept.push_back(std::move(info));

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "common/chip_family.h"
+
 namespace BurnInfo {
 
 // One package entry as the burn job lists it.
@@ -34,9 +36,10 @@ namespace FwpkgSp {
 // Appends one entry per package entry, in table order.
 bool ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>& out);
 
-// Keeps, in order, the entries whose name equals one of the names ignoring
-// case; no names keeps all. Always true.
-bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vector<std::string>& onlyBurnNames);
+// Keeps, in order, the entries that one of the names selects by the family's
+// rule; no names keeps all. Always true.
+bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vector<std::string>& onlyBurnNames,
+                      const Common::ChipFamily& family);
 
 // Copies length bytes from offset of the package into a new file at output.
 // A package that ends before offset + length is refused and no output is left.

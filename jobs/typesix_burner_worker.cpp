@@ -4,7 +4,7 @@
 #include <map>
 #include <utility>
 
-#include "common/fwpkg_format.h"
+#include "common/chip_family.h"
 
 using BurnInfo::FwpkgBinInfo;
 
@@ -45,10 +45,10 @@ TypeSixBurnerWorker::TypeSixBurnerWorker(std::unique_ptr<BurnInfo::BurnContext> 
 uint32_t TypeSixBurnerWorker::TransferBaudRate() const
 {
     const int baud = m_burnContext->GetBaudRate();
-    return baud > 0 ? static_cast<uint32_t>(baud) : ROM_BAUD_RATE;
+    return baud > 0 ? static_cast<uint32_t>(baud) : Common::FamilyOf(m_burnContext->GetChipType()).bootRate;
 }
 
-// The port opens at 115200 whatever rate is asked for (the ROM and the ssb
+// The port opens at the boot rate whatever rate is asked for (the ROM and the ssb
 // load run at it); the rate handed over here is the one SetSpeed announces
 // before each image, so "-b" takes effect for the image transfers.
 bool TypeSixBurnerWorker::InitTransport()
@@ -72,7 +72,7 @@ int TypeSixBurnerWorker::Burn()
     if (!BurnListedPackage()) {
         return BurnInfo::BURN_PARTITION_FAILED;
     }
-    // The chip object writes the reset frame and returns the port to 115200.
+    // The chip object writes the reset frame and returns the port to the boot rate.
     (void)Reset(m_deviceHandle);
     return BurnInfo::SUCCESS;
 }
@@ -123,7 +123,7 @@ bool TypeSixBurnerWorker::ListPackage()
     if (!FwpkgSp::ParseFwpkgFile(path, m_binInfoList)) {
         return false;
     }
-    FwpkgSp::FilterByOnlyBurn(m_binInfoList, m_onlyBurnNames);
+    FwpkgSp::FilterByOnlyBurn(m_binInfoList, m_onlyBurnNames, Common::FamilyOf(m_burnContext->GetChipType()));
     return CheckSelection(path);
 }
 

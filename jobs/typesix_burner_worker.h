@@ -18,8 +18,6 @@ class TypeSixBurnerWorker : public BurnerWorkerBase {
 public:
     // Packet size of the ssb load.
     static constexpr int DEFAULT_PER_PACKET_SIZE = 4096;
-    // The boot ROM and the ssb load always run at this rate.
-    static constexpr uint32_t ROM_BAUD_RATE = 115200;
     // ssb packets carry 16-bit numbers.
     static constexpr uint32_t MAX_SSB_PACKETS = 65535;
 
@@ -38,7 +36,7 @@ public:
     int BurnOtherFile(const BurnInfo::FwpkgBinInfo& entry);
 
     // The rate that SetSpeed announces for the image transfers: "-b" or
-    // baudRate, 115200 when none is usable.
+    // baudRate, the family's boot rate when none is usable.
     uint32_t TransferBaudRate() const;
 
     const std::vector<BurnInfo::FwpkgBinInfo>& GetBinInfoList() const { return m_binInfoList; }

@@ -500,31 +500,17 @@ bool WritePackage(const std::string& temporary, const std::vector<uint8_t>& tabl
 
 }  // namespace
 
-bool ParseFamily(const std::string& text, Family& family)
-{
-    if (text == "vb27") {
-        family = Family::VB27;
-    } else if (text == "qn4180") {
-        family = Family::QN4180;
-    } else if (text == "typesix") {
-        family = Family::TYPESIX;
-    } else {
-        return false;
-    }
-    return true;
-}
-
 std::string ImageTypeMeaning(uint32_t type, Family family)
 {
-    switch (family) {
-        case Family::VB27:
-        case Family::QN4180:
+    switch (family != nullptr ? family->images : Common::ImageReading::NONE) {
+        case Common::ImageReading::VB27:
             return Vb27Meaning(type);
-        case Family::TYPESIX:
+        case Common::ImageReading::TYPESIX:
             return TypeSixMeaning(type);
-        default:
-            return "vb27: " + Vb27Meaning(type) + "; typesix: " + TypeSixMeaning(type);
+        case Common::ImageReading::NONE:
+            break;
     }
+    return "vb27: " + Vb27Meaning(type) + "; typesix: " + TypeSixMeaning(type);
 }
 
 bool ParseNumber32(const std::string& text, uint32_t& value)
@@ -708,17 +694,14 @@ int Verify(const std::string& package, Family family, std::ostream& out)
 {
     std::string reason;
     bool accepted = false;
-    const char* reader = "";
-    switch (family) {
-        case Family::VB27:
-        case Family::QN4180: {
-            reader = family == Family::VB27 ? "vb27" : "qn4180";
+    const char* reader = family != nullptr ? family->key : "every reader";
+    switch (family != nullptr ? family->packageCheck : Common::PackageCheck::NONE) {
+        case Common::PackageCheck::LOADER_FIRST: {
             uint64_t fileLength = 0;
             accepted = FileLength(package, fileLength, out) && Vb27ChipAccepts(package, fileLength, reason, out);
             break;
         }
-        case Family::TYPESIX: {
-            reader = "typesix";
+        case Common::PackageCheck::LISTING: {
             std::vector<BurnInfo::FwpkgBinInfo> list;
             out.flush();
             std::fflush(stdout);
@@ -739,8 +722,7 @@ int Verify(const std::string& package, Family family, std::ostream& out)
             }
             break;
         }
-        default:
-            reader = "every reader";
+        case Common::PackageCheck::NONE:
             accepted = WellFormed(package, reason, out);
             break;
     }

@@ -12,7 +12,7 @@ namespace Platform {
 
 // Line settings as the chip settings carry them (the Windows codes).
 struct SerialLineSettings {
-    uint32_t baudRate = 115200;
+    uint32_t baudRate = 0;  // set by whoever applies them
     uint32_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
     uint32_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
 };

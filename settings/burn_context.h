@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/fwpkg_format.h"
+#include "common/chip_family.h"
 #include "common/reset_sequence.h"
 #include "settings/burn_info.h"
 #include "transport/line_settings.h"
@@ -28,11 +28,12 @@ constexpr const char* TEMP = "temp/";
 constexpr int MAX_PATH_LENGTH = 1024;
 
 constexpr const char* DEFAULT_RESET_AT_COMMAND = "at+rst\r\n";
-constexpr int DEFAULT_BAUD_RATE = 115200;
+// Without "-b" or baudRate the line stays at the boot rate.
+constexpr int DEFAULT_BAUD_RATE = static_cast<int>(Common::BOOT_BAUD_RATE);
 constexpr int DEFAULT_BURN_INTERVAL = 10;
 
-// A line rate as "-b" and baudRate give it: read like atoi, so "115200abc" is
-// 115200; false for a text that reads as 0 (no leading digit, or "0").
+// A line rate as "-b" and baudRate give it: read like atoi, so "9600abc" is
+// 9600; false for a text that reads as 0 (no leading digit, or "0").
 bool ReadBaudRate(const std::string& text, int& rate);
 
 // TypeSix partition table file type codes.

@@ -13,28 +13,22 @@ namespace {
 constexpr const char* DEFAULT_PROGRAMMER_FILE = "programmer.bin";
 constexpr int64_t FLASH_ONE_PAGE_SIZE = 65536;
 
-// TypeSix file type codes: partners joined to their rows, and codes folded.
-constexpr int TYPE_PARTNER_OF_ZERO = 24;
-constexpr int TYPE_SMALL_BOOT = 28;
-constexpr int TYPE_PARTNER_OF_SMALL_BOOT = 29;
-constexpr int TYPE_SHA256_FILE = 102;
+// TypeSix file type codes of the table: partners joined to their rows.
+constexpr int TYPE_PARTNER_OF_ZERO = static_cast<int>(Common::TYPESIX_IMAGE_SSB_DIGEST);
+constexpr int TYPE_SMALL_BOOT = static_cast<int>(Common::TYPESIX_IMAGE_SMALL_SSB);
+constexpr int TYPE_PARTNER_OF_SMALL_BOOT = static_cast<int>(Common::TYPESIX_IMAGE_SMALL_SSB_DIGEST);
+constexpr int TYPE_SHA256_FILE = static_cast<int>(Common::TYPESIX_IMAGE_DIGEST);
 
-// Image codes of the table that the serial protocol knows by another file type.
-constexpr struct {
-    int tableCode;
-    int protocolType;
-} FOLDED_TYPES[] = {{18, 2}, {20, 0}, {22, 1}, {26, 4}};
-
-// Protocol file type of a folded table code; false for any other code.
+// A table code that the serial protocol knows by another file type, as the
+// chip object's whole-package path reads it; false for a code without one.
 bool FoldFileType(int tableCode, int& protocolType)
 {
-    for (const auto& folded : FOLDED_TYPES) {
-        if (folded.tableCode == tableCode) {
-            protocolType = folded.protocolType;
-            return true;
-        }
-    }
-    return false;
+    return tableCode >= 0 && Common::TypeSixChipFileType(static_cast<uint32_t>(tableCode), protocolType);
+}
+
+bool ReadsTypeSixFileTypes(int chipType)
+{
+    return Common::FamilyOf(chipType).images == Common::ImageReading::TYPESIX;
 }
 
 // Text of an attribute, or null when the element does not carry it.
@@ -135,7 +129,7 @@ bool BurnContext::ParseXmlFile()
     if (!InitPartitionInfoByXml(first)) {
         return false;
     }
-    if (m_chipType == Common::TYPESIX_CHIP_TYPE) {
+    if (ReadsTypeSixFileTypes(m_chipType)) {
         return ReinitPartitionInfo();
     }
     return true;
@@ -197,7 +191,7 @@ bool BurnContext::InitPartitionRow(const tinyxml2::XMLElement* element, Partitio
     row.partitionName = Attribute(element, "PartitionName");
     row.fileSystem = Attribute(element, "FileSystem");
 
-    if (m_chipType == Common::TYPESIX_CHIP_TYPE) {
+    if (ReadsTypeSixFileTypes(m_chipType)) {
         const char* fileType = Attribute(element, "FileType");
         if (!HasValue(fileType)) {
             std::printf("error: Xml format error, not find FileType or FileType value is empty.\n");

@@ -6,6 +6,7 @@
 #include "common/console.h"
 #include "common/file_helpers.h"
 #include "platform/monotonic_clock.h"
+#include "common/chip_family.h"
 #include "common/fwpkg_format.h"
 #include "device/typesix/typesix_frames.h"
 #include "device/typesix/typesix_ser_cus_pro.h"

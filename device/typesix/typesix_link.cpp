@@ -142,7 +142,8 @@ bool TypeSixLink::SendReset(ResetSequence sequence)
     if (!SendUnanswered(TypeSixFrames::ResetPayload(seq))) {
         return false;
     }
-    return m_chip.ReSettingSerialParameters(ROM_BAUD_RATE, 0, 0);
+    // The boot ROM and the ssb load run at the boot rate.
+    return m_chip.ReSettingSerialParameters(BurnChipBase::Family().bootRate, 0, 0);
 }
 
 void TypeSixLink::DiscardPending()

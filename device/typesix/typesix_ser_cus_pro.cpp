@@ -95,7 +95,7 @@ bool TypeSixSerCusPro::EraseCore(uint32_t size)
 
 bool TypeSixSerCusPro::SetSpeed()
 {
-    // The rate the user asked for; the ROM and the ssb load stay at 115200.
+    // The rate the user asked for; the ROM and the ssb load stay at the boot rate.
     return Command(TypeSixFrames::SetSpeed(m_link.NextSequence(), m_burnChip.GetBaudRate()), FRAME_TIME_OUT,
                    TOTAL_TIMEOUT);
 }

@@ -30,7 +30,6 @@ public:
     static constexpr size_t HAS_SHA_SPLIT_SIZE = 2;
     // A spec without "|" is one piece: the image path alone.
     static constexpr size_t NOT_SHA_SPLIT_SIZE = 1;
-    static constexpr uint32_t RESET_BAUD_RATE = 115200;
 
     // Numbers its frames from 0 on the link it shares with the chip.
     TypeSixSerCusPro(BurnChipBase& chip, TypeSixLink& link);

@@ -3,7 +3,6 @@
 // and the reset after a failed image.
 #include <gtest/gtest.h>
 
-#include "common/chip_families.h"
 #include "device/typesix/burn_typesix_chip.h"
 #include "pty_board.h"
 
@@ -13,7 +12,7 @@ class TypeSixChipOverPty : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetChipType(Common::TYPESIX_CHIP_TYPE);
+        SetChipType(0x30002);
         handle = OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0);
         chip = dynamic_cast<BurnTypeSixChip*>(handle);
         ASSERT_NE(chip, nullptr);

@@ -10,7 +10,6 @@
 #include <functional>
 #include <thread>
 
-#include "common/chip_families.h"
 #include "device/typesix/burn_typesix_chip.h"
 #include "device/typesix/typesix_link.h"
 #include "device/typesix/typesix_ser_cus_pro.h"
@@ -131,7 +130,7 @@ class TypeSixOnScriptedLine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetChipType(Common::TYPESIX_CHIP_TYPE);
+        SetChipType(0x30002);
         auto owned = std::make_unique<ScriptedLine>();
         line = owned.get();
         chip.AttachLine(std::move(owned));

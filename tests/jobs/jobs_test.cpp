@@ -163,7 +163,7 @@ TEST(TypeSixJob, ALoaderThatNeedsMoreThan65535PacketsIsRefusedBeforeUnpacking)
     SealPackage(table, false);
     ASSERT_TRUE(WriteFile(package, table));
     std::filesystem::resize_file(package, table.size() + length);
-    auto context = Context(Common::TYPESIX_CHIP_TYPE, "typesix", temp.Path() + "/");
+    auto context = Context(0x30002, "typesix", temp.Path() + "/");
     context->SetFilePath(package);
     TypeSixBurnerWorker job(std::move(context));
     bool burned = true;

@@ -89,7 +89,7 @@ TEST(PortAccessHintOpen, AnUnprivilegedOpenIsExplained)
         if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
             _exit(10);
         }
-        SetChipType(Common::VB27_CHIP_TYPE);
+        SetChipType(0x30004);
         DeviceHandle handle = OpenSerialPort(slave.c_str(), 115200, 0, 0);
         const int error = GetLastOpenError();
         const std::string hint = Jobs::PortAccessHint(slave, error);
@@ -116,7 +116,7 @@ TEST(PortAccessHintOpen, AnUnprivilegedOpenIsExplained)
 // After a failure for another reason the error is not EACCES, and a success clears it.
 TEST(PortAccessHintOpen, TheLastOpenErrorFollowsEveryOpen)
 {
-    SetChipType(Common::VB27_CHIP_TYPE);
+    SetChipType(0x30004);
     EXPECT_EQ(OpenSerialPort("/dev/no-such-tarnwick-port", 115200, 0, 0), nullptr);
     EXPECT_EQ(GetLastOpenError(), ENOENT);
     const TestSupport::PtyPair pty;
