@@ -1,6 +1,5 @@
 #include "jobs/connection_burner_worker.h"
 
-#include <cstdio>
 #include <string>
 
 #include "common/chip_family.h"
@@ -25,7 +24,7 @@ bool ConnectionBurnerWorker::DownloadSmallSsb()
     }
     if (BootDownload(m_deviceHandle, small.selectFile.c_str(), static_cast<uint32_t>(small.start), 0, nullptr,
                      nullptr) == 0) {
-        std::printf("\nerror: Burn %s failed!\n", small.selectFile.c_str());
+        Fail(Common::OutcomeKind::TRANSFER, small.selectFile, "\nerror: Burn %s failed!\n", small.selectFile.c_str());
         return false;
     }
     return true;
@@ -42,9 +41,10 @@ bool ConnectionBurnerWorker::DownloadBootData()
     const PartitionItem& loader = m_partitionInfo[0];
     if (BootDownload(m_deviceHandle, loader.selectFile.c_str(), static_cast<uint32_t>(loader.start), 0, nullptr,
                      nullptr) == 0) {
-        std::printf("\nerror: Burn %s failed!\n", loader.selectFile.c_str());
+        Fail(Common::OutcomeKind::TRANSFER, loader.selectFile, "\nerror: Burn %s failed!\n",
+             loader.selectFile.c_str());
         return false;
     }
-    std::printf("\nBurn %s successfully.\n", loader.selectFile.c_str());
+    Printf("\nBurn %s successfully.\n", loader.selectFile.c_str());
     return true;
 }

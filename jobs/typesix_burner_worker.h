@@ -43,8 +43,10 @@ public:
 
 private:
     // Refusals that must happen before anything reaches the board.
-    bool CheckSelection(const std::string& package) const;
+    bool CheckSelection(const std::string& package);
     bool BurnListedPackage();
+    // Prints a failure of the package code and keeps it; true for success.
+    bool Report(const Common::Outcome& outcome);
 
     std::vector<std::string> m_onlyBurnNames;
     std::vector<BurnInfo::FwpkgBinInfo> m_binInfoList;

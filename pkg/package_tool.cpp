@@ -609,14 +609,11 @@ int Info(const std::string& package, Family family, std::ostream& out)
 
 int Extract(const std::string& package, const std::string& dir, std::ostream& out)
 {
-    // The job's own listing: its refusals (CRC, bounds, names) are printed by it.
-    out.flush();
-    std::fflush(stdout);
+    // The job's own listing, with its refusals (CRC, bounds, names).
     std::vector<BurnInfo::FwpkgBinInfo> list;
-    const bool listed = FwpkgSp::ParseFwpkgFile(package, list);
-    std::fflush(stdout);
-    if (!listed) {
-        out << "error: " << package << " is refused; nothing was extracted\n";
+    const Common::Outcome listed = FwpkgSp::ParseFwpkgFile(package, list);
+    if (!listed.Ok()) {
+        out << listed.message << "error: " << package << " is refused; nothing was extracted\n";
         return EXIT_REFUSED;
     }
     std::vector<Common::FileHead> heads;
@@ -640,12 +637,9 @@ int Extract(const std::string& package, const std::string& dir, std::ostream& ou
         return EXIT_REFUSED;
     }
     const std::string target = (!dir.empty() && dir.back() == '/') ? dir : dir + "/";
-    out.flush();
-    std::fflush(stdout);
-    const bool unpacked = FwpkgSp::UnpackFwpkgImages(package, list, target);
-    std::fflush(stdout);
-    if (!unpacked) {
-        out << "error: extraction of " << package << " stopped\n";
+    const Common::Outcome unpacked = FwpkgSp::UnpackFwpkgImages(package, list, target);
+    if (!unpacked.Ok()) {
+        out << unpacked.message << "error: extraction of " << package << " stopped\n";
         return EXIT_REFUSED;
     }
     for (const BurnInfo::FwpkgBinInfo& info : list) {
@@ -703,11 +697,10 @@ int Verify(const std::string& package, Family family, std::ostream& out)
         }
         case Common::PackageCheck::LISTING: {
             std::vector<BurnInfo::FwpkgBinInfo> list;
-            out.flush();
-            std::fflush(stdout);
-            accepted = FwpkgSp::ParseFwpkgFile(package, list);
-            std::fflush(stdout);
+            const Common::Outcome listed = FwpkgSp::ParseFwpkgFile(package, list);
+            accepted = listed.Ok();
             if (!accepted) {
+                out << listed.message;
                 reason = "the TypeSix job refuses the package (see the message above)";
             } else {
                 std::vector<Common::FileHead> heads;

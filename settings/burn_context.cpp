@@ -1,11 +1,13 @@
 #include "settings/burn_context.h"
 
 #include <filesystem>
-#include <cstdio>
+#include <cstdarg>
 #include <cstdlib>
 #include <fstream>
 
 #include "common/common_util.h"
+#include "common/console_output.h"
+#include "common/text_format.h"
 #include "platform/process_paths.h"
 #include "transport/line_factory.h"
 
@@ -27,20 +29,31 @@ bool ReadSettingLine(std::istream& in, std::string& line)
     return true;
 }
 
+} // namespace
+
 // A config number stored in 32 bits; a value that cannot be read fails the
 // load with the key and the text, rather than becoming a silent 0.
-bool ReadConfigNumber(const std::string& path, const std::string& key, const std::string& value,
-                      int& target)
+bool BurnContext::ReadConfigNumber(const std::string& key, const std::string& value, int& target)
 {
     if (!CommonUtil::TryConvertToInt32(value, target)) {
-        std::printf("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), path.c_str(),
-                    value.c_str());
+        Refuse("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_configPath.c_str(),
+               value.c_str());
         return false;
     }
     return true;
 }
 
-} // namespace
+void BurnContext::Refuse(const char* format, ...) const
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = Common::FormatTextV(format, args);
+    va_end(args);
+    ConsoleOutput::Write(text);
+    if (m_failure.Ok()) {
+        m_failure = Common::Outcome::Failure(Common::OutcomeKind::SETTINGS, text);
+    }
+}
 
 bool ReadBaudRate(const std::string& text, int& rate)
 {
@@ -77,7 +90,7 @@ bool BurnContext::LoadBurnConfig()
     }
     std::ifstream in(std::filesystem::u8path(m_configPath), std::ios::in);
     if (!in.is_open()) {
-        std::printf("error: Open burn.config failed!\n");
+        Refuse("error: Open burn.config failed!\n");
         return false;
     }
     std::string line;
@@ -123,7 +136,7 @@ bool BurnContext::LoadLocalConfig(const std::vector<std::string>& parts)
         m_serialPort = value;
     } else if (key == "baudRate") {
         if (!ReadBaudRate(value, m_baudRate)) {
-            std::printf("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_configPath.c_str(),
+            Refuse("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_configPath.c_str(),
                         value.c_str());
             return false;
         }
@@ -132,9 +145,9 @@ bool BurnContext::LoadLocalConfig(const std::vector<std::string>& parts)
     } else if (key == "parity") {
         m_parity = std::atoi(value.c_str());
     } else if (key == "reset") {
-        return ReadConfigNumber(m_configPath, key, value, m_reboot);
+        return ReadConfigNumber(key, value, m_reboot);
     } else if (key == "burnCheck") {
-        return ReadConfigNumber(m_configPath, key, value, m_burnCheck);
+        return ReadConfigNumber(key, value, m_burnCheck);
     }
     return true;
 }
@@ -179,22 +192,22 @@ bool BurnContext::LoadTransportWay(const std::string& value)
         m_transportWay = TransportWay::SERIAL;
         return true;
     }
-    std::printf("error: Unknown transport: %s!\n", mode.c_str());
+    Refuse("error: Unknown transport: %s!\n", mode.c_str());
     return false;
 }
 
 bool BurnContext::CheckBurnParameters() const
 {
     if (m_chipName.empty()) {
-        std::printf("error: Chip name not found!\n");
+        Refuse("error: Chip name not found!\n");
         return false;
     }
     if (m_filePath.empty()) {
-        std::printf("error: Burn file not found!\n");
+        Refuse("error: Burn file not found!\n");
         return false;
     }
     if (m_transportWay == TransportWay::NOT_CHOSEN) {
-        std::printf("error: Transport way not found!\n");
+        Refuse("error: Transport way not found!\n");
         return false;
     }
     return true;

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "common/chip_family.h"
+#include "common/outcome.h"
+#include "common/printf_format.h"
 #include "common/reset_sequence.h"
 #include "settings/burn_info.h"
 #include "transport/line_settings.h"
@@ -171,8 +173,15 @@ public:
     // Set by the openDebug key; process-wide, never reset.
     static bool IsOpenDebug() { return m_isOpenDebug; }
 
+    // The first refusal of the settings, as it was printed; success while there is none.
+    const Common::Outcome& GetFailure() const { return m_failure; }
+    // Prints a refusal of the settings and keeps the first one.
+    void Refuse(const char* format, ...) const TARNWICK_PRINTF_FORMAT(2, 3);
+
 private:
     void InitExePath();
+    bool ReadConfigNumber(const std::string& key, const std::string& value, int& target);
+    bool ReadNumberAttribute(const std::string& partition, const char* name, const char* text, int64_t& value) const;
     // False when a number value cannot be read (the message is printed).
     bool LoadLocalConfig(const std::vector<std::string>& parts);
     void LoadBoardConfig(const std::vector<std::string>& parts);
@@ -242,6 +251,8 @@ private:
     std::string m_resetAtCommand = DEFAULT_RESET_AT_COMMAND;
     Common::ResetSequence m_resetSequence;
     bool m_isResetSequenceFromOption = false;
+
+    mutable Common::Outcome m_failure;
 
     static bool m_isOpenDebug;
 };

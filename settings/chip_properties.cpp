@@ -1,5 +1,4 @@
 #include <filesystem>
-#include <cstdio>
 #include <fstream>
 
 #include "common/common_util.h"
@@ -12,7 +11,7 @@ bool BurnContext::LoadChipProperties()
     const std::string path = m_exePath + CHIP_PROPERTIES + m_chipName + ".txt";
     std::ifstream in(std::filesystem::u8path(path), std::ios::in);
     if (!in.is_open()) {
-        std::printf("error: Open file failed: %s\n", path.c_str());
+        Refuse("error: Open file failed: %s\n", path.c_str());
         return false;
     }
 
@@ -30,7 +29,7 @@ bool BurnContext::LoadChipProperties()
         if (key == "ChipType" || key == "LoadBurnAddress") {
             int number = 0;
             if (!CommonUtil::TryConvertToInt32(value, number)) {
-                std::printf("error: Invalid number for key %s in file %s: \"%s\"\n", key.c_str(), path.c_str(),
+                Refuse("error: Invalid number for key %s in file %s: \"%s\"\n", key.c_str(), path.c_str(),
                             value.c_str());
                 return false;
             }
@@ -46,7 +45,7 @@ bool BurnContext::LoadChipProperties()
             Common::ResetSequence sequence;
             std::string why;
             if (!Common::ParseResetSequence(value, sequence, why)) {
-                std::printf("error: Invalid reset sequence for key ResetSequence in file %s: \"%s\": %s\n",
+                Refuse("error: Invalid reset sequence for key ResetSequence in file %s: \"%s\": %s\n",
                             path.c_str(), value.c_str(), why.c_str());
                 return false;
             }
@@ -55,7 +54,7 @@ bool BurnContext::LoadChipProperties()
     }
 
     if (m_chipType == 0) {
-        std::printf("error: ChipType not found in file %s\n", path.c_str());
+        Refuse("error: ChipType not found in file %s\n", path.c_str());
         return false;
     }
     return true;

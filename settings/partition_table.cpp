@@ -1,6 +1,5 @@
 #include <tinyxml2.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "common/common_util.h"
@@ -53,18 +52,20 @@ std::string BaseName(const std::string& path)
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+
+} // namespace
+
 // A numeric attribute that cannot be read ends the table with a message naming
 // the partition, the attribute and the text, never as a silent 0.
-bool ReadNumberAttribute(const std::string& partition, const char* name, const char* text, int64_t& value)
+bool BurnContext::ReadNumberAttribute(const std::string& partition, const char* name, const char* text,
+                                      int64_t& value) const
 {
     if (!CommonUtil::TryConvertToNumber(text, value)) {
-        std::printf("error: Partition %s has an invalid %s value: \"%s\"\n", partition.c_str(), name, text);
+        Refuse("error: Partition %s has an invalid %s value: \"%s\"\n", partition.c_str(), name, text);
         return false;
     }
     return true;
 }
-
-} // namespace
 
 bool BurnContext::ParseBurnFile()
 {
@@ -82,7 +83,7 @@ bool BurnContext::ParseBurnFile()
         return false;
     }
     if (m_partitionInfo.empty()) {
-        std::printf("error: Partition information is empty!\n");
+        Refuse("error: Partition information is empty!\n");
         return false;
     }
     return true;
@@ -95,7 +96,7 @@ bool BurnContext::InitBurnFilePath()
         separator = m_filePath.find_last_of('/');
     }
     if (separator == std::string::npos) {
-        std::printf("error: Invalid file path: %s\n", m_filePath.c_str());
+        Refuse("error: Invalid file path: %s\n", m_filePath.c_str());
         return false;
     }
     m_burnFileDirectory = m_filePath.substr(0, separator + 1);
@@ -106,13 +107,13 @@ bool BurnContext::ParseXmlFile()
 {
     tinyxml2::XMLDocument document;
     if (document.LoadFile(m_filePath.c_str()) != tinyxml2::XML_SUCCESS) {
-        std::printf("error: Failed to load xml file: %s.\n", m_filePath.c_str());
-        std::printf("Maybe this is not int XML format, or used by other application.\n");
+        Refuse("error: Failed to load xml file: %s.\n", m_filePath.c_str());
+        Refuse("Maybe this is not int XML format, or used by other application.\n");
         return false;
     }
     const tinyxml2::XMLElement* root = document.RootElement();
     if (root == nullptr) {
-        std::printf("error: RootElement failed.\n");
+        Refuse("error: RootElement failed.\n");
         return false;
     }
 
@@ -123,7 +124,7 @@ bool BurnContext::ParseXmlFile()
 
     const tinyxml2::XMLElement* first = root->FirstChildElement();
     if (first == nullptr) {
-        std::printf("error: FirstChildElement failed.\n");
+        Refuse("error: FirstChildElement failed.\n");
         return false;
     }
     if (!InitPartitionInfoByXml(first)) {
@@ -151,13 +152,13 @@ bool BurnContext::CheckXmlFormat(const tinyxml2::XMLElement* element) const
     };
     for (const Required& required : REQUIRED) {
         if (!HasValue(Attribute(element, required.name))) {
-            std::printf("%s", required.message);
+            Refuse("%s", required.message);
             return false;
         }
     }
     // SelectFile may be empty: a row without an image.
     if (Attribute(element, "SelectFile") == nullptr) {
-        std::printf("error: Xml format error, not find SelectFile.\n");
+        Refuse("error: Xml format error, not find SelectFile.\n");
         return false;
     }
     return true;
@@ -184,7 +185,7 @@ bool BurnContext::InitPartitionRow(const tinyxml2::XMLElement* element, Partitio
     }
     const int sel = std::atoi(Attribute(element, "Sel"));
     if (sel != 0 && sel != 1) {
-        std::printf("error: Sel value can only be 1 or 0!\n");
+        Refuse("error: Sel value can only be 1 or 0!\n");
         return false;
     }
     row.sel = sel == 1;
@@ -194,7 +195,7 @@ bool BurnContext::InitPartitionRow(const tinyxml2::XMLElement* element, Partitio
     if (ReadsTypeSixFileTypes(m_chipType)) {
         const char* fileType = Attribute(element, "FileType");
         if (!HasValue(fileType)) {
-            std::printf("error: Xml format error, not find FileType or FileType value is empty.\n");
+            Refuse("error: Xml format error, not find FileType or FileType value is empty.\n");
             return false;
         }
         row.fileType = std::atoi(fileType);
@@ -204,7 +205,7 @@ bool BurnContext::InitPartitionRow(const tinyxml2::XMLElement* element, Partitio
     const char* deviceId = Attribute(element, "DeviceId");
     if (deviceId != nullptr) {
         if (deviceId[0] == '\0') {
-            std::printf("error: Xml format error, not find DeviceId or DeviceId is empty.\n");
+            Refuse("error: Xml format error, not find DeviceId or DeviceId is empty.\n");
             return false;
         }
         row.deviceId = std::atoi(deviceId);
@@ -238,11 +239,11 @@ bool BurnContext::InitPartitionLength(const tinyxml2::XMLElement* element, Parti
         return false;
     }
     if (row.length == 0) {
-        std::printf("Partition: %s length is 0.\n", row.partitionName.c_str());
+        Refuse("Partition: %s length is 0.\n", row.partitionName.c_str());
         return false;
     }
     if (m_department == WING_CHIP && (row.length & (FLASH_ONE_PAGE_SIZE - 1)) != 0) {
-        std::printf("error: Partition %s have invalid xml length: %s, must be a multiple of 64k\n",
+        Refuse("error: Partition %s have invalid xml length: %s, must be a multiple of 64k\n",
                     row.partitionName.c_str(), text.c_str());
         return false;
     }
@@ -299,7 +300,7 @@ bool BurnContext::ReinitPartitionInfo()
             case EMMC_BIN_TYPE: {
                 std::string shaFile = GetShaFilePath(row.partitionName);
                 if (shaFile.empty()) {
-                    std::printf("error: Not find sha256.bin file!\n");
+                    Refuse("error: Not find sha256.bin file!\n");
                     return false;
                 }
                 row.selectFile += "|" + shaFile;

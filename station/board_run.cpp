@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/event_line.h"
+
 namespace Station {
 
 namespace {
@@ -15,39 +17,40 @@ constexpr int SIGNAL_EXIT_BASE = 128;
 
 std::string BoardRun::OnEventLine(const std::string& line, double now)
 {
-    const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
-    if (!event.is_object()) {
+    EventLine::Event event;
+    if (!EventLine::Parse(line, event)) {
         return "";
     }
-    const std::string kind = event.value("event", "");
-    if (kind == "waiting") {
+    using Kind = EventLine::Event::Kind;
+    const Kind kind = event.kind;
+    if (kind == Kind::WAITING) {
         stage = "waiting for the board";
         return stage;
     }
-    if (kind == "imageStarted") {
-        const std::string name = event.value("name", "");
-        stage = event.value("type", 1u) == LOADER_IMAGE_TYPE ? "loader " + name : name;
-        imageBytes = event.value("bytes", uint64_t{0});
+    if (kind == Kind::IMAGE_STARTED) {
+        const std::string name = event.name;
+        stage = event.type == LOADER_IMAGE_TYPE ? "loader " + name : name;
+        imageBytes = event.bytes;
         percent = 0;
         if (firstImageAt < 0.0) {
             firstImageAt = now;
         }
         return stage + " started";
     }
-    if (kind == "progress") {
-        percent = event.value("percent", 0);
+    if (kind == Kind::PROGRESS) {
+        percent = event.percent;
         return "";
     }
-    if (kind == "imageEnded") {
-        const bool ok = event.value("ok", false);
+    if (kind == Kind::IMAGE_ENDED) {
+        const bool ok = event.ok;
         if (ok) {
             doneBytes += imageBytes;
             percent = 100;
         }
         return stage + (ok ? " done" : " failed");
     }
-    if (kind == "error") {
-        return "error: " + event.value("text", "");
+    if (kind == Kind::ERROR) {
+        return "error: " + event.text;
     }
     return "";
 }

@@ -1,15 +1,12 @@
 // A line to a serial server that speaks RFC 2217 (rfc2217://): the board's
 // bytes travel as telnet data, and the line settings as COM-PORT-OPTION
 // requests that count as applied only once the server has confirmed them.
-//
-// Read and Wait may run on a receive thread while the caller's thread writes
-// and applies settings: an answer the receive thread decodes is handed to the
-// waiting caller, and data the caller's wait decodes is kept for Read.
+// Data that arrives while a request waits for its answer is kept for Read.
+// One thread uses a line at a time.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "platform/tcp_socket.h"
@@ -46,27 +43,22 @@ private:
     enum class Offer { ASKED, ACCEPTED, REFUSED };
 
     LineStatus Negotiate();
-    // Reads and decodes until doneLocked (asked under the lock) holds, the
-    // line is lost or the answer window has passed.
-    LineStatus WaitUntil(const std::function<bool()>& doneLocked, const char* what);
+    // Reads and decodes until done holds, the line is lost or the answer
+    // window has passed.
+    LineStatus WaitUntil(const std::function<bool()>& done, const char* what);
     // Sends the requests together and waits until the server has answered
     // each with the value asked for.
     LineStatus Exchange(const std::vector<Request>& requests);
     // Reads what is there and decodes it: data kept for Read, answers recorded.
-    void PumpLocked();
-    void TakeLocked(uint8_t* raw, size_t count, uint8_t* data, size_t& dataCount);
-    void OnCommandLocked(const Telnet::Command& command);
+    void Pump();
+    void Take(uint8_t* raw, size_t count, uint8_t* data, size_t& dataCount);
+    void OnCommand(const Telnet::Command& command);
     // Sends replies queued by the decoder and then frame; false when it did not all go.
     bool SendControl(const std::vector<uint8_t>& frame);
     LineStatus Lost() const;
 
     Platform::TcpSocket m_socket;
     LineAddress m_address;
-    Platform::WakeupEvent m_answered;  // an answer or an option state arrived
-    Platform::WakeupEvent m_held;      // m_held bytes wait for Read
-
-    std::mutex m_writeLock;  // one frame at a time on the socket
-    std::mutex m_lock;       // everything below
     Telnet::Decoder m_decoder;
     std::vector<Telnet::Command> m_commands;
     std::vector<uint8_t> m_heldData;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/outcome.h"
 #include "transport/chip_link.h"
 
 namespace YmodemProtocolSp {
@@ -99,6 +100,8 @@ private:
     uint32_t CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t frameSize);
     void PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t done, uint64_t total);
     void PrintText(const char* text);
+    // Prints the message and keeps it as the failure of the operation.
+    void Fail(Common::OutcomeKind kind, const char* text);
 
     uint32_t m_singleFrameDataSize = SINGLE_FRAME_DATA_SIZE_1K;
     ChipLink* m_chip = nullptr;

@@ -233,9 +233,9 @@ protected:
     {
         const Bytes image = Pattern(10, 4);
         const std::string spec = Saved(dir.File("app.bin"), image) + "|" + Saved(dir.File("app.sha"), Sha256(image));
-        chip.SetPortBaudRate(FAST_RATE);
-        chip.SetIsReady(false);
-        chip.SetIsReset(false);
+        chip.SetTargetBaudRate(FAST_RATE);
+        chip.GetSettings().isReady = false;
+        chip.GetSettings().isReset = false;
         line->board = AcceptingBoard;
         return chip.DownloadFile(spec.c_str(), 0, 0x1000, 0) == 1;
     }

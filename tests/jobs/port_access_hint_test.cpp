@@ -14,7 +14,7 @@
 
 #include "device/device_library.h"
 #include "support/pty_pair.h"
-#include "jobs/port_access_hint.h"
+#include "platform/port_access_hint.h"
 
 namespace {
 
@@ -41,9 +41,9 @@ protected:
 TEST_F(PortAccessHint, OnlyADeniedPermissionGivesAHintAndADeviceNotExaminedNamesTheUsualGroup)
 {
     for (int error : {0, ENOENT, EBUSY, EIO, ENOTTY}) {
-        EXPECT_EQ(Jobs::PortAccessHint(m_device, error), "") << error;
+        EXPECT_EQ(Platform::PortAccessHint(m_device, error), "") << error;
     }
-    const std::string hint = Jobs::PortAccessHint("/dev/no-such-tarnwick-port", EACCES);
+    const std::string hint = Platform::PortAccessHint("/dev/no-such-tarnwick-port", EACCES);
     EXPECT_TRUE(Has(hint, "usually dialout")) << hint;
 }
 
@@ -56,14 +56,14 @@ TEST_F(PortAccessHint, TheGroupThatOwnsTheDeviceIsNamed)
     const gid_t gid = dialout != nullptr ? dialout->gr_gid : 20;
     const std::string name = dialout != nullptr ? "dialout" : std::to_string(gid);
     ASSERT_EQ(chown(m_device.c_str(), 0, gid), 0);
-    const std::string hint = Jobs::PortAccessHint(m_device, EACCES);
+    const std::string hint = Platform::PortAccessHint(m_device, EACCES);
     EXPECT_TRUE(Has(hint, "permission denied on " + m_device + ":")) << hint;
     EXPECT_TRUE(Has(hint, "must be in group " + name + ", which owns the device")) << hint;
     EXPECT_TRUE(Has(hint, "usermod -aG " + name + " $USER")) << hint;
     EXPECT_EQ(hint.find('\n'), hint.size() - 1) << "one line";
 
     ASSERT_EQ(chown(m_device.c_str(), 0, 0), 0);
-    const std::string rootHint = Jobs::PortAccessHint(m_device, EACCES);
+    const std::string rootHint = Platform::PortAccessHint(m_device, EACCES);
     EXPECT_TRUE(Has(rootHint, "belongs to group root")) << rootHint;
     EXPECT_FALSE(Has(rootHint, "usermod -aG root")) << rootHint;
 }
@@ -92,7 +92,7 @@ TEST(PortAccessHintOpen, AnUnprivilegedOpenIsExplained)
         SetChipType(0x30004);
         DeviceHandle handle = OpenSerialPort(slave.c_str(), 115200, 0, 0);
         const int error = GetLastOpenError();
-        const std::string hint = Jobs::PortAccessHint(slave, error);
+        const std::string hint = Platform::PortAccessHint(slave, error);
         if (write(pipeFds[1], hint.data(), hint.size()) != static_cast<ssize_t>(hint.size())) {
             _exit(11);
         }

@@ -110,9 +110,9 @@ public:
         return !m_toTool.empty();
     }
     bool CheckIsCancel() override { return cancel; }
-    long long GetThisPtr() const override { return 0x5EED; }
-    int SendCmd(unsigned char*, unsigned long, unsigned char*, int, int) override { return 0; }
-    bool IsLineBroken() const override { return m_broken; }
+    bool LineLost() override { return m_broken; }
+    Common::RunEvents& Events() override { return m_events; }
+    void Fail(Common::OutcomeKind, std::string_view message) override { Common::Print(m_events, message); }
 
     // ---- peer side
     void PeerWrite(const Bytes& bytes)
@@ -175,6 +175,7 @@ private:
     std::deque<uint8_t> m_toPeer;
     bool m_closed = false;
     std::atomic<bool> m_broken{false};
+    Common::CallbackEvents m_events;
 };
 
 constexpr int C = 'C';
@@ -291,12 +292,13 @@ public:
         return poll(&pfd, 1, static_cast<int>(timeoutMs)) > 0 && (pfd.revents & POLLIN) != 0;
     }
     bool CheckIsCancel() override { return false; }
-    long long GetThisPtr() const override { return 1; }
-    int SendCmd(unsigned char*, unsigned long, unsigned char*, int, int) override { return 0; }
-    bool IsLineBroken() const override { return false; }
+    bool LineLost() override { return false; }
+    Common::RunEvents& Events() override { return m_events; }
+    void Fail(Common::OutcomeKind, std::string_view message) override { Common::Print(m_events, message); }
 
 private:
     int m_fd;
+    Common::CallbackEvents m_events;
 };
 
 class Ymodem : public ::testing::Test {
