@@ -137,28 +137,6 @@ FwpkgCheck CheckFwpkgTable(const uint8_t* data, uint64_t available, uint64_t fil
     return FwpkgCheck::OK;
 }
 
-std::vector<FileHead> ReadFwpkgEntries(const uint8_t* package, uint64_t fileLength)
-{
-    FwpkgHead head;
-    FwpkgLayoutInfo layout = FWPKG_NORMAL_LAYOUT;
-    if (!ReadFwpkgHead(package, fileLength, head) || !GetFwpkgLayout(head.flag, layout) ||
-        head.count == FWPKG_COUNT_INVALID) {
-        return {};
-    }
-    const uint64_t tableLength = GetFwpkgTableLength(layout, head.count);
-    if (tableLength > fileLength) {
-        return {};
-    }
-    std::vector<FileHead> entries(head.count);
-    for (uint32_t i = 0; i < head.count; ++i) {
-        ReadFwpkgEntry(package, tableLength, layout, i, entries[i]);
-        if (!FwpkgEntryWithinFile(entries[i], fileLength)) {
-            return {};
-        }
-    }
-    return entries;
-}
-
 // --- writing -----------------------------------------------------------------
 
 namespace {

@@ -132,11 +132,6 @@ bool IsSafeFwpkgImageName(const std::string& name);
 FwpkgCheck CheckFwpkgTable(const uint8_t* data, uint64_t available, uint64_t fileLength, uint32_t maxCount,
                            FwpkgTable& table);
 
-// Entries of a package held whole in memory, for a reader that has checked
-// it already. Empty unless the table and every image lie inside the file, so
-// that entry offsets can be used as pointers into the buffer.
-std::vector<FileHead> ReadFwpkgEntries(const uint8_t* package, uint64_t fileLength);
-
 // --- writing -----------------------------------------------------------------
 // For tools that build packages; the readers above never write.
 

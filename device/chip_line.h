@@ -29,8 +29,6 @@ public:
     // What the run asked for: port, the rate the board is to run at, stop bits, parity.
     LineSettings& Requested() { return m_requested; }
     const LineSettings& Requested() const { return m_requested; }
-    // The rate the line runs at now; 0 before it is open.
-    uint32_t CurrentRate() const;
     // Applies new settings to the open line; false, after the message naming
     // the rate and the port, when the line refuses them.
     bool Apply(unsigned int baud, int stopBit, int parity);

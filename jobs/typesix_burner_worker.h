@@ -39,8 +39,6 @@ public:
     // baudRate, the family's boot rate when none is usable.
     uint32_t TransferBaudRate() const;
 
-    const std::vector<BurnInfo::FwpkgBinInfo>& GetBinInfoList() const { return m_binInfoList; }
-
 private:
     // Refusals that must happen before anything reaches the board.
     bool CheckSelection(const std::string& package);

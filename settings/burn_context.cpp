@@ -36,7 +36,7 @@ bool ReadSettingLine(std::istream& in, std::string& line)
 bool BurnContext::ReadConfigNumber(const std::string& key, const std::string& value, int& target)
 {
     if (!CommonUtil::TryConvertToInt32(value, target)) {
-        Refuse("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_configPath.c_str(),
+        Refuse("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_files.configPath.c_str(),
                value.c_str());
         return false;
     }
@@ -68,27 +68,28 @@ bool ReadBaudRate(const std::string& text, int& rate)
 BurnContext::BurnContext()
 {
     InitExePath();
-    m_loaderPath = m_exePath + LOADER_PATH;
+    m_files.loaderPath = m_files.exePath + LOADER_PATH;
 }
 
-BurnContext::BurnContext(const std::string& exeDirectory) : m_exePath(exeDirectory)
+BurnContext::BurnContext(const std::string& exeDirectory)
 {
-    m_loaderPath = m_exePath + LOADER_PATH;
+    m_files.exePath = exeDirectory;
+    m_files.loaderPath = m_files.exePath + LOADER_PATH;
 }
 
 void BurnContext::InitExePath()
 {
     // Resolved through /proc/self/exe, so the installation is found from any
     // working directory and through a symlink on PATH.
-    m_exePath = Platform::ExecutableDirectory();
+    m_files.exePath = Platform::ExecutableDirectory();
 }
 
 bool BurnContext::LoadBurnConfig()
 {
-    if (m_configPath.empty()) {
-        m_configPath = m_exePath + BURN_CONFIG;
+    if (m_files.configPath.empty()) {
+        m_files.configPath = m_files.exePath + BURN_CONFIG;
     }
-    std::ifstream in(std::filesystem::u8path(m_configPath), std::ios::in);
+    std::ifstream in(std::filesystem::u8path(m_files.configPath), std::ios::in);
     if (!in.is_open()) {
         Refuse("error: Open burn.config failed!\n");
         return false;
@@ -106,11 +107,11 @@ bool BurnContext::LoadBurnConfig()
         const std::string& key = parts[0];
         const std::string& value = parts[1];
         if (key == "chipName") {
-            m_chipName = value;
+            m_chip.chipName = value;
         } else if (key == "filePath") {
-            m_filePath = value;
+            m_package.filePath = value;
         } else if (key == "xmlPathDefault") {
-            m_xmlPathDefault = value == "true";
+            m_package.xmlPathDefault = value == "true";
         } else if (key == "mode") {
             if (!LoadTransportWay(value)) {
                 return false;
@@ -135,19 +136,19 @@ bool BurnContext::LoadLocalConfig(const std::vector<std::string>& parts)
     if (key == "serialPort") {
         m_serialPort = value;
     } else if (key == "baudRate") {
-        if (!ReadBaudRate(value, m_baudRate)) {
-            Refuse("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_configPath.c_str(),
+        if (!ReadBaudRate(value, m_line.baudRate)) {
+            Refuse("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_files.configPath.c_str(),
                         value.c_str());
             return false;
         }
     } else if (key == "stopBit") {
-        m_stopBit = std::atoi(value.c_str());
+        m_line.stopBit = std::atoi(value.c_str());
     } else if (key == "parity") {
-        m_parity = std::atoi(value.c_str());
+        m_line.parity = std::atoi(value.c_str());
     } else if (key == "reset") {
-        return ReadConfigNumber(key, value, m_reboot);
+        return ReadConfigNumber(key, value, m_reset.reboot);
     } else if (key == "burnCheck") {
-        return ReadConfigNumber(key, value, m_burnCheck);
+        return ReadConfigNumber(key, value, m_read.burnCheck);
     }
     return true;
 }
@@ -161,9 +162,9 @@ LineSettings BurnContext::GetLineSettings() const
 {
     LineSettings settings;
     settings.portName = m_serialPort;
-    settings.baudRate = static_cast<uint32_t>(m_baudRate);
-    settings.stopBits = static_cast<uint32_t>(m_stopBit);
-    settings.parity = static_cast<uint32_t>(m_parity);
+    settings.baudRate = static_cast<uint32_t>(m_line.baudRate);
+    settings.stopBits = static_cast<uint32_t>(m_line.stopBit);
+    settings.parity = static_cast<uint32_t>(m_line.parity);
     return settings;
 }
 
@@ -189,7 +190,7 @@ bool BurnContext::LoadTransportWay(const std::string& value)
 {
     std::string mode = CommonUtil::Trim(value);
     if (mode == "serial") {
-        m_transportWay = TransportWay::SERIAL;
+        m_line.transportWay = TransportWay::SERIAL;
         return true;
     }
     Refuse("error: Unknown transport: %s!\n", mode.c_str());
@@ -198,15 +199,15 @@ bool BurnContext::LoadTransportWay(const std::string& value)
 
 bool BurnContext::CheckBurnParameters() const
 {
-    if (m_chipName.empty()) {
+    if (m_chip.chipName.empty()) {
         Refuse("error: Chip name not found!\n");
         return false;
     }
-    if (m_filePath.empty()) {
+    if (m_package.filePath.empty()) {
         Refuse("error: Burn file not found!\n");
         return false;
     }
-    if (m_transportWay == TransportWay::NOT_CHOSEN) {
+    if (m_line.transportWay == TransportWay::NOT_CHOSEN) {
         Refuse("error: Transport way not found!\n");
         return false;
     }

@@ -8,7 +8,7 @@ namespace BurnInfo {
 
 bool BurnContext::LoadChipProperties()
 {
-    const std::string path = m_exePath + CHIP_PROPERTIES + m_chipName + ".txt";
+    const std::string path = m_files.exePath + CHIP_PROPERTIES + m_chip.chipName + ".txt";
     std::ifstream in(std::filesystem::u8path(path), std::ios::in);
     if (!in.is_open()) {
         Refuse("error: Open file failed: %s\n", path.c_str());
@@ -34,14 +34,14 @@ bool BurnContext::LoadChipProperties()
                 return false;
             }
             if (key == "ChipType") {
-                m_chipType = number;
-                m_department = DepartmentOf(number);
+                m_chip.chipType = number;
+                m_chip.department = DepartmentOf(number);
             } else {
-                m_loaderAddress = number;
+                m_files.loaderAddress = number;
             }
         } else if (key == "ResetAtCommand") {
-            m_resetAtCommand = value + "\r\n";
-        } else if (key == "ResetSequence" && !m_isResetSequenceFromOption) {
+            m_reset.resetAtCommand = value + "\r\n";
+        } else if (key == "ResetSequence" && !m_reset.isResetSequenceFromOption) {
             Common::ResetSequence sequence;
             std::string why;
             if (!Common::ParseResetSequence(value, sequence, why)) {
@@ -49,11 +49,11 @@ bool BurnContext::LoadChipProperties()
                             path.c_str(), value.c_str(), why.c_str());
                 return false;
             }
-            m_resetSequence = sequence;
+            m_reset.resetSequence = sequence;
         }
     }
 
-    if (m_chipType == 0) {
+    if (m_chip.chipType == 0) {
         Refuse("error: ChipType not found in file %s\n", path.c_str());
         return false;
     }

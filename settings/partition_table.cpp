@@ -70,19 +70,19 @@ bool BurnContext::ReadNumberAttribute(const std::string& partition, const char* 
 bool BurnContext::ParseBurnFile()
 {
     // Packages and single images have no table; the test is case-sensitive.
-    if (m_filePath.find(".xml") == std::string::npos) {
+    if (m_package.filePath.find(".xml") == std::string::npos) {
         return true;
     }
     if (!InitBurnFilePath()) {
         return false;
     }
-    if (!m_xmlPathDefault) {
-        m_burnFileDirectory.clear();
+    if (!m_package.xmlPathDefault) {
+        m_package.burnFileDirectory.clear();
     }
     if (!ParseXmlFile()) {
         return false;
     }
-    if (m_partitionInfo.empty()) {
+    if (m_package.partitionInfo.empty()) {
         Refuse("error: Partition information is empty!\n");
         return false;
     }
@@ -91,23 +91,23 @@ bool BurnContext::ParseBurnFile()
 
 bool BurnContext::InitBurnFilePath()
 {
-    size_t separator = m_filePath.find_last_of('\\');
+    size_t separator = m_package.filePath.find_last_of('\\');
     if (separator == std::string::npos) {
-        separator = m_filePath.find_last_of('/');
+        separator = m_package.filePath.find_last_of('/');
     }
     if (separator == std::string::npos) {
-        Refuse("error: Invalid file path: %s\n", m_filePath.c_str());
+        Refuse("error: Invalid file path: %s\n", m_package.filePath.c_str());
         return false;
     }
-    m_burnFileDirectory = m_filePath.substr(0, separator + 1);
+    m_package.burnFileDirectory = m_package.filePath.substr(0, separator + 1);
     return true;
 }
 
 bool BurnContext::ParseXmlFile()
 {
     tinyxml2::XMLDocument document;
-    if (document.LoadFile(m_filePath.c_str()) != tinyxml2::XML_SUCCESS) {
-        Refuse("error: Failed to load xml file: %s.\n", m_filePath.c_str());
+    if (document.LoadFile(m_package.filePath.c_str()) != tinyxml2::XML_SUCCESS) {
+        Refuse("error: Failed to load xml file: %s.\n", m_package.filePath.c_str());
         Refuse("Maybe this is not int XML format, or used by other application.\n");
         return false;
     }
@@ -119,8 +119,8 @@ bool BurnContext::ParseXmlFile()
 
     const char* programmer = Attribute(root, "ProgrammerFile");
     std::string programmerFile = HasValue(programmer) ? programmer : DEFAULT_PROGRAMMER_FILE;
-    m_programmerFilePath =
-        CommonUtil::FileIsExists(programmerFile) ? programmerFile : m_burnFileDirectory + programmerFile;
+    m_package.programmerFilePath =
+        CommonUtil::FileIsExists(programmerFile) ? programmerFile : m_package.burnFileDirectory + programmerFile;
 
     const tinyxml2::XMLElement* first = root->FirstChildElement();
     if (first == nullptr) {
@@ -130,7 +130,7 @@ bool BurnContext::ParseXmlFile()
     if (!InitPartitionInfoByXml(first)) {
         return false;
     }
-    if (ReadsTypeSixFileTypes(m_chipType)) {
+    if (ReadsTypeSixFileTypes(m_chip.chipType)) {
         return ReinitPartitionInfo();
     }
     return true;
@@ -173,7 +173,7 @@ bool BurnContext::InitPartitionInfoByXml(const tinyxml2::XMLElement* element)
         if (!InitPartitionRow(element, row)) {
             return false;
         }
-        m_partitionInfo.push_back(row);
+        m_package.partitionInfo.push_back(row);
     }
     return true;
 }
@@ -192,7 +192,7 @@ bool BurnContext::InitPartitionRow(const tinyxml2::XMLElement* element, Partitio
     row.partitionName = Attribute(element, "PartitionName");
     row.fileSystem = Attribute(element, "FileSystem");
 
-    if (ReadsTypeSixFileTypes(m_chipType)) {
+    if (ReadsTypeSixFileTypes(m_chip.chipType)) {
         const char* fileType = Attribute(element, "FileType");
         if (!HasValue(fileType)) {
             Refuse("error: Xml format error, not find FileType or FileType value is empty.\n");
@@ -242,7 +242,7 @@ bool BurnContext::InitPartitionLength(const tinyxml2::XMLElement* element, Parti
         Refuse("Partition: %s length is 0.\n", row.partitionName.c_str());
         return false;
     }
-    if (m_department == WING_CHIP && (row.length & (FLASH_ONE_PAGE_SIZE - 1)) != 0) {
+    if (m_chip.department == WING_CHIP && (row.length & (FLASH_ONE_PAGE_SIZE - 1)) != 0) {
         Refuse("error: Partition %s have invalid xml length: %s, must be a multiple of 64k\n",
                     row.partitionName.c_str(), text.c_str());
         return false;
@@ -257,7 +257,7 @@ std::string BurnContext::ResolveTablePath(const std::string& value) const
     if (CommonUtil::FileIsExists(value)) {
         return value;
     }
-    std::string underTable = m_burnFileDirectory + value;
+    std::string underTable = m_package.burnFileDirectory + value;
     return CommonUtil::FileIsExists(underTable) ? underTable : std::string();
 }
 
@@ -285,7 +285,7 @@ void BurnContext::InitPartitionElfFile(const tinyxml2::XMLElement* element, Part
 bool BurnContext::ReinitPartitionInfo()
 {
     std::vector<PartitionItem> rewritten;
-    for (const PartitionItem& item : m_partitionInfo) {
+    for (const PartitionItem& item : m_package.partitionInfo) {
         PartitionItem row = item;
         switch (row.fileType) {
             case 0:
@@ -294,7 +294,7 @@ bool BurnContext::ReinitPartitionInfo()
                 break;
             case TYPE_SMALL_BOOT:
                 row.selectFile += "|" + GetFilePath(TYPE_PARTNER_OF_SMALL_BOOT);
-                m_smallInfo = row;
+                m_package.smallInfo = row;
                 break;
             case FLASH_BIN_TYPE:
             case EMMC_BIN_TYPE: {
@@ -315,13 +315,13 @@ bool BurnContext::ReinitPartitionInfo()
                 break;
         }
     }
-    m_partitionInfo = rewritten;
+    m_package.partitionInfo = rewritten;
     return true;
 }
 
 std::string BurnContext::GetFilePath(int fileType) const
 {
-    for (const PartitionItem& item : m_partitionInfo) {
+    for (const PartitionItem& item : m_package.partitionInfo) {
         if (item.fileType == fileType) {
             return item.selectFile;
         }
@@ -331,7 +331,7 @@ std::string BurnContext::GetFilePath(int fileType) const
 
 std::string BurnContext::GetShaFilePath(const std::string& name) const
 {
-    for (const PartitionItem& item : m_partitionInfo) {
+    for (const PartitionItem& item : m_package.partitionInfo) {
         if (item.fileType == TYPE_SHA256_FILE && name.find(item.partitionName) != std::string::npos) {
             return item.selectFile;
         }

@@ -50,9 +50,9 @@ uint8_t GetYmodemDataFrameHead(uint32_t dataSize)
     }
 }
 
-uint32_t GetYmodemDataFrameSize(uint32_t dataSize, bool isCheckSum)
+uint32_t GetYmodemDataFrameSize(uint32_t dataSize)
 {
-    return dataSize + YMODEM_FRAME_HEAD_LEN + (isCheckSum ? CHECKSUMCRC_CRC_LEN : YMODEM_CRC_LEN);
+    return dataSize + YMODEM_FRAME_HEAD_LEN + YMODEM_CRC_LEN;
 }
 
 uint32_t GetYmodemDataSizeOfHead(uint8_t head)
@@ -143,7 +143,7 @@ uint32_t YmodemProtocol::CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint
         uint32_t dataSize = GetYmodemDataSizeOfHead(buffer[HEAD_OFFSET]);
         // An unknown head is read as the loader's 1 KiB frame, which then
         // fails its check and is asked for again.
-        frameSize = GetYmodemDataFrameSize(dataSize != 0 ? dataSize : SINGLE_FRAME_DATA_SIZE_1K, false);
+        frameSize = GetYmodemDataFrameSize(dataSize != 0 ? dataSize : SINGLE_FRAME_DATA_SIZE_1K);
     }
     if (frameSize > bufferSize) {
         return 0;
@@ -189,7 +189,7 @@ bool YmodemProtocol::DownloadFile(const uint8_t* data, uint32_t size, const std:
         Fail(Common::OutcomeKind::TRANSFER, "Send ymodem start frame failed.\n");
         return false;
     }
-    if (!SendYmodemDataFrame(data, size, GetYmodemDataFrameSize(m_singleFrameDataSize, m_isCheckSum))) {
+    if (!SendYmodemDataFrame(data, size, GetYmodemDataFrameSize(m_singleFrameDataSize))) {
         Fail(Common::OutcomeKind::TRANSFER, "Send ymodem data frame failed.\n");
         return false;
     }
@@ -241,7 +241,7 @@ bool YmodemProtocol::YmodemHandshake()
 
 bool YmodemProtocol::SendYmodemStartFrame(const std::string& fileName, uint32_t size)
 {
-    std::vector<uint8_t> frame(m_isCheckSum ? CHECKSUMCRC_SOH_FRAME_SIZE : YMODEM_SOH_FRAME_SIZE, 0);
+    std::vector<uint8_t> frame(YMODEM_SOH_FRAME_SIZE, 0);
     if (!InitYmodemStartFrame(frame.data(), static_cast<uint32_t>(frame.size()), Common::GetFileName(fileName),
                               size)) {
         Fail(Common::OutcomeKind::TRANSFER, "Init ymodem start frame failed.\n");
@@ -257,7 +257,7 @@ bool YmodemProtocol::InitYmodemStartFrame(uint8_t* frame, uint32_t frameSize, co
         Fail(Common::OutcomeKind::PACKAGE_REFUSED, "The file name is too long.\n");
         return false;
     }
-    uint32_t checkLength = m_isCheckSum ? CHECKSUMCRC_CRC_LEN : YMODEM_CRC_LEN;
+    uint32_t checkLength = YMODEM_CRC_LEN;
     if (frame == nullptr || frameSize < DATA_OFFSET + YMODEM_SOH_DATA_SIZE + checkLength ||
         memcpy_s(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE, name.data(), name.size()) != 0) {
         Fail(Common::OutcomeKind::TRANSFER, "InitYmodemStartFrame: memcpy_s file name failed.\n");
@@ -278,13 +278,9 @@ bool YmodemProtocol::InitYmodemStartFrame(uint8_t* frame, uint32_t frameSize, co
     }
 
     uint8_t* check = frame + DATA_OFFSET + YMODEM_SOH_DATA_SIZE;
-    if (m_isCheckSum) {
-        check[0] = Common::CalcCheckSum8(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE);
-    } else {
-        uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE);
-        check[0] = static_cast<uint8_t>(crc >> 8);
-        check[1] = static_cast<uint8_t>(crc & 0xFF);
-    }
+    const uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE);
+    check[0] = static_cast<uint8_t>(crc >> 8);
+    check[1] = static_cast<uint8_t>(crc & 0xFF);
     return true;
 }
 
@@ -292,7 +288,7 @@ bool YmodemProtocol::InitYmodemDataFrame(uint8_t* frame, uint32_t frameSize, uin
                                          uint32_t chunk)
 {
     uint32_t dataSize = m_singleFrameDataSize;
-    uint32_t checkLength = m_isCheckSum ? CHECKSUMCRC_CRC_LEN : YMODEM_CRC_LEN;
+    uint32_t checkLength = YMODEM_CRC_LEN;
     if (frame == nullptr || frameSize < DATA_OFFSET || chunk > frameSize - DATA_OFFSET || chunk > dataSize ||
         static_cast<uint64_t>(frameSize) < uint64_t{DATA_OFFSET} + dataSize + checkLength) {
         Fail(Common::OutcomeKind::TRANSFER, "InitYmodemDataFrame: memcpy_s sourceSize is greater than destinationSize\n");
@@ -307,13 +303,9 @@ bool YmodemProtocol::InitYmodemDataFrame(uint8_t* frame, uint32_t frameSize, uin
     }
     // The padding after a short last chunk is the zero fill of the caller.
     uint8_t* check = frame + DATA_OFFSET + dataSize;
-    if (m_isCheckSum) {
-        check[0] = Common::CalcCheckSum8(frame + DATA_OFFSET, dataSize);
-    } else {
-        uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, dataSize);
-        check[0] = static_cast<uint8_t>(crc >> 8);
-        check[1] = static_cast<uint8_t>(crc & 0xFF);
-    }
+    const uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, dataSize);
+    check[0] = static_cast<uint8_t>(crc >> 8);
+    check[1] = static_cast<uint8_t>(crc & 0xFF);
     return true;
 }
 

@@ -43,7 +43,6 @@ public:
     // Low 8 bits of the counter, which then moves on.
     uint8_t NextSequence();
     void RestartSequence() { m_sequence = 0; }
-    uint32_t GetSequence() const { return m_sequence; }
 
     // --- frames -----------------------------------------------------------------
     // Sends the wrapped payload and waits attemptWindow ms for an answer that

@@ -324,17 +324,6 @@ bool TypeSixSerCusPro::DownloadAppFile(const uint8_t* data, uint32_t dataLength,
     return true;
 }
 
-bool TypeSixSerCusPro::SendFile(const std::string& path)
-{
-    uint32_t length = 0;
-    if (!ImageFileLength(path, length, m_burnChip.Report())) {
-        m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "get file content failed: %s\n",
-                          path.c_str());
-        return false;
-    }
-    return SendWholeFile(path, length);
-}
-
 bool TypeSixSerCusPro::SendWholeFile(const std::string& path, uint32_t length)
 {
     const uint32_t packetSize = m_burnChip.GetSettings().perPacketSize;

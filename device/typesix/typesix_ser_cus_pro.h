@@ -66,7 +66,6 @@ public:
     bool DownloadOtherFile(const uint8_t* data, const std::string& path, uint32_t dataLength, uint32_t address,
                            uint32_t length);
     bool DownloadAppFile(const uint8_t* data, uint32_t dataLength, uint32_t eraseSize);
-    bool SendFile(const std::string& path);
     bool SendFileData(const uint8_t* data, uint32_t length, uint32_t total, uint32_t& sent);
     bool SendData(const uint8_t* data, uint32_t chunk, bool last);
 

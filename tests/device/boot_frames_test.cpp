@@ -1,31 +1,11 @@
-// The text command frames byte for byte, and why the reply scan rejects what
-// it rejects: the reason of the last rejection is what a failed send reports.
+// Why the reply scan rejects what it rejects: the reason of the last
+// rejection is what a failed send reports.
 #include <gtest/gtest.h>
 
 #include "device/boot_frames.h"
 #include "pty_board.h"
 
 namespace {
-
-template <typename Frame>
-Bytes ToBytes(const Frame& frame)
-{
-    return Bytes(frame.begin(), frame.end());
-}
-
-TEST(BootFrameLayout, TheTextCommandFramesMatchTheirTable)
-{
-    std::array<uint8_t, BootFrame::CMD_FRAME_BUFFER_SIZE> cmdData{};
-    const uint8_t cmd[] = {'l', 's'};
-    ASSERT_EQ(BootFrame::BuildCmdDataFrame(cmd, 2, cmdData), 5u);
-    EXPECT_EQ(Bytes(cmdData.begin(), cmdData.begin() + 5), WithCrcBe({0xCD, 'l', 's'}));
-    EXPECT_EQ(ToBytes(BootFrame::BuildCmdHeadFrame(0x017D)), WithCrcBe({0xAB, 0x01, 0x7D}));
-    const Bytes longest(BootFrame::MAX_CMD_LENGTH, 'x');
-    EXPECT_EQ(BootFrame::BuildCmdDataFrame(longest.data(), BootFrame::MAX_CMD_LENGTH, cmdData),
-              BootFrame::CMD_FRAME_BUFFER_SIZE);
-    EXPECT_EQ(BootFrame::BuildCmdDataFrame(longest.data(), BootFrame::MAX_CMD_LENGTH + 1, cmdData), 0u)
-        << "one character more does not fit the frame";
-}
 
 // --- what the chip makes of a reply ------------------------------------------
 

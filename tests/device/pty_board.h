@@ -194,11 +194,6 @@ inline bool CrcBeOk(const Bytes& frame)
     return frame.size() >= 2 && WithCrcBe(Bytes(frame.begin(), frame.end() - 2)) == frame;
 }
 
-inline uint32_t Be32(const Bytes& p, size_t at)
-{
-    return (uint32_t(p[at]) << 24) | (uint32_t(p[at + 1]) << 16) | (uint32_t(p[at + 2]) << 8) | p[at + 3];
-}
-
 // CB | index | ~index | status | CRC BE
 inline Bytes ReplyFrame(uint8_t index, uint8_t status)
 {
