@@ -41,20 +41,6 @@ protected:
     BurnTypeSixChip* chip = nullptr;
 };
 
-TEST_F(TypeSixChipOverPty, SsbNeedingMoreThan65535PacketsIsRefusedBeforeAnythingIsSent)
-{
-    SetPerPacketSize(handle, 1);
-    const std::string ssbFiles =
-        Saved(dir.File("big.bin"), Bytes(65536, 0x33)) + "|" + Saved(dir.File("big.sha"), Bytes(32, 0));
-    ExpectSilentLine([&] {
-        EXPECT_FALSE(chip->FilePrepare(ssbFiles));
-        EXPECT_FALSE(chip->DownloadSsb());
-        EXPECT_FALSE(chip->FsbWritePage(Bytes(65536, 0).data(), 65536));
-    });
-    EXPECT_TRUE(messages.Has("65535")) << messages.Messages();
-    EXPECT_TRUE(chip->SsbPacketCountFits(65535, "ssb")) << "65535 packets are fine as far as numbering goes";
-}
-
 TEST_F(TypeSixChipOverPty, PackageWithAnImagePastItsEndIsRefused)
 {
     Bytes shortPackage = BuildPackage({{"ssb.bin", 0, 0, 0, Bytes(100, 1)}, {"app.bin", 20, 0, 0, Bytes(100, 2)}});
