@@ -4,9 +4,13 @@
 // same run, the pty floor: the least a sender can spend on the same
 // stop-and-wait exchange (write one frame, wait for the line, read the
 // one-byte answer) over a pseudo-terminal whose other end answers at the
-// pace of the line; and the tool's CPU as a ratio to that floor.
+// pace of the line; and the tool's CPU as a ratio to that floor. The tool
+// prints to a terminal that the bench reads, as an operator's would.
 //
-//   vb27_burn_bench [--bauds 115200,921600,3000000] [--blocks 1024,8192] [--mib 4] [--bin DIR]
+//   vb27_burn_bench [--bauds 115200,921600,3000000] [--blocks 1024,8192] [--mib 4] [--repeat N] [--bin DIR]
+//
+// With --repeat every figure is the least of N runs (the tool's and the
+// floor's alike), which keeps a shared machine's load out of the ratio.
 //
 // The tools are taken from DIR, by default ../bin beside this program's
 // directory (the build tree).
@@ -20,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -167,23 +172,33 @@ double Seconds(const timeval& t)
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
+// The tool's output goes to a terminal of the bench's own, read as a person's
+// terminal would: what printing costs the tool is part of its figure.
 Run RunTool(std::vector<std::string> storage)
 {
     Run run;
     std::vector<char*> argv = Argv(storage);
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    char screen[128] = {};
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0 ||
+        ptsname_r(terminal, screen, sizeof screen) != 0) {
+        return run;
+    }
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
+        const int out = open(screen, O_WRONLY | O_NOCTTY);
+        dup2(out, STDOUT_FILENO);
         execv(argv[0], argv.data());
         _exit(127);
     }
     if (child < 0) {
+        close(terminal);
         return run;
     }
     int status = 0;
     rusage usage{};
+    char text[4096];
     for (;;) {
         const pid_t done = wait4(child, &status, WNOHANG, &usage);
         if (done == child) {
@@ -194,8 +209,12 @@ Run RunTool(std::vector<std::string> storage)
             wait4(child, &status, 0, &usage);
             break;
         }
-        usleep(2000);
+        pollfd p{terminal, POLLIN, 0};
+        if (poll(&p, 1, 2) == 1 && (p.revents & POLLIN) != 0) {
+            (void)read(terminal, text, sizeof text);
+        }
     }
+    close(terminal);
     run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -325,6 +344,7 @@ int main(int argc, char** argv)
     std::vector<uint32_t> bauds{115200, 921600, 3000000};
     std::vector<uint32_t> blocks{1024, 8192};
     size_t mib = 4;
+    int repeat = 1;
     std::string bin = Platform::ExecutableDirectory() + "../bin/";
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--bauds") == 0) {
@@ -333,6 +353,8 @@ int main(int argc, char** argv)
             blocks = ParseList(argv[i + 1]);
         } else if (std::strcmp(argv[i], "--mib") == 0) {
             mib = std::strtoul(argv[i + 1], nullptr, 10);
+        } else if (std::strcmp(argv[i], "--repeat") == 0) {
+            repeat = std::max(1, std::atoi(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--bin") == 0) {
             bin = std::string(argv[i + 1]) + "/";
         }
@@ -365,17 +387,30 @@ int main(int argc, char** argv)
     int failures = 0;
     for (uint32_t baud : bauds) {
         for (uint32_t block : blocks) {
-            Sim sim = StartSim(bin + "tarnwick-sim", baud, dir);
-            if (sim.port.empty()) {
-                std::fprintf(stderr, "tarnwick-sim did not start\n");
-                return 1;
-            }
-            const Run run = RunTool({dir + "bin/tarnwickcmd", "--burn", "-n", "vb27", "-m", "serial", sim.port, "-f",
-                                     packagePath, "-b", std::to_string(baud),
-                                     "-packagesize:" + std::to_string(block)});
-            StopSim(sim);
+            // On a shared machine every figure carries the others' load: each
+            // is the least of its repeats, the tool's and the floor's alike.
             const size_t frames = static_cast<size_t>(payload) / block;
-            const Run floor = PtyFloor(baud, block, frames);
+            Run run;
+            Run floor;
+            for (int i = 0; i < repeat; ++i) {
+                Sim sim = StartSim(bin + "tarnwick-sim", baud, dir);
+                if (sim.port.empty()) {
+                    std::fprintf(stderr, "tarnwick-sim did not start\n");
+                    return 1;
+                }
+                const Run once = RunTool({dir + "bin/tarnwickcmd", "--burn", "-n", "vb27", "-m", "serial", sim.port,
+                                          "-f", packagePath, "-b", std::to_string(baud),
+                                          "-packagesize:" + std::to_string(block)});
+                StopSim(sim);
+                const Run floorOnce = PtyFloor(baud, block, frames);
+                // A failed run is kept, so that the line says FAILED.
+                if (i == 0 || (run.exitCode == 0 && (once.exitCode != 0 || once.cpuSeconds < run.cpuSeconds))) {
+                    run = once;
+                }
+                if (i == 0 || floorOnce.cpuSeconds < floor.cpuSeconds) {
+                    floor = floorOnce;
+                }
+            }
             const double rate = payload / run.wallSeconds;
             const double limit = baud / 10.0;
             const double cpuPerMiB = run.cpuSeconds / payloadMiB;

@@ -1,7 +1,6 @@
 #include "pkg/package_tool.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +15,6 @@
 #include "common/console.h"
 #include "common/fwpkg_format.h"
 #include "device/burn_vb27_chip.h"
-#include "device/device_library.h"
 #include "jobs/fwpkg.h"
 #include "platform/file_access.h"
 
@@ -305,28 +303,7 @@ std::string TypeSixMeaning(uint32_t type)
 
 // --- verify ------------------------------------------------------------------------
 
-std::string g_chipMessages;
-
-void CollectChipMessage(long long /*handle*/, const char* /*tag*/, const char* message, const char* detail,
-                        int /*type*/)
-{
-    g_chipMessages += message != nullptr ? message : "";
-    g_chipMessages += detail != nullptr ? detail : "";
-}
-
-std::string Trimmed(std::string text)
-{
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())) != 0) {
-        text.pop_back();
-    }
-    size_t start = 0;
-    while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start])) != 0) {
-        ++start;
-    }
-    return text.substr(start);
-}
-
-// The Vb27 chip object's own package check, its messages collected.
+// The Vb27 chip object's own package check; its refusal is the reason.
 bool Vb27ChipAccepts(const std::string& path, uint64_t fileLength, std::string& reason, std::ostream& out)
 {
     if (fileLength > UINT32_MAX) {
@@ -338,12 +315,9 @@ bool Vb27ChipAccepts(const std::string& path, uint64_t fileLength, std::string& 
         reason = "the package cannot be read";
         return false;
     }
-    g_chipMessages.clear();
-    RegisterCallback(CollectChipMessage, nullptr, nullptr);
     BurnVb27ChipSp::BurnVb27Chip chip;
     const bool accepted = chip.CheckFwpkgHeadData(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    RegisterCallback(nullptr, nullptr, nullptr);
-    reason = Trimmed(g_chipMessages);
+    reason = chip.Report().Failure().Summary();
     return accepted;
 }
 
