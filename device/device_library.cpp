@@ -119,22 +119,23 @@ DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit,
         return nullptr;
     }
     LineSettings settings;
-    settings.portName = comName;
     settings.baudRate = baudRate;
     settings.stopBits = static_cast<uint32_t>(stopBit);
     settings.parity = static_cast<uint32_t>(parity);
-    return OpenLine(settings);
+    return OpenLine(ParsePortName(comName), settings);
 }
 
-DeviceHandle OpenLine(const LineSettings& settings)
+DeviceHandle OpenLine(const PortName& port, const LineSettings& runSettings)
 {
+    LineSettings settings = runSettings;
+    settings.portName = port.text;
     g_lastOpenError = 0;
     std::unique_ptr<BurnChipBase> chip = NewChipForSelectedType();
     if (!chip) {
         return nullptr;
     }
     chip->SetLineSettings(settings);
-    std::unique_ptr<TransportTypeBase> line = NewLine(settings.portName);
+    std::unique_ptr<TransportTypeBase> line = NewLine(port);
     if (!line) {
         return nullptr;
     }

@@ -10,6 +10,7 @@
 #include "common/console.h"
 #include "common/reset_sequence.h"
 #include "device/burn_chip_base.h"
+#include "transport/port_name.h"
 
 using DeviceHandle = BurnChipBase*;
 
@@ -28,8 +29,9 @@ int GetSerialPortList(char* buffer, int size);
 // The chip object for the selected chip type with its port open at 115200
 // (the requested rate reaches the board in the handshake); null on failure.
 DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit, int parity);
-// The same with the settings of the run as one value.
-DeviceHandle OpenLine(const LineSettings& settings);
+// The same with the port as the settings read it and the run's line settings
+// (whose port name is taken from port).
+DeviceHandle OpenLine(const PortName& port, const LineSettings& settings);
 // errno of the last OpenSerialPort that failed to open its port (EACCES when
 // the user may not use the device); 0 after a success or another failure.
 int GetLastOpenError();

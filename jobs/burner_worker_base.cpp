@@ -211,7 +211,7 @@ bool BurnerWorkerBase::OpenBoardPort(uint32_t baudRate)
     Emit(waiting);
     const LineSettings settings = m_burnContext->GetLineSettings().WithRate(baudRate);
     const std::string& port = settings.portName;
-    m_deviceHandle = OpenLine(settings);
+    m_deviceHandle = OpenLine(m_burnContext->GetPortName(), settings);
     if (m_deviceHandle != nullptr && !reset.Empty()) {
         // Before anything is sent, so the boot ROM is what answers the handshake.
         (void)ResetByModemLines(m_deviceHandle, reset);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/monotonic_clock.h"
 #include "transport/server_connection.h"
@@ -69,11 +70,16 @@ size_t DataBytesIn(const uint8_t* encoded, size_t sent)
 
 }  // namespace
 
-Rfc2217Line::Rfc2217Line() : m_answers(COMMAND_COUNT), m_answerSeen(COMMAND_COUNT), m_refusedDo(256), m_refusedWill(256)
+Rfc2217Line::Rfc2217Line(PortName name, Platform::HostLookup lookup)
+    : m_name(std::move(name)),
+      m_lookup(std::move(lookup)),
+      m_answers(COMMAND_COUNT), m_answerSeen(COMMAND_COUNT), m_refusedDo(256), m_refusedWill(256)
 {
 }
 
-LineStatus Rfc2217Line::Open(const LineSettings& settings)
+// The server comes from the name the line was made for; the engine applies
+// the settings right after.
+LineStatus Rfc2217Line::Open(const LineSettings& /*settings*/)
 {
     Close();
     {
@@ -95,7 +101,7 @@ LineStatus Rfc2217Line::Open(const LineSettings& settings)
     if (error != 0) {
         return LineStatus::Fail("cannot create an event", error);
     }
-    LineStatus status = ServerConnection::Connect(settings.portName, m_socket, m_address);
+    LineStatus status = ServerConnection::Connect(m_name, m_socket, m_lookup);
     if (status.Ok()) {
         status = Negotiate();
     }
@@ -126,12 +132,12 @@ LineStatus Rfc2217Line::Negotiate()
                                   "the offer of RFC 2217 line control");
     std::lock_guard<std::mutex> guard(m_lock);
     if (status.Ok() && m_comPort == Offer::REFUSED) {
-        return LineStatus::Fail(ServerConnection::Describe(m_address) +
+        return LineStatus::Fail(m_name.Server() +
                                     " does not offer RFC 2217 line control (for a raw TCP port name it socket://)",
                                 EPROTO);
     }
     if (status.Ok() && m_binaryRefused) {
-        return LineStatus::Fail(ServerConnection::Describe(m_address) + " refuses binary transmission", EPROTO);
+        return LineStatus::Fail(m_name.Server() + " refuses binary transmission", EPROTO);
     }
     return status;
 }
@@ -337,7 +343,7 @@ bool Rfc2217Line::SendControl(const std::vector<uint8_t>& frame)
 
 LineStatus Rfc2217Line::Lost() const
 {
-    return LineStatus::Fail("the connection to " + ServerConnection::Describe(m_address) + " was closed", ECONNRESET);
+    return LineStatus::Fail("the connection to " + m_name.Server() + " was closed", ECONNRESET);
 }
 
 Platform::SerialIoResult Rfc2217Line::Read(uint8_t* buffer, size_t size)
