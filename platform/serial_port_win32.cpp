@@ -33,24 +33,19 @@ bool IsGoneError(DWORD error)
            error == ERROR_GEN_FAILURE || error == ERROR_INVALID_HANDLE || error == ERROR_NOT_READY;
 }
 
-// Whether the port still answers a status query; error is its answer when not.
-bool PortAnswers(HANDLE port, DWORD& error)
+// Whether the port still answers a status query.
+bool PortAnswers(HANDLE port)
 {
     DWORD errors = 0;
     COMSTAT status{};
-    if (ClearCommError(port, &errors, &status)) {
-        return true;
-    }
-    error = GetLastError();
-    return false;
+    return ClearCommError(port, &errors, &status) != 0;
 }
 
 // A call on the port failed with error: the line is lost only when the port
-// is gone, by that answer or by its answer to a status query.
+// is gone, by that answer or by its silence to a status query.
 bool PortIsGone(HANDLE port, DWORD error)
 {
-    DWORD probe = 0;
-    return IsGoneError(error) || !PortAnswers(port, probe);
+    return IsGoneError(error) || !PortAnswers(port);
 }
 
 SerialIoResult Failure(HANDLE port, DWORD error)
