@@ -404,14 +404,9 @@ bool ParseExtraSerialParam(char** argv, BurnContext* context, int valueIndex, in
     return true;
 }
 
-// A network port name given with -m makes the run a socket run; the mode and
-// the name themselves were taken by ParseExtraBasicParam.
-void ParseExtraSocketParam(char** argv, BurnContext* context, int /*valueIndex*/, int optionIndex)
-{
-    if (Is(argv[optionIndex], "-m", "--mode")) {
-        context->TakeSerialServerFromPort();
-    }
-}
+// The slot for socket options; a serial server is named by the port name,
+// which ParseExtraBasicParam took.
+void ParseExtraSocketParam(char** /*argv*/, BurnContext* /*context*/, int /*valueIndex*/, int /*optionIndex*/) {}
 
 bool ParseTransportWay(int argc, int index, char** argv, BurnContext* context)
 {

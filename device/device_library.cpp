@@ -169,15 +169,16 @@ DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit,
         return nullptr;
     }
     LineSettings settings;
-    settings.portName = comName;
     settings.baudRate = baudRate;
     settings.stopBits = static_cast<uint32_t>(stopBit);
     settings.parity = static_cast<uint32_t>(parity);
-    return OpenLine(settings);
+    return OpenLine(ParsePortName(comName), settings);
 }
 
-DeviceHandle CreateDevice(const LineSettings& settings, Common::RunEvents* events)
+DeviceHandle CreateDevice(const PortName& port, const LineSettings& runSettings, Common::RunEvents* events)
 {
+    LineSettings settings = runSettings;
+    settings.portName = port.text;
     g_lastOpenError = 0;
     std::unique_ptr<BurnChipBase> chip = NewChipForSelectedType();
     if (!chip) {
@@ -188,30 +189,29 @@ DeviceHandle CreateDevice(const LineSettings& settings, Common::RunEvents* event
     return chip.release();
 }
 
-int OpenDevice(DeviceHandle handle)
+int OpenDevice(DeviceHandle handle, const PortName& port)
 {
     g_lastOpenError = 0;
     if (!HandleOk(handle)) {
         return 0;
     }
-    const std::string port = handle->GetLineSettings().portName;
     std::unique_ptr<TransportTypeBase> line = NewLine(port);
     if (!line) {
         return 0;
     }
     handle->AttachLine(std::move(line));
     // The port always starts at the boot rate; the requested one reaches the board in the handshake.
-    if (Begin(handle)->OpenSerialPort(port.c_str(), SelectedFamily().bootRate, 0, 0) == 0) {
+    if (Begin(handle)->OpenSerialPort(port.text.c_str(), SelectedFamily().bootRate, 0, 0) == 0) {
         g_lastOpenError = handle->Line().ErrorCode();
         return 0;
     }
     return 1;
 }
 
-DeviceHandle OpenLine(const LineSettings& settings, Common::RunEvents* events)
+DeviceHandle OpenLine(const PortName& port, const LineSettings& settings, Common::RunEvents* events)
 {
-    std::unique_ptr<BurnChipBase> chip(CreateDevice(settings, events));
-    if (!chip || OpenDevice(chip.get()) == 0) {
+    std::unique_ptr<BurnChipBase> chip(CreateDevice(port, settings, events));
+    if (!chip || OpenDevice(chip.get(), port) == 0) {
         return nullptr;
     }
     return chip.release();

@@ -11,6 +11,7 @@
 #include "common/run_events.h"
 #include "common/reset_sequence.h"
 #include "device/burn_chip_base.h"
+#include "transport/port_name.h"
 
 using DeviceHandle = BurnChipBase*;
 
@@ -31,15 +32,16 @@ int GetSerialPortList(char* buffer, int size);
 // family's boot rate (the requested rate reaches the board in the handshake);
 // null on failure.
 DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit, int parity);
-// The same with the settings of the run as one value and the run's events
-// (null: the registered callbacks).
-DeviceHandle OpenLine(const LineSettings& settings, Common::RunEvents* events = nullptr);
+// The same with the port as the settings read it, the run's line settings
+// (whose port name is taken from port) and the run's events (null: the
+// registered callbacks).
+DeviceHandle OpenLine(const PortName& port, const LineSettings& settings, Common::RunEvents* events = nullptr);
 // OpenLine in two steps, so that a run can check its package on the chip
 // object before it asks for the board: the chip object without a line (null
 // after "new transport failed"), and making and opening its line (0 on
 // failure; the handle stays the caller's to destroy).
-DeviceHandle CreateDevice(const LineSettings& settings, Common::RunEvents* events);
-int OpenDevice(DeviceHandle handle);
+DeviceHandle CreateDevice(const PortName& port, const LineSettings& settings, Common::RunEvents* events);
+int OpenDevice(DeviceHandle handle, const PortName& port);
 // errno of the last open that failed to open its port (EACCES when the user
 // may not use the device); 0 after a success or another failure.
 int GetLastOpenError();

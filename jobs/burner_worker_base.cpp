@@ -152,7 +152,8 @@ bool BurnerWorkerBase::InitSerialPortTransport()
 bool BurnerWorkerBase::CreateBoard(uint32_t baudRate)
 {
     if (m_deviceHandle == nullptr) {
-        m_deviceHandle = CreateDevice(m_burnContext->GetLineSettings().WithRate(baudRate), &m_events);
+        m_deviceHandle =
+            CreateDevice(m_burnContext->GetPortName(), m_burnContext->GetLineSettings().WithRate(baudRate), &m_events);
     }
     return m_deviceHandle != nullptr;
 }
@@ -169,7 +170,7 @@ bool BurnerWorkerBase::OpenBoardPort(uint32_t baudRate)
     }
     m_events.Stage(Common::RunStage::WAITING_FOR_BOARD);
     const std::string port = m_burnContext->GetSerialPort();
-    if (CreateBoard(baudRate) && OpenDevice(m_deviceHandle) == 0) {
+    if (CreateBoard(baudRate) && OpenDevice(m_deviceHandle, m_burnContext->GetPortName()) == 0) {
         DestroyDevice(m_deviceHandle);
         m_deviceHandle = nullptr;
     }

@@ -105,6 +105,9 @@ public:
 
 private:
 #ifdef _WIN32
+    // Wait when the receive event could not be armed (error: why, or 0).
+    SerialWait WaitUnarmed(const WakeupEvent* wake, int timeoutMs, unsigned long error);
+
     SerialPortWin32State* m_state = nullptr;  // handle and overlapped records
 #else
     int m_fd = -1;

@@ -9,7 +9,6 @@
 #include "common/console_output.h"
 #include "common/text_format.h"
 #include "platform/process_paths.h"
-#include "transport/line_factory.h"
 
 namespace BurnInfo {
 
@@ -134,7 +133,7 @@ bool BurnContext::LoadLocalConfig(const std::vector<std::string>& parts)
     const std::string& key = parts[0];
     const std::string& value = parts[1];
     if (key == "serialPort") {
-        m_serialPort = value;
+        SetSerialPort(value);
     } else if (key == "baudRate") {
         if (!ReadBaudRate(value, m_line.baudRate)) {
             Refuse("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_files.configPath.c_str(),
@@ -161,29 +160,42 @@ void BurnContext::LoadBoardConfig(const std::vector<std::string>& /*parts*/) {}
 LineSettings BurnContext::GetLineSettings() const
 {
     LineSettings settings;
-    settings.portName = m_serialPort;
+    settings.portName = m_port.text;
     settings.baudRate = static_cast<uint32_t>(m_line.baudRate);
     settings.stopBits = static_cast<uint32_t>(m_line.stopBit);
     settings.parity = static_cast<uint32_t>(m_line.parity);
     return settings;
 }
 
-void BurnContext::LoadSocketConfig(const std::vector<std::string>& parts)
+// Socket keys have no consumer in this tool; the serial server comes from
+// the port name, which LoadLocalConfig took.
+void BurnContext::LoadSocketConfig(const std::vector<std::string>& /*parts*/) {}
+
+PortKind BurnContext::ServerKind() const
 {
-    if (parts[0] == "serialPort") {
-        TakeSerialServerFromPort();
+    return m_port.IsNetwork() ? m_port.kind : PortKind::RAW_SOCKET;
+}
+
+void BurnContext::SetSocket(bool socket)
+{
+    if (socket == IsSocket()) {
+        return;
+    }
+    if (socket) {
+        m_port = MakeNetworkPortName(ServerKind(), m_port.host, m_port.port);
+    } else {
+        m_port = PortName();
     }
 }
 
-void BurnContext::TakeSerialServerFromPort()
+void BurnContext::SetSerialServerIp(const std::string& ip)
 {
-    LineAddress address;
-    std::string error;
-    // A malformed network name stays a plain name here; opening it reports why.
-    const bool network = ParseLineAddress(m_serialPort, address, error) && address.kind != LineKind::SERIAL;
-    m_isSocket = network;
-    m_serialServerIp = network ? address.host : std::string();
-    m_serialServerPort = network ? address.port : 0;
+    m_port = MakeNetworkPortName(ServerKind(), ip, m_port.port);
+}
+
+void BurnContext::SetSerialServerPort(int port)
+{
+    m_port = MakeNetworkPortName(ServerKind(), m_port.host, port);
 }
 
 bool BurnContext::LoadTransportWay(const std::string& value)
@@ -209,6 +221,12 @@ bool BurnContext::CheckBurnParameters() const
     }
     if (m_line.transportWay == TransportWay::NOT_CHOSEN) {
         Refuse("error: Transport way not found!\n");
+        return false;
+    }
+    // A network name can be judged here, before the operator resets the
+    // board; device paths and COM names only the open can judge.
+    if (!m_port.WellFormed()) {
+        Refuse("error: %s\n", MalformedPortNameMessage(m_port).c_str());
         return false;
     }
     return true;

@@ -14,6 +14,7 @@
 #include "common/reset_sequence.h"
 #include "settings/burn_info.h"
 #include "transport/line_settings.h"
+#include "transport/port_name.h"
 
 namespace tinyxml2 {
 class XMLElement;
@@ -146,8 +147,10 @@ public:
     void SetChipName(const std::string& name) { m_chip.chipName = name; }
     TransportWay GetTransportWay() const { return m_line.transportWay; }
     void SetTransportWay(TransportWay way) { m_line.transportWay = way; }
-    std::string GetSerialPort() const { return m_serialPort; }
-    void SetSerialPort(const std::string& port) { m_serialPort = port; }
+    std::string GetSerialPort() const { return m_port.text; }
+    void SetSerialPort(const std::string& port) { m_port = ParsePortName(port); }
+    // The port name as read once: its kind, and the server of a network name.
+    const PortName& GetPortName() const { return m_port; }
     int GetBaudRate() const { return m_line.baudRate; }
     // Port, rate, stop bits and parity of the run, as one value for the line.
     LineSettings GetLineSettings() const;
@@ -207,19 +210,21 @@ public:
     void SetAddress(int address) { m_read.address = address; }
     int GetReadSize() const { return m_read.readSize; }
     void SetReadSize(int size) { m_read.readSize = size; }
+    // Output file of --read; the package only provides the loader.
     std::string GetReadFile() const { return m_read.readFile; }
     void SetReadFile(const std::string& path) { m_read.readFile = path; }
     int GetEraseSize() const { return m_read.eraseSize; }
     void SetEraseSize(int size) { m_read.eraseSize = size; }
-    bool IsSocket() const { return m_isSocket; }
-    void SetSocket(bool socket) { m_isSocket = socket; }
-    std::string GetSerialServerIp() const { return m_serialServerIp; }
-    void SetSerialServerIp(const std::string& ip) { m_serialServerIp = ip; }
-    int GetSerialServerPort() const { return m_serialServerPort; }
-    void SetSerialServerPort(int port) { m_serialServerPort = port; }
-    // Socket flag and serial server from the port name: set for
-    // rfc2217://HOST:PORT and socket://HOST:PORT, cleared for any other name.
-    void TakeSerialServerFromPort();
+    // The socket flag and the serial server are the port name's: the flag is
+    // set for rfc2217:// and socket:// names, the server only when the name is
+    // well formed. Setting them rewrites the name (a socket made of a device
+    // name becomes socket://HOST:PORT).
+    bool IsSocket() const { return m_port.IsNetwork(); }
+    void SetSocket(bool socket);
+    std::string GetSerialServerIp() const { return m_port.host; }
+    void SetSerialServerIp(const std::string& ip);
+    int GetSerialServerPort() const { return m_port.port; }
+    void SetSerialServerPort(int port);
     int GetReboot() const { return m_reset.reboot; }
     void SetReboot(int reboot) { m_reset.reboot = reboot; }
     int GetBurnCheck() const { return m_read.burnCheck; }
@@ -264,6 +269,8 @@ private:
     bool LoadLocalConfig(const std::vector<std::string>& parts);
     void LoadBoardConfig(const std::vector<std::string>& parts);
     void LoadSocketConfig(const std::vector<std::string>& parts);
+    // The scheme a server setter keeps: the name's own, or socket:// for a device name.
+    PortKind ServerKind() const;
 
     bool InitBurnFilePath();
     bool ParseXmlFile();
@@ -278,10 +285,7 @@ private:
 
     ChipChoice m_chip;
     LineChoice m_line;
-    std::string m_serialPort;
-    bool m_isSocket = false;
-    std::string m_serialServerIp;
-    int m_serialServerPort = 0;
+    PortName m_port;
     PackageChoice m_package;
     RunFiles m_files;
     ResetChoice m_reset;

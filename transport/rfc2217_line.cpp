@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/monotonic_clock.h"
 #include "transport/server_connection.h"
@@ -69,11 +70,16 @@ size_t DataBytesIn(const uint8_t* encoded, size_t sent)
 
 }  // namespace
 
-Rfc2217Line::Rfc2217Line() : m_answers(COMMAND_COUNT), m_answerSeen(COMMAND_COUNT), m_refusedDo(256), m_refusedWill(256)
+Rfc2217Line::Rfc2217Line(PortName name, Platform::HostLookup lookup)
+    : m_name(std::move(name)),
+      m_lookup(std::move(lookup)),
+      m_answers(COMMAND_COUNT), m_answerSeen(COMMAND_COUNT), m_refusedDo(256), m_refusedWill(256)
 {
 }
 
-LineStatus Rfc2217Line::Open(const LineSettings& settings)
+// The server comes from the name the line was made for; the engine applies
+// the settings right after.
+LineStatus Rfc2217Line::Open(const LineSettings& /*settings*/)
 {
     Close();
     m_decoder = Telnet::Decoder();
@@ -85,7 +91,7 @@ LineStatus Rfc2217Line::Open(const LineSettings& settings)
     m_comPort = Offer::ASKED;
     m_binaryRefused = false;
     m_lost = false;
-    LineStatus status = ServerConnection::Connect(settings.portName, m_socket, m_address);
+    LineStatus status = ServerConnection::Connect(m_name, m_socket, m_lookup);
     if (status.Ok()) {
         status = Negotiate();
     }
@@ -115,12 +121,12 @@ LineStatus Rfc2217Line::Negotiate()
     LineStatus status = WaitUntil([this] { return m_comPort != Offer::ASKED || m_binaryRefused; },
                                   "the offer of RFC 2217 line control");
     if (status.Ok() && m_comPort == Offer::REFUSED) {
-        return LineStatus::Fail(ServerConnection::Describe(m_address) +
+        return LineStatus::Fail(m_name.Server() +
                                     " does not offer RFC 2217 line control (for a raw TCP port name it socket://)",
                                 EPROTO);
     }
     if (status.Ok() && m_binaryRefused) {
-        return LineStatus::Fail(ServerConnection::Describe(m_address) + " refuses binary transmission", EPROTO);
+        return LineStatus::Fail(m_name.Server() + " refuses binary transmission", EPROTO);
     }
     return status;
 }
@@ -300,7 +306,7 @@ bool Rfc2217Line::SendControl(const std::vector<uint8_t>& frame)
 
 LineStatus Rfc2217Line::Lost() const
 {
-    return LineStatus::Fail("the connection to " + ServerConnection::Describe(m_address) + " was closed", ECONNRESET);
+    return LineStatus::Fail("the connection to " + m_name.Server() + " was closed", ECONNRESET);
 }
 
 Platform::SerialIoResult Rfc2217Line::Read(uint8_t* buffer, size_t size)

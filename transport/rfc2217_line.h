@@ -11,7 +11,7 @@
 
 #include "platform/tcp_socket.h"
 #include "transport/line_device.h"
-#include "transport/line_factory.h"
+#include "transport/port_name.h"
 #include "transport/telnet_codec.h"
 
 class Rfc2217Line : public LineDevice {
@@ -19,7 +19,9 @@ public:
     // A request waits this long for the server's answer.
     static constexpr int ANSWER_WINDOW_MS = 2500;
 
-    Rfc2217Line();
+    // The server named; lookup finds its addresses (the system's resolver
+    // unless a test holds it).
+    explicit Rfc2217Line(PortName name, Platform::HostLookup lookup = Platform::SystemHostLookup);
 
     LineStatus Open(const LineSettings& settings) override;
     void Close() override;
@@ -57,8 +59,9 @@ private:
     bool SendControl(const std::vector<uint8_t>& frame);
     LineStatus Lost() const;
 
+    const PortName m_name;
+    const Platform::HostLookup m_lookup;
     Platform::TcpSocket m_socket;
-    LineAddress m_address;
     Telnet::Decoder m_decoder;
     std::vector<Telnet::Command> m_commands;
     std::vector<uint8_t> m_heldData;

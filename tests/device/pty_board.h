@@ -137,7 +137,7 @@ private:
 struct ChipOnLine {
     bool Open()
     {
-        chip.AttachLine(NewLine(board.SlavePath()));
+        chip.AttachLine(NewLine(ParsePortName(board.SlavePath())));
         return board.Ok() && chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0) == 1;
     }
 
