@@ -189,6 +189,9 @@ bool YmodemProtocol::DownloadFile(const uint8_t* data, uint32_t size, const std:
         Fail(Common::OutcomeKind::TRANSFER, "Send ymodem start frame failed.\n");
         return false;
     }
+    if (!AwaitDataRequest()) {
+        return false;
+    }
     if (!SendYmodemDataFrame(data, size, GetYmodemDataFrameSize(m_singleFrameDataSize))) {
         Fail(Common::OutcomeKind::TRANSFER, "Send ymodem data frame failed.\n");
         return false;
@@ -237,6 +240,29 @@ bool YmodemProtocol::YmodemHandshake()
             WaitPoll(YMODEM_DELAY_TIME);
         }
     }
+}
+
+// Block 0's ACK is followed by the receiver's 'C' that asks for block 1. Taken
+// here, it is not mistaken later for a request to send block 1 again: a block
+// sent twice is acknowledged twice, and every later ACK would be read one
+// block early. A receiver that does not ask gets block 1 after the window.
+bool YmodemProtocol::AwaitDataRequest()
+{
+    const uint32_t start = Common::GetTime();
+    while (Elapsed(start) < YMODEM_C_RECV_TIMEOUT) {
+        // The line and the cancel check tell the user themselves.
+        if (LineGone() || m_chip->CheckIsCancel()) {
+            return false;
+        }
+        WaitPoll(YMODEM_DELAY_TIME);
+        uint8_t reply = 0;
+        while (m_chip->Receive(&reply, 1) == 1) {
+            if (reply == YMODEM_C || reply == YMODEM_NAK) {
+                return true;
+            }
+        }
+    }
+    return true;
 }
 
 bool YmodemProtocol::SendYmodemStartFrame(const std::string& fileName, uint32_t size)

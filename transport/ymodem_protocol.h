@@ -66,6 +66,8 @@ public:
     bool YmodemHandshake();
     bool InitYmodemStartFrame(uint8_t* frame, uint32_t frameSize, const std::string& name, uint32_t fileSize);
     bool SendYmodemStartFrame(const std::string& fileName, uint32_t size);
+    // Waits for the receiver's request for the first data block; false on a cancel or a lost line.
+    bool AwaitDataRequest();
     bool InitYmodemDataFrame(uint8_t* frame, uint32_t frameSize, uint8_t block, const uint8_t* data,
                              uint32_t chunk);
     bool SendYmodemDataFrame(const uint8_t* data, uint32_t size, uint32_t frameSize);
