@@ -14,6 +14,8 @@ namespace {
 
 constexpr uint32_t ERASE_ALL_REGION_SIZE = 0xFFFFFFFFu;
 constexpr const char* ACK_TIMEOUT_MESSAGE = "Ack receiving timeout.\n";
+constexpr const char* CLOSING_ACK_REFUSED_MESSAGE = "error: the board refused image %s: closing ACK result 0x%02X.\n";
+constexpr const char* CLOSING_ACK_GARBLED_MESSAGE = "The closing ACK of %s arrived garbled: the image is unconfirmed.\n";
 
 } // namespace
 
@@ -24,9 +26,11 @@ bool BurnVb27Chip::ShouldStop()
     return CheckIsCancel() || LineLost();
 }
 
-BurnVb27Chip::AckWait BurnVb27Chip::WaitForAck(unsigned char* buf, int bufLength, int& count, uint32_t timeout)
+BurnVb27Chip::AckWait BurnVb27Chip::WaitForAck(unsigned char* buf, int bufLength, int& count, uint32_t timeout,
+                                                Refusal refusal, uint8_t* result)
 {
     const uint32_t start = Common::GetTime();
+    uint32_t lastByte = start;
     for (;;) {
         if (ShouldStop()) {
             return AckWait::ABORTED;
@@ -40,22 +44,39 @@ BurnVb27Chip::AckWait BurnVb27Chip::WaitForAck(unsigned char* buf, int bufLength
         const int frameRest = static_cast<int>(Vb27Frames::ACK_FRAME_LEN) - count;
         const int want = std::min(std::max(frameRest, 1), bufLength - count);
         const unsigned long got = Receive(buf + count, static_cast<unsigned long>(want));
-        count += static_cast<int>(got);
         if (got > 0) {
-            const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(buf, static_cast<size_t>(count));
-            if (scan.consumed > 0) {
-                std::memmove(buf, buf + scan.consumed, static_cast<size_t>(count) - scan.consumed);
-                count -= static_cast<int>(scan.consumed);
-            }
-            if (scan.kind == Vb27Frames::AckScan::ACCEPTED) {
+            count += static_cast<int>(got);
+            lastByte = Common::GetTime();
+        }
+        const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(buf, static_cast<size_t>(count));
+        if (scan.consumed > 0) {
+            std::memmove(buf, buf + scan.consumed, static_cast<size_t>(count) - scan.consumed);
+            count -= static_cast<int>(scan.consumed);
+        }
+        switch (scan.kind) {
+            case Vb27Frames::AckScan::ACCEPTED:
                 return AckWait::ACCEPTED;
-            }
-            if (scan.kind == Vb27Frames::AckScan::REFUSED) {
-                // The wait goes on: a later frame may still accept.
+            case Vb27Frames::AckScan::GARBLED:
+                return AckWait::GARBLED;
+            case Vb27Frames::AckScan::REFUSED:
                 Common::PrintInfo(Events(), Common::NORMAL_INFO, "CheckAckFrame: ack result error: %d\n",
                                   scan.result);
-            }
+                if (refusal == Refusal::ENDS_WAIT) {
+                    if (result != nullptr) {
+                        *result = scan.result;
+                    }
+                    return AckWait::REFUSED;
+                }
+                continue;
+            case Vb27Frames::AckScan::NONE:
+                break;
+        }
+        if (got > 0) {
             continue;
+        }
+        if (scan.begun && Common::GetTime() - lastByte >= ChipLine::REPLY_GAP_MS) {
+            count = 0;
+            return AckWait::GARBLED;
         }
         if (!m_line.WaitInWindow(start, timeout)) {
             return LineLost() ? AckWait::ABORTED : AckWait::TIMED_OUT;
@@ -63,11 +84,11 @@ BurnVb27Chip::AckWait BurnVb27Chip::WaitForAck(unsigned char* buf, int bufLength
     }
 }
 
-BurnVb27Chip::AckWait BurnVb27Chip::WaitForFreshAck(uint32_t timeout)
+BurnVb27Chip::AckWait BurnVb27Chip::WaitForFreshAck(uint32_t timeout, Refusal refusal, uint8_t* result)
 {
     unsigned char buffer[MAX_RECV_ACK_BUFFER] = {};
     int count = 0;
-    return WaitForAck(buffer, MAX_RECV_ACK_BUFFER, count, timeout);
+    return WaitForAck(buffer, MAX_RECV_ACK_BUFFER, count, timeout, refusal, result);
 }
 
 bool BurnVb27Chip::SendCommandWithAck(const unsigned char* frame, int length, int ackWait, int totalWait)
@@ -86,7 +107,9 @@ bool BurnVb27Chip::SendCommandWithAck(const unsigned char* frame, int length, in
             continue;
         }
         Common::PrintSendRecv(0, frame, static_cast<uint32_t>(length));
-        const AckWait ack = WaitForAck(buffer, MAX_RECV_ACK_BUFFER, count, static_cast<uint32_t>(ackWait));
+        // A garbled ACK ends the wait early: the frame goes again at once.
+        const AckWait ack =
+            WaitForAck(buffer, MAX_RECV_ACK_BUFFER, count, static_cast<uint32_t>(ackWait), Refusal::WAIT_ON);
         if (ack == AckWait::ACCEPTED) {
             return true;
         }
@@ -128,7 +151,7 @@ int BurnVb27Chip::SendShakeHandFrame()
         if (settings.beforeReset && !atReset.empty() && framesSent % AT_COMMAND_HANDSHAKE_INTERVAL == 0) {
             Send(reinterpret_cast<const unsigned char*>(atReset.data()), static_cast<unsigned long>(atReset.size()));
         }
-        const AckWait ack = WaitForAck(buffer, MAX_RECV_ACK_BUFFER, count, settings.ctrlPeriod);
+        const AckWait ack = WaitForAck(buffer, MAX_RECV_ACK_BUFFER, count, settings.ctrlPeriod, Refusal::WAIT_ON);
         if (ack == AckWait::ACCEPTED) {
             return 1;
         }
@@ -299,19 +322,37 @@ Common::ImageResult BurnVb27Chip::SendImage(const Package& package, const Common
         m_report.FailInfo(Common::OutcomeKind::TRANSFER, "Download: %s failed.\n", name.c_str());
         return Common::ImageResult::FAILED;
     }
-    const AckWait ack = WaitForFreshAck(IMAGE_ACK_TIMEOUT);
-    if (ack == AckWait::ABORTED) {
-        return Common::ImageResult::FAILED;
-    }
-    Common::ImageResult result = Common::ImageResult::CONFIRMED;
-    if (ack == AckWait::TIMED_OUT) {
-        // The board took every block but did not confirm the image: the burn goes on.
-        Common::Print(Events(), ACK_TIMEOUT_MESSAGE);
-        outcome = Common::Outcome::Failure(Common::OutcomeKind::TRANSFER, ACK_TIMEOUT_MESSAGE, name);
-        result = Common::ImageResult::UNCONFIRMED;
+    uint8_t refusal = 0;
+    switch (WaitForFreshAck(IMAGE_ACK_TIMEOUT, Refusal::ENDS_WAIT, &refusal)) {
+        case AckWait::ACCEPTED:
+            break;
+        case AckWait::REFUSED:
+            // The board says it could not program the image: nothing after it may be called burned.
+            m_report.FailInfo(Common::OutcomeKind::COMMAND_REFUSED, CLOSING_ACK_REFUSED_MESSAGE, name.c_str(),
+                              refusal);
+            return Common::ImageResult::FAILED;
+        case AckWait::ABORTED:
+            return Common::ImageResult::FAILED;
+        case AckWait::TIMED_OUT:
+            // The board took every block but did not confirm the image: the burn goes on.
+            Common::Print(Events(), ACK_TIMEOUT_MESSAGE);
+            return Unconfirmed(name, ACK_TIMEOUT_MESSAGE, outcome);
+        case AckWait::GARBLED: {
+            const std::string message = Common::FormatInfo(CLOSING_ACK_GARBLED_MESSAGE, name.c_str());
+            Common::Print(Events(), message);
+            return Unconfirmed(name, message, outcome);
+        }
     }
     Common::PrintInfo(Events(), Common::NORMAL_INFO, "downloaded: %s successfully.\n", name.c_str());
-    return result;
+    return Common::ImageResult::CONFIRMED;
+}
+
+Common::ImageResult BurnVb27Chip::Unconfirmed(const std::string& name, const std::string& why,
+                                              Common::Outcome& outcome)
+{
+    outcome = Common::Outcome::Failure(Common::OutcomeKind::TRANSFER, why, name);
+    Common::PrintInfo(Events(), Common::NORMAL_INFO, "downloaded: %s successfully.\n", name.c_str());
+    return Common::ImageResult::UNCONFIRMED;
 }
 
 bool BurnVb27Chip::SwitchBaudAfterLoader()
@@ -325,7 +366,7 @@ bool BurnVb27Chip::SwitchBaudAfterLoader()
         m_report.Fail(Common::OutcomeKind::TRANSFER, "Send switch baud rate frame failed.\n");
         return false;
     }
-    if (WaitForFreshAck(SWITCH_BAUD_ACK_TIMEOUT) != AckWait::ACCEPTED) {
+    if (WaitForFreshAck(SWITCH_BAUD_ACK_TIMEOUT, Refusal::WAIT_ON) != AckWait::ACCEPTED) {
         m_report.Fail(Common::OutcomeKind::TRANSFER, "Wait switch baud rate ACK timeout.\n");
         return false;
     }

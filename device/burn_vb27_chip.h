@@ -53,7 +53,11 @@ public:
     bool CheckFwpkgHeadData(const uint8_t* head, uint32_t fileLength);
 
 protected:
-    enum class AckWait { ACCEPTED, TIMED_OUT, ABORTED };
+    // GARBLED: an ACK frame came whole but spoiled (or was cut short): as
+    // lost as one that never came, and known at once.
+    enum class AckWait { ACCEPTED, REFUSED, GARBLED, TIMED_OUT, ABORTED };
+    // Whether a refusing ACK frame ends the wait or the wait goes on for one that accepts.
+    enum class Refusal { WAIT_ON, ENDS_WAIT };
 
     // A package read and checked: its bytes and the entries of its table.
     struct Package {
@@ -64,11 +68,13 @@ protected:
     };
 
     // Waits up to timeout ms for an accepting ACK frame, telling a timeout
-    // from a cancel or a lost line. count bytes of a frame begun earlier are
-    // kept in buf between calls. Every examined frame is dropped from buf,
-    // and nothing behind an accepted frame is read.
-    AckWait WaitForAck(unsigned char* buf, int bufLength, int& count, uint32_t timeout);
-    AckWait WaitForFreshAck(uint32_t timeout);
+    // from a garbled frame, a cancel or a lost line. count bytes of a frame
+    // begun earlier are kept in buf between calls. Every examined frame is
+    // dropped from buf, and nothing behind an examined frame is read. result:
+    // the result byte of a refusing frame that ended the wait.
+    AckWait WaitForAck(unsigned char* buf, int bufLength, int& count, uint32_t timeout, Refusal refusal,
+                       uint8_t* result = nullptr);
+    AckWait WaitForFreshAck(uint32_t timeout, Refusal refusal, uint8_t* result = nullptr);
     bool SendFrameWithAck(const std::vector<uint8_t>& frame);
     bool SendFlashImageFrame(unsigned long burnAddress, unsigned long length, unsigned long burnSize, int type,
                              uint32_t block, int ackWait, int totalWait);
@@ -82,6 +88,8 @@ protected:
     bool IsSelected(const Common::FileHead& entry) const;
     Common::ImageResult SendImage(const Package& package, const Common::FileHead& entry,
                                   YmodemProtocolSp::YmodemProtocol& sender, Common::Outcome& outcome);
+    // The image went out but the board's confirmation did not come intact; why is printed already.
+    Common::ImageResult Unconfirmed(const std::string& name, const std::string& why, Common::Outcome& outcome);
     bool SwitchBaudAfterLoader();
 
     std::vector<std::string> m_onlyBurnNames;

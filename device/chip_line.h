@@ -14,6 +14,10 @@
 
 class ChipLine {
 public:
+    // A board sends a reply back to back: one begun and then left unfinished
+    // this long was cut short on the line, and is as lost as a spoiled one.
+    static constexpr uint32_t REPLY_GAP_MS = 500;
+
     explicit ChipLine(ChipReport& events) : m_events(events) {}
     ~ChipLine();
     ChipLine(const ChipLine&) = delete;

@@ -76,6 +76,14 @@ bool MayBeginFrame(const uint8_t* at, size_t available)
     return true;
 }
 
+// The flag and a length field that announces an ACK frame: a start that no
+// junk is likely to spell.
+bool IsAckStart(const uint8_t* at, size_t available)
+{
+    return available >= ACK_START_LEN && GetU32Le(at + OFFSET_FLAG) == START_FLAG &&
+           GetU16Le(at + OFFSET_LENGTH) == ACK_FRAME_LEN;
+}
+
 bool IsValidAckWindow(const uint8_t* at)
 {
     return GetU32Le(at + OFFSET_FLAG) == START_FLAG &&
@@ -188,12 +196,21 @@ AckScan ScanAckFrame(const uint8_t* buf, size_t length)
             return scan;
         }
     }
+    for (size_t offset = 0; offset + ACK_FRAME_LEN <= length; ++offset) {
+        if (IsAckStart(buf + offset, length - offset)) {
+            scan.kind = AckScan::GARBLED;
+            scan.frameOffset = offset;
+            scan.consumed = offset + ACK_FRAME_LEN;
+            return scan;
+        }
+    }
     // No frame: keep the tail that may still grow into one.
     size_t keepFrom = (length >= ACK_FRAME_LEN) ? length - ACK_FRAME_LEN + 1 : 0;
     while (keepFrom < length && !MayBeginFrame(buf + keepFrom, length - keepFrom)) {
         ++keepFrom;
     }
     scan.consumed = keepFrom;
+    scan.begun = IsAckStart(buf + keepFrom, length - keepFrom);
     return scan;
 }
 

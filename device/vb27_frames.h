@@ -84,7 +84,8 @@ std::vector<uint8_t> BuildResetFrame();
 
 // --- ACK frame --------------------------------------------------------------
 //  0  4  START_FLAG
-//  4  4  not checked
+//  4  2  frame length (12); a frame is valid whatever it holds
+//  6  2  not checked
 //  8  1  result, ACK_SUCCESS accepts
 //  9  1  not checked
 // 10  2  SopCrc16 of bytes 0..9
@@ -92,9 +93,14 @@ constexpr size_t ACK_FRAME_LEN = 12;
 constexpr size_t ACK_OFFSET_RESULT = 8;
 constexpr size_t ACK_OFFSET_CRC = 10;
 constexpr uint8_t ACK_SUCCESS = 0x5A;
+// The start flag and the length field: enough to know a frame of ACK_FRAME_LEN
+// bytes is on its way.
+constexpr size_t ACK_START_LEN = OFFSET_LENGTH + 2;
 
 struct AckScan {
-    enum Kind { NONE, ACCEPTED, REFUSED };
+    // GARBLED: a frame that began with the flag and its length field arrived
+    // whole but fails its check, spoiled on the line.
+    enum Kind { NONE, ACCEPTED, REFUSED, GARBLED };
     Kind kind = NONE;
     uint8_t result = 0;   // result byte of the frame found
     size_t frameOffset = 0;
@@ -102,9 +108,13 @@ struct AckScan {
     // else the bytes that can no longer begin a frame. Bytes behind a frame
     // are never counted: they belong to whoever reads next.
     size_t consumed = 0;
+    // NONE: the bytes kept begin with the flag and length field of a frame
+    // whose rest has not come yet.
+    bool begun = false;
 };
 
-// Finds the first valid ACK frame (flag and check field) in buf.
+// Finds the first valid ACK frame (flag and check field) in buf; without one,
+// the first whole frame that fails its check.
 AckScan ScanAckFrame(const uint8_t* buf, size_t length);
 
 } // namespace Vb27Frames
