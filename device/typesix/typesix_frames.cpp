@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <string>
 
 #include "common/checksum.h"
 
@@ -122,6 +123,46 @@ bool UnwrapFirstFrame(const uint8_t* bytes, size_t count, std::vector<uint8_t>& 
     }
     payload.clear();
     return false;
+}
+
+namespace {
+
+constexpr size_t NO_FRAME = static_cast<size_t>(-1);
+
+// Where the payload of a frame under way begins (count when only its start
+// mark has come); NO_FRAME when none is under way.
+size_t OpenFramePayload(const uint8_t* bytes, size_t count)
+{
+    size_t payload = NO_FRAME;
+    for (size_t i = 0; bytes != nullptr && i + 1 < count; ++i) {
+        if (bytes[i] != ESCAPE) {
+            continue;
+        }
+        const uint8_t next = bytes[++i];
+        if (next == START_MARK) {
+            payload = i + 1;
+        } else if (next == END_MARK) {
+            payload = NO_FRAME;
+        }
+    }
+    return payload;
+}
+
+}  // namespace
+
+bool FrameBegun(const uint8_t* bytes, size_t count)
+{
+    return OpenFramePayload(bytes, count) != NO_FRAME;
+}
+
+bool FrameCutByBoardText(const uint8_t* bytes, size_t count)
+{
+    const size_t payload = OpenFramePayload(bytes, count);
+    if (payload == NO_FRAME) {
+        return false;
+    }
+    const std::string after(reinterpret_cast<const char*>(bytes + payload), count - payload);
+    return after.find(SSB_TEXT) != std::string::npos || after.find(ROM_TEXT) != std::string::npos;
 }
 
 // --- answers --------------------------------------------------------------------

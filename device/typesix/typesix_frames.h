@@ -76,6 +76,12 @@ std::vector<uint8_t> Wrap(const std::vector<uint8_t>& payload);
 // collected so far, an end mark after a start completes the frame, 5C x stands
 // for x. False while no frame is complete.
 bool UnwrapFirstFrame(const uint8_t* bytes, size_t count, std::vector<uint8_t>& payload);
+// True when a start mark has come and no end mark after it: a frame is under way.
+bool FrameBegun(const uint8_t* bytes, size_t count);
+// True when a frame is under way and the board's start text has come after its
+// start mark: a board that announces itself is sending no frame, so the one
+// begun was cut short on the line.
+bool FrameCutByBoardText(const uint8_t* bytes, size_t count);
 
 // --- answers ------------------------------------------------------------------
 

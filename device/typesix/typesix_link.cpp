@@ -3,6 +3,7 @@
 #include "platform/monotonic_clock.h"
 #include "common/file_helpers.h"
 #include "device/burn_chip_base.h"
+#include "device/chip_line.h"
 #include "device/typesix/typesix_frames.h"
 
 namespace {
@@ -34,6 +35,7 @@ TypeSixLink::Outcome TypeSixLink::CollectAnswer(unsigned long window, const Exam
     m_answerBuffer.resize(MAX_RECV_BUFFER_SIZE);
     size_t count = 0;
     const uint32_t start = Common::GetTime();
+    uint32_t lastByte = start;
     while (Common::GetTime() - start < window) {
         if (ShouldStop()) {
             return Outcome::ABORTED;
@@ -41,17 +43,24 @@ TypeSixLink::Outcome TypeSixLink::CollectAnswer(unsigned long window, const Exam
         m_chip.WaitForData(POLL_MS);
         const unsigned long got = m_chip.Receive(m_answerBuffer.data() + count, MAX_FRAME_LEN);
         if (got == 0) {
+            if (count > 0 && Common::GetTime() - lastByte >= ChipLine::REPLY_GAP_MS &&
+                TypeSixFrames::FrameBegun(m_answerBuffer.data(), count)) {
+                return Outcome::TIMED_OUT;  // cut short: as lost, send again
+            }
             continue;
         }
         count += got;
+        lastByte = Common::GetTime();
         if (count > MAX_GATHERED) {
             return Outcome::TIMED_OUT;  // nothing useful in all that: send again
         }
         switch (examine(m_answerBuffer.data(), count)) {
-            case 0:
+            case ANSWER_REJECTED:
                 return Outcome::REJECTED;
-            case 1:
+            case ANSWER_ACCEPTED:
                 return Outcome::ACCEPTED;
+            case ANSWER_GARBLED:
+                return Outcome::TIMED_OUT;  // as lost, without waiting out the window
             default:
                 break;
         }
@@ -103,29 +112,31 @@ int TypeSixLink::CheckRecvData(const unsigned char* data, unsigned long length) 
 {
     std::vector<uint8_t> payload;
     if (!TypeSixFrames::UnwrapFirstFrame(data, length, payload)) {
-        return 2;
+        return TypeSixFrames::FrameCutByBoardText(data, length) ? ANSWER_GARBLED : ANSWER_INCOMPLETE;
     }
     Common::PrintSendRecv(1, payload.data(), static_cast<uint32_t>(payload.size()));
     TypeSixFrames::Answer answer;
     if (!TypeSixFrames::ReadAnswer(payload, answer)) {
-        // Too short to be an answer; the attempt runs out and the frame goes again.
         Common::PrintInfo(m_chip.Events(), Common::DEBUG_INFO, "answer of %zu bytes is too short.\n", payload.size());
-        return 2;
+        return ANSWER_GARBLED;
+    }
+    // The check byte first: only an intact answer can refuse, and a spoiled
+    // one may show any acknowledgement or return code.
+    if (!answer.CheckMatches()) {
+        Common::PrintInfo(m_chip.Events(), Common::NORMAL_INFO,
+                          "the calculated  crc:%d is not equal to the received crc:%d.\n", answer.computedCheck,
+                          answer.check);
+        return ANSWER_GARBLED;
     }
     if (answer.ack != TypeSixFrames::ACK_VALUE) {
         m_chip.Report().FailInfo(Common::OutcomeKind::COMMAND_REFUSED, "ack error1:%d\n", answer.ack);
-        return 0;
+        return ANSWER_REJECTED;
     }
     if (answer.returnCode != TypeSixFrames::RETURN_CODE_VALUE) {
         m_chip.Report().FailInfo(Common::OutcomeKind::COMMAND_REFUSED, "return code error:%d\n", answer.returnCode);
-        return 0;
+        return ANSWER_REJECTED;
     }
-    if (!answer.CheckMatches()) {
-        m_chip.Report().FailInfo(Common::OutcomeKind::TRANSFER, "the calculated  crc:%d is not equal to the received crc:%d.\n",
-                          answer.computedCheck, answer.check);
-        return 0;
-    }
-    return 1;
+    return ANSWER_ACCEPTED;
 }
 
 bool TypeSixLink::SendUnanswered(const std::vector<uint8_t>& payload)

@@ -31,7 +31,12 @@ public:
     enum class ResetSequence { ZERO, NEXT };
     enum class PacketRun { DONE, CANCELLED, FAILED, NO_PACKET_SIZE };
 
-    // Looks at everything gathered in this attempt: 0 reject, 1 accept, 2 wait on.
+    // What an examine makes of everything gathered in this attempt.
+    static constexpr int ANSWER_REJECTED = 0;
+    static constexpr int ANSWER_ACCEPTED = 1;
+    static constexpr int ANSWER_INCOMPLETE = 2;  // wait on
+    // A whole answer spoiled on the line: as lost as none, so the frame goes again at once.
+    static constexpr int ANSWER_GARBLED = 3;
     using Examine = std::function<int(const uint8_t* bytes, size_t count)>;
     using PacketSender = std::function<bool(uint32_t number, const uint8_t* data, uint32_t size, bool last)>;
 
@@ -46,13 +51,17 @@ public:
 
     // --- frames -----------------------------------------------------------------
     // Sends the wrapped payload and waits attemptWindow ms for an answer that
-    // examine settles; sends it again (same bytes) until totalWindow ms are over.
+    // examine settles; sends it again (same bytes) until totalWindow ms are
+    // over: after the attempt window, or at once when the answer came garbled
+    // or was cut short.
     Outcome Exchange(const std::vector<uint8_t>& payload, unsigned long attemptWindow, unsigned long totalWindow,
                      const Examine& examine);
     // An exchange whose answer must be a positive acknowledgement;
     // "Timeout error.\n" (a detail) when none came in time.
     bool SendCommand(const std::vector<uint8_t>& payload, unsigned long attemptWindow, unsigned long totalWindow);
-    // 0 bad answer, 1 good answer, 2 no complete answer yet.
+    // ANSWER_REJECTED for a well-formed negative answer, ANSWER_ACCEPTED,
+    // ANSWER_INCOMPLETE, or ANSWER_GARBLED for a whole one that fails its
+    // check byte or is too short to be an answer.
     int CheckRecvData(const unsigned char* data, unsigned long length) const;
     // Written once, no answer awaited; true when every byte went out.
     bool SendUnanswered(const std::vector<uint8_t>& payload);
