@@ -1,11 +1,13 @@
 #include "cli/front_end.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "cli/cancel_signals.h"
 #include "cli/port_listing.h"
@@ -35,6 +37,26 @@ constexpr const char* READ_SIZE_PREFIX = "-readsize:";
 constexpr const char* RESET_SEQUENCE_PREFIX = "-resetseq:";
 constexpr const char* REPORT_PREFIX = "-report:";
 constexpr const char* EVENTS_PREFIX = "-events:";
+
+// Every option of the option pass with the arguments it takes after it; an
+// argument that is none of them nor such a value is a typo worth a warning.
+struct OptionForm {
+    const char* name;
+    bool prefix;  // the value is the rest of the argument
+    int values;   // arguments after it that are its values
+};
+constexpr OptionForm OPTION_FORMS[] = {
+    {"-n", false, 1}, {"--name", false, 1}, {"-m", false, 2}, {"--mode", false, 2},  // mode and port
+    {"-f", false, 1}, {"--file", false, 1}, {"-b", false, 1}, {"--baudRate", false, 1},
+    {"-s", false, 1}, {"--stopBit", false, 1}, {"-p", false, 1}, {"--parity", false, 1},
+    {"--config", false, 1}, {"-l", false, 1}, {"--load", false, 1}, {"-e", false, 1},
+    {"--eraseSize", false, 1}, {"-re", false, 1}, {"-c", false, 1}, {"-elf", false, 1},
+    {"-txt", false, 1}, {COMMAND_LINE_ONLY_BURN, true, 0}, {BURN_INTERVAL_PREFIX, true, 0},
+    {ERASE_MODE_PREFIX, true, 0}, {"-onlyeraseall", false, 0}, {PACKAGE_SIZE_PREFIX, true, 0},
+    {"-switchafterloader", false, 0}, {"-beforereset", false, 0}, {READ_FILE_PREFIX, true, 0},
+    {READ_ADDRESS_PREFIX, true, 0}, {READ_SIZE_PREFIX, true, 0}, {RESET_SEQUENCE_PREFIX, true, 0},
+    {REPORT_PREFIX, true, 0}, {EVENTS_PREFIX, true, 0}, {RESET_PREFIX, true, 0},
+};
 
 bool Is(const char* argument, const char* text)
 {
@@ -175,6 +197,17 @@ std::string LastPrefixValue(int argc, char** argv, const char* prefix)
         }
     }
     return value;
+}
+
+// Values taken by the option argument spells; -1 when it spells none.
+int OptionValueCount(const char* argument)
+{
+    for (const OptionForm& form : OPTION_FORMS) {
+        if (form.prefix ? StartsWith(argument, form.name) : Is(argument, form.name)) {
+            return form.values;
+        }
+    }
+    return -1;
 }
 
 int RunOperation(int argc, char** argv, const char* name, int (BurnerWorkerBase::*operation)(),
@@ -350,8 +383,30 @@ void ParseConfigParam(int argc, char** argv, BurnContext* context)
     }
 }
 
+std::vector<std::string> UnknownOptions(int argc, char** argv)
+{
+    std::vector<std::string> unknown;
+    int valuesLeft = 0;
+    for (int i = EXTRA_START; i < argc; ++i) {
+        const int values = OptionValueCount(argv[i]);
+        // Text that is no value and no option is left alone, as the usage's
+        // own "COM0 115200 0 0" is; a dash marks what was meant as an option.
+        if (values < 0 && valuesLeft == 0 && argv[i][0] == '-') {
+            unknown.push_back(argv[i]);
+        }
+        // A value that spells an option is taken as one as well.
+        valuesLeft = std::max(valuesLeft - 1, values);
+    }
+    return unknown;
+}
+
 bool ParseExtraParam(int argc, char** argv, BurnContext* context)
 {
+    // The run goes on as before; only a typo no longer goes unseen.
+    ConsoleOutput::Flush();
+    for (const std::string& argument : UnknownOptions(argc, argv)) {
+        std::fprintf(stderr, "warning: unknown option %s is ignored\n", argument.c_str());
+    }
     Common::PrintTraceLine("\n[DEBUG PARSE] argc=%d, EXTRA_START=%d\n", argc, EXTRA_START);
     // Values are not skipped: each one is examined as an argument in its turn.
     for (int i = EXTRA_START; i < argc; ++i) {

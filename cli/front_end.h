@@ -5,6 +5,8 @@
 // settings in their fixed order, run one operation of the burn job.
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "jobs/burner_worker_factory.h"
 #include "settings/burn_context.h"
@@ -31,6 +33,9 @@ int InitBurnParam(int argc, char** argv, BurnInfo::BurnContext* context);
 std::unique_ptr<BurnerWorkerBase> NewBurnerWorker(int chipType, std::unique_ptr<BurnInfo::BurnContext> context);
 
 void ParseConfigParam(int argc, char** argv, BurnInfo::BurnContext* context);
+// Arguments from EXTRA_START on that look like options (a leading "-") but are
+// neither an option of the option pass nor the value of one before them.
+std::vector<std::string> UnknownOptions(int argc, char** argv);
 bool ParseExtraParam(int argc, char** argv, BurnInfo::BurnContext* context);
 // Each takes the option at optionIndex and its value at valueIndex (< argc).
 bool ParseExtraBasicParam(int argc, char** argv, BurnInfo::BurnContext* context, int valueIndex, int optionIndex);
