@@ -4,10 +4,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "common/chip_family.h"
 #include "common/printf_format.h"
@@ -152,6 +154,32 @@ Common::Outcome ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::Fw
         info.burnSize = entry.burnSize;
         info.imageType = entry.type;
         out.push_back(info);
+    }
+    return Common::Outcome();
+}
+
+Common::Outcome CheckTypeSixImages(const std::string& package, const std::vector<BurnInfo::FwpkgBinInfo>& list)
+{
+    std::map<std::string, std::pair<uint32_t, uint32_t>> placed;
+    for (const BurnInfo::FwpkgBinInfo& entry : list) {
+        const auto where = std::make_pair(entry.offset, entry.length);
+        const auto found = placed.emplace(entry.imageName, where);
+        if (!found.second && found.first->second != where) {
+            Common::Outcome refused = Failure(REFUSED, "error: Two different images of %s are named %s.\n",
+                                              package.c_str(), entry.imageName.c_str());
+            refused.image = entry.imageName;
+            return refused;
+        }
+    }
+    const uint64_t maxLoaderLength = uint64_t{TYPESIX_MAX_SSB_PACKETS} * TYPESIX_SSB_PACKET_SIZE;
+    for (const BurnInfo::FwpkgBinInfo& entry : list) {
+        if (entry.imageType == Common::TYPESIX_IMAGE_SSB && entry.length > maxLoaderLength) {
+            Common::Outcome refused =
+                Failure(REFUSED, "error: Loader %s of %u bytes needs more than %u packets of %u bytes.\n",
+                        entry.imageName.c_str(), entry.length, TYPESIX_MAX_SSB_PACKETS, TYPESIX_SSB_PACKET_SIZE);
+            refused.image = entry.imageName;
+            return refused;
+        }
     }
     return Common::Outcome();
 }

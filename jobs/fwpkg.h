@@ -38,6 +38,17 @@ namespace FwpkgSp {
 // failure to print, with the message the job prints.
 Common::Outcome ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>& out);
 
+// The ssb load numbers its packets in 16 bits and sends them this large.
+constexpr uint32_t TYPESIX_MAX_SSB_PACKETS = 65535;
+constexpr uint32_t TYPESIX_SSB_PACKET_SIZE = 4096;
+
+// What the TypeSix job refuses in the images it is to burn, beyond the
+// listing: two different images of one name (they share one file in the
+// extract directory, so both would be burned with the bytes of the one
+// unpacked last) and a loader that needs more ssb packets than can be
+// numbered. The job and tarnwick-pkg verify both decide with this.
+Common::Outcome CheckTypeSixImages(const std::string& package, const std::vector<BurnInfo::FwpkgBinInfo>& list);
+
 // Keeps, in order, the entries that one of the names selects by the family's
 // rule; no names keeps all. Always true.
 bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vector<std::string>& onlyBurnNames,

@@ -1,7 +1,5 @@
 #include "jobs/typesix_burner_worker.h"
 
-#include <map>
-#include <utility>
 
 #include "common/chip_family.h"
 #include "common/trace_line.h"
@@ -69,27 +67,7 @@ bool TypeSixBurnerWorker::CheckSelection(const std::string& package)
         Fail(REFUSED, "", "error: No image of %s matches the -onlyburn: names.\n", package.c_str());
         return false;
     }
-    // Images share one directory: two different images of one name would be
-    // burned both with the bytes of the one unpacked last.
-    std::map<std::string, std::pair<uint32_t, uint32_t>> placed;
-    for (const FwpkgBinInfo& entry : m_binInfoList) {
-        const auto where = std::make_pair(entry.offset, entry.length);
-        const auto found = placed.emplace(entry.imageName, where);
-        if (!found.second && found.first->second != where) {
-            Fail(REFUSED, entry.imageName, "error: Two different images of %s are named %s.\n", package.c_str(),
-                 entry.imageName.c_str());
-            return false;
-        }
-    }
-    const uint64_t maxSsbLength = static_cast<uint64_t>(MAX_SSB_PACKETS) * DEFAULT_PER_PACKET_SIZE;
-    for (const FwpkgBinInfo& entry : m_binInfoList) {
-        if (entry.imageType == Common::TYPESIX_IMAGE_SSB && entry.length > maxSsbLength) {
-            Fail(REFUSED, entry.imageName, "error: Loader %s of %u bytes needs more than %u packets of %d bytes.\n",
-                 entry.imageName.c_str(), entry.length, MAX_SSB_PACKETS, DEFAULT_PER_PACKET_SIZE);
-            return false;
-        }
-    }
-    return true;
+    return Report(FwpkgSp::CheckTypeSixImages(package, m_binInfoList));
 }
 
 bool TypeSixBurnerWorker::BurnPartitions()

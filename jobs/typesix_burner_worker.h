@@ -17,9 +17,7 @@
 class TypeSixBurnerWorker : public BurnerWorkerBase {
 public:
     // Packet size of the ssb load.
-    static constexpr int DEFAULT_PER_PACKET_SIZE = 4096;
-    // ssb packets carry 16-bit numbers.
-    static constexpr uint32_t MAX_SSB_PACKETS = 65535;
+    static constexpr int DEFAULT_PER_PACKET_SIZE = static_cast<int>(FwpkgSp::TYPESIX_SSB_PACKET_SIZE);
 
     explicit TypeSixBurnerWorker(std::unique_ptr<BurnInfo::BurnContext> context);
     ~TypeSixBurnerWorker() override = default;

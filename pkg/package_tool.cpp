@@ -671,7 +671,10 @@ int Verify(const std::string& package, Family family, std::ostream& out)
         }
         case Common::PackageCheck::LISTING: {
             std::vector<BurnInfo::FwpkgBinInfo> list;
-            const Common::Outcome listed = FwpkgSp::ParseFwpkgFile(package, list);
+            Common::Outcome listed = FwpkgSp::ParseFwpkgFile(package, list);
+            if (listed.Ok()) {
+                listed = FwpkgSp::CheckTypeSixImages(package, list);
+            }
             accepted = listed.Ok();
             if (!accepted) {
                 out << listed.message;
@@ -684,7 +687,7 @@ int Verify(const std::string& package, Family family, std::ostream& out)
                     heads.push_back(head);
                 }
                 for (const std::string& clash : NameClashes(heads)) {
-                    out << "warning: " << clash << "; the job burns the later image for both\n";
+                    out << "warning: " << clash << "; the one unpacked later overwrites the other\n";
                 }
             }
             break;
