@@ -167,6 +167,46 @@ TEST_F(TypeSixOnScriptedLine, NegativeAnswerFailsAtOnceWithoutSendingAgain)
     EXPECT_TRUE(messages.Has("ack error1:3\n")) << messages.Messages();
 }
 
+// A whole answer that fails its check, is too short, or was cut short (the
+// board went quiet, or announced itself mid-frame) is as lost: the frame goes
+// again at once. The attempt window is the whole window, so waiting it out
+// would leave no time for a second send.
+TEST_F(TypeSixOnScriptedLine, SpoiledAnswerIsLostAndTheFrameGoesAgainAtOnce)
+{
+    const auto spoiledCheck = [](const Bytes& command, uint8_t ack) {
+        Bytes payload = {command[0], ack, command[1], 0x01};
+        payload.push_back(static_cast<uint8_t>(Xor(payload) ^ 0x01));
+        return Wire(payload);
+    };
+    const auto halfOf = [](Bytes wire) {
+        wire.resize(wire.size() / 2);
+        return wire;
+    };
+    const struct {
+        const char* name;
+        std::function<Bytes(const Bytes&)> first;
+    } cases[] = {
+        {"broken check", [&](const Bytes& c) { return spoiledCheck(c, 0x02); }},
+        {"broken check over a spoiled acknowledgement", [&](const Bytes& c) { return spoiledCheck(c, 0x03); }},
+        {"too short", [](const Bytes& c) { return Wire({c[0], 0x02}); }},
+        {"cut, then quiet", [&](const Bytes& c) { return halfOf(Answer(c)); }},
+        {"cut, then the start text", [&](const Bytes& c) { return Concat({halfOf(Answer(c)), Text("-ssb-codeloader\r\n")}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        line->payloads.clear();
+        line->board = [&c](ScriptedLine& l, const Bytes& command) {
+            l.Write(l.payloads.size() == 1 ? c.first(command) : Answer(command));
+        };
+        messages.Take();
+        EXPECT_TRUE(link.SendCommand({0x07, 0x01, 0x06}, 3000, 3000)) << messages.Messages();
+        ASSERT_EQ(line->payloads.size(), 2u);
+        EXPECT_EQ(line->payloads[0], line->payloads[1]);
+        EXPECT_FALSE(messages.Has("ack error1")) << messages.Messages();
+        EXPECT_TRUE(chip.Report().Failure().Ok()) << chip.Report().Failure().message;
+    }
+}
+
 TEST_F(TypeSixOnScriptedLine, ReadBackDropsAnAnswerLeftFromAnEarlierRequest)
 {
     const Bytes stale(16, 0xAA);

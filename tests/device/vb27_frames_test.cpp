@@ -67,7 +67,7 @@ TEST(Vb27AckScan, FindsAFrameBehindNoiseAndLeavesTheBytesBehindIt)
     EXPECT_GE(scan.consumed, 1u) << "twelve bytes of noise drop at least one";
 }
 
-TEST(Vb27AckScan, ANegativeResultConsumesItsFrameAndABrokenCheckIsPassedOver)
+TEST(Vb27AckScan, ANegativeResultConsumesItsFrameAndAValidFrameWinsOverABrokenOneBeforeIt)
 {
     const Bytes bytes = Concat({Ack(0xA5), Ack(0x5A)});
     const Vb27Frames::AckScan first = Vb27Frames::ScanAckFrame(bytes.data(), bytes.size());
@@ -78,11 +78,41 @@ TEST(Vb27AckScan, ANegativeResultConsumesItsFrameAndABrokenCheckIsPassedOver)
 
     Bytes broken = Ack(0x5A);
     broken[11] ^= 0x01;
-    EXPECT_EQ(Vb27Frames::ScanAckFrame(broken.data(), broken.size()).kind, Vb27Frames::AckScan::NONE);
     const Bytes behind = Concat({broken, Ack(0x5A)});
     const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(behind.data(), behind.size());
     EXPECT_EQ(scan.kind, Vb27Frames::AckScan::ACCEPTED);
     EXPECT_EQ(scan.frameOffset, 12u);
+}
+
+// A frame whose flag and length field came is known to be one: whole and
+// failing its check it is garbled, dropped whole with nothing behind it read;
+// short of its end it is begun. Without the length field it could be junk.
+TEST(Vb27AckScan, AWholeFrameThatFailsItsCheckIsGarbledAndAHalfOneIsBegun)
+{
+    Bytes broken = Ack(0x5A);
+    broken[6] ^= 0x01;
+    const Bytes spoiled = Concat({{0x11}, broken, {'C'}});
+    const Vb27Frames::AckScan garbled = Vb27Frames::ScanAckFrame(spoiled.data(), spoiled.size());
+    EXPECT_EQ(garbled.kind, Vb27Frames::AckScan::GARBLED);
+    EXPECT_EQ(garbled.frameOffset, 1u);
+    EXPECT_EQ(garbled.consumed, 13u);
+
+    const Bytes half(broken.begin(), broken.begin() + 6);
+    const Vb27Frames::AckScan begun = Vb27Frames::ScanAckFrame(half.data(), half.size());
+    EXPECT_EQ(begun.kind, Vb27Frames::AckScan::NONE);
+    EXPECT_TRUE(begun.begun);
+    EXPECT_EQ(begun.consumed, 0u);
+    const Bytes flagOnly(broken.begin(), broken.begin() + 5);
+    EXPECT_FALSE(Vb27Frames::ScanAckFrame(flagOnly.data(), flagOnly.size()).begun);
+
+    Bytes otherLength = ShakeReply(10, 0x5A);
+    otherLength[11] ^= 0x01;
+    const Vb27Frames::AckScan junk = Vb27Frames::ScanAckFrame(otherLength.data(), otherLength.size());
+    EXPECT_EQ(junk.kind, Vb27Frames::AckScan::NONE);
+    EXPECT_FALSE(junk.begun);
+    // A valid frame counts whatever its length field holds.
+    const Bytes valid = ShakeReply(10, 0x5A);
+    EXPECT_EQ(Vb27Frames::ScanAckFrame(valid.data(), valid.size()).kind, Vb27Frames::AckScan::ACCEPTED);
 }
 
 // The table-length check must cover the whole table, the last entry included.
