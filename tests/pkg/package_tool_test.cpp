@@ -6,11 +6,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "jobs/fwpkg.h"
+#include "jobs/typesix_burner_worker.h"
+#include "support/fwpkg_builder.h"
 #include "pkg/package_command_line.h"
 #include "pkg/package_tool.h"
 #include "support/test_files.h"
@@ -272,6 +275,54 @@ TEST_F(PackageToolTest, ExtractUnpacksPlainNamesWithDigestsAndRefusesAnyOtherBef
         EXPECT_EQ(Run({"verify", package, "--family", "typesix"}), c.verify) << m_output;
         EXPECT_EQ(Contains(m_output, "warning:"), c.verify == EXIT_OK && c.extract != EXIT_OK) << m_output;
         std::filesystem::remove_all(m_dir + "deep");
+    }
+}
+
+// --- verify says what the TypeSix job says ------------------------------------------------
+
+// The job lists and checks the package as it does before the reset prompt;
+// verify --family typesix must come to the same answer for every package.
+TEST_F(PackageToolTest, VerifyRefusesExactlyWhatTheTypeSixJobRefuses)
+{
+    const uint32_t longest = 65535u * 4096u;  // as many packets as can be numbered
+    const Bytes a = Pattern(600, 1), b = Pattern(700, 2);
+    const struct {
+        const char* name;
+        std::vector<PackageImage> images;
+        uint32_t loaderLength;  // a sparse loader of this length; 0 for none
+        bool accepted;
+        const char* message;
+    } cases[] = {
+        {"plain", {{"ssb.bin", 0, 0, 0, a}, {"app.bin", 100, 0x1000, 0x1000, b}}, 0, true, ""},
+        {"two different images of one name",
+         {{"ssb.bin", 0, 0, 0, a}, {"app.bin", 100, 0x1000, 0x1000, a}, {"app.bin", 100, 0x2000, 0x1000, b}}, 0,
+         false, "Two different images of"},
+        {"the loader at its longest", {{"ssb.bin", 0, 0, 0, {}}}, longest, true, ""},
+        {"a loader one byte longer", {{"ssb.bin", 0, 0, 0, {}}}, longest + 1, false,
+         "error: Loader ssb.bin of 268431361 bytes needs more than 65535 packets of 4096 bytes.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = BuildPackage(c.images);
+        if (c.loaderLength != 0) {
+            PutLe(bytes, FieldAt(false, 0, FIELD_LENGTH), c.loaderLength, 4);
+            SealPackage(bytes);
+        }
+        const std::string package = Write("fw.fwpkg", bytes);
+        if (c.loaderLength != 0) {
+            std::filesystem::resize_file(package, bytes.size() + c.loaderLength);
+        }
+        auto context = std::make_unique<BurnInfo::BurnContext>();
+        context->SetChipType(0x30002);
+        context->SetFilePath(package);
+        TypeSixBurnerWorker job(std::move(context));
+        ::testing::internal::CaptureStdout();
+        const bool listed = job.ListPackage();
+        const std::string jobOutput = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(listed, c.accepted) << jobOutput;
+        EXPECT_EQ(Run({"verify", package, "--family", "typesix"}), c.accepted ? EXIT_OK : EXIT_REFUSED) << m_output;
+        EXPECT_TRUE(Contains(jobOutput, c.message)) << jobOutput;
+        EXPECT_TRUE(Contains(m_output, c.message)) << m_output;
     }
 }
 
