@@ -395,7 +395,7 @@ std::vector<std::string> UnknownOptions(int argc, char** argv)
             unknown.push_back(argv[i]);
         }
         // A value that spells an option is taken as one as well.
-        valuesLeft = std::max(valuesLeft - 1, values);
+        valuesLeft = std::max({valuesLeft - 1, values, 0});
     }
     return unknown;
 }
