@@ -1,5 +1,6 @@
 // Answers of a TypeSix board: un-escaping the first frame, the command answer
-// check, and a read-back answer written to a file only when it is whole.
+// check (only an intact answer accepts or refuses), and a read-back answer
+// written to a file only when it is whole.
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -27,12 +28,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static BurnTypeSixChip chip;
     static TypeSixLink link(chip);
     const int check = link.CheckRecvData(bytes.data(), bytes.size());
-    if (check < 0 || check > 2) {
+    if (check < TypeSixLink::ANSWER_REJECTED || check > TypeSixLink::ANSWER_GARBLED) {
         __builtin_trap();
     }
     std::vector<uint8_t> payload;
-    if (TypeSixFrames::UnwrapFirstFrame(bytes.data(), bytes.size(), payload) && payload.size() > bytes.size()) {
+    const bool whole = TypeSixFrames::UnwrapFirstFrame(bytes.data(), bytes.size(), payload);
+    if (whole && payload.size() > bytes.size()) {
         __builtin_trap();  // un-escaping only ever shrinks
+    }
+    // Only an intact answer can accept or refuse: a spoiled one is never a refusal.
+    TypeSixFrames::Answer answer;
+    const bool intact = whole && TypeSixFrames::ReadAnswer(payload, answer) && answer.CheckMatches();
+    if ((check == TypeSixLink::ANSWER_ACCEPTED || check == TypeSixLink::ANSWER_REJECTED) && !intact) {
+        __builtin_trap();
     }
     static FILE* sink = std::tmpfile();
     TypeSixSerCusPro protocol(chip, link);

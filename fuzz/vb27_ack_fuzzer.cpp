@@ -22,6 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (scan.consumed > buffer.size() - offset) {
             __builtin_trap();
         }
+        if (scan.begun && scan.kind != Vb27Frames::AckScan::NONE) {
+            __builtin_trap();  // a frame still to come is no frame found
+        }
         if (scan.kind != Vb27Frames::AckScan::NONE) {
             if (scan.frameOffset + Vb27Frames::ACK_FRAME_LEN > buffer.size() - offset ||
                 scan.consumed != scan.frameOffset + Vb27Frames::ACK_FRAME_LEN) {
