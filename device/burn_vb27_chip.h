@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ public:
     bool DownloadAllinoneBin(const char* path, unsigned long param) override;
     bool CheckAllinoneBin(const char* path) override;
     int UploadFile(unsigned long addr, int length, const char* path) override;
+    int UploadData(unsigned long addr, uint32_t length, std::vector<uint8_t>& data) override;
+    std::vector<BurnedImage> BurnedImages() const override { return m_burned; }
     void SetOnlyBurnNames(const std::vector<std::string>& names) override;
     std::vector<std::string> GetOnlyBurnNames() const override;
 
@@ -83,9 +86,13 @@ protected:
     Common::ImageResult SendImage(const Package& package, const Common::FileHead& entry,
                                   YmodemProtocolSp::YmodemProtocol& sender, Common::Outcome& outcome);
     bool SwitchBaudAfterLoader();
+    // The upload command, then the YMODEM receive that receiveData runs.
+    int Upload(unsigned long addr, uint32_t length,
+               const std::function<bool(YmodemProtocolSp::YmodemProtocol&)>& receiveData);
 
     std::vector<std::string> m_onlyBurnNames;
     Package m_package;
+    std::vector<BurnedImage> m_burned;
 };
 
 } // namespace BurnVb27ChipSp

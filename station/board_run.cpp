@@ -49,6 +49,21 @@ std::string BoardRun::OnEventLine(const std::string& line, double now)
         }
         return stage + (ok ? " done" : " failed");
     }
+    if (kind == Kind::CHECK_STARTED) {
+        stage = "check " + event.name;
+        imageBytes = event.bytes;
+        percent = 0;
+        return stage + " started";
+    }
+    if (kind == Kind::CHECK_ENDED) {
+        // The bytes read back crossed the line as the burned ones did.
+        if (event.check == Common::CheckResult::PASSED || event.check == Common::CheckResult::FAILED) {
+            doneBytes += imageBytes;
+            percent = 100;
+        }
+        imageBytes = 0;
+        return "check " + event.name + " " + Common::CheckResultName(event.check);
+    }
     if (kind == Kind::ERROR) {
         return "error: " + event.text;
     }

@@ -93,6 +93,25 @@ TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)
     EXPECT_EQ(board.OnEventLine(R"({"event":"error","text":"Wait ACK timeout."})", 4.0), "error: Wait ACK timeout.");
 }
 
+TEST(BoardEvents, AReadBackOfTheBurnCheckIsTheStageCheckName)
+{
+    BoardRun board;
+    board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":4000})", 1.0);
+    board.OnEventLine(R"({"event":"imageEnded","ok":true})", 2.0);
+    EXPECT_EQ(board.OnEventLine(R"({"event":"checkStarted","name":"app.bin","bytes":4000})", 2.0),
+              "check app.bin started");
+    EXPECT_EQ(board.stage, "check app.bin");
+    EXPECT_EQ(board.percent, 0);
+    board.OnEventLine(R"({"event":"progress","percent":50})", 3.0);
+    EXPECT_NE(board.LiveLine(3.0).find("check app.bin"), std::string::npos) << board.LiveLine(3.0);
+    EXPECT_EQ(board.OnEventLine(
+                  R"({"event":"checkEnded","name":"app.bin","result":"failed","firstDifference":65541,"differingBytes":1})",
+                  4.0),
+              "check app.bin failed");
+    // Burned and read back: both crossed the line in 3 s since the first image.
+    EXPECT_DOUBLE_EQ(board.BytesPerSecond(4.0), 8000.0 / 3.0);
+}
+
 TEST(BoardEnd, TheReasonComesFromTheReportElseTheExitCode)
 {
     BoardRun withReport;
