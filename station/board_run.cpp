@@ -7,47 +7,57 @@ namespace Station {
 namespace {
 
 constexpr uint32_t LOADER_IMAGE_TYPE = 0;
+constexpr int FULL_PERCENT = 100;
 
 // Exit codes above this are 128 + the signal that ended the tool.
 constexpr int SIGNAL_EXIT_BASE = 128;
+constexpr int SIGKILL_NUMBER = 9;
+// The tool's exit code when the port could not be opened: a fault of the
+// station's side (adapter, cable, rights), never an empty socket.
+constexpr int OPEN_PORT_EXIT = 3;
+
+std::string SecondsText(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
 
 }  // namespace
 
 std::string BoardRun::OnEventLine(const std::string& line, double now)
 {
-    const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
-    if (!event.is_object()) {
-        return "";
-    }
-    const std::string kind = event.value("event", "");
-    if (kind == "waiting") {
-        stage = "waiting for the board";
+    const std::optional<ToolEvent> event = ParseToolEventLine(line);
+    return event ? Apply(*event, now) : "";
+}
+
+std::string BoardRun::Apply(const ToolEvent& event, double now)
+{
+    switch (event.kind) {
+    case ToolEvent::Kind::WAITING_FOR_BOARD:
+        sawWaiting = true;
+        stage = WAITING_STAGE;
         return stage;
-    }
-    if (kind == "imageStarted") {
-        const std::string name = event.value("name", "");
-        stage = event.value("type", 1u) == LOADER_IMAGE_TYPE ? "loader " + name : name;
-        imageBytes = event.value("bytes", uint64_t{0});
+    case ToolEvent::Kind::IMAGE_STARTED:
+        image = event.text;
+        stage = event.imageType == LOADER_IMAGE_TYPE ? "loader " + image : image;
+        imageBytes = event.bytes;
         percent = 0;
         if (firstImageAt < 0.0) {
             firstImageAt = now;
         }
         return stage + " started";
-    }
-    if (kind == "progress") {
-        percent = event.value("percent", 0);
+    case ToolEvent::Kind::IMAGE_PROGRESS:
+        percent = event.percent;
         return "";
-    }
-    if (kind == "imageEnded") {
-        const bool ok = event.value("ok", false);
-        if (ok) {
+    case ToolEvent::Kind::IMAGE_ENDED:
+        if (event.ok) {
             doneBytes += imageBytes;
-            percent = 100;
+            percent = FULL_PERCENT;
         }
-        return stage + (ok ? " done" : " failed");
-    }
-    if (kind == "error") {
-        return "error: " + event.value("text", "");
+        return stage + (event.ok ? " done" : " failed");
+    case ToolEvent::Kind::ERROR:
+        return "error: " + event.text;
     }
     return "";
 }
@@ -58,31 +68,29 @@ double BoardRun::BytesPerSecond(double now) const
     if (firstImageAt < 0.0 || seconds <= 0.0) {
         return 0.0;
     }
-    const uint64_t inFlight = ended ? 0 : imageBytes * static_cast<uint64_t>(percent) / 100;
+    const uint64_t inFlight = ended ? 0 : imageBytes * static_cast<uint64_t>(percent) / FULL_PERCENT;
     return static_cast<double>(doneBytes + inFlight) / seconds;
 }
 
-std::string BoardRun::LiveLine(double now) const
-{
-    const double elapsed = (ended ? endedAt : now) - startedAt;
-    const std::string shownStage = ended ? (Succeeded() ? "done" : "FAILED") : stage;
-    char text[256];
-    std::snprintf(text, sizeof text, "%-24.24s %-32.32s %3d%% %9.0f B/s %7.1f s", port.c_str(), shownStage.c_str(),
-                  percent, BytesPerSecond(now), elapsed);
-    return text;
-}
-
-void BoardRun::Finish(int code, nlohmann::json boardReport, double now)
+void BoardRun::Finish(int code, nlohmann::json boardReport, double now, double boardTimeout)
 {
     ended = true;
     exitCode = code;
     endedAt = now;
     report = std::move(boardReport);
+    if (timedOut) {
+        const bool killed = code == SIGNAL_EXIT_BASE + SIGKILL_NUMBER;
+        reason = "no end within the board time-out of " + SecondsText(boardTimeout) + " s; ended by " +
+                 (killed ? "SIGKILL" : "SIGTERM");
+        return;
+    }
     if (code == 0) {
         reason = "";
         return;
     }
-    const std::string lastError = report.is_object() ? report.value("lastError", "") : "";
+    const std::string lastError = report.is_object() && report.value("lastError", nlohmann::json()).is_string()
+                                      ? report["lastError"].get<std::string>()
+                                      : "";
     if (!lastError.empty()) {
         reason = lastError;
     } else if (code > SIGNAL_EXIT_BASE) {
@@ -92,10 +100,91 @@ void BoardRun::Finish(int code, nlohmann::json boardReport, double now)
     }
 }
 
+bool BoardRun::Cancelled() const
+{
+    const bool reportSays = report.is_object() && report.value("cancelled", nlohmann::json()).is_boolean() &&
+                            report["cancelled"].get<bool>();
+    return ended && !Succeeded() && !timedOut && (interrupted || reportSays);
+}
+
+std::string BoardRun::Result() const
+{
+    if (Succeeded()) {
+        return "ok";
+    }
+    return Cancelled() ? "cancelled" : "failed";
+}
+
 bool BoardRun::NoBoardCame() const
 {
-    return ended && exitCode != 0 && report.is_object() && report.value("images", nlohmann::json::array()).empty() &&
-           !report.value("cancelled", false);
+    if (!ended || Succeeded() || timedOut || !sawWaiting || firstImageAt >= 0.0) {
+        return false;
+    }
+    if (exitCode == OPEN_PORT_EXIT || exitCode < 0 || exitCode > SIGNAL_EXIT_BASE) {
+        return false;
+    }
+    const nlohmann::json images = report.is_object() ? report.value("images", nlohmann::json::array()) : nlohmann::json();
+    return !images.is_array() || images.empty();
+}
+
+nlohmann::json BoardRun::AttemptJson() const
+{
+    return {{"attempt", attempt},
+            {"result", Result()},
+            {"exitCode", exitCode},
+            {"reason", reason},
+            {"startedUtc", startedUtc},
+            {"startSeconds", startedAt},
+            {"endSeconds", endedAt},
+            {"seconds", endedAt - startedAt},
+            {"cpuSeconds", cpuSeconds},
+            {"log", logPath},
+            {"report", report}};
+}
+
+NextStep AfterAttempt(const BoardRun& attempt, int maxAttempts, bool repeat, bool cancelling)
+{
+    if (attempt.Succeeded()) {
+        return NextStep::BOARD_DONE;
+    }
+    if (repeat && attempt.NoBoardCame()) {
+        // A board that failed and is gone by its retry is done; a socket that
+        // stayed empty is waited on again.
+        return attempt.attempt == 1 ? NextStep::SAME_BOARD_AGAIN : NextStep::BOARD_DONE;
+    }
+    if (!cancelling && !attempt.Cancelled() && attempt.attempt < maxAttempts) {
+        return NextStep::RETRY;
+    }
+    return NextStep::BOARD_DONE;
+}
+
+BoardRun* ServedPort::Running()
+{
+    return phase == Phase::RUNNING && !attempts.empty() ? &attempts.back() : nullptr;
+}
+
+const BoardRun* ServedPort::Current() const
+{
+    if (!attempts.empty()) {
+        return &attempts.back();
+    }
+    return lastBoard.empty() ? nullptr : &lastBoard.back();
+}
+
+void ServedPort::CountBoard()
+{
+    if (attempts.empty()) {
+        return;
+    }
+    ++served;
+    if (attempts.back().Succeeded()) {
+        ++succeeded;
+    } else {
+        ++failed;
+    }
+    lastBoard = std::move(attempts);
+    attempts.clear();
+    boardStarted = false;
 }
 
 }  // namespace Station
