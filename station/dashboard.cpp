@@ -19,7 +19,7 @@ namespace {
 constexpr size_t WORKER_THREADS = 8;
 constexpr int MAX_EVENT_STREAMS = 6;
 // A browser that takes no bytes for this long is let go.
-constexpr time_t WRITE_TIMEOUT_S = 5;
+constexpr time_t WRITE_TIMEOUT_S = 2;
 constexpr time_t READ_TIMEOUT_S = 5;
 constexpr time_t KEEP_ALIVE_S = 1;
 // A comment line on a quiet stream, so proxies and browsers keep it open.

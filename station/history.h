@@ -17,6 +17,7 @@ constexpr int HISTORY_SCHEMA_VERSION = 2;
 // A failure is its text; empty is success.
 struct HistoryStatus {
     std::string error;
+    bool busy = false;  // another program holds the database: a wait ran out
     bool Ok() const { return error.empty(); }
 };
 

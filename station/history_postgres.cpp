@@ -21,6 +21,10 @@ constexpr const char* SESSION_SETTINGS =
 constexpr const char* MIGRATION_LOCK = "SELECT pg_advisory_xact_lock(7305871)";
 constexpr const char* UTC_TEXT = "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'";
 
+// SQLSTATEs of a wait that ran out: lock_timeout, statement_timeout.
+constexpr const char* LOCK_NOT_AVAILABLE = "55P03";
+constexpr const char* QUERY_CANCELED = "57014";
+
 const char* const MIGRATIONS[HISTORY_SCHEMA_VERSION] = {
     "CREATE TABLE runs ("
     " id BIGSERIAL PRIMARY KEY,"
@@ -133,7 +137,13 @@ HistoryStatus PostgresHistory::Run(const char* sql, const std::vector<const char
                                                     parameters.data(), nullptr, nullptr, 0));
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        return {FirstLine(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(m_connection))};
+        const std::string message = FirstLine(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(m_connection));
+        const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+        const std::string code = state != nullptr ? state : "";
+        if (code == LOCK_NOT_AVAILABLE || code == QUERY_CANCELED) {
+            return {"it is locked by another program (" + message + ")", true};
+        }
+        return {message};
     }
     if (out != nullptr) {
         *out = std::move(result);
@@ -145,12 +155,12 @@ HistoryStatus PostgresHistory::Check(int& version)
 {
     Result result;
     if (HistoryStatus status = Execute("SELECT to_regclass('tarnwick_schema') IS NOT NULL", &result); !status.Ok()) {
-        return {"cannot read it: " + status.error};
+        return status.busy ? status : HistoryStatus{"cannot read it (" + status.error + ")"};
     }
     version = 0;
     if (PQgetvalue(result.get(), 0, 0)[0] == 't') {
         if (HistoryStatus status = Execute("SELECT max(version) FROM tarnwick_schema", &result); !status.Ok()) {
-            return {"cannot read its schema version: " + status.error};
+            return status.busy ? status : HistoryStatus{"cannot read its schema version (" + status.error + ")"};
         }
         version = std::atoi(PQgetvalue(result.get(), 0, 0));
     }
@@ -161,7 +171,7 @@ HistoryStatus PostgresHistory::Check(int& version)
     if (version > 0) {
         for (const char* shape : {RUNS_SHAPE, BOARDS_SHAPE}) {
             if (HistoryStatus status = Execute(shape); !status.Ok()) {
-                return {"its tables are not a station history's (" + status.error + ")"};
+                return status.busy ? status : HistoryStatus{"its tables are not a station history's (" + status.error + ")"};
             }
         }
     }
@@ -205,7 +215,7 @@ HistoryStatus PostgresHistory::Prepare()
     }
     if (status.Ok() && version < HISTORY_SCHEMA_VERSION) {
         status = Migrate();
-        if (!status.Ok()) {
+        if (!status.Ok() && !status.busy) {
             status.error = "cannot update its schema (" + status.error + ")";
         }
     }
@@ -244,7 +254,7 @@ HistoryStatus PostgresHistory::BeginRun(const HistoryRun& run, int64_t& runId)
          OrNull(run.packageSha256), run.optionsJson.c_str(), run.stationVersion.c_str()},
         &result);
     if (!status.Ok()) {
-        return {"cannot record the run (" + status.error + ")"};
+        return status.busy ? status : HistoryStatus{"cannot record the run (" + status.error + ")"};
     }
     runId = std::atoll(PQgetvalue(result.get(), 0, 0));
     return {};

@@ -4,8 +4,8 @@ namespace Station {
 
 namespace {
 
-// Failed records kept for another try; beyond this the oldest are dropped (and counted).
-constexpr size_t MAX_FAILED_RECORDS = 10000;
+// Records kept while the database fails; beyond this the oldest are dropped (and counted).
+constexpr size_t MAX_PENDING_RECORDS = 10000;
 
 std::string Describe(const HistoryBoard& board)
 {
@@ -37,6 +37,11 @@ void HistoryRecorder::Record(HistoryBoard board)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_queue.push_back(std::move(board));
+        ++m_arrivedSinceFailure;
+        if (m_queue.size() > MAX_PENDING_RECORDS) {
+            m_queue.pop_front();
+            ++m_lost;
+        }
     }
     m_changed.notify_all();
 }
@@ -51,53 +56,50 @@ std::vector<std::string> HistoryRecorder::TakeNotices()
 
 void HistoryRecorder::Notice(const std::string& text)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_notices.push_back(text);
-    }
+    m_notices.push_back(text);
     if (m_wake) {
         m_wake();
     }
 }
 
-bool HistoryRecorder::TryRecord(const HistoryBoard& board)
+bool HistoryRecorder::RecordQueue(std::unique_lock<std::mutex>& lock)
 {
-    const HistoryStatus status = m_store->RecordBoard(m_runId, board);
-    if (!status.Ok()) {
-        Notice("could not record " + Describe(board) + ": " + status.error);
+    while (!m_queue.empty() && std::chrono::steady_clock::now() < m_giveUpAt) {
+        const HistoryBoard board = m_queue.front();
+        m_arrivedSinceFailure = 0;
+        lock.unlock();
+        const HistoryStatus status = m_store->RecordBoard(m_runId, board);
+        lock.lock();
+        if (!status.Ok()) {
+            if (!m_failing) {
+                Notice("could not record " + Describe(board) + ": " + status.error + "; trying again with the next board");
+            }
+            m_failing = true;
+            return false;
+        }
+        if (m_failing) {
+            Notice("recording again from " + Describe(board));
+        }
+        m_failing = false;
+        // The board recorded may have been dropped meanwhile to bound memory.
+        if (!m_queue.empty() && m_queue.front().port == board.port && m_queue.front().round == board.round &&
+            m_queue.front().attempt == board.attempt) {
+            m_queue.pop_front();
+        }
     }
-    return status.Ok();
+    return m_queue.empty();
 }
 
 void HistoryRecorder::Work()
 {
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        HistoryBoard board;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
-            if (m_queue.empty() || std::chrono::steady_clock::now() >= m_giveUpAt) {
-                return;
-            }
-            board = std::move(m_queue.front());
-            m_queue.pop_front();
+        // After a failure, only a board that ended since (or the end) is worth another try.
+        m_changed.wait(lock, [this] { return m_stopping || (!m_queue.empty() && (!m_failing || m_arrivedSinceFailure > 0)); });
+        if (m_stopping) {
+            return;
         }
-        if (!TryRecord(board)) {
-            m_failed.push_back(std::move(board));
-            if (m_failed.size() > MAX_FAILED_RECORDS) {
-                m_failed.pop_front();
-                ++m_lost;
-            }
-            continue;
-        }
-        // The database takes records again: the ones it refused before go first.
-        for (size_t i = m_failed.size(); i > 0; --i) {
-            HistoryBoard again = std::move(m_failed.front());
-            m_failed.pop_front();
-            if (!TryRecord(again)) {
-                m_failed.push_back(std::move(again));
-            }
-        }
+        RecordQueue(lock);
     }
 }
 
@@ -112,20 +114,19 @@ size_t HistoryRecorder::Finish(const std::string& endedUtc, double limitSeconds)
     }
     m_changed.notify_all();
     m_thread.join();
-    // The thread has ended: its records are this thread's now.
-    for (size_t i = m_failed.size(); i > 0 && std::chrono::steady_clock::now() < m_giveUpAt; --i) {
-        HistoryBoard again = std::move(m_failed.front());
-        m_failed.pop_front();
-        if (!TryRecord(again)) {
-            m_failed.push_back(std::move(again));
-        }
-    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    // One more try for whatever is left, in order; it stops at the first failure.
+    RecordQueue(lock);
+    lock.unlock();
     const HistoryStatus ended = m_store->EndRun(m_runId, endedUtc);
+    lock.lock();
+    for (const HistoryBoard& board : m_queue) {
+        Notice("not recorded: " + Describe(board) + ", " + board.result);
+    }
     if (!ended.Ok()) {
         Notice("could not record the end of the run: " + ended.error);
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_queue.size() + m_failed.size() + m_lost;
+    return m_queue.size() + m_lost;
 }
 
 }  // namespace Station

@@ -1,7 +1,8 @@
 // Writes the history on a thread of its own, so that a slow or failing
-// database never holds up the station: records queue up, failures come back
-// as notices, and a record that failed is tried again once the database
-// takes records again.
+// database never holds up the station: records queue up in order, a failure
+// comes back as a notice, and the record that failed is tried again (with
+// every one behind it) when the next board ends; a failing database costs at
+// most one try per board.
 #pragma once
 
 #include <chrono>
@@ -32,24 +33,26 @@ public:
     void Record(HistoryBoard board);
     // What could not be recorded since the last call, one line each.
     std::vector<std::string> TakeNotices();
-    // Records what is queued (for at most limitSeconds), tries what failed
-    // once more and records the end of the run. The board attempts that are
-    // not in the history.
+    // Records what is queued (trying once more after a failure, for at most
+    // limitSeconds in all) and the end of the run. The board attempts that
+    // are not in the history, each named in a notice.
     size_t Finish(const std::string& endedUtc, double limitSeconds);
 
 private:
     void Work();
     void Notice(const std::string& text);
-    bool TryRecord(const HistoryBoard& board);
+    // Records the queue from its head until it is empty or a record fails.
+    bool RecordQueue(std::unique_lock<std::mutex>& lock);
 
     std::unique_ptr<HistoryStore> m_store;
     int64_t m_runId;
     std::function<void()> m_wake;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<HistoryBoard> m_queue;
-    std::deque<HistoryBoard> m_failed;  // the recorder's thread only
-    size_t m_lost = 0;                  // failed records dropped to bound memory
+    std::deque<HistoryBoard> m_queue;  // oldest first; its head failed when m_failing
+    bool m_failing = false;
+    size_t m_arrivedSinceFailure = 0;
+    size_t m_lost = 0;  // records dropped to bound memory while the database failed
     std::vector<std::string> m_notices;
     bool m_stopping = false;
     std::chrono::steady_clock::time_point m_giveUpAt = std::chrono::steady_clock::time_point::max();

@@ -3,8 +3,10 @@
 // the schema version in PRAGMA user_version.
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <memory>
 
+#include "platform/file_access.h"
 #include "station/history.h"
 
 namespace Station {
@@ -75,13 +77,22 @@ private:
     HistoryStatus Migrate();
     HistoryStatus Execute(const char* sql);
     HistoryStatus Compile(const char* sql, Statement& statement);
-    HistoryStatus Failure(const std::string& what) const { return {what + " (" + sqlite3_errmsg(m_db) + ")"}; }
+    HistoryStatus Failure(const std::string& what) const;
     void Bind(sqlite3_stmt* statement, int index, const std::string& text, bool nullWhenEmpty = false);
     HistoryStatus Finish(sqlite3_stmt* statement, const std::string& what);
 
     std::string m_path;
     sqlite3* m_db = nullptr;
 };
+
+HistoryStatus SqliteHistory::Failure(const std::string& what) const
+{
+    const int code = sqlite3_extended_errcode(m_db) & 0xFF;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+        return {std::string("it is locked by another program (") + sqlite3_errmsg(m_db) + ")", true};
+    }
+    return {what + " (" + sqlite3_errmsg(m_db) + ")"};
+}
 
 HistoryStatus SqliteHistory::Open(int flags)
 {
@@ -110,7 +121,7 @@ HistoryStatus SqliteHistory::Check(int& version)
 {
     Statement statement;
     if (HistoryStatus status = Compile("PRAGMA user_version", statement); !status.Ok()) {
-        return {"it is not a station history: " + status.error};
+        return status.busy ? status : HistoryStatus{"it is not a station history: " + status.error};
     }
     if (sqlite3_step(statement.get()) != SQLITE_ROW) {
         return Failure("it is not a station history: cannot read its schema version");
@@ -121,13 +132,13 @@ HistoryStatus SqliteHistory::Check(int& version)
                 "; this one knows up to " + std::to_string(HISTORY_SCHEMA_VERSION) + ")"};
     }
     if (HistoryStatus status = Execute("SELECT count(*) FROM sqlite_master"); !status.Ok()) {
-        return {"it is damaged: " + status.error};
+        return status.busy ? status : HistoryStatus{"it is damaged: " + status.error};
     }
     if (version > 0) {
         for (const char* shape : {RUNS_SHAPE, BOARDS_SHAPE}) {
             Statement probe;
             if (HistoryStatus status = Compile(shape, probe); !status.Ok()) {
-                return {"its tables are not a station history's: " + status.error};
+                return status.busy ? status : HistoryStatus{"its tables are not a station history's: " + status.error};
             }
         }
     }
@@ -137,7 +148,7 @@ HistoryStatus SqliteHistory::Check(int& version)
 HistoryStatus SqliteHistory::Migrate()
 {
     if (HistoryStatus status = Execute("BEGIN IMMEDIATE"); !status.Ok()) {
-        return {"cannot update its schema: " + status.error};
+        return status.busy ? status : HistoryStatus{"cannot update its schema: " + status.error};
     }
     // Another station may have done it while this one waited.
     int version = 0;
@@ -153,7 +164,7 @@ HistoryStatus SqliteHistory::Migrate()
     }
     if (!status.Ok()) {
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        return {"cannot update its schema: " + status.error};
+        return status.busy ? status : HistoryStatus{"cannot update its schema: " + status.error};
     }
     return {};
 }
@@ -166,7 +177,16 @@ HistoryStatus SqliteHistory::Prepare()
         status = Check(version);
     }
     if (status.Ok() && sqlite3_db_readonly(m_db, "main") == 1) {
-        status = {"it is read-only"};
+        return {"it is read-only"};
+    }
+    // A read-only file in WAL mode may not even open: name the cause, not the symptom.
+    if (!status.Ok() && !status.busy && Platform::PathExists(m_path)) {
+        FILE* probe = Platform::OpenFile(m_path, "r+b");
+        if (probe == nullptr) {
+            status = {"it is read-only (" + status.error + ")"};
+        } else {
+            std::fclose(probe);
+        }
     }
     if (status.Ok()) {
         status = Execute("PRAGMA journal_mode = WAL");
@@ -215,7 +235,7 @@ HistoryStatus SqliteHistory::BeginRun(const HistoryRun& run, int64_t& runId)
         " station_version) VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
         statement);
     if (!status.Ok()) {
-        return {"cannot record the run: " + status.error};
+        return status;
     }
     sqlite3_stmt* s = statement.get();
     Bind(s, 1, run.startedUtc);
