@@ -1,5 +1,7 @@
 #include "station/history_recorder.h"
 
+#include <algorithm>
+
 namespace Station {
 
 namespace {
@@ -68,7 +70,9 @@ bool HistoryRecorder::RecordQueue(std::unique_lock<std::mutex>& lock)
         const HistoryBoard board = m_queue.front();
         m_arrivedSinceFailure = 0;
         lock.unlock();
+        const auto started = std::chrono::steady_clock::now();
         const HistoryStatus status = m_store->RecordBoard(m_runId, board);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         lock.lock();
         if (!status.Ok()) {
             if (!m_failing) {
@@ -81,6 +85,9 @@ bool HistoryRecorder::RecordQueue(std::unique_lock<std::mutex>& lock)
             Notice("recording again from " + Describe(board));
         }
         m_failing = false;
+        ++m_recorded;
+        m_recordSeconds += seconds;
+        m_maxRecordSeconds = std::max(m_maxRecordSeconds, seconds);
         // The board recorded may have been dropped meanwhile to bound memory.
         if (!m_queue.empty() && m_queue.front().port == board.port && m_queue.front().round == board.round &&
             m_queue.front().attempt == board.attempt) {
@@ -103,7 +110,7 @@ void HistoryRecorder::Work()
     }
 }
 
-size_t HistoryRecorder::Finish(const std::string& endedUtc, double limitSeconds)
+HistoryOutcome HistoryRecorder::Finish(const std::string& endedUtc, double limitSeconds)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -126,7 +133,12 @@ size_t HistoryRecorder::Finish(const std::string& endedUtc, double limitSeconds)
     if (!ended.Ok()) {
         Notice("could not record the end of the run: " + ended.error);
     }
-    return m_queue.size() + m_lost;
+    HistoryOutcome outcome;
+    outcome.recorded = m_recorded;
+    outcome.missing = m_queue.size() + m_lost;
+    outcome.meanRecordSeconds = m_recorded > 0 ? m_recordSeconds / static_cast<double>(m_recorded) : 0.0;
+    outcome.maxRecordSeconds = m_maxRecordSeconds;
+    return outcome;
 }
 
 }  // namespace Station

@@ -20,6 +20,14 @@
 
 namespace Station {
 
+// What the recorder did by the end of the run.
+struct HistoryOutcome {
+    size_t recorded = 0;
+    size_t missing = 0;  // board attempts not in the history, each named in a notice
+    double meanRecordSeconds = 0.0;
+    double maxRecordSeconds = 0.0;
+};
+
 class HistoryRecorder {
 public:
     // store has begun run runId; wake is called (from the recorder's thread)
@@ -34,9 +42,8 @@ public:
     // What could not be recorded since the last call, one line each.
     std::vector<std::string> TakeNotices();
     // Records what is queued (trying once more after a failure, for at most
-    // limitSeconds in all) and the end of the run. The board attempts that
-    // are not in the history, each named in a notice.
-    size_t Finish(const std::string& endedUtc, double limitSeconds);
+    // limitSeconds in all) and the end of the run.
+    HistoryOutcome Finish(const std::string& endedUtc, double limitSeconds);
 
 private:
     void Work();
@@ -53,6 +60,9 @@ private:
     bool m_failing = false;
     size_t m_arrivedSinceFailure = 0;
     size_t m_lost = 0;  // records dropped to bound memory while the database failed
+    size_t m_recorded = 0;
+    double m_recordSeconds = 0.0;
+    double m_maxRecordSeconds = 0.0;
     std::vector<std::string> m_notices;
     bool m_stopping = false;
     std::chrono::steady_clock::time_point m_giveUpAt = std::chrono::steady_clock::time_point::max();

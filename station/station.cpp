@@ -623,14 +623,17 @@ int StationRun::Conclude()
     std::fflush(stdout);
     nlohmann::json summary = SummaryJson(m_ports, m_facts, seconds);
     if (m_history) {
-        const size_t missing = m_history->Finish(UtcNow(), HISTORY_FINISH_S);
+        const HistoryOutcome history = m_history->Finish(UtcNow(), HISTORY_FINISH_S);
         TakeHistoryNotices();
-        if (missing > 0) {
-            Notice(HistoryProblem(m_options.history, std::to_string(missing) +
+        if (history.missing > 0) {
+            Notice(HistoryProblem(m_options.history, std::to_string(history.missing) +
                                                          " board attempts could not be recorded; the summary and the "
                                                          "run directory hold them"));
         }
-        summary["history"] = {{"notRecorded", missing}};
+        summary["history"] = {{"recorded", history.recorded},
+                              {"notRecorded", history.missing},
+                              {"meanRecordSeconds", history.meanRecordSeconds},
+                              {"maxRecordSeconds", history.maxRecordSeconds}};
     }
     if (!m_options.summaryPath.empty()) {
         std::ofstream out(m_options.summaryPath, std::ios::trunc);

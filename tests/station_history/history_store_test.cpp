@@ -252,7 +252,10 @@ TEST_P(RecorderTest, WhatFailedIsRecordedInOrderOnceTheDatabaseTakesRecordsAgain
     EXPECT_GT(m_wakes, 0);
     m_db->Unlock();
     recorder->Record(ABoard("/dev/ttyUSB2", 1, 1, "ok"));
-    EXPECT_EQ(recorder->Finish("2024-05-01T10:30:00Z", 30.0), 0u);
+    const HistoryOutcome outcome = recorder->Finish("2024-05-01T10:30:00Z", 30.0);
+    EXPECT_EQ(outcome.missing, 0u);
+    EXPECT_EQ(outcome.recorded, 3u);
+    EXPECT_GT(outcome.maxRecordSeconds, 0.0);
     const std::vector<HistoryRow> rows = List();
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].board.port, "/dev/ttyUSB0");
@@ -266,9 +269,10 @@ TEST_P(RecorderTest, WhatCouldNotBeRecordedByTheEndIsCountedAndNamed)
     ASSERT_TRUE(m_db->Lock());
     recorder->Record(ABoard("/dev/ttyUSB0", 1, 1, "ok"));
     recorder->Record(ABoard("/dev/ttyUSB1", 1, 2, "failed"));
-    const size_t missing = recorder->Finish("2024-05-01T10:30:00Z", 30.0);
+    const HistoryOutcome outcome = recorder->Finish("2024-05-01T10:30:00Z", 30.0);
     m_db->Unlock();
-    EXPECT_EQ(missing, 2u);
+    EXPECT_EQ(outcome.missing, 2u);
+    EXPECT_EQ(outcome.recorded, 0u);
     std::string all;
     for (const std::string& notice : recorder->TakeNotices()) {
         all += notice + "\n";
