@@ -36,6 +36,9 @@ constexpr double REDRAW_S = 0.25;
 // this often while boards run (their elapsed time moves).
 constexpr double PUBLISH_CHANGE_S = 0.25;
 constexpr double PUBLISH_IDLE_S = 1.0;
+// A round with no board that ended sooner than this waits --retry-delay
+// before the next: no handshake window is that short.
+constexpr double MIN_EMPTY_ROUND_S = 1.0;
 // After Ctrl-C a tool has this long to stop by itself before SIGKILL.
 constexpr double CANCEL_GRACE_S = 5.0;
 // At the end: how long the history may take for what is queued, and how long
@@ -112,7 +115,8 @@ private:
     void StartAttempt(ServedPort& port);
     void OnSignals(const Child::Signals& signals);
     void ReapEnded();
-    void OnReadable(BoardRun& run);
+    // What it read: > 0 bytes, 0 at the end of the pipe, < 0 nothing now.
+    long OnReadable(BoardRun& run);
     void DrainEvents(BoardRun& run);
     void EndAttempt(ServedPort& port, int exitCode, double cpuSeconds);
     void RecordAttempt(const BoardRun& run);
@@ -343,18 +347,18 @@ void StationRun::Publish(bool force)
                              .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
-void StationRun::OnReadable(BoardRun& run)
+long StationRun::OnReadable(BoardRun& run)
 {
     char buffer[READ_CHUNK];
     const long got = Child::ReadSome(run.eventsFd, buffer, sizeof buffer);
     if (got < 0) {
-        return;
+        return got;
     }
     if (got == 0) {
         // The tool closed its end; it has ended or is about to (its reaping ends the attempt).
         Child::CloseFd(run.eventsFd);
         run.eventsFd = -1;
-        return;
+        return got;
     }
     run.pendingLine.append(buffer, static_cast<size_t>(got));
     size_t end = 0;
@@ -367,20 +371,16 @@ void StationRun::OnReadable(BoardRun& run)
     if (run.pendingLine.size() > MAX_EVENT_LINE) {
         run.pendingLine.clear();
     }
+    return got;
 }
 
 void StationRun::DrainEvents(BoardRun& run)
 {
-    while (run.eventsFd >= 0) {
-        const int fd = run.eventsFd;
-        const size_t before = run.pendingLine.size();
-        OnReadable(run);
-        // Nothing more now (a child of the tool may still hold the pipe): done.
-        if (run.eventsFd == fd && run.pendingLine.size() == before) {
-            Child::CloseFd(run.eventsFd);
-            run.eventsFd = -1;
-        }
+    while (run.eventsFd >= 0 && OnReadable(run) > 0) {
     }
+    // Nothing more now; a child of the tool may still hold the pipe, but this attempt is over.
+    Child::CloseFd(run.eventsFd);
+    run.eventsFd = -1;
 }
 
 void StationRun::ReapEnded()
@@ -438,10 +438,16 @@ void StationRun::EndAttempt(ServedPort& port, int exitCode, double cpuSeconds)
     const NextStep step = AfterAttempt(run, m_facts.maxAttempts, m_options.repeat, m_cancelling);
     if (step == NextStep::SAME_BOARD_AGAIN) {
         Show(run, "no board came; " + std::string(m_cancelling ? "not counted" : WAITING_STAGE));
+        const bool brief = run.endedAt - run.startedAt < MIN_EMPTY_ROUND_S;
         port.attempts.pop_back();
         ++port.emptyRounds;
-        port.phase = m_cancelling ? ServedPort::Phase::DONE : ServedPort::Phase::QUEUED;
-        if (!m_cancelling) {
+        if (m_cancelling) {
+            port.phase = ServedPort::Phase::DONE;
+        } else if (brief) {
+            // No handshake window is that short: something fails at once, so do not spin.
+            Pause(port, m_options.retryDelay, WAITING_STAGE);
+        } else {
+            port.phase = ServedPort::Phase::QUEUED;
             m_queue.push_back(static_cast<size_t>(&port - m_ports.data()));
         }
         return;

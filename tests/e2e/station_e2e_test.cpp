@@ -256,7 +256,7 @@ case "$n" in
   *) kill -INT $PPID; while :; do sleep 0.1; done ;;
 esac)");
     StationProcess station(Station(), {"--burn", "--repeat", "--port", "/dev/socket-1", "--summary", Path("summary.json"),
-                                       "--run-dir", Path("run"), "--retries", "2"});
+                                       "--run-dir", Path("run"), "--retries", "2", "--retry-delay", "0.2"});
     ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
     EXPECT_EQ(CountOf(station.Output(), "no board came; waiting for a board"), 3u) << station.Output();
     const nlohmann::json summary = ReadJson(Path("summary.json"));
