@@ -33,7 +33,7 @@ public:
     HttpDashboard() = default;
     ~HttpDashboard() override { Stop(); }
 
-    bool Listen(const std::string& host, int port, std::string& error);
+    bool Listen(const std::string& host, int port, const std::string& hostName, std::string& error);
     std::string Url() const override { return m_url; }
     void Publish(std::string state) override;
     void Finish(std::string state, double lingerSeconds) override;
@@ -55,7 +55,7 @@ private:
     int m_streams = 0;
 };
 
-bool HttpDashboard::Listen(const std::string& host, int port, std::string& error)
+bool HttpDashboard::Listen(const std::string& host, int port, const std::string& hostName, std::string& error)
 {
     m_server.new_task_queue = [] { return new httplib::ThreadPool(WORKER_THREADS); };
     m_server.set_write_timeout(WRITE_TIMEOUT_S, 0);
@@ -67,8 +67,10 @@ bool HttpDashboard::Listen(const std::string& host, int port, std::string& error
         error = "cannot listen on " + host + ":" + std::to_string(port);
         return false;
     }
-    const bool ipv6 = host.find(':') != std::string::npos;
-    m_url = "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(bound) + "/";
+    const bool wildcard = host == "0.0.0.0" || host == "::";
+    const std::string shown = wildcard && !hostName.empty() ? hostName : host;
+    const bool ipv6 = shown.find(':') != std::string::npos;
+    m_url = "http://" + (ipv6 ? "[" + shown + "]" : shown) + ":" + std::to_string(bound) + "/";
     m_thread = std::thread([this] { m_server.listen_after_bind(); });
     // Until it runs, a stop would not reach it.
     const auto giveUp = std::chrono::steady_clock::now() + STARTUP_LIMIT;
@@ -190,10 +192,11 @@ void HttpDashboard::Stop()
 
 }  // namespace
 
-std::unique_ptr<Dashboard> Dashboard::Start(const std::string& host, int port, std::string& error)
+std::unique_ptr<Dashboard> Dashboard::Start(const std::string& host, int port, const std::string& hostName,
+                                            std::string& error)
 {
     auto dashboard = std::make_unique<HttpDashboard>();
-    if (!dashboard->Listen(host, port, error)) {
+    if (!dashboard->Listen(host, port, hostName, error)) {
         return nullptr;
     }
     return dashboard;

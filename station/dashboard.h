@@ -14,10 +14,12 @@ namespace Station {
 class Dashboard {
 public:
     // Listens on host:port (0: any free port). Nothing on failure, with error set.
-    static std::unique_ptr<Dashboard> Start(const std::string& host, int port, std::string& error);
+    // hostName names this machine in the URL when host is a wildcard address.
+    static std::unique_ptr<Dashboard> Start(const std::string& host, int port, const std::string& hostName,
+                                            std::string& error);
     virtual ~Dashboard() = default;
 
-    // The address a browser uses.
+    // The address a browser uses (for a wildcard address: on this host).
     virtual std::string Url() const = 0;
     // The newest state (a JSON document on one line); never waits for a browser.
     virtual void Publish(std::string state) = 0;

@@ -203,7 +203,7 @@ bool StationRun::Setup()
         int port = 0;
         ParseListenAddress(m_options.http, host, port);
         std::string problem;
-        m_dashboard = Dashboard::Start(host, port, problem);
+        m_dashboard = Dashboard::Start(host, port, m_facts.host, problem);
         if (!m_dashboard) {
             std::fprintf(stderr, "tarnwick-station: dashboard: %s; no board was started\n", problem.c_str());
             return false;

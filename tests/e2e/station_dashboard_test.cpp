@@ -201,4 +201,27 @@ exit 0)");
     EXPECT_EQ(summary["totals"]["succeeded"], 8) << summary.dump();
 }
 
+TEST_F(DashboardTest, AnAddressInUseStartsNoBoard)
+{
+    StandIn("touch " + Path("ran") + "; exit 0");
+    const int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    const RunResult run = RunProgram(Station(), {"--burn", "--port", "/dev/a", "--http", "127.0.0.1:" + port,
+                                                 "--run-dir", Path("run")},
+                                     OUTPUT_LIMIT_MS);
+    close(taken);
+    EXPECT_EQ(run.exitCode, STATION_USAGE_EXIT) << run.output;
+    EXPECT_TRUE(Contains(run.output, "tarnwick-station: dashboard: cannot listen on 127.0.0.1:" + port +
+                                         "; no board was started"))
+        << run.output;
+    EXPECT_FALSE(std::filesystem::exists(Path("ran")));
+}
+
 }  // namespace
