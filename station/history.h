@@ -81,5 +81,7 @@ std::unique_ptr<HistoryStore> OpenHistory(const std::string& target);
 
 // "history WHERE: WHAT", the database named without its password.
 std::string HistoryProblem(const std::string& target, const std::string& what);
+// A postgresql:// URI with its password taken out; anything else as it is.
+std::string WithoutPassword(const std::string& target);
 
 }  // namespace Station

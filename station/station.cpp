@@ -171,7 +171,10 @@ bool StationRun::StartHistory()
     HistoryStatus status = store->Prepare();
     int64_t runId = 0;
     if (status.Ok()) {
-        const nlohmann::json options = m_options.commandLine;
+        nlohmann::json options = nlohmann::json::array();
+        for (const std::string& arg : m_options.commandLine) {
+            options.push_back(WithoutPassword(arg));
+        }
         HistoryRun run{m_facts.startedUtc,   m_facts.host,          m_facts.operation.substr(2),
                        m_facts.chipName,     m_facts.packagePath,   m_facts.packageSha256,
                        options.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), m_facts.version};
