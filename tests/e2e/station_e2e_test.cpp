@@ -239,8 +239,11 @@ exit 0)");
     RecordProperty("station_rss_kib_round_200", std::to_string(late));
     std::cout << "station RSS: " << early << " KiB at round " << EARLY_ROUND << ", " << late << " KiB at round "
               << ROUNDS << "\n";
-    // 180 boards kept whole (report, attempts, log paths) would be several hundred KiB.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // 180 boards kept whole (report, attempts, log paths) would be several hundred KiB. A sanitizer's
+    // allocator keeps freed memory apart for a while, so there only the counts above tell.
     EXPECT_LT(late - early, 64);
+#endif
 }
 
 TEST_F(StandInStation, RoundsWithNoBoardAreNotCountedAndTheOperatorSeesWaitingForABoard)
