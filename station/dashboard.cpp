@@ -21,7 +21,9 @@ constexpr int MAX_EVENT_STREAMS = 6;
 // A browser that takes no bytes for this long is let go.
 constexpr time_t WRITE_TIMEOUT_S = 2;
 constexpr time_t READ_TIMEOUT_S = 5;
-constexpr time_t KEEP_ALIVE_S = 1;
+// One request per connection: an idle connection would hold a worker, and
+// the station's end, for its keep-alive time.
+constexpr size_t REQUESTS_PER_CONNECTION = 1;
 // A comment line on a quiet stream, so proxies and browsers keep it open.
 constexpr std::chrono::seconds HEARTBEAT{15};
 constexpr int SERVICE_UNAVAILABLE = 503;
@@ -60,7 +62,7 @@ bool HttpDashboard::Listen(const std::string& host, int port, const std::string&
     m_server.new_task_queue = [] { return new httplib::ThreadPool(WORKER_THREADS); };
     m_server.set_write_timeout(WRITE_TIMEOUT_S, 0);
     m_server.set_read_timeout(READ_TIMEOUT_S, 0);
-    m_server.set_keep_alive_timeout(KEEP_ALIVE_S);
+    m_server.set_keep_alive_max_count(REQUESTS_PER_CONNECTION);
     Routes();
     const int bound = port == 0 ? m_server.bind_to_any_port(host) : (m_server.bind_to_port(host, port) ? port : -1);
     if (bound <= 0) {
