@@ -34,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 constexpr double REDRAW_S = 0.25;
 // The dashboard gets a change at most this often, and a new state at least
 // this often while boards run (their elapsed time moves).
-constexpr double PUBLISH_CHANGE_S = 0.25;
+constexpr double PUBLISH_CHANGE_S = 0.5;
 constexpr double PUBLISH_IDLE_S = 1.0;
 // A round with no board that ended sooner than this waits --retry-delay
 // before the next: no handshake window is that short.
