@@ -188,10 +188,10 @@ exit 0)");
             client.Get("/api/events", [](const char*, size_t) { return false; });  // a first byte is enough
         status = answer ? answer->status : (answer.error() == httplib::Error::Canceled ? 200 : 0);
     }
-    EXPECT_EQ(status, 503);
+    EXPECT_EQ(status, 503) << station.Output();
     WriteText(Path("go"), "");
     const httplib::Result state = client.Get("/api/state");
-    ASSERT_TRUE(state);
+    ASSERT_TRUE(state) << station.Output();
     EXPECT_EQ(state->status, 200);
     EXPECT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
     for (const int fd : stalled) {

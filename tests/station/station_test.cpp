@@ -77,16 +77,6 @@ TEST_F(StationCommandLine, TimeOutsRetriesDashboardHistoryAndAdaptersAreTheStati
     EXPECT_EQ(m_options.commandLine.size(), 17u);
 }
 
-TEST_F(StationCommandLine, WithoutThemABoardHasTwoHoursOneAttemptAndTwoSecondsBetweenAttempts)
-{
-    ASSERT_EQ(Parse({"--burn", "--port", "p"}), -1) << m_err;
-    EXPECT_DOUBLE_EQ(m_options.boardTimeout, DEFAULT_BOARD_TIMEOUT_S);
-    EXPECT_EQ(m_options.retries, 0);
-    EXPECT_DOUBLE_EQ(m_options.retryDelay, DEFAULT_RETRY_DELAY_S);
-    EXPECT_TRUE(m_options.http.empty());
-    EXPECT_TRUE(m_options.history.empty());
-}
-
 TEST_F(StationCommandLine, HelpNamesTheDefaultBoardTimeOutAndTheHistoryCommand)
 {
     EXPECT_EQ(Parse({"--help"}), 0);

@@ -182,21 +182,6 @@ TEST_P(HistoryStoreTest, ADamagedOrMissingDatabaseIsNamedAsSuch)
     EXPECT_FALSE(empty.Ok());
 }
 
-TEST_P(HistoryStoreTest, ALockHeldByAnotherProgramIsReportedAsSuchAfterTheWait)
-{
-    Prepared();
-    ASSERT_TRUE(m_db->Lock()) << m_db->Error();
-    std::unique_ptr<HistoryStore> store = OpenHistory(m_db->Target());
-    HistoryStatus status = store->Prepare();
-    int64_t run = 0;
-    if (status.Ok()) {
-        status = store->BeginRun(ARun("2024-05-01T09:59:00Z"), run);
-    }
-    m_db->Unlock();
-    EXPECT_TRUE(status.busy) << status.error;
-    EXPECT_NE(status.error.find("locked by another program"), std::string::npos) << status.error;
-}
-
 TEST_P(HistoryStoreTest, StationsSharingOneHistoryWaitForEachOtherAndLoseNothing)
 {
     constexpr int RECORDS = 40;
