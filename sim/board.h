@@ -2,8 +2,11 @@
 // its serial line, its flash, its fault plan and its report.
 #pragma once
 
+#include "sim/fault_plan.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,8 +39,10 @@ public:
     bool Load(const std::string& path);
     bool Save(const std::string& path) const;
     // Writes grow the flash when they reach past its end (a board with a
-    // larger part); erased bytes read as the erase value.
-    void Write(uint64_t address, const uint8_t* data, size_t length);
+    // larger part); erased bytes read as the erase value. A bad cell the
+    // write covers stores its bit wrong; those hit are returned.
+    std::vector<BadCell> Write(uint64_t address, const uint8_t* data, size_t length);
+    void SetBadCells(std::vector<BadCell> cells) { m_badCells = std::move(cells); }
     std::vector<uint8_t> Read(uint64_t address, size_t length) const;
     void EraseAll();
     void Erase(uint64_t address, uint64_t length);
@@ -54,19 +59,7 @@ public:
 private:
     std::vector<uint8_t> m_bytes;
     uint8_t m_erased;
-};
-
-// Faults the tool's tests ask for. Frame and answer numbers count from 1 in the
-// order the board sees command frames / sends answers; 0 means never.
-struct FaultPlan {
-    size_t noiseBeforeAnswers = 0;  // bytes of noise written before every answer
-    int nakFrame = 0;               // answer frame N with NAK / a negative result
-    int corruptAnswer = 0;          // answer N goes out with a broken check
-    int dropAnswer = 0;             // answer N is never sent
-    bool silent = false;            // no boot text, no answers at all
-    uint64_t closeAfterBytes = 0;   // hang up the line after N received bytes
-    bool fallBackToRom = false;     // TypeSix: the ssb never starts, the ROM talks again
-    bool ssbRunning = false;        // TypeSix: an ssb is already running at power-on
+    std::vector<BadCell> m_badCells;
 };
 
 struct ImageRecord {
@@ -80,9 +73,31 @@ struct ImageRecord {
     uint64_t regionSize = 0; // flash region the command reserved, if any
 };
 
+// What the board counted on the line; a soak reads it to aim its faults.
+struct Tally {
+    // Keys of answersTo besides the command codes 0x00 to 0xFF.
+    static constexpr int CLOSING_ACK = 0x100;  // the ACK frame after a YMODEM transfer
+    static constexpr int NO_COMMAND = 0x101;   // the answer to a frame too broken to name its command
+    uint64_t answers = 0;
+    std::map<int, uint64_t> answersTo;
+    uint64_t transfers = 0;   // YMODEM transfers that named a file
+    uint64_t dataBlocks = 0;  // intact data blocks, repeats included
+    uint64_t received = 0;    // bytes from the tool
+};
+
+// One fault of the plan and what became of it.
+struct FaultRecord {
+    std::string fault;  // the option that asked for it, without its dashes
+    std::string which;  // its value as given; empty for a flag
+    uint64_t fired = 0;
+    std::vector<std::string> where;  // the first places it fired
+};
+
 // What the board saw; written as JSON when the simulator ends.
 class Report {
 public:
+    // At most this many places are kept per fault; fired counts them all.
+    static constexpr size_t FAULT_PLACES_KEPT = 8;
     void AddImage(const ImageRecord& image);
     void AddErase(const std::string& what, uint64_t address, uint64_t length);
     void AddReset(const std::vector<uint8_t>& frame);
@@ -92,6 +107,12 @@ public:
     void AddProtocolError(const std::string& text);
     void AddEvent(const std::string& text);  // anything else worth a line
     void SetFamily(const std::string& family) { m_family = family; }
+    // A fault of the plan, not fired yet; returns its index for FaultFired.
+    size_t AddFault(const std::string& fault, const std::string& which);
+    void FaultFired(size_t index, const std::string& where);
+    Tally& GetTally() { return m_tally; }
+    const Tally& GetTally() const { return m_tally; }
+    const std::vector<FaultRecord>& Faults() const { return m_faults; }
     std::string ToJson(const Flash& flash) const;
     bool Save(const std::string& path, const Flash& flash) const;
 
@@ -112,6 +133,8 @@ private:
     std::vector<uint32_t> m_lineRates;
     std::vector<std::string> m_errors;
     std::vector<std::string> m_events;
+    std::vector<FaultRecord> m_faults;
+    Tally m_tally;
     std::string m_family;
 };
 
@@ -126,11 +149,13 @@ public:
     virtual bool WasReset() const = 0;
 };
 
+class FaultSchedule;
+
 struct BoardEnv {
     Line& line;
     Flash& flash;
     Report& report;
-    const FaultPlan& faults;
+    FaultSchedule& faults;
 };
 
 std::unique_ptr<Board> MakeVb27Board(BoardEnv env, bool qn4180);

@@ -38,16 +38,24 @@ bool Flash::Save(const std::string& path) const
     return !out.fail();
 }
 
-void Flash::Write(uint64_t address, const uint8_t* data, size_t length)
+std::vector<BadCell> Flash::Write(uint64_t address, const uint8_t* data, size_t length)
 {
+    std::vector<BadCell> hit;
     if (length == 0 || !Fits(address, length)) {
-        return;
+        return hit;
     }
     const uint64_t end = address + length;
     if (end > m_bytes.size()) {
         m_bytes.resize(static_cast<size_t>(end), m_erased);
     }
     std::copy(data, data + length, m_bytes.begin() + static_cast<std::ptrdiff_t>(address));
+    for (const BadCell& cell : m_badCells) {
+        if (cell.address >= address && cell.address < end) {
+            m_bytes[static_cast<size_t>(cell.address)] ^= static_cast<uint8_t>(1u << cell.bit);
+            hit.push_back(cell);
+        }
+    }
+    return hit;
 }
 
 std::vector<uint8_t> Flash::Read(uint64_t address, size_t length) const

@@ -1,6 +1,7 @@
 // tarnwick-sim: one virtual board on a pseudo-terminal, until a signal or
 // until the tool closes the line after it has reset the board.
 #include "sim/board.h"
+#include "sim/fault_schedule.h"
 #include "sim/pty_line.h"
 #include "sim/pty_rate.h"
 #include "sim/sim_options.h"
@@ -60,7 +61,8 @@ std::unique_ptr<Sim::Board> MakeBoard(const std::string& family, Sim::BoardEnv e
 }
 
 // Serves the board; returns why it ended.
-std::string Serve(Sim::PtyLine& line, Sim::Board& board, Sim::Report& report, const sigset_t& waitMask)
+std::string Serve(Sim::PtyLine& line, Sim::Board& board, Sim::Report& report, Sim::FaultSchedule& faults,
+                  const sigset_t& waitMask)
 {
     uint32_t lineRate = 0;
     for (;;) {
@@ -93,7 +95,9 @@ std::string Serve(Sim::PtyLine& line, Sim::Board& board, Sim::Report& report, co
         }
         line.Flush(now);
         if (line.Closed()) {
-            report.AddEvent("line closed after " + std::to_string(line.Received()) + " received bytes as the fault plan asks");
+            const std::string after = "after " + std::to_string(line.Received()) + " received bytes";
+            report.AddEvent("line closed " + after + " as the fault plan asks");
+            faults.Fired(Sim::FaultSchedule::Flag::CLOSE_AFTER, after);
             return "line closed";
         }
         if (line.TakePeerLeft()) {
@@ -128,6 +132,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tarnwick-sim: cannot load flash from %s\n", options.flashFile.c_str());
         return 2;
     }
+    flash.SetBadCells(options.faults.badCells);
     Sim::PtyLine::Settings settings;
     settings.lineBaud = options.lineBaud;
     settings.noise = options.faults.noiseBeforeAnswers;
@@ -142,9 +147,11 @@ int main(int argc, char** argv)
 
     Sim::Report report;
     report.SetFamily(options.family);
-    std::unique_ptr<Sim::Board> board = MakeBoard(options.family, Sim::BoardEnv{line, flash, report, options.faults});
-    const std::string why = Serve(line, *board, report, waitMask);
+    Sim::FaultSchedule faults(options.faults, report);
+    std::unique_ptr<Sim::Board> board = MakeBoard(options.family, Sim::BoardEnv{line, flash, report, faults});
+    const std::string why = Serve(line, *board, report, faults, waitMask);
     report.AddEvent("simulator ended: " + why);
+    report.GetTally().received = line.Received();
 
     int result = 0;
     if (!options.flashFile.empty() && !flash.Save(options.flashFile)) {

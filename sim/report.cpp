@@ -89,7 +89,54 @@ Json ImageJson(const ImageRecord& image)
                 {"sha256", Text(image.sha256)},     {"digestMatched", image.digestMatched}};
 }
 
+Json FaultJson(const FaultRecord& fault)
+{
+    Json where = Json::array();
+    for (const std::string& place : fault.where) {
+        where.push_back(Text(place));
+    }
+    return Json{{"fault", Text(fault.fault)}, {"which", Text(fault.which)}, {"fired", fault.fired}, {"where", where}};
+}
+
+std::string AnswerKeyName(int key)
+{
+    if (key == Tally::CLOSING_ACK) {
+        return "closing";
+    }
+    if (key == Tally::NO_COMMAND) {
+        return "none";
+    }
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", key);
+    return text;
+}
+
+Json TallyJson(const Tally& tally)
+{
+    Json answersTo = Json::object();
+    for (const auto& [key, count] : tally.answersTo) {
+        answersTo[AnswerKeyName(key)] = count;
+    }
+    return Json{{"answers", tally.answers},       {"answersTo", answersTo},   {"transfers", tally.transfers},
+                {"dataBlocks", tally.dataBlocks}, {"received", tally.received}};
+}
+
 }  // namespace
+
+size_t Report::AddFault(const std::string& fault, const std::string& which)
+{
+    m_faults.push_back({fault, which, 0, {}});
+    return m_faults.size() - 1;
+}
+
+void Report::FaultFired(size_t index, const std::string& where)
+{
+    FaultRecord& fault = m_faults.at(index);
+    ++fault.fired;
+    if (fault.where.size() < FAULT_PLACES_KEPT) {
+        fault.where.push_back(where);
+    }
+}
 
 void Report::AddImage(const ImageRecord& image)
 {
@@ -142,6 +189,8 @@ std::string Report::ToJson(const Flash& flash) const
     out += "  \"lineRates\": " + List(Items(m_lineRates, [](uint32_t b) { return Json(b); })) + ",\n";
     out += "  \"protocolErrors\": " + List(Items(m_errors, asText)) + ",\n";
     out += "  \"events\": " + List(Items(m_events, asText)) + ",\n";
+    out += "  \"faults\": " + List(Items(m_faults, FaultJson)) + ",\n";
+    out += "  \"tally\": " + OneLine(TallyJson(m_tally)) + ",\n";
     out += "  \"flash\": " + OneLine(flashJson) + "\n";
     return out + "}\n";
 }

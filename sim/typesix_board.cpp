@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "sim/fault_schedule.h"
 #include "sim/sim_sha256.h"
 
 namespace Sim {
@@ -140,7 +141,8 @@ std::unique_ptr<Board> MakeTypeSixBoard(BoardEnv env)
 
 TypeSixBoard::TypeSixBoard(BoardEnv env) : m_env(env), m_reader(MAX_PAYLOAD)
 {
-    if (m_env.faults.ssbRunning) {
+    if (m_env.faults.Plan().ssbRunning) {
+        m_env.faults.Fired(FaultSchedule::Flag::SSB_RUNNING, "power-on");
         // An ssb left in flash boots at power-on and announces itself.
         m_stage = Stage::Ssb;
         m_ssbInFlash = true;
@@ -208,8 +210,15 @@ void TypeSixBoard::HandleFrame(const TypeSixFrame& frame)
     }
     m_lastFrame.clear();
     bool raw = cmd.code == CMD_EXIT || cmd.code == CMD_ERASE_ALL_EXIT;
-    if (!raw && m_env.faults.nakFrame == m_frameCount) {
+    if (!raw && m_env.faults.Plan().nakFrame == m_frameCount) {
         m_env.report.AddEvent("fault: negative answer to frame " + std::to_string(m_frameCount));
+        m_env.faults.Fired(FaultSchedule::Flag::NAK_FRAME, "frame " + std::to_string(m_frameCount) + ", command " +
+                                                               CodeName(cmd.code));
+        Answer(cmd, false);
+        return;
+    }
+    if (!raw && m_env.faults.NextAnswerIsNegative(cmd.code)) {
+        m_env.report.AddEvent("fault: command " + CodeName(cmd.code) + " refused with a negative answer");
         Answer(cmd, false);
         return;
     }
@@ -369,7 +378,8 @@ void TypeSixBoard::RomExit(const Command& cmd)
         EnterRom("the ROM stays");
         return;
     }
-    if (m_env.faults.fallBackToRom) {
+    if (m_env.faults.Plan().fallBackToRom) {
+        m_env.faults.Fired(FaultSchedule::Flag::FALL_BACK_TO_ROM, "exit frame after the ssb");
         EnterRom("fault: the ssb did not start, the ROM talks again");
         return;
     }
@@ -567,7 +577,8 @@ void TypeSixBoard::SsbData(const Command& cmd)
     }
     m_image.data.insert(m_image.data.end(), p.begin() + 2, p.end() - 1);
     if (toFlash) {
-        m_env.flash.Write(m_image.address + offset, p.data() + 2, take);
+        const std::vector<BadCell> spoiled = m_env.flash.Write(m_image.address + offset, p.data() + 2, take);
+        m_env.faults.CellsFired(spoiled, "flash image at " + Hex(m_image.address));
     }
     Answer(cmd, true);
 }
@@ -674,7 +685,13 @@ void TypeSixBoard::SsbSha(const Command& cmd)
         // the padding of the last frame begins.
         imageLength = FindDigestLength(m_image, digest);
     }
-    int matched = CheckDigest(m_image.data.data(), imageLength, digest, digestLength);
+    // A flash image's digest is taken over what the flash holds at the
+    // address and length the frame names: the check covers a cell that
+    // stored a bit wrong. Other images are checked as received.
+    const std::vector<uint8_t> stored =
+        m_image.name == "flash" ? m_env.flash.Read(m_image.address, imageLength) : std::vector<uint8_t>();
+    const uint8_t* checked = m_image.name == "flash" ? stored.data() : m_image.data.data();
+    int matched = CheckDigest(checked, imageLength, digest, digestLength);
     if (!consistent && matched == 1) {
         matched = 0;
     }
@@ -899,25 +916,37 @@ void TypeSixBoard::Refuse(const Command& cmd, const std::string& why)
 
 void TypeSixBoard::SendAnswer(const std::vector<uint8_t>& payload)
 {
-    ++m_answerCount;
-    if (m_env.faults.dropAnswer == m_answerCount) {
-        m_env.report.AddEvent("fault: answer " + std::to_string(m_answerCount) + " dropped");
+    const AnswerFate fate = m_env.faults.TakeAnswer(payload[2]);
+    const std::string answer = "fault: answer " + std::to_string(m_env.report.GetTally().answers);
+    std::vector<uint8_t> sent = payload;
+    if (fate.negative && sent[3] != RETURN_FAILED) {
+        sent.resize(4);  // a refusal carries no data
+        sent[3] = RETURN_FAILED;
+        sent.push_back(TypeSixCheck(sent.data(), sent.size()));
+    }
+    if (fate.dropped) {
+        m_env.report.AddEvent(answer + " dropped");
         return;
     }
-    if (m_env.faults.corruptAnswer == m_answerCount) {
-        std::vector<uint8_t> broken = payload;
-        broken.back() = static_cast<uint8_t>(broken.back() ^ 0xFF);
-        m_env.report.AddEvent("fault: answer " + std::to_string(m_answerCount) + " has a broken check");
-        Write(WrapTypeSixPayload(broken));
-        return;
+    if (fate.garbled && fate.garble == Garble::CHECK) {
+        sent.back() = static_cast<uint8_t>(sent.back() ^ 0xFF);
+        m_env.report.AddEvent(answer + " has a broken check");
     }
-    Write(WrapTypeSixPayload(payload));
+    std::vector<uint8_t> wire = WrapTypeSixPayload(sent);
+    if (fate.garbled && fate.garble != Garble::CHECK) {
+        SpoilOnLine(wire, fate.garble);
+        m_env.report.AddEvent(answer + (fate.garble == Garble::BIT ? " has a flipped bit" : " is cut short"));
+    }
+    Write(wire);
 }
 
 void TypeSixBoard::Write(const std::vector<uint8_t>& bytes)
 {
-    if (!m_env.faults.silent) {
+    if (!m_env.faults.Plan().silent) {
         m_env.line.Write(bytes);
+    } else if (!m_silenceNoted) {
+        m_env.faults.Fired(FaultSchedule::Flag::SILENT, "the boot text withheld");
+        m_silenceNoted = true;
     }
 }
 

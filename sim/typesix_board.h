@@ -116,7 +116,7 @@ private:
     int64_t m_lastTickMs = 0;
     int64_t m_lastBytesMs = 0;   // when the tool last sent anything
     int m_frameCount = 0;
-    int m_answerCount = 0;
+    bool m_silenceNoted = false;
     // The last frame answered positively and its answer: the tool sends a
     // frame again when an answer got lost, and must not get it applied twice.
     std::vector<uint8_t> m_lastFrame;

@@ -1,5 +1,6 @@
 #include "sim/vb27_board.h"
 
+#include "sim/fault_schedule.h"
 #include "sim/sim_sha256.h"
 
 #include <algorithm>
@@ -54,9 +55,10 @@ void Vb27Board::OnBytes(const uint8_t* data, size_t length)
     if (length == 0) {
         return;
     }
-    if (m_env.faults.silent) {
+    if (m_env.faults.Plan().silent) {
         if (!m_silentNoted) {
             m_env.report.AddEvent("silent board: everything received is ignored");
+            m_env.faults.Fired(FaultSchedule::Flag::SILENT, "the tool's first bytes ignored");
             m_silentNoted = true;
         }
         return;
@@ -195,10 +197,18 @@ bool Vb27Board::ProcessUploadBytes()
 void Vb27Board::OnFrame(const Frame& frame)
 {
     ++m_frames;
-    if (m_env.faults.nakFrame == m_frames) {
+    if (m_env.faults.Plan().nakFrame == m_frames) {
         m_env.report.AddEvent("frame " + std::to_string(m_frames) + " (command " + CodeName(frame.code) +
                               ") refused as the fault plan asks");
-        Answer(RESULT_FAILURE, REFUSED_INJECTED);
+        m_env.faults.Fired(FaultSchedule::Flag::NAK_FRAME, "frame " + std::to_string(m_frames) + ", command " +
+                                                               CodeName(frame.code));
+        Answer(frame.code, RESULT_FAILURE, REFUSED_INJECTED);
+        return;
+    }
+    if (Answers(frame) && m_env.faults.NextAnswerIsNegative(frame.code)) {
+        m_env.report.AddEvent("command " + CodeName(frame.code) +
+                              " refused: its answer is negative as the fault plan asks");
+        Answer(frame.code, RESULT_FAILURE, REFUSED_INJECTED);
         return;
     }
     if (frame.code == CODE_RESET) {
@@ -237,11 +247,22 @@ void Vb27Board::OnFrame(const Frame& frame)
     }
 }
 
+bool Vb27Board::Answers(const Frame& frame) const
+{
+    if (frame.code == CODE_RESET || m_mode == Mode::UPLOAD) {
+        return false;
+    }
+    if (m_mode == Mode::ROM || m_mode == Mode::LOADER_TRANSFER) {
+        return frame.code == CODE_HANDSHAKE;
+    }
+    return true;
+}
+
 void Vb27Board::HandleBadFrame(const ParseResult& result)
 {
     ++m_frames;
     Error("bad frame: " + result.problem);
-    Answer(RESULT_FAILURE, result.refusal);
+    Answer(Tally::NO_COMMAND, RESULT_FAILURE, result.refusal);
 }
 
 void Vb27Board::HandleFrameDuringTransfer(const Frame& frame)
@@ -250,7 +271,7 @@ void Vb27Board::HandleFrameDuringTransfer(const Frame& frame)
         if (frame.code == CODE_HANDSHAKE) {
             // Handshakes the tool sent before our ACK reached it: answer each.
             ++m_repeatedHandshakes;
-            Answer(RESULT_SUCCESS, REFUSED_NONE);
+            Answer(frame.code, RESULT_SUCCESS, REFUSED_NONE);
         } else {
             Error("command " + CodeName(frame.code) + " before the loader arrived ignored");
         }
@@ -258,7 +279,7 @@ void Vb27Board::HandleFrameDuringTransfer(const Frame& frame)
     }
     if (frame.bytes == m_image.command) {
         m_env.report.AddEvent("command " + CodeName(frame.code) + " repeated before its transfer: answered again");
-        Answer(RESULT_SUCCESS, REFUSED_NONE);
+        Answer(frame.code, RESULT_SUCCESS, REFUSED_NONE);
         return;
     }
     Error("transfer of the " + m_image.kind + " image abandoned: command " + CodeName(frame.code) + " came instead");
@@ -285,7 +306,7 @@ void Vb27Board::HandleHandshake(const Frame& frame)
         m_env.report.AddEvent("handshake while the loader ran: the board restarted into its boot ROM");
     }
     const uint32_t baud = frame.ParameterU32(0);
-    Answer(RESULT_SUCCESS, REFUSED_NONE);
+    Answer(frame.code, RESULT_SUCCESS, REFUSED_NONE);
     m_env.report.AddEvent("handshake at " + std::to_string(baud) + " baud");
     if (baud != 0 && baud != m_env.line.GetBaud()) {
         m_env.report.AddBaudChange(baud);  // the tool follows the rate it just offered
@@ -318,7 +339,7 @@ void Vb27Board::HandleSwitchBaud(const Frame& frame)
         return;
     }
     const uint32_t baud = frame.ParameterU32(0);
-    Answer(RESULT_SUCCESS, REFUSED_NONE);  // still at the old rate
+    Answer(frame.code, RESULT_SUCCESS, REFUSED_NONE);  // still at the old rate
     m_env.report.AddBaudChange(baud);
     ChangeBaud(baud);
 }
@@ -375,7 +396,7 @@ void Vb27Board::HandleImageCommand(const Frame& frame)
             if (image.address == 0 && image.length == 0 && image.regionSize == ERASE_ALL_REGION) {
                 m_env.flash.EraseAll();
                 m_env.report.AddErase("all", 0, m_env.flash.Size());
-                Answer(RESULT_SUCCESS, REFUSED_NONE);
+                Answer(frame.code, RESULT_SUCCESS, REFUSED_NONE);
                 return;
             }
             const uint8_t format = tail[0];
@@ -396,7 +417,7 @@ void Vb27Board::HandleImageCommand(const Frame& frame)
         Refuse(frame, REFUSED_UNKNOWN_CODE, "not a loader command");
         return;
     }
-    Answer(RESULT_SUCCESS, REFUSED_NONE);
+    Answer(frame.code, RESULT_SUCCESS, REFUSED_NONE);
     StartTransfer(Mode::IMAGE_TRANSFER, image);
 }
 
@@ -429,7 +450,7 @@ void Vb27Board::HandleUpload(const Frame& frame)
         Refuse(frame, REFUSED_PARAMETER, "read-back at " + Hex32(address) + " reaches past the largest flash");
         return;
     }
-    Answer(RESULT_SUCCESS, REFUSED_NONE);
+    Answer(frame.code, RESULT_SUCCESS, REFUSED_NONE);
     m_env.report.AddEvent("upload " + Hex32(address) + " " + std::to_string(length));
     m_sender = std::make_unique<YmodemSender>([this](const std::vector<uint8_t>& bytes) { SendRaw(bytes); },
                                               READ_BACK_NAME, m_env.flash.Read(address, length));
@@ -442,7 +463,7 @@ void Vb27Board::StartTransfer(Mode mode, PendingImage image)
     m_image = std::move(image);
     m_mode = mode;
     m_receiver = std::make_unique<YmodemReceiver>([this](const std::vector<uint8_t>& bytes) { SendRaw(bytes); },
-                                                  Flash::MAX_SIZE);
+                                                  Flash::MAX_SIZE, &m_env.faults);
     m_receiver->Start(m_now);
 }
 
@@ -475,10 +496,14 @@ void Vb27Board::FinishTransfer()
         }
         if (!problem.empty()) {
             Error(m_image.kind + " image refused: " + problem);
-            Answer(RESULT_FAILURE, REFUSED_IMAGE);
+            Answer(Tally::CLOSING_ACK, RESULT_FAILURE, REFUSED_IMAGE);
+            m_mode = failedMode;
+        } else if (m_env.faults.NextAnswerIsNegative(Tally::CLOSING_ACK)) {
+            FailToProgram();
+            Answer(Tally::CLOSING_ACK, RESULT_FAILURE, REFUSED_INJECTED);
             m_mode = failedMode;
         } else {
-            Answer(RESULT_SUCCESS, REFUSED_NONE);
+            Answer(Tally::CLOSING_ACK, RESULT_SUCCESS, REFUSED_NONE);
             StoreImage(data);
             m_mode = Mode::LOADER;
         }
@@ -503,7 +528,20 @@ void Vb27Board::StoreImage(const std::vector<uint8_t>& data)
     if (m_image.regionSize < UNBOUNDED_REGION) {
         m_env.flash.Erase(m_image.address, m_image.regionSize);
     }
-    m_env.flash.Write(m_image.address, data.data(), data.size());
+    const std::vector<BadCell> spoiled = m_env.flash.Write(m_image.address, data.data(), data.size());
+    m_env.faults.CellsFired(spoiled, m_image.kind + " image " + record.name + " at " + Hex32(m_image.address));
+}
+
+void Vb27Board::FailToProgram()
+{
+    const std::string name = m_receiver->FileName();
+    m_env.report.AddEvent(m_image.kind + " image " + name +
+                          " not programmed: its closing ACK is negative as the fault plan asks");
+    if (m_image.hasAddress) {
+        // The board had erased the region before programming failed.
+        const uint64_t length = m_image.regionSize < UNBOUNDED_REGION ? m_image.regionSize : m_image.length;
+        m_env.flash.Erase(m_image.address, length);
+    }
 }
 
 void Vb27Board::FinishUpload()
@@ -521,17 +559,34 @@ void Vb27Board::FinishUpload()
     m_in.insert(m_in.begin(), leftover.begin(), leftover.end());
 }
 
-void Vb27Board::Answer(uint8_t result, uint8_t detail)
+void Vb27Board::Answer(int key, uint8_t result, uint8_t detail)
 {
-    ++m_answers;
+    const AnswerFate fate = m_env.faults.TakeAnswer(key);
+    const std::string answer = "answer " + std::to_string(m_env.report.GetTally().answers);
+    if (fate.negative && result == RESULT_SUCCESS) {
+        result = RESULT_FAILURE;
+        detail = REFUSED_INJECTED;
+    }
     std::vector<uint8_t> frame = BuildAckFrame(result, detail);
-    if (m_env.faults.dropAnswer == m_answers) {
-        m_env.report.AddEvent("answer " + std::to_string(m_answers) + " dropped as the fault plan asks");
+    if (fate.dropped) {
+        m_env.report.AddEvent(answer + " dropped as the fault plan asks");
         return;
     }
-    if (m_env.faults.corruptAnswer == m_answers) {
-        frame[ACK_OFFSET_CRC] ^= 0xFF;
-        m_env.report.AddEvent("answer " + std::to_string(m_answers) + " sent with a broken CRC as the fault plan asks");
+    if (fate.garbled) {
+        switch (fate.garble) {
+        case Garble::CHECK:
+            frame[ACK_OFFSET_CRC] ^= 0xFF;
+            m_env.report.AddEvent(answer + " sent with a broken CRC as the fault plan asks");
+            break;
+        case Garble::BIT:
+            SpoilOnLine(frame, fate.garble);
+            m_env.report.AddEvent(answer + " sent with a flipped bit as the fault plan asks");
+            break;
+        case Garble::CUT:
+            SpoilOnLine(frame, fate.garble);
+            m_env.report.AddEvent(answer + " cut short as the fault plan asks");
+            break;
+        }
     }
     m_env.line.Write(frame);
 }
@@ -539,7 +594,7 @@ void Vb27Board::Answer(uint8_t result, uint8_t detail)
 void Vb27Board::Refuse(const Frame& frame, Refusal refusal, const std::string& problem)
 {
     Error("command " + CodeName(frame.code) + " refused: " + problem);
-    Answer(RESULT_FAILURE, refusal);
+    Answer(frame.code, RESULT_FAILURE, refusal);
 }
 
 void Vb27Board::SendRaw(const std::vector<uint8_t>& bytes)

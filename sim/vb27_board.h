@@ -47,6 +47,8 @@ private:
     bool ProcessTransferBytes();
     bool ProcessUploadBytes();
     void HandleFrame(const Vb27::Frame& frame);
+    // Whether the board answers this frame in its present mode.
+    bool Answers(const Vb27::Frame& frame) const;
     void HandleBadFrame(const Vb27::ParseResult& result);
     void HandleFrameDuringTransfer(const Vb27::Frame& frame);
     void HandleHandshake(const Vb27::Frame& frame);
@@ -57,8 +59,11 @@ private:
     bool CheckRegion(const Vb27::Frame& frame, uint32_t address, uint32_t length, uint32_t regionSize, uint32_t step);
     void StartTransfer(Mode mode, PendingImage image);
     void FinishTransfer();
+    // The closing ACK will be negative: the image does not reach the flash.
+    void FailToProgram();
     void FinishUpload();
-    void Answer(uint8_t result, uint8_t detail);
+    // key: the command answered, or a Tally key.
+    void Answer(int key, uint8_t result, uint8_t detail);
     void Refuse(const Vb27::Frame& frame, Vb27::Refusal refusal, const std::string& problem);
     void SendRaw(const std::vector<uint8_t>& bytes);
     void Error(const std::string& text);
@@ -74,7 +79,6 @@ private:
     int64_t m_now = 0;
     int64_t m_lastByteMs = 0;
     int m_frames = 0;   // command frames seen, for --nak-frame
-    int m_answers = 0;  // ACK frames sent, for --corrupt-answer / --drop-answer
     bool m_wasReset = false;
     bool m_swallowC = false;  // the tool's receiver ends a read-back with ACK 'C'
     std::vector<uint8_t> m_skipped;

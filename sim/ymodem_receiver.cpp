@@ -52,7 +52,10 @@ std::string Format(const char* format, unsigned long long a, unsigned long long 
 
 }  // namespace
 
-YmodemReceiver::YmodemReceiver(SendFn send, uint64_t maxLength) : m_send(std::move(send)), m_maxLength(maxLength) {}
+YmodemReceiver::YmodemReceiver(SendFn send, uint64_t maxLength, FaultSchedule* faults)
+    : m_send(std::move(send)), m_maxLength(maxLength), m_faults(faults)
+{
+}
 
 void YmodemReceiver::Start(int64_t nowMs)
 {
@@ -95,6 +98,10 @@ void YmodemReceiver::Tick(int64_t nowMs)
     }
     const int64_t sincePrompt = nowMs - m_lastPromptMs;
     if (m_state == State::WAIT_HEADER && sincePrompt >= HEADER_PROMPT_MS) {
+        SendByte(Ymodem::C);
+    } else if (m_state == State::DATA && quiet >= BLOCK_GAP_MS && sincePrompt >= BLOCK_GAP_MS) {
+        // The next block does not come: our ACK may have been lost. Ask
+        // again; a block the tool sends again is taken once only.
         SendByte(Ymodem::C);
     } else if (m_state == State::WAIT_CLOSING && quiet >= CLOSING_PROMPT_MS && sincePrompt >= CLOSING_PROMPT_MS) {
         // A textbook sender waits for this before its closing block 0.
@@ -214,8 +221,7 @@ void YmodemReceiver::HandleBlock(uint8_t number, const uint8_t* data, size_t siz
             SendByte(Ymodem::ACK);
             Finish();
         } else if (number == static_cast<uint8_t>(m_nextBlock - 1)) {
-            ++m_repeated;
-            SendByte(Ymodem::ACK);
+            HandleRepeatedBlock(number);
         } else if (number == 0) {
             SendByte(Ymodem::CAN);
             SendByte(Ymodem::CAN);
@@ -264,6 +270,9 @@ void YmodemReceiver::HandleHeader(const uint8_t* data, size_t size)
     }
     m_state = State::DATA;
     m_nextBlock = 1;
+    if (m_faults != nullptr) {
+        m_faults->TransferStarted();
+    }
     SendByte(Ymodem::ACK);
     SendByte(Ymodem::C);  // textbook: ask for the first data block
 }
@@ -279,23 +288,47 @@ void YmodemReceiver::HandleDataBlock(uint8_t number, const uint8_t* data, size_t
             Fail(Format("block %llu lies beyond the announced size %llu", number, m_size));
             return;
         }
+        const BlockFate fate = Fate(m_nextBlock, false);
+        if (fate == BlockFate::ASK_AGAIN) {
+            SendByte(Ymodem::C);  // dropped as a broken block would be
+            return;
+        }
         m_data.insert(m_data.end(), data, data + size);
         ++m_nextBlock;
-        SendByte(Ymodem::ACK);
+        if (fate == BlockFate::TAKE) {
+            SendByte(Ymodem::ACK);
+        }
         return;
     }
     if (number == static_cast<uint8_t>(m_nextBlock - 1)) {
-        // Our ACK was lost or the sender answered a 'C': take it once only.
-        ++m_repeated;
-        SendByte(Ymodem::ACK);
-        if (number == 0) {
-            SendByte(Ymodem::C);
-        }
+        HandleRepeatedBlock(number);
         return;
     }
     SendByte(Ymodem::CAN);
     SendByte(Ymodem::CAN);
     Fail(Format("block %llu out of sequence, expected %llu", number, expected));
+}
+
+void YmodemReceiver::HandleRepeatedBlock(uint8_t number)
+{
+    // Our ACK was lost or the sender answered a 'C': take it once only.
+    ++m_repeated;
+    const BlockFate fate = number == 0 ? BlockFate::TAKE : Fate(m_nextBlock - 1, true);
+    if (fate == BlockFate::ASK_AGAIN) {
+        SendByte(Ymodem::C);
+        return;
+    }
+    if (fate == BlockFate::TAKE) {
+        SendByte(Ymodem::ACK);
+    }
+    if (number == 0) {
+        SendByte(Ymodem::C);
+    }
+}
+
+BlockFate YmodemReceiver::Fate(uint64_t number, bool repeat)
+{
+    return m_faults == nullptr ? BlockFate::TAKE : m_faults->TakeBlock(number, repeat);
 }
 
 void YmodemReceiver::Finish()

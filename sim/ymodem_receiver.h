@@ -4,6 +4,8 @@
 // then EOT and an all-zero closing block 0.
 #pragma once
 
+#include "sim/fault_schedule.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -38,14 +40,16 @@ public:
     using SendFn = std::function<void(const std::vector<uint8_t>&)>;
     enum class State { WAIT_HEADER, DATA, WAIT_CLOSING, DONE, FAILED };
 
-    // Asking again for block 0 while nothing comes, giving up on a half block,
-    // prompting for the closing block, giving up on a silent sender.
+    // Asking again for block 0 while nothing comes, giving up on a half block
+    // or asking again for a block that does not come, prompting for the
+    // closing block, giving up on a silent sender.
     static constexpr int64_t HEADER_PROMPT_MS = 100;
     static constexpr int64_t BLOCK_GAP_MS = 1000;
     static constexpr int64_t CLOSING_PROMPT_MS = 1000;
     static constexpr int64_t SILENCE_LIMIT_MS = 60000;
 
-    YmodemReceiver(SendFn send, uint64_t maxLength);
+    // faults, when given, decides the fate of every intact data block.
+    YmodemReceiver(SendFn send, uint64_t maxLength, FaultSchedule* faults = nullptr);
 
     void Start(int64_t nowMs);  // asks for block 0 at once
     void Feed(const uint8_t* data, size_t length, int64_t nowMs);
@@ -77,6 +81,8 @@ private:
     void HandleBlock(uint8_t number, const uint8_t* data, size_t size);
     void HandleHeader(const uint8_t* data, size_t size);
     void HandleDataBlock(uint8_t number, const uint8_t* data, size_t size);
+    void HandleRepeatedBlock(uint8_t number);
+    BlockFate Fate(uint64_t number, bool repeat);
     void Finish();
     void Fail(const std::string& why);
     void Error(const std::string& text) { m_errors.push_back(text); }
@@ -85,6 +91,7 @@ private:
 
     SendFn m_send;
     uint64_t m_maxLength;
+    FaultSchedule* m_faults;
     State m_state = State::WAIT_HEADER;
     std::vector<uint8_t> m_pending;
     std::vector<uint8_t> m_data;

@@ -40,8 +40,12 @@ TEST(SimOptionsParse, EveryOptionReachesItsSettingInTheNumberSyntax)
     EXPECT_EQ(o.lineBaud, 115200u);
     EXPECT_EQ(o.faults.noiseBeforeAnswers, 1024u);
     EXPECT_EQ(o.faults.nakFrame, 3);
-    EXPECT_EQ(o.faults.corruptAnswer, 4);
-    EXPECT_EQ(o.faults.dropAnswer, 5);
+    ASSERT_EQ(o.faults.answers.size(), 2u);
+    EXPECT_EQ(o.faults.answers[0].kind, Sim::AnswerFault::Kind::GARBLED);
+    EXPECT_EQ(o.faults.answers[0].garble, Sim::Garble::CHECK);  // what --corrupt-answer N always meant
+    EXPECT_EQ(o.faults.answers[0].which.nth, 4u);
+    EXPECT_EQ(o.faults.answers[1].kind, Sim::AnswerFault::Kind::DROPPED);
+    EXPECT_EQ(o.faults.answers[1].which.nth, 5u);
     EXPECT_EQ(o.faults.closeAfterBytes, 2u << 20);
     EXPECT_TRUE(o.faults.silent && o.faults.fallBackToRom && o.faults.ssbRunning);
 
@@ -49,6 +53,34 @@ TEST(SimOptionsParse, EveryOptionReachesItsSettingInTheNumberSyntax)
     ASSERT_FALSE(Parse({"--family", "vb27"}, plain, err).has_value()) << err;
     EXPECT_FALSE(plain.flashSizeGiven);
     EXPECT_EQ(plain.flashSize, 8u << 20);
+}
+
+TEST(SimOptionsParse, FaultOptionsGivenAgainAllReachThePlanInTheirOwnSyntax)
+{
+    Sim::SimOptions o;
+    std::string err;
+    ASSERT_FALSE(Parse({"--family", "vb27", "--nak-answer", "close@2", "--nak-answer", "7", "--corrupt-answer",
+                        "D2@3:cut", "--drop-answer", "0xF0@1", "--block-again", "12", "--lose-block-ack=2:5",
+                        "--bad-cell", "0x10010:7", "--bad-cell", "0x20000"},
+                       o, err)
+                     .has_value())
+        << err;
+    const auto& answers = o.faults.answers;
+    ASSERT_EQ(answers.size(), 4u);
+    EXPECT_EQ(answers[0].kind, Sim::AnswerFault::Kind::NEGATIVE);
+    EXPECT_EQ(answers[0].which.by, Sim::AnswerSelector::By::CLOSING_ACK);
+    EXPECT_EQ(answers[1].which.by, Sim::AnswerSelector::By::POSITION);
+    EXPECT_EQ(answers[2].garble, Sim::Garble::CUT);
+    EXPECT_EQ(answers[2].which.code, 0xD2);
+    EXPECT_EQ(answers[3].kind, Sim::AnswerFault::Kind::DROPPED);
+    EXPECT_EQ(answers[3].which.code, 0xF0);
+    ASSERT_EQ(o.faults.blocks.size(), 2u);
+    EXPECT_EQ(o.faults.blocks[0].kind, Sim::BlockFault::Kind::ASK_AGAIN);
+    EXPECT_EQ(o.faults.blocks[1].kind, Sim::BlockFault::Kind::ACK_LOST);
+    EXPECT_EQ(o.faults.blocks[1].which.transfer, 2u);
+    ASSERT_EQ(o.faults.badCells.size(), 2u);
+    EXPECT_EQ(o.faults.badCells[0].bit, 7);
+    EXPECT_EQ(o.faults.badCells[1].address, 0x20000u);
 }
 
 TEST(SimOptionsParse, WhatItRefusesIsNamedWithExitCodeTwo)
@@ -65,6 +97,14 @@ TEST(SimOptionsParse, WhatItRefusesIsNamedWithExitCodeTwo)
         {"--family", "vb27", "--flash-size", "257m"},  // above the largest flash
         {"--family", "vb27", "--silent=yes"},
         {"--family", "vb27", "stray"},
+        {"--family", "vb27", "--drop-answer", "0"},
+        {"--family", "vb27", "--nak-answer", "D2@"},
+        {"--family", "vb27", "--corrupt-answer", "3:smudge"},
+        {"--family", "vb27", "--block-again", "0:1"},
+        {"--family", "vb27", "--bad-cell", "0x100:8"},
+        // A TypeSix board has neither closing ACKs nor YMODEM blocks.
+        {"--family", "typesix", "--drop-answer", "close@1"},
+        {"--family", "typesix", "--lose-block-ack", "3"},
     };
     for (const auto& args : bad) {
         Sim::SimOptions o;

@@ -1,6 +1,10 @@
-// The simulated TypeSix board given frames no board could parse: each is
-// reported and left unanswered, so the tool sends it again. Whole loads, the
-// speed switch and every command are driven end to end.
+// The simulated TypeSix board given frames no board could parse (each is
+// reported and left unanswered, so the tool sends it again), and what the
+// faults of a plan do to it: a negative answer means a command not carried
+// out, a garbled or dropped one changes only the line, and the digest check
+// of a flash image covers what the flash holds. Whole loads, the speed switch
+// and every command are driven end to end.
+#include "sim/fault_schedule.h"
 #include "sim_test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +18,8 @@ TEST(TypeSixBoard, BadCheckTooShortAndUnterminatedFramesAreReportedAndLeftUnansw
     RecordingLine line;
     Sim::Flash flash{4096};
     Sim::Report report;
-    Sim::FaultPlan faults;
+    Sim::FaultPlan plan;
+    Sim::FaultSchedule faults(plan, report);
     const std::unique_ptr<Sim::Board> board = Sim::MakeTypeSixBoard(Sim::BoardEnv{line, flash, report, faults});
     const auto feed = [&](const Bytes& wire) {
         board->OnBytes(wire.data(), wire.size());
@@ -34,6 +39,187 @@ TEST(TypeSixBoard, BadCheckTooShortAndUnterminatedFramesAreReportedAndLeftUnansw
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_TRUE(Positive(answers.front()));
     EXPECT_TRUE(errorMentions("without end marker"));
+}
+
+constexpr uint8_t BIN_HEAD = 0x36;
+constexpr uint8_t DATA = 0x04;
+constexpr uint8_t END_PAGE = 0x05;
+constexpr uint8_t DIGEST = 0x37;
+constexpr uint32_t IMAGE_ADDRESS = 0x1000;
+constexpr uint32_t IMAGE_REGION = 0x2000;
+constexpr size_t PACKET = 1024;
+
+Bytes Be32(uint32_t value)
+{
+    return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value)};
+}
+
+// seq, code, parameters, XOR check.
+Bytes Payload(uint8_t seq, uint8_t code, const Bytes& parameters)
+{
+    Bytes p{seq, code};
+    p.insert(p.end(), parameters.begin(), parameters.end());
+    p.push_back(Xor(p, p.size()));
+    return p;
+}
+
+Bytes BinHead(uint8_t seq)
+{
+    Bytes parameters{0x00};  // file code: flash
+    for (const Bytes& word : {Be32(IMAGE_ADDRESS), Be32(IMAGE_REGION)}) {
+        parameters.insert(parameters.end(), word.begin(), word.end());
+    }
+    return Payload(seq, BIN_HEAD, parameters);
+}
+
+// An ssb already runs: the board takes images at once.
+class TypeSixBoardFaults : public ::testing::Test {
+protected:
+    void Make()
+    {
+        plan.ssbRunning = true;
+        flash.SetBadCells(plan.badCells);
+        schedule = std::make_unique<Sim::FaultSchedule>(plan, report);
+        board = Sim::MakeTypeSixBoard(Sim::BoardEnv{line, flash, report, *schedule});
+    }
+
+    // The wire bytes the board answered a payload with.
+    Bytes Send(const Bytes& payload)
+    {
+        line.Take();
+        const Bytes wire = Wrap(payload);
+        board->OnBytes(wire.data(), wire.size());
+        return line.Take();
+    }
+
+    // A flash image as the tool sends it; the answer to its digest frame.
+    std::vector<Bytes> Burn(const Bytes& image)
+    {
+        uint8_t seq = 0;
+        EXPECT_EQ(Unwrap(Send(BinHead(seq++))).size(), 1u);
+        for (size_t offset = 0; offset < image.size(); offset += PACKET) {
+            Bytes packet(image.begin() + static_cast<long>(offset),
+                         image.begin() + static_cast<long>(std::min(image.size(), offset + PACKET)));
+            packet.resize(PACKET, 0xFF);
+            EXPECT_TRUE(Positive(Unwrap(Send(Payload(seq++, DATA, packet))).at(0)));
+        }
+        EXPECT_TRUE(Positive(Unwrap(Send(Payload(seq++, END_PAGE, {}))).at(0)));
+        Bytes parameters = Be32(IMAGE_ADDRESS);
+        const Bytes length = Be32(static_cast<uint32_t>(image.size()));
+        const Bytes digest = TestSupport::Sha256(image);
+        parameters.insert(parameters.end(), length.begin(), length.end());
+        parameters.insert(parameters.end(), digest.begin(), digest.end());
+        return Unwrap(Send(Payload(seq, DIGEST, parameters)));
+    }
+
+    RecordingLine line;
+    Sim::Flash flash{64 * 1024};
+    Sim::Report report;
+    Sim::FaultPlan plan;
+    std::unique_ptr<Sim::FaultSchedule> schedule;
+    std::unique_ptr<Sim::Board> board;
+};
+
+// The digest frame names the flash address and length: the board hashes what
+// its flash holds there, so a cell that stored a bit wrong fails the image.
+TEST_F(TypeSixBoardFaults, TheDigestCheckOfAFlashImageCoversWhatTheFlashHoldsAndNothingBehindIt)
+{
+    const Bytes image = Pattern(3000, 7);
+    const struct {
+        const char* what;
+        std::vector<Sim::BadCell> cells;
+        bool positive;
+    } cases[] = {
+        {"a sound flash", {}, true},
+        {"a bad cell inside the image", {{IMAGE_ADDRESS + 2999, 7}}, false},
+        {"a bad cell in the padding behind it", {{IMAGE_ADDRESS + 3050, 0}}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        report = Sim::Report();
+        plan.badCells = c.cells;
+        Make();
+        const std::vector<Bytes> answers = Burn(image);
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(Positive(answers[0]), c.positive);
+        EXPECT_EQ(answers[0][3], c.positive ? 0x01 : 0x00) << "a refusal, not a broken answer";
+        ASSERT_EQ(report.Images().size(), 1u);
+        EXPECT_EQ(report.Images()[0].digestMatched, c.positive ? 1 : 0);
+        EXPECT_EQ(report.Images()[0].sha256, TestSupport::Sha256Hex(image)) << "the bytes received were right";
+        if (!c.cells.empty()) {
+            EXPECT_EQ(report.Faults().at(0).fired, 1u);
+        }
+    }
+}
+
+TEST_F(TypeSixBoardFaults, ACommandWhoseAnswerIsNegativeIsNotCarriedOutAndItsRepeatIs)
+{
+    Sim::AnswerFault fault;
+    fault.kind = Sim::AnswerFault::Kind::NEGATIVE;
+    std::string error;
+    ASSERT_TRUE(Sim::ParseAnswerSelector("0x36@1", fault.which, error));
+    plan.answers = {fault};
+    Make();
+    const Bytes older(IMAGE_REGION, 0x00);
+    flash.Write(IMAGE_ADDRESS, older.data(), older.size());
+    const std::vector<Bytes> refused = Unwrap(Send(BinHead(0)));
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0][3], 0x00);
+    EXPECT_EQ(refused[0].back(), Xor(refused[0], refused[0].size() - 1)) << "a well-formed refusal";
+    EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), older) << "the refused bin head erased nothing";
+    EXPECT_TRUE(Positive(Unwrap(Send(BinHead(0))).at(0)));
+    EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), Bytes(IMAGE_REGION, 0xFF));
+}
+
+TEST_F(TypeSixBoardFaults, GarbledAndDroppedAnswersChangeOnlyWhatReachesTheLine)
+{
+    Make();
+    const Bytes good = Send(BinHead(0));
+    ASSERT_EQ(Unwrap(good).size(), 1u);
+    const auto flipped = [&] {
+        Bytes b = good;
+        b[b.size() / 2] ^= 0x01;
+        return b;
+    }();
+    const struct {
+        const char* what;
+        Sim::AnswerFault::Kind kind;
+        const char* which;
+        Bytes expected;
+    } cases[] = {
+        {"broken check", Sim::AnswerFault::Kind::GARBLED, "1:check", {}},
+        {"flipped bit", Sim::AnswerFault::Kind::GARBLED, "36@1:bit", flipped},
+        {"cut short", Sim::AnswerFault::Kind::GARBLED, "36@1:cut", Bytes(good.begin(), good.begin() + good.size() / 2)},
+        {"dropped", Sim::AnswerFault::Kind::DROPPED, "1", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        report = Sim::Report();
+        Sim::AnswerFault fault;
+        std::string error;
+        if (c.kind == Sim::AnswerFault::Kind::GARBLED) {
+            ASSERT_TRUE(Sim::ParseGarbledAnswer(c.which, fault, error)) << error;
+        } else {
+            fault.kind = c.kind;
+            ASSERT_TRUE(Sim::ParseAnswerSelector(c.which, fault.which, error)) << error;
+        }
+        plan.answers = {fault};
+        Make();
+        const Bytes older(IMAGE_REGION, 0x00);
+        flash.Write(IMAGE_ADDRESS, older.data(), older.size());
+        const Bytes out = Send(BinHead(0));
+        if (std::string(c.what) == "broken check") {
+            const std::vector<Bytes> answers = Unwrap(out);
+            ASSERT_EQ(answers.size(), 1u);
+            EXPECT_EQ(answers[0][3], 0x01);
+            EXPECT_NE(answers[0].back(), Xor(answers[0], answers[0].size() - 1));
+        } else {
+            EXPECT_EQ(out, c.expected);
+        }
+        EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), Bytes(IMAGE_REGION, 0xFF)) << "the bin head was carried out";
+        EXPECT_EQ(report.Faults().at(0).fired, 1u);
+    }
 }
 
 }  // namespace

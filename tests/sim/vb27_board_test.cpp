@@ -1,5 +1,6 @@
 // A Vb27/Qn4180 board frame by frame: the frames it refuses and how it answers
 // them. Whole runs and injected faults are in the end-to-end suite.
+#include "sim/fault_schedule.h"
 #include "sim/vb27_board.h"
 #include "sim/vb27_frame.h"
 #include "sim_test_support.h"
@@ -94,7 +95,8 @@ protected:
     RecordingLine line;
     Sim::Flash flash{64 * 1024};
     Sim::Report report;
-    Sim::FaultPlan faults;
+    Sim::FaultPlan plan;
+    Sim::FaultSchedule faults{plan, report};
     std::unique_ptr<Vb27Board> board;
 };
 

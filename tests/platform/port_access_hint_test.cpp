@@ -1,0 +1,148 @@
+// What the hint after a refused port tells a user, judged from the user's
+// side: a child process takes the identity of user nobody (the way a freshly
+// added operator runs) and asks for the hint on a device file whose group and
+// mode the test sets.
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "platform/port_access_hint.h"
+
+namespace {
+
+const gid_t UNLISTED_GID = 54321;  // a group no user is listed in
+
+bool Has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class PortAccessHintForAnOperator : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (getuid() != 0) {
+            GTEST_SKIP() << "taking another user's identity needs root";
+        }
+        const passwd* nobody = getpwnam("nobody");
+        if (nobody == nullptr) {
+            GTEST_SKIP() << "no user nobody on this machine";
+        }
+        m_uid = nobody->pw_uid;
+        m_loginGid = nobody->pw_gid;
+        const group* loginGroup = getgrgid(m_loginGid);
+        m_loginGroup = loginGroup != nullptr ? loginGroup->gr_name : std::to_string(m_loginGid);
+        char name[] = "/tmp/tarnwick-port-XXXXXX";
+        const int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        m_device = name;
+    }
+    void TearDown() override
+    {
+        if (!m_device.empty()) {
+            std::remove(m_device.c_str());
+        }
+    }
+
+    void Device(gid_t gid, mode_t mode)
+    {
+        ASSERT_EQ(chown(m_device.c_str(), 0, gid), 0);
+        ASSERT_EQ(chmod(m_device.c_str(), mode), 0);
+    }
+
+    // The hint as user nobody sees it, running with group gid only.
+    std::string HintAsOperator(gid_t sessionGid, int error = EACCES)
+    {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            ADD_FAILURE() << "pipe";
+            return "";
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            close(fds[0]);
+            if (setgroups(0, nullptr) != 0 || setgid(sessionGid) != 0 || setuid(m_uid) != 0) {
+                _exit(10);
+            }
+            const std::string hint = Platform::PortAccessHint(m_device, error);
+            _exit(write(fds[1], hint.data(), hint.size()) == static_cast<ssize_t>(hint.size()) ? 0 : 11);
+        }
+        close(fds[1]);
+        std::string hint;
+        char buffer[512];
+        for (ssize_t got; (got = read(fds[0], buffer, sizeof(buffer))) > 0;) {
+            hint.append(buffer, static_cast<size_t>(got));
+        }
+        close(fds[0]);
+        int status = 0;
+        EXPECT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+        return hint;
+    }
+
+    std::string m_device;
+    uid_t m_uid = 0;
+    gid_t m_loginGid = 0;
+    std::string m_loginGroup;
+};
+
+TEST_F(PortAccessHintForAnOperator, OutsideTheGroupIsToldToJoinTheGroupThatOwnsTheDevice)
+{
+    Device(UNLISTED_GID, 0660);
+    const std::string hint = HintAsOperator(m_loginGid);
+    const std::string group = std::to_string(UNLISTED_GID);
+    EXPECT_TRUE(Has(hint, "hint: permission denied on " + m_device + ": ")) << hint;
+    EXPECT_TRUE(Has(hint, "must be in group " + group + ", which owns the device")) << hint;
+    EXPECT_TRUE(Has(hint, "sudo usermod -aG " + group + " $USER, then log in again")) << hint;
+    EXPECT_EQ(hint.find('\n'), hint.size() - 1) << "one line";
+}
+
+// usermod changed the user database, but the session keeps the groups of its
+// login: joining again would not help, logging in again does.
+TEST_F(PortAccessHintForAnOperator, ListedInTheGroupButNotInThisSessionIsToldToLogInAgain)
+{
+    Device(m_loginGid, 0660);
+    const std::string hint = HintAsOperator(UNLISTED_GID);
+    EXPECT_TRUE(Has(hint, "was added to group " + m_loginGroup + ", which owns the device")) << hint;
+    EXPECT_TRUE(Has(hint, "log in again (or run newgrp " + m_loginGroup + ")")) << hint;
+    EXPECT_FALSE(Has(hint, "usermod")) << hint;
+}
+
+TEST_F(PortAccessHintForAnOperator, AGroupWithoutReadAndWriteIsShownWithTheMode)
+{
+    for (mode_t mode : {0600, 0640, 0620}) {
+        Device(m_loginGid, mode);
+        const std::string hint = HintAsOperator(m_loginGid);
+        char text[8];
+        std::snprintf(text, sizeof(text), "%04o", static_cast<unsigned>(mode));
+        EXPECT_TRUE(Has(hint, "the group may not read and write it (mode " + std::string(text) + ")")) << hint;
+        EXPECT_FALSE(Has(hint, "usermod")) << hint;
+    }
+}
+
+TEST_F(PortAccessHintForAnOperator, AMemberWithReadAndWriteStillRefusedIsNotSentToJoinTheGroup)
+{
+    Device(m_loginGid, 0660);
+    const std::string hint = HintAsOperator(m_loginGid);
+    EXPECT_TRUE(Has(hint, "something else refuses it")) << hint;
+    EXPECT_FALSE(Has(hint, "usermod")) << hint;
+}
+
+TEST_F(PortAccessHintForAnOperator, OnlyARefusedPermissionGetsAHint)
+{
+    Device(UNLISTED_GID, 0660);
+    EXPECT_EQ(HintAsOperator(m_loginGid, ENOENT), "");
+    EXPECT_EQ(HintAsOperator(m_loginGid, EBUSY), "");
+    EXPECT_FALSE(HintAsOperator(m_loginGid, EPERM).empty());
+}
+
+}  // namespace

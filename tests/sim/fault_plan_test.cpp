@@ -1,0 +1,104 @@
+// How a fault names the answer, data block or flash cell it hits: what each
+// selector means and where each syntax ends.
+#include "sim/fault_plan.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using By = Sim::AnswerSelector::By;
+
+TEST(AnswerSelectorSyntax, PositionsCommandCodesAndClosingAcksCountFromOne)
+{
+    const struct {
+        const char* text;
+        By by;
+        uint8_t code;
+        uint64_t nth;
+    } good[] = {
+        {"7", By::POSITION, 0, 7},
+        {"0x10", By::POSITION, 0, 16},  // a plain number keeps the number syntax
+        {"2k", By::POSITION, 0, 2048},
+        {"D2@3", By::COMMAND, 0xD2, 3},
+        {"d2@1", By::COMMAND, 0xD2, 1},
+        {"0x05@2", By::COMMAND, 0x05, 2},
+        {"5@1", By::COMMAND, 0x05, 1},  // before @ a code is always hex
+        {"10@1", By::COMMAND, 0x10, 1},
+        {"close@4", By::CLOSING_ACK, 0, 4},
+    };
+    for (const auto& c : good) {
+        Sim::AnswerSelector s;
+        std::string error;
+        ASSERT_TRUE(Sim::ParseAnswerSelector(c.text, s, error)) << c.text << ": " << error;
+        EXPECT_EQ(s.by, c.by) << c.text;
+        EXPECT_EQ(s.code, c.code) << c.text;
+        EXPECT_EQ(s.nth, c.nth) << c.text;
+        EXPECT_EQ(s.text, c.text);
+    }
+    for (const char* bad : {"", "0", "-1", "close", "close@0", "D2@", "@1", "D2@0", "123@1", "0x@1", "G1@1",
+                            "D2@x", "closed@1", "7 "}) {
+        Sim::AnswerSelector s;
+        std::string error;
+        EXPECT_FALSE(Sim::ParseAnswerSelector(bad, s, error)) << bad;
+        EXPECT_NE(error.find(std::string("\"") + bad + "\""), std::string::npos) << error;
+    }
+}
+
+TEST(AnswerSelectorSyntax, AGarbledAnswerNamesItsMannerAfterTheLastColonAndDefaultsToABrokenCheck)
+{
+    const struct {
+        const char* text;
+        Sim::Garble garble;
+        By by;
+    } good[] = {
+        {"5", Sim::Garble::CHECK, By::POSITION},
+        {"5:check", Sim::Garble::CHECK, By::POSITION},
+        {"close@2:bit", Sim::Garble::BIT, By::CLOSING_ACK},
+        {"0x37@1:cut", Sim::Garble::CUT, By::COMMAND},
+    };
+    for (const auto& c : good) {
+        Sim::AnswerFault f;
+        std::string error;
+        ASSERT_TRUE(Sim::ParseGarbledAnswer(c.text, f, error)) << c.text << ": " << error;
+        EXPECT_EQ(f.kind, Sim::AnswerFault::Kind::GARBLED);
+        EXPECT_EQ(f.garble, c.garble) << c.text;
+        EXPECT_EQ(f.which.by, c.by) << c.text;
+    }
+    for (const char* bad : {"5:", "5:Bit", "5:cut:bit", ":cut", "0:cut"}) {
+        Sim::AnswerFault f;
+        std::string error;
+        EXPECT_FALSE(Sim::ParseGarbledAnswer(bad, f, error)) << bad;
+    }
+}
+
+TEST(BlockSelectorSyntax, APositionOrATransferAndItsBlock)
+{
+    Sim::BlockSelector s;
+    std::string error;
+    ASSERT_TRUE(Sim::ParseBlockSelector("12", s, error)) << error;
+    EXPECT_EQ(s.transfer, 0u);
+    EXPECT_EQ(s.nth, 12u);
+    ASSERT_TRUE(Sim::ParseBlockSelector("2:300", s, error)) << error;  // block numbers go on past 255
+    EXPECT_EQ(s.transfer, 2u);
+    EXPECT_EQ(s.nth, 300u);
+    for (const char* bad : {"0", "0:1", "1:0", "2:", ":3", "1:2:3", "x"}) {
+        EXPECT_FALSE(Sim::ParseBlockSelector(bad, s, error)) << bad;
+    }
+}
+
+TEST(BadCellSyntax, AnAddressAndABitFromZeroToSeven)
+{
+    Sim::BadCell cell;
+    std::string error;
+    ASSERT_TRUE(Sim::ParseBadCell("0x10010", cell, error)) << error;
+    EXPECT_EQ(cell.address, 0x10010u);
+    EXPECT_EQ(cell.bit, 0);
+    ASSERT_TRUE(Sim::ParseBadCell("64k:7", cell, error)) << error;
+    EXPECT_EQ(cell.address, 65536u);
+    EXPECT_EQ(cell.bit, 7);
+    for (const char* bad : {"", ":3", "0x10:8", "0x10:", "0x10:-1", "zz"}) {
+        EXPECT_FALSE(Sim::ParseBadCell(bad, cell, error)) << bad;
+    }
+}
+
+}  // namespace
