@@ -169,7 +169,9 @@ protected:
         return output.size() > SHOWN ? output.substr(output.size() - SHOWN) : output;
     }
 
-    std::string Count() const { return "n=$(($(cat " + Path("count") + " 2>/dev/null || echo 0) + 1)); echo $n > " + Path("count") + "\n"; }
+    // Each run of the stand-in adds a line (appends of a line are atomic); $n is its number on a port
+    // served one board at a time.
+    std::string Count() const { return "echo run >> " + Path("count") + "; n=$(wc -l < " + Path("count") + ")\n"; }
 };
 
 TEST_F(StandInStation, AChildThatIgnoresSigtermIsKilledFiveSecondsLaterAndOnlyItsBoardFails)
@@ -290,7 +292,8 @@ exit 4)");
         EXPECT_EQ(board["attempts"].size(), 1u) << board.dump();
         EXPECT_EQ(board["reason"], "Ack receiving timeout.");
     }
-    EXPECT_EQ(ReadFile(Path("count")), (Bytes{'2', '\n'}));
+    const Bytes runs = ReadFile(Path("count"));
+    EXPECT_EQ(CountOf(std::string(runs.begin(), runs.end()), "run\n"), 2u);  // one per board, none retried
 }
 
 TEST_F(StandInStation, AnUnusableHistoryStartsNoBoard)
