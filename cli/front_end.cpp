@@ -11,6 +11,8 @@
 #include "cli/port_listing.h"
 #include "cli/run_observer.h"
 #include "common/common_util.h"
+#include "common/console_output.h"
+#include "common/trace_line.h"
 #include "device/device_library.h"
 
 namespace FrontEnd {
@@ -51,23 +53,23 @@ bool StartsWith(const char* argument, const char* prefix)
 
 // An option value stored in 32 bits; unreadable text fails the option pass
 // with the option and the text rather than becoming a silent 0.
-bool ReadOptionNumber(const char* option, const char* text, int& value)
+bool ReadOptionNumber(const BurnContext* context, const char* option, const char* text, int& value)
 {
     if (!CommonUtil::TryConvertToInt32(text, value)) {
         // Prefix options ("-readsize:") already end in their separator.
         const size_t length = std::strlen(option);
         const char* separator = (length > 0 && option[length - 1] == ':') ? " " : ": ";
-        std::printf("error: Invalid number for option %s%s\"%s\"\n", option, separator, text);
+        context->Refuse("error: Invalid number for option %s%s\"%s\"\n", option, separator, text);
         return false;
     }
     return true;
 }
 
-bool SetPacketSizeOption(const char* text)
+bool SetPacketSizeOption(const BurnContext* context, const char* text)
 {
     const int size = std::atoi(text);
     if (size != 1024 && size != 2048 && size != 4096 && size != 8192) {
-        std::printf("error: Invalid packagesize %d, valid values are 1024, 2048, 4096, 8192\n", size);
+        context->Refuse("error: Invalid packagesize %d, valid values are 1024, 2048, 4096, 8192\n", size);
         return false;
     }
     ::SetPacketSize(static_cast<uint32_t>(size));
@@ -79,8 +81,8 @@ bool SetResetSequenceOption(BurnContext* context, const char* text)
     Common::ResetSequence sequence;
     std::string why;
     if (!Common::ParseResetSequence(text, sequence, why)) {
-        std::printf("error: Invalid reset sequence for option %s \"%s\": %s\n", RESET_SEQUENCE_PREFIX, text,
-                    why.c_str());
+        context->Refuse("error: Invalid reset sequence for option %s \"%s\": %s\n", RESET_SEQUENCE_PREFIX, text,
+                        why.c_str());
         return false;
     }
     context->SetResetSequence(sequence, true);
@@ -102,7 +104,7 @@ bool ParseOptionTable(int argc, char** argv, BurnContext* context, int index)
         }
     } else if (Is(option, "-e", "--eraseSize")) {
         if (hasValue) {
-            if (!ReadOptionNumber(option, value, number)) {
+            if (!ReadOptionNumber(context, option, value, number)) {
                 return false;
             }
             context->SetEraseSize(number);
@@ -113,7 +115,7 @@ bool ParseOptionTable(int argc, char** argv, BurnContext* context, int index)
         }
     } else if (Is(option, "-c")) {
         if (hasValue) {
-            if (!ReadOptionNumber(option, value, number)) {
+            if (!ReadOptionNumber(context, option, value, number)) {
                 return false;
             }
             context->SetBurnCheck(number);
@@ -135,7 +137,7 @@ bool ParseOptionTable(int argc, char** argv, BurnContext* context, int index)
     } else if (Is(option, "-onlyeraseall")) {
         context->SetOnlyEraseAll(true);
     } else if (StartsWith(option, PACKAGE_SIZE_PREFIX)) {
-        return SetPacketSizeOption(option + std::strlen(PACKAGE_SIZE_PREFIX));
+        return SetPacketSizeOption(context, option + std::strlen(PACKAGE_SIZE_PREFIX));
     } else if (Is(option, "-switchafterloader")) {
         context->SetSwitchAfterLoader(true);
     } else if (Is(option, "-beforereset")) {
@@ -143,12 +145,12 @@ bool ParseOptionTable(int argc, char** argv, BurnContext* context, int index)
     } else if (StartsWith(option, READ_FILE_PREFIX)) {
         context->SetReadFile(option + std::strlen(READ_FILE_PREFIX));
     } else if (StartsWith(option, READ_ADDRESS_PREFIX)) {
-        if (!ReadOptionNumber(READ_ADDRESS_PREFIX, option + std::strlen(READ_ADDRESS_PREFIX), number)) {
+        if (!ReadOptionNumber(context, READ_ADDRESS_PREFIX, option + std::strlen(READ_ADDRESS_PREFIX), number)) {
             return false;
         }
         context->SetAddress(number);
     } else if (StartsWith(option, READ_SIZE_PREFIX)) {
-        if (!ReadOptionNumber(READ_SIZE_PREFIX, option + std::strlen(READ_SIZE_PREFIX), number)) {
+        if (!ReadOptionNumber(context, READ_SIZE_PREFIX, option + std::strlen(READ_SIZE_PREFIX), number)) {
             return false;
         }
         context->SetReadSize(number);
@@ -179,18 +181,21 @@ int RunOperation(int argc, char** argv, const char* name, int (BurnerWorkerBase:
                  const char* failed, const char* succeeded)
 {
     RunObserver observer(LastPrefixValue(argc, argv, REPORT_PREFIX), LastPrefixValue(argc, argv, EVENTS_PREFIX));
-    std::unique_ptr<BurnerWorkerBase> job = GetBurner(argc, argv);
+    Common::Outcome settingsFailure;
+    std::unique_ptr<BurnerWorkerBase> job = GetBurner(argc, argv, &settingsFailure);
     if (!job) {
-        observer.Finish(nullptr, name, BurnInfo::PARAM_ERROR);
+        settingsFailure.code = BurnInfo::PARAM_ERROR;
+        observer.Finish(nullptr, name, settingsFailure);
         return BurnInfo::PARAM_ERROR;
     }
+    job->AddEventReceiver(&observer);
     const int result = ((*job).*operation)();
     if (failed != nullptr) {
-        std::printf("%s", result != BurnInfo::SUCCESS ? failed : succeeded);
+        ConsoleOutput::Write(result != BurnInfo::SUCCESS ? failed : succeeded);
     }
     // Before the job goes: its destructor closes the port, which a driver of
     // many boards waits for only as long as the report is not there.
-    observer.Finish(job.get(), name, result);
+    observer.Finish(job.get(), name, job->GetOutcome());
     return result;
 }
 
@@ -217,7 +222,7 @@ int RunFrontEnd(int argc, char** argv)
         return PrintSerialPorts(std::cout, std::cerr);
     }
     if (Is(operation, "-v", "-version")) {
-        std::printf("TarnwickCmd Version: %s\n", VERSION);
+        ConsoleOutput::Printf("TarnwickCmd Version: %s\n", VERSION);
         return 0;
     }
     // "-h", "-help" and everything else, "--help" and "--version" included.
@@ -262,7 +267,7 @@ void Help()
         "--ports           list the serial ports of this machine, one a line, with the USB description.\n",
     };
     for (const char* line : LINES) {
-        std::printf("%s", line);
+        ConsoleOutput::Write(line);
     }
 }
 
@@ -281,18 +286,25 @@ int Read(int argc, char** argv)
     return RunOperation(argc, argv, "read", &BurnerWorkerBase::Read, nullptr, nullptr);
 }
 
-std::unique_ptr<BurnerWorkerBase> GetBurner(int argc, char** argv)
+std::unique_ptr<BurnerWorkerBase> GetBurner(int argc, char** argv, Common::Outcome* failure)
 {
     std::unique_ptr<BurnContext> context(new (std::nothrow) BurnContext());
     if (!context) {
-        std::printf("error: new BurnContext class failed!\n");
+        ConsoleOutput::Write("error: new BurnContext class failed!\n");
         return nullptr;
     }
-    if (InitBurnParam(argc, argv, context.get()) != BurnInfo::SUCCESS) {
-        return nullptr;
+    std::unique_ptr<BurnerWorkerBase> job;
+    if (InitBurnParam(argc, argv, context.get()) == BurnInfo::SUCCESS) {
+        const int chipType = context->GetChipType();
+        const BurnContext* settings = context.get();
+        job = NewBurnerWorker(chipType, std::move(context));
+        if (!job && failure != nullptr) {
+            *failure = settings->GetFailure();
+        }
+    } else if (failure != nullptr) {
+        *failure = context->GetFailure();
     }
-    const int chipType = context->GetChipType();
-    return NewBurnerWorker(chipType, std::move(context));
+    return job;
 }
 
 int InitBurnParam(int argc, char** argv, BurnContext* context)
@@ -302,18 +314,18 @@ int InitBurnParam(int argc, char** argv, BurnContext* context)
         return BurnInfo::LOAD_FILE_FAILED;
     }
     if (!ParseExtraParam(argc, argv, context)) {
-        std::printf("error: Parse command arguments failed!\n");
+        context->Refuse("error: Parse command arguments failed!\n");
         return BurnInfo::PARAM_ERROR;
     }
     if (!context->CheckBurnParameters()) {
         return BurnInfo::PARAM_ERROR;
     }
     if (!context->LoadChipProperties()) {
-        std::printf("error: Load chip properties file failed!\n");
+        context->Refuse("error: Load chip properties file failed!\n");
         return BurnInfo::LOAD_FILE_FAILED;
     }
     if (!context->ParseBurnFile()) {
-        std::printf("error: Parse partition burn file failed!\n");
+        context->Refuse("error: Parse partition burn file failed!\n");
         return BurnInfo::LOAD_FILE_FAILED;
     }
     return BurnInfo::SUCCESS;
@@ -322,7 +334,7 @@ int InitBurnParam(int argc, char** argv, BurnContext* context)
 std::unique_ptr<BurnerWorkerBase> NewBurnerWorker(int chipType, std::unique_ptr<BurnContext> context)
 {
     if (context->GetDepartment() != BurnInfo::CONNECTION_CHIP) {
-        std::printf("error: Invalid chiptype :%d\n", chipType);
+        context->Refuse("error: Invalid chiptype :%d\n", chipType);
         return nullptr;
     }
     return Jobs::CreateBurnerWorker(chipType, std::move(context));
@@ -340,10 +352,10 @@ void ParseConfigParam(int argc, char** argv, BurnContext* context)
 
 bool ParseExtraParam(int argc, char** argv, BurnContext* context)
 {
-    std::printf("\n[DEBUG PARSE] argc=%d, EXTRA_START=%d\n", argc, EXTRA_START);
+    Common::PrintTraceLine("\n[DEBUG PARSE] argc=%d, EXTRA_START=%d\n", argc, EXTRA_START);
     // Values are not skipped: each one is examined as an argument in its turn.
     for (int i = EXTRA_START; i < argc; ++i) {
-        std::printf("[DEBUG PARSE] argv[%d]=%s\n", i, argv[i]);
+        Common::PrintTraceLine("[DEBUG PARSE] argv[%d]=%s\n", i, argv[i]);
         const bool hasValue = i + 1 < argc;
         if (hasValue) {
             if (!ParseExtraBasicParam(argc, argv, context, i + 1, i)) {
@@ -380,7 +392,7 @@ bool ParseExtraSerialParam(char** argv, BurnContext* context, int valueIndex, in
     if (Is(option, "-b", "--baudRate")) {
         int rate = 0;
         if (!BurnInfo::ReadBaudRate(argv[valueIndex], rate)) {
-            std::printf("error: Invalid number for option %s: \"%s\"\n", option, argv[valueIndex]);
+            context->Refuse("error: Invalid number for option %s: \"%s\"\n", option, argv[valueIndex]);
             return false;
         }
         context->SetBaudRate(rate);
@@ -392,25 +404,20 @@ bool ParseExtraSerialParam(char** argv, BurnContext* context, int valueIndex, in
     return true;
 }
 
-// A network port name given with -m makes the run a socket run; the mode and
-// the name themselves were taken by ParseExtraBasicParam.
-void ParseExtraSocketParam(char** argv, BurnContext* context, int /*valueIndex*/, int optionIndex)
-{
-    if (Is(argv[optionIndex], "-m", "--mode")) {
-        context->TakeSerialServerFromPort();
-    }
-}
+// The slot for socket options; a serial server is named by the port name,
+// which ParseExtraBasicParam took.
+void ParseExtraSocketParam(char** /*argv*/, BurnContext* /*context*/, int /*valueIndex*/, int /*optionIndex*/) {}
 
 bool ParseTransportWay(int argc, int index, char** argv, BurnContext* context)
 {
     const char* mode = argv[index];
     if (!Is(mode, "serial")) {
-        std::printf("error: Un123know %s transport: %s!\n", "serial", mode);
+        context->Refuse("error: Un123know %s transport: %s!\n", "serial", mode);
         return false;
     }
     // "-m serial" standing last has no port to take.
     if (index + 1 >= argc) {
-        std::printf("error: Serial port name missing after mode %s!\n", mode);
+        context->Refuse("error: Serial port name missing after mode %s!\n", mode);
         return false;
     }
     context->SetTransportWay(BurnInfo::TransportWay::SERIAL);

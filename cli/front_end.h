@@ -23,7 +23,9 @@ int Burn(int argc, char** argv);
 int Erase(int argc, char** argv);
 int Read(int argc, char** argv);
 
-std::unique_ptr<BurnerWorkerBase> GetBurner(int argc, char** argv);
+// Null when no job could be built; failure then tells why (the first refusal
+// of the settings, as printed).
+std::unique_ptr<BurnerWorkerBase> GetBurner(int argc, char** argv, Common::Outcome* failure = nullptr);
 // 0 (SUCCESS), 1 (PARAM_ERROR) or 2 (LOAD_FILE_FAILED) after the failing step's message.
 int InitBurnParam(int argc, char** argv, BurnInfo::BurnContext* context);
 std::unique_ptr<BurnerWorkerBase> NewBurnerWorker(int chipType, std::unique_ptr<BurnInfo::BurnContext> context);

@@ -1,10 +1,8 @@
 #include "cli/run_observer.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #include "cli/front_end.h"
 #include "cli/run_report.h"
+#include "common/console_output.h"
 #include "jobs/cancel_request.h"
 #include "platform/monotonic_clock.h"
 
@@ -12,8 +10,6 @@ namespace FrontEnd {
 
 namespace {
 
-// Boards answer the handshake at this rate before any switch.
-constexpr uint32_t HANDSHAKE_RATE = 115200;
 constexpr double MICROSECONDS = 1e6;
 
 }  // namespace
@@ -24,15 +20,9 @@ RunObserver::RunObserver(std::string reportPath, const std::string& eventsPath)
     if (!eventsPath.empty()) {
         m_events.open(eventsPath, std::ios::out | std::ios::app);
         if (!m_events) {
-            std::printf("warning: cannot write the event lines to %s\n", eventsPath.c_str());
+            ConsoleOutput::Printf("warning: cannot write the event lines to %s\n", eventsPath.c_str());
         }
     }
-    BurnerWorkerBase::SetEventSink([this](const Jobs::JobEvent& event) { OnEvent(event); });
-}
-
-RunObserver::~RunObserver()
-{
-    BurnerWorkerBase::SetEventSink(nullptr);
 }
 
 double RunObserver::Elapsed() const
@@ -40,16 +30,65 @@ double RunObserver::Elapsed() const
     return static_cast<double>(Platform::MonotonicUs() - m_startUs) / MICROSECONDS;
 }
 
-void RunObserver::OnEvent(const Jobs::JobEvent& event)
+void RunObserver::WriteEvent(const EventLine::Event& event)
 {
-    m_record.OnEvent(event, Elapsed());
     if (m_events.is_open()) {
-        m_events << RunReport::EventLine(event) << std::endl;
+        m_events << EventLine::Format(event) << std::endl;
     }
 }
 
-void RunObserver::Finish(const BurnerWorkerBase* job, const std::string& operation, int result)
+void RunObserver::Stage(Common::RunStage stage)
 {
+    if (stage == Common::RunStage::WAITING_FOR_BOARD) {
+        EventLine::Event event;
+        event.kind = EventLine::Event::Kind::WAITING;
+        WriteEvent(event);
+    }
+}
+
+void RunObserver::ImageStarted(const Common::ImageStart& image)
+{
+    m_record.ImageStarted(image, Elapsed());
+    EventLine::Event event;
+    event.kind = EventLine::Event::Kind::IMAGE_STARTED;
+    event.name = image.name;
+    event.type = image.type;
+    event.bytes = image.bytes;
+    WriteEvent(event);
+}
+
+void RunObserver::Progress(int percent)
+{
+    EventLine::Event event;
+    event.kind = EventLine::Event::Kind::PROGRESS;
+    event.percent = percent;
+    WriteEvent(event);
+}
+
+void RunObserver::ImageEnded(Common::ImageResult result, const Common::Outcome& /*outcome*/)
+{
+    m_record.ImageEnded(result, Elapsed());
+    EventLine::Event event;
+    event.kind = EventLine::Event::Kind::IMAGE_ENDED;
+    event.ok = result != Common::ImageResult::FAILED;
+    event.result = Common::ImageResultName(result);
+    WriteEvent(event);
+}
+
+void RunObserver::LineRateChanged(uint32_t rate)
+{
+    m_record.LineRateChanged(rate);
+}
+
+void RunObserver::Finish(const BurnerWorkerBase* job, const std::string& operation, const Common::Outcome& outcome)
+{
+    if (!outcome.Ok()) {
+        EventLine::Event event;
+        event.kind = EventLine::Event::Kind::ERROR;
+        event.text = outcome.Summary();
+        event.errorKind = Common::OutcomeKindName(outcome.kind);
+        WriteEvent(event);
+    }
     if (m_reportPath.empty()) {
         return;
     }
@@ -58,26 +97,18 @@ void RunObserver::Finish(const BurnerWorkerBase* job, const std::string& operati
     facts.operation = operation;
     facts.startTime = m_startTime;
     facts.seconds = Elapsed();
-    facts.result = result;
+    facts.outcome = outcome;
     facts.cancelled = CancelRequest::IsRequested();
-    facts.lastError = m_record.LastError();
-    if (facts.lastError.empty() && result != BurnInfo::SUCCESS) {
-        facts.lastError = RunReport::ResultMeaning(result);
-    }
     facts.images = m_record.Images();
+    facts.lineRates = m_record.LineRates();
     if (job != nullptr) {
         const BurnInfo::BurnContext& context = job->GetContext();
         facts.chipName = context.GetChipName();
         facts.chipType = context.GetChipType();
         facts.port = context.GetSerialPort();
-        const uint32_t rate = context.GetBaudRate() > 0 ? static_cast<uint32_t>(context.GetBaudRate()) : HANDSHAKE_RATE;
-        facts.lineRates = {HANDSHAKE_RATE};
-        if (rate != HANDSHAKE_RATE) {
-            facts.lineRates.push_back(rate);
-        }
     }
     if (!RunReport::WriteAtomically(m_reportPath, RunReport::ToJson(facts))) {
-        std::printf("warning: cannot write the run report %s\n", m_reportPath.c_str());
+        ConsoleOutput::Printf("warning: cannot write the run report %s\n", m_reportPath.c_str());
     }
 }
 

@@ -6,24 +6,33 @@
 #include <fstream>
 #include <string>
 
+#include "common/event_line.h"
+#include "common/run_events.h"
 #include "jobs/burner_worker_base.h"
 #include "jobs/run_record.h"
 
 namespace FrontEnd {
 
-class RunObserver {
+class RunObserver : public Common::RunEvents {
 public:
     // Paths from "-report:" and "-events:"; empty ones are not written.
     RunObserver(std::string reportPath, const std::string& eventsPath);
-    ~RunObserver();
     RunObserver(const RunObserver&) = delete;
     RunObserver& operator=(const RunObserver&) = delete;
 
-    // Ends the run: job is null when the settings could not be built.
-    void Finish(const BurnerWorkerBase* job, const std::string& operation, int result);
+    // Ends the run with its outcome: job is null when the settings could not be built.
+    void Finish(const BurnerWorkerBase* job, const std::string& operation, const Common::Outcome& outcome);
+
+    void Message(std::string_view, std::string_view) override {}
+    void Stage(Common::RunStage stage) override;
+    void ImageStarted(const Common::ImageStart& image) override;
+    void Progress(int percent) override;
+    void ImageEnded(Common::ImageResult result, const Common::Outcome& outcome) override;
+    void LineRateChanged(uint32_t rate) override;
+    void BoardText(std::string_view) override {}
 
 private:
-    void OnEvent(const Jobs::JobEvent& event);
+    void WriteEvent(const EventLine::Event& event);
     double Elapsed() const;
 
     std::string m_reportPath;

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <fstream>
 
-#include "common/chip_families.h"
+#include "common/chip_family.h"
 #include "settings/burn_info.h"
 #include "platform/file_access.h"
 
@@ -15,30 +15,34 @@ namespace {
 
 constexpr const char* TEMPORARY_SUFFIX = ".tmp";
 
-const char* EventName(Jobs::JobEvent::Kind kind)
-{
-    switch (kind) {
-    case Jobs::JobEvent::Kind::WAITING_FOR_BOARD: return "waiting";
-    case Jobs::JobEvent::Kind::IMAGE_STARTED: return "imageStarted";
-    case Jobs::JobEvent::Kind::IMAGE_PROGRESS: return "progress";
-    case Jobs::JobEvent::Kind::IMAGE_ENDED: return "imageEnded";
-    case Jobs::JobEvent::Kind::ERROR: return "error";
-    }
-    return "unknown";
-}
-
 nlohmann::json ImageJson(const Jobs::ImageRecord& image)
 {
     nlohmann::json out = {
         {"name", image.name},       {"type", image.type},       {"bytes", image.bytes},
         {"seconds", image.seconds}, {"bytesPerSecond", image.BytesPerSecond()},
-        {"attempts", image.attempts}, {"result", image.result},
+        {"attempts", image.attempts}, {"result", image.result}, {"confirmed", image.confirmed},
     };
     // TypeSix images go by file type; package images of the other families by address.
     if (image.fileType >= 0) {
         out["fileType"] = image.fileType;
     }
     out["address"] = image.address;
+    return out;
+}
+
+// What went wrong, as the failure was made: null for a success.
+nlohmann::json FailureJson(const Common::Outcome& outcome)
+{
+    if (outcome.Ok()) {
+        return nullptr;
+    }
+    nlohmann::json out = {{"kind", Common::OutcomeKindName(outcome.kind)}, {"message", outcome.Summary()}};
+    if (!outcome.image.empty()) {
+        out["image"] = outcome.image;
+    }
+    if (!outcome.hint.empty()) {
+        out["hint"] = outcome.hint;
+    }
     return out;
 }
 
@@ -87,6 +91,11 @@ nlohmann::json ToJson(const RunFacts& facts)
     for (const Jobs::ImageRecord& image : facts.images) {
         images.push_back(ImageJson(image));
     }
+    const int result = facts.outcome.code;
+    std::string lastError = facts.outcome.Summary();
+    if (lastError.empty() && result != BurnInfo::SUCCESS) {
+        lastError = ResultMeaning(result);
+    }
     return {
         {"toolVersion", facts.version},
         {"operation", facts.operation},
@@ -97,30 +106,13 @@ nlohmann::json ToJson(const RunFacts& facts)
         {"lineRates", facts.lineRates},
         {"startTime", facts.startTime},
         {"totalSeconds", facts.seconds},
-        {"resultCode", facts.result},
-        {"resultMeaning", ResultMeaning(facts.result)},
+        {"resultCode", result},
+        {"resultMeaning", ResultMeaning(result)},
         {"cancelled", facts.cancelled},
-        {"lastError", facts.lastError},
+        {"lastError", lastError},
+        {"failure", FailureJson(facts.outcome)},
         {"images", images},
     };
-}
-
-std::string EventLine(const Jobs::JobEvent& event)
-{
-    nlohmann::json line = {{"event", EventName(event.kind)}};
-    switch (event.kind) {
-    case Jobs::JobEvent::Kind::IMAGE_STARTED:
-        line["name"] = event.text;
-        line["type"] = event.imageType;
-        line["bytes"] = event.bytes;
-        break;
-    case Jobs::JobEvent::Kind::IMAGE_PROGRESS: line["percent"] = event.percent; break;
-    case Jobs::JobEvent::Kind::IMAGE_ENDED: line["ok"] = event.ok; break;
-    case Jobs::JobEvent::Kind::ERROR: line["text"] = event.text; break;
-    case Jobs::JobEvent::Kind::WAITING_FOR_BOARD: break;
-    }
-    // Names from a package need not be UTF-8.
-    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 bool WriteAtomically(const std::string& path, const nlohmann::json& document)

@@ -1,5 +1,5 @@
-// The run report of "-report:PATH" and the event lines of "-events:PATH":
-// JSON documents about one run of the tool, for whoever drives it.
+// The run report of "-report:PATH": a JSON document about one run of the
+// tool, written when it ends, for whoever drives it.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "jobs/job_events.h"
+#include "common/outcome.h"
 #include "jobs/run_record.h"
 
 namespace RunReport {
@@ -22,9 +22,8 @@ struct RunFacts {
     std::vector<uint32_t> lineRates;
     std::string startTime;  // UTC, ISO 8601
     double seconds = 0.0;
-    int result = 0;  // the exit code
+    Common::Outcome outcome;  // its code is the exit code
     bool cancelled = false;
-    std::string lastError;
     std::vector<Jobs::ImageRecord> images;
 };
 
@@ -34,8 +33,6 @@ std::string ResultMeaning(int result);
 std::string UtcNow();
 
 nlohmann::json ToJson(const RunFacts& facts);
-// One line of JSON (without "\n") for an event.
-std::string EventLine(const Jobs::JobEvent& event);
 
 // Written whole under a temporary name beside path, then renamed over it, so
 // a reader sees the old report or the new one, never half of one.

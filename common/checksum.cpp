@@ -1,14 +1,44 @@
 #include "common/checksum.h"
 
+#include <cstddef>
+
 namespace Common {
+
+namespace {
+
+// Slices of CRC_TABLE: SLICES[k][x] is what byte x does to the CRC when k
+// more bytes follow it, so four bytes take four independent lookups.
+struct Crc16Slices {
+    std::array<std::array<uint16_t, 256>, 4> table{};
+    constexpr Crc16Slices()
+    {
+        for (uint32_t x = 0; x < 256; ++x) {
+            uint16_t crc = CRC_TABLE[x];
+            table[0][x] = crc;
+            for (std::size_t k = 1; k < table.size(); ++k) {
+                crc = static_cast<uint16_t>((crc << 8) ^ CRC_TABLE[crc >> 8]);
+                table[k][x] = crc;
+            }
+        }
+    }
+};
+constexpr Crc16Slices CRC16_SLICES;
+
+}  // namespace
 
 uint16_t SopCrc16(const uint8_t* data, uint32_t length)
 {
     if (data == nullptr || length == 0) {
         return 0;
     }
+    const auto& t = CRC16_SLICES.table;
     uint16_t crc = 0;
-    for (uint32_t i = 0; i < length; ++i) {
+    uint32_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        const uint16_t top = static_cast<uint16_t>(crc ^ ((data[i] << 8) | data[i + 1]));
+        crc = static_cast<uint16_t>(t[3][top >> 8] ^ t[2][top & 0xFFu] ^ t[1][data[i + 2]] ^ t[0][data[i + 3]]);
+    }
+    for (; i < length; ++i) {
         crc = static_cast<uint16_t>((crc << 8) ^ CRC_TABLE[((crc >> 8) ^ data[i]) & 0xFFu]);
     }
     return crc;

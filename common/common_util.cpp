@@ -4,7 +4,6 @@
 #include "platform/file_access.h"
 
 #include <cctype>
-#include <cstdarg>
 #include <limits>
 #include <new>
 
@@ -13,8 +12,6 @@ namespace CommonUtil {
 namespace {
 
 constexpr size_t CONTENT_SLACK = 1024;
-constexpr size_t COPY_BLOCK_SIZE = 1024;
-constexpr size_t FORMAT_BUFFER_SIZE = 4096;
 
 int HexDigitValue(char c)
 {
@@ -209,55 +206,6 @@ bool GetFileContent(const std::string& path, std::vector<uint8_t>& buffer, uint3
     SafeCloseFile(file);
     size = static_cast<uint32_t>(contentSize);
     return true;
-}
-
-bool FileCopy(const std::string& from, const std::string& to)
-{
-    FILE* source = Platform::OpenFile(from.c_str(), "rb");
-    if (source == nullptr) {
-        Common::PrintInfo(0, Common::NORMAL_INFO, "Open file: %s failed.\n", from.c_str());
-        return false;
-    }
-    FILE* target = Platform::OpenFile(to.c_str(), "wb");
-    if (target == nullptr) {
-        Common::PrintInfo(0, Common::NORMAL_INFO, "Open file: %s failed, the file may have been opened.\n",
-                          to.c_str());
-        SafeCloseFile(source);
-        return false;
-    }
-    bool copied = true;
-    char block[COPY_BLOCK_SIZE];
-    size_t count = 0;
-    while ((count = std::fread(block, 1, sizeof(block), source)) > 0) {
-        if (std::fwrite(block, 1, count, target) != count) {
-            Common::PrintInfo(0, Common::NORMAL_INFO, "FileCopy: fwrite failed.\n");
-            copied = false;
-            break;
-        }
-    }
-    SafeCloseFile(source);
-    // Data still buffered is written on close; a failure there is a failed copy.
-    if (std::fclose(target) != 0 && copied) {
-        Common::PrintInfo(0, Common::NORMAL_INFO, "FileCopy: fwrite failed.\n");
-        copied = false;
-    }
-    return copied;
-}
-
-std::string FormatInfo(const char* format, ...)
-{
-    if (format == nullptr) {
-        return std::string();
-    }
-    char buffer[FORMAT_BUFFER_SIZE] = {};
-    va_list args;
-    va_start(args, format);
-    int written = std::vsnprintf(buffer, sizeof(buffer), format, args);
-    va_end(args);
-    if (written < 0 || static_cast<size_t>(written) >= sizeof(buffer)) {
-        return std::string();
-    }
-    return std::string(buffer, static_cast<size_t>(written));
 }
 
 void SafeCloseFile(FILE* file)

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-#include "common/printf_format.h"
 
 namespace CommonUtil {
 
@@ -45,13 +44,6 @@ bool FileIsExists(const std::string& path);
 // Whole file into buffer, followed by at least 1024 zero bytes (buffer.size()
 // is size + 1024). On failure the buffer is left empty.
 bool GetFileContent(const std::string& path, std::vector<uint8_t>& buffer, uint32_t& size);
-
-// Copies the file byte for byte; false with a message when either side fails.
-bool FileCopy(const std::string& from, const std::string& to);
-
-// printf-style formatting into at most 4095 characters; empty text when the
-// format fails or the output would not fit.
-std::string FormatInfo(const char* format, ...) TARNWICK_PRINTF_FORMAT(1, 2);
 
 // Closes file when it is open.
 void SafeCloseFile(FILE* file);

@@ -12,7 +12,6 @@ namespace Common {
 
 namespace {
 constexpr size_t PRINT_BUFFER_SIZE = 4096;
-constexpr uint64_t MARKS_PER_LINE = 100;
 
 const char* OrEmpty(const char* text)
 {
@@ -58,21 +57,6 @@ bool Cancelled()
         return true;
     }
     return false;
-}
-
-void PrintProgress(uint32_t& counter, uint32_t step)
-{
-    if (step == 0) {
-        return;
-    }
-    ++counter;
-    if (counter % step != 0) {
-        return;
-    }
-    Print("#");
-    if (counter % (MARKS_PER_LINE * step) == 0) {
-        Print("\n");
-    }
 }
 
 void PrintSendRecv(int kind, const uint8_t* bytes, uint32_t length)

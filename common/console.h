@@ -37,9 +37,6 @@ void PrintInfo(long long handle, INFO_TYPE type, const char* format, ...)
 // Asks the cancel query; a cancel prints "user cancelled!\n" and gives true.
 bool Cancelled();
 
-// One "#" every step calls, a line break after every 100 marks; step 0 is silent.
-void PrintProgress(uint32_t& counter, uint32_t step);
-
 // Frame trace hook; deliberately silent.
 void PrintSendRecv(int kind, const uint8_t* bytes, uint32_t length);
 

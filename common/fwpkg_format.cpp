@@ -137,28 +137,6 @@ FwpkgCheck CheckFwpkgTable(const uint8_t* data, uint64_t available, uint64_t fil
     return FwpkgCheck::OK;
 }
 
-std::vector<FileHead> ReadFwpkgEntries(const uint8_t* package, uint64_t fileLength)
-{
-    FwpkgHead head;
-    FwpkgLayoutInfo layout = FWPKG_NORMAL_LAYOUT;
-    if (!ReadFwpkgHead(package, fileLength, head) || !GetFwpkgLayout(head.flag, layout) ||
-        head.count == FWPKG_COUNT_INVALID) {
-        return {};
-    }
-    const uint64_t tableLength = GetFwpkgTableLength(layout, head.count);
-    if (tableLength > fileLength) {
-        return {};
-    }
-    std::vector<FileHead> entries(head.count);
-    for (uint32_t i = 0; i < head.count; ++i) {
-        ReadFwpkgEntry(package, tableLength, layout, i, entries[i]);
-        if (!FwpkgEntryWithinFile(entries[i], fileLength)) {
-            return {};
-        }
-    }
-    return entries;
-}
-
 // --- writing -----------------------------------------------------------------
 
 namespace {
@@ -210,72 +188,6 @@ bool BuildFwpkgTable(uint32_t flag, const std::vector<FileHead>& entries, std::v
     WriteU16Le(bytes.data() + FWPKG_CRC_OFFSET, CalcFwpkgCrc(bytes.data(), bytes.size()));
     table = std::move(bytes);
     return true;
-}
-
-// --- image types ---------------------------------------------------------------
-
-Vb27ImageCommand Vb27CommandForImageType(uint32_t type)
-{
-    switch (type) {
-        case VB27_IMAGE_LOADER:
-            return Vb27ImageCommand::NONE;
-        case VB27_IMAGE_VERSION:
-            return Vb27ImageCommand::VERSION;
-        case VB27_IMAGE_FACTORY:
-            return Vb27ImageCommand::FACTORY;
-        case VB27_IMAGE_NV_KV:
-            return Vb27ImageCommand::NV_KV;
-        case VB27_IMAGE_OTP:
-        case VB27_IMAGE_EFUSE:
-            return Vb27ImageCommand::OTP_EFUSE;
-        case VB27_IMAGE_SKIPPED:
-            return Vb27ImageCommand::NOT_SENT;
-        default:
-            return Vb27ImageCommand::FLASH_IMAGE;
-    }
-}
-
-Vb27ImageFormat Vb27FormatForImageType(uint32_t type)
-{
-    switch (type) {
-        case VB27_IMAGE_ROM_FORMAT:
-            return Vb27ImageFormat::ROM;
-        case VB27_IMAGE_EMMC_FORMAT:
-            return Vb27ImageFormat::EMMC;
-        default:
-            return Vb27ImageFormat::NORMAL;
-    }
-}
-
-namespace {
-
-bool TypeSixFileType(uint32_t imageType, int TypeSixFileTypeRow::*path, int& fileType)
-{
-    for (const TypeSixFileTypeRow& row : TYPESIX_FILE_TYPES) {
-        if (row.imageType == imageType && row.*path != TYPESIX_NO_FILE_TYPE) {
-            fileType = row.*path;
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
-
-bool TypeSixJobFileType(uint32_t imageType, int& fileType)
-{
-    return TypeSixFileType(imageType, &TypeSixFileTypeRow::job, fileType);
-}
-
-bool TypeSixChipFileType(uint32_t imageType, int& fileType)
-{
-    return TypeSixFileType(imageType, &TypeSixFileTypeRow::chip, fileType);
-}
-
-bool TypeSixJobBurnsAsImage(uint32_t imageType)
-{
-    return imageType != TYPESIX_IMAGE_SSB && imageType != TYPESIX_IMAGE_NOT_BURNED &&
-           imageType != TYPESIX_IMAGE_SMALL_SSB && imageType != TYPESIX_IMAGE_SMALL_SSB_DIGEST;
 }
 
 }  // namespace Common

@@ -16,15 +16,9 @@ class BurnQn4180Chip : public BurnVb27ChipSp::BurnVb27Chip {
 public:
     BurnQn4180Chip() = default;
 
+    // Also the erase-all command.
     bool SendFlashImageCmdFrame(unsigned long burnAddress, unsigned long length, unsigned long burnSize,
                                 int type) override;
-
-    // Windows of the flash image command (also the erase-all command).
-    void SetFlashImageWindows(int ackWait, int totalWait);
-
-private:
-    int m_flashImageAck = QN4180_COMMAND_FRAME_TIMEOUT;
-    int m_flashImageTotal = QN4180_COMMAND_TOTAL_TIMEOUT;
 };
 
 } // namespace BurnQn4180ChipSp

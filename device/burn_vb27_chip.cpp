@@ -3,12 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/chip_families.h"
-#include "common/console.h"
 #include "common/file_helpers.h"
 #include "platform/monotonic_clock.h"
-#include "common/fwpkg_format.h"
-#include "device/image_events.h"
 #include "device/vb27_frames.h"
 #include "transport/ymodem_protocol.h"
 
@@ -17,23 +13,11 @@ namespace BurnVb27ChipSp {
 namespace {
 
 constexpr uint32_t ERASE_ALL_REGION_SIZE = 0xFFFFFFFFu;
+constexpr const char* ACK_TIMEOUT_MESSAGE = "Ack receiving timeout.\n";
 
 } // namespace
 
 // --- ACK frames ---------------------------------------------------------------
-
-bool BurnVb27Chip::CheckAckFrame(const unsigned char* buf, int length)
-{
-    if (buf == nullptr || length < static_cast<int>(Vb27Frames::ACK_FRAME_LEN)) {
-        return false;
-    }
-    const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(buf, static_cast<size_t>(length));
-    if (scan.kind == Vb27Frames::AckScan::REFUSED) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "CheckAckFrame: ack result error: %d\n",
-                          scan.result);
-    }
-    return scan.kind == Vb27Frames::AckScan::ACCEPTED;
-}
 
 bool BurnVb27Chip::ShouldStop()
 {
@@ -67,23 +51,16 @@ BurnVb27Chip::AckWait BurnVb27Chip::WaitForAck(unsigned char* buf, int bufLength
                 return AckWait::ACCEPTED;
             }
             if (scan.kind == Vb27Frames::AckScan::REFUSED) {
-                Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "CheckAckFrame: ack result error: %d\n",
+                // The wait goes on: a later frame may still accept.
+                Common::PrintInfo(Events(), Common::NORMAL_INFO, "CheckAckFrame: ack result error: %d\n",
                                   scan.result);
             }
             continue;
         }
-        if (!WaitInWindow(start, timeout)) {
+        if (!m_line.WaitInWindow(start, timeout)) {
             return LineLost() ? AckWait::ABORTED : AckWait::TIMED_OUT;
         }
     }
-}
-
-bool BurnVb27Chip::ReceiveAckAndCheck(unsigned char* buf, int bufLength, int& count, int timeout)
-{
-    if (buf == nullptr || bufLength < static_cast<int>(Vb27Frames::ACK_FRAME_LEN) || timeout < 0) {
-        return false;
-    }
-    return WaitForAck(buf, bufLength, count, static_cast<uint32_t>(timeout)) == AckWait::ACCEPTED;
 }
 
 BurnVb27Chip::AckWait BurnVb27Chip::WaitForFreshAck(uint32_t timeout)
@@ -117,28 +94,30 @@ bool BurnVb27Chip::SendCommandWithAck(const unsigned char* frame, int length, in
             return false;
         }
     }
-    Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Ack receiving timeout.\n");
+    m_report.Fail(Common::OutcomeKind::TRANSFER, ACK_TIMEOUT_MESSAGE);
     return false;
 }
 
 bool BurnVb27Chip::SendFrameWithAck(const std::vector<uint8_t>& frame)
 {
-    return SendCommandWithAck(frame.data(), static_cast<int>(frame.size()), m_windows.commandAck,
-                              m_windows.commandTotal);
+    return SendCommandWithAck(frame.data(), static_cast<int>(frame.size()), COMMAND_FRAME_TIMEOUT,
+                              COMMAND_TOTAL_TIMEOUT);
 }
 
 // --- handshake ------------------------------------------------------------------
 
 int BurnVb27Chip::SendShakeHandFrame()
 {
+    const Settings& settings = GetSettings();
     const std::vector<uint8_t> frame =
-        Vb27Frames::BuildShakeHandFrame(m_switchAfterLoader ? HANDSHAKE_BAUD_RATE : m_lineSettings.baudRate);
+        Vb27Frames::BuildShakeHandFrame(settings.switchAfterLoader ? Family().bootRate : GetTargetBaudRate());
     const unsigned long frameLength = static_cast<unsigned long>(frame.size());
+    const std::string& atReset = settings.atResetCommand;
     unsigned char buffer[MAX_RECV_ACK_BUFFER] = {};
     int count = 0;
     uint32_t framesSent = 0;
     const uint32_t start = Common::GetTime();
-    while (Common::GetTime() - start < m_windows.handshakeTotal) {
+    while (Common::GetTime() - start < SHAKEHAND_TOTAL_TIMEOUT) {
         if (ShouldStop()) {
             return 0;
         }
@@ -146,11 +125,10 @@ int BurnVb27Chip::SendShakeHandFrame()
             continue;
         }
         ++framesSent;
-        if (m_beforeReset && !m_atResetCommand.empty() && framesSent % AT_COMMAND_HANDSHAKE_INTERVAL == 0) {
-            Send(reinterpret_cast<const unsigned char*>(m_atResetCommand.data()),
-                 static_cast<unsigned long>(m_atResetCommand.size()));
+        if (settings.beforeReset && !atReset.empty() && framesSent % AT_COMMAND_HANDSHAKE_INTERVAL == 0) {
+            Send(reinterpret_cast<const unsigned char*>(atReset.data()), static_cast<unsigned long>(atReset.size()));
         }
-        const AckWait ack = WaitForAck(buffer, MAX_RECV_ACK_BUFFER, count, m_ctrlPeriod);
+        const AckWait ack = WaitForAck(buffer, MAX_RECV_ACK_BUFFER, count, settings.ctrlPeriod);
         if (ack == AckWait::ACCEPTED) {
             return 1;
         }
@@ -158,7 +136,7 @@ int BurnVb27Chip::SendShakeHandFrame()
             return 0;
         }
     }
-    Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Shakehand failed, The board does not respond.\n");
+    m_report.Fail(Common::OutcomeKind::HANDSHAKE, "Shakehand failed, The board does not respond.\n");
     return 0;
 }
 
@@ -199,8 +177,8 @@ bool BurnVb27Chip::SendFlashImageFrame(unsigned long burnAddress, unsigned long 
 bool BurnVb27Chip::SendFlashImageCmdFrame(unsigned long burnAddress, unsigned long length, unsigned long burnSize,
                                           int type)
 {
-    return SendFlashImageFrame(burnAddress, length, burnSize, type, Vb27Frames::BLOCK_SIZE, m_windows.commandAck,
-                               m_windows.commandTotal);
+    return SendFlashImageFrame(burnAddress, length, burnSize, type, Vb27Frames::BLOCK_SIZE, COMMAND_FRAME_TIMEOUT,
+                               COMMAND_TOTAL_TIMEOUT);
 }
 
 int BurnVb27Chip::SendCommandFrame(const Common::FileHead& entry)
@@ -231,7 +209,7 @@ int BurnVb27Chip::SendCommandFrame(const Common::FileHead& entry)
             break;
     }
     if (!acknowledged) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "%s", failure);
+        m_report.Fail(Common::OutcomeKind::TRANSFER, failure);
         return 0;
     }
     return 1;
@@ -247,16 +225,20 @@ bool BurnVb27Chip::SendUploadDataFrame(unsigned long addr, unsigned long length)
 
 bool BurnVb27Chip::CheckFwpkgHeadData(const uint8_t* head, uint32_t fileLength)
 {
-    const long long handle = GetThisPtr();
+    std::vector<Common::FileHead> entries;
+    return CheckTable(head, fileLength, entries);
+}
+
+bool BurnVb27Chip::CheckTable(const uint8_t* head, uint32_t fileLength, std::vector<Common::FileHead>& entries)
+{
+    constexpr Common::OutcomeKind REFUSED = Common::OutcomeKind::PACKAGE_REFUSED;
     Common::FwpkgHead prefix;
     if (head == nullptr || !Common::ReadFwpkgHead(head, fileLength, prefix)) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO,
-                          "too many image or the header data length is greater than the file length!\n");
+        m_report.Fail(REFUSED, "too many image or the header data length is greater than the file length!\n");
         return false;
     }
     if (prefix.flag != Common::FWPKG_FLAG_NORMAL) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "flag(%lu) is not equal to 0xefbeaddf!\n",
-                          static_cast<unsigned long>(prefix.flag));
+        m_report.FailInfo(REFUSED, "flag(%lu) is not equal to 0xefbeaddf!\n", static_cast<unsigned long>(prefix.flag));
         return false;
     }
     Common::FwpkgTable table;
@@ -267,26 +249,26 @@ bool BurnVb27Chip::CheckFwpkgHeadData(const uint8_t* head, uint32_t fileLength)
         case Common::FwpkgCheck::ENTRY_PAST_END:
             break;
         case Common::FwpkgCheck::CRC_MISMATCH:
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "The calculated  crc:%d is not equal to fwpkg crc:%d.\n",
-                              table.computedCrc, table.head.crc);
+            m_report.FailInfo(REFUSED, "The calculated  crc:%d is not equal to fwpkg crc:%d.\n", table.computedCrc,
+                              table.head.crc);
             return false;
         default:
-            Common::PrintInfo(handle, Common::NORMAL_INFO,
-                              "too many image or the header data length is greater than the file length!\n");
+            m_report.Fail(REFUSED, "too many image or the header data length is greater than the file length!\n");
             return false;
     }
     if (table.entries.empty() || table.entries.front().type != Common::VB27_IMAGE_LOADER) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "The first file is not a loader.\n");
+        m_report.Fail(REFUSED, "The first file is not a loader.\n");
         return false;
     }
     if (check == Common::FwpkgCheck::ENTRY_PAST_END && table.badEntry < table.entries.size()) {
         // Burning it would send whatever lies past the package as image bytes.
         const Common::FileHead& bad = table.entries[table.badEntry];
-        Common::PrintInfo(handle, Common::NORMAL_INFO,
+        m_report.FailInfo(REFUSED,
                           "Image %s reaches past the end of the package (offset %u, length %u, file length %u).\n",
                           bad.Name().c_str(), bad.offset, bad.length, fileLength);
         return false;
     }
+    entries = std::move(table.entries);
     return check == Common::FwpkgCheck::OK;
 }
 
@@ -300,121 +282,130 @@ bool BurnVb27Chip::IsSelected(const Common::FileHead& entry) const
     }
     const std::string name = entry.Name();
     return std::any_of(m_onlyBurnNames.begin(), m_onlyBurnNames.end(),
-                       [&name](const std::string& given) { return Common::Vb27OnlyBurnSelects(name, given); });
+                       [&name](const std::string& given) { return Common::OnlyBurnSelects(Family(), name, given); });
 }
 
-bool BurnVb27Chip::SendImage(const uint8_t* package, const Common::FileHead& entry,
-                             YmodemProtocolSp::YmodemProtocol& sender)
+Common::ImageResult BurnVb27Chip::SendImage(const Package& package, const Common::FileHead& entry,
+                                            YmodemProtocolSp::YmodemProtocol& sender, Common::Outcome& outcome)
 {
     const std::string name = entry.Name();
-    if (entry.type != Common::VB27_IMAGE_LOADER && SendCommandFrame(entry) == 0) {
-        return false;
-    }
     const bool isLoader = (entry.type == Common::VB27_IMAGE_LOADER);
+    if (!isLoader && SendCommandFrame(entry) == 0) {
+        return Common::ImageResult::FAILED;
+    }
     sender.SetSingleFrameDataSize(isLoader || m_packetSize == 0 ? static_cast<int>(YmodemProtocolSp::SINGLE_FRAME_DATA_SIZE_1K)
                                                                  : static_cast<int>(m_packetSize));
-    if (!sender.DownloadFile(package + entry.offset, entry.length, name)) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Download: %s failed.\n", name.c_str());
-        return false;
+    if (!sender.DownloadFile(package.bytes.get() + entry.offset, entry.length, name)) {
+        m_report.FailInfo(Common::OutcomeKind::TRANSFER, "Download: %s failed.\n", name.c_str());
+        return Common::ImageResult::FAILED;
     }
-    const AckWait ack = WaitForFreshAck(m_windows.imageAck);
+    const AckWait ack = WaitForFreshAck(IMAGE_ACK_TIMEOUT);
     if (ack == AckWait::ABORTED) {
-        return false;
+        return Common::ImageResult::FAILED;
     }
+    Common::ImageResult result = Common::ImageResult::CONFIRMED;
     if (ack == AckWait::TIMED_OUT) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Ack receiving timeout.\n");
+        // The board took every block but did not confirm the image: the burn goes on.
+        Common::Print(Events(), ACK_TIMEOUT_MESSAGE);
+        outcome = Common::Outcome::Failure(Common::OutcomeKind::TRANSFER, ACK_TIMEOUT_MESSAGE, name);
+        result = Common::ImageResult::UNCONFIRMED;
     }
-    Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "downloaded: %s successfully.\n", name.c_str());
-    return true;
+    Common::PrintInfo(Events(), Common::NORMAL_INFO, "downloaded: %s successfully.\n", name.c_str());
+    return result;
 }
 
 bool BurnVb27Chip::SwitchBaudAfterLoader()
 {
-    if (m_targetBaudRate != 0 && !CheckLineRate(m_targetBaudRate)) {
+    const uint32_t target = GetTargetBaudRate();
+    if (target != 0 && !CheckLineRate(target)) {
         return false;
     }
-    const std::vector<uint8_t> frame = Vb27Frames::BuildSwitchBaudFrame(m_targetBaudRate);
+    const std::vector<uint8_t> frame = Vb27Frames::BuildSwitchBaudFrame(target);
     if (Send(frame.data(), static_cast<unsigned long>(frame.size())) == 0) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Send switch baud rate frame failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "Send switch baud rate frame failed.\n");
         return false;
     }
-    if (WaitForFreshAck(m_windows.switchBaudAck) != AckWait::ACCEPTED) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Wait switch baud rate ACK timeout.\n");
+    if (WaitForFreshAck(SWITCH_BAUD_ACK_TIMEOUT) != AckWait::ACCEPTED) {
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "Wait switch baud rate ACK timeout.\n");
         return false;
     }
     // The board runs at the new rate from here: a line that cannot follow ends the run.
-    return m_targetBaudRate == 0 || ReSettingSerialParameters(m_targetBaudRate, 0, 0);
+    return target == 0 || ReSettingSerialParameters(target, 0, 0);
 }
 
-bool BurnVb27Chip::BurnPackage(const uint8_t* package, uint32_t fileLength)
+bool BurnVb27Chip::BurnPackage(const Package& package)
 {
+    const Settings& settings = GetSettings();
     // Offer the board no rate the line cannot take.
-    const uint32_t offered = m_switchAfterLoader ? HANDSHAKE_BAUD_RATE : m_lineSettings.baudRate;
+    const uint32_t offered = settings.switchAfterLoader ? Family().bootRate : GetTargetBaudRate();
     if (!CheckLineRate(offered)) {
         return false;
     }
     if (SendShakeHandFrame() == 0) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Shakehand failed, The board does not respond.\n");
+        m_report.Fail(Common::OutcomeKind::HANDSHAKE, "Shakehand failed, The board does not respond.\n");
         return false;
     }
     // The board agreed to this rate in the handshake.
-    if (!m_switchAfterLoader && !ReSettingSerialParameters(m_lineSettings.baudRate, 0, 0)) {
+    if (!settings.switchAfterLoader && !ReSettingSerialParameters(GetTargetBaudRate(), 0, 0)) {
         return false;
     }
     YmodemProtocolSp::YmodemProtocol sender(this, static_cast<int>(m_packetSize));
-    const std::vector<Common::FileHead> entries = Common::ReadFwpkgEntries(package, fileLength);
-    for (const Common::FileHead& entry : entries) {
+    for (const Common::FileHead& entry : package.entries) {
         if (!IsSelected(entry)) {
             continue;
         }
-        ImageEvent event{ImageEvent::Phase::STARTED, entry.Name(), entry.type, entry.burnAddress, entry.length};
-        ReportImageEvent(event);
-        event.phase = ImageEvent::Phase::ENDED;
-        event.ok = SendImage(package, entry, sender);
-        ReportImageEvent(event);
-        if (!event.ok) {
+        m_report.SetImage(entry.Name());
+        Events().ImageStarted({entry.Name(), entry.type, entry.burnAddress, -1, entry.length});
+        Common::Outcome outcome;
+        const Common::ImageResult result = SendImage(package, entry, sender, outcome);
+        Events().ImageEnded(result, result == Common::ImageResult::FAILED ? m_report.Failure() : outcome);
+        if (result == Common::ImageResult::FAILED) {
             return false;
         }
         if (m_isOnlyBurnLoader) {
             return true;
         }
-        if (m_switchAfterLoader && entry.type == Common::VB27_IMAGE_LOADER && !SwitchBaudAfterLoader()) {
+        if (settings.switchAfterLoader && entry.type == Common::VB27_IMAGE_LOADER && !SwitchBaudAfterLoader()) {
             return false;
         }
     }
     return true;
 }
 
-std::unique_ptr<uint8_t[]> BurnVb27Chip::LoadPackage(const char* path, uint32_t& size)
+const BurnVb27Chip::Package* BurnVb27Chip::LoadPackage(const char* path)
 {
     const std::string file = (path != nullptr) ? path : "";
-    std::unique_ptr<uint8_t[]> package = Common::GetFileData(file, size, GetThisPtr());
-    if (!package) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Get file content failed: %s\n", file.c_str());
+    if (m_package.bytes && m_package.path == file) {
+        return &m_package;
+    }
+    m_package = Package();
+    uint32_t size = 0;
+    std::unique_ptr<uint8_t[]> bytes = Common::GetFileData(file, size, GetThisPtr());
+    if (!bytes) {
+        m_report.FailInfo(Common::OutcomeKind::FILE, "Get file content failed: %s\n", file.c_str());
         return nullptr;
     }
-    if (!CheckFwpkgHeadData(package.get(), size)) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "File: %s format error!\n", file.c_str());
+    std::vector<Common::FileHead> entries;
+    if (!CheckTable(bytes.get(), size, entries)) {
+        m_report.FailInfo(Common::OutcomeKind::PACKAGE_REFUSED, "File: %s format error!\n", file.c_str());
         return nullptr;
     }
-    return package;
+    m_package.path = file;
+    m_package.bytes = std::move(bytes);
+    m_package.length = size;
+    m_package.entries = std::move(entries);
+    return &m_package;
 }
 
 bool BurnVb27Chip::CheckAllinoneBin(const char* path)
 {
-    uint32_t size = 0;
-    return LoadPackage(path, size) != nullptr;
+    return LoadPackage(path) != nullptr;
 }
 
 bool BurnVb27Chip::DownloadAllinoneBin(const char* path, unsigned long /*param*/)
 {
-    uint32_t size = 0;
-    std::unique_ptr<uint8_t[]> package = LoadPackage(path, size);
-    if (!package) {
-        return false;
-    }
-    m_fileLength = size;
-    return BurnPackage(package.get(), size);
+    const Package* package = LoadPackage(path);
+    return package != nullptr && BurnPackage(*package);
 }
 
 // --- erase and read-back ----------------------------------------------------------
@@ -422,7 +413,7 @@ bool BurnVb27Chip::DownloadAllinoneBin(const char* path, unsigned long /*param*/
 bool BurnVb27Chip::EraseAllFlash()
 {
     if (!SendFlashImageCmdFrame(0, 0, ERASE_ALL_REGION_SIZE, 0)) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Send erase all flash image command failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "Send erase all flash image command failed.\n");
         return false;
     }
     return true;
@@ -431,19 +422,18 @@ bool BurnVb27Chip::EraseAllFlash()
 int BurnVb27Chip::UploadFile(unsigned long addr, int length, const char* path)
 {
     if (path == nullptr || path[0] == '\0' || length <= 0) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Upload length %d or path is not valid.\n", length);
+        m_report.FailInfo(Common::OutcomeKind::SETTINGS, "Upload length %d or path is not valid.\n", length);
         return 0;
     }
-    m_isUpload = true;
     if (!SendUploadDataFrame(addr, static_cast<unsigned long>(length))) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Send upload data command failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "Send upload data command failed.\n");
         return 0;
     }
     // The loader sends 1 KiB frames whatever packet size the download used;
     // the receiver sizes each frame by its head byte in any case.
     YmodemProtocolSp::YmodemProtocol receiver(this, static_cast<int>(YmodemProtocolSp::SINGLE_FRAME_DATA_SIZE_1K));
     if (!receiver.UploadFile(path, static_cast<uint32_t>(length))) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Upload file failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "Upload file failed.\n");
         return 0;
     }
     return 1;

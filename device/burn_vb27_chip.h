@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/fwpkg_format.h"
 #include "device/burn_chip_base.h"
 
-namespace Common {
-struct FileHead;
-}
 namespace YmodemProtocolSp {
 class YmodemProtocol;
 }
@@ -27,17 +25,6 @@ constexpr int MAX_RECV_ACK_BUFFER = 4096;
 constexpr uint32_t AT_COMMAND_HANDSHAKE_INTERVAL = 100;
 constexpr uint32_t IMAGE_ACK_TIMEOUT = 60000;
 constexpr uint32_t SWITCH_BAUD_ACK_TIMEOUT = 5000;
-constexpr uint32_t HANDSHAKE_BAUD_RATE = 115200;
-
-// Every window of the chip's exchanges, in ms. The defaults are the boards'
-// own; tests and tools may shorten them.
-struct Vb27Windows {
-    uint32_t handshakeTotal = SHAKEHAND_TOTAL_TIMEOUT;
-    int commandAck = COMMAND_FRAME_TIMEOUT;
-    int commandTotal = COMMAND_TOTAL_TIMEOUT;
-    uint32_t imageAck = IMAGE_ACK_TIMEOUT;
-    uint32_t switchBaudAck = SWITCH_BAUD_ACK_TIMEOUT;
-};
 
 class BurnVb27Chip : public BurnChipBase {
 public:
@@ -55,12 +42,6 @@ public:
                                         int type);
     virtual bool SendCommandWithAck(const unsigned char* frame, int length, int ackWait, int totalWait);
 
-    // True when buf holds an ACK frame that accepts; the first valid frame decides.
-    bool CheckAckFrame(const unsigned char* buf, int length);
-    // Waits up to timeout ms for an accepting ACK frame. count bytes of a frame
-    // begun earlier are kept in buf between calls. Every examined frame is
-    // dropped from buf, and nothing behind an accepted frame is read.
-    bool ReceiveAckAndCheck(unsigned char* buf, int bufLength, int& count, int timeout);
     int SendShakeHandFrame();
     bool SendVersionCmdFrame(const Common::FileHead& entry);
     bool SendOtpOrEfuseCmdFrame(const Common::FileHead& entry);
@@ -71,13 +52,21 @@ public:
     // Package header and entry table of a whole package held in memory.
     bool CheckFwpkgHeadData(const uint8_t* head, uint32_t fileLength);
 
-    void SetWindows(const Vb27Windows& windows) { m_windows = windows; }
-    const Vb27Windows& GetWindows() const { return m_windows; }
-
 protected:
     enum class AckWait { ACCEPTED, TIMED_OUT, ABORTED };
 
-    // ReceiveAckAndCheck that tells a timeout from a cancel or a lost line.
+    // A package read and checked: its bytes and the entries of its table.
+    struct Package {
+        std::string path;
+        std::unique_ptr<uint8_t[]> bytes;
+        uint32_t length = 0;
+        std::vector<Common::FileHead> entries;
+    };
+
+    // Waits up to timeout ms for an accepting ACK frame, telling a timeout
+    // from a cancel or a lost line. count bytes of a frame begun earlier are
+    // kept in buf between calls. Every examined frame is dropped from buf,
+    // and nothing behind an accepted frame is read.
     AckWait WaitForAck(unsigned char* buf, int bufLength, int& count, uint32_t timeout);
     AckWait WaitForFreshAck(uint32_t timeout);
     bool SendFrameWithAck(const std::vector<uint8_t>& frame);
@@ -86,15 +75,17 @@ protected:
     // A cancel or a lost line ends every wait; true when the caller must stop.
     bool ShouldStop();
 
-    bool BurnPackage(const uint8_t* package, uint32_t fileLength);
-    // The package's bytes once its header and table are checked; null after the message.
-    std::unique_ptr<uint8_t[]> LoadPackage(const char* path, uint32_t& size);
+    bool BurnPackage(const Package& package);
+    // The package of path, read and checked once; null after the message.
+    const Package* LoadPackage(const char* path);
+    bool CheckTable(const uint8_t* head, uint32_t fileLength, std::vector<Common::FileHead>& entries);
     bool IsSelected(const Common::FileHead& entry) const;
-    bool SendImage(const uint8_t* package, const Common::FileHead& entry, YmodemProtocolSp::YmodemProtocol& sender);
+    Common::ImageResult SendImage(const Package& package, const Common::FileHead& entry,
+                                  YmodemProtocolSp::YmodemProtocol& sender, Common::Outcome& outcome);
     bool SwitchBaudAfterLoader();
 
     std::vector<std::string> m_onlyBurnNames;
-    Vb27Windows m_windows;
+    Package m_package;
 };
 
 } // namespace BurnVb27ChipSp

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "common/console.h"
 #include "platform/monotonic_clock.h"
 #include "device/boot_frames.h"
 #include "device/burn_chip_base.h"
@@ -29,12 +28,12 @@ int DefaultSerportFrame::SendCmd(unsigned char* cmd, unsigned long length, unsig
     const unsigned long window = timeout < 0 ? 0 : static_cast<unsigned long>(timeout);
     auto head = BootFrame::BuildCmdHeadFrame(static_cast<uint32_t>(length));
     if (m_chip->SendFrameBySerial(head.data(), head.size(), CMD_FRAME_REPLY_WINDOW, window) == 0) {
-        Common::Print("Failed to send the command head!\n");
+        m_chip->Fail(Common::OutcomeKind::TRANSFER, "Failed to send the command head!\n");
         return 0;
     }
     if (length > BootFrame::MAX_CMD_LENGTH) {
-        Common::PrintInfo(m_chip->GetThisPtr(), Common::NORMAL_INFO,
-                          "The command contains a maximum of %u characters.!\n", BootFrame::MAX_CMD_LENGTH);
+        m_chip->Report().FailInfo(Common::OutcomeKind::COMMAND_REFUSED,
+                                  "The command contains a maximum of %u characters.!\n", BootFrame::MAX_CMD_LENGTH);
         return 0;
     }
     std::array<uint8_t, BootFrame::CMD_FRAME_BUFFER_SIZE> data{};
@@ -43,7 +42,7 @@ int DefaultSerportFrame::SendCmd(unsigned char* cmd, unsigned long length, unsig
         return 0;
     }
     if (m_chip->SendFrameBySerial(data.data(), frameLength, CMD_FRAME_REPLY_WINDOW, window) == 0) {
-        Common::Print("Failed to send the command data!\n");
+        m_chip->Fail(Common::OutcomeKind::TRANSFER, "Failed to send the command data!\n");
         return 0;
     }
     if (reply == nullptr) {
@@ -61,6 +60,7 @@ int DefaultSerportFrame::ReceiveBoardCmdRespond(unsigned char* reply, int replyS
     const uint32_t start = Common::GetTime();
     std::string answer;
     int count = 0;
+    bool refused = false;
     while (Common::GetTime() - start < window) {
         if (m_chip->CheckIsCancel()) {
             return 0;
@@ -71,8 +71,8 @@ int DefaultSerportFrame::ReceiveBoardCmdRespond(unsigned char* reply, int replyS
         const uint32_t left = window - (Common::GetTime() - start);
         m_chip->WaitForData(std::min(left, ANSWER_WAIT_SLICE_MS));
         if (count >= replySize) {
-            Common::PrintInfo(m_chip->GetThisPtr(), Common::NORMAL_INFO,
-                              "A maximum of %d characters can be received.\n", replySize);
+            m_chip->Report().FailInfo(Common::OutcomeKind::TRANSFER,
+                                      "A maximum of %d characters can be received.\n", replySize);
             return 0;
         }
         const unsigned long got =
@@ -83,18 +83,19 @@ int DefaultSerportFrame::ReceiveBoardCmdRespond(unsigned char* reply, int replyS
         // Taken as text: up to the first zero byte, never past what arrived.
         const char* chunkStart = reinterpret_cast<const char*>(reply + count);
         const std::string chunk(chunkStart, std::find(chunkStart, chunkStart + got, '\0'));
-        Common::Print(chunk.c_str());
+        m_chip->Events().BoardText(chunk);
         answer += chunk;
         count += static_cast<int>(got);
         if (answer.find(ANSWER_OK) != std::string::npos) {
             return 1;
         }
         if (answer.find(ANSWER_ERROR) != std::string::npos) {
+            refused = true;
             break;
         }
     }
-    Common::PrintInfo(m_chip->GetThisPtr(), Common::NORMAL_INFO, "\nReceive board respond timeout: %u ms.\n",
-                      Common::GetTime() - start);
+    m_chip->Report().FailInfo(refused ? Common::OutcomeKind::COMMAND_REFUSED : Common::OutcomeKind::TRANSFER,
+                              "\nReceive board respond timeout: %u ms.\n", Common::GetTime() - start);
     return 0;
 }
 

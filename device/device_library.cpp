@@ -1,21 +1,22 @@
 #include "device/device_library.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
-#include "common/chip_families.h"
+#include "common/chip_family.h"
 #include "device/burn_qn4180_chip.h"
 #include "device/burn_vb27_chip.h"
+#include "common/secure_functions.h"
 #include "device/typesix_chip_factory.h"
+#include "platform/serial_port_list.h"
 #include "transport/line_factory.h"
 #include "transport/modem_reset.h"
 
 namespace {
 
-constexpr uint32_t OPEN_BAUD_RATE = 115200;
-constexpr uint32_t DEPARTMENT_SHIFT = 16;
-constexpr uint32_t DEPARTMENT_MASK = 0xFF;
+constexpr int MAX_UART_TEXT = 512;
 
 int g_lastOpenError = 0;
 
@@ -33,18 +34,60 @@ bool IsEmpty(const char* text)
     return text == nullptr || text[0] == '\0';
 }
 
-std::unique_ptr<BurnChipBase> NewChipForType(uint32_t chipType)
+// The operation of the handle starts: what it may fail with is its own.
+DeviceHandle Begin(DeviceHandle handle)
 {
-    switch (chipType) {
-        case Common::VB27_CHIP_TYPE:
-            return std::unique_ptr<BurnChipBase>(new (std::nothrow) BurnVb27ChipSp::BurnVb27Chip());
-        case Common::QN4180_CHIP_TYPE:
-            return std::unique_ptr<BurnChipBase>(new (std::nothrow) BurnQn4180ChipSp::BurnQn4180Chip());
-        case Common::TYPESIX_CHIP_TYPE:
-            return NewTypeSixChip();
-        default:
-            return nullptr;
+    handle->Report().BeginOperation();
+    return handle;
+}
+
+// True when the ";"-separated list already names exactly this port.
+bool ListHasName(const char* list, const std::string& entry)
+{
+    for (const char* at = std::strstr(list, entry.c_str()); at != nullptr; at = std::strstr(at + 1, entry.c_str())) {
+        if (at == list || at[-1] == ';') {
+            return true;
+        }
     }
+    return false;
+}
+
+// Appends "name;" at count unless the list has it already; a name that does
+// not fit still counts, so the caller sees that the list was cut.
+int AppendPortName(int count, char* buffer, int size, const char* name)
+{
+    if (count < 0 || count >= size) {
+        return count;
+    }
+    char entry[MAX_UART_TEXT + 1] = {};
+    const int length = sprintf_s(entry, sizeof(entry), "%s;", name);
+    if (length <= 0 || ListHasName(buffer, entry)) {
+        return count;
+    }
+    if (length < size - count) {
+        memcpy_s(buffer + count, static_cast<size_t>(size - count), entry, static_cast<size_t>(length));
+    }
+    return count + length;
+}
+
+const Common::ChipFamily& SelectedFamily()
+{
+    return Common::FamilyOf(static_cast<int>(BurnChipBase::m_chipType));
+}
+
+std::unique_ptr<BurnChipBase> NewChip(Common::FamilyChip chip)
+{
+    switch (chip) {
+        case Common::FamilyChip::VB27:
+            return std::unique_ptr<BurnChipBase>(new (std::nothrow) BurnVb27ChipSp::BurnVb27Chip());
+        case Common::FamilyChip::QN4180:
+            return std::unique_ptr<BurnChipBase>(new (std::nothrow) BurnQn4180ChipSp::BurnQn4180Chip());
+        case Common::FamilyChip::TYPESIX:
+            return NewTypeSixChip();
+        case Common::FamilyChip::NONE:
+            break;
+    }
+    return nullptr;
 }
 
 // The chip object of the type SetChipType chose; only the connection-chip
@@ -53,7 +96,7 @@ std::unique_ptr<BurnChipBase> NewChipForSelectedType()
 {
     std::unique_ptr<BurnChipBase> chip;
     if (BurnChipBase::m_department == Common::CONNECTION_DEPARTMENT) {
-        chip = NewChipForType(BurnChipBase::m_chipType);
+        chip = NewChip(SelectedFamily().chip);
     }
     if (!chip) {
         Common::Print("new transport failed\n");
@@ -61,12 +104,6 @@ std::unique_ptr<BurnChipBase> NewChipForSelectedType()
     return chip;
 }
 
-// Both Vb27-family chips take the package's loader through their own
-// download (the caller sets "loader only"); other families boot a loader file.
-bool UsesPackageLoader(uint32_t chipType)
-{
-    return chipType == Common::VB27_CHIP_TYPE || chipType == Common::QN4180_CHIP_TYPE;
-}
 
 } // namespace
 
@@ -80,7 +117,7 @@ void RegisterCallback(PrintInfoCallback print, IsCancelledCallback isCancelled, 
 void SetChipType(uint32_t chipType)
 {
     BurnChipBase::m_chipType = chipType;
-    BurnChipBase::m_department = (chipType >> DEPARTMENT_SHIFT) & DEPARTMENT_MASK;
+    BurnChipBase::m_department = static_cast<uint32_t>(Common::DepartmentOf(static_cast<int>(chipType)));
 }
 
 void SetIsEraseBeforeBurn(uint32_t value)
@@ -105,10 +142,23 @@ void SetPacketSize(uint32_t size)
 
 int GetSerialPortList(char* buffer, int size)
 {
-    if (buffer == nullptr) {
+    if (buffer == nullptr || size <= 0) {
         return -1;
     }
-    return BurnChipBase::InitSerialPortList(buffer, size);
+    memset_s(buffer, static_cast<size_t>(size), 0, static_cast<size_t>(size));
+    int count = 0;
+    for (const std::string& path : SerialPortListSp::ListSerialPortPaths()) {
+        count = AppendPortName(count, buffer, size, path.c_str());
+    }
+    if (count == 0) {
+        return 0;
+    }
+    if (count > static_cast<int>(std::strlen(buffer))) {
+        Common::Print("the length of num is greater than that of comName.\n");
+        return -1;
+    }
+    buffer[count - 1] = '\0';  // no trailing separator
+    return 0;
 }
 
 DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit, int parity)
@@ -119,49 +169,74 @@ DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit,
         return nullptr;
     }
     LineSettings settings;
-    settings.portName = comName;
     settings.baudRate = baudRate;
     settings.stopBits = static_cast<uint32_t>(stopBit);
     settings.parity = static_cast<uint32_t>(parity);
-    return OpenLine(settings);
+    return OpenLine(ParsePortName(comName), settings);
 }
 
-DeviceHandle OpenLine(const LineSettings& settings)
+DeviceHandle CreateDevice(const PortName& port, const LineSettings& runSettings, Common::RunEvents* events)
 {
+    LineSettings settings = runSettings;
+    settings.portName = port.text;
     g_lastOpenError = 0;
     std::unique_ptr<BurnChipBase> chip = NewChipForSelectedType();
     if (!chip) {
         return nullptr;
     }
+    chip->Report().Use(events);
     chip->SetLineSettings(settings);
-    std::unique_ptr<TransportTypeBase> line = NewLine(settings.portName);
-    if (!line) {
-        return nullptr;
+    return chip.release();
+}
+
+int OpenDevice(DeviceHandle handle, const PortName& port)
+{
+    g_lastOpenError = 0;
+    if (!HandleOk(handle)) {
+        return 0;
     }
-    chip->AttachLine(std::move(line));
-    if (chip->OpenSerialPort(settings.portName.c_str(), OPEN_BAUD_RATE, 0, 0) == 0) {
-        g_lastOpenError = chip->GetTransportErrorCode();
+    std::unique_ptr<TransportTypeBase> line = NewLine(port);
+    if (!line) {
+        return 0;
+    }
+    handle->AttachLine(std::move(line));
+    // The port always starts at the boot rate; the requested one reaches the board in the handshake.
+    if (Begin(handle)->OpenSerialPort(port.text.c_str(), SelectedFamily().bootRate, 0, 0) == 0) {
+        g_lastOpenError = handle->Line().ErrorCode();
+        return 0;
+    }
+    return 1;
+}
+
+DeviceHandle OpenLine(const PortName& port, const LineSettings& settings, Common::RunEvents* events)
+{
+    std::unique_ptr<BurnChipBase> chip(CreateDevice(port, settings, events));
+    if (!chip || OpenDevice(chip.get(), port) == 0) {
         return nullptr;
     }
     return chip.release();
 }
 
-int CheckAllinoneBin(const char* path)
+int CheckAllinoneBin(DeviceHandle handle, const char* path)
 {
+    if (!HandleOk(handle)) {
+        return 0;
+    }
     if (IsEmpty(path)) {
-        Common::Print("burn file path is null.\n");
+        Begin(handle)->Report().Fail(Common::OutcomeKind::SETTINGS, "burn file path is null.\n");
         return 0;
     }
-    std::unique_ptr<BurnChipBase> chip = NewChipForSelectedType();
-    if (!chip) {
-        return 0;
-    }
-    return chip->CheckAllinoneBin(path) ? 1 : 0;
+    return Begin(handle)->CheckAllinoneBin(path) ? 1 : 0;
 }
 
 int GetLastOpenError()
 {
     return g_lastOpenError;
+}
+
+Common::Outcome GetLastFailure(DeviceHandle handle)
+{
+    return handle != nullptr ? handle->Report().Failure() : Common::Outcome();
 }
 
 int DestroyDevice(DeviceHandle handle)
@@ -175,15 +250,15 @@ int Reset(DeviceHandle handle)
     if (!HandleOk(handle)) {
         return 0;
     }
-    return handle->Reset() ? 1 : 0;
+    return Begin(handle)->Reset() ? 1 : 0;
 }
 
 int ResetByModemLines(DeviceHandle handle, const Common::ResetSequence& sequence)
 {
-    if (!HandleOk(handle) || handle->GetTransport() == nullptr) {
+    if (!HandleOk(handle) || handle->Line().Transport() == nullptr) {
         return 0;
     }
-    return ModemReset::ApplyResetSequence(*handle->GetTransport(), sequence) ? 1 : 0;
+    return ModemReset::ApplyResetSequence(*handle->Line().Transport(), sequence) ? 1 : 0;
 }
 
 int Cancel(DeviceHandle handle)
@@ -202,8 +277,10 @@ int BootDownload(DeviceHandle handle, const char* bootFile, uint32_t bootDdrAddr
         return 0;
     }
     const bool bootFileAbsent = IsEmpty(bootFile);
-    handle->SetParameters(parameter, bootFileAbsent);
-    handle->SetBootDdrAddr(bootDdrAddr);
+    BurnChipBase::Settings& settings = Begin(handle)->GetSettings();
+    settings.bootParam = parameter;
+    settings.isBootFileEmpty = bootFileAbsent;
+    settings.bootDdrAddr = bootDdrAddr;
     if (!handle->ShakeHand()) {
         return 0;
     }
@@ -214,11 +291,11 @@ int BootDownload(DeviceHandle handle, const char* bootFile, uint32_t bootDdrAddr
         }
     }
     if (!handle->WaitBootRun()) {
-        Common::Print("Failed to wait the boot to run.\n");
+        handle->Report().Fail(Common::OutcomeKind::HANDSHAKE, "Failed to wait the boot to run.\n");
         return 0;
     }
     if (outBootDdrAddr != nullptr) {
-        *outBootDdrAddr = handle->GetBootDdrAddr();
+        *outBootDdrAddr = settings.bootDdrAddr;
     }
     return 1;
 }
@@ -229,10 +306,10 @@ int DownloadAllinoneBin(DeviceHandle handle, const char* path, uint32_t paramete
         return 0;
     }
     if (IsEmpty(path)) {
-        Common::Print("burn file path is null.\n");
+        Begin(handle)->Report().Fail(Common::OutcomeKind::SETTINGS, "burn file path is null.\n");
         return 0;
     }
-    return handle->DownloadAllinoneBin(path, parameter) ? 1 : 0;
+    return Begin(handle)->DownloadAllinoneBin(path, parameter) ? 1 : 0;
 }
 
 int EraseAllFlash(DeviceHandle handle, const char* file)
@@ -240,13 +317,16 @@ int EraseAllFlash(DeviceHandle handle, const char* file)
     if (!HandleOk(handle)) {
         return 0;
     }
+    Begin(handle);
     if (file != nullptr) {
-        if (UsesPackageLoader(BurnChipBase::m_chipType)) {
+        // A family whose erase follows the package's loader takes it through
+        // its own download (the caller sets "loader only"); others boot a loader file.
+        if (SelectedFamily().erase == Common::EraseMeaning::WHOLE_FLASH_AFTER_PACKAGE_LOADER) {
             if (!handle->DownloadAllinoneBin(file, 0)) {
                 return 0;
             }
         } else if (BootDownload(handle, file, 0, 0, nullptr, nullptr) == 0) {
-            Common::PrintInfo(handle->GetThisPtr(), Common::NORMAL_INFO, "ssb burn failed!");
+            handle->Report().Fail(Common::OutcomeKind::TRANSFER, "ssb burn failed!");
             return 0;
         }
     }
@@ -258,7 +338,7 @@ int EraseFlash(DeviceHandle handle, uint32_t address, uint32_t size)
     if (!HandleOk(handle)) {
         return 0;
     }
-    return handle->EraseFlash(address, size) != 0 ? 1 : 0;
+    return Begin(handle)->EraseFlash(address, size) != 0 ? 1 : 0;
 }
 
 int DownloadToFlash(DeviceHandle handle, const char* path, uint32_t /*unused1*/, uint32_t /*unused2*/, uint32_t a,
@@ -267,7 +347,7 @@ int DownloadToFlash(DeviceHandle handle, const char* path, uint32_t /*unused1*/,
     if (!HandleOk(handle)) {
         return 0;
     }
-    return handle->DownloadFile(path, a, b, fileType);
+    return Begin(handle)->DownloadFile(path, a, b, fileType);
 }
 
 int DownloadToDdr(DeviceHandle handle, const char* path, unsigned char* buffer, uint32_t a, uint32_t b)
@@ -275,7 +355,7 @@ int DownloadToDdr(DeviceHandle handle, const char* path, unsigned char* buffer, 
     if (!HandleOk(handle)) {
         return 0;
     }
-    return handle->DownloadToDdr(path, buffer, a, b);
+    return Begin(handle)->DownloadToDdr(path, buffer, a, b);
 }
 
 int UploadFile(DeviceHandle handle, uint32_t address, uint32_t length, const char* path)
@@ -284,10 +364,10 @@ int UploadFile(DeviceHandle handle, uint32_t address, uint32_t length, const cha
         return 0;
     }
     if (IsEmpty(path)) {
-        Common::Print("upload file path is null.\n");
+        Begin(handle)->Report().Fail(Common::OutcomeKind::SETTINGS, "upload file path is null.\n");
         return 0;
     }
-    return handle->UploadFile(address, static_cast<int>(length), path);
+    return Begin(handle)->UploadFile(address, static_cast<int>(length), path);
 }
 
 int SendCmd(DeviceHandle handle, unsigned char* command, uint32_t length, unsigned char* reply, int replySize,
@@ -304,7 +384,7 @@ int SendCmd(DeviceHandle handle, unsigned char* command, uint32_t length, unsign
         Common::Print("send cmd data length equals 0.\n");
         return 0;
     }
-    return handle->SendCmd(command, length, reply, replySize, timeout);
+    return Begin(handle)->SendCmd(command, length, reply, replySize, timeout);
 }
 
 int SendBytes(DeviceHandle handle, const unsigned char* data, uint32_t length)
@@ -344,7 +424,7 @@ int SetHandshakeTimeout(DeviceHandle handle, int timeout)
     if (!HandleOk(handle)) {
         return 0;
     }
-    handle->SetHandshakeTimeout(static_cast<uint32_t>(timeout));
+    handle->GetSettings().handshakeTimeout = static_cast<uint32_t>(timeout);
     return 1;
 }
 
@@ -353,7 +433,7 @@ int SetPerPacketSize(DeviceHandle handle, int size)
     if (!HandleOk(handle)) {
         return 0;
     }
-    handle->SetPerPacketSize(static_cast<uint32_t>(size));
+    handle->GetSettings().perPacketSize = static_cast<uint32_t>(size);
     return 1;
 }
 
@@ -362,7 +442,7 @@ int SetIsReset(DeviceHandle handle, uint32_t value)
     if (!HandleOk(handle)) {
         return 0;
     }
-    handle->SetIsReset(value != 0);
+    handle->GetSettings().isReset = value != 0;
     return 1;
 }
 
@@ -371,7 +451,7 @@ int SetIsReady(DeviceHandle handle, uint32_t value)
     if (!HandleOk(handle)) {
         return 0;
     }
-    handle->SetIsReady(value != 0);
+    handle->GetSettings().isReady = value != 0;
     return 1;
 }
 

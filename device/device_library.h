@@ -6,10 +6,12 @@
 
 #include <cstdint>
 
-#include "common/chip_families.h"
 #include "common/console.h"
+#include "common/outcome.h"
+#include "common/run_events.h"
 #include "common/reset_sequence.h"
 #include "device/burn_chip_base.h"
+#include "transport/port_name.h"
 
 using DeviceHandle = BurnChipBase*;
 
@@ -22,17 +24,30 @@ void SetIsOnlyBurnLoader(uint32_t value);
 void SetIsBurnDeviceInfo(uint32_t value);
 void SetPacketSize(uint32_t size);
 
-// -1 for a null buffer; otherwise the port list result (names separated by ";").
+// -1 for a null buffer; otherwise 0 with the machine's serial port names in
+// buffer, separated by ";", without duplicates (-1 when they do not fit).
 int GetSerialPortList(char* buffer, int size);
 
-// The chip object for the selected chip type with its port open at 115200
-// (the requested rate reaches the board in the handshake); null on failure.
+// The chip object for the selected chip type with its port open at the
+// family's boot rate (the requested rate reaches the board in the handshake);
+// null on failure.
 DeviceHandle OpenSerialPort(const char* comName, uint32_t baudRate, int stopBit, int parity);
-// The same with the settings of the run as one value.
-DeviceHandle OpenLine(const LineSettings& settings);
-// errno of the last OpenSerialPort that failed to open its port (EACCES when
-// the user may not use the device); 0 after a success or another failure.
+// The same with the port as the settings read it, the run's line settings
+// (whose port name is taken from port) and the run's events (null: the
+// registered callbacks).
+DeviceHandle OpenLine(const PortName& port, const LineSettings& settings, Common::RunEvents* events = nullptr);
+// OpenLine in two steps, so that a run can check its package on the chip
+// object before it asks for the board: the chip object without a line (null
+// after "new transport failed"), and making and opening its line (0 on
+// failure; the handle stays the caller's to destroy).
+DeviceHandle CreateDevice(const PortName& port, const LineSettings& settings, Common::RunEvents* events);
+int OpenDevice(DeviceHandle handle, const PortName& port);
+// errno of the last open that failed to open its port (EACCES when the user
+// may not use the device); 0 after a success or another failure.
 int GetLastOpenError();
+// The failure the chip object kept for the last operation that failed: what
+// went wrong, as a value; success when it kept none.
+Common::Outcome GetLastFailure(DeviceHandle handle);
 // Closes the port and frees the chip object; 1 also for a null handle.
 int DestroyDevice(DeviceHandle handle);
 
@@ -45,9 +60,10 @@ int Cancel(DeviceHandle handle);
 int BootDownload(DeviceHandle handle, const char* bootFile, uint32_t bootDdrAddr, int parameter, const char* unused,
                  uint64_t* outBootDdrAddr);
 int DownloadAllinoneBin(DeviceHandle handle, const char* path, uint32_t parameter);
-// Reads and checks the package as DownloadAllinoneBin would for the selected
-// chip type, with the same messages, before any port is opened.
-int CheckAllinoneBin(const char* path);
+// Reads and checks the package as DownloadAllinoneBin would, with the same
+// messages, before the port is opened; DownloadAllinoneBin of the same path
+// then uses the package checked.
+int CheckAllinoneBin(DeviceHandle handle, const char* path);
 // Prepares the board with the package file (when given), then erases all of the flash.
 int EraseAllFlash(DeviceHandle handle, const char* file);
 int EraseFlash(DeviceHandle handle, uint32_t address, uint32_t size);

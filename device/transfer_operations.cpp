@@ -1,7 +1,6 @@
 // Transfers delegated to the chip family's protocol. The protocol object
 // lives for exactly one operation.
-#include "common/chip_families.h"
-#include "common/console.h"
+#include "common/trace_line.h"
 #include "device/burn_chip_base.h"
 #include "transport/transport_protocol_base.h"
 
@@ -12,17 +11,17 @@ std::unique_ptr<TransportProtocolBase> BurnChipBase::CreateDownloadProtocol()
 
 int BurnChipBase::NewDownloadProtocol()
 {
-    if (!m_isSerialOpened) {
-        Common::Print("no transmission mode is selected.\n");
+    if (!m_line.IsOpen()) {
+        m_report.Fail(Common::OutcomeKind::PORT, "no transmission mode is selected.\n");
         return 0;
     }
-    if (m_chipType != Common::TYPESIX_CHIP_TYPE) {
-        Common::Print("no chipType is match.\n");
+    if (Family().transfers == Common::TransferProtocol::NONE) {
+        m_report.Fail(Common::OutcomeKind::NOT_OFFERED, "no chipType is match.\n");
         return 0;
     }
     m_downloadProtocol = CreateDownloadProtocol();
     if (!m_downloadProtocol) {
-        Common::Print("new boot download protocol failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "new boot download protocol failed.\n");
         return 0;
     }
     return 1;
@@ -30,30 +29,15 @@ int BurnChipBase::NewDownloadProtocol()
 
 int BurnChipBase::DownloadFile(const char* path, unsigned long a, unsigned long b, int fileType)
 {
-    Common::Print("DownloadFile1.\n");
+    Common::PrintTraceLine(Events(), "DownloadFile1.\n");
     if (NewDownloadProtocol() == 0) {
         return 0;
     }
-    Common::Print("DownloadFile2.\n");
+    Common::PrintTraceLine(Events(), "DownloadFile2.\n");
     m_downloadProtocol->SetFileType(fileType);
     const bool result = m_downloadProtocol->DownloadFile(path, a, b);
     m_downloadProtocol.reset();
-    Common::Print("DownloadFile3.\n");
-    return result ? 1 : 0;
-}
-
-int BurnChipBase::DownloadData(const char* path, unsigned char* buf, unsigned long a, unsigned long b)
-{
-    if (NewDownloadProtocol() == 0) {
-        return 0;
-    }
-    bool result = false;
-    if (path != nullptr) {
-        result = m_downloadProtocol->DownloadFile(path, b, a);
-    } else if (buf != nullptr) {
-        result = m_downloadProtocol->DownloadData(buf, a, b, 0);
-    }
-    m_downloadProtocol.reset();
+    Common::PrintTraceLine(Events(), "DownloadFile3.\n");
     return result ? 1 : 0;
 }
 
@@ -72,7 +56,6 @@ int BurnChipBase::UploadFile(unsigned long addr, int length, const char* path)
     if (NewDownloadProtocol() == 0) {
         return 0;
     }
-    m_isUpload = true;
     const bool result = m_downloadProtocol->UploadFile(path, length, addr);
     m_downloadProtocol.reset();
     return result ? 1 : 0;
@@ -86,7 +69,7 @@ int BurnChipBase::EraseFlash(unsigned long addr, unsigned long size)
     const bool result = m_downloadProtocol->EraseFlash(addr, size);
     m_downloadProtocol.reset();
     if (!result) {
-        Common::Print("erase flash failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "erase flash failed.\n");
     }
     return result ? 1 : 0;
 }

@@ -1,7 +1,7 @@
 #include "device/vb27_frames.h"
 
 #include "common/checksum.h"
-#include "common/fwpkg_format.h"
+#include "common/chip_family.h"
 
 namespace Vb27Frames {
 

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string package = FuzzSupport::WriteScratch("pkg/image.fwpkg", data, size);
     std::vector<BurnInfo::FwpkgBinInfo> list;
-    if (!FwpkgSp::ParseFwpkgFile(package, list)) {
+    if (!FwpkgSp::ParseFwpkgFile(package, list).Ok()) {
         return 0;
     }
     for (const BurnInfo::FwpkgBinInfo& entry : list) {
@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     std::vector<BurnInfo::FwpkgBinInfo> some = list;
-    FwpkgSp::FilterByOnlyBurn(some, {list.empty() ? std::string("x") : list.front().imageName});
+    FwpkgSp::FilterByOnlyBurn(some, {list.empty() ? std::string("x") : list.front().imageName},
+                              *Common::FamilyByKey("typesix"));
 
     const std::string extractDir = FwpkgSp::GetExtractDir(package);
     FwpkgSp::CreateExtractDir(extractDir);

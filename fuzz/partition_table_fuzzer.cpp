@@ -7,7 +7,7 @@
 #include "settings/burn_context.h"
 
 namespace {
-constexpr int CHIP_TYPES[] = {Common::VB27_CHIP_TYPE, Common::TYPESIX_CHIP_TYPE, Common::QN4180_CHIP_TYPE, 0x60001};
+constexpr int CHIP_TYPES[] = {0x30004, 0x30002, 0x30005, 0x60001};
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)

@@ -22,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     BurnVb27ChipSp::BurnVb27Chip chip;
     if (chip.CheckFwpkgHeadData(package.data(), static_cast<uint32_t>(package.size()))) {
         // Accepted: every image the burn will send lies inside the package.
-        if (Common::ReadFwpkgEntries(package.data(), package.size()).empty()) {
+        Common::FwpkgTable table;
+        if (Common::CheckFwpkgTable(package.data(), package.size(), package.size(), 0, table) !=
+            Common::FwpkgCheck::OK) {
             __builtin_trap();
         }
     }

@@ -29,11 +29,12 @@ public:
     }
     bool WaitForData(uint32_t) override { return m_taken < m_size; }
     bool CheckIsCancel() override { return false; }
-    long long GetThisPtr() const override { return 0; }
-    int SendCmd(unsigned char*, unsigned long, unsigned char*, int, int) override { return 0; }
-    bool IsLineBroken() const override { return m_taken >= m_size; }
+    bool LineLost() override { return m_taken >= m_size; }
+    Common::RunEvents& Events() override { return m_events; }
+    void Fail(Common::OutcomeKind, std::string_view message) override { Common::Print(m_events, message); }
 
 private:
+    Common::CallbackEvents m_events;
     const uint8_t* m_data;
     size_t m_size;
     size_t m_taken = 0;

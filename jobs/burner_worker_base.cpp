@@ -1,63 +1,22 @@
 #include "jobs/burner_worker_base.h"
 
-#include <filesystem>
 #include <algorithm>
-#include <cctype>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
-#include <fstream>
 #include <thread>
 
 #include "common/common_util.h"
-#include "common/fwpkg_format.h"
+#include "common/console_output.h"
+#include "common/text_format.h"
 #include "jobs/cancel_request.h"
-#include "jobs/port_access_hint.h"
 #include "platform/file_access.h"
+#include "platform/port_access_hint.h"
 
 using BurnInfo::BurnContext;
 using BurnInfo::PartitionItem;
 
-uint32_t BurnerWorkerBase::m_partIndex = 0;
-uint64_t BurnerWorkerBase::m_sentSize = 0;
-uint64_t BurnerWorkerBase::m_totalLength = 0;
-bool BurnerWorkerBase::m_isPrintProgress = false;
-std::vector<uint64_t> BurnerWorkerBase::m_partSizeList;
-
 namespace {
-
-Jobs::JobEventSink& EventSink()
-{
-    static Jobs::JobEventSink sink;
-    return sink;
-}
-
-// Device messages that explain a failure; the last one is the run's error.
-bool IsFailureText(const std::string& text)
-{
-    std::string lower;
-    for (const char c : text) {
-        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    for (const char* word : {"error", "fail", "timeout", "cancelled", "does not respond"}) {
-        if (lower.find(word) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string Trimmed(const char* text)
-{
-    std::string out = text;
-    const size_t first = out.find_first_not_of(" \r\n");
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    const size_t last = out.find_last_not_of(" \r\n");
-    return out.substr(first, last - first + 1);
-}
-
-constexpr size_t FWPKG_FLAG_LENGTH = 4;
 
 void PutBigEndian32(std::vector<uint8_t>& out, uint32_t value)
 {
@@ -69,26 +28,19 @@ void PutBigEndian32(std::vector<uint8_t>& out, uint32_t value)
 
 } // namespace
 
-BurnerWorkerBase::BurnerWorkerBase(std::unique_ptr<BurnContext> context) : m_burnContext(std::move(context))
+BurnerWorkerBase::BurnerWorkerBase(std::unique_ptr<BurnContext> context)
+    : m_burnContext(std::move(context)), m_events([this](int percent) { SetProgress(0, percent); })
 {
     SetChipType(static_cast<uint32_t>(m_burnContext->GetChipType()));
     RegisterCall();
     m_partitionInfo = m_burnContext->GetPartitionInfo();
-
-    // One job per process; starting from zero keeps a second job (tests) from
-    // inheriting the figures of the first.
-    m_partIndex = 0;
-    m_sentSize = 0;
-    m_totalLength = 0;
-    m_isPrintProgress = false;
-    m_partSizeList.clear();
     for (const PartitionItem& row : m_partitionInfo) {
         if (!row.sel) {
             continue;
         }
         const uint64_t size = row.fileSize > 0 ? static_cast<uint64_t>(row.fileSize) : 0;
-        m_totalLength += size;
-        m_partSizeList.push_back(size);
+        m_progress.totalLength += size;
+        m_progress.partSizeList.push_back(size);
     }
 }
 
@@ -102,83 +54,85 @@ BurnerWorkerBase::~BurnerWorkerBase()
 
 void BurnerWorkerBase::RegisterCall() const
 {
-    RegisterCallback(SetPrint, CancelRequest::CancelQuery, SetProgress);
-    RegisterImageEventCallback(OnImageEvent);
-}
-
-void BurnerWorkerBase::SetEventSink(Jobs::JobEventSink sink)
-{
-    EventSink() = std::move(sink);
-}
-
-void BurnerWorkerBase::Emit(const Jobs::JobEvent& event)
-{
-    if (EventSink()) {
-        EventSink()(event);
-    }
-}
-
-void BurnerWorkerBase::OnImageEvent(const ImageEvent& event)
-{
-    Jobs::JobEvent out;
-    if (event.phase == ImageEvent::Phase::STARTED) {
-        out.kind = Jobs::JobEvent::Kind::IMAGE_STARTED;
-        out.text = event.name;
-        out.imageType = event.type;
-        out.address = event.address;
-        out.bytes = event.bytes;
-    } else {
-        out.kind = Jobs::JobEvent::Kind::IMAGE_ENDED;
-        out.ok = event.ok;
-    }
-    Emit(out);
+    RegisterCallback(SetPrint, CancelRequest::CancelQuery, nullptr);
 }
 
 void BurnerWorkerBase::SetPrint(long long /*handle*/, const char* /*tag*/, const char* message, const char* detail,
                                 int /*type*/)
 {
-    std::printf("%s", message != nullptr ? message : "");
-    if (message != nullptr && IsFailureText(message)) {
-        Jobs::JobEvent event;
-        event.text = Trimmed(message);
-        Emit(event);
-    }
+    ConsoleOutput::Write(message != nullptr ? message : "");
     if (BurnContext::IsOpenDebug()) {
-        std::printf("%s", detail != nullptr ? detail : "");
+        ConsoleOutput::Write(detail != nullptr ? detail : "");
     }
-    std::fflush(stdout);
 }
 
 void BurnerWorkerBase::SetProgress(long long /*handle*/, int percent)
 {
-    Jobs::JobEvent event;
-    event.kind = Jobs::JobEvent::Kind::IMAGE_PROGRESS;
-    event.percent = percent;
-    Emit(event);
-    if (!m_isPrintProgress) {
-        std::fflush(stdout);
+    OverallProgress& p = m_progress;
+    if (!p.isPrintProgress) {
         return;
     }
-    if (!m_partSizeList.empty() && m_totalLength != 0) {
-        uint64_t overall = m_sentSize;
-        // The library may report more finished files than there are selected
-        // rows (a deselected loader is still transferred); those extra files
-        // cannot move the figure past what has been completed.
-        if (m_partIndex < m_partSizeList.size()) {
-            const uint64_t fileSize = m_partSizeList[m_partIndex];
-            const uint64_t clamped = static_cast<uint64_t>(std::clamp(percent, 0, 100));
-            overall += clamped * fileSize / 100;
-            if (percent == 100) {
-                m_sentSize += fileSize;
-                ++m_partIndex;
-            }
-        }
-        const float ratio = static_cast<float>(overall) / static_cast<float>(m_totalLength);
-        std::printf("Progress: %d%%\n", static_cast<int>(100.0f * ratio));
-    } else {
-        std::printf("Progress: %d%%\n", percent);
+    if (p.partSizeList.empty() || p.totalLength == 0) {
+        Printf("Progress: %d%%\n", percent);
+        return;
     }
-    std::fflush(stdout);
+    uint64_t overall = p.sentSize;
+    // The library may report more finished files than there are selected
+    // rows (a deselected loader is still transferred); those extra files
+    // cannot move the figure past what has been completed.
+    if (p.partIndex < p.partSizeList.size()) {
+        const uint64_t fileSize = p.partSizeList[p.partIndex];
+        const uint64_t clamped = static_cast<uint64_t>(std::clamp(percent, 0, 100));
+        overall += clamped * fileSize / 100;
+        if (percent == 100) {
+            p.sentSize += fileSize;
+            ++p.partIndex;
+        }
+    }
+    const float ratio = static_cast<float>(overall) / static_cast<float>(p.totalLength);
+    Printf("Progress: %d%%\n", static_cast<int>(100.0f * ratio));
+}
+
+void BurnerWorkerBase::Printf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = Common::FormatTextV(format, args);
+    va_end(args);
+    m_events.Message(text, std::string_view());
+}
+
+void BurnerWorkerBase::Fail(Common::OutcomeKind kind, const std::string& image, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = Common::FormatTextV(format, args);
+    va_end(args);
+    m_events.Message(text, std::string_view());
+    Common::Outcome failure = GetLastFailure(m_deviceHandle);
+    if (failure.Ok()) {
+        failure = Common::Outcome::Failure(kind, text, image);
+    } else if (failure.image.empty()) {
+        failure.image = image;
+    }
+    Keep(failure);
+}
+
+void BurnerWorkerBase::Keep(const Common::Outcome& outcome)
+{
+    if (m_outcome.Ok()) {
+        m_outcome = outcome;
+    }
+}
+
+int BurnerWorkerBase::Failed(int code)
+{
+    if (m_outcome.Ok()) {
+        // Every failing path keeps its failure first; this one stands for a path that did not.
+        m_outcome = Common::Outcome::Failure(Common::OutcomeKind::TRANSFER, std::string());
+    }
+    m_outcome.code = code;
+    return code;
 }
 
 bool BurnerWorkerBase::InitTransport()
@@ -186,7 +140,7 @@ bool BurnerWorkerBase::InitTransport()
     if (m_burnContext->GetTransportWay() == BurnInfo::TransportWay::SERIAL) {
         return InitSerialPortTransport();
     }
-    std::printf("error: Unknow transport!\n");
+    Fail(Common::OutcomeKind::SETTINGS, "", "error: Unknow transport!\n");
     return false;
 }
 
@@ -195,37 +149,45 @@ bool BurnerWorkerBase::InitSerialPortTransport()
     return OpenBoardPort(static_cast<uint32_t>(m_burnContext->GetBaudRate()));
 }
 
+bool BurnerWorkerBase::CreateBoard(uint32_t baudRate)
+{
+    if (m_deviceHandle == nullptr) {
+        m_deviceHandle =
+            CreateDevice(m_burnContext->GetPortName(), m_burnContext->GetLineSettings().WithRate(baudRate), &m_events);
+    }
+    return m_deviceHandle != nullptr;
+}
+
 bool BurnerWorkerBase::OpenBoardPort(uint32_t baudRate)
 {
     const Common::ResetSequence& reset = m_burnContext->GetResetSequence();
     if (reset.Empty()) {
-        std::printf("Please reset the device, the waiting time is about 30 seconds.\n");
+        Printf("Please reset the device, the waiting time is about 30 seconds.\n");
     } else {
-        std::printf("The tool resets the device through its modem lines (%s), the waiting time is about 30 "
-                    "seconds.\n",
-                    reset.text.c_str());
+        Printf("The tool resets the device through its modem lines (%s), the waiting time is about 30 "
+               "seconds.\n",
+               reset.text.c_str());
     }
-    std::fflush(stdout);
-    Jobs::JobEvent waiting;
-    waiting.kind = Jobs::JobEvent::Kind::WAITING_FOR_BOARD;
-    Emit(waiting);
-    const LineSettings settings = m_burnContext->GetLineSettings().WithRate(baudRate);
-    const std::string& port = settings.portName;
-    m_deviceHandle = OpenLine(settings);
-    if (m_deviceHandle != nullptr && !reset.Empty()) {
-        // Before anything is sent, so the boot ROM is what answers the handshake.
-        (void)ResetByModemLines(m_deviceHandle, reset);
+    m_events.Stage(Common::RunStage::WAITING_FOR_BOARD);
+    const std::string port = m_burnContext->GetSerialPort();
+    if (CreateBoard(baudRate) && OpenDevice(m_deviceHandle, m_burnContext->GetPortName()) == 0) {
+        DestroyDevice(m_deviceHandle);
+        m_deviceHandle = nullptr;
     }
     if (m_deviceHandle == nullptr) {
-        std::printf("error: Open serial port :%s failed, It may be caused by the following reasons:\n", port.c_str());
-        std::printf("1. Serial port is occupied or does not exist.\n");
-        std::printf("2. Check baud rate, stop bits, parity is correct.\n");
-        Jobs::JobEvent failed;
-        failed.text = "Open serial port " + port + " failed";
-        Emit(failed);
-        Jobs::PrintPortAccessHint(port);
-        std::fflush(stdout);
+        const std::string lines = "error: Open serial port :" + port +
+                                  " failed, It may be caused by the following reasons:\n"
+                                  "1. Serial port is occupied or does not exist.\n"
+                                  "2. Check baud rate, stop bits, parity is correct.\n";
+        Common::Outcome failure = Common::Outcome::Failure(Common::OutcomeKind::PORT, lines);
+        failure.hint = Platform::PortAccessHint(port, GetLastOpenError());
+        m_events.Message(lines + failure.hint, std::string_view());
+        Keep(failure);
         return false;
+    }
+    if (!reset.Empty()) {
+        // Before anything is sent, so the boot ROM is what answers the handshake.
+        (void)ResetByModemLines(m_deviceHandle, reset);
     }
     return true;
 }
@@ -233,31 +195,32 @@ bool BurnerWorkerBase::OpenBoardPort(uint32_t baudRate)
 bool BurnerWorkerBase::DownloadBootData()
 {
     if (m_partitionInfo.empty()) {
-        std::printf("\nerror: Burn %s failed!\n", "");
+        Fail(Common::OutcomeKind::SETTINGS, "", "\nerror: Burn %s failed!\n", "");
         return false;
     }
     const PartitionItem& loader = m_partitionInfo[0];
     // A deselected loader row still asks for the handshake and the boot wait.
     const char* loaderPath = loader.sel ? loader.selectFile.c_str() : nullptr;
     if (BootDownload(m_deviceHandle, loaderPath, static_cast<uint32_t>(loader.start), 0, nullptr, nullptr) == 0) {
-        std::printf("\nerror: Burn %s failed!\n", loader.selectFile.c_str());
+        Fail(Common::OutcomeKind::TRANSFER, loader.selectFile, "\nerror: Burn %s failed!\n",
+             loader.selectFile.c_str());
         return false;
     }
-    std::printf("\nBurn %s successfully.\n", loader.selectFile.c_str());
+    Printf("\nBurn %s successfully.\n", loader.selectFile.c_str());
     return true;
 }
 
 int BurnerWorkerBase::Burn()
 {
     if (!InitTransport()) {
-        return BurnInfo::INIT_TRANSFER_WAY_FAILED;
+        return Failed(BurnInfo::INIT_TRANSFER_WAY_FAILED);
     }
-    m_isPrintProgress = true;
+    m_progress.isPrintProgress = true;
     if (m_burnContext->GetBurnFile().find(".xml") == std::string::npos) {
         return BurnUART();
     }
     if (!DownloadBootData()) {
-        return BurnInfo::BURN_BOOT_FAILED;
+        return Failed(BurnInfo::BURN_BOOT_FAILED);
     }
     for (size_t i = 1; i < m_partitionInfo.size(); ++i) {
         const PartitionItem& row = m_partitionInfo[i];
@@ -266,10 +229,10 @@ int BurnerWorkerBase::Burn()
         }
         if (DownloadToFlash(m_deviceHandle, row.selectFile.c_str(), 0, 0, static_cast<uint32_t>(row.start),
                             static_cast<uint32_t>(row.length), 0, row.fileType) == 0) {
-            std::printf("\nerror: Burn %s failed!\n", row.selectFile.c_str());
-            return BurnInfo::BURN_BOOT_FAILED;
+            Fail(Common::OutcomeKind::TRANSFER, row.selectFile, "\nerror: Burn %s failed!\n", row.selectFile.c_str());
+            return Failed(BurnInfo::BURN_BOOT_FAILED);
         }
-        std::printf("\nBurn %s successfully.\n", row.selectFile.c_str());
+        Printf("\nBurn %s successfully.\n", row.selectFile.c_str());
     }
     return BurnInfo::SUCCESS;
 }
@@ -277,21 +240,21 @@ int BurnerWorkerBase::Burn()
 // A job without a read must not let the run look like a successful read.
 int BurnerWorkerBase::Read()
 {
-    std::printf("chip: %s does not support the read function.\n", ChipName().c_str());
-    return BurnInfo::READ_PARTITION_FAILED;
+    Fail(Common::OutcomeKind::NOT_OFFERED, "", "chip: %s does not support the read function.\n", ChipName().c_str());
+    return Failed(BurnInfo::READ_PARTITION_FAILED);
 }
 
 // The "does not support" line alone used to end with result 0, which the
 // front end reported as a successful erase.
 int BurnerWorkerBase::Erase()
 {
-    std::printf("chip: %s does not support the erase function.\n", ChipName().c_str());
-    return BurnInfo::ERASE_FAILED;
+    Fail(Common::OutcomeKind::NOT_OFFERED, "", "chip: %s does not support the erase function.\n", ChipName().c_str());
+    return Failed(BurnInfo::ERASE_FAILED);
 }
 
 int BurnerWorkerBase::BurnTargetBinByXml()
 {
-    std::printf("chip: %s does not support burn targetbin by xml.\n", ChipName().c_str());
+    Printf("chip: %s does not support burn targetbin by xml.\n", ChipName().c_str());
     return 1;
 }
 
@@ -309,18 +272,18 @@ int BurnerWorkerBase::BurnTargetByUart(const std::string& path, unsigned long ad
 {
     const uint32_t length = CommonUtil::GetFileLen(path);
     if (!SendEraseCmd(address, length)) {
-        return BurnInfo::ERASE_FAILED;
+        return Failed(BurnInfo::ERASE_FAILED);
     }
     if (DownloadToFlash(m_deviceHandle, path.c_str(), 0, 0, static_cast<uint32_t>(address), 0, 0, 0) == 0) {
-        std::printf("\nerror: Burn %s failed!\n", path.c_str());
-        return BurnInfo::BURN_PARTITION_FAILED;
+        Fail(Common::OutcomeKind::TRANSFER, path, "\nerror: Burn %s failed!\n", path.c_str());
+        return Failed(BurnInfo::BURN_PARTITION_FAILED);
     }
-    if (m_burnContext->GetBurnCheck() != 0) {
+    if (m_burnContext->GetBurnCheck() != 0 && Family().burnCheck == Common::BurnCheckMeaning::SINGLE_IMAGE_READ_BACK) {
         if (BurnVerification(path.c_str(), address) != BurnInfo::SUCCESS) {
-            std::printf("\nerror: Burn check failed!\n");
-            return BurnInfo::BURN_CHECK_FAILED;
+            Fail(Common::OutcomeKind::BURN_CHECK_MISMATCH, path, "\nerror: Burn check failed!\n");
+            return Failed(BurnInfo::BURN_CHECK_FAILED);
         }
-        std::printf("\nBurn check successful!\n");
+        Printf("\nBurn check successful!\n");
     }
     return BurnInfo::SUCCESS;
 }
@@ -339,7 +302,7 @@ int BurnerWorkerBase::BurnVerification(const char* path, unsigned long address)
     const std::string uploadPath = m_burnContext->GetExePath() + UPLOAD_FILE_NAME;
     const uint32_t length = CommonUtil::GetFileLen(path);
     if (UploadFile(m_deviceHandle, static_cast<uint32_t>(address), length, uploadPath.c_str()) == 0) {
-        std::printf("\nupload %s failed.\n", uploadPath.c_str());
+        Fail(Common::OutcomeKind::TRANSFER, path, "\nupload %s failed.\n", uploadPath.c_str());
         return BurnInfo::READ_PARTITION_FAILED;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(VerificationSettleTime(length, m_settleStepMs)));
@@ -347,48 +310,27 @@ int BurnerWorkerBase::BurnVerification(const char* path, unsigned long address)
     std::vector<uint8_t> uploaded;
     uint32_t uploadedLength = 0;
     if (!CommonUtil::GetFileContent(uploadPath, uploaded, uploadedLength)) {
-        std::printf("\nread %s failed.\n", uploadPath.c_str());
+        Fail(Common::OutcomeKind::FILE, path, "\nread %s failed.\n", uploadPath.c_str());
         return BurnInfo::READ_PARTITION_FAILED;
     }
     std::vector<uint8_t> image;
     uint32_t imageLength = 0;
     if (!CommonUtil::GetFileContent(path, image, imageLength)) {
-        std::printf("\nread %s failed.\n", path);
+        Fail(Common::OutcomeKind::FILE, path, "\nread %s failed.\n", path);
         return BurnInfo::READ_PARTITION_FAILED;
     }
     if (uploadedLength != imageLength) {
-        std::printf("\nThe length of file %s is different from that of file %s.\n", path, uploadPath.c_str());
+        Fail(Common::OutcomeKind::BURN_CHECK_MISMATCH, path,
+             "\nThe length of file %s is different from that of file %s.\n", path, uploadPath.c_str());
         return BurnInfo::BURN_CHECK_FAILED;
     }
     if (!std::equal(image.begin(), image.begin() + imageLength, uploaded.begin())) {
-        std::printf("\nThe bytes of file %s and file %s are different.\n", path, uploadPath.c_str());
+        Fail(Common::OutcomeKind::BURN_CHECK_MISMATCH, path, "\nThe bytes of file %s and file %s are different.\n",
+             path, uploadPath.c_str());
         return BurnInfo::BURN_CHECK_FAILED;
     }
     Platform::RemoveFile(uploadPath);
     return BurnInfo::SUCCESS;
-}
-
-// Only the flag is needed, so only the first four bytes are read; a file that
-// cannot be opened or is shorter than the flag is not a package.
-bool BurnerWorkerBase::IsAllinoneFile(const char* path) const
-{
-    if (path == nullptr) {
-        return false;
-    }
-    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
-    if (!file) {
-        std::printf("error: Open file failed: %s\n", path);
-        return false;
-    }
-    uint8_t flag[FWPKG_FLAG_LENGTH] = {};
-    file.read(reinterpret_cast<char*>(flag), FWPKG_FLAG_LENGTH);
-    if (file.gcount() != static_cast<std::streamsize>(FWPKG_FLAG_LENGTH)) {
-        return false;
-    }
-    // Stored little-endian: the file starts DF AD BE EF.
-    const uint32_t value = static_cast<uint32_t>(flag[0]) | (static_cast<uint32_t>(flag[1]) << 8) |
-                           (static_cast<uint32_t>(flag[2]) << 16) | (static_cast<uint32_t>(flag[3]) << 24);
-    return value == Common::FWPKG_FLAG_NORMAL;
 }
 
 int BurnerWorkerBase::RebootMcu()
@@ -398,10 +340,10 @@ int BurnerWorkerBase::RebootMcu()
     }
     const unsigned long entry = static_cast<uint32_t>(m_burnContext->GetAddress()) + ADDRESS_OFFSET;
     if (!Go(entry)) {
-        std::printf("error: Go failed.\n");
-        return BurnInfo::SEND_CMD_FAILED;
+        Fail(Common::OutcomeKind::TRANSFER, "", "error: Go failed.\n");
+        return Failed(BurnInfo::SEND_CMD_FAILED);
     }
-    std::printf("\nreboot successful!\n");
+    Printf("\nreboot successful!\n");
     return BurnInfo::SUCCESS;
 }
 
@@ -423,15 +365,6 @@ bool BurnerWorkerBase::Go(unsigned long address)
     return SendBoardCommand(command, nullptr, 0, RESET_TIMEOUT);
 }
 
-bool BurnerWorkerBase::ResetBySerial()
-{
-    if (!SendBoardCommand({RESET_CMD}, nullptr, 0, RESET_TIMEOUT)) {
-        std::printf("error: Reset board failed.\n");
-        return false;
-    }
-    return true;
-}
-
 // Erase: ERASE_CMD, address big-endian, length big-endian.
 bool BurnerWorkerBase::SendEraseCmd(unsigned long address, unsigned long length)
 {
@@ -439,51 +372,9 @@ bool BurnerWorkerBase::SendEraseCmd(unsigned long address, unsigned long length)
     PutBigEndian32(command, static_cast<uint32_t>(address));
     PutBigEndian32(command, static_cast<uint32_t>(length));
     if (!SendBoardCommand(command, nullptr, 0, RESET_TIMEOUT)) {
-        std::printf("\nerror: erase %d failed!\n", static_cast<int>(static_cast<uint32_t>(address)));
+        Fail(Common::OutcomeKind::TRANSFER, "", "\nerror: erase %d failed!\n",
+             static_cast<int>(static_cast<uint32_t>(address)));
         return false;
     }
     return true;
-}
-
-int BurnerWorkerBase::BurnLoadTarget()
-{
-    const std::string burnFile = m_burnContext->GetBurnFile();
-    const uint32_t address = static_cast<uint32_t>(m_burnContext->GetAddress());
-    if (IsAllinoneFile(burnFile.c_str())) {
-        if (DownloadAllinoneBin(m_deviceHandle, burnFile.c_str(), address) == 0) {
-            std::printf("\nerror: Burn %s failed!\n", burnFile.c_str());
-            return BurnInfo::BURN_BOOT_FAILED;
-        }
-        return BurnInfo::SUCCESS;
-    }
-    const std::string loader = m_burnContext->GetLoaderPath();
-    if (BootDownload(m_deviceHandle, loader.c_str(), static_cast<uint32_t>(m_burnContext->GetLoaderAddress()), 0,
-                     nullptr, nullptr) == 0) {
-        return BurnInfo::BURN_BOOT_FAILED;
-    }
-    if (DownloadToFlash(m_deviceHandle, burnFile.c_str(), 0, 0, address, 0, 0, 0) == 0) {
-        return BurnInfo::BURN_BOOT_FAILED;
-    }
-    if (m_burnContext->GetReboot() != 0 && !ResetBySerial()) {
-        return BurnInfo::SEND_CMD_FAILED;
-    }
-    return BurnInfo::SUCCESS;
-}
-
-bool BurnerWorkerBase::SendCommand(const std::string& text)
-{
-    std::printf("\nSend command: %s\n", text.c_str());
-    unsigned char reply[MAX_RECV_MSG_LEN] = {};
-    return SendBoardCommand(std::vector<uint8_t>(text.begin(), text.end()), reply, MAX_RECV_MSG_LEN,
-                            EXE_COMMAND_TIMEOUT);
-}
-
-bool BurnerWorkerBase::ResetBoard()
-{
-    static const std::string RESET_TEXT = "reset";
-    std::printf("\nSend command: %s\n", RESET_TEXT.c_str());
-    const bool sent =
-        SendBoardCommand(std::vector<uint8_t>(RESET_TEXT.begin(), RESET_TEXT.end()), nullptr, 0, EXE_COMMAND_TIMEOUT);
-    std::printf("%s\n", sent ? "reset success!" : "reset failed!");
-    return sent;
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <new>
 
-#include "common/chip_families.h"
+#include "common/chip_family.h"
 #include "jobs/connection_burner_worker.h"
 #include "jobs/qn4180_burner_worker.h"
 #include "jobs/typesix_burner_worker.h"
@@ -30,17 +30,17 @@ std::unique_ptr<BurnerWorkerBase> CreateBurnerWorker(int chipType, std::unique_p
     if (!context) {
         return nullptr;
     }
-    switch (chipType) {
-    case Common::VB27_CHIP_TYPE:
+    switch (Common::FamilyOf(chipType).job) {
+    case Common::FamilyJob::VB27:
         return Create<Vb27BurnerWorkerSp::Vb27BurnerWorker>(std::move(context));
-    case Common::QN4180_CHIP_TYPE:
+    case Common::FamilyJob::QN4180:
         return Create<Qn4180BurnerWorkerSp::Qn4180BurnerWorker>(std::move(context));
-    case Common::TYPESIX_CHIP_TYPE:
+    case Common::FamilyJob::TYPESIX:
         return Create<TypeSixBurnerWorker>(std::move(context));
-    default:
-        // Every other type of the department: the generic flow.
-        return Create<ConnectionBurnerWorker>(std::move(context));
+    case Common::FamilyJob::CONNECTION:
+        break;
     }
+    return Create<ConnectionBurnerWorker>(std::move(context));
 }
 
 } // namespace Jobs

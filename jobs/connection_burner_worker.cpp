@@ -1,7 +1,8 @@
 #include "jobs/connection_burner_worker.h"
 
-#include <cstdio>
 #include <string>
+
+#include "common/chip_family.h"
 
 using BurnInfo::PartitionItem;
 
@@ -10,10 +11,11 @@ ConnectionBurnerWorker::ConnectionBurnerWorker(std::unique_ptr<BurnInfo::BurnCon
 {
 }
 
-// The small-boot row's file already holds "image|digest".
+// The small-boot row's file already holds "image|digest"; only a table read
+// with the TypeSix file types has one.
 bool ConnectionBurnerWorker::DownloadSmallSsb()
 {
-    if (m_burnContext->GetChipType() != Common::TYPESIX_CHIP_TYPE) {
+    if (Common::FamilyOf(m_burnContext->GetChipType()).images != Common::ImageReading::TYPESIX) {
         return true;
     }
     const PartitionItem small = m_burnContext->GetSmallInfo();
@@ -22,7 +24,7 @@ bool ConnectionBurnerWorker::DownloadSmallSsb()
     }
     if (BootDownload(m_deviceHandle, small.selectFile.c_str(), static_cast<uint32_t>(small.start), 0, nullptr,
                      nullptr) == 0) {
-        std::printf("\nerror: Burn %s failed!\n", small.selectFile.c_str());
+        Fail(Common::OutcomeKind::TRANSFER, small.selectFile, "\nerror: Burn %s failed!\n", small.selectFile.c_str());
         return false;
     }
     return true;
@@ -39,9 +41,10 @@ bool ConnectionBurnerWorker::DownloadBootData()
     const PartitionItem& loader = m_partitionInfo[0];
     if (BootDownload(m_deviceHandle, loader.selectFile.c_str(), static_cast<uint32_t>(loader.start), 0, nullptr,
                      nullptr) == 0) {
-        std::printf("\nerror: Burn %s failed!\n", loader.selectFile.c_str());
+        Fail(Common::OutcomeKind::TRANSFER, loader.selectFile, "\nerror: Burn %s failed!\n",
+             loader.selectFile.c_str());
         return false;
     }
-    std::printf("\nBurn %s successfully.\n", loader.selectFile.c_str());
+    Printf("\nBurn %s successfully.\n", loader.selectFile.c_str());
     return true;
 }

@@ -1,6 +1,7 @@
 #include "jobs/fwpkg.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -8,7 +9,9 @@
 #include <string>
 #include <system_error>
 
-#include "common/chip_families.h"
+#include "common/chip_family.h"
+#include "common/printf_format.h"
+#include "common/text_format.h"
 #include "common/fwpkg_format.h"
 #include "common/sha256_util.h"
 #include "platform/file_access.h"
@@ -59,55 +62,63 @@ size_t LastSeparator(const std::string& path)
     return slash != std::string::npos ? slash : path.rfind('\\');
 }
 
+constexpr Common::OutcomeKind REFUSED = Common::OutcomeKind::PACKAGE_REFUSED;
+constexpr Common::OutcomeKind FILE_FAILED = Common::OutcomeKind::FILE;
+
+Common::Outcome Failure(Common::OutcomeKind kind, const char* format, ...) TARNWICK_PRINTF_FORMAT(2, 3);
+
+Common::Outcome Failure(Common::OutcomeKind kind, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = Common::FormatTextV(format, args);
+    va_end(args);
+    return Common::Outcome::Failure(kind, std::move(text));
+}
+
 // Refuses what the job must not list, each with its own message.
-bool CheckTable(Common::FwpkgCheck check, const Common::FwpkgTable& table, uint64_t fileLength,
-                const std::string& path)
+Common::Outcome CheckTable(Common::FwpkgCheck check, const Common::FwpkgTable& table, uint64_t fileLength,
+                           const std::string& path)
 {
     switch (check) {
         case Common::FwpkgCheck::OK:
-            return true;
+            return Common::Outcome();
         case Common::FwpkgCheck::CRC_MISMATCH:
-            std::printf("error: fwpkg header CRC mismatch (calculated 0x%04x, stored 0x%04x): %s\n",
-                        table.computedCrc, table.head.crc, path.c_str());
-            return false;
+            return Failure(REFUSED, "error: fwpkg header CRC mismatch (calculated 0x%04x, stored 0x%04x): %s\n",
+                           table.computedCrc, table.head.crc, path.c_str());
         case Common::FwpkgCheck::ENTRY_PAST_END: {
             const Common::FileHead& entry = table.entries[table.badEntry];
-            std::printf("error: Image %s (offset %u, length %u) reaches past the end of fwpkg file %s (%llu bytes)\n",
-                        entry.name.c_str(), entry.offset, entry.length, path.c_str(),
-                        static_cast<unsigned long long>(fileLength));
-            return false;
+            return Failure(REFUSED,
+                           "error: Image %s (offset %u, length %u) reaches past the end of fwpkg file %s (%llu bytes)\n",
+                           entry.name.c_str(), entry.offset, entry.length, path.c_str(),
+                           static_cast<unsigned long long>(fileLength));
         }
         case Common::FwpkgCheck::TABLE_PAST_END:
-            std::printf("error: fwpkg entry table of %u entries reaches past the end of the file: %s\n",
-                        static_cast<unsigned>(table.head.count), path.c_str());
-            return false;
+            return Failure(REFUSED, "error: fwpkg entry table of %u entries reaches past the end of the file: %s\n",
+                           static_cast<unsigned>(table.head.count), path.c_str());
         default:
-            std::printf("error: Unknown fwpkg format, flag: 0x%x\n", table.head.flag);
-            return false;
+            return Failure(REFUSED, "error: Unknown fwpkg format, flag: 0x%x\n", table.head.flag);
     }
 }
 
 }  // namespace
 
-bool ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>& out)
+Common::Outcome ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>& out)
 {
     FilePtr file(Platform::OpenFile(path.c_str(), "rb"));
     if (!file) {
-        std::printf("error: Failed to open fwpkg file: %s\n", path.c_str());
-        return false;
+        return Failure(FILE_FAILED, "error: Failed to open fwpkg file: %s\n", path.c_str());
     }
     uint8_t header[Common::FWPKG_NORMAL_LAYOUT.headerLength];
     uint64_t fileLength = 0;
     if (std::fread(header, 1, sizeof(header), file.get()) != sizeof(header) || !FileLength(path, fileLength)) {
-        std::printf("error: Failed to read fwpkg header\n");
-        return false;
+        return Failure(REFUSED, "error: Failed to read fwpkg header\n");
     }
     Common::FwpkgHead head;
     Common::FwpkgLayoutInfo layout = Common::FWPKG_NORMAL_LAYOUT;
     Common::ReadFwpkgHead(header, sizeof(header), head);
     if (!Common::GetFwpkgLayout(head.flag, layout) || head.count == Common::FWPKG_COUNT_INVALID) {
-        std::printf("error: Unknown fwpkg format, flag: 0x%x\n", head.flag);
-        return false;
+        return Failure(REFUSED, "error: Unknown fwpkg format, flag: 0x%x\n", head.flag);
     }
 
     // Read no more than the file holds: a table cut short is refused below,
@@ -116,20 +127,19 @@ bool ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>
     std::vector<uint8_t> table(static_cast<size_t>(tableLength < fileLength ? tableLength : fileLength));
     if (std::fseek(file.get(), 0, SEEK_SET) != 0 ||
         std::fread(table.data(), 1, table.size(), file.get()) != table.size()) {
-        std::printf("error: Failed to read fwpkg header\n");
-        return false;
+        return Failure(REFUSED, "error: Failed to read fwpkg header\n");
     }
     Common::FwpkgTable parsed;
     Common::FwpkgCheck check = Common::CheckFwpkgTable(table.data(), table.size(), fileLength, 0, parsed);
-    if (!CheckTable(check, parsed, fileLength, path)) {
-        return false;
+    const Common::Outcome refused = CheckTable(check, parsed, fileLength, path);
+    if (!refused.Ok()) {
+        return refused;
     }
     // Names become file names in the extract directory.
     for (const Common::FileHead& entry : parsed.entries) {
         if (!Common::IsSafeFwpkgImageName(entry.name)) {
-            std::printf("error: Image name \"%s\" in fwpkg file %s is not a plain file name\n", entry.name.c_str(),
-                        path.c_str());
-            return false;
+            return Failure(REFUSED, "error: Image name \"%s\" in fwpkg file %s is not a plain file name\n",
+                           entry.name.c_str(), path.c_str());
         }
     }
     for (const Common::FileHead& entry : parsed.entries) {
@@ -143,18 +153,19 @@ bool ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>
         info.imageType = entry.type;
         out.push_back(info);
     }
-    return true;
+    return Common::Outcome();
 }
 
-bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vector<std::string>& onlyBurnNames)
+bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vector<std::string>& onlyBurnNames,
+                      const Common::ChipFamily& family)
 {
     if (onlyBurnNames.empty()) {
         return true;
     }
     std::vector<BurnInfo::FwpkgBinInfo> kept;
     for (BurnInfo::FwpkgBinInfo& info : list) {
-        const bool selected = std::any_of(onlyBurnNames.begin(), onlyBurnNames.end(), [&info](const std::string& given) {
-            return Common::TypeSixOnlyBurnSelects(info.imageName, given);
+        const bool selected = std::any_of(onlyBurnNames.begin(), onlyBurnNames.end(), [&info, &family](const std::string& given) {
+            return Common::OnlyBurnSelects(family, info.imageName, given);
         });
         if (selected) {
             kept.push_back(std::move(info));
@@ -164,23 +175,20 @@ bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vect
     return true;
 }
 
-bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, unsigned int offset,
-                         unsigned int length)
+Common::Outcome ExtractBinFromFwpkg(const std::string& package, const std::string& output, unsigned int offset,
+                                    unsigned int length)
 {
     FilePtr in(Platform::OpenFile(package.c_str(), "rb"));
     if (!in) {
-        std::printf("error: Failed to open fwpkg file: %s\n", package.c_str());
-        return false;
+        return Failure(FILE_FAILED, "error: Failed to open fwpkg file: %s\n", package.c_str());
     }
     if (std::fseek(in.get(), static_cast<long>(offset), SEEK_SET) != 0) {
-        std::printf("error: Failed to seek to position %u in fwpkg file\n", offset);
-        return false;
+        return Failure(FILE_FAILED, "error: Failed to seek to position %u in fwpkg file\n", offset);
     }
     const std::string partial = PrivateName(output);
     FilePtr out(Platform::OpenFile(partial.c_str(), "wb"));
     if (!out) {
-        std::printf("error: Failed to create output file: %s\n", output.c_str());
-        return false;
+        return Failure(FILE_FAILED, "error: Failed to create output file: %s\n", output.c_str());
     }
     std::vector<uint8_t> chunk(COPY_CHUNK_SIZE);
     uint64_t left = length;
@@ -191,31 +199,27 @@ bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, 
             break;
         }
         if (std::fwrite(chunk.data(), 1, got, out.get()) != got) {
-            std::printf("error: Failed to write output file: %s\n", output.c_str());
             out.reset();
             Platform::RemoveFile(partial);
-            return false;
+            return Failure(FILE_FAILED, "error: Failed to write output file: %s\n", output.c_str());
         }
         left -= got;
     }
     // A short image must not be left behind to be burned as if it were whole.
     if (left > 0) {
-        std::printf("error: Image at offset %u with length %u reaches past the end of fwpkg file: %s\n", offset,
-                    length, package.c_str());
         out.reset();
         Platform::RemoveFile(partial);
-        return false;
+        return Failure(REFUSED, "error: Image at offset %u with length %u reaches past the end of fwpkg file: %s\n",
+                       offset, length, package.c_str());
     }
     if (std::fclose(out.release()) != 0) {
-        std::printf("error: Failed to write output file: %s\n", output.c_str());
         Platform::RemoveFile(partial);
-        return false;
+        return Failure(FILE_FAILED, "error: Failed to write output file: %s\n", output.c_str());
     }
     if (!RenameInto(partial, output)) {
-        std::printf("error: Failed to write output file: %s\n", output.c_str());
-        return false;
+        return Failure(FILE_FAILED, "error: Failed to write output file: %s\n", output.c_str());
     }
-    return true;
+    return Common::Outcome();
 }
 
 // Only a dot of the file name counts: a dot in a directory name (a versioned
@@ -293,27 +297,30 @@ void CreateExtractDir(const std::string& dir)
     std::filesystem::create_directory(std::filesystem::u8path(dir), error);
 }
 
-bool UnpackFwpkgImages(const std::string& package, const std::vector<BurnInfo::FwpkgBinInfo>& list,
-                       const std::string& extractDir)
+Common::Outcome UnpackFwpkgImages(const std::string& package, const std::vector<BurnInfo::FwpkgBinInfo>& list,
+                                  const std::string& extractDir)
 {
     for (const BurnInfo::FwpkgBinInfo& info : list) {
         const char* name = info.imageName.c_str();
+        Common::Outcome failure;
         if (!Common::IsSafeFwpkgImageName(info.imageName)) {
-            std::printf("error: Image name \"%s\" in fwpkg file %s is not a plain file name\n", name,
-                        package.c_str());
-            return false;
+            failure = Failure(REFUSED, "error: Image name \"%s\" in fwpkg file %s is not a plain file name\n", name,
+                              package.c_str());
+        } else {
+            const std::string output = extractDir + info.imageName;
+            failure = ExtractBinFromFwpkg(package, output, info.offset, info.length);
+            if (!failure.Ok()) {
+                failure.message += Failure(REFUSED, "error: Failed to extract %s from fwpkg\n", name).message;
+            } else if (!CreateSha256File(output)) {
+                failure = Failure(FILE_FAILED, "error: Failed to create SHA256 file for %s\n", name);
+            }
         }
-        const std::string output = extractDir + info.imageName;
-        if (!ExtractBinFromFwpkg(package, output, info.offset, info.length)) {
-            std::printf("error: Failed to extract %s from fwpkg\n", name);
-            return false;
-        }
-        if (!CreateSha256File(output)) {
-            std::printf("error: Failed to create SHA256 file for %s\n", name);
-            return false;
+        if (!failure.Ok()) {
+            failure.image = info.imageName;
+            return failure;
         }
     }
-    return true;
+    return Common::Outcome();
 }
 
 }  // namespace FwpkgSp

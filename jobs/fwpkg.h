@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "common/chip_family.h"
+#include "common/outcome.h"
+
 namespace BurnInfo {
 
 // One package entry as the burn job lists it.
@@ -31,17 +34,19 @@ struct FwpkgBinInfo {
 
 namespace FwpkgSp {
 
-// Appends one entry per package entry, in table order.
-bool ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>& out);
+// Appends one entry per package entry, in table order. A refusal is the
+// failure to print, with the message the job prints.
+Common::Outcome ParseFwpkgFile(const std::string& path, std::vector<BurnInfo::FwpkgBinInfo>& out);
 
-// Keeps, in order, the entries whose name equals one of the names ignoring
-// case; no names keeps all. Always true.
-bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vector<std::string>& onlyBurnNames);
+// Keeps, in order, the entries that one of the names selects by the family's
+// rule; no names keeps all. Always true.
+bool FilterByOnlyBurn(std::vector<BurnInfo::FwpkgBinInfo>& list, const std::vector<std::string>& onlyBurnNames,
+                      const Common::ChipFamily& family);
 
 // Copies length bytes from offset of the package into a new file at output.
 // A package that ends before offset + length is refused and no output is left.
-bool ExtractBinFromFwpkg(const std::string& package, const std::string& output, unsigned int offset,
-                         unsigned int length);
+Common::Outcome ExtractBinFromFwpkg(const std::string& package, const std::string& output, unsigned int offset,
+                                    unsigned int length);
 
 // The image path with "_sha256" before its last "." (or appended).
 std::string GetSha256FilePath(const std::string& path);
@@ -63,8 +68,8 @@ std::string GetExtractDir(const std::string& package);
 void CreateExtractDir(const std::string& dir);
 
 // Unpacks every entry of the list into extractDir (image name as file name)
-// with its digest file.
-bool UnpackFwpkgImages(const std::string& package, const std::vector<BurnInfo::FwpkgBinInfo>& list,
-                       const std::string& extractDir);
+// with its digest file; the failure names the image it stopped at.
+Common::Outcome UnpackFwpkgImages(const std::string& package, const std::vector<BurnInfo::FwpkgBinInfo>& list,
+                                  const std::string& extractDir);
 
 }  // namespace FwpkgSp

@@ -1,27 +1,39 @@
-// What a burn job tells whoever drives it, as it happens: the wait for the
-// board, each image attempted with its progress and outcome, and the error
-// that ended the run. The front end turns them into the run report and into
-// event lines for a program that drives many boards.
+// The events a job hands down to its chip object. Each goes on to every
+// receiver the job was given, the console first; the job sees the progress
+// on its way, to turn it into its overall figure.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <string>
+#include <vector>
+
+#include "common/run_events.h"
+#include "jobs/console_events.h"
 
 namespace Jobs {
 
-struct JobEvent {
-    enum class Kind { WAITING_FOR_BOARD, IMAGE_STARTED, IMAGE_PROGRESS, IMAGE_ENDED, ERROR };
-    Kind kind = Kind::ERROR;
-    std::string text;        // IMAGE_STARTED: image name; ERROR: the message
-    uint32_t imageType = 0;  // IMAGE_STARTED
-    uint32_t address = 0;    // IMAGE_STARTED
-    int fileType = -1;       // IMAGE_STARTED: the serial protocol's file type, -1 when the image has none
-    uint64_t bytes = 0;      // IMAGE_STARTED
-    int percent = 0;         // IMAGE_PROGRESS
-    bool ok = false;         // IMAGE_ENDED
-};
+class JobEvents : public Common::RunEvents {
+public:
+    using ProgressHook = std::function<void(int percent)>;
 
-using JobEventSink = std::function<void(const JobEvent&)>;
+    explicit JobEvents(ProgressHook onProgress);
+    JobEvents(const JobEvents&) = delete;
+    JobEvents& operator=(const JobEvents&) = delete;
+
+    // Receives every event after the console; it must outlive the job's run.
+    void AddReceiver(Common::RunEvents* receiver);
+
+    void Message(std::string_view text, std::string_view detail) override;
+    void Stage(Common::RunStage stage) override;
+    void ImageStarted(const Common::ImageStart& image) override;
+    void Progress(int percent) override;
+    void ImageEnded(Common::ImageResult result, const Common::Outcome& outcome) override;
+    void LineRateChanged(uint32_t rate) override;
+    void BoardText(std::string_view text) override;
+
+private:
+    ConsoleEvents m_console;
+    std::vector<Common::RunEvents*> m_receivers;
+    ProgressHook m_onProgress;
+};
 
 }  // namespace Jobs

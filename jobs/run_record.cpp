@@ -1,53 +1,47 @@
 #include "jobs/run_record.h"
 
+#include <algorithm>
+
 namespace Jobs {
 
-namespace {
-
-constexpr const char* CANCEL_TEXT = "User Cancelled!";
-
-}  // namespace
-
-void RunRecord::OnEvent(const JobEvent& event, double nowSeconds)
+void RunRecord::ImageStarted(const Common::ImageStart& image, double nowSeconds)
 {
-    switch (event.kind) {
-    case JobEvent::Kind::IMAGE_STARTED: {
-        // The same image started again right after it failed is a second
-        // attempt, not a second image.
-        const bool retry = !m_images.empty() && m_images.back().name == event.text &&
-                           m_images.back().address == event.address && m_images.back().result == "failed";
-        if (!retry) {
-            ImageRecord image;
-            image.name = event.text;
-            image.type = event.imageType;
-            image.address = event.address;
-            image.fileType = event.fileType;
-            image.bytes = event.bytes;
-            m_images.push_back(image);
-        }
-        ++m_images.back().attempts;
-        m_images.back().result = "unfinished";
-        m_attemptStart = nowSeconds;
-        m_open = true;
-        break;
+    // The same image started again right after it failed is a second
+    // attempt, not a second image.
+    const bool retry = !m_images.empty() && m_images.back().name == image.name &&
+                       m_images.back().address == image.address && m_images.back().result == "failed";
+    if (!retry) {
+        ImageRecord record;
+        record.name = image.name;
+        record.type = image.type;
+        record.address = image.address;
+        record.fileType = image.fileType;
+        record.bytes = image.bytes;
+        m_images.push_back(record);
     }
-    case JobEvent::Kind::IMAGE_ENDED:
-        if (m_open) {
-            // Seconds of the last attempt: the rate is that of a transfer that ran.
-            m_images.back().seconds = nowSeconds - m_attemptStart;
-            m_images.back().result = event.ok ? "ok" : "failed";
-            m_open = false;
-        }
-        break;
-    case JobEvent::Kind::ERROR:
-        // After a cancel, every later failure is only its consequence.
-        if (m_lastError.find(CANCEL_TEXT) == std::string::npos) {
-            m_lastError = event.text;
-        }
-        break;
-    case JobEvent::Kind::WAITING_FOR_BOARD:
-    case JobEvent::Kind::IMAGE_PROGRESS:
-        break;
+    ++m_images.back().attempts;
+    m_images.back().result = "unfinished";
+    m_attemptStart = nowSeconds;
+    m_open = true;
+}
+
+void RunRecord::ImageEnded(Common::ImageResult result, double nowSeconds)
+{
+    if (!m_open) {
+        return;
+    }
+    // Seconds of the last attempt: the rate is that of a transfer that ran.
+    ImageRecord& image = m_images.back();
+    image.seconds = nowSeconds - m_attemptStart;
+    image.result = result == Common::ImageResult::FAILED ? "failed" : "ok";
+    image.confirmed = result == Common::ImageResult::CONFIRMED;
+    m_open = false;
+}
+
+void RunRecord::LineRateChanged(uint32_t rate)
+{
+    if (std::find(m_lineRates.begin(), m_lineRates.end(), rate) == m_lineRates.end()) {
+        m_lineRates.push_back(rate);
     }
 }
 

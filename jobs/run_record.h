@@ -1,12 +1,12 @@
 // The record of one run built from the job's events: every image attempted
-// with its bytes, time, attempts and result, and the last error seen.
+// with its bytes, time, attempts and result, and the rates the line ran at.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "jobs/job_events.h"
+#include "common/run_events.h"
 
 namespace Jobs {
 
@@ -19,6 +19,7 @@ struct ImageRecord {
     double seconds = 0.0;
     int attempts = 0;
     std::string result = "unfinished";  // "ok", "failed" or "unfinished"
+    bool confirmed = false;             // the board confirmed the last attempt
 
     double BytesPerSecond() const { return seconds > 0.0 ? static_cast<double>(bytes) / seconds : 0.0; }
 };
@@ -26,14 +27,17 @@ struct ImageRecord {
 class RunRecord {
 public:
     // nowSeconds: a monotonic clock reading taken when the event arrived.
-    void OnEvent(const JobEvent& event, double nowSeconds);
+    void ImageStarted(const Common::ImageStart& image, double nowSeconds);
+    void ImageEnded(Common::ImageResult result, double nowSeconds);
+    void LineRateChanged(uint32_t rate);
 
     const std::vector<ImageRecord>& Images() const { return m_images; }
-    const std::string& LastError() const { return m_lastError; }
+    // Every rate the line ran at, in the order they were first used.
+    const std::vector<uint32_t>& LineRates() const { return m_lineRates; }
 
 private:
     std::vector<ImageRecord> m_images;
-    std::string m_lastError;
+    std::vector<uint32_t> m_lineRates;
     double m_attemptStart = 0.0;
     bool m_open = false;  // the last image has started and not ended
 };

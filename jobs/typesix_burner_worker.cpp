@@ -1,33 +1,18 @@
 #include "jobs/typesix_burner_worker.h"
 
-#include <cstdio>
 #include <map>
 #include <utility>
 
-#include "common/fwpkg_format.h"
+#include "common/chip_family.h"
+#include "common/trace_line.h"
 
 using BurnInfo::FwpkgBinInfo;
 
 namespace {
 
-void EmitImageStarted(const FwpkgBinInfo& entry, int fileType)
+Common::ImageStart ImageOf(const FwpkgBinInfo& entry, int fileType)
 {
-    Jobs::JobEvent event;
-    event.kind = Jobs::JobEvent::Kind::IMAGE_STARTED;
-    event.text = entry.imageName;
-    event.imageType = entry.imageType;
-    event.address = entry.burnAddress;
-    event.fileType = fileType;
-    event.bytes = entry.length;
-    BurnerWorkerBase::Emit(event);
-}
-
-void EmitImageEnded(bool ok)
-{
-    Jobs::JobEvent event;
-    event.kind = Jobs::JobEvent::Kind::IMAGE_ENDED;
-    event.ok = ok;
-    BurnerWorkerBase::Emit(event);
+    return {entry.imageName, entry.imageType, entry.burnAddress, fileType, entry.length};
 }
 
 // Load list of the ssb ("a|b|c..."): image, digest, and empty key store, certificate and
@@ -45,10 +30,10 @@ TypeSixBurnerWorker::TypeSixBurnerWorker(std::unique_ptr<BurnInfo::BurnContext> 
 uint32_t TypeSixBurnerWorker::TransferBaudRate() const
 {
     const int baud = m_burnContext->GetBaudRate();
-    return baud > 0 ? static_cast<uint32_t>(baud) : ROM_BAUD_RATE;
+    return baud > 0 ? static_cast<uint32_t>(baud) : Common::FamilyOf(m_burnContext->GetChipType()).bootRate;
 }
 
-// The port opens at 115200 whatever rate is asked for (the ROM and the ssb
+// The port opens at the boot rate whatever rate is asked for (the ROM and the ssb
 // load run at it); the rate handed over here is the one SetSpeed announces
 // before each image, so "-b" takes effect for the image transfers.
 bool TypeSixBurnerWorker::InitTransport()
@@ -64,23 +49,24 @@ bool TypeSixBurnerWorker::InitTransport()
 int TypeSixBurnerWorker::Burn()
 {
     if (!ListPackage()) {
-        return BurnInfo::BURN_PARTITION_FAILED;
+        return Failed(BurnInfo::BURN_PARTITION_FAILED);
     }
     if (!InitTransport()) {
-        return BurnInfo::INIT_TRANSFER_WAY_FAILED;
+        return Failed(BurnInfo::INIT_TRANSFER_WAY_FAILED);
     }
     if (!BurnListedPackage()) {
-        return BurnInfo::BURN_PARTITION_FAILED;
+        return Failed(BurnInfo::BURN_PARTITION_FAILED);
     }
-    // The chip object writes the reset frame and returns the port to 115200.
+    // The chip object writes the reset frame and returns the port to the boot rate.
     (void)Reset(m_deviceHandle);
     return BurnInfo::SUCCESS;
 }
 
-bool TypeSixBurnerWorker::CheckSelection(const std::string& package) const
+bool TypeSixBurnerWorker::CheckSelection(const std::string& package)
 {
+    constexpr Common::OutcomeKind REFUSED = Common::OutcomeKind::PACKAGE_REFUSED;
     if (m_binInfoList.empty() && !m_onlyBurnNames.empty()) {
-        std::printf("error: No image of %s matches the -onlyburn: names.\n", package.c_str());
+        Fail(REFUSED, "", "error: No image of %s matches the -onlyburn: names.\n", package.c_str());
         return false;
     }
     // Images share one directory: two different images of one name would be
@@ -90,16 +76,16 @@ bool TypeSixBurnerWorker::CheckSelection(const std::string& package) const
         const auto where = std::make_pair(entry.offset, entry.length);
         const auto found = placed.emplace(entry.imageName, where);
         if (!found.second && found.first->second != where) {
-            std::printf("error: Two different images of %s are named %s.\n", package.c_str(),
-                        entry.imageName.c_str());
+            Fail(REFUSED, entry.imageName, "error: Two different images of %s are named %s.\n", package.c_str(),
+                 entry.imageName.c_str());
             return false;
         }
     }
     const uint64_t maxSsbLength = static_cast<uint64_t>(MAX_SSB_PACKETS) * DEFAULT_PER_PACKET_SIZE;
     for (const FwpkgBinInfo& entry : m_binInfoList) {
         if (entry.imageType == Common::TYPESIX_IMAGE_SSB && entry.length > maxSsbLength) {
-            std::printf("error: Loader %s of %u bytes needs more than %u packets of %d bytes.\n",
-                        entry.imageName.c_str(), entry.length, MAX_SSB_PACKETS, DEFAULT_PER_PACKET_SIZE);
+            Fail(REFUSED, entry.imageName, "error: Loader %s of %u bytes needs more than %u packets of %d bytes.\n",
+                 entry.imageName.c_str(), entry.length, MAX_SSB_PACKETS, DEFAULT_PER_PACKET_SIZE);
             return false;
         }
     }
@@ -115,15 +101,15 @@ bool TypeSixBurnerWorker::ListPackage()
 {
     const std::string path = m_burnContext->GetFilePath();
     if (path.empty()) {
-        std::printf("error: No fwpkg file specified!\n");
+        Fail(Common::OutcomeKind::SETTINGS, "", "error: No fwpkg file specified!\n");
         return false;
     }
     // The listing refuses a table cut short, a wrong CRC, images past the end
     // and names that would leave the extract directory.
-    if (!FwpkgSp::ParseFwpkgFile(path, m_binInfoList)) {
+    if (!Report(FwpkgSp::ParseFwpkgFile(path, m_binInfoList))) {
         return false;
     }
-    FwpkgSp::FilterByOnlyBurn(m_binInfoList, m_onlyBurnNames);
+    FwpkgSp::FilterByOnlyBurn(m_binInfoList, m_onlyBurnNames, Common::FamilyOf(m_burnContext->GetChipType()));
     return CheckSelection(path);
 }
 
@@ -132,7 +118,7 @@ bool TypeSixBurnerWorker::BurnListedPackage()
     const std::string path = m_burnContext->GetFilePath();
     const std::string extractDir = FwpkgSp::GetExtractDir(path);
     FwpkgSp::CreateExtractDir(extractDir);
-    if (!FwpkgSp::UnpackFwpkgImages(path, m_binInfoList, extractDir)) {
+    if (!Report(FwpkgSp::UnpackFwpkgImages(path, m_binInfoList, extractDir))) {
         return false;
     }
 
@@ -166,20 +152,22 @@ int TypeSixBurnerWorker::BurnLoader(const FwpkgBinInfo& entry)
     SetPerPacketSize(m_deviceHandle, DEFAULT_PER_PACKET_SIZE);
     const std::string spec =
         entry.filePath + SPEC_SEPARATOR + FwpkgSp::GetSha256FilePath(entry.filePath) + LOADER_SPEC_TAIL;
-    EmitImageStarted(entry, -1);
+    m_events.ImageStarted(ImageOf(entry, -1));
     const bool loaded = BootDownload(m_deviceHandle, spec.c_str(), 0, 0, nullptr, nullptr) != 0;
-    EmitImageEnded(loaded);
+    m_events.ImageEnded(loaded ? Common::ImageResult::CONFIRMED : Common::ImageResult::FAILED,
+                        GetLastFailure(m_deviceHandle));
     if (!loaded) {
-        std::printf("error: Burn loader %s failed!\n", entry.imageName.c_str());
+        Fail(Common::OutcomeKind::TRANSFER, entry.imageName, "error: Burn loader %s failed!\n",
+             entry.imageName.c_str());
         return BurnInfo::BURN_BOOT_FAILED;
     }
-    std::printf("Burn %s successfully.\n", entry.imageName.c_str());
+    Printf("Burn %s successfully.\n", entry.imageName.c_str());
     return BurnInfo::SUCCESS;
 }
 
 int TypeSixBurnerWorker::BurnOtherFile(const FwpkgBinInfo& entry)
 {
-    std::printf("BurnOtherFile1.\n");
+    Common::PrintTraceLine(m_events, "BurnOtherFile1.\n");
     // The ssb is running already: no wait for its start text.
     SetIsReady(m_deviceHandle, 0);
     int fileType = 0;
@@ -190,14 +178,15 @@ int TypeSixBurnerWorker::BurnOtherFile(const FwpkgBinInfo& entry)
     // after a failed one) still reaches the running ssb.
     SetIsReset(m_deviceHandle, 0);
     const std::string spec = entry.filePath + SPEC_SEPARATOR + FwpkgSp::GetSha256FilePath(entry.filePath);
-    std::printf("BurnOtherFile2.\n");
+    Common::PrintTraceLine(m_events, "BurnOtherFile2.\n");
 
     const auto attempt = [&]() {
-        EmitImageStarted(entry, fileType);
+        m_events.ImageStarted(ImageOf(entry, fileType));
         const int done =
             DownloadToFlash(m_deviceHandle, spec.c_str(), 0, 0, entry.burnAddress, entry.burnSize, 0, fileType);
-        EmitImageEnded(done != 0);
-        std::printf("BurnOtherFile3.\n");
+        m_events.ImageEnded(done != 0 ? Common::ImageResult::CONFIRMED : Common::ImageResult::FAILED,
+                            GetLastFailure(m_deviceHandle));
+        Common::PrintTraceLine(m_events, "BurnOtherFile3.\n");
         return done;
     };
     int result = attempt();
@@ -205,9 +194,19 @@ int TypeSixBurnerWorker::BurnOtherFile(const FwpkgBinInfo& entry)
         result = attempt();
     }
     if (result == 0) {
-        std::printf("error: Burn %s failed!\n", entry.imageName.c_str());
+        Fail(Common::OutcomeKind::TRANSFER, entry.imageName, "error: Burn %s failed!\n", entry.imageName.c_str());
         return BurnInfo::BURN_PARTITION_FAILED;
     }
-    std::printf("Burn %s successfully.\n", entry.imageName.c_str());
+    Printf("Burn %s successfully.\n", entry.imageName.c_str());
     return BurnInfo::SUCCESS;
+}
+
+bool TypeSixBurnerWorker::Report(const Common::Outcome& outcome)
+{
+    if (outcome.Ok()) {
+        return true;
+    }
+    Printf("%s", outcome.message.c_str());
+    Keep(outcome);
+    return false;
 }

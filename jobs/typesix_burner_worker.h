@@ -18,8 +18,6 @@ class TypeSixBurnerWorker : public BurnerWorkerBase {
 public:
     // Packet size of the ssb load.
     static constexpr int DEFAULT_PER_PACKET_SIZE = 4096;
-    // The boot ROM and the ssb load always run at this rate.
-    static constexpr uint32_t ROM_BAUD_RATE = 115200;
     // ssb packets carry 16-bit numbers.
     static constexpr uint32_t MAX_SSB_PACKETS = 65535;
 
@@ -38,15 +36,15 @@ public:
     int BurnOtherFile(const BurnInfo::FwpkgBinInfo& entry);
 
     // The rate that SetSpeed announces for the image transfers: "-b" or
-    // baudRate, 115200 when none is usable.
+    // baudRate, the family's boot rate when none is usable.
     uint32_t TransferBaudRate() const;
-
-    const std::vector<BurnInfo::FwpkgBinInfo>& GetBinInfoList() const { return m_binInfoList; }
 
 private:
     // Refusals that must happen before anything reaches the board.
-    bool CheckSelection(const std::string& package) const;
+    bool CheckSelection(const std::string& package);
     bool BurnListedPackage();
+    // Prints a failure of the package code and keeps it; true for success.
+    bool Report(const Common::Outcome& outcome);
 
     std::vector<std::string> m_onlyBurnNames;
     std::vector<BurnInfo::FwpkgBinInfo> m_binInfoList;

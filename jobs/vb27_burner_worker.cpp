@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/trace_line.h"
 #include "device/vb27_frames.h"
 #include "platform/file_commit.h"
 #include "platform/file_access.h"
@@ -42,19 +43,21 @@ void Vb27BurnerWorker::SendResetFrame()
     (void)SendBytes(m_deviceHandle, frame.data(), static_cast<uint32_t>(frame.size()));
 }
 
-bool Vb27BurnerWorker::CheckPackage() const
+bool Vb27BurnerWorker::CheckPackage()
 {
-    return CheckAllinoneBin(m_burnContext->GetBurnFile().c_str()) != 0;
+    return CreateBoard(static_cast<uint32_t>(m_burnContext->GetBaudRate())) &&
+           CheckAllinoneBin(m_deviceHandle, m_burnContext->GetBurnFile().c_str()) != 0;
 }
 
 int Vb27BurnerWorker::Burn()
 {
     if (!CheckPackage()) {
-        std::printf("\nerror: Burn %s failed!\n", m_burnContext->GetBurnFile().c_str());
-        return BurnInfo::BURN_BOOT_FAILED;
+        Fail(Common::OutcomeKind::PACKAGE_REFUSED, "", "\nerror: Burn %s failed!\n",
+             m_burnContext->GetBurnFile().c_str());
+        return Failed(BurnInfo::BURN_BOOT_FAILED);
     }
     if (!InitTransport()) {
-        return BurnInfo::INIT_TRANSFER_WAY_FAILED;
+        return Failed(BurnInfo::INIT_TRANSFER_WAY_FAILED);
     }
     m_deviceHandle->SetTargetBaudRate(static_cast<uint32_t>(m_burnContext->GetBaudRate()));
     m_deviceHandle->SetSwitchAfterLoader(m_burnContext->IsSwitchAfterLoader());
@@ -66,14 +69,14 @@ int Vb27BurnerWorker::Burn()
     const std::string burnFile = m_burnContext->GetBurnFile();
     if (DownloadAllinoneBin(m_deviceHandle, burnFile.c_str(), static_cast<uint32_t>(m_burnContext->GetAddress())) ==
         0) {
-        std::printf("\nerror: Burn %s failed!\n", burnFile.c_str());
-        return BurnInfo::BURN_BOOT_FAILED;
+        Fail(Common::OutcomeKind::TRANSFER, "", "\nerror: Burn %s failed!\n", burnFile.c_str());
+        return Failed(BurnInfo::BURN_BOOT_FAILED);
     }
-    std::printf("\nBurn %s successfully.\n", burnFile.c_str());
-    std::printf("\n[DEBUG] GetReboot() = %d\n", m_burnContext->GetReboot());
+    Printf("\nBurn %s successfully.\n", burnFile.c_str());
+    Common::PrintTraceLine(m_events, "\n[DEBUG] GetReboot() = %d\n", m_burnContext->GetReboot());
     if (m_burnContext->GetReboot() != 0) {
         SendResetFrame();
-        std::printf("\nGetReboot1.\n");
+        Common::PrintTraceLine(m_events, "\nGetReboot1.\n");
     }
     return BurnInfo::SUCCESS;
 }
@@ -81,11 +84,11 @@ int Vb27BurnerWorker::Burn()
 int Vb27BurnerWorker::Erase()
 {
     if (!CheckPackage()) {
-        std::printf("\nerror: Erase all flash failed!\n");
-        return BurnInfo::ERASE_FAILED;
+        Fail(Common::OutcomeKind::PACKAGE_REFUSED, "", "\nerror: Erase all flash failed!\n");
+        return Failed(BurnInfo::ERASE_FAILED);
     }
     if (!InitTransport()) {
-        return BurnInfo::INIT_TRANSFER_WAY_FAILED;
+        return Failed(BurnInfo::INIT_TRANSFER_WAY_FAILED);
     }
     m_deviceHandle->SetBeforeReset(m_burnContext->IsBeforeReset());
     m_deviceHandle->SetAtResetCommand(m_burnContext->GetResetAtCommand());
@@ -93,32 +96,33 @@ int Vb27BurnerWorker::Erase()
 
     const std::string burnFile = m_burnContext->GetBurnFile();
     if (EraseAllFlash(m_deviceHandle, burnFile.c_str()) == 0) {
-        std::printf("\nerror: Erase all flash failed!\n");
-        return BurnInfo::ERASE_FAILED;
+        Fail(Common::OutcomeKind::TRANSFER, "", "\nerror: Erase all flash failed!\n");
+        return Failed(BurnInfo::ERASE_FAILED);
     }
-    std::printf("\nErase all flash successfully.\n");
+    Printf("\nErase all flash successfully.\n");
     if (m_burnContext->GetReboot() != 0) {
         SendResetFrame();
-        std::printf("\nGetReboot1.\n");
+        Common::PrintTraceLine(m_events, "\nGetReboot1.\n");
     }
     return BurnInfo::SUCCESS;
 }
 
-bool Vb27BurnerWorker::CheckReadTarget() const
+bool Vb27BurnerWorker::CheckReadTarget()
 {
     const std::string output = m_burnContext->GetReadFile();
     if (output.empty()) {
-        std::printf("error: No output file for the read: give it with -readfile:PATH\n");
+        Fail(Common::OutcomeKind::SETTINGS, "", "error: No output file for the read: give it with -readfile:PATH\n");
         return false;
     }
     if (m_burnContext->GetReadSize() == 0) {
-        std::printf("error: Nothing to read: give the number of bytes with -readsize:N\n");
+        Fail(Common::OutcomeKind::SETTINGS, "", "error: Nothing to read: give the number of bytes with -readsize:N\n");
         return false;
     }
     const std::string package = m_burnContext->GetBurnFile();
     if (IsSameFile(output, package)) {
-        std::printf("error: The read output %s is the package %s itself; refusing to write over it.\n",
-                    output.c_str(), package.c_str());
+        Fail(Common::OutcomeKind::SETTINGS, "",
+             "error: The read output %s is the package %s itself; refusing to write over it.\n", output.c_str(),
+             package.c_str());
         return false;
     }
     return true;
@@ -129,44 +133,47 @@ bool Vb27BurnerWorker::CheckReadTarget() const
 int Vb27BurnerWorker::Read()
 {
     if (!CheckReadTarget()) {
-        return BurnInfo::PARAM_ERROR;
+        return Failed(BurnInfo::PARAM_ERROR);
     }
     if (!CheckPackage()) {
-        std::printf("\nerror: Burn %s failed!\n", m_burnContext->GetBurnFile().c_str());
-        return BurnInfo::BURN_BOOT_FAILED;
+        Fail(Common::OutcomeKind::PACKAGE_REFUSED, "", "\nerror: Burn %s failed!\n",
+             m_burnContext->GetBurnFile().c_str());
+        return Failed(BurnInfo::BURN_BOOT_FAILED);
     }
     // The flash data goes beside the output and replaces it only once all of
     // it is on disk: a failed or cancelled read leaves an earlier file as it was.
     const std::string output = m_burnContext->GetReadFile();
     Platform::StagedFile staged(output);
     if (!staged.IsCreated()) {
-        std::printf("error: Cannot write the read output %s: %s\n", output.c_str(), staged.Error().c_str());
-        return BurnInfo::READ_PARTITION_FAILED;
+        Fail(Common::OutcomeKind::FILE, "", "error: Cannot write the read output %s: %s\n", output.c_str(),
+             staged.Error().c_str());
+        return Failed(BurnInfo::READ_PARTITION_FAILED);
     }
     if (!InitTransport()) {
-        return BurnInfo::INIT_TRANSFER_WAY_FAILED;
+        return Failed(BurnInfo::INIT_TRANSFER_WAY_FAILED);
     }
     SetIsOnlyBurnLoader(1);
 
     const std::string burnFile = m_burnContext->GetBurnFile();
     const uint32_t address = static_cast<uint32_t>(m_burnContext->GetAddress());
     if (DownloadAllinoneBin(m_deviceHandle, burnFile.c_str(), address) == 0) {
-        std::printf("\nerror: Burn %s failed!\n", burnFile.c_str());
-        return BurnInfo::BURN_BOOT_FAILED;
+        Fail(Common::OutcomeKind::TRANSFER, "", "\nerror: Burn %s failed!\n", burnFile.c_str());
+        return Failed(BurnInfo::BURN_BOOT_FAILED);
     }
-    std::printf("\nBurn %s successfully.\n", burnFile.c_str());
+    Printf("\nBurn %s successfully.\n", burnFile.c_str());
 
     if (UploadFile(m_deviceHandle, address, static_cast<uint32_t>(m_burnContext->GetReadSize()),
                    staged.Path().c_str()) == 0) {
-        std::printf("\nerror: Read %s failed.\n", output.c_str());
-        return BurnInfo::READ_PARTITION_FAILED;
+        Fail(Common::OutcomeKind::TRANSFER, "", "\nerror: Read %s failed.\n", output.c_str());
+        return Failed(BurnInfo::READ_PARTITION_FAILED);
     }
     if (!staged.Commit()) {
-        std::printf("error: Cannot replace %s with the data read: %s\n", output.c_str(), staged.Error().c_str());
-        std::printf("\nerror: Read %s failed.\n", output.c_str());
-        return BurnInfo::READ_PARTITION_FAILED;
+        Fail(Common::OutcomeKind::FILE, "", "error: Cannot replace %s with the data read: %s\n", output.c_str(),
+             staged.Error().c_str());
+        Printf("\nerror: Read %s failed.\n", output.c_str());
+        return Failed(BurnInfo::READ_PARTITION_FAILED);
     }
-    std::printf("\nRead %s successfully.\n", output.c_str());
+    Printf("\nRead %s successfully.\n", output.c_str());
     return BurnInfo::SUCCESS;
 }
 

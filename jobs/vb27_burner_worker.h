@@ -26,11 +26,12 @@ protected:
     // SEBOOT_RESET restarts the board out of its loader. It is sent without
     // waiting for an answer; a failed write does not change the result.
     void SendResetFrame();
-    // The package is read and checked before the operator is asked for a reset.
-    bool CheckPackage() const;
+    // The package is read and checked before the operator is asked for a
+    // reset, on the chip object that burns it later.
+    bool CheckPackage();
     // False after a message when the read has no output file or size, or would
     // write over the package whose loader it needs.
-    bool CheckReadTarget() const;
+    bool CheckReadTarget();
 
     std::vector<std::string> m_onlyBurnNames;
 };

@@ -22,8 +22,14 @@ struct Request {
 
 void AddFamily(CLI::App& command, Request& request)
 {
+    std::vector<std::string> keys;
+    size_t count = 0;
+    const Common::ChipFamily* const* families = Common::FamiliesWithKey(count);
+    for (size_t i = 0; i < count; ++i) {
+        keys.push_back(families[i]->key);
+    }
     command.add_option("--family", request.family, "read the package as this family's burn does")
-        ->check(CLI::IsMember({"vb27", "qn4180", "typesix"}));
+        ->check(CLI::IsMember(keys));
 }
 
 CLI::Validator PackEntryCheck()
@@ -36,11 +42,10 @@ CLI::Validator PackEntryCheck()
     return CLI::Validator(check, "");
 }
 
+// The option's check has refused any name without a row.
 Family FamilyOf(const Request& request)
 {
-    Family family = Family::ANY;
-    (void)ParseFamily(request.family, family);  // the option's check has refused anything else
-    return family;
+    return Common::FamilyByKey(request.family);
 }
 
 int RunPack(const Request& request, std::ostream& out)

@@ -1,7 +1,6 @@
 #include "pkg/package_tool.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +15,6 @@
 #include "common/console.h"
 #include "common/fwpkg_format.h"
 #include "device/burn_vb27_chip.h"
-#include "device/device_library.h"
 #include "jobs/fwpkg.h"
 #include "platform/file_access.h"
 
@@ -305,28 +303,7 @@ std::string TypeSixMeaning(uint32_t type)
 
 // --- verify ------------------------------------------------------------------------
 
-std::string g_chipMessages;
-
-void CollectChipMessage(long long /*handle*/, const char* /*tag*/, const char* message, const char* detail,
-                        int /*type*/)
-{
-    g_chipMessages += message != nullptr ? message : "";
-    g_chipMessages += detail != nullptr ? detail : "";
-}
-
-std::string Trimmed(std::string text)
-{
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())) != 0) {
-        text.pop_back();
-    }
-    size_t start = 0;
-    while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start])) != 0) {
-        ++start;
-    }
-    return text.substr(start);
-}
-
-// The Vb27 chip object's own package check, its messages collected.
+// The Vb27 chip object's own package check; its refusal is the reason.
 bool Vb27ChipAccepts(const std::string& path, uint64_t fileLength, std::string& reason, std::ostream& out)
 {
     if (fileLength > UINT32_MAX) {
@@ -338,12 +315,9 @@ bool Vb27ChipAccepts(const std::string& path, uint64_t fileLength, std::string& 
         reason = "the package cannot be read";
         return false;
     }
-    g_chipMessages.clear();
-    RegisterCallback(CollectChipMessage, nullptr, nullptr);
     BurnVb27ChipSp::BurnVb27Chip chip;
     const bool accepted = chip.CheckFwpkgHeadData(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    RegisterCallback(nullptr, nullptr, nullptr);
-    reason = Trimmed(g_chipMessages);
+    reason = chip.Report().Failure().Summary();
     return accepted;
 }
 
@@ -500,31 +474,17 @@ bool WritePackage(const std::string& temporary, const std::vector<uint8_t>& tabl
 
 }  // namespace
 
-bool ParseFamily(const std::string& text, Family& family)
-{
-    if (text == "vb27") {
-        family = Family::VB27;
-    } else if (text == "qn4180") {
-        family = Family::QN4180;
-    } else if (text == "typesix") {
-        family = Family::TYPESIX;
-    } else {
-        return false;
-    }
-    return true;
-}
-
 std::string ImageTypeMeaning(uint32_t type, Family family)
 {
-    switch (family) {
-        case Family::VB27:
-        case Family::QN4180:
+    switch (family != nullptr ? family->images : Common::ImageReading::NONE) {
+        case Common::ImageReading::VB27:
             return Vb27Meaning(type);
-        case Family::TYPESIX:
+        case Common::ImageReading::TYPESIX:
             return TypeSixMeaning(type);
-        default:
-            return "vb27: " + Vb27Meaning(type) + "; typesix: " + TypeSixMeaning(type);
+        case Common::ImageReading::NONE:
+            break;
     }
+    return "vb27: " + Vb27Meaning(type) + "; typesix: " + TypeSixMeaning(type);
 }
 
 bool ParseNumber32(const std::string& text, uint32_t& value)
@@ -623,14 +583,11 @@ int Info(const std::string& package, Family family, std::ostream& out)
 
 int Extract(const std::string& package, const std::string& dir, std::ostream& out)
 {
-    // The job's own listing: its refusals (CRC, bounds, names) are printed by it.
-    out.flush();
-    std::fflush(stdout);
+    // The job's own listing, with its refusals (CRC, bounds, names).
     std::vector<BurnInfo::FwpkgBinInfo> list;
-    const bool listed = FwpkgSp::ParseFwpkgFile(package, list);
-    std::fflush(stdout);
-    if (!listed) {
-        out << "error: " << package << " is refused; nothing was extracted\n";
+    const Common::Outcome listed = FwpkgSp::ParseFwpkgFile(package, list);
+    if (!listed.Ok()) {
+        out << listed.message << "error: " << package << " is refused; nothing was extracted\n";
         return EXIT_REFUSED;
     }
     std::vector<Common::FileHead> heads;
@@ -654,12 +611,9 @@ int Extract(const std::string& package, const std::string& dir, std::ostream& ou
         return EXIT_REFUSED;
     }
     const std::string target = (!dir.empty() && dir.back() == '/') ? dir : dir + "/";
-    out.flush();
-    std::fflush(stdout);
-    const bool unpacked = FwpkgSp::UnpackFwpkgImages(package, list, target);
-    std::fflush(stdout);
-    if (!unpacked) {
-        out << "error: extraction of " << package << " stopped\n";
+    const Common::Outcome unpacked = FwpkgSp::UnpackFwpkgImages(package, list, target);
+    if (!unpacked.Ok()) {
+        out << unpacked.message << "error: extraction of " << package << " stopped\n";
         return EXIT_REFUSED;
     }
     for (const BurnInfo::FwpkgBinInfo& info : list) {
@@ -708,23 +662,19 @@ int Verify(const std::string& package, Family family, std::ostream& out)
 {
     std::string reason;
     bool accepted = false;
-    const char* reader = "";
-    switch (family) {
-        case Family::VB27:
-        case Family::QN4180: {
-            reader = family == Family::VB27 ? "vb27" : "qn4180";
+    const char* reader = family != nullptr ? family->key : "every reader";
+    switch (family != nullptr ? family->packageCheck : Common::PackageCheck::NONE) {
+        case Common::PackageCheck::LOADER_FIRST: {
             uint64_t fileLength = 0;
             accepted = FileLength(package, fileLength, out) && Vb27ChipAccepts(package, fileLength, reason, out);
             break;
         }
-        case Family::TYPESIX: {
-            reader = "typesix";
+        case Common::PackageCheck::LISTING: {
             std::vector<BurnInfo::FwpkgBinInfo> list;
-            out.flush();
-            std::fflush(stdout);
-            accepted = FwpkgSp::ParseFwpkgFile(package, list);
-            std::fflush(stdout);
+            const Common::Outcome listed = FwpkgSp::ParseFwpkgFile(package, list);
+            accepted = listed.Ok();
             if (!accepted) {
+                out << listed.message;
                 reason = "the TypeSix job refuses the package (see the message above)";
             } else {
                 std::vector<Common::FileHead> heads;
@@ -739,8 +689,7 @@ int Verify(const std::string& package, Family family, std::ostream& out)
             }
             break;
         }
-        default:
-            reader = "every reader";
+        case Common::PackageCheck::NONE:
             accepted = WellFormed(package, reason, out);
             break;
     }

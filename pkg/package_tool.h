@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/chip_family.h"
 #include "common/fwpkg_format.h"
 
 namespace PackageToolSp {
@@ -18,13 +19,11 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_REFUSED = 1;  // not a package the tool would take, or the command failed
 constexpr int EXIT_USAGE = 2;    // the command line itself is wrong
 
-// Whose reading of the image types (and, for verify, whose rules) to use.
-enum class Family { ANY, VB27, QN4180, TYPESIX };
+// Whose reading of the image types (and, for verify, whose rules) to use: a
+// family of the table, or null for every reader at once.
+using Family = const Common::ChipFamily*;
 
-// "vb27", "qn4180", "typesix"; false for anything else.
-bool ParseFamily(const std::string& text, Family& family);
-
-// What the family's burn does with an entry of this type. ANY gives the
+// What the family's burn does with an entry of this type. Null gives the
 // Vb27 and TypeSix readings side by side.
 std::string ImageTypeMeaning(uint32_t type, Family family);
 

@@ -14,10 +14,6 @@ int64_t MonotonicUs();
 // The device side's names for the same clock.
 namespace Common {
 
-// Busy-waits until more than us microseconds have passed (a long wait sleeps
-// all but its last millisecond).
-void DelayUs(double us);
-
 // Monotonic milliseconds. Wraps at 2^32: take elapsed time as the unsigned
 // difference now - start.
 uint32_t GetTime();

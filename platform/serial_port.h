@@ -12,7 +12,7 @@ namespace Platform {
 
 // Line settings as the chip settings carry them (the Windows codes).
 struct SerialLineSettings {
-    uint32_t baudRate = 115200;
+    uint32_t baudRate = 0;  // set by whoever applies them
     uint32_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
     uint32_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
 };
@@ -105,6 +105,9 @@ public:
 
 private:
 #ifdef _WIN32
+    // Wait when the receive event could not be armed (error: why, or 0).
+    SerialWait WaitUnarmed(const WakeupEvent* wake, int timeoutMs, unsigned long error);
+
     SerialPortWin32State* m_state = nullptr;  // handle and overlapped records
 #else
     int m_fd = -1;

@@ -113,18 +113,19 @@ void MakeRaw(struct termios& tio)
 }
 
 #ifndef __linux__
+// Without Linux's arbitrary rates, the termios codes of the standard ones.
+struct StandardSpeedEntry {
+    uint32_t rate;
+    speed_t code;
+};
+const StandardSpeedEntry STANDARD_SPEEDS[] = {
+    {1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+};
+
 int StandardSpeed(uint32_t baudRate, speed_t& speed)
 {
-    struct Entry {
-        uint32_t rate;
-        speed_t code;
-    };
-    static const Entry TABLE[] = {
-        {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
-        {19200, B19200}, {38400, B38400}, {57600, B57600},   {115200, B115200},
-        {230400, B230400},
-    };
-    for (const Entry& e : TABLE) {
+    for (const StandardSpeedEntry& e : STANDARD_SPEEDS) {
         if (e.rate == baudRate) {
             speed = e.code;
             return 0;
@@ -365,14 +366,9 @@ int SerialPort::ReadLineSettings(SerialLineSettings& settings) const
 #ifdef __linux__
     return LinuxSerialSpeed::Get(m_fd, settings.baudRate);
 #else
-    static const struct {
-        speed_t code;
-        uint32_t rate;
-    } TABLE[] = {{B1200, 1200},     {B2400, 2400},     {B4800, 4800},   {B9600, 9600},   {B19200, 19200},
-                 {B38400, 38400},   {B57600, 57600},   {B115200, 115200}, {B230400, 230400}};
     speed_t code = cfgetospeed(&tio);
     settings.baudRate = 0;
-    for (const auto& e : TABLE) {
+    for (const StandardSpeedEntry& e : STANDARD_SPEEDS) {
         if (e.code == code) {
             settings.baudRate = e.rate;
         }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/text_win32.h"
@@ -17,33 +18,41 @@ constexpr char EOF_CHAR = 0x04;
 constexpr uint32_t MAX_PARITY_CODE = 4;
 constexpr uint32_t MAX_STOP_BITS_CODE = 2;
 const wchar_t DEVICE_NAMESPACE[] = L"\\\\.\\";
+// How long a wait that cannot be armed pauses before the caller looks again.
+constexpr DWORD UNARMED_PAUSE_MS = 1;
 
-// What an unplugged USB adapter answers to every call on its handle (and
-// wine, for a pty whose other side closed: not ready).
-bool IsLineLostError(DWORD error)
+// What an unplugged USB adapter answers to every call on its handle, what a
+// closed handle answers, and what wine answers for a pty whose other side
+// closed (not ready). An aborted call is none of these: wine ends a pending
+// receive-event wait on a pty as aborted a millisecond after it began (it
+// polls modem lines that a pty lacks), and new settings, purges and
+// cancelled I/O abort calls on a port that is still there.
+bool IsGoneError(DWORD error)
 {
-    return error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED || error == ERROR_OPERATION_ABORTED ||
-           error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_GEN_FAILURE || error == ERROR_INVALID_HANDLE ||
-           error == ERROR_NOT_READY;
+    return error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED || error == ERROR_DEVICE_NOT_CONNECTED ||
+           error == ERROR_GEN_FAILURE || error == ERROR_INVALID_HANDLE || error == ERROR_NOT_READY;
 }
 
-// New line settings or a purge may end a pending wait as aborted; the port
-// then still answers, and the caller looks and waits again.
-SerialWait WaitFailed(HANDLE port, DWORD error)
+// Whether the port still answers a status query.
+bool PortAnswers(HANDLE port)
 {
     DWORD errors = 0;
     COMSTAT status{};
-    if (error == ERROR_OPERATION_ABORTED && ClearCommError(port, &errors, &status)) {
-        return SerialWait::READABLE;
-    }
-    return IsLineLostError(error) ? SerialWait::LINE_LOST : SerialWait::FAILED;
+    return ClearCommError(port, &errors, &status) != 0;
 }
 
-SerialIoResult Failure(DWORD error)
+// A call on the port failed with error: the line is lost only when the port
+// is gone, by that answer or by its silence to a status query.
+bool PortIsGone(HANDLE port, DWORD error)
+{
+    return IsGoneError(error) || !PortAnswers(port);
+}
+
+SerialIoResult Failure(HANDLE port, DWORD error)
 {
     SerialIoResult result;
     result.error = ErrnoFromWin32(error);
-    result.lineLost = IsLineLostError(error);
+    result.lineLost = PortIsGone(port, error);
     return result;
 }
 
@@ -223,6 +232,9 @@ void SerialPort::Close()
     }
     if (m_state->commWaitPending) {
         // The record must not go away while the driver may still write it.
+        // A new event mask ends the wait where cancelling does not (wine
+        // polls for it on a thread of its own until the mask changes).
+        SetCommMask(m_state->port, 0);
         CancelIo(m_state->port);
         DWORD ignored = 0;
         GetOverlappedResult(m_state->port, &m_state->commWait, &ignored, TRUE);
@@ -293,11 +305,8 @@ SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
         DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING || !GetOverlappedResult(m_state->port, &overlapped, &got, TRUE)) {
             error = error != ERROR_IO_PENDING ? error : GetLastError();
-            // Aborted by new settings or a purge on a port that still answers: nothing read.
-            if (WaitFailed(m_state->port, error) == SerialWait::READABLE) {
-                return SerialIoResult();
-            }
-            return Failure(error);
+            // Aborted on a port that is still there: nothing read.
+            return PortIsGone(m_state->port, error) ? Failure(m_state->port, error) : SerialIoResult();
         }
     }
     SerialIoResult result;
@@ -322,7 +331,7 @@ SerialIoResult SerialPort::Write(const uint8_t* data, size_t length, uint32_t st
         if (!WriteFile(m_state->port, data + result.count, chunk, &written, &overlapped)) {
             DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
-                SerialIoResult failed = Failure(error);
+                SerialIoResult failed = Failure(m_state->port, error);
                 failed.count = result.count;
                 return failed;
             }
@@ -334,7 +343,7 @@ SerialIoResult SerialPort::Write(const uint8_t* data, size_t length, uint32_t st
                 return result;
             }
             if (!GetOverlappedResult(m_state->port, &overlapped, &written, FALSE)) {
-                SerialIoResult failed = Failure(GetLastError());
+                SerialIoResult failed = Failure(m_state->port, GetLastError());
                 failed.count = result.count;
                 return failed;
             }
@@ -374,24 +383,25 @@ SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
     if (m_state == nullptr) {
         return SerialWait::FAILED;
     }
+    const HANDLE port = m_state->port;
     // Arm the character event first, then look at the queue: a byte that
     // arrives in between fires the armed wait.
     if (!m_state->commWaitPending) {
         ResetEvent(m_state->commWait.hEvent);
         m_state->commEvents = 0;
-        if (WaitCommEvent(m_state->port, &m_state->commEvents, &m_state->commWait)) {
+        if (WaitCommEvent(port, &m_state->commEvents, &m_state->commWait)) {
             return SerialWait::READABLE;
         }
         DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
-            return WaitFailed(m_state->port, error);
+            return WaitUnarmed(wake, timeoutMs, error);
         }
         m_state->commWaitPending = true;
     }
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(m_state->port, &errors, &status)) {
-        return IsLineLostError(GetLastError()) ? SerialWait::LINE_LOST : SerialWait::FAILED;
+    if (!ClearCommError(port, &errors, &status)) {
+        return SerialWait::LINE_LOST;  // the port no longer answers
     }
     if (status.cbInQue > 0) {
         return SerialWait::READABLE;
@@ -406,12 +416,39 @@ SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
         return SerialWait::WOKEN;
     }
     if (which != WAIT_OBJECT_0) {
-        return SerialWait::FAILED;
+        // The wait itself failed, which says nothing about the port: ask it.
+        return WaitUnarmed(nullptr, timeoutMs, NO_ERROR);
     }
     m_state->commWaitPending = false;
     DWORD ignored = 0;
-    if (!GetOverlappedResult(m_state->port, &m_state->commWait, &ignored, FALSE)) {
-        return WaitFailed(m_state->port, GetLastError());
+    if (!GetOverlappedResult(port, &m_state->commWait, &ignored, FALSE)) {
+        // Ended early (aborted, say) on a port that is still there: the
+        // caller looks at the line and waits again.
+        return PortIsGone(port, GetLastError()) ? SerialWait::LINE_LOST : SerialWait::READABLE;
+    }
+    return SerialWait::READABLE;
+}
+
+SerialWait SerialPort::WaitUnarmed(const WakeupEvent* wake, int timeoutMs, unsigned long error)
+{
+    const HANDLE port = m_state->port;
+    if (PortIsGone(port, error)) {
+        return SerialWait::LINE_LOST;
+    }
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (ClearCommError(port, &errors, &status) && status.cbInQue > 0) {
+        return SerialWait::READABLE;
+    }
+    // Nothing to wait on: pause as long as wine polls a port, so that the
+    // caller looking again does not spin while the wait cannot be armed.
+    const DWORD pause = timeoutMs < 0 ? UNARMED_PAUSE_MS : std::min(UNARMED_PAUSE_MS, static_cast<DWORD>(timeoutMs));
+    if (wake != nullptr && wake->m_event != nullptr) {
+        if (WaitForSingleObject(static_cast<HANDLE>(wake->m_event), pause) == WAIT_OBJECT_0) {
+            return SerialWait::WOKEN;
+        }
+    } else {
+        Sleep(pause);
     }
     return SerialWait::READABLE;
 }

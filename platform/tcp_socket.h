@@ -7,11 +7,32 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/serial_port.h"
 
 namespace Platform {
+
+// One address of a server as the system's name look-up gives it.
+struct ServerAddress {
+    int family = 0;                // the system's address family
+    std::vector<uint8_t> address;  // the system's socket address record
+};
+
+// Finds the TCP addresses of host for port, taking as long as the resolver
+// takes. 0 and the addresses, or errno and a reason naming the host.
+using HostLookup = std::function<int(const std::string& host, uint16_t port, std::vector<ServerAddress>& found,
+                                     std::string& reason)>;
+int SystemHostLookup(const std::string& host, uint16_t port, std::vector<ServerAddress>& found,
+                     std::string& reason);
+
+// Runs lookup aside and waits for its answer at most timeoutMs: a resolver
+// that hangs costs the caller no more than that. ETIMEDOUT when it did not
+// answer in time (it is left to finish on its own).
+int LookUpWithin(const HostLookup& lookup, const std::string& host, uint16_t port, int timeoutMs,
+                 std::vector<ServerAddress>& found, std::string& reason);
 
 class TcpSocket {
 public:
@@ -20,11 +41,12 @@ public:
     TcpSocket(const TcpSocket&) = delete;
     TcpSocket& operator=(const TcpSocket&) = delete;
 
-    // Resolves host and connects to the first address that answers within
-    // timeoutMs in all, with Nagle off and keep-alive on. 0 on success,
-    // otherwise errno (ETIMEDOUT when nobody answered in time) and a reason
-    // naming host and port.
-    int Connect(const std::string& host, uint16_t port, int timeoutMs, std::string& reason);
+    // Looks host up and connects to the first address that answers, both
+    // within timeoutMs in all, with Nagle off and keep-alive on. 0 on
+    // success, otherwise errno (ETIMEDOUT when the look-up or the server did
+    // not answer in time) and a reason naming host and port.
+    int Connect(const std::string& host, uint16_t port, int timeoutMs, std::string& reason,
+                const HostLookup& lookup = SystemHostLookup);
     void Close();
     bool IsOpen() const;
 

@@ -82,13 +82,14 @@ int PollOne(int fd, short events, int timeoutMs, short& revents)
 }
 
 // One address: 0 and the connected descriptor, or errno.
-int ConnectOne(const struct addrinfo& address, int64_t deadline, int& fdOut)
+int ConnectOne(const ServerAddress& address, int64_t deadline, int& fdOut)
 {
-    int fd = socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol);
+    int fd = socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
         return errno;
     }
-    if (connect(fd, address.ai_addr, address.ai_addrlen) != 0 && errno != EINPROGRESS) {
+    const auto* where = reinterpret_cast<const struct sockaddr*>(address.address.data());
+    if (connect(fd, where, static_cast<socklen_t>(address.address.size())) != 0 && errno != EINPROGRESS) {
         int error = errno;
         CloseFd(fd);
         return error;
@@ -124,33 +125,58 @@ TcpSocket::~TcpSocket()
     Close();
 }
 
-int TcpSocket::Connect(const std::string& host, uint16_t port, int timeoutMs, std::string& reason)
+int SystemHostLookup(const std::string& host, uint16_t port, std::vector<ServerAddress>& found, std::string& reason)
 {
-    Close();
     struct addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    struct addrinfo* found = nullptr;
+    struct addrinfo* list = nullptr;
     const std::string service = std::to_string(port);
-    int gai = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    int gai = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
     if (gai != 0) {
         reason = "cannot find the server " + host + ": " + gai_strerror(gai);
-        return gai == EAI_SYSTEM ? errno : EHOSTUNREACH;
+        return gai == EAI_SYSTEM && errno != 0 ? errno : EHOSTUNREACH;
     }
+    found.clear();
+    for (const struct addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(a->ai_addr);
+        found.push_back(ServerAddress{a->ai_family, std::vector<uint8_t>(bytes, bytes + a->ai_addrlen)});
+    }
+    freeaddrinfo(list);
+    return 0;
+}
+
+int TcpSocket::Connect(const std::string& host, uint16_t port, int timeoutMs, std::string& reason,
+                       const HostLookup& lookup)
+{
+    Close();
+    // The look-up and the connect share the one deadline.
     const int64_t deadline = MonotonicMs() + timeoutMs;
-    int error = EHOSTUNREACH;
-    for (struct addrinfo* a = found; a != nullptr && MonotonicMs() < deadline; a = a->ai_next) {
-        error = ConnectOne(*a, deadline, m_fd);
+    const std::string window = std::to_string(timeoutMs / 1000) + " s";
+    std::vector<ServerAddress> found;
+    int error = LookUpWithin(lookup, host, port, timeoutMs, found, reason);
+    if (error != 0) {
+        if (error == ETIMEDOUT) {
+            reason = "cannot find the server " + Where(host, port) + ": the name look-up gave no answer within " +
+                     window;
+        }
+        return error;
+    }
+    error = EHOSTUNREACH;
+    for (const ServerAddress& address : found) {
+        if (MonotonicMs() >= deadline) {
+            error = ETIMEDOUT;
+            break;
+        }
+        error = ConnectOne(address, deadline, m_fd);
         if (error == 0) {
             break;
         }
     }
-    freeaddrinfo(found);
     if (error != 0) {
         m_fd = -1;
-        reason = error == ETIMEDOUT ? "no answer from " + Where(host, port) + " within " +
-                                          std::to_string(timeoutMs / 1000) + " s"
+        reason = error == ETIMEDOUT ? "no answer from " + Where(host, port) + " within " + window
                                     : "cannot connect to " + Where(host, port) + ": " + std::strerror(error);
         return error;
     }

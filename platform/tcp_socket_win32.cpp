@@ -69,16 +69,16 @@ void TuneConnected(SOCKET s)
 }
 
 // One address: 0 and the connected socket, or errno.
-int ConnectOne(const addrinfo& address, int64_t deadline, SOCKET& out)
+int ConnectOne(const ServerAddress& address, int64_t deadline, SOCKET& out)
 {
-    SOCKET s = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+    SOCKET s = socket(address.family, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
         return ErrnoFromWsa(WSAGetLastError());
     }
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
-    if (connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) != 0 &&
-        WSAGetLastError() != WSAEWOULDBLOCK) {
+    const auto* where = reinterpret_cast<const sockaddr*>(address.address.data());
+    if (connect(s, where, static_cast<int>(address.address.size())) != 0 && WSAGetLastError() != WSAEWOULDBLOCK) {
         int error = ErrnoFromWsa(WSAGetLastError());
         closesocket(s);
         return error;
@@ -117,9 +117,8 @@ bool TcpSocket::IsOpen() const
     return m_fd != INVALID_SOCKET;
 }
 
-int TcpSocket::Connect(const std::string& host, uint16_t port, int timeoutMs, std::string& reason)
+int SystemHostLookup(const std::string& host, uint16_t port, std::vector<ServerAddress>& found, std::string& reason)
 {
-    Close();
     if (!StartWinsock()) {
         reason = "the network library did not start";
         return EIO;
@@ -128,25 +127,55 @@ int TcpSocket::Connect(const std::string& host, uint16_t port, int timeoutMs, st
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    addrinfo* found = nullptr;
+    addrinfo* list = nullptr;
     const std::string service = std::to_string(port);
-    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0) {
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) {
         reason = "cannot find the server " + host;
         return EHOSTUNREACH;
     }
+    found.clear();
+    for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(a->ai_addr);
+        found.push_back(ServerAddress{a->ai_family, std::vector<uint8_t>(bytes, bytes + a->ai_addrlen)});
+    }
+    freeaddrinfo(list);
+    return 0;
+}
+
+int TcpSocket::Connect(const std::string& host, uint16_t port, int timeoutMs, std::string& reason,
+                       const HostLookup& lookup)
+{
+    Close();
+    if (!StartWinsock()) {
+        reason = "the network library did not start";
+        return EIO;
+    }
+    // The look-up and the connect share the one deadline.
     const int64_t deadline = MonotonicMs() + timeoutMs;
-    int error = EHOSTUNREACH;
+    const std::string window = std::to_string(timeoutMs / 1000) + " s";
+    std::vector<ServerAddress> found;
+    int error = LookUpWithin(lookup, host, port, timeoutMs, found, reason);
+    if (error != 0) {
+        if (error == ETIMEDOUT) {
+            reason = "cannot find the server " + Where(host, port) + ": the name look-up gave no answer within " +
+                     window;
+        }
+        return error;
+    }
+    error = EHOSTUNREACH;
     SOCKET s = INVALID_SOCKET;
-    for (addrinfo* a = found; a != nullptr && MonotonicMs() < deadline; a = a->ai_next) {
-        error = ConnectOne(*a, deadline, s);
+    for (const ServerAddress& address : found) {
+        if (MonotonicMs() >= deadline) {
+            error = ETIMEDOUT;
+            break;
+        }
+        error = ConnectOne(address, deadline, s);
         if (error == 0) {
             break;
         }
     }
-    freeaddrinfo(found);
     if (error != 0) {
-        reason = error == ETIMEDOUT ? "no answer from " + Where(host, port) + " within " +
-                                          std::to_string(timeoutMs / 1000) + " s"
+        reason = error == ETIMEDOUT ? "no answer from " + Where(host, port) + " within " + window
                                     : "cannot connect to " + Where(host, port);
         return error;
     }

@@ -1,13 +1,14 @@
 #include "settings/burn_context.h"
 
 #include <filesystem>
-#include <cstdio>
+#include <cstdarg>
 #include <cstdlib>
 #include <fstream>
 
 #include "common/common_util.h"
+#include "common/console_output.h"
+#include "common/text_format.h"
 #include "platform/process_paths.h"
-#include "transport/line_factory.h"
 
 namespace BurnInfo {
 
@@ -27,20 +28,31 @@ bool ReadSettingLine(std::istream& in, std::string& line)
     return true;
 }
 
+} // namespace
+
 // A config number stored in 32 bits; a value that cannot be read fails the
 // load with the key and the text, rather than becoming a silent 0.
-bool ReadConfigNumber(const std::string& path, const std::string& key, const std::string& value,
-                      int& target)
+bool BurnContext::ReadConfigNumber(const std::string& key, const std::string& value, int& target)
 {
     if (!CommonUtil::TryConvertToInt32(value, target)) {
-        std::printf("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), path.c_str(),
-                    value.c_str());
+        Refuse("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_files.configPath.c_str(),
+               value.c_str());
         return false;
     }
     return true;
 }
 
-} // namespace
+void BurnContext::Refuse(const char* format, ...) const
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = Common::FormatTextV(format, args);
+    va_end(args);
+    ConsoleOutput::Write(text);
+    if (m_failure.Ok()) {
+        m_failure = Common::Outcome::Failure(Common::OutcomeKind::SETTINGS, text);
+    }
+}
 
 bool ReadBaudRate(const std::string& text, int& rate)
 {
@@ -55,29 +67,30 @@ bool ReadBaudRate(const std::string& text, int& rate)
 BurnContext::BurnContext()
 {
     InitExePath();
-    m_loaderPath = m_exePath + LOADER_PATH;
+    m_files.loaderPath = m_files.exePath + LOADER_PATH;
 }
 
-BurnContext::BurnContext(const std::string& exeDirectory) : m_exePath(exeDirectory)
+BurnContext::BurnContext(const std::string& exeDirectory)
 {
-    m_loaderPath = m_exePath + LOADER_PATH;
+    m_files.exePath = exeDirectory;
+    m_files.loaderPath = m_files.exePath + LOADER_PATH;
 }
 
 void BurnContext::InitExePath()
 {
     // Resolved through /proc/self/exe, so the installation is found from any
     // working directory and through a symlink on PATH.
-    m_exePath = Platform::ExecutableDirectory();
+    m_files.exePath = Platform::ExecutableDirectory();
 }
 
 bool BurnContext::LoadBurnConfig()
 {
-    if (m_configPath.empty()) {
-        m_configPath = m_exePath + BURN_CONFIG;
+    if (m_files.configPath.empty()) {
+        m_files.configPath = m_files.exePath + BURN_CONFIG;
     }
-    std::ifstream in(std::filesystem::u8path(m_configPath), std::ios::in);
+    std::ifstream in(std::filesystem::u8path(m_files.configPath), std::ios::in);
     if (!in.is_open()) {
-        std::printf("error: Open burn.config failed!\n");
+        Refuse("error: Open burn.config failed!\n");
         return false;
     }
     std::string line;
@@ -93,11 +106,11 @@ bool BurnContext::LoadBurnConfig()
         const std::string& key = parts[0];
         const std::string& value = parts[1];
         if (key == "chipName") {
-            m_chipName = value;
+            m_chip.chipName = value;
         } else if (key == "filePath") {
-            m_filePath = value;
+            m_package.filePath = value;
         } else if (key == "xmlPathDefault") {
-            m_xmlPathDefault = value == "true";
+            m_package.xmlPathDefault = value == "true";
         } else if (key == "mode") {
             if (!LoadTransportWay(value)) {
                 return false;
@@ -120,21 +133,21 @@ bool BurnContext::LoadLocalConfig(const std::vector<std::string>& parts)
     const std::string& key = parts[0];
     const std::string& value = parts[1];
     if (key == "serialPort") {
-        m_serialPort = value;
+        SetSerialPort(value);
     } else if (key == "baudRate") {
-        if (!ReadBaudRate(value, m_baudRate)) {
-            std::printf("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_configPath.c_str(),
+        if (!ReadBaudRate(value, m_line.baudRate)) {
+            Refuse("error: Invalid number for key %s in %s: \"%s\"\n", key.c_str(), m_files.configPath.c_str(),
                         value.c_str());
             return false;
         }
     } else if (key == "stopBit") {
-        m_stopBit = std::atoi(value.c_str());
+        m_line.stopBit = std::atoi(value.c_str());
     } else if (key == "parity") {
-        m_parity = std::atoi(value.c_str());
+        m_line.parity = std::atoi(value.c_str());
     } else if (key == "reset") {
-        return ReadConfigNumber(m_configPath, key, value, m_reboot);
+        return ReadConfigNumber(key, value, m_reset.reboot);
     } else if (key == "burnCheck") {
-        return ReadConfigNumber(m_configPath, key, value, m_burnCheck);
+        return ReadConfigNumber(key, value, m_read.burnCheck);
     }
     return true;
 }
@@ -147,54 +160,73 @@ void BurnContext::LoadBoardConfig(const std::vector<std::string>& /*parts*/) {}
 LineSettings BurnContext::GetLineSettings() const
 {
     LineSettings settings;
-    settings.portName = m_serialPort;
-    settings.baudRate = static_cast<uint32_t>(m_baudRate);
-    settings.stopBits = static_cast<uint32_t>(m_stopBit);
-    settings.parity = static_cast<uint32_t>(m_parity);
+    settings.portName = m_port.text;
+    settings.baudRate = static_cast<uint32_t>(m_line.baudRate);
+    settings.stopBits = static_cast<uint32_t>(m_line.stopBit);
+    settings.parity = static_cast<uint32_t>(m_line.parity);
     return settings;
 }
 
-void BurnContext::LoadSocketConfig(const std::vector<std::string>& parts)
+// Socket keys have no consumer in this tool; the serial server comes from
+// the port name, which LoadLocalConfig took.
+void BurnContext::LoadSocketConfig(const std::vector<std::string>& /*parts*/) {}
+
+PortKind BurnContext::ServerKind() const
 {
-    if (parts[0] == "serialPort") {
-        TakeSerialServerFromPort();
+    return m_port.IsNetwork() ? m_port.kind : PortKind::RAW_SOCKET;
+}
+
+void BurnContext::SetSocket(bool socket)
+{
+    if (socket == IsSocket()) {
+        return;
+    }
+    if (socket) {
+        m_port = MakeNetworkPortName(ServerKind(), m_port.host, m_port.port);
+    } else {
+        m_port = PortName();
     }
 }
 
-void BurnContext::TakeSerialServerFromPort()
+void BurnContext::SetSerialServerIp(const std::string& ip)
 {
-    LineAddress address;
-    std::string error;
-    // A malformed network name stays a plain name here; opening it reports why.
-    const bool network = ParseLineAddress(m_serialPort, address, error) && address.kind != LineKind::SERIAL;
-    m_isSocket = network;
-    m_serialServerIp = network ? address.host : std::string();
-    m_serialServerPort = network ? address.port : 0;
+    m_port = MakeNetworkPortName(ServerKind(), ip, m_port.port);
+}
+
+void BurnContext::SetSerialServerPort(int port)
+{
+    m_port = MakeNetworkPortName(ServerKind(), m_port.host, port);
 }
 
 bool BurnContext::LoadTransportWay(const std::string& value)
 {
     std::string mode = CommonUtil::Trim(value);
     if (mode == "serial") {
-        m_transportWay = TransportWay::SERIAL;
+        m_line.transportWay = TransportWay::SERIAL;
         return true;
     }
-    std::printf("error: Unknown transport: %s!\n", mode.c_str());
+    Refuse("error: Unknown transport: %s!\n", mode.c_str());
     return false;
 }
 
 bool BurnContext::CheckBurnParameters() const
 {
-    if (m_chipName.empty()) {
-        std::printf("error: Chip name not found!\n");
+    if (m_chip.chipName.empty()) {
+        Refuse("error: Chip name not found!\n");
         return false;
     }
-    if (m_filePath.empty()) {
-        std::printf("error: Burn file not found!\n");
+    if (m_package.filePath.empty()) {
+        Refuse("error: Burn file not found!\n");
         return false;
     }
-    if (m_transportWay == TransportWay::NOT_CHOSEN) {
-        std::printf("error: Transport way not found!\n");
+    if (m_line.transportWay == TransportWay::NOT_CHOSEN) {
+        Refuse("error: Transport way not found!\n");
+        return false;
+    }
+    // A network name can be judged here, before the operator resets the
+    // board; device paths and COM names only the open can judge.
+    if (!m_port.WellFormed()) {
+        Refuse("error: %s\n", MalformedPortNameMessage(m_port).c_str());
         return false;
     }
     return true;

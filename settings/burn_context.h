@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "common/fwpkg_format.h"
+#include "common/chip_family.h"
+#include "common/outcome.h"
+#include "common/printf_format.h"
 #include "common/reset_sequence.h"
 #include "settings/burn_info.h"
 #include "transport/line_settings.h"
+#include "transport/port_name.h"
 
 namespace tinyxml2 {
 class XMLElement;
@@ -28,16 +31,96 @@ constexpr const char* TEMP = "temp/";
 constexpr int MAX_PATH_LENGTH = 1024;
 
 constexpr const char* DEFAULT_RESET_AT_COMMAND = "at+rst\r\n";
-constexpr int DEFAULT_BAUD_RATE = 115200;
+// Without "-b" or baudRate the line stays at the boot rate.
+constexpr int DEFAULT_BAUD_RATE = static_cast<int>(Common::BOOT_BAUD_RATE);
 constexpr int DEFAULT_BURN_INTERVAL = 10;
 
-// A line rate as "-b" and baudRate give it: read like atoi, so "115200abc" is
-// 115200; false for a text that reads as 0 (no leading digit, or "0").
+// A line rate as "-b" and baudRate give it: read like atoi, so "9600abc" is
+// 9600; false for a text that reads as 0 (no leading digit, or "0").
 bool ReadBaudRate(const std::string& text, int& rate);
 
 // TypeSix partition table file type codes.
 constexpr int FLASH_BIN_TYPE = Common::TYPESIX_FILE_FLASH_BIN;
 constexpr int EMMC_BIN_TYPE = Common::TYPESIX_FILE_EMMC_BIN;
+
+// The parts of one run's settings, each a plain value.
+// The chip the run serves.
+struct ChipChoice {
+    std::string chipName;
+    int chipType = 0;
+    int department = 0;
+};
+
+// The line to the board as the settings give it (the port name apart).
+struct LineChoice {
+    TransportWay transportWay = TransportWay::NOT_CHOSEN;
+    int baudRate = DEFAULT_BAUD_RATE;
+    int stopBit = 0;
+    int parity = 0;
+};
+
+// What is burned: the burn file, what was read from it, what is selected.
+struct PackageChoice {
+    std::string filePath;
+    std::string burnFileDirectory;
+    bool xmlPathDefault = true;
+    std::vector<PartitionItem> partitionInfo;
+    PartitionItem smallInfo;
+    std::string programmerFilePath;
+    std::vector<std::string> onlyBurnNames;
+};
+
+// The installation and the other files a run may name.
+struct RunFiles {
+    std::string exePath;
+    std::string loaderPath;
+    int loaderAddress = 0;
+    std::string configPath;
+    std::string elfFilePath;
+    std::string txtFilePath;
+    std::string imageBinPath;
+    std::string touchBinPath;
+    std::string vctmBinPath;
+};
+
+// How the board is brought into its boot ROM, and restarted afterwards.
+struct ResetChoice {
+    int reboot = 0;
+    std::string resetAtCommand = DEFAULT_RESET_AT_COMMAND;
+    Common::ResetSequence resetSequence;
+    bool isResetSequenceFromOption = false;
+    bool isBeforeReset = false;
+    bool isSwitchAfterLoader = false;
+    int burnInterval = DEFAULT_BURN_INTERVAL;
+};
+
+// What a read, an erase and a burn check cover.
+struct ReadChoice {
+    int address = 0;
+    int readSize = 0;
+    std::string readFile;  // output of --read; the package only provides the loader
+    int eraseSize = 0;
+    int eraseMode = 0;
+    bool isOnlyEraseAll = false;
+    int burnCheck = 0;
+};
+
+// Settings with accessors but neither a source nor a consumer in this tool;
+// config files shared with other tools of the family still load.
+struct OtherSettings {
+    std::string serverIp;
+    std::string ipAddr;
+    std::string netMask;
+    std::string macAddress;
+    std::string gatewayIp;
+    std::string usbSerialNumber;
+    int tftpPort = 0;
+    int udpPort = 0;
+    DEBUG_BOARD debugBoard = DEBUG_BOARD_NONE;
+    int frequency = 0;
+    int coreIndex = -1;
+    bool isCompressFail = false;
+};
 
 class BurnContext {
 public:
@@ -60,122 +143,134 @@ public:
     std::string GetShaFilePath(const std::string& name) const;
 
     // --- accessors ---
-    std::string GetChipName() const { return m_chipName; }
-    void SetChipName(const std::string& name) { m_chipName = name; }
-    TransportWay GetTransportWay() const { return m_transportWay; }
-    void SetTransportWay(TransportWay way) { m_transportWay = way; }
-    std::string GetSerialPort() const { return m_serialPort; }
-    void SetSerialPort(const std::string& port) { m_serialPort = port; }
-    int GetBaudRate() const { return m_baudRate; }
+    std::string GetChipName() const { return m_chip.chipName; }
+    void SetChipName(const std::string& name) { m_chip.chipName = name; }
+    TransportWay GetTransportWay() const { return m_line.transportWay; }
+    void SetTransportWay(TransportWay way) { m_line.transportWay = way; }
+    std::string GetSerialPort() const { return m_port.text; }
+    void SetSerialPort(const std::string& port) { m_port = ParsePortName(port); }
+    // The port name as read once: its kind, and the server of a network name.
+    const PortName& GetPortName() const { return m_port; }
+    int GetBaudRate() const { return m_line.baudRate; }
     // Port, rate, stop bits and parity of the run, as one value for the line.
     LineSettings GetLineSettings() const;
-    void SetBaudRate(int baudRate) { m_baudRate = baudRate; }
-    int GetStopBit() const { return m_stopBit; }
-    void SetStopBit(int stopBit) { m_stopBit = stopBit; }
-    int GetParity() const { return m_parity; }
-    void SetParity(int parity) { m_parity = parity; }
+    void SetBaudRate(int baudRate) { m_line.baudRate = baudRate; }
+    int GetStopBit() const { return m_line.stopBit; }
+    void SetStopBit(int stopBit) { m_line.stopBit = stopBit; }
+    int GetParity() const { return m_line.parity; }
+    void SetParity(int parity) { m_line.parity = parity; }
 
-    std::string GetServerIp() const { return m_serverIp; }
-    std::string GetIpAddr() const { return m_ipAddr; }
-    std::string GetNetMask() const { return m_netMask; }
-    std::string GetMacAddress() const { return m_macAddress; }
-    std::string GetGatewayIp() const { return m_gatewayIp; }
-    std::string GetUsbSerialNumber() const { return m_usbSerialNumber; }
-    void SetUsbSerialNumber(const std::string& number) { m_usbSerialNumber = number; }
-    int GetTftpPort() const { return m_tftpPort; }
-    int GetUdpPort() const { return m_udpPort; }
+    std::string GetServerIp() const { return m_other.serverIp; }
+    std::string GetIpAddr() const { return m_other.ipAddr; }
+    std::string GetNetMask() const { return m_other.netMask; }
+    std::string GetMacAddress() const { return m_other.macAddress; }
+    std::string GetGatewayIp() const { return m_other.gatewayIp; }
+    std::string GetUsbSerialNumber() const { return m_other.usbSerialNumber; }
+    void SetUsbSerialNumber(const std::string& number) { m_other.usbSerialNumber = number; }
+    int GetTftpPort() const { return m_other.tftpPort; }
+    int GetUdpPort() const { return m_other.udpPort; }
 
-    std::string GetFilePath() const { return m_filePath; }
-    std::string GetBurnFile() const { return m_filePath; }
-    void SetFilePath(const std::string& path) { m_filePath = path; }
-    std::string GetImageBinPath() const { return m_imageBinPath; }
-    void SetImageBinPath(const std::string& path) { m_imageBinPath = path; }
-    std::string GetTouchBinPath() const { return m_touchBinPath; }
-    void SetTouchBinPath(const std::string& path) { m_touchBinPath = path; }
-    std::string GetVctmBinPath() const { return m_vctmBinPath; }
-    void SetVctmBinPath(const std::string& path) { m_vctmBinPath = path; }
-    std::string GetExePath() const { return m_exePath; }
-    std::string GetJtagPath() const { return m_exePath + JTAG_PATH; }
-    std::string GetLoaderPath() const { return m_loaderPath; }
-    void SetLoaderPath(const std::string& path) { m_loaderPath = path; }
-    std::string GetConfigPath() const { return m_configPath; }
-    void SetConfigPath(const std::string& path) { m_configPath = path; }
-    std::string GetProgrammerFilePath() const { return m_programmerFilePath; }
-    std::string GetElfFilePath() const { return m_elfFilePath; }
-    void SetElfFilePath(const std::string& path) { m_elfFilePath = path; }
-    std::string GetTxtFilePath() const { return m_txtFilePath; }
-    void SetTxtFilePath(const std::string& path) { m_txtFilePath = path; }
+    std::string GetFilePath() const { return m_package.filePath; }
+    std::string GetBurnFile() const { return m_package.filePath; }
+    void SetFilePath(const std::string& path) { m_package.filePath = path; }
+    std::string GetImageBinPath() const { return m_files.imageBinPath; }
+    void SetImageBinPath(const std::string& path) { m_files.imageBinPath = path; }
+    std::string GetTouchBinPath() const { return m_files.touchBinPath; }
+    void SetTouchBinPath(const std::string& path) { m_files.touchBinPath = path; }
+    std::string GetVctmBinPath() const { return m_files.vctmBinPath; }
+    void SetVctmBinPath(const std::string& path) { m_files.vctmBinPath = path; }
+    std::string GetExePath() const { return m_files.exePath; }
+    std::string GetJtagPath() const { return m_files.exePath + JTAG_PATH; }
+    std::string GetLoaderPath() const { return m_files.loaderPath; }
+    void SetLoaderPath(const std::string& path) { m_files.loaderPath = path; }
+    std::string GetConfigPath() const { return m_files.configPath; }
+    void SetConfigPath(const std::string& path) { m_files.configPath = path; }
+    std::string GetProgrammerFilePath() const { return m_package.programmerFilePath; }
+    std::string GetElfFilePath() const { return m_files.elfFilePath; }
+    void SetElfFilePath(const std::string& path) { m_files.elfFilePath = path; }
+    std::string GetTxtFilePath() const { return m_files.txtFilePath; }
+    void SetTxtFilePath(const std::string& path) { m_files.txtFilePath = path; }
 
-    int GetLoaderAddress() const { return m_loaderAddress; }
-    void SetLoaderAddress(int address) { m_loaderAddress = address; }
-    std::vector<PartitionItem> GetPartitionInfo() const { return m_partitionInfo; }
-    void SetPartitionInfo(const std::vector<PartitionItem>& table) { m_partitionInfo = table; }
-    PartitionItem GetSmallInfo() const { return m_smallInfo; }
-    int GetChipType() const { return m_chipType; }
-    void SetChipType(int chipType) { m_chipType = chipType; }
-    int GetDepartment() const { return m_department; }
+    int GetLoaderAddress() const { return m_files.loaderAddress; }
+    void SetLoaderAddress(int address) { m_files.loaderAddress = address; }
+    std::vector<PartitionItem> GetPartitionInfo() const { return m_package.partitionInfo; }
+    void SetPartitionInfo(const std::vector<PartitionItem>& table) { m_package.partitionInfo = table; }
+    PartitionItem GetSmallInfo() const { return m_package.smallInfo; }
+    int GetChipType() const { return m_chip.chipType; }
+    void SetChipType(int chipType) { m_chip.chipType = chipType; }
+    int GetDepartment() const { return m_chip.department; }
 
-    DEBUG_BOARD GetDebugBoard() const { return m_debugBoard; }
-    void SetDebugBoard(DEBUG_BOARD board) { m_debugBoard = board; }
-    int GetFrequency() const { return m_frequency; }
-    void SetFrequency(int frequency) { m_frequency = frequency; }
-    int GetCoreIndex() const { return m_coreIndex; }
-    void SetCoreIndex(int index) { m_coreIndex = index; }
-    int GetAddress() const { return m_address; }
-    void SetAddress(int address) { m_address = address; }
-    int GetReadSize() const { return m_readSize; }
-    void SetReadSize(int size) { m_readSize = size; }
+    DEBUG_BOARD GetDebugBoard() const { return m_other.debugBoard; }
+    void SetDebugBoard(DEBUG_BOARD board) { m_other.debugBoard = board; }
+    int GetFrequency() const { return m_other.frequency; }
+    void SetFrequency(int frequency) { m_other.frequency = frequency; }
+    int GetCoreIndex() const { return m_other.coreIndex; }
+    void SetCoreIndex(int index) { m_other.coreIndex = index; }
+    int GetAddress() const { return m_read.address; }
+    void SetAddress(int address) { m_read.address = address; }
+    int GetReadSize() const { return m_read.readSize; }
+    void SetReadSize(int size) { m_read.readSize = size; }
     // Output file of --read; the package only provides the loader.
-    std::string GetReadFile() const { return m_readFile; }
-    void SetReadFile(const std::string& path) { m_readFile = path; }
-    int GetEraseSize() const { return m_eraseSize; }
-    void SetEraseSize(int size) { m_eraseSize = size; }
-    bool IsSocket() const { return m_isSocket; }
-    void SetSocket(bool socket) { m_isSocket = socket; }
-    std::string GetSerialServerIp() const { return m_serialServerIp; }
-    void SetSerialServerIp(const std::string& ip) { m_serialServerIp = ip; }
-    int GetSerialServerPort() const { return m_serialServerPort; }
-    void SetSerialServerPort(int port) { m_serialServerPort = port; }
-    // Socket flag and serial server from the port name: set for
-    // rfc2217://HOST:PORT and socket://HOST:PORT, cleared for any other name.
-    void TakeSerialServerFromPort();
-    int GetReboot() const { return m_reboot; }
-    void SetReboot(int reboot) { m_reboot = reboot; }
-    int GetBurnCheck() const { return m_burnCheck; }
-    void SetBurnCheck(int burnCheck) { m_burnCheck = burnCheck; }
-    bool IsCompressFail() const { return m_isCompressFail; }
-    void SetIsCompressFail(bool fail) { m_isCompressFail = fail; }
-    void AddOnlyBurnName(const std::string& name) { m_onlyBurnNames.push_back(name); }
-    std::vector<std::string> GetOnlyBurnNames() const { return m_onlyBurnNames; }
-    int GetEraseMode() const { return m_eraseMode; }
-    void SetEraseMode(int mode) { m_eraseMode = mode; }
-    bool IsOnlyEraseAll() const { return m_isOnlyEraseAll; }
-    void SetOnlyEraseAll(bool only) { m_isOnlyEraseAll = only; }
-    bool IsSwitchAfterLoader() const { return m_isSwitchAfterLoader; }
-    void SetSwitchAfterLoader(bool switchAfter) { m_isSwitchAfterLoader = switchAfter; }
-    bool IsBeforeReset() const { return m_isBeforeReset; }
-    void SetBeforeReset(bool beforeReset) { m_isBeforeReset = beforeReset; }
-    int GetBurnInterval() const { return m_burnInterval; }
-    void SetBurnInterval(int interval) { m_burnInterval = interval; }
-    std::string GetResetAtCommand() const { return m_resetAtCommand; }
+    std::string GetReadFile() const { return m_read.readFile; }
+    void SetReadFile(const std::string& path) { m_read.readFile = path; }
+    int GetEraseSize() const { return m_read.eraseSize; }
+    void SetEraseSize(int size) { m_read.eraseSize = size; }
+    // The socket flag and the serial server are the port name's: the flag is
+    // set for rfc2217:// and socket:// names, the server only when the name is
+    // well formed. Setting them rewrites the name (a socket made of a device
+    // name becomes socket://HOST:PORT).
+    bool IsSocket() const { return m_port.IsNetwork(); }
+    void SetSocket(bool socket);
+    std::string GetSerialServerIp() const { return m_port.host; }
+    void SetSerialServerIp(const std::string& ip);
+    int GetSerialServerPort() const { return m_port.port; }
+    void SetSerialServerPort(int port);
+    int GetReboot() const { return m_reset.reboot; }
+    void SetReboot(int reboot) { m_reset.reboot = reboot; }
+    int GetBurnCheck() const { return m_read.burnCheck; }
+    void SetBurnCheck(int burnCheck) { m_read.burnCheck = burnCheck; }
+    bool IsCompressFail() const { return m_other.isCompressFail; }
+    void SetIsCompressFail(bool fail) { m_other.isCompressFail = fail; }
+    void AddOnlyBurnName(const std::string& name) { m_package.onlyBurnNames.push_back(name); }
+    std::vector<std::string> GetOnlyBurnNames() const { return m_package.onlyBurnNames; }
+    int GetEraseMode() const { return m_read.eraseMode; }
+    void SetEraseMode(int mode) { m_read.eraseMode = mode; }
+    bool IsOnlyEraseAll() const { return m_read.isOnlyEraseAll; }
+    void SetOnlyEraseAll(bool only) { m_read.isOnlyEraseAll = only; }
+    bool IsSwitchAfterLoader() const { return m_reset.isSwitchAfterLoader; }
+    void SetSwitchAfterLoader(bool switchAfter) { m_reset.isSwitchAfterLoader = switchAfter; }
+    bool IsBeforeReset() const { return m_reset.isBeforeReset; }
+    void SetBeforeReset(bool beforeReset) { m_reset.isBeforeReset = beforeReset; }
+    int GetBurnInterval() const { return m_reset.burnInterval; }
+    void SetBurnInterval(int interval) { m_reset.burnInterval = interval; }
+    std::string GetResetAtCommand() const { return m_reset.resetAtCommand; }
     // "-resetseq:" wins over the chip property file's ResetSequence.
-    const Common::ResetSequence& GetResetSequence() const { return m_resetSequence; }
+    const Common::ResetSequence& GetResetSequence() const { return m_reset.resetSequence; }
     void SetResetSequence(const Common::ResetSequence& sequence, bool fromOption)
     {
-        m_resetSequence = sequence;
-        m_isResetSequenceFromOption = fromOption;
+        m_reset.resetSequence = sequence;
+        m_reset.isResetSequenceFromOption = fromOption;
     }
-    bool IsResetSequenceFromOption() const { return m_isResetSequenceFromOption; }
+    bool IsResetSequenceFromOption() const { return m_reset.isResetSequenceFromOption; }
 
     // Set by the openDebug key; process-wide, never reset.
     static bool IsOpenDebug() { return m_isOpenDebug; }
 
+    // The first refusal of the settings, as it was printed; success while there is none.
+    const Common::Outcome& GetFailure() const { return m_failure; }
+    // Prints a refusal of the settings and keeps the first one.
+    void Refuse(const char* format, ...) const TARNWICK_PRINTF_FORMAT(2, 3);
+
 private:
     void InitExePath();
+    bool ReadConfigNumber(const std::string& key, const std::string& value, int& target);
+    bool ReadNumberAttribute(const std::string& partition, const char* name, const char* text, int64_t& value) const;
     // False when a number value cannot be read (the message is printed).
     bool LoadLocalConfig(const std::vector<std::string>& parts);
     void LoadBoardConfig(const std::vector<std::string>& parts);
     void LoadSocketConfig(const std::vector<std::string>& parts);
+    // The scheme a server setter keeps: the name's own, or socket:// for a device name.
+    PortKind ServerKind() const;
 
     bool InitBurnFilePath();
     bool ParseXmlFile();
@@ -188,59 +283,15 @@ private:
     std::string ResolveTablePath(const std::string& value) const;
     bool ReinitPartitionInfo();
 
-    std::string m_chipName;
-    TransportWay m_transportWay = TransportWay::NOT_CHOSEN;
-    std::string m_serialPort;
-    int m_baudRate = DEFAULT_BAUD_RATE;
-    int m_stopBit = 0;
-    int m_parity = 0;
-    std::string m_serverIp;
-    std::string m_ipAddr;
-    std::string m_netMask;
-    std::string m_macAddress;
-    std::string m_gatewayIp;
-    std::string m_usbSerialNumber;
-    int m_tftpPort = 0;
-    int m_udpPort = 0;
-    std::string m_filePath;
-    std::string m_burnFileDirectory;
-    std::string m_imageBinPath;
-    std::string m_touchBinPath;
-    std::string m_vctmBinPath;
-    std::string m_exePath;
-    std::string m_loaderPath;
-    std::string m_configPath;
-    std::string m_programmerFilePath;
-    std::string m_elfFilePath;
-    std::string m_txtFilePath;
-    int m_loaderAddress = 0;
-    std::vector<PartitionItem> m_partitionInfo;
-    PartitionItem m_smallInfo;
-    int m_chipType = 0;
-    int m_department = 0;
-    bool m_xmlPathDefault = true;
-    DEBUG_BOARD m_debugBoard = DEBUG_BOARD_NONE;
-    int m_frequency = 0;
-    int m_coreIndex = -1;
-    int m_address = 0;
-    int m_readSize = 0;
-    std::string m_readFile;
-    int m_eraseSize = 0;
-    bool m_isSocket = false;
-    std::string m_serialServerIp;
-    int m_serialServerPort = 0;
-    int m_reboot = 0;
-    int m_burnCheck = 0;
-    bool m_isCompressFail = false;
-    std::vector<std::string> m_onlyBurnNames;
-    int m_eraseMode = 0;
-    bool m_isOnlyEraseAll = false;
-    bool m_isSwitchAfterLoader = false;
-    bool m_isBeforeReset = false;
-    int m_burnInterval = DEFAULT_BURN_INTERVAL;
-    std::string m_resetAtCommand = DEFAULT_RESET_AT_COMMAND;
-    Common::ResetSequence m_resetSequence;
-    bool m_isResetSequenceFromOption = false;
+    ChipChoice m_chip;
+    LineChoice m_line;
+    PortName m_port;
+    PackageChoice m_package;
+    RunFiles m_files;
+    ResetChoice m_reset;
+    ReadChoice m_read;
+    OtherSettings m_other;
+    mutable Common::Outcome m_failure;
 
     static bool m_isOpenDebug;
 };

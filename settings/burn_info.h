@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/chip_families.h"
+#include "common/chip_family.h"
 
 namespace BurnInfo {
 

@@ -1,5 +1,4 @@
 #include <filesystem>
-#include <cstdio>
 #include <fstream>
 
 #include "common/common_util.h"
@@ -9,10 +8,10 @@ namespace BurnInfo {
 
 bool BurnContext::LoadChipProperties()
 {
-    const std::string path = m_exePath + CHIP_PROPERTIES + m_chipName + ".txt";
+    const std::string path = m_files.exePath + CHIP_PROPERTIES + m_chip.chipName + ".txt";
     std::ifstream in(std::filesystem::u8path(path), std::ios::in);
     if (!in.is_open()) {
-        std::printf("error: Open file failed: %s\n", path.c_str());
+        Refuse("error: Open file failed: %s\n", path.c_str());
         return false;
     }
 
@@ -30,32 +29,32 @@ bool BurnContext::LoadChipProperties()
         if (key == "ChipType" || key == "LoadBurnAddress") {
             int number = 0;
             if (!CommonUtil::TryConvertToInt32(value, number)) {
-                std::printf("error: Invalid number for key %s in file %s: \"%s\"\n", key.c_str(), path.c_str(),
+                Refuse("error: Invalid number for key %s in file %s: \"%s\"\n", key.c_str(), path.c_str(),
                             value.c_str());
                 return false;
             }
             if (key == "ChipType") {
-                m_chipType = number;
-                m_department = DepartmentOf(number);
+                m_chip.chipType = number;
+                m_chip.department = DepartmentOf(number);
             } else {
-                m_loaderAddress = number;
+                m_files.loaderAddress = number;
             }
         } else if (key == "ResetAtCommand") {
-            m_resetAtCommand = value + "\r\n";
-        } else if (key == "ResetSequence" && !m_isResetSequenceFromOption) {
+            m_reset.resetAtCommand = value + "\r\n";
+        } else if (key == "ResetSequence" && !m_reset.isResetSequenceFromOption) {
             Common::ResetSequence sequence;
             std::string why;
             if (!Common::ParseResetSequence(value, sequence, why)) {
-                std::printf("error: Invalid reset sequence for key ResetSequence in file %s: \"%s\": %s\n",
+                Refuse("error: Invalid reset sequence for key ResetSequence in file %s: \"%s\": %s\n",
                             path.c_str(), value.c_str(), why.c_str());
                 return false;
             }
-            m_resetSequence = sequence;
+            m_reset.resetSequence = sequence;
         }
     }
 
-    if (m_chipType == 0) {
-        std::printf("error: ChipType not found in file %s\n", path.c_str());
+    if (m_chip.chipType == 0) {
+        Refuse("error: ChipType not found in file %s\n", path.c_str());
         return false;
     }
     return true;

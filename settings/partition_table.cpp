@@ -1,6 +1,5 @@
 #include <tinyxml2.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "common/common_util.h"
@@ -13,28 +12,22 @@ namespace {
 constexpr const char* DEFAULT_PROGRAMMER_FILE = "programmer.bin";
 constexpr int64_t FLASH_ONE_PAGE_SIZE = 65536;
 
-// TypeSix file type codes: partners joined to their rows, and codes folded.
-constexpr int TYPE_PARTNER_OF_ZERO = 24;
-constexpr int TYPE_SMALL_BOOT = 28;
-constexpr int TYPE_PARTNER_OF_SMALL_BOOT = 29;
-constexpr int TYPE_SHA256_FILE = 102;
+// TypeSix file type codes of the table: partners joined to their rows.
+constexpr int TYPE_PARTNER_OF_ZERO = static_cast<int>(Common::TYPESIX_IMAGE_SSB_DIGEST);
+constexpr int TYPE_SMALL_BOOT = static_cast<int>(Common::TYPESIX_IMAGE_SMALL_SSB);
+constexpr int TYPE_PARTNER_OF_SMALL_BOOT = static_cast<int>(Common::TYPESIX_IMAGE_SMALL_SSB_DIGEST);
+constexpr int TYPE_SHA256_FILE = static_cast<int>(Common::TYPESIX_IMAGE_DIGEST);
 
-// Image codes of the table that the serial protocol knows by another file type.
-constexpr struct {
-    int tableCode;
-    int protocolType;
-} FOLDED_TYPES[] = {{18, 2}, {20, 0}, {22, 1}, {26, 4}};
-
-// Protocol file type of a folded table code; false for any other code.
+// A table code that the serial protocol knows by another file type, as the
+// chip object's whole-package path reads it; false for a code without one.
 bool FoldFileType(int tableCode, int& protocolType)
 {
-    for (const auto& folded : FOLDED_TYPES) {
-        if (folded.tableCode == tableCode) {
-            protocolType = folded.protocolType;
-            return true;
-        }
-    }
-    return false;
+    return tableCode >= 0 && Common::TypeSixChipFileType(static_cast<uint32_t>(tableCode), protocolType);
+}
+
+bool ReadsTypeSixFileTypes(int chipType)
+{
+    return Common::FamilyOf(chipType).images == Common::ImageReading::TYPESIX;
 }
 
 // Text of an attribute, or null when the element does not carry it.
@@ -59,36 +52,38 @@ std::string BaseName(const std::string& path)
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+
+} // namespace
+
 // A numeric attribute that cannot be read ends the table with a message naming
 // the partition, the attribute and the text, never as a silent 0.
-bool ReadNumberAttribute(const std::string& partition, const char* name, const char* text, int64_t& value)
+bool BurnContext::ReadNumberAttribute(const std::string& partition, const char* name, const char* text,
+                                      int64_t& value) const
 {
     if (!CommonUtil::TryConvertToNumber(text, value)) {
-        std::printf("error: Partition %s has an invalid %s value: \"%s\"\n", partition.c_str(), name, text);
+        Refuse("error: Partition %s has an invalid %s value: \"%s\"\n", partition.c_str(), name, text);
         return false;
     }
     return true;
 }
 
-} // namespace
-
 bool BurnContext::ParseBurnFile()
 {
     // Packages and single images have no table; the test is case-sensitive.
-    if (m_filePath.find(".xml") == std::string::npos) {
+    if (m_package.filePath.find(".xml") == std::string::npos) {
         return true;
     }
     if (!InitBurnFilePath()) {
         return false;
     }
-    if (!m_xmlPathDefault) {
-        m_burnFileDirectory.clear();
+    if (!m_package.xmlPathDefault) {
+        m_package.burnFileDirectory.clear();
     }
     if (!ParseXmlFile()) {
         return false;
     }
-    if (m_partitionInfo.empty()) {
-        std::printf("error: Partition information is empty!\n");
+    if (m_package.partitionInfo.empty()) {
+        Refuse("error: Partition information is empty!\n");
         return false;
     }
     return true;
@@ -96,46 +91,46 @@ bool BurnContext::ParseBurnFile()
 
 bool BurnContext::InitBurnFilePath()
 {
-    size_t separator = m_filePath.find_last_of('\\');
+    size_t separator = m_package.filePath.find_last_of('\\');
     if (separator == std::string::npos) {
-        separator = m_filePath.find_last_of('/');
+        separator = m_package.filePath.find_last_of('/');
     }
     if (separator == std::string::npos) {
-        std::printf("error: Invalid file path: %s\n", m_filePath.c_str());
+        Refuse("error: Invalid file path: %s\n", m_package.filePath.c_str());
         return false;
     }
-    m_burnFileDirectory = m_filePath.substr(0, separator + 1);
+    m_package.burnFileDirectory = m_package.filePath.substr(0, separator + 1);
     return true;
 }
 
 bool BurnContext::ParseXmlFile()
 {
     tinyxml2::XMLDocument document;
-    if (document.LoadFile(m_filePath.c_str()) != tinyxml2::XML_SUCCESS) {
-        std::printf("error: Failed to load xml file: %s.\n", m_filePath.c_str());
-        std::printf("Maybe this is not int XML format, or used by other application.\n");
+    if (document.LoadFile(m_package.filePath.c_str()) != tinyxml2::XML_SUCCESS) {
+        Refuse("error: Failed to load xml file: %s.\n", m_package.filePath.c_str());
+        Refuse("Maybe this is not int XML format, or used by other application.\n");
         return false;
     }
     const tinyxml2::XMLElement* root = document.RootElement();
     if (root == nullptr) {
-        std::printf("error: RootElement failed.\n");
+        Refuse("error: RootElement failed.\n");
         return false;
     }
 
     const char* programmer = Attribute(root, "ProgrammerFile");
     std::string programmerFile = HasValue(programmer) ? programmer : DEFAULT_PROGRAMMER_FILE;
-    m_programmerFilePath =
-        CommonUtil::FileIsExists(programmerFile) ? programmerFile : m_burnFileDirectory + programmerFile;
+    m_package.programmerFilePath =
+        CommonUtil::FileIsExists(programmerFile) ? programmerFile : m_package.burnFileDirectory + programmerFile;
 
     const tinyxml2::XMLElement* first = root->FirstChildElement();
     if (first == nullptr) {
-        std::printf("error: FirstChildElement failed.\n");
+        Refuse("error: FirstChildElement failed.\n");
         return false;
     }
     if (!InitPartitionInfoByXml(first)) {
         return false;
     }
-    if (m_chipType == Common::TYPESIX_CHIP_TYPE) {
+    if (ReadsTypeSixFileTypes(m_chip.chipType)) {
         return ReinitPartitionInfo();
     }
     return true;
@@ -157,13 +152,13 @@ bool BurnContext::CheckXmlFormat(const tinyxml2::XMLElement* element) const
     };
     for (const Required& required : REQUIRED) {
         if (!HasValue(Attribute(element, required.name))) {
-            std::printf("%s", required.message);
+            Refuse("%s", required.message);
             return false;
         }
     }
     // SelectFile may be empty: a row without an image.
     if (Attribute(element, "SelectFile") == nullptr) {
-        std::printf("error: Xml format error, not find SelectFile.\n");
+        Refuse("error: Xml format error, not find SelectFile.\n");
         return false;
     }
     return true;
@@ -178,7 +173,7 @@ bool BurnContext::InitPartitionInfoByXml(const tinyxml2::XMLElement* element)
         if (!InitPartitionRow(element, row)) {
             return false;
         }
-        m_partitionInfo.push_back(row);
+        m_package.partitionInfo.push_back(row);
     }
     return true;
 }
@@ -190,17 +185,17 @@ bool BurnContext::InitPartitionRow(const tinyxml2::XMLElement* element, Partitio
     }
     const int sel = std::atoi(Attribute(element, "Sel"));
     if (sel != 0 && sel != 1) {
-        std::printf("error: Sel value can only be 1 or 0!\n");
+        Refuse("error: Sel value can only be 1 or 0!\n");
         return false;
     }
     row.sel = sel == 1;
     row.partitionName = Attribute(element, "PartitionName");
     row.fileSystem = Attribute(element, "FileSystem");
 
-    if (m_chipType == Common::TYPESIX_CHIP_TYPE) {
+    if (ReadsTypeSixFileTypes(m_chip.chipType)) {
         const char* fileType = Attribute(element, "FileType");
         if (!HasValue(fileType)) {
-            std::printf("error: Xml format error, not find FileType or FileType value is empty.\n");
+            Refuse("error: Xml format error, not find FileType or FileType value is empty.\n");
             return false;
         }
         row.fileType = std::atoi(fileType);
@@ -210,7 +205,7 @@ bool BurnContext::InitPartitionRow(const tinyxml2::XMLElement* element, Partitio
     const char* deviceId = Attribute(element, "DeviceId");
     if (deviceId != nullptr) {
         if (deviceId[0] == '\0') {
-            std::printf("error: Xml format error, not find DeviceId or DeviceId is empty.\n");
+            Refuse("error: Xml format error, not find DeviceId or DeviceId is empty.\n");
             return false;
         }
         row.deviceId = std::atoi(deviceId);
@@ -244,11 +239,11 @@ bool BurnContext::InitPartitionLength(const tinyxml2::XMLElement* element, Parti
         return false;
     }
     if (row.length == 0) {
-        std::printf("Partition: %s length is 0.\n", row.partitionName.c_str());
+        Refuse("Partition: %s length is 0.\n", row.partitionName.c_str());
         return false;
     }
-    if (m_department == WING_CHIP && (row.length & (FLASH_ONE_PAGE_SIZE - 1)) != 0) {
-        std::printf("error: Partition %s have invalid xml length: %s, must be a multiple of 64k\n",
+    if (m_chip.department == WING_CHIP && (row.length & (FLASH_ONE_PAGE_SIZE - 1)) != 0) {
+        Refuse("error: Partition %s have invalid xml length: %s, must be a multiple of 64k\n",
                     row.partitionName.c_str(), text.c_str());
         return false;
     }
@@ -262,7 +257,7 @@ std::string BurnContext::ResolveTablePath(const std::string& value) const
     if (CommonUtil::FileIsExists(value)) {
         return value;
     }
-    std::string underTable = m_burnFileDirectory + value;
+    std::string underTable = m_package.burnFileDirectory + value;
     return CommonUtil::FileIsExists(underTable) ? underTable : std::string();
 }
 
@@ -290,7 +285,7 @@ void BurnContext::InitPartitionElfFile(const tinyxml2::XMLElement* element, Part
 bool BurnContext::ReinitPartitionInfo()
 {
     std::vector<PartitionItem> rewritten;
-    for (const PartitionItem& item : m_partitionInfo) {
+    for (const PartitionItem& item : m_package.partitionInfo) {
         PartitionItem row = item;
         switch (row.fileType) {
             case 0:
@@ -299,13 +294,13 @@ bool BurnContext::ReinitPartitionInfo()
                 break;
             case TYPE_SMALL_BOOT:
                 row.selectFile += "|" + GetFilePath(TYPE_PARTNER_OF_SMALL_BOOT);
-                m_smallInfo = row;
+                m_package.smallInfo = row;
                 break;
             case FLASH_BIN_TYPE:
             case EMMC_BIN_TYPE: {
                 std::string shaFile = GetShaFilePath(row.partitionName);
                 if (shaFile.empty()) {
-                    std::printf("error: Not find sha256.bin file!\n");
+                    Refuse("error: Not find sha256.bin file!\n");
                     return false;
                 }
                 row.selectFile += "|" + shaFile;
@@ -320,13 +315,13 @@ bool BurnContext::ReinitPartitionInfo()
                 break;
         }
     }
-    m_partitionInfo = rewritten;
+    m_package.partitionInfo = rewritten;
     return true;
 }
 
 std::string BurnContext::GetFilePath(int fileType) const
 {
-    for (const PartitionItem& item : m_partitionInfo) {
+    for (const PartitionItem& item : m_package.partitionInfo) {
         if (item.fileType == fileType) {
             return item.selectFile;
         }
@@ -336,7 +331,7 @@ std::string BurnContext::GetFilePath(int fileType) const
 
 std::string BurnContext::GetShaFilePath(const std::string& name) const
 {
-    for (const PartitionItem& item : m_partitionInfo) {
+    for (const PartitionItem& item : m_package.partitionInfo) {
         if (item.fileType == TYPE_SHA256_FILE && name.find(item.partitionName) != std::string::npos) {
             return item.selectFile;
         }

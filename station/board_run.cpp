@@ -1,6 +1,9 @@
 #include "station/board_run.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "common/event_line.h"
 
 namespace Station {
 
@@ -25,41 +28,57 @@ std::string SecondsText(double seconds)
 
 }  // namespace
 
-std::string BoardRun::OnEventLine(const std::string& line, double now)
+std::string StageOf(const EventLine::Event& event)
 {
-    const std::optional<ToolEvent> event = ParseToolEventLine(line);
-    return event ? Apply(*event, now) : "";
+    using Kind = EventLine::Event::Kind;
+    switch (event.kind) {
+    case Kind::WAITING: return WAITING_STAGE;
+    case Kind::IMAGE_STARTED: return event.type == LOADER_IMAGE_TYPE ? "loader " + event.name : event.name;
+    default: return "";
+    }
 }
 
-std::string BoardRun::Apply(const ToolEvent& event, double now)
+std::string BoardRun::OnEventLine(const std::string& line, double now)
 {
+    EventLine::Event event;
+    return EventLine::Parse(line, event) ? Apply(event, now) : "";
+}
+
+std::string BoardRun::Apply(const EventLine::Event& event, double now)
+{
+    using Kind = EventLine::Event::Kind;
+    const std::string entered = StageOf(event);
+    if (!entered.empty()) {
+        stage = entered;
+    }
     switch (event.kind) {
-    case ToolEvent::Kind::WAITING_FOR_BOARD:
+    case Kind::WAITING:
         sawWaiting = true;
-        stage = WAITING_STAGE;
         return stage;
-    case ToolEvent::Kind::IMAGE_STARTED:
-        image = event.text;
-        stage = event.imageType == LOADER_IMAGE_TYPE ? "loader " + image : image;
+    case Kind::IMAGE_STARTED:
+        image = event.name;
         imageBytes = event.bytes;
         percent = 0;
         if (firstImageAt < 0.0) {
             firstImageAt = now;
         }
         return stage + " started";
-    case ToolEvent::Kind::IMAGE_PROGRESS:
-        percent = event.percent;
+    case Kind::PROGRESS:
+        percent = std::clamp(event.percent, 0, FULL_PERCENT);
         return "";
-    case ToolEvent::Kind::IMAGE_ENDED:
-        if (event.ok) {
-            doneBytes += imageBytes;
-            percent = FULL_PERCENT;
+    case Kind::IMAGE_ENDED:
+        if (!event.ok) {
+            return stage + " failed";
         }
-        return stage + (event.ok ? " done" : " failed");
-    case ToolEvent::Kind::ERROR:
+        doneBytes += imageBytes;
+        percent = FULL_PERCENT;
+        return stage + " done";
+    case Kind::ERROR:
         return "error: " + event.text;
+    case Kind::UNKNOWN:
+        break;
     }
-    return "";
+    return entered;
 }
 
 double BoardRun::BytesPerSecond(double now) const

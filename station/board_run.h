@@ -11,12 +11,16 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/child_processes.h"
-#include "station/tool_events.h"
+#include "common/event_line.h"
 
 namespace Station {
 
 // The stage a board shows while the tool waits for its handshake.
 constexpr const char* WAITING_STAGE = "waiting for a board";
+
+// The stage a board enters with this event of the tool, empty for an event
+// within a stage.
+std::string StageOf(const EventLine::Event& event);
 
 struct BoardRun {
     std::string port;
@@ -54,7 +58,7 @@ struct BoardRun {
     // Takes one event line of the tool; a short text for the plain view,
     // empty for an event not worth a line.
     std::string OnEventLine(const std::string& line, double now);
-    std::string Apply(const ToolEvent& event, double now);
+    std::string Apply(const EventLine::Event& event, double now);
     double BytesPerSecond(double now) const;
     double Elapsed(double now) const { return (ended ? endedAt : now) - startedAt; }
     // After the child ended: exit code and report decide result and reason;

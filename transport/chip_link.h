@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string_view>
+
+#include "common/outcome.h"
+#include "common/run_events.h"
 
 class ChipLink {
 public:
@@ -14,10 +17,12 @@ public:
     // Waits for received bytes for at most timeoutMs; true when some are pending.
     virtual bool WaitForData(uint32_t timeoutMs) = 0;
     virtual bool CheckIsCancel() = 0;
-    virtual long long GetThisPtr() const = 0;
-    // A text command framed for the board, with its answer (board command channel).
-    virtual int SendCmd(unsigned char* cmd, unsigned long length, unsigned char* reply, int replySize,
-                        int timeout) = 0;
-    // True once the line is gone; waits end at once instead of running out.
-    virtual bool IsLineBroken() const = 0;
+    // True once the line is gone, kept as the failure of the operation in
+    // progress; waits end at once instead of running out.
+    virtual bool LineLost() = 0;
+    // What the run is told: messages, progress marks, board text.
+    virtual Common::RunEvents& Events() = 0;
+    // Prints the message and keeps it as the failure of the operation in
+    // progress (an earlier failure of it stays the one kept).
+    virtual void Fail(Common::OutcomeKind kind, std::string_view message) = 0;
 };

@@ -15,8 +15,9 @@ class LineDevice {
 public:
     virtual ~LineDevice() = default;
 
-    // Opens the line the port name names; the engine applies the settings
-    // with Apply right after.
+    // Opens the line: a local port at the settings' port name, a server
+    // connection at the name the line was made for. The engine applies the
+    // settings with Apply right after.
     virtual LineStatus Open(const LineSettings& settings) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;

@@ -7,9 +7,11 @@
 #include <string>
 #include <utility>
 
+#include "common/chip_family.h"
+
 struct LineSettings {
     std::string portName;
-    uint32_t baudRate = 115200;
+    uint32_t baudRate = Common::BOOT_BAUD_RATE;
     uint32_t dataBits = 8;
     uint32_t stopBits = 0;  // chip settings' codes: 0 one, 1 one and a half, 2 two
     uint32_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space

@@ -234,7 +234,6 @@ bool LineTransport::InitDcb(const Common::TRANSPORT_MODE_ATTR_U& attr)
     LineStatus status = IsOpen() ? m_device->Apply(attr.serial) : LineStatus::Fail("the port is not open", EBADF);
     if (!status.Ok()) {
         SetError(status.error, status.reason);
-        Common::Print("SetCommState failed.\n");
         return false;
     }
     m_settings = attr.serial;
@@ -290,7 +289,7 @@ void LineTransport::ReportLineLost()
 {
     if (!m_lostReported) {
         m_lostReported = true;
-        Common::Print("error: the serial line was lost.\n");
+        Common::Print(LINE_LOST_MESSAGE);
     }
 }
 

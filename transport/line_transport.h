@@ -39,7 +39,7 @@ public:
     LineStatus SetModemLine(ModemLine line, bool on) override;
 
     // Applies speed, stop bits and parity of attr to the open line (the name
-    // is not used), printing "SetCommState failed." when it refuses.
+    // is not used); a refusal keeps its reason (GetErrorStrInfo, GetErrorCode).
     bool InitDcb(const Common::TRANSPORT_MODE_ATTR_U& attr);
     // Ends a wait in progress early; safe from another thread.
     void Wake() { m_wakeEvent.Signal(); }

@@ -15,7 +15,7 @@ constexpr size_t PURGE_CHUNK = 4096;
 LineStatus RawSocketLine::Open(const LineSettings& settings)
 {
     m_settings = settings;
-    LineStatus status = ServerConnection::Connect(settings.portName, m_socket, m_address);
+    LineStatus status = ServerConnection::Connect(m_name, m_socket, m_lookup);
     if (!status.Ok()) {
         ServerConnection::ReportOpenFailure(status);
     }

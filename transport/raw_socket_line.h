@@ -3,12 +3,21 @@
 // side can neither see nor change.
 #pragma once
 
+#include <utility>
+
 #include "platform/tcp_socket.h"
 #include "transport/line_device.h"
-#include "transport/line_factory.h"
+#include "transport/port_name.h"
 
 class RawSocketLine : public LineDevice {
 public:
+    // The server named; lookup finds its addresses (the system's resolver
+    // unless a test holds it).
+    explicit RawSocketLine(PortName name, Platform::HostLookup lookup = Platform::SystemHostLookup)
+        : m_name(std::move(name)), m_lookup(std::move(lookup))
+    {
+    }
+
     // Connects; the settings' rate is taken as the one the server runs at.
     LineStatus Open(const LineSettings& settings) override;
     void Close() override;
@@ -25,7 +34,8 @@ public:
     LineStatus SetModemLine(ModemLine line, bool on) override;
 
 private:
+    const PortName m_name;
+    const Platform::HostLookup m_lookup;
     Platform::TcpSocket m_socket;
-    LineAddress m_address;
     LineSettings m_settings;
 };

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/monotonic_clock.h"
 #include "transport/server_connection.h"
@@ -69,33 +70,28 @@ size_t DataBytesIn(const uint8_t* encoded, size_t sent)
 
 }  // namespace
 
-Rfc2217Line::Rfc2217Line() : m_answers(COMMAND_COUNT), m_answerSeen(COMMAND_COUNT), m_refusedDo(256), m_refusedWill(256)
+Rfc2217Line::Rfc2217Line(PortName name, Platform::HostLookup lookup)
+    : m_name(std::move(name)),
+      m_lookup(std::move(lookup)),
+      m_answers(COMMAND_COUNT), m_answerSeen(COMMAND_COUNT), m_refusedDo(256), m_refusedWill(256)
 {
 }
 
-LineStatus Rfc2217Line::Open(const LineSettings& settings)
+// The server comes from the name the line was made for; the engine applies
+// the settings right after.
+LineStatus Rfc2217Line::Open(const LineSettings& /*settings*/)
 {
     Close();
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_decoder = Telnet::Decoder();
-        m_heldData.clear();
-        m_replies.clear();
-        std::fill(m_answerSeen.begin(), m_answerSeen.end(), false);
-        std::fill(m_refusedDo.begin(), m_refusedDo.end(), false);
-        std::fill(m_refusedWill.begin(), m_refusedWill.end(), false);
-        m_comPort = Offer::ASKED;
-        m_binaryRefused = false;
-        m_lost = false;
-    }
-    int error = m_answered.Create();
-    if (error == 0) {
-        error = m_held.Create();
-    }
-    if (error != 0) {
-        return LineStatus::Fail("cannot create an event", error);
-    }
-    LineStatus status = ServerConnection::Connect(settings.portName, m_socket, m_address);
+    m_decoder = Telnet::Decoder();
+    m_heldData.clear();
+    m_replies.clear();
+    std::fill(m_answerSeen.begin(), m_answerSeen.end(), false);
+    std::fill(m_refusedDo.begin(), m_refusedDo.end(), false);
+    std::fill(m_refusedWill.begin(), m_refusedWill.end(), false);
+    m_comPort = Offer::ASKED;
+    m_binaryRefused = false;
+    m_lost = false;
+    LineStatus status = ServerConnection::Connect(m_name, m_socket, m_lookup);
     if (status.Ok()) {
         status = Negotiate();
     }
@@ -124,14 +120,13 @@ LineStatus Rfc2217Line::Negotiate()
     }
     LineStatus status = WaitUntil([this] { return m_comPort != Offer::ASKED || m_binaryRefused; },
                                   "the offer of RFC 2217 line control");
-    std::lock_guard<std::mutex> guard(m_lock);
     if (status.Ok() && m_comPort == Offer::REFUSED) {
-        return LineStatus::Fail(ServerConnection::Describe(m_address) +
+        return LineStatus::Fail(m_name.Server() +
                                     " does not offer RFC 2217 line control (for a raw TCP port name it socket://)",
                                 EPROTO);
     }
     if (status.Ok() && m_binaryRefused) {
-        return LineStatus::Fail(ServerConnection::Describe(m_address) + " refuses binary transmission", EPROTO);
+        return LineStatus::Fail(m_name.Server() + " refuses binary transmission", EPROTO);
     }
     return status;
 }
@@ -170,14 +165,11 @@ LineStatus Rfc2217Line::SetModemLine(ModemLine line, bool on)
 LineStatus Rfc2217Line::Exchange(const std::vector<Request>& requests)
 {
     std::vector<uint8_t> frame;
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        for (const Request& request : requests) {
-            m_answerSeen[request.command] = false;
-            std::vector<uint8_t> payload(1 + request.value.size(), request.command);
-            std::copy(request.value.begin(), request.value.end(), payload.begin() + 1);
-            Telnet::AppendSubnegotiation(frame, Telnet::OPTION_COM_PORT, payload);
-        }
+    for (const Request& request : requests) {
+        m_answerSeen[request.command] = false;
+        std::vector<uint8_t> payload(1 + request.value.size(), request.command);
+        std::copy(request.value.begin(), request.value.end(), payload.begin() + 1);
+        Telnet::AppendSubnegotiation(frame, Telnet::OPTION_COM_PORT, payload);
     }
     if (!SendControl(frame)) {
         return Lost();
@@ -198,7 +190,6 @@ LineStatus Rfc2217Line::Exchange(const std::vector<Request>& requests)
         }
         return status;
     }
-    std::lock_guard<std::mutex> guard(m_lock);
     for (const Request& request : requests) {
         const std::vector<uint8_t>& answer = m_answers[request.command];
         if (answer != request.value) {
@@ -210,20 +201,15 @@ LineStatus Rfc2217Line::Exchange(const std::vector<Request>& requests)
     return LineStatus();
 }
 
-LineStatus Rfc2217Line::WaitUntil(const std::function<bool()>& doneLocked, const char* what)
+LineStatus Rfc2217Line::WaitUntil(const std::function<bool()>& done, const char* what)
 {
     const int64_t deadline = Platform::MonotonicMs() + ANSWER_WINDOW_MS;
     for (;;) {
-        // Cleared before the check: an answer decoded after it signals again.
-        m_answered.Clear();
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            if (doneLocked()) {
-                return LineStatus();
-            }
-            if (m_lost) {
-                return Lost();
-            }
+        if (done()) {
+            return LineStatus();
+        }
+        if (m_lost) {
+            return Lost();
         }
         const int64_t left = deadline - Platform::MonotonicMs();
         if (left <= 0) {
@@ -231,43 +217,35 @@ LineStatus Rfc2217Line::WaitUntil(const std::function<bool()>& doneLocked, const
                                         std::to_string(ANSWER_WINDOW_MS) + " ms",
                                     ETIMEDOUT);
         }
-        Platform::SerialWait event = m_socket.Wait(&m_answered, static_cast<int>(left));
+        Platform::SerialWait event = m_socket.Wait(nullptr, static_cast<int>(left));
         if (event == Platform::SerialWait::READABLE) {
-            std::lock_guard<std::mutex> guard(m_lock);
-            PumpLocked();
+            Pump();
         } else if (event == Platform::SerialWait::FAILED) {
             return LineStatus::Fail("waiting for the serial server failed", EIO);
         }
     }
 }
 
-void Rfc2217Line::PumpLocked()
+void Rfc2217Line::Pump()
 {
     uint8_t chunk[PUMP_CHUNK];
     Platform::SerialIoResult r = m_socket.Read(chunk, sizeof(chunk));
     size_t count = 0;
-    TakeLocked(chunk, r.count, chunk, count);
-    if (count > 0) {
-        m_heldData.insert(m_heldData.end(), chunk, chunk + count);
-        m_held.Signal();
-    }
-    if (r.lineLost) {
-        m_lost = true;
-        m_answered.Signal();
-        m_held.Signal();
-    }
+    Take(chunk, r.count, chunk, count);
+    m_heldData.insert(m_heldData.end(), chunk, chunk + count);
+    m_lost = m_lost || r.lineLost;
 }
 
-void Rfc2217Line::TakeLocked(uint8_t* raw, size_t count, uint8_t* data, size_t& dataCount)
+void Rfc2217Line::Take(uint8_t* raw, size_t count, uint8_t* data, size_t& dataCount)
 {
     m_commands.clear();
     dataCount = m_decoder.Feed(raw, count, data, m_commands);
     for (const Telnet::Command& command : m_commands) {
-        OnCommandLocked(command);
+        OnCommand(command);
     }
 }
 
-void Rfc2217Line::OnCommandLocked(const Telnet::Command& command)
+void Rfc2217Line::OnCommand(const Telnet::Command& command)
 {
     using Telnet::Command;
     if (command.kind == Command::Kind::SUBNEGOTIATION) {
@@ -278,7 +256,6 @@ void Rfc2217Line::OnCommandLocked(const Telnet::Command& command)
             const uint8_t code = static_cast<uint8_t>(command.payload[0] - SERVER_OFFSET);
             m_answers[code].assign(command.payload.begin() + 1, command.payload.end());
             m_answerSeen[code] = true;
-            m_answered.Signal();
         }
         return;
     }
@@ -312,45 +289,33 @@ void Rfc2217Line::OnCommandLocked(const Telnet::Command& command)
         default:
             break;
     }
-    m_answered.Signal();
 }
 
 bool Rfc2217Line::SendControl(const std::vector<uint8_t>& frame)
 {
-    std::lock_guard<std::mutex> writeGuard(m_writeLock);
     std::vector<uint8_t> bytes;
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        bytes.swap(m_replies);
-    }
+    bytes.swap(m_replies);
     bytes.insert(bytes.end(), frame.begin(), frame.end());
     if (bytes.empty()) {
         return true;
     }
     Platform::SerialIoResult r = m_socket.Write(bytes.data(), bytes.size(), CONTROL_STALL_MS);
-    if (r.lineLost) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_lost = true;
-    }
+    m_lost = m_lost || r.lineLost;
     return r.count == bytes.size();
 }
 
 LineStatus Rfc2217Line::Lost() const
 {
-    return LineStatus::Fail("the connection to " + ServerConnection::Describe(m_address) + " was closed", ECONNRESET);
+    return LineStatus::Fail("the connection to " + m_name.Server() + " was closed", ECONNRESET);
 }
 
 Platform::SerialIoResult Rfc2217Line::Read(uint8_t* buffer, size_t size)
 {
     Platform::SerialIoResult result;
-    std::lock_guard<std::mutex> guard(m_lock);
     if (!m_heldData.empty()) {
         result.count = std::min(size, m_heldData.size());
         std::copy(m_heldData.begin(), m_heldData.begin() + static_cast<long>(result.count), buffer);
         m_heldData.erase(m_heldData.begin(), m_heldData.begin() + static_cast<long>(result.count));
-        if (m_heldData.empty()) {
-            m_held.Clear();
-        }
         return result;
     }
     if (m_lost) {
@@ -360,32 +325,22 @@ Platform::SerialIoResult Rfc2217Line::Read(uint8_t* buffer, size_t size)
     }
     // Decoded in place: data never runs ahead of the raw bytes.
     Platform::SerialIoResult raw = m_socket.Read(buffer, size);
-    TakeLocked(buffer, raw.count, buffer, result.count);
+    Take(buffer, raw.count, buffer, result.count);
     result.error = raw.error;
     result.lineLost = raw.lineLost;
-    if (raw.lineLost) {
-        m_lost = true;
-        m_answered.Signal();
-    }
+    m_lost = m_lost || raw.lineLost;
     return result;
 }
 
 Platform::SerialIoResult Rfc2217Line::Write(const uint8_t* data, size_t length, uint32_t stallMs)
 {
-    std::lock_guard<std::mutex> writeGuard(m_writeLock);
     std::vector<uint8_t> bytes;
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        bytes.swap(m_replies);
-    }
+    bytes.swap(m_replies);
     const size_t replies = bytes.size();
     bytes.reserve(replies + length + length / 64);
     Telnet::AppendData(bytes, data, length);
     Platform::SerialIoResult r = m_socket.Write(bytes.data(), bytes.size(), stallMs);
-    if (r.lineLost) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_lost = true;
-    }
+    m_lost = m_lost || r.lineLost;
     r.count = r.count == bytes.size() ? length
                                       : (r.count > replies ? DataBytesIn(bytes.data() + replies, r.count - replies) : 0);
     return r;
@@ -393,16 +348,13 @@ Platform::SerialIoResult Rfc2217Line::Write(const uint8_t* data, size_t length, 
 
 Platform::SerialWait Rfc2217Line::Wait(const Platform::WakeupEvent& wake, int timeoutMs)
 {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (!m_heldData.empty()) {
-            return Platform::SerialWait::READABLE;
-        }
-        if (m_lost) {
-            return Platform::SerialWait::LINE_LOST;
-        }
+    if (!m_heldData.empty()) {
+        return Platform::SerialWait::READABLE;
     }
-    return m_socket.Wait(&wake, timeoutMs, &m_held);
+    if (m_lost) {
+        return Platform::SerialWait::LINE_LOST;
+    }
+    return m_socket.Wait(&wake, timeoutMs);
 }
 
 void Rfc2217Line::PurgeInput()
@@ -410,12 +362,10 @@ void Rfc2217Line::PurgeInput()
     std::vector<uint8_t> frame;
     Telnet::AppendSubnegotiation(frame, Telnet::OPTION_COM_PORT, {PURGE_DATA, PURGE_RECEIVE_BUFFER});
     (void)SendControl(frame);  // its answer is not waited for
-    std::lock_guard<std::mutex> guard(m_lock);
     size_t before = 0;
     do {
         before = m_heldData.size();
-        PumpLocked();
+        Pump();
     } while (m_heldData.size() > before && !m_lost);
     m_heldData.clear();
-    m_held.Clear();
 }

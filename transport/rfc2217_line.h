@@ -1,20 +1,17 @@
 // A line to a serial server that speaks RFC 2217 (rfc2217://): the board's
 // bytes travel as telnet data, and the line settings as COM-PORT-OPTION
 // requests that count as applied only once the server has confirmed them.
-//
-// Read and Wait may run on a receive thread while the caller's thread writes
-// and applies settings: an answer the receive thread decodes is handed to the
-// waiting caller, and data the caller's wait decodes is kept for Read.
+// Data that arrives while a request waits for its answer is kept for Read.
+// One thread uses a line at a time.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "platform/tcp_socket.h"
 #include "transport/line_device.h"
-#include "transport/line_factory.h"
+#include "transport/port_name.h"
 #include "transport/telnet_codec.h"
 
 class Rfc2217Line : public LineDevice {
@@ -22,7 +19,9 @@ public:
     // A request waits this long for the server's answer.
     static constexpr int ANSWER_WINDOW_MS = 2500;
 
-    Rfc2217Line();
+    // The server named; lookup finds its addresses (the system's resolver
+    // unless a test holds it).
+    explicit Rfc2217Line(PortName name, Platform::HostLookup lookup = Platform::SystemHostLookup);
 
     LineStatus Open(const LineSettings& settings) override;
     void Close() override;
@@ -46,27 +45,23 @@ private:
     enum class Offer { ASKED, ACCEPTED, REFUSED };
 
     LineStatus Negotiate();
-    // Reads and decodes until doneLocked (asked under the lock) holds, the
-    // line is lost or the answer window has passed.
-    LineStatus WaitUntil(const std::function<bool()>& doneLocked, const char* what);
+    // Reads and decodes until done holds, the line is lost or the answer
+    // window has passed.
+    LineStatus WaitUntil(const std::function<bool()>& done, const char* what);
     // Sends the requests together and waits until the server has answered
     // each with the value asked for.
     LineStatus Exchange(const std::vector<Request>& requests);
     // Reads what is there and decodes it: data kept for Read, answers recorded.
-    void PumpLocked();
-    void TakeLocked(uint8_t* raw, size_t count, uint8_t* data, size_t& dataCount);
-    void OnCommandLocked(const Telnet::Command& command);
+    void Pump();
+    void Take(uint8_t* raw, size_t count, uint8_t* data, size_t& dataCount);
+    void OnCommand(const Telnet::Command& command);
     // Sends replies queued by the decoder and then frame; false when it did not all go.
     bool SendControl(const std::vector<uint8_t>& frame);
     LineStatus Lost() const;
 
+    const PortName m_name;
+    const Platform::HostLookup m_lookup;
     Platform::TcpSocket m_socket;
-    LineAddress m_address;
-    Platform::WakeupEvent m_answered;  // an answer or an option state arrived
-    Platform::WakeupEvent m_held;      // m_held bytes wait for Read
-
-    std::mutex m_writeLock;  // one frame at a time on the socket
-    std::mutex m_lock;       // everything below
     Telnet::Decoder m_decoder;
     std::vector<Telnet::Command> m_commands;
     std::vector<uint8_t> m_heldData;

@@ -6,24 +6,21 @@
 
 namespace ServerConnection {
 
-std::string Describe(const LineAddress& address)
-{
-    const bool ipv6 = address.host.find(':') != std::string::npos;
-    return (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
-}
-
 void ReportOpenFailure(const LineStatus& status)
 {
     Common::PrintInfo(0, Common::NORMAL_INFO, "error: %s.\n", status.reason.c_str());
 }
 
-LineStatus Connect(const std::string& portName, Platform::TcpSocket& socket, LineAddress& address)
+LineStatus Connect(const PortName& name, Platform::TcpSocket& socket, const Platform::HostLookup& lookup)
 {
-    std::string reason;
-    if (!ParseLineAddress(portName, address, reason)) {
-        return LineStatus::Fail(reason, EINVAL);
+    if (!name.IsNetwork()) {
+        return LineStatus::Fail("\"" + name.text + "\" names no serial server", EINVAL);
     }
-    int error = socket.Connect(address.host, address.port, CONNECT_TIMEOUT_MS, reason);
+    if (!name.WellFormed()) {
+        return LineStatus::Fail(MalformedPortNameMessage(name), EINVAL);
+    }
+    std::string reason;
+    int error = socket.Connect(name.host, name.port, CONNECT_TIMEOUT_MS, reason, lookup);
     return error == 0 ? LineStatus() : LineStatus::Fail(reason, error);
 }
 

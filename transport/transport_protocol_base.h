@@ -23,7 +23,6 @@ public:
     virtual bool DownloadDataToDdr(unsigned long address, const char* text);
     virtual bool SendData(unsigned long a, unsigned long b, const unsigned char* data);
 
-    void SetTransport(ChipLink* chip) { m_chip = chip; }
     void SetFileType(int fileType) { m_fileType = fileType; }
     // The digest stays the caller's and must outlive the transfer.
     void SetShaData(const unsigned char* data, unsigned long length)
@@ -31,15 +30,6 @@ public:
         m_shaData = data;
         m_shaDataLength = static_cast<uint32_t>(length);
     }
-
-    int GetFileType() const { return m_fileType; }
-    ChipLink* GetTransport() const { return m_chip; }
-    const unsigned char* GetShaData() const { return m_shaData; }
-    uint32_t GetShaDataLength() const { return m_shaDataLength; }
-
-    // Sends a text command to the board's loader and reports whether it was
-    // answered; the answer itself is not used.
-    bool SendBootCommand(const char* command, int timeoutMs);
 
 protected:
     int m_fileType = -1;

@@ -5,7 +5,7 @@
 bool TransportTypeBase::IsCancel()
 {
     if (m_isCancel || Common::Cancelled()) {
-        Common::Print("\nUser Cancelled!\n");
+        Common::Print(CANCELLED_MESSAGE);
         m_isCancel = false;
         return true;
     }

@@ -19,6 +19,11 @@ struct TRANSPORT_MODE_ATTR_U {
 
 }  // namespace Common
 
+// What a line prints when it goes away under an open port, and when it
+// reports a cancel; the chip keeps the same texts as the failure they cause.
+inline constexpr const char* LINE_LOST_MESSAGE = "error: the serial line was lost.\n";
+inline constexpr const char* CANCELLED_MESSAGE = "\nUser Cancelled!\n";
+
 class TransportTypeBase {
 public:
     virtual ~TransportTypeBase() = default;
@@ -27,12 +32,9 @@ public:
     virtual void Close() = 0;
     virtual unsigned long Send(const unsigned char* data, unsigned long length) = 0;
     virtual unsigned long Receive(unsigned char* buffer, unsigned long length) = 0;
-    virtual std::string ClearPipe(bool) { return std::string(); }
     virtual bool SetTimeout(unsigned long /*writeTimeout*/, unsigned long /*readTimeout*/) { return true; }
     virtual int OnAdataAvailable(std::string& /*text*/) { return 0; }
     virtual void ClearRecvBuff() {}
-    virtual int WriteDataByPipe(char*, int) { return 0; }
-    virtual bool OpenFastbootUsb(const std::string&) { return false; }
 
     // Waits until at least one received byte is pending or timeoutMs has
     // passed; true when bytes are pending. Replaces "sleep, then poll".
@@ -49,7 +51,6 @@ public:
     virtual LineStatus CheckRate(uint32_t baudRate) const;
     virtual LineStatus SetModemLine(ModemLine line, bool on);
 
-    void SetHandle(long long handle) { m_handle = handle; }
     std::string GetDeviceName() const { return m_deviceName; }
     std::string GetErrorStrInfo() const { return m_errorText; }
     int GetErrorCode() const { return m_errorCode; }
@@ -58,7 +59,6 @@ public:
     bool IsCancel();
 
 protected:
-    long long m_handle = 0;
     bool m_isCancel = false;
     std::string m_deviceName;
     int m_errorCode = 0;

@@ -50,9 +50,9 @@ uint8_t GetYmodemDataFrameHead(uint32_t dataSize)
     }
 }
 
-uint32_t GetYmodemDataFrameSize(uint32_t dataSize, bool isCheckSum)
+uint32_t GetYmodemDataFrameSize(uint32_t dataSize)
 {
-    return dataSize + YMODEM_FRAME_HEAD_LEN + (isCheckSum ? CHECKSUMCRC_CRC_LEN : YMODEM_CRC_LEN);
+    return dataSize + YMODEM_FRAME_HEAD_LEN + YMODEM_CRC_LEN;
 }
 
 uint32_t GetYmodemDataSizeOfHead(uint8_t head)
@@ -111,7 +111,7 @@ void YmodemProtocol::WaitPoll(uint32_t timeoutMs)
 // have been taken.
 bool YmodemProtocol::LineGone()
 {
-    return m_chip->IsLineBroken() && !m_chip->WaitForData(0);
+    return m_chip->LineLost() && !m_chip->WaitForData(0);
 }
 
 bool YmodemProtocol::CollectBytes(uint8_t* buffer, uint32_t count, uint32_t start, uint32_t windowMs)
@@ -143,7 +143,7 @@ uint32_t YmodemProtocol::CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint
         uint32_t dataSize = GetYmodemDataSizeOfHead(buffer[HEAD_OFFSET]);
         // An unknown head is read as the loader's 1 KiB frame, which then
         // fails its check and is asked for again.
-        frameSize = GetYmodemDataFrameSize(dataSize != 0 ? dataSize : SINGLE_FRAME_DATA_SIZE_1K, false);
+        frameSize = GetYmodemDataFrameSize(dataSize != 0 ? dataSize : SINGLE_FRAME_DATA_SIZE_1K);
     }
     if (frameSize > bufferSize) {
         return 0;
@@ -156,7 +156,12 @@ uint32_t YmodemProtocol::CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint
 
 void YmodemProtocol::PrintText(const char* text)
 {
-    Common::Print(text, "", m_chip->GetThisPtr());
+    Common::Print(m_chip->Events(), text);
+}
+
+void YmodemProtocol::Fail(Common::OutcomeKind kind, const char* text)
+{
+    m_chip->Fail(kind, text);
 }
 
 void YmodemProtocol::PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t done, uint64_t total)
@@ -164,9 +169,7 @@ void YmodemProtocol::PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t
     PrintText("#");
     int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
     if (frames % step == 0 || percent == 100) {
-        if (g_setProgress != nullptr) {
-            g_setProgress(m_chip->GetThisPtr(), percent);
-        }
+        m_chip->Events().Progress(percent);
         char line[32];
         std::snprintf(line, sizeof(line), " ---- %d%%\n", percent);
         PrintText(line);
@@ -177,27 +180,26 @@ void YmodemProtocol::PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t
 
 bool YmodemProtocol::DownloadFile(const uint8_t* data, uint32_t size, const std::string& fileName)
 {
-    long long handle = m_chip->GetThisPtr();
     if (!YmodemHandshake()) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Ymodem handshake failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Ymodem handshake failed.\n");
         return false;
     }
-    Common::PrintInfo(handle, Common::NORMAL_INFO, "Start download: %s.\n", fileName.c_str());
+    Common::PrintInfo(m_chip->Events(), Common::NORMAL_INFO, "Start download: %s.\n", fileName.c_str());
     if (!SendYmodemStartFrame(fileName, size)) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ymodem start frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Send ymodem start frame failed.\n");
         return false;
     }
-    if (!SendYmodemDataFrame(data, size, GetYmodemDataFrameSize(m_singleFrameDataSize, m_isCheckSum))) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ymodem data frame failed.\n");
+    if (!SendYmodemDataFrame(data, size, GetYmodemDataFrameSize(m_singleFrameDataSize))) {
+        Fail(Common::OutcomeKind::TRANSFER, "Send ymodem data frame failed.\n");
         return false;
     }
     const uint8_t eot = YMODEM_EOT;
     if (!SendFrameWithYmodemAck(&eot, 1)) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ymodem file download finish EOT frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Send ymodem file download finish EOT frame failed.\n");
         return false;
     }
     if (!SendYmodemFinishFrame()) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ymodem finish frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Send ymodem finish frame failed.\n");
         return false;
     }
     return true;
@@ -210,7 +212,7 @@ bool YmodemProtocol::YmodemHandshake()
     std::string log;
     auto printLog = [this, &log]() {
         log += "\n";
-        PrintText(log.c_str());
+        m_chip->Events().BoardText(log);
     };
     uint8_t buffer[YMODEM_HANDSHAKE_READ_SIZE];
     uint32_t start = Common::GetTime();
@@ -239,10 +241,10 @@ bool YmodemProtocol::YmodemHandshake()
 
 bool YmodemProtocol::SendYmodemStartFrame(const std::string& fileName, uint32_t size)
 {
-    std::vector<uint8_t> frame(m_isCheckSum ? CHECKSUMCRC_SOH_FRAME_SIZE : YMODEM_SOH_FRAME_SIZE, 0);
+    std::vector<uint8_t> frame(YMODEM_SOH_FRAME_SIZE, 0);
     if (!InitYmodemStartFrame(frame.data(), static_cast<uint32_t>(frame.size()), Common::GetFileName(fileName),
                               size)) {
-        Common::PrintInfo(m_chip->GetThisPtr(), Common::NORMAL_INFO, "Init ymodem start frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Init ymodem start frame failed.\n");
         return false;
     }
     return SendFrameWithYmodemAck(frame.data(), static_cast<uint32_t>(frame.size()));
@@ -251,15 +253,14 @@ bool YmodemProtocol::SendYmodemStartFrame(const std::string& fileName, uint32_t 
 bool YmodemProtocol::InitYmodemStartFrame(uint8_t* frame, uint32_t frameSize, const std::string& name,
                                           uint32_t fileSize)
 {
-    long long handle = m_chip->GetThisPtr();
     if (name.size() > MAX_FILE_NAME_LENGTH) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "The file name is too long.\n");
+        Fail(Common::OutcomeKind::PACKAGE_REFUSED, "The file name is too long.\n");
         return false;
     }
-    uint32_t checkLength = m_isCheckSum ? CHECKSUMCRC_CRC_LEN : YMODEM_CRC_LEN;
+    uint32_t checkLength = YMODEM_CRC_LEN;
     if (frame == nullptr || frameSize < DATA_OFFSET + YMODEM_SOH_DATA_SIZE + checkLength ||
         memcpy_s(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE, name.data(), name.size()) != 0) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "InitYmodemStartFrame: memcpy_s file name failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "InitYmodemStartFrame: memcpy_s file name failed.\n");
         return false;
     }
     frame[HEAD_OFFSET] = YMODEM_SOH;
@@ -272,49 +273,39 @@ bool YmodemProtocol::InitYmodemStartFrame(uint8_t* frame, uint32_t frameSize, co
     int textLength = std::snprintf(sizeText, sizeof(sizeText), "0x%lx", static_cast<unsigned long>(fileSize));
     uint32_t room = DATA_OFFSET + YMODEM_SOH_DATA_SIZE - position;
     if (textLength <= 0 || memcpy_s(frame + position, room, sizeText, static_cast<size_t>(textLength)) != 0) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "InitYmodemStartFrame: memcpy_s file size failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "InitYmodemStartFrame: memcpy_s file size failed.\n");
         return false;
     }
 
     uint8_t* check = frame + DATA_OFFSET + YMODEM_SOH_DATA_SIZE;
-    if (m_isCheckSum) {
-        check[0] = Common::CalcCheckSum8(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE);
-    } else {
-        uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE);
-        check[0] = static_cast<uint8_t>(crc >> 8);
-        check[1] = static_cast<uint8_t>(crc & 0xFF);
-    }
+    const uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, YMODEM_SOH_DATA_SIZE);
+    check[0] = static_cast<uint8_t>(crc >> 8);
+    check[1] = static_cast<uint8_t>(crc & 0xFF);
     return true;
 }
 
 bool YmodemProtocol::InitYmodemDataFrame(uint8_t* frame, uint32_t frameSize, uint8_t block, const uint8_t* data,
                                          uint32_t chunk)
 {
-    long long handle = m_chip->GetThisPtr();
     uint32_t dataSize = m_singleFrameDataSize;
-    uint32_t checkLength = m_isCheckSum ? CHECKSUMCRC_CRC_LEN : YMODEM_CRC_LEN;
+    uint32_t checkLength = YMODEM_CRC_LEN;
     if (frame == nullptr || frameSize < DATA_OFFSET || chunk > frameSize - DATA_OFFSET || chunk > dataSize ||
         static_cast<uint64_t>(frameSize) < uint64_t{DATA_OFFSET} + dataSize + checkLength) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO,
-                          "InitYmodemDataFrame: memcpy_s sourceSize is greater than destinationSize\n");
+        Fail(Common::OutcomeKind::TRANSFER, "InitYmodemDataFrame: memcpy_s sourceSize is greater than destinationSize\n");
         return false;
     }
     frame[HEAD_OFFSET] = GetYmodemDataFrameHead(dataSize);
     frame[BLOCK_OFFSET] = block;
     frame[BLOCK_COMPLEMENT_OFFSET] = static_cast<uint8_t>(0xFF - block);
     if (chunk > 0 && memcpy_s(frame + DATA_OFFSET, frameSize - DATA_OFFSET, data, chunk) != 0) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "InitYmodemDataFrame: memcpy_s data frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "InitYmodemDataFrame: memcpy_s data frame failed.\n");
         return false;
     }
     // The padding after a short last chunk is the zero fill of the caller.
     uint8_t* check = frame + DATA_OFFSET + dataSize;
-    if (m_isCheckSum) {
-        check[0] = Common::CalcCheckSum8(frame + DATA_OFFSET, dataSize);
-    } else {
-        uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, dataSize);
-        check[0] = static_cast<uint8_t>(crc >> 8);
-        check[1] = static_cast<uint8_t>(crc & 0xFF);
-    }
+    const uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, dataSize);
+    check[0] = static_cast<uint8_t>(crc >> 8);
+    check[1] = static_cast<uint8_t>(crc & 0xFF);
     return true;
 }
 
@@ -351,19 +342,18 @@ bool YmodemProtocol::SendYmodemFinishFrame()
 
 bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t length)
 {
-    long long handle = m_chip->GetThisPtr();
     if (!SendAll(frame, length)) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Send data frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Send data frame failed.\n");
         return false;
     }
     uint32_t start = Common::GetTime();
     for (;;) {
         if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || LineGone()) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "ACK receiving timed out.\n");
+            Fail(Common::OutcomeKind::TRANSFER, "ACK receiving timed out.\n");
             return false;
         }
         if (m_chip->CheckIsCancel()) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "\nUser Cancelled!\n");
+            Fail(Common::OutcomeKind::CANCELLED, "\nUser Cancelled!\n");
             return false;
         }
         // Waiting first takes the answer with the wake-up that brings it; the
@@ -376,7 +366,7 @@ bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t lengt
             }
             // 'C' is the receiver's request to repeat; anything else is noise.
             if (reply == YMODEM_C && !SendAll(frame, length)) {
-                Common::PrintInfo(handle, Common::NORMAL_INFO, "Send data frame failed.\n");
+                Fail(Common::OutcomeKind::TRANSFER, "Send data frame failed.\n");
                 return false;
             }
         }
@@ -387,21 +377,20 @@ bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t lengt
 
 bool YmodemProtocol::UploadFile(const std::string& path, uint32_t size)
 {
-    long long handle = m_chip->GetThisPtr();
     if (!RecvYModelSOHFrame()) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Recv uplaod start frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Recv uplaod start frame failed.\n");
         return false;
     }
     if (!RecvDataAndWriteFile(path, size)) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Recv uplaod data frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Recv uplaod data frame failed.\n");
         return false;
     }
     if (!RecvYModelEotFrame()) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Recv upload EOT frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Recv upload EOT frame failed.\n");
         return false;
     }
     if (!RecvYModelSOHFrame()) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Recv upload finish frame failed.\n");
+        Fail(Common::OutcomeKind::TRANSFER, "Recv upload finish frame failed.\n");
         return false;
     }
     return true;
@@ -420,19 +409,18 @@ bool YmodemProtocol::CheckRecvData(const uint8_t* frame, uint32_t frameSize, uin
 
 bool YmodemProtocol::RecvYModelSOHFrame()
 {
-    long long handle = m_chip->GetThisPtr();
     uint8_t frame[YMODEM_SOH_FRAME_SIZE];
     uint32_t start = Common::GetTime();
     for (;;) {
         if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || LineGone()) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "YModem SOH frame receiving timed out.\n");
+            Fail(Common::OutcomeKind::TRANSFER, "YModem SOH frame receiving timed out.\n");
             return false;
         }
         if (m_chip->CheckIsCancel()) {
             return false;
         }
         if (!SendByte(YMODEM_C)) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "Send Ymodem C failed.\n");
+            Fail(Common::OutcomeKind::TRANSFER, "Send Ymodem C failed.\n");
             return false;
         }
         // Block 0 is always a 128-byte CRC frame.
@@ -441,7 +429,7 @@ bool YmodemProtocol::RecvYModelSOHFrame()
             continue;
         }
         if (!SendByte(YMODEM_ACK) || !SendByte(YMODEM_C)) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "Send Ymodem ACK failed.\n");
+            Fail(Common::OutcomeKind::TRANSFER, "Send Ymodem ACK failed.\n");
             return false;
         }
         return true;
@@ -451,19 +439,18 @@ bool YmodemProtocol::RecvYModelSOHFrame()
 bool YmodemProtocol::RecvDataFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t& expectedBlock,
                                    uint32_t& dataSize)
 {
-    long long handle = m_chip->GetThisPtr();
     bool askAgain = false;
     uint32_t start = Common::GetTime();
     for (;;) {
         if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || LineGone()) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "YModem data frame receiving timed out.\n");
+            Fail(Common::OutcomeKind::TRANSFER, "YModem data frame receiving timed out.\n");
             return false;
         }
         if (m_chip->CheckIsCancel()) {
             return false;
         }
         if (askAgain && !SendByte(YMODEM_C)) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "Send Ymodem C failed.\n");
+            Fail(Common::OutcomeKind::TRANSFER, "Send Ymodem C failed.\n");
             return false;
         }
         uint32_t frameSize = CollectFrame(buffer, bufferSize, 0);
@@ -484,10 +471,9 @@ bool YmodemProtocol::RecvDataFrame(uint8_t* buffer, uint32_t bufferSize, uint32_
 
 bool YmodemProtocol::RecvDataAndWriteFile(const std::string& path, uint32_t size)
 {
-    long long handle = m_chip->GetThisPtr();
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
     if (!file) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Create upload file failed: %s\n", path.c_str());
+        Fail(Common::OutcomeKind::FILE, Common::FormatInfo("Create upload file failed: %s\n", path.c_str()).c_str());
         return false;
     }
     const uint32_t step = size / m_singleFrameDataSize / 10 + 1;
@@ -499,24 +485,24 @@ bool YmodemProtocol::RecvDataAndWriteFile(const std::string& path, uint32_t size
         std::fill(buffer.begin(), buffer.end(), 0);
         uint32_t dataSize = 0;
         if (!RecvDataFrame(buffer.data(), static_cast<uint32_t>(buffer.size()), expectedBlock, dataSize)) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "Receive data frames failed.\n");
+            Fail(Common::OutcomeKind::TRANSFER, "Receive data frames failed.\n");
             return false;
         }
         // The sender pads the last frame; the file keeps the requested size.
         uint32_t chunk = size - written < dataSize ? size - written : dataSize;
         if (std::fwrite(buffer.data() + DATA_OFFSET, 1, chunk, file.get()) != chunk) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "Write upload file failed: %s\n", path.c_str());
+            Fail(Common::OutcomeKind::FILE, Common::FormatInfo("Write upload file failed: %s\n", path.c_str()).c_str());
             return false;
         }
         if (!SendByte(YMODEM_ACK)) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "Send Ymodem ACK failed.\n");
+            Fail(Common::OutcomeKind::TRANSFER, "Send Ymodem ACK failed.\n");
             return false;
         }
         written += chunk;
         PrintFrameProgress(++frames, step, written, size);
     }
     if (std::fclose(file.release()) != 0) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Write upload file failed: %s\n", path.c_str());
+        Fail(Common::OutcomeKind::FILE, Common::FormatInfo("Write upload file failed: %s\n", path.c_str()).c_str());
         return false;
     }
     return true;
@@ -524,11 +510,10 @@ bool YmodemProtocol::RecvDataAndWriteFile(const std::string& path, uint32_t size
 
 bool YmodemProtocol::RecvYModelEotFrame()
 {
-    long long handle = m_chip->GetThisPtr();
     uint32_t start = Common::GetTime();
     for (;;) {
         if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || LineGone()) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "YModel EOT receiving timed out.\n");
+            Fail(Common::OutcomeKind::TRANSFER, "YModel EOT receiving timed out.\n");
             return false;
         }
         if (m_chip->CheckIsCancel()) {
@@ -538,7 +523,7 @@ bool YmodemProtocol::RecvYModelEotFrame()
         if (m_chip->Receive(&byte, 1) == 1) {
             if (byte == YMODEM_EOT) {
                 if (!SendByte(YMODEM_ACK)) {
-                    Common::PrintInfo(handle, Common::NORMAL_INFO, "Send ACK frame failed.\n");
+                    Fail(Common::OutcomeKind::TRANSFER, "Send ACK frame failed.\n");
                     return false;
                 }
                 return true;

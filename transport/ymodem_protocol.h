@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/outcome.h"
 #include "transport/chip_link.h"
 
 namespace YmodemProtocolSp {
@@ -32,12 +33,9 @@ constexpr uint8_t YMODEM_HEAD_8K = 0x0C;
 
 constexpr uint32_t YMODEM_FRAME_HEAD_LEN = 3;
 constexpr uint32_t YMODEM_CRC_LEN = 2;
-constexpr uint32_t CHECKSUMCRC_CRC_LEN = 1;
 constexpr uint32_t YMODEM_SOH_DATA_SIZE = 128;
 constexpr uint32_t YMODEM_SOH_FRAME_SIZE = 133;
-constexpr uint32_t CHECKSUMCRC_SOH_FRAME_SIZE = 132;
 constexpr uint32_t YMODEM_DATA_FRAME_SIZE = 1029;
-constexpr uint32_t CHECKSUMCRC_DATA_FRAME_SIZE = 1028;
 constexpr uint32_t SINGLE_FRAME_DATA_SIZE_1K = 1024;
 constexpr uint32_t MAX_RECV_FRAME_DATA_SIZE = 8192;
 constexpr uint32_t MAX_FILE_NAME_LENGTH = 112;
@@ -50,7 +48,7 @@ constexpr uint32_t YMODEM_HANDSHAKE_READ_SIZE = 512;
 // Head byte of a data frame carrying dataSize bytes.
 uint8_t GetYmodemDataFrameHead(uint32_t dataSize);
 // Whole frame size: head, block, complement, data, check field.
-uint32_t GetYmodemDataFrameSize(uint32_t dataSize, bool isCheckSum);
+uint32_t GetYmodemDataFrameSize(uint32_t dataSize);
 // Data size announced by a received head byte; 0 when it is no frame head.
 uint32_t GetYmodemDataSizeOfHead(uint8_t head);
 
@@ -60,8 +58,6 @@ public:
     YmodemProtocol(ChipLink* chip, int packetSize);
 
     void SetSingleFrameDataSize(int size);
-    int GetSingleFrameDataSize() const { return static_cast<int>(m_singleFrameDataSize); }
-    void SetIsCheckSumCrc(bool isCheckSum) { m_isCheckSum = isCheckSum; }
 
     bool DownloadFile(const uint8_t* data, uint32_t size, const std::string& fileName);
     bool UploadFile(const std::string& path, uint32_t size);
@@ -99,10 +95,11 @@ private:
     uint32_t CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t frameSize);
     void PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t done, uint64_t total);
     void PrintText(const char* text);
+    // Prints the message and keeps it as the failure of the operation.
+    void Fail(Common::OutcomeKind kind, const char* text);
 
     uint32_t m_singleFrameDataSize = SINGLE_FRAME_DATA_SIZE_1K;
     ChipLink* m_chip = nullptr;
-    bool m_isCheckSum = false;
 };
 
 }  // namespace YmodemProtocolSp

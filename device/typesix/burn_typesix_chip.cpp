@@ -3,9 +3,9 @@
 #include <new>
 
 #include "common/common_util.h"
-#include "common/console.h"
 #include "common/file_helpers.h"
 #include "platform/monotonic_clock.h"
+#include "common/chip_family.h"
 #include "common/fwpkg_format.h"
 #include "device/typesix/typesix_frames.h"
 #include "device/typesix/typesix_ser_cus_pro.h"
@@ -93,7 +93,7 @@ bool BurnTypeSixChip::ShakeHand()
                 }
                 break;
             case BoardText::TIMED_OUT:
-                Common::Print("ready failed.\n");
+                m_report.Fail(Common::OutcomeKind::HANDSHAKE, "ready failed.\n");
                 return false;
             case BoardText::STOPPED:
                 return false;
@@ -110,15 +110,15 @@ bool BurnTypeSixChip::WaitSsbRunning()
 bool BurnTypeSixChip::EraseSsb()
 {
     if (!m_link.SendCommand(TypeSixFrames::EraseSsbInit(), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
-        Common::Print("erase init failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "erase init failed.\n");
         return false;
     }
     if (!m_link.SendCommand(TypeSixFrames::EraseSsb(), FRAME_SEND_EARSE_TIMEOUT, FRAME_TOTAL_TIMEOUT)) {
-        Common::Print("erase ssb failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "erase ssb failed.\n");
         return false;
     }
     if (!SendExitFrame()) {
-        Common::Print("send exit frame failed!\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "send exit frame failed!\n");
         return false;
     }
     return true;
@@ -128,11 +128,11 @@ bool BurnTypeSixChip::InitBoard()
 {
     m_link.RestartSequence();
     if (!m_link.SendCommand(TypeSixFrames::Init(m_link.NextSequence()), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
-        Common::Print("send init cmd failed\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "send init cmd failed\n");
         return false;
     }
     if (!m_link.SendCommand(TypeSixFrames::ReadVersion(m_link.NextSequence()), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
-        Common::Print("read version info failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "read version info failed.\n");
         return false;
     }
     return true;
@@ -154,10 +154,9 @@ bool BurnTypeSixChip::ReadWhole(const std::string& path, OwnedData& into)
 
 bool BurnTypeSixChip::FilePrepare(const std::string& spec)
 {
-    const long long handle = GetThisPtr();
     const std::vector<std::string> fields = CommonUtil::Split(spec, '|');
     if (fields.size() < 2) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "Invalid file format: %s\n", spec.c_str());
+        m_report.FailInfo(Common::OutcomeKind::FILE, "Invalid file format: %s\n", spec.c_str());
         return false;
     }
     // Security files of an earlier load must not go out with this one.
@@ -165,12 +164,12 @@ bool BurnTypeSixChip::FilePrepare(const std::string& spec)
     m_certificate = OwnedData();
     m_signature = OwnedData();
     if (!ReadWhole(fields[0], m_ssbBuffer)) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "get ssb file content failed: %s\n", fields[0].c_str());
+        m_report.FailInfo(Common::OutcomeKind::FILE, "get ssb file content failed: %s\n", fields[0].c_str());
         return false;
     }
     m_ssb = {m_ssbBuffer.bytes.get(), m_ssbBuffer.length};
     if (!ReadWhole(fields[1], m_ssbDigestBuffer)) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "get sha file content failed: %s\n", fields[1].c_str());
+        m_report.FailInfo(Common::OutcomeKind::FILE, "get sha file content failed: %s\n", fields[1].c_str());
         return false;
     }
     m_ssbDigest = {m_ssbDigestBuffer.bytes.get(), m_ssbDigestBuffer.length};
@@ -193,7 +192,7 @@ bool BurnTypeSixChip::FilePrepare(const std::string& spec)
     for (const Optional& optional : optionals) {
         const std::string& path = fields[optional.index];
         if (!path.empty() && !ReadWhole(path, optional.into)) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, optional.failure, path.c_str());
+            m_report.Fail(Common::OutcomeKind::FILE, Common::FormatInfo(optional.failure, path.c_str()));
             return false;
         }
     }
@@ -204,7 +203,7 @@ bool BurnTypeSixChip::FilePrepare(const std::string& spec)
 
 bool BurnTypeSixChip::SsbPacketCountFits(uint32_t length, const char* what)
 {
-    const uint32_t packetSize = GetPerPacketSize();
+    const uint32_t packetSize = GetSettings().perPacketSize;
     if (packetSize < 1) {
         return true;  // refused where the packets are cut
     }
@@ -212,7 +211,7 @@ bool BurnTypeSixChip::SsbPacketCountFits(uint32_t length, const char* what)
     if (packets <= TypeSixFrames::MAX_SSB_PACKETS) {
         return true;
     }
-    Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO,
+    m_report.FailInfo(Common::OutcomeKind::PACKAGE_REFUSED,
                       "the %s of %u bytes needs %llu packets of %u bytes, but at most %u can be numbered.\n", what,
                       length, static_cast<unsigned long long>(packets), packetSize, TypeSixFrames::MAX_SSB_PACKETS);
     return false;
@@ -223,7 +222,7 @@ bool BurnTypeSixChip::SendSsbData(unsigned short number, const unsigned char* da
 {
     // An empty packet could not be built: no frame goes out.
     return m_link.SendCommand(
-        TypeSixFrames::SsbPacket(m_link.NextSequence(), number, data, length, GetPerPacketSize()), FRAME_TIME_OUT,
+        TypeSixFrames::SsbPacket(m_link.NextSequence(), number, data, length, GetSettings().perPacketSize), FRAME_TIME_OUT,
         FRAME_TOTAL_TIMEOUT);
 }
 
@@ -240,7 +239,7 @@ bool BurnTypeSixChip::FsbWritePage(const uint8_t* data, uint32_t length)
         case TypeSixLink::PacketRun::DONE:
             return true;
         case TypeSixLink::PacketRun::FAILED:
-            Common::Print("failed to send data packet.\n");
+            m_report.Fail(Common::OutcomeKind::TRANSFER, "failed to send data packet.\n");
             return false;
         case TypeSixLink::PacketRun::CANCELLED:  // the cancel check has told the user
         case TypeSixLink::PacketRun::NO_PACKET_SIZE:
@@ -258,7 +257,7 @@ bool BurnTypeSixChip::SendShaData(const uint8_t* digest, uint32_t length, uint32
 bool BurnTypeSixChip::SendSecurityFrame(const std::vector<uint8_t>& payload, const char* what)
 {
     if (payload.empty()) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "the %s is longer than %zu bytes.\n", what,
+        m_report.FailInfo(Common::OutcomeKind::PACKAGE_REFUSED, "the %s is longer than %zu bytes.\n", what,
                           TypeSixFrames::MAX_SECURITY_DATA);
         return false;
     }
@@ -287,34 +286,34 @@ bool BurnTypeSixChip::SendSignatureData()
 bool BurnTypeSixChip::DownloadBootData()
 {
     if (!FsbWritePage(m_ssb.data, m_ssb.length)) {
-        Common::Print("fsb write page failed\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "fsb write page failed\n");
         return false;
     }
     if (!SendShaData(m_ssbDigest.data, m_ssbDigest.length, m_ssb.length)) {
-        Common::Print("send sha data failed\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "send sha data failed\n");
         return false;
     }
     if (m_keyStore.Present() && !SendKeyStoreData()) {
-        Common::Print("send keystore data failed\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "send keystore data failed\n");
         return false;
     }
     if (m_certificate.Present() && !SendCertificateData()) {
-        Common::Print("send certificate data failed\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "send certificate data failed\n");
         return false;
     }
     if (m_signature.Present() && !SendSignatureData()) {
-        Common::Print("send signature data failed\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "send signature data failed\n");
         return false;
     }
     if (!SendExitFrame()) {
-        Common::Print("send exit frame failed!\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "send exit frame failed!\n");
         return false;
     }
-    if (!GetIsReady() && !WaitSsbRunning()) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Ssb running failed\xEF\xBC\x8C" "codeloader not received!\n");
+    if (!GetSettings().isReady && !WaitSsbRunning()) {
+        m_report.Fail(Common::OutcomeKind::HANDSHAKE, "Ssb running failed\xEF\xBC\x8C" "codeloader not received!\n");
         return false;
     }
-    Common::Print("load ssb success.\n");
+    Common::Print(Events(), "load ssb success.\n");
     return true;
 }
 
@@ -324,11 +323,11 @@ bool BurnTypeSixChip::StartRomLoad(uint32_t length, const char* what)
         return false;
     }
     if (!ShakeHand()) {
-        Common::Print("shake hand failed!\n");
+        m_report.Fail(Common::OutcomeKind::HANDSHAKE, "shake hand failed!\n");
         return false;
     }
     if (!InitBoard()) {
-        Common::Print("init board failed!\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "init board failed!\n");
         return false;
     }
     return true;
@@ -345,18 +344,18 @@ bool BurnTypeSixChip::DownloadSmallSsb()
         return false;
     }
     if (!FsbWritePage(m_smallSsb.data, m_smallSsb.length)) {
-        Common::Print("fsb write page failed!\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "fsb write page failed!\n");
         return false;
     }
     if (!SendShaData(m_smallSsbDigest.data, m_smallSsbDigest.length, m_smallSsb.length)) {
-        Common::Print("send sha data failed!\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "send sha data failed!\n");
         return false;
     }
     if (!SendExitFrame()) {
-        Common::Print("send exit frame failed!\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "send exit frame failed!\n");
         return false;
     }
-    Common::Print("load small ssb success.\n");
+    Common::Print(Events(), "load small ssb success.\n");
     return true;
 }
 
@@ -367,14 +366,14 @@ bool BurnTypeSixChip::EraseAllFlash()
     if (!WaitSsbRunning()) {
         return false;
     }
-    Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Erasing all images ...\nIt takes a few minutes.");
+    Common::Print(Events(), "Erasing all images ...\nIt takes a few minutes.");
     m_link.RestartSequence();
     if (!m_link.SendCommand(TypeSixFrames::Init(m_link.NextSequence()), FRAME_TIME_OUT, FRAME_TOTAL_TIMEOUT)) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "Send init cmd failed");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "Send init cmd failed");
         return false;
     }
     if (!m_link.SendCommand(TypeSixFrames::EraseAll(m_link.NextSequence()), SEND_ERASE_TIME_OUT, ERASE_TIME_OUT)) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO,
+        m_report.Fail(Common::OutcomeKind::TRANSFER,
                           "The erasure failed. \nIt may be because the version does not support the full erase "
                           "function.\nPlease update the version.");
         return false;
@@ -395,33 +394,30 @@ void BurnTypeSixChip::ForgetPackage()
     m_smallSsbDigest = View();
     m_hasSmallSsbDigest = false;
     m_package = OwnedData();
-    m_fileLength = 0;
 }
 
 bool BurnTypeSixChip::ParseFile(const char* path)
 {
-    const long long handle = GetThisPtr();
     const std::string file = path != nullptr ? path : "";
     OwnedData package;
     if (!ReadWhole(file, package)) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "get file content failed: %s\n", file.c_str());
+        m_report.FailInfo(Common::OutcomeKind::FILE, "get file content failed: %s\n", file.c_str());
         return false;
     }
     if (package.length < sizeof(uint32_t)) {
-        Common::Print("error: memcpy_s failed.\n");
+        m_report.Fail(Common::OutcomeKind::PACKAGE_REFUSED, "error: memcpy_s failed.\n");
         return false;
     }
     const uint32_t flag = ReadLe32(package.bytes.get());
     ForgetPackage();
     m_package = std::move(package);
-    m_fileLength = m_package.length;
     if (flag == Common::FWPKG_FLAG_NORMAL) {
         return ParseNormalFwpkg(m_package.bytes.get(), m_package.length);
     }
     if (flag >= Common::FWPKG_FLAG_NEW_START && flag <= Common::FWPKG_FLAG_NEW_END_TYPESIX_CHIP) {
         return ParseNewFwpkg(m_package.bytes.get(), m_package.length);
     }
-    Common::PrintInfo(handle, Common::NORMAL_INFO, "invalid flag value:%ld.\n", static_cast<long>(flag));
+    m_report.FailInfo(Common::OutcomeKind::PACKAGE_REFUSED, "invalid flag value:%ld.\n", static_cast<long>(flag));
     return false;
 }
 
@@ -444,31 +440,30 @@ bool BurnTypeSixChip::ParseFwpkg(const uint8_t* data, unsigned long length, bool
         case Common::FwpkgCheck::OK:
             break;
         case Common::FwpkgCheck::CRC_MISMATCH:
-            Common::Print(Common::FormatInfo("the calculated  crc:%d is not equal to fwpkg crc:%d.\n",
-                                             table.computedCrc, table.head.crc)
-                              .c_str());
+            m_report.FailInfo(Common::OutcomeKind::PACKAGE_REFUSED, "the calculated  crc:%d is not equal to fwpkg crc:%d.\n",
+                              table.computedCrc, table.head.crc);
             return false;
         case Common::FwpkgCheck::ENTRY_PAST_END: {
             // Burning it would send whatever lies past the package as image bytes.
             if (table.badEntry >= table.entries.size()) {
-                Common::Print("an image reaches past the end of the package.\n");
+                m_report.Fail(Common::OutcomeKind::PACKAGE_REFUSED, "an image reaches past the end of the package.\n");
                 return false;
             }
             const Common::FileHead& bad = table.entries[table.badEntry];
-            Common::Print(Common::FormatInfo("image %s reaches past the end of the package (offset %u, length %u, "
-                                             "package length %lu).\n",
-                                             bad.Name().c_str(), bad.offset, bad.length, length)
-                              .c_str());
+            m_report.FailInfo(Common::OutcomeKind::PACKAGE_REFUSED,
+                              "image %s reaches past the end of the package (offset %u, length %u, "
+                              "package length %lu).\n",
+                              bad.Name().c_str(), bad.offset, bad.length, length);
             return false;
         }
         case Common::FwpkgCheck::COUNT_INVALID:
         case Common::FwpkgCheck::TOO_MANY_IMAGES:
-            Common::Print(newLayout ? "too many image or the header data length is greater than the file length!\n"
-                                    : "too many image!\n");
+            m_report.Fail(Common::OutcomeKind::PACKAGE_REFUSED, newLayout ? "too many image or the header data length is greater than the file length!\n"
+                                          : "too many image!\n");
             return false;
         default:
-            Common::Print(newLayout ? "too many image or the header data length is greater than the file length!\n"
-                                    : "the header data length is greater than the file length!\n");
+            m_report.Fail(Common::OutcomeKind::PACKAGE_REFUSED, newLayout ? "too many image or the header data length is greater than the file length!\n"
+                                          : "the header data length is greater than the file length!\n");
             return false;
     }
     for (const Common::FileHead& entry : table.entries) {
@@ -519,8 +514,7 @@ bool BurnTypeSixChip::BurnPartitions()
         }
         if (item.imageType == Common::TYPESIX_IMAGE_FLASH || item.imageType == Common::TYPESIX_IMAGE_EMMC) {
             if (!InitShaData(item.name)) {
-                Common::Print(
-                    Common::FormatInfo("the sha256.bin file of file %s is not found.\n", item.name.c_str()).c_str());
+                m_report.FailInfo(Common::OutcomeKind::PACKAGE_REFUSED, "the sha256.bin file of file %s is not found.\n", item.name.c_str());
                 return false;
             }
         } else {
@@ -530,7 +524,7 @@ bool BurnTypeSixChip::BurnPartitions()
         if (!m_downloadProtocol->DownloadData(item.data, item.length, item.burnAddress, item.burnSize)) {
             return false;
         }
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "burn %s successfully.\n", item.name.c_str());
+        Common::PrintInfo(Events(), Common::NORMAL_INFO, "burn %s successfully.\n", item.name.c_str());
     }
     return true;
 }
@@ -538,7 +532,7 @@ bool BurnTypeSixChip::BurnPartitions()
 bool BurnTypeSixChip::DownloadAllinoneBin(const char* path, unsigned long /*address*/)
 {
     if (!ParseFile(path)) {
-        Common::PrintInfo(GetThisPtr(), Common::NORMAL_INFO, "parse file:%s failed!\n", path != nullptr ? path : "");
+        m_report.FailInfo(Common::OutcomeKind::PACKAGE_REFUSED, "parse file:%s failed!\n", path != nullptr ? path : "");
         return false;
     }
     // Refused before anything is sent, not after the small ssb went.
@@ -547,17 +541,17 @@ bool BurnTypeSixChip::DownloadAllinoneBin(const char* path, unsigned long /*addr
         return false;
     }
     if (m_hasSmallSsbDigest && !DownloadSmallSsb()) {
-        Common::Print("load small ssb failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "load small ssb failed.\n");
         return false;
     }
     if (!DownloadSsb()) {
-        Common::Print("load ssb failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "load ssb failed.\n");
         return false;
     }
     // The same protocol, and so the same image code, as a single image's download.
     m_downloadProtocol = CreateDownloadProtocol();
     if (!m_downloadProtocol) {
-        Common::Print("new download protocol failed.\n");
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "new download protocol failed.\n");
         return false;
     }
     const bool burned = BurnPartitions();

@@ -1,4 +1,4 @@
-// Chip object of the TypeSix boards (chip type 0x30002): waits for the boot
+// Chip object of the TypeSix boards: waits for the boot
 // ROM, loads a second-stage boot loader (the ssb, optionally a small ssb
 // first) page by page with its digest and security files, erases the flash
 // through the running ssb, resets the board, and burns a whole fwpkg package
@@ -98,5 +98,5 @@ private:
     TypeSixLink m_link;
 };
 
-// The chip object for chip type 0x30002 (declared in device/typesix_chip_factory.h).
+// The TypeSix chip object (declared in device/typesix_chip_factory.h).
 std::unique_ptr<BurnChipBase> NewTypeSixChip();

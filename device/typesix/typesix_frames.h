@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "common/fwpkg_format.h"
+#include "common/chip_family.h"
 
 namespace TypeSixFrames {
 

@@ -1,6 +1,5 @@
 #include "device/typesix/typesix_link.h"
 
-#include "common/console.h"
 #include "platform/monotonic_clock.h"
 #include "common/file_helpers.h"
 #include "device/burn_chip_base.h"
@@ -93,14 +92,15 @@ bool TypeSixLink::SendCommand(const std::vector<uint8_t>& payload, unsigned long
     };
     const Outcome outcome = Exchange(payload, attemptWindow, totalWindow, examine);
     if (outcome == Outcome::TIMED_OUT) {
-        Common::PrintInfo(m_chip.GetThisPtr(), Common::DEBUG_INFO, "Timeout error.\n");
+        // A detail only: the caller's message says which command went unanswered.
+        Common::PrintInfo(m_chip.Events(), Common::DEBUG_INFO, "Timeout error.\n");
+        m_chip.Report().Note(Common::OutcomeKind::TRANSFER, std::string_view());
     }
     return outcome == Outcome::ACCEPTED;
 }
 
 int TypeSixLink::CheckRecvData(const unsigned char* data, unsigned long length) const
 {
-    const long long handle = m_chip.GetThisPtr();
     std::vector<uint8_t> payload;
     if (!TypeSixFrames::UnwrapFirstFrame(data, length, payload)) {
         return 2;
@@ -109,19 +109,19 @@ int TypeSixLink::CheckRecvData(const unsigned char* data, unsigned long length) 
     TypeSixFrames::Answer answer;
     if (!TypeSixFrames::ReadAnswer(payload, answer)) {
         // Too short to be an answer; the attempt runs out and the frame goes again.
-        Common::PrintInfo(handle, Common::DEBUG_INFO, "answer of %zu bytes is too short.\n", payload.size());
+        Common::PrintInfo(m_chip.Events(), Common::DEBUG_INFO, "answer of %zu bytes is too short.\n", payload.size());
         return 2;
     }
     if (answer.ack != TypeSixFrames::ACK_VALUE) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "ack error1:%d\n", answer.ack);
+        m_chip.Report().FailInfo(Common::OutcomeKind::COMMAND_REFUSED, "ack error1:%d\n", answer.ack);
         return 0;
     }
     if (answer.returnCode != TypeSixFrames::RETURN_CODE_VALUE) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "return code error:%d\n", answer.returnCode);
+        m_chip.Report().FailInfo(Common::OutcomeKind::COMMAND_REFUSED, "return code error:%d\n", answer.returnCode);
         return 0;
     }
     if (!answer.CheckMatches()) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "the calculated  crc:%d is not equal to the received crc:%d.\n",
+        m_chip.Report().FailInfo(Common::OutcomeKind::TRANSFER, "the calculated  crc:%d is not equal to the received crc:%d.\n",
                           answer.computedCheck, answer.check);
         return 0;
     }
@@ -142,7 +142,8 @@ bool TypeSixLink::SendReset(ResetSequence sequence)
     if (!SendUnanswered(TypeSixFrames::ResetPayload(seq))) {
         return false;
     }
-    return m_chip.ReSettingSerialParameters(ROM_BAUD_RATE, 0, 0);
+    // The boot ROM and the ssb load run at the boot rate.
+    return m_chip.ReSettingSerialParameters(BurnChipBase::Family().bootRate, 0, 0);
 }
 
 void TypeSixLink::DiscardPending()
@@ -168,7 +169,7 @@ bool TypeSixLink::PollBoardText(std::string& text)
 
 TypeSixLink::BoardText TypeSixLink::AwaitBoardText(uint32_t start, Listen listen)
 {
-    const uint32_t limit = m_chip.GetHandshakeTimeout();
+    const uint32_t limit = m_chip.GetSettings().handshakeTimeout;
     std::string text;
     for (;;) {
         if (ShouldStop()) {
@@ -194,7 +195,7 @@ TypeSixLink::BoardText TypeSixLink::AwaitBoardText(uint32_t start, Listen listen
 TypeSixLink::PacketRun TypeSixLink::SendPackets(const uint8_t* data, uint32_t length, uint32_t total,
                                                 uint32_t& sent, const PacketSender& send)
 {
-    const uint32_t packetSize = m_chip.GetPerPacketSize();
+    const uint32_t packetSize = m_chip.GetSettings().perPacketSize;
     if (packetSize < 1) {
         return PacketRun::NO_PACKET_SIZE;
     }
@@ -210,7 +211,7 @@ TypeSixLink::PacketRun TypeSixLink::SendPackets(const uint8_t* data, uint32_t le
         if (!send(number, data + offset, size, last)) {
             return PacketRun::FAILED;
         }
-        Common::Print("#");
+        Common::Print(m_chip.Events(), "#");
         offset += size;
         sent += size;
         if (length > packetSize) {

@@ -19,8 +19,6 @@ public:
     // Bytes gathered without a complete answer before the attempt is given up.
     static constexpr unsigned long MAX_GATHERED = 49151;
     static constexpr unsigned long MAX_FRAME_LEN = 4096;
-    // The boot ROM and the ssb load run at this rate; a reset returns to it.
-    static constexpr uint32_t ROM_BAUD_RATE = 115200;
     static constexpr uint32_t NO_HANDSHAKE_LIMIT = 0xFFFFFFFF;
 
     // How an exchange (or one attempt's wait for an answer) ended.
@@ -45,7 +43,6 @@ public:
     // Low 8 bits of the counter, which then moves on.
     uint8_t NextSequence();
     void RestartSequence() { m_sequence = 0; }
-    uint32_t GetSequence() const { return m_sequence; }
 
     // --- frames -----------------------------------------------------------------
     // Sends the wrapped payload and waits attemptWindow ms for an answer that

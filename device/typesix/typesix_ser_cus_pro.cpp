@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "common/common_util.h"
-#include "common/console.h"
 #include "platform/file_access.h"
 #include "platform/monotonic_clock.h"
 #include "common/file_helpers.h"
@@ -24,7 +23,7 @@ bool IsOtherFileType(int fileType)
 
 // Length of an image file that can be opened; false for one that cannot,
 // or that is too long for the 32-bit lengths of the frames.
-bool ImageFileLength(const std::string& path, uint32_t& length, long long handle)
+bool ImageFileLength(const std::string& path, uint32_t& length, ChipReport& report)
 {
     FILE* file = nullptr;
     Common::OpenFile(file, path, "rb");
@@ -38,7 +37,7 @@ bool ImageFileLength(const std::string& path, uint32_t& length, long long handle
         return false;
     }
     if (static_cast<uint64_t>(end) > MAX_IMAGE_FILE) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "image file %s is 4 GiB or larger.\n", path.c_str());
+        report.FailInfo(Common::OutcomeKind::FILE, "image file %s is 4 GiB or larger.\n", path.c_str());
         return false;
     }
     length = static_cast<uint32_t>(end);
@@ -95,8 +94,8 @@ bool TypeSixSerCusPro::EraseCore(uint32_t size)
 
 bool TypeSixSerCusPro::SetSpeed()
 {
-    // The rate the user asked for; the ROM and the ssb load stay at 115200.
-    return Command(TypeSixFrames::SetSpeed(m_link.NextSequence(), m_burnChip.GetBaudRate()), FRAME_TIME_OUT,
+    // The rate the user asked for; the ROM and the ssb load stay at the boot rate.
+    return Command(TypeSixFrames::SetSpeed(m_link.NextSequence(), m_burnChip.GetTargetBaudRate()), FRAME_TIME_OUT,
                    TOTAL_TIMEOUT);
 }
 
@@ -135,24 +134,25 @@ bool TypeSixSerCusPro::Ready()
 
 bool TypeSixSerCusPro::ReadyAndSetSpeed()
 {
-    const uint32_t rate = m_burnChip.GetBaudRate();
+    const uint32_t rate = m_burnChip.GetTargetBaudRate();
     // Nothing is offered to the board that the line could not follow.
     if (!m_burnChip.CheckLineRate(rate)) {
         return false;
     }
-    if (m_burnChip.GetIsReady() && !Ready()) {
-        Common::Print("ready failed.\n");
+    if (m_burnChip.GetSettings().isReady && !Ready()) {
+        m_burnChip.Fail(Common::OutcomeKind::HANDSHAKE, "ready failed.\n");
         return false;
     }
     if (!Init()) {
-        Common::Print("erase init failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "erase init failed.\n");
         return false;
     }
     if (!SetSpeed()) {
-        Common::Print("set speed failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "set speed failed.\n");
         return false;
     }
-    return m_burnChip.ReSettingSerialParameters(rate, m_burnChip.GetStopBit(), m_burnChip.GetParity());
+    return m_burnChip.ReSettingSerialParameters(rate, static_cast<int>(m_burnChip.GetLineSettings().stopBits),
+                                             static_cast<int>(m_burnChip.GetLineSettings().parity));
 }
 
 bool TypeSixSerCusPro::PreparingForDownload(uint32_t size)
@@ -161,15 +161,15 @@ bool TypeSixSerCusPro::PreparingForDownload(uint32_t size)
         return false;
     }
     if (!SetFlashLimits()) {
-        Common::Print("set flash limits failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "set flash limits failed.\n");
         return false;
     }
     if (!EraseCore(size)) {
-        Common::Print("erase core failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "erase core failed.\n");
         return false;
     }
     if (!StartFlashing()) {
-        Common::Print("start flashing failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "start flashing failed.\n");
         return false;
     }
     return true;
@@ -196,7 +196,7 @@ bool TypeSixSerCusPro::DownloadFile(const char* fileSpec, unsigned long address,
     DropDigestOfThisCall();
     // A reset would throw the board out of its ssb, so a caller that retries
     // (and turns the reset setting off) must find the ssb still running.
-    if (!downloaded && m_burnChip.GetIsReset()) {
+    if (!downloaded && m_burnChip.GetSettings().isReset) {
         Reset();
     }
     return downloaded;
@@ -216,13 +216,13 @@ bool TypeSixSerCusPro::StartDownloadFile(const char* fileSpec, unsigned long add
         uint32_t shaLength = 0;
         std::unique_ptr<uint8_t[]> sha = Common::GetFileData(parts[1], shaLength, handle);
         if (!sha) {
-            Common::PrintInfo(handle, Common::NORMAL_INFO, "get sha file content failed: %s\n", parts[1].c_str());
+            m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "get sha file content failed: %s\n", parts[1].c_str());
             return false;
         }
         m_loadedSha = std::move(sha);
         SetShaData(m_loadedSha.get(), shaLength);
     } else {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "invalid file format: %s\n", spec.c_str());
+        m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "invalid file format: %s\n", spec.c_str());
         return false;
     }
     const auto address32 = static_cast<uint32_t>(address);
@@ -233,7 +233,7 @@ bool TypeSixSerCusPro::StartDownloadFile(const char* fileSpec, unsigned long add
     uint32_t imageLength = 0;
     std::unique_ptr<uint8_t[]> image = Common::GetFileData(imagePath, imageLength, handle);
     if (!image) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "get file content failed: %s\n", imagePath.c_str());
+        m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "get file content failed: %s\n", imagePath.c_str());
         return false;
     }
     return DownloadAppFile(image.get(), imageLength, length32);
@@ -253,41 +253,40 @@ bool TypeSixSerCusPro::DownloadData(const unsigned char* data, unsigned long dat
 bool TypeSixSerCusPro::DownloadOtherFile(const uint8_t* data, const std::string& path, uint32_t dataLength,
                                          uint32_t address, uint32_t length)
 {
-    const long long handle = m_burnChip.GetThisPtr();
     uint32_t fileLength = 0;
     // An image file that cannot be opened is a failure, found before the board is touched.
-    if (data == nullptr && !ImageFileLength(path, fileLength, handle)) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "get file content failed: %s\n", path.c_str());
+    if (data == nullptr && !ImageFileLength(path, fileLength, m_burnChip.Report())) {
+        m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "get file content failed: %s\n", path.c_str());
         return false;
     }
     if (!ReadyAndSetSpeed()) {
         return false;
     }
     if (!WriteBinHead(address, length)) {
-        Common::Print("write bin head failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "write bin head failed.\n");
         return false;
     }
     if (data != nullptr) {
         uint32_t sent = 0;
         if (!SendFileData(data, dataLength, dataLength, sent)) {
-            Common::PrintInfo(handle, Common::DEBUG_INFO, "failed to send data.\n");
+            Common::PrintInfo(m_burnChip.Events(), Common::DEBUG_INFO, "failed to send data.\n");
             return false;
         }
     } else if (!SendWholeFile(path, fileLength)) {
-        Common::PrintInfo(handle, Common::DEBUG_INFO, "failed to send file.\n");
+        Common::PrintInfo(m_burnChip.Events(), Common::DEBUG_INFO, "failed to send file.\n");
         return false;
     }
     if (!EndFlashingPage()) {
-        Common::Print("end flashing page failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "end flashing page failed.\n");
         return false;
     }
     // An image from memory announces no length.
     if (!SendShaData(address, fileLength)) {
-        Common::Print("send sha data failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "send sha data failed.\n");
         return false;
     }
-    if (m_burnChip.GetIsReset() && !Reset()) {
-        Common::Print("reset failed.\n");
+    if (m_burnChip.GetSettings().isReset && !Reset()) {
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "reset failed.\n");
         return false;
     }
     return true;
@@ -303,42 +302,31 @@ bool TypeSixSerCusPro::DownloadAppFile(const uint8_t* data, uint32_t dataLength,
         return false;
     }
     if (!EndFlashingPage()) {
-        Common::Print("end flashing page failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "end flashing page failed.\n");
         return false;
     }
     if (!SetMemoryConfig(dataLength)) {
-        Common::Print("set memory config failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "set memory config failed.\n");
         return false;
     }
     if (m_shaData != nullptr && m_shaDataLength != 0 && !SendAppShaData()) {
-        Common::Print("send sha data failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "send sha data failed.\n");
         return false;
     }
     if (!SetKvKey()) {
-        Common::Print("set kv key failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "set kv key failed.\n");
         return false;
     }
-    if (m_burnChip.GetIsReset() && !Reset()) {
-        Common::Print("reset failed.\n");
+    if (m_burnChip.GetSettings().isReset && !Reset()) {
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "reset failed.\n");
         return false;
     }
     return true;
 }
 
-bool TypeSixSerCusPro::SendFile(const std::string& path)
-{
-    uint32_t length = 0;
-    if (!ImageFileLength(path, length, m_burnChip.GetThisPtr())) {
-        Common::PrintInfo(m_burnChip.GetThisPtr(), Common::NORMAL_INFO, "get file content failed: %s\n",
-                          path.c_str());
-        return false;
-    }
-    return SendWholeFile(path, length);
-}
-
 bool TypeSixSerCusPro::SendWholeFile(const std::string& path, uint32_t length)
 {
-    const uint32_t packetSize = m_burnChip.GetPerPacketSize();
+    const uint32_t packetSize = m_burnChip.GetSettings().perPacketSize;
     if (packetSize < 1) {
         return false;
     }
@@ -349,7 +337,7 @@ bool TypeSixSerCusPro::SendWholeFile(const std::string& path, uint32_t length)
     uint32_t offset = 0;
     for (uint32_t piece = 0; piece < pieces; ++piece) {
         if (m_burnChip.CheckIsCancel()) {
-            Common::Print("\n user cancelled!\n");
+            m_burnChip.Fail(Common::OutcomeKind::CANCELLED, "\n user cancelled!\n");
             return false;
         }
         const uint32_t rest = length % pieceSize;
@@ -357,7 +345,7 @@ bool TypeSixSerCusPro::SendWholeFile(const std::string& path, uint32_t length)
         std::unique_ptr<uint8_t[]> bytes =
             Common::GetPartFileData(path, m_burnChip.GetThisPtr(), offset, size);
         if (!bytes) {
-            Common::PrintInfo(m_burnChip.GetThisPtr(), Common::NORMAL_INFO, "get file content failed: %s\n",
+            m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "get file content failed: %s\n",
                               path.c_str());
             return false;
         }
@@ -378,10 +366,10 @@ bool TypeSixSerCusPro::SendFileData(const uint8_t* data, uint32_t length, uint32
         case TypeSixLink::PacketRun::DONE:
             return true;
         case TypeSixLink::PacketRun::CANCELLED:
-            Common::Print("\n user cancelled!\n");
+            m_burnChip.Fail(Common::OutcomeKind::CANCELLED, "\n user cancelled!\n");
             return false;
         case TypeSixLink::PacketRun::FAILED:
-            Common::PrintInfo(m_burnChip.GetThisPtr(), Common::DEBUG_INFO, "failed to send data packet.\n");
+            Common::PrintInfo(m_burnChip.Events(), Common::DEBUG_INFO, "failed to send data packet.\n");
             return false;
         case TypeSixLink::PacketRun::NO_PACKET_SIZE:
             return false;
@@ -392,13 +380,13 @@ bool TypeSixSerCusPro::SendFileData(const uint8_t* data, uint32_t length, uint32
 bool TypeSixSerCusPro::SendData(const uint8_t* data, uint32_t chunk, bool /*last*/)
 {
     const std::vector<uint8_t> payload =
-        TypeSixFrames::Data(m_link.NextSequence(), data, chunk, m_burnChip.GetPerPacketSize());
+        TypeSixFrames::Data(m_link.NextSequence(), data, chunk, m_burnChip.GetSettings().perPacketSize);
     if (payload.empty()) {
-        Common::Print("memcpy_s failed\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "memcpy_s failed\n");
         return false;
     }
     if (!Command(payload, FRAME_TIME_OUT, TOTAL_TIMEOUT)) {
-        Common::Print("send frame failed.\n");
+        m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "send frame failed.\n");
         return false;
     }
     return true;
@@ -419,37 +407,37 @@ bool TypeSixSerCusPro::ParseRecvDataFrame(std::vector<uint8_t>& payload, const u
 
 int TypeSixSerCusPro::ParseRecvDataAndWriteFile(const uint8_t* bytes, size_t count, uint32_t expected, FILE* file)
 {
-    const long long handle = m_burnChip.GetThisPtr();
     std::vector<uint8_t> payload;
     if (!ParseRecvDataFrame(payload, bytes, count)) {
         return 2;
     }
     TypeSixFrames::Answer answer;
     if (!TypeSixFrames::ReadAnswer(payload, answer)) {
-        Common::PrintInfo(handle, Common::DEBUG_INFO, "answer of %zu bytes is too short.\n", payload.size());
+        Common::PrintInfo(m_burnChip.Events(), Common::DEBUG_INFO, "answer of %zu bytes is too short.\n", payload.size());
         return 2;
     }
     if (answer.ack != TypeSixFrames::ACK_VALUE) {
-        Common::PrintInfo(handle, Common::DEBUG_INFO, "ack error2: %d\n", answer.ack);
+        Common::PrintInfo(m_burnChip.Events(), Common::DEBUG_INFO, "ack error2: %d\n", answer.ack);
         return 2;
     }
     if (!answer.CheckMatches()) {
-        Common::PrintInfo(handle, Common::DEBUG_INFO,
+        Common::PrintInfo(m_burnChip.Events(), Common::DEBUG_INFO,
                           "the calculated  crc: %d is not equal to the received crc: %d.\n", answer.computedCheck,
                           answer.check);
         return 2;
     }
     if (answer.returnCode != TypeSixFrames::RETURN_CODE_VALUE) {
-        Common::PrintInfo(handle, Common::DEBUG_INFO, "return code error: %d.\n", answer.returnCode);
+        Common::PrintInfo(m_burnChip.Events(), Common::DEBUG_INFO, "return code error: %d.\n", answer.returnCode);
         return 2;
     }
     if (answer.dataLength != expected) {
-        Common::PrintInfo(handle, Common::DEBUG_INFO, "len error:%d. recv len:%d\n",
+        Common::PrintInfo(m_burnChip.Events(), Common::DEBUG_INFO, "len error:%d. recv len:%d\n",
                           static_cast<int>(answer.dataLength), static_cast<int>(expected));
         return 2;
     }
     if (std::fwrite(answer.data, 1, expected, file) != expected) {
-        Common::PrintInfo(handle, Common::DEBUG_INFO, "fwrite failed.\n");
+        Common::PrintInfo(m_burnChip.Events(), Common::DEBUG_INFO, "fwrite failed.\n");
+        m_burnChip.Report().Note(Common::OutcomeKind::FILE, std::string_view());
         return 0;
     }
     return 1;
@@ -475,16 +463,15 @@ bool TypeSixSerCusPro::RecvDataAndWriteFile(uint32_t address, uint32_t length, F
         case TypeSixLink::Outcome::TIMED_OUT:
             break;
     }
-    Common::Print("receive data timeout error.\n");
+    m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "receive data timeout error.\n");
     return false;
 }
 
 bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned long address)
 {
-    const long long handle = m_burnChip.GetThisPtr();
     const std::string path = outputPath != nullptr ? outputPath : "";
     if (size < 0) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "invalid read length: %d\n", size);
+        m_burnChip.Report().FailInfo(Common::OutcomeKind::SETTINGS, "invalid read length: %d\n", size);
         return false;
     }
     if (!ReadyAndSetSpeed()) {
@@ -493,7 +480,7 @@ bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned lon
     FILE* file = nullptr;
     Common::OpenFile(file, path, "wb");
     if (file == nullptr) {
-        Common::PrintInfo(handle, Common::NORMAL_INFO, "fopen_s file failed: %s\n", path.c_str());
+        m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "fopen_s file failed: %s\n", path.c_str());
         return false;
     }
     m_burnChip.SetProgress(0);
@@ -504,7 +491,7 @@ bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned lon
         if (received >= total) {
             Common::CloseFile(file);
             if (!Reset()) {
-                Common::Print("reset failed.\n");
+                m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "reset failed.\n");
                 return false;
             }
             return true;
@@ -515,11 +502,11 @@ bool TypeSixSerCusPro::UploadFile(const char* outputPath, int size, unsigned lon
         }
         const uint32_t block = std::min(total - received, MAX_READ_BLOCK);
         if (!RecvDataAndWriteFile(blockAddress, block, file)) {
-            Common::Print("failed to send data packet.\n");
+            m_burnChip.Fail(Common::OutcomeKind::TRANSFER, "failed to send data packet.\n");
             Common::CloseFile(file);
             return false;
         }
-        Common::Print("#");
+        Common::Print(m_burnChip.Events(), "#");
         received += block;
         blockAddress += block;
         m_burnChip.SetProgress(TypeSixLink::Percent(received, total));

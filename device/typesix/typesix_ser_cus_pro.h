@@ -30,7 +30,6 @@ public:
     static constexpr size_t HAS_SHA_SPLIT_SIZE = 2;
     // A spec without "|" is one piece: the image path alone.
     static constexpr size_t NOT_SHA_SPLIT_SIZE = 1;
-    static constexpr uint32_t RESET_BAUD_RATE = 115200;
 
     // Numbers its frames from 0 on the link it shares with the chip.
     TypeSixSerCusPro(BurnChipBase& chip, TypeSixLink& link);
@@ -67,7 +66,6 @@ public:
     bool DownloadOtherFile(const uint8_t* data, const std::string& path, uint32_t dataLength, uint32_t address,
                            uint32_t length);
     bool DownloadAppFile(const uint8_t* data, uint32_t dataLength, uint32_t eraseSize);
-    bool SendFile(const std::string& path);
     bool SendFileData(const uint8_t* data, uint32_t length, uint32_t total, uint32_t& sent);
     bool SendData(const uint8_t* data, uint32_t chunk, bool last);
 

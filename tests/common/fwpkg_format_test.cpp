@@ -4,7 +4,6 @@
 // here what only the reader decides.
 #include <gtest/gtest.h>
 
-#include "common/chip_families.h"
 #include "common/fwpkg_format.h"
 #include "support/fwpkg_builder.h"
 
@@ -57,32 +56,3 @@ INSTANTIATE_TEST_SUITE_P(NormalAndNew, FwpkgLayouts, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "New" : "Normal"; });
 
 } // namespace
-
-// --- what an image type means to each reader ------------------------------------
-
-TEST(ImageTypeMeanings, TheTwoTypeSixPathsGiveFileTypeOneToDifferentImageTypes)
-{
-    const struct {
-        uint32_t imageType;
-        int job;   // -1: skipped by the job
-        int chip;  // -1: the file type set last
-    } rows[] = {
-        {18, 2, 2}, {20, 0, 0}, {26, 4, 4}, {100, 100, 100}, {101, 101, 101},
-        {11, 1, -1}, {22, -1, 1}, {4, 4, -1}, {104, 104, -1},
-        {0, -1, -1}, {16, -1, -1}, {24, -1, -1}, {102, -1, -1}, {103, -1, -1}, {1, -1, -1},
-    };
-    for (const auto& row : rows) {
-        int job = -1;
-        int chip = -1;
-        EXPECT_EQ(Common::TypeSixJobFileType(row.imageType, job), row.job >= 0) << row.imageType;
-        EXPECT_EQ(Common::TypeSixChipFileType(row.imageType, chip), row.chip >= 0) << row.imageType;
-        EXPECT_EQ(job, row.job) << row.imageType;
-        EXPECT_EQ(chip, row.chip) << row.imageType;
-    }
-    for (uint32_t onlyUnpacked : {0u, 16u, 28u, 29u}) {
-        EXPECT_FALSE(Common::TypeSixJobBurnsAsImage(onlyUnpacked)) << onlyUnpacked;
-    }
-    for (uint32_t handedOn : {22u, 24u, 102u, 11u, 1u}) {
-        EXPECT_TRUE(Common::TypeSixJobBurnsAsImage(handedOn)) << handedOn;
-    }
-}

@@ -1,10 +1,8 @@
-// Sends answered by a reply frame, a handshake reply or a single-byte ACK,
-// and the start frame, each against a scripted board on a pseudo-terminal.
+// Sends answered by a reply frame or a single-byte ACK against a scripted
+// board on a pseudo-terminal: what ends them, what they print, and the
+// failure they leave for the job to take.
 #include <gtest/gtest.h>
 
-#include <ctime>
-
-#include "device/boot_frames.h"
 #include "pty_board.h"
 
 namespace {
@@ -23,6 +21,8 @@ struct AnsweredCase {
     unsigned long attemptMs;
     unsigned long totalMs;
     int result;
+    Common::OutcomeKind failure;
+    const char* kept;  // how the failure kept for the job begins
     std::vector<std::string> printed;  // must appear
     const char* absent;                // must not appear
     size_t framesOnWire;    // 0: not checked
@@ -36,12 +36,15 @@ TEST_F(FramedSend, EachAnswerEndsTheSendAsItsWindowsAndMessagesSay)
         // The last window's own reason is reported, not a generic one.
         {"rejected every time", false,
          {{8, ReplyFrame(0x42, 0xA5)}, {8, ReplyFrame(0x42, 0xA5)}, {8, ReplyFrame(0x42, 0xA5)}}, 300, 700, 0,
-         {"ack error.\n", "send frame timeout error: "}, nullptr, 0},
-        {"NAK then silence", true, {{3, {0x55}}}, 100, 400, 0,
+         Common::OutcomeKind::TRANSFER, "send frame timeout error: ", {"ack error.\n", "send frame timeout error: "},
+         nullptr, 0},
+        {"NAK then silence", true, {{3, {0x55}}}, 100, 400, 0, Common::OutcomeKind::COMMAND_REFUSED, "Nack error(",
          {"Nack error(The serial port transmission may be unstable.).\n"}, "Timeout error.\n", 0},
-        {"silence", true, {}, 100, 300, 0, {timeoutLines}, "Nack error", 0},
-        {"NAK then ACK", true, {{3, {0x55, 0xAA}, 1}}, 5000, 20000, 1, {}, nullptr, 1},
-        {"ACK after two silent windows", true, {{3, {}}, {3, {}}, {3, {0xAA}}}, 50, 20000, 1, {}, nullptr, 3},
+        {"silence", true, {}, 100, 300, 0, Common::OutcomeKind::TRANSFER, "Timeout error.\n", {timeoutLines},
+         "Nack error", 0},
+        {"NAK then ACK", true, {{3, {0x55, 0xAA}, 1}}, 5000, 20000, 1, Common::OutcomeKind::NONE, "", {}, nullptr, 1},
+        {"ACK after two silent windows", true, {{3, {}}, {3, {}}, {3, {0xAA}}}, 50, 20000, 1,
+         Common::OutcomeKind::NONE, "", {}, nullptr, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -54,12 +57,15 @@ TEST_F(FramedSend, EachAnswerEndsTheSendAsItsWindowsAndMessagesSay)
         const int result = c.ackByte ? sender.SendFrameBySerial(g_command.data(), size, c.attemptMs, c.totalMs)
                                      : sender.SendFrame(g_command.data(), size, c.attemptMs, c.totalMs, true) ? 1 : 0;
         EXPECT_EQ(result, c.result);
+        EXPECT_EQ(sender.Report().Failure().kind, c.failure);
         for (const std::string& message : c.printed) {
             EXPECT_TRUE(messages.Has(message)) << messages.Messages();
         }
         if (!c.ackByte) {
-            EXPECT_EQ(sender.GetErrorInfo(), c.printed[0]);
+            EXPECT_EQ(sender.Frames().GetErrorInfo(), c.printed[0]);
         }
+        EXPECT_EQ(sender.Report().Failure().message.rfind(c.kept, 0), 0u)
+            << "the failure kept is the message that ended the send: " << sender.Report().Failure().message;
         if (c.absent != nullptr) {
             EXPECT_FALSE(messages.Has(c.absent)) << messages.Messages();
         }
@@ -74,44 +80,17 @@ TEST_F(FramedSend, EachAnswerEndsTheSendAsItsWindowsAndMessagesSay)
     }
 }
 
-TEST_F(FramedSend, HandshakeGoesOutWholeAndItsReplyIsFoundBehindTextInPieces)
-{
-    Bytes shake(BootFrame::SHAKE_PACKET_SIZE);
-    for (size_t i = 0; i < shake.size(); ++i) {
-        shake[i] = static_cast<uint8_t>(0xF0 + i);
-    }
-    board.Play(Script({{shake.size(), Concat({Bytes(13, 0x20), ShakeReply(12, 0x00)}), 18}}));
-    EXPECT_EQ(chip.SendShakeHandFrame(shake.data(), shake.size(), 3000, 3000), 1);
-    board.Join();
-    EXPECT_EQ(board.Log(), shake);
-}
-
 TEST_F(FramedSend, AckRightBehindBoardTextIsTakenAndWhatFollowsIsKept)
 {
     board.Play(Script({{3, {'b', 'o', 'o', 't', '>', ' ', 0xAA, 'C'}}}));
     EXPECT_EQ(chip.SendFrameBySerial(g_command.data(), 3, 5000, 20000), 1);
     board.Join();
     EXPECT_EQ(board.Log().size(), 3u) << "an accepted frame must not be sent again";
-    EXPECT_NE(chip.GetRecvText().find("boot> "), std::string::npos);
+    EXPECT_NE(chip.Line().BoardText().find("boot> "), std::string::npos);
     uint8_t next = 0;
     ASSERT_TRUE(chip.WaitForData(5000));
     EXPECT_EQ(chip.Receive(&next, 1), 1u);
     EXPECT_EQ(next, 'C') << "what follows the ACK belongs to the next reader";
-}
-
-TEST_F(FramedSend, StartFrameCarriesTheTimeAndTakesATwoByteAckOnly)
-{
-    const uint32_t before = static_cast<uint32_t>(time(nullptr));
-    board.Play(Script({{9, {0xAA, 0x01}}, {9, {0xAA, 0x01, 0x02}}}));
-    EXPECT_EQ(chip.SendStartFrame(), 1);
-    EXPECT_EQ(chip.SendStartFrame(), 0);
-    EXPECT_TRUE(messages.Has("recv bytes failed.\n"));
-    board.Join();
-    const Bytes& wire = board.Log();
-    ASSERT_EQ(wire.size(), 18u);
-    EXPECT_EQ(wire[0], 0xFE);
-    EXPECT_GE(Be32(wire, 1), before);
-    EXPECT_GE(Be32(wire, 5), Be32(wire, 1));
 }
 
 } // namespace

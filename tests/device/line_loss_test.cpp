@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <future>
 
-#include "device/boot_frames.h"
 #include "pty_board.h"
 
 namespace {
@@ -26,6 +25,8 @@ struct Case {
 
 class PulledCable : public ::testing::TestWithParam<Case> {};
 
+Bytes g_frame = {0x10, 0x20, 0x30, 0x40};
+
 TEST_P(PulledCable, EndsTheWaitWithFailureAndOneReport)
 {
     MessageCapture messages;
@@ -44,33 +45,20 @@ TEST_P(PulledCable, EndsTheWaitWithFailureAndOneReport)
     if (GetParam().message != nullptr) {
         EXPECT_TRUE(messages.Has(GetParam().message)) << messages.Messages();
     }
+    EXPECT_EQ(chip.Report().Failure().kind, Common::OutcomeKind::LINE_LOST)
+        << "what came after the loss is its consequence: " << chip.Report().Failure().message;
+    EXPECT_EQ(chip.Report().Failure().message, LOSS);
     // Every later operation fails at once too, without a second report.
-    Bytes shake(BootFrame::SHAKE_PACKET_SIZE, 0xF0);
-    EXPECT_EQ(chip.SendShakeHandFrame(shake.data(), shake.size(), 500, LONG_WINDOW), 0);
-    EXPECT_EQ(chip.SendFrameNoReply(shake.data(), shake.size(), LONG_WINDOW), 0);
+    EXPECT_EQ(chip.SendFrameBySerial(g_frame.data(), g_frame.size(), 500, LONG_WINDOW), 0);
+    EXPECT_FALSE(chip.SendFrame(g_frame.data(), g_frame.size(), 500, LONG_WINDOW, true));
     EXPECT_EQ(messages.Count(LOSS), 1u);
 }
-
-Bytes g_frame = {0x10, 0x20, 0x30, 0x40};
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWait, PulledCable,
     ::testing::Values(
         Case{"framed send", {{4, {}}},
              [](PlainChip& c) { return c.SendFrame(g_frame.data(), g_frame.size(), 500, LONG_WINDOW, true) ? 1 : 0; },
-             nullptr},
-        Case{"handshake", {{BootFrame::SHAKE_PACKET_SIZE, {}}},
-             [](PlainChip& c) {
-                 Bytes shake(BootFrame::SHAKE_PACKET_SIZE, 0xF0);
-                 return c.SendShakeHandFrame(shake.data(), shake.size(), 500, LONG_WINDOW);
-             },
-             nullptr},
-        Case{"frame receive", {{0, {0xCE, 0x01}}},
-             [](PlainChip& c) {
-                 uint8_t buffer[11] = {};
-                 unsigned long count = 0;
-                 return c.RecvFrame(0xCE, LONG_WINDOW, buffer, sizeof(buffer), count);
-             },
              nullptr},
         Case{"ack byte", {{3, {}}},
              [](PlainChip& c) { return c.SendFrameBySerial(g_frame.data(), 3, 500, LONG_WINDOW); }, nullptr},

@@ -137,7 +137,7 @@ private:
 struct ChipOnLine {
     bool Open()
     {
-        chip.AttachLine(NewLine(board.SlavePath()));
+        chip.AttachLine(NewLine(ParsePortName(board.SlavePath())));
         return board.Ok() && chip.OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0) == 1;
     }
 
@@ -192,11 +192,6 @@ inline Bytes WithCrcLe(Bytes bytes)
 inline bool CrcBeOk(const Bytes& frame)
 {
     return frame.size() >= 2 && WithCrcBe(Bytes(frame.begin(), frame.end() - 2)) == frame;
-}
-
-inline uint32_t Be32(const Bytes& p, size_t at)
-{
-    return (uint32_t(p[at]) << 24) | (uint32_t(p[at + 1]) << 16) | (uint32_t(p[at + 2]) << 8) | p[at + 3];
 }
 
 // CB | index | ~index | status | CRC BE

@@ -69,7 +69,6 @@ TEST_P(RefusedRate, EndsTheBurnAtOnceNamingRateAndPort)
     ASSERT_TRUE(sim.Ok());
     {
         BurnVb27ChipSp::BurnVb27Chip chip;
-        chip.SetPortBaudRate(c.switchAfterLoader ? 115200 : REFUSED_RATE);
         chip.SetTargetBaudRate(REFUSED_RATE);
         chip.SetSwitchAfterLoader(c.switchAfterLoader);
         chip.AttachLine(std::make_unique<LineTransport>(

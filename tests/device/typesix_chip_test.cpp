@@ -3,7 +3,6 @@
 // and the reset after a failed image.
 #include <gtest/gtest.h>
 
-#include "common/chip_families.h"
 #include "device/typesix/burn_typesix_chip.h"
 #include "pty_board.h"
 
@@ -13,7 +12,7 @@ class TypeSixChipOverPty : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetChipType(Common::TYPESIX_CHIP_TYPE);
+        SetChipType(0x30002);
         handle = OpenSerialPort(board.SlavePath().c_str(), 115200, 0, 0);
         chip = dynamic_cast<BurnTypeSixChip*>(handle);
         ASSERT_NE(chip, nullptr);
@@ -41,20 +40,6 @@ protected:
     DeviceHandle handle = nullptr;
     BurnTypeSixChip* chip = nullptr;
 };
-
-TEST_F(TypeSixChipOverPty, SsbNeedingMoreThan65535PacketsIsRefusedBeforeAnythingIsSent)
-{
-    SetPerPacketSize(handle, 1);
-    const std::string ssbFiles =
-        Saved(dir.File("big.bin"), Bytes(65536, 0x33)) + "|" + Saved(dir.File("big.sha"), Bytes(32, 0));
-    ExpectSilentLine([&] {
-        EXPECT_FALSE(chip->FilePrepare(ssbFiles));
-        EXPECT_FALSE(chip->DownloadSsb());
-        EXPECT_FALSE(chip->FsbWritePage(Bytes(65536, 0).data(), 65536));
-    });
-    EXPECT_TRUE(messages.Has("65535")) << messages.Messages();
-    EXPECT_TRUE(chip->SsbPacketCountFits(65535, "ssb")) << "65535 packets are fine as far as numbering goes";
-}
 
 TEST_F(TypeSixChipOverPty, PackageWithAnImagePastItsEndIsRefused)
 {

@@ -10,7 +10,6 @@
 #include <functional>
 #include <thread>
 
-#include "common/chip_families.h"
 #include "device/typesix/burn_typesix_chip.h"
 #include "device/typesix/typesix_link.h"
 #include "device/typesix/typesix_ser_cus_pro.h"
@@ -131,7 +130,7 @@ class TypeSixOnScriptedLine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetChipType(Common::TYPESIX_CHIP_TYPE);
+        SetChipType(0x30002);
         auto owned = std::make_unique<ScriptedLine>();
         line = owned.get();
         chip.AttachLine(std::move(owned));
@@ -234,9 +233,9 @@ protected:
     {
         const Bytes image = Pattern(10, 4);
         const std::string spec = Saved(dir.File("app.bin"), image) + "|" + Saved(dir.File("app.sha"), Sha256(image));
-        chip.SetPortBaudRate(FAST_RATE);
-        chip.SetIsReady(false);
-        chip.SetIsReset(false);
+        chip.SetTargetBaudRate(FAST_RATE);
+        chip.GetSettings().isReady = false;
+        chip.GetSettings().isReset = false;
         line->board = AcceptingBoard;
         return chip.DownloadFile(spec.c_str(), 0, 0x1000, 0) == 1;
     }

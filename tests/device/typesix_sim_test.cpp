@@ -3,7 +3,6 @@
 // whole-package burn. The simulator's report tells what the board received.
 #include <gtest/gtest.h>
 
-#include "common/chip_families.h"
 #include "device/typesix/burn_typesix_chip.h"
 #include "pty_board.h"
 #include "support/sim_launcher.h"
@@ -17,7 +16,7 @@ protected:
         if (access(SimPath().c_str(), X_OK) != 0) {
             GTEST_SKIP() << "tarnwick-sim is not built at " << SimPath();
         }
-        SetChipType(Common::TYPESIX_CHIP_TYPE);
+        SetChipType(0x30002);
     }
 
     void TearDown() override

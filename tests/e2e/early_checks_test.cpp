@@ -1,8 +1,14 @@
 // What the tool can check on its own is checked before the operator is asked
-// to reset the board: a missing or refused package ends the run before the
-// reset prompt and before the port is opened, with the message and exit code
-// the job gives it.
+// to reset the board: a missing or refused package, or a malformed network
+// port name, ends the run before the reset prompt and before the port is
+// opened, with the message and exit code the settings or the job give it.
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -18,6 +24,7 @@ const char* const BURN_FAILED = "\nBurned failed.\n";
 constexpr int BURN_BOOT_FAILED = 4;
 constexpr int BURN_PARTITION_FAILED = 5;
 constexpr int ERASE_FAILED = 12;
+constexpr int PARAM_ERROR = 1;
 
 struct Refusal {
     const char* name;
@@ -75,6 +82,72 @@ TEST_F(CheckedBeforeReset, AMissingOrRefusedPackageFailsBeforeTheResetPromptAndT
         // The port was never opened: the board heard nothing.
         EXPECT_EQ(b.report.text.find("the tool closed the line"), std::string::npos) << b.report.text;
         EXPECT_TRUE(b.report.List("images").empty()) << b.report.text;
+    }
+}
+
+// A server on 127.0.0.1 that counts who came: a lax reading of a malformed
+// name ("socket://:PORT" as the local host, "PORT/" as PORT) would reach it.
+class CountingServer {
+public:
+    CountingServer()
+    {
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(m_fd, 8) == 0 &&
+            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            m_port = std::to_string(ntohs(address.sin_port));
+        }
+    }
+    ~CountingServer() { close(m_fd); }
+    const std::string& Port() const { return m_port; }
+    int Callers()
+    {
+        int count = 0;
+        for (int fd; (fd = accept(m_fd, nullptr, nullptr)) >= 0; ++count) {
+            close(fd);
+        }
+        return count;
+    }
+
+private:
+    int m_fd = -1;
+    std::string m_port;
+};
+
+TEST_F(CheckedBeforeReset, AMalformedNetworkPortNameIsRefusedBeforeTheResetPromptAndAnyConnection)
+{
+    CountingServer server;
+    ASSERT_FALSE(server.Port().empty());
+    const std::vector<PackageImage> images{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(2048, 1)},
+                                           {"app.bin", TYPE_FLASH, 0x10000, 0x1000, Pattern(3000, 2)}};
+    const std::string package = Given("app.fwpkg", BuildPackage(images));
+    const std::vector<std::string> names{"rfc2217://[::1",
+                                         "rfc2217://127.0.0.1:99999",
+                                         "socket://:" + server.Port(),
+                                         "socket://127.0.0.1:" + server.Port() + "/",
+                                         "rfc2217://127.0.0.1:" + server.Port() + "0000",
+                                         "rfc2217://::1:" + server.Port()};
+    for (const std::string& name : names) {
+        for (const bool fromConfig : {false, true}) {
+            SCOPED_TRACE(name + (fromConfig ? " in burn.config" : " on the command line"));
+            std::vector<std::string> arguments;
+            if (fromConfig) {
+                const std::string config = "serialPort=" + name + "\nmode=serial\n";
+                Given("run.config", Bytes(config.begin(), config.end()));
+                arguments = {"--burn", "-n", "vb27", "-f", package, "--config", Path("run.config")};
+            } else {
+                arguments = ToolArgs("--burn", "vb27", name, package);
+            }
+            const RunResult run = RunProgram(Tool(), arguments, RUN_LIMIT_MS);
+            EXPECT_EQ(run.exitCode, PARAM_ERROR) << run.output;
+            EXPECT_NE(run.output.find("error: Invalid network port name \"" + name + "\": "), std::string::npos)
+                << run.output;
+            EXPECT_EQ(run.output.find(RESET_PROMPT), std::string::npos) << run.output;
+            EXPECT_EQ(server.Callers(), 0) << "the tool connected for " << name;
+        }
     }
 }
 

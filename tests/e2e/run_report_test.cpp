@@ -64,6 +64,7 @@ TEST_F(RunReport, ASuccessListsEveryImageWithItsBytesAndRate)
     ExpectRunFacts(report, 0);
     EXPECT_EQ(report.value("resultMeaning", ""), "success");
     EXPECT_EQ(report.value("lastError", "x"), "");
+    EXPECT_TRUE(report["failure"].is_null()) << report.dump(2);
     EXPECT_FALSE(report.value("cancelled", true));
     const nlohmann::json images = report.value("images", nlohmann::json::array());
     ASSERT_EQ(images.size(), PACKAGE.size()) << report.dump(2);
@@ -74,6 +75,7 @@ TEST_F(RunReport, ASuccessListsEveryImageWithItsBytesAndRate)
         EXPECT_EQ(images[i].value("bytes", 0u), PACKAGE[i].data.size());
         EXPECT_EQ(images[i].value("attempts", 0), 1);
         EXPECT_EQ(images[i].value("result", ""), "ok");
+        EXPECT_TRUE(images[i].value("confirmed", false));
         EXPECT_GT(images[i].value("seconds", 0.0), 0.0);
         EXPECT_NEAR(images[i].value("bytesPerSecond", 0.0),
                     static_cast<double>(PACKAGE[i].data.size()) / images[i].value("seconds", 1.0), 1.0);
@@ -86,7 +88,10 @@ TEST_F(RunReport, ABoardThatBreaksOffGivesTheFailedImageAndTheError)
     ASSERT_NE(m_out.run.exitCode, 0) << m_out.run.output;
     ExpectRunFacts(report, m_out.run.exitCode);
     EXPECT_EQ(report.value("resultMeaning", ""), "the loader could not be burned");
-    EXPECT_FALSE(report.value("lastError", "").empty());
+    // The failure as it was made, not the last of the messages that followed it.
+    EXPECT_EQ(report.value("lastError", ""), "error: the serial line was lost.") << report.dump(2);
+    EXPECT_EQ(report["failure"].value("kind", ""), "lineLost") << report.dump(2);
+    EXPECT_EQ(report["failure"].value("image", ""), "app.bin") << report.dump(2);
     const nlohmann::json images = report.value("images", nlohmann::json::array());
     ASSERT_EQ(images.size(), 2u) << report.dump(2);
     EXPECT_EQ(images[0].value("result", ""), "ok");
@@ -102,6 +107,7 @@ TEST_F(RunReport, ACancelledBurnStillWritesItsReport)
     ExpectRunFacts(report, m_out.run.exitCode);
     EXPECT_TRUE(report.value("cancelled", false));
     EXPECT_NE(report.value("lastError", "").find("Cancelled"), std::string::npos) << report.dump(2);
+    EXPECT_EQ(report["failure"].value("kind", ""), "cancelled") << report.dump(2);
     const nlohmann::json images = report.value("images", nlohmann::json::array());
     ASSERT_FALSE(images.empty());
     EXPECT_NE(images.back().value("result", ""), "ok");

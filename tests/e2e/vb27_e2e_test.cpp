@@ -205,21 +205,6 @@ TEST_F(Vb27Board, ReadReplacesAnEarlierOutputOnlyWithACompleteRead)
     EXPECT_EQ(Names(), std::vector<std::string>{"flash.bin"});
 }
 
-// A table names image files: a run with one ends and leaves the table and the images as given.
-TEST_F(Vb27Board, ATableRunLeavesTheTableAndItsImagesAsGiven)
-{
-    std::string table = "<?xml version=\"1.0\"?>\n<Partitions>\n";
-    for (const auto& [name, start] : {std::pair<std::string, std::string>{"boot", "0x0"}, {"kernel", "0x10000"}}) {
-        const std::string image = Given(name + ".bin", Pattern(4096, 9));
-        table += "  <Partition Sel=\"1\" PartitionName=\"" + name + "\" FileSystem=\"none\" FlashType=\"spi\"" +
-                 " Start=\"" + start + "\" Length=\"64k\" SelectFile=\"" + image + "\"/>\n";
-    }
-    table += "</Partitions>\n";
-    const BoardRun b =
-        OnBoard("--burn", "vb27", Given("table.xml", Bytes(table.begin(), table.end())), {}, {"--close-after", "2000"});
-    EXPECT_TRUE(Contains(b.run.output, BURN_FAILED) || Contains(b.run.output, BURNED)) << b.run.output;
-}
-
 // --- packages refused before anything is sent ----------------------------------------------
 
 TEST_F(Vb27Board, BrokenPackagesAreRefusedBeforeAnyByteIsSent)

@@ -23,28 +23,39 @@ nlohmann::json Report(const std::string& lastError, size_t images, bool cancelle
     return {{"lastError", lastError}, {"images", list}, {"cancelled", cancelled}};
 }
 
-TEST(ToolEventLines, EachKindIsReadAndAnythingElseIsNoEvent)
+TEST(BoardEvents, ALineThatIsNoEventOrOfAnotherShapeLeavesTheBoardAsItWas)
 {
-    const auto started = ParseToolEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":4000})");
-    ASSERT_TRUE(started);
-    EXPECT_EQ(started->kind, ToolEvent::Kind::IMAGE_STARTED);
-    EXPECT_EQ(started->text, "app.bin");
-    EXPECT_EQ(started->imageType, 1u);
-    EXPECT_EQ(started->bytes, 4000u);
-    EXPECT_EQ(ParseToolEventLine(R"({"event":"progress","percent":250})")->percent, 100);
-    EXPECT_FALSE(ParseToolEventLine(R"({"event":"imageEnded"})")->ok);
-    EXPECT_EQ(ParseToolEventLine(R"({"event":"error","text":"Timeout error."})")->text, "Timeout error.");
-    EXPECT_EQ(ParseToolEventLine(R"({"event":"waiting"})")->kind, ToolEvent::Kind::WAITING_FOR_BOARD);
-    // Malformed lines: never an exception, never an event.
+    BoardRun board;
+    board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":4000})", 1.0);
+    board.OnEventLine(R"({"event":"progress","percent":30})", 2.0);
     for (const char* line : {"", "not json", "[1,2]", R"({"event":"reboot"})", R"({"event":7})", "{\"event\":\"wai"}) {
-        EXPECT_FALSE(ParseToolEventLine(line)) << line;
+        EXPECT_EQ(board.OnEventLine(line, 3.0), "") << line;
     }
-    // Fields of the wrong type fall back rather than throw.
-    const auto odd = ParseToolEventLine(R"({"event":"imageStarted","name":5,"type":"x","bytes":-1})");
-    ASSERT_TRUE(odd);
-    EXPECT_EQ(odd->text, "");
-    EXPECT_EQ(odd->bytes, 0u);
-    EXPECT_EQ(ParseToolEventLine(R"({"event":"progress","percent":-3})")->percent, 0);
+    EXPECT_EQ(board.stage, "app.bin");
+    EXPECT_EQ(board.percent, 30);
+    // A percentage outside 0..100 from another writer is held to the bar.
+    board.OnEventLine(R"({"event":"progress","percent":250})", 3.0);
+    EXPECT_EQ(board.percent, 100);
+    board.OnEventLine(R"({"event":"progress","percent":-3})", 3.0);
+    EXPECT_EQ(board.percent, 0);
+}
+
+TEST(BoardEvents, OnlyEventsThatBeginAStageChangeIt)
+{
+    EventLine::Event event;
+    event.kind = EventLine::Event::Kind::WAITING;
+    EXPECT_EQ(StageOf(event), WAITING_STAGE);
+    event.kind = EventLine::Event::Kind::IMAGE_STARTED;
+    event.name = "boot.bin";
+    event.type = 0;
+    EXPECT_EQ(StageOf(event), "loader boot.bin");
+    event.type = 1;
+    EXPECT_EQ(StageOf(event), "boot.bin");
+    for (const auto kind : {EventLine::Event::Kind::PROGRESS, EventLine::Event::Kind::IMAGE_ENDED,
+                            EventLine::Event::Kind::ERROR, EventLine::Event::Kind::UNKNOWN}) {
+        event.kind = kind;
+        EXPECT_EQ(StageOf(event), "");
+    }
 }
 
 TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)

@@ -74,7 +74,9 @@ Ser2netProcess::Ser2netProcess(const std::string& dir, const std::string& device
             << "\n"
             << "  connector: serialdev," << device << ",115200n81,local\n"
             << "  options:\n"
-            << "    kickolduser: true\n";
+            << "    kickolduser: true\n"
+            // The board's answers leave at once, not after a quiet time on the line.
+            << "    chardelay: false\n";
     }
     // -u: no UUCP lock files; -P: the pid file in the test's directory.
     m_pid = Spawn({SER2NET_PATH, "-n", "-d", "-u", "-c", config, "-P", dir + "ser2net.pid"}, -1, true);

@@ -1,6 +1,7 @@
 // ser2net (the Debian package's /usr/sbin/ser2net) in the foreground, on a
-// free port of 127.0.0.1, exporting one pseudo-terminal; its configuration,
-// pid file and lock handling are the test's own, never the system's.
+// free port of 127.0.0.1, exporting one pseudo-terminal with the connection
+// options docs/remote.md recommends; its configuration, pid file and lock
+// handling are the test's own, never the system's.
 #pragma once
 
 #include <sys/types.h>

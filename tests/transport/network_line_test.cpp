@@ -12,12 +12,14 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "transport/raw_socket_line.h"
 #include "transport/rfc2217_line.h"
+#include "transport/server_connection.h"
 #include "transport/telnet_codec.h"
 
 namespace {
@@ -166,7 +168,7 @@ TEST(Rfc2217Settings, ARateTheServerAnswersWithAnotherValueIsRefused)
                                               : Echo(request);
         });
     });
-    Rfc2217Line line;
+    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
     const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 921600);
     EXPECT_FALSE(status.Ok());
     EXPECT_TRUE(Contains(status.reason, "set the rate to 115200 instead of 921600")) << status.reason;
@@ -179,7 +181,7 @@ TEST(Rfc2217Settings, ARateTheServerNeverConfirmsFailsOnceTheAnswerWindowIsOver)
         Received rest;
         ReceiveUntil(fd, rest, [](const Received&) { return false; });  // until the client hangs up
     });
-    Rfc2217Line line;
+    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
     const auto start = Clock::now();
     const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 921600);
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -196,7 +198,7 @@ TEST(Rfc2217Settings, AServerWithoutLineControlIsNamedAndRefused)
         Telnet::AppendOption(refusal, Telnet::DONT, COM_PORT);
         SendAll(fd, refusal);
     });
-    Rfc2217Line line;
+    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
     const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 115200);
     EXPECT_TRUE(Contains(status.reason, "does not offer RFC 2217 line control")) << status.reason;
 }
@@ -207,10 +209,10 @@ TEST(Rfc2217Settings, NobodyListeningFailsNamingHostAndPort)
     {
         ScriptedServer closed([](int) {});
         port = static_cast<uint16_t>(std::stoi(closed.Name("").substr(10)));
-        Rfc2217Line taker;  // lets the server's script end
+        Rfc2217Line taker(ParsePortName(closed.Name("rfc2217://")));  // lets the server's script end
         (void)taker.Open(At(closed.Name("rfc2217://"), 115200));
     }
-    Rfc2217Line line;
+    Rfc2217Line line(ParsePortName("rfc2217://127.0.0.1:" + std::to_string(port)));
     const LineStatus status = OpenAt(line, "rfc2217://127.0.0.1:" + std::to_string(port), 115200);
     EXPECT_TRUE(Contains(status.reason, "127.0.0.1 port " + std::to_string(port))) << status.reason;
 }
@@ -254,7 +256,7 @@ TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefus
         SendAll(fd, {0x03});
         ReceiveUntil(fd, afterData, [](const Received&) { return false; });
     });
-    Rfc2217Line line;
+    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
     ASSERT_TRUE(OpenAt(line, server.Name("rfc2217://"), 115200).Ok());
     bool lost = false;
     EXPECT_EQ(ReadData(line, 4, lost), (Bytes{0xFF, 0x01, 0x02, 0xFF}));
@@ -270,6 +272,58 @@ TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefus
         refusals += c.verb == Telnet::WONT && c.option == 0x18;
     }
     EXPECT_EQ(refusals, 1u);
+}
+
+// --- finding the server --------------------------------------------------------------------
+
+TEST(ServerLookUp, AResolverThatNeverAnswersEndsTheOpenWithinTheConnectDeadline)
+{
+    std::promise<void> release;
+    std::shared_future<void> held = release.get_future().share();
+    Platform::HostLookup hanging = [held](const std::string&, uint16_t, std::vector<Platform::ServerAddress>&,
+                                          std::string& reason) {
+        held.wait();
+        reason = "released by the test";
+        return EHOSTUNREACH;
+    };
+    RawSocketLine line(ParsePortName("socket://board-7.test:4001"), hanging);
+    const auto start = Clock::now();
+    const LineStatus status = line.Open(At("socket://board-7.test:4001", 115200));
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    release.set_value();
+    EXPECT_FALSE(status.Ok());
+    EXPECT_EQ(status.error, ETIMEDOUT);
+    EXPECT_TRUE(Contains(status.reason, "board-7.test port 4001")) << status.reason;
+    EXPECT_TRUE(Contains(status.reason, "no answer within 5 s")) << status.reason;
+    EXPECT_GE(waited, ServerConnection::CONNECT_TIMEOUT_MS);
+    EXPECT_LT(waited, 2 * ServerConnection::CONNECT_TIMEOUT_MS) << "the look-up counts into the deadline";
+    EXPECT_FALSE(line.IsOpen());
+}
+
+TEST(ServerLookUp, TheLineConnectsToTheAddressesTheLookUpGives)
+{
+    ScriptedServer server([](int fd) {
+        SendAll(fd, {'h', 'i'});
+        Received rest;
+        ReceiveUntil(fd, rest, [](const Received&) { return false; });  // until the client hangs up
+    });
+    const uint16_t port = static_cast<uint16_t>(std::stoi(server.Name("").substr(10)));
+    std::string askedHost;
+    uint16_t askedPort = 0;
+    Platform::HostLookup local = [&askedHost, &askedPort, port](const std::string& host, uint16_t wanted,
+                                                                std::vector<Platform::ServerAddress>& found,
+                                                                std::string& reason) {
+        askedHost = host;
+        askedPort = wanted;
+        return Platform::SystemHostLookup("127.0.0.1", port, found, reason);
+    };
+    RawSocketLine line(ParsePortName("socket://board-7.test:4001"), local);
+    ASSERT_TRUE(OpenAt(line, "socket://board-7.test:4001", 115200).Ok());
+    bool lost = false;
+    EXPECT_EQ(ReadData(line, 2, lost), (Bytes{'h', 'i'}));
+    line.Close();
+    EXPECT_EQ(askedHost, "board-7.test");
+    EXPECT_EQ(askedPort, 4001);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The tool's YMODEM sender and receiver against scripted loaders that build
-// and check frames from the wire description alone, and the receiver against
-// an independent sender: lrzsz's sb on the slave side of a pseudo-terminal.
+// The tool's YMODEM receiver against a scripted loader that builds frames
+// from the wire description alone, and against an independent sender:
+// lrzsz's sb on the slave side of a pseudo-terminal. The sender's frames and
+// how a transfer ends early (a lost line, a cancel) are checked end to end.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -87,7 +88,7 @@ public:
     // ---- tool side
     unsigned long Send(const unsigned char* data, unsigned long length) override
     {
-        if (failSend || m_broken) {
+        if (m_broken) {
             return 0;
         }
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -109,10 +110,10 @@ public:
         m_toolCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !m_toTool.empty() || m_broken; });
         return !m_toTool.empty();
     }
-    bool CheckIsCancel() override { return cancel; }
-    long long GetThisPtr() const override { return 0x5EED; }
-    int SendCmd(unsigned char*, unsigned long, unsigned char*, int, int) override { return 0; }
-    bool IsLineBroken() const override { return m_broken; }
+    bool CheckIsCancel() override { return false; }
+    bool LineLost() override { return m_broken; }
+    Common::RunEvents& Events() override { return m_events; }
+    void Fail(Common::OutcomeKind, std::string_view message) override { Common::Print(m_events, message); }
 
     // ---- peer side
     void PeerWrite(const Bytes& bytes)
@@ -140,11 +141,6 @@ public:
         return b.empty() ? -1 : b[0];
     }
     // What the tool has sent and the peer has not read.
-    size_t PendingForPeer()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_toPeer.size();
-    }
     // What the peer has sent and the tool has not taken.
     Bytes PendingForTool()
     {
@@ -164,8 +160,6 @@ public:
         m_broken = true;
         m_toolCv.notify_all();
     }
-    std::atomic<bool> cancel{false};
-    std::atomic<bool> failSend{false};  // every send takes nothing
 
 private:
     std::mutex m_mutex;
@@ -175,6 +169,7 @@ private:
     std::deque<uint8_t> m_toPeer;
     bool m_closed = false;
     std::atomic<bool> m_broken{false};
+    Common::CallbackEvents m_events;
 };
 
 constexpr int C = 'C';
@@ -291,12 +286,13 @@ public:
         return poll(&pfd, 1, static_cast<int>(timeoutMs)) > 0 && (pfd.revents & POLLIN) != 0;
     }
     bool CheckIsCancel() override { return false; }
-    long long GetThisPtr() const override { return 1; }
-    int SendCmd(unsigned char*, unsigned long, unsigned char*, int, int) override { return 0; }
-    bool IsLineBroken() const override { return false; }
+    bool LineLost() override { return false; }
+    Common::RunEvents& Events() override { return m_events; }
+    void Fail(Common::OutcomeKind, std::string_view message) override { Common::Print(m_events, message); }
 
 private:
     int m_fd;
+    Common::CallbackEvents m_events;
 };
 
 class Ymodem : public ::testing::Test {
@@ -320,75 +316,6 @@ protected:
 };
 
 }  // namespace
-
-// ---- the sender's frames travel end to end (e2e); here, how a transfer ends early
-
-TEST_F(Ymodem, SendEndsOnALostLineACancelOrAShortSendWithTheirMessages)
-{
-    const std::string longest(112, 'n');  // the longest name block 0 holds
-    const struct {
-        std::string name;
-        std::function<void(FakeLink&)> afterStartFrame;  // none: every send fails
-        std::vector<std::string> messages;
-    } cases[] = {
-        {"dir/" + longest, [](FakeLink& l) { l.Break(); },
-         {"ACK receiving timed out.\n", "Send ymodem start frame failed.\n"}},
-        {"l.bin", [](FakeLink& l) { l.cancel = true; }, {"\nUser Cancelled!\n"}},
-        {"l.bin", nullptr, {"Send data frame failed.\n", "Send ymodem start frame failed.\n"}},
-    };
-    for (const auto& c : cases) {
-        PrintCapture prints;
-        FakeLink line;
-        Bytes startFrame;
-        YmodemProtocol sender(&line, 1024);
-        line.PeerWrite({'C'});
-        line.failSend = c.afterStartFrame == nullptr;
-        std::thread peer([&] {
-            if (c.afterStartFrame) {
-                startFrame = line.PeerRead(133);
-                c.afterStartFrame(line);
-            }
-        });
-        const Bytes data = Pattern(100, 12);
-        EXPECT_FALSE(sender.DownloadFile(data.data(), 100, c.name));
-        line.Close();
-        peer.join();
-        for (const std::string& message : c.messages) {
-            EXPECT_EQ(prints.CountLine(message), 1) << message;
-        }
-        if (c.afterStartFrame) {
-            EXPECT_EQ(startFrame, StartBlock(c.name.substr(c.name.rfind('/') + 1), 100)) << c.name;
-        }
-    }
-}
-
-TEST_F(Ymodem, NameOf113CharactersFailsBeforeAnyFrame)
-{
-    YmodemProtocol sender(&link, 1024);
-    link.PeerWrite({'C'});
-    const Bytes data = Pattern(16, 9);
-    EXPECT_FALSE(sender.DownloadFile(data.data(), 16, std::string(113, 'n')));
-    EXPECT_EQ(link.PendingForPeer(), 0u);
-    const std::vector<std::string> lines = capture.Lines();
-    auto at = std::find(lines.begin(), lines.end(), "The file name is too long.\n");
-    ASSERT_LE(at + 3, lines.end());
-    EXPECT_EQ(*(at + 1), "Init ymodem start frame failed.\n");
-    EXPECT_EQ(*(at + 2), "Send ymodem start frame failed.\n");
-}
-
-// ---- handshake
-
-TEST_F(Ymodem, HandshakeShowsTheBootTextAndFailsAtOnceOnALostLine)
-{
-    YmodemProtocol sender(&link, 1024);
-    link.PeerWrite(Bytes{'x', 'y'});
-    link.Break();
-    const Bytes data = Pattern(10, 15);
-    EXPECT_FALSE(sender.DownloadFile(data.data(), 10, "h.bin"));
-    EXPECT_EQ(capture.CountLine("xy\n"), 1);
-    EXPECT_EQ(capture.CountLine("Ymodem handshake failed.\n"), 1);
-    EXPECT_EQ(link.PendingForPeer(), 0u);
-}
 
 // ---- the receiver follows the head byte, never past its buffer; bad frames are asked
 // for again with 'C'; bytes behind a frame belong to the next reader

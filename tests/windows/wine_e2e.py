@@ -156,7 +156,11 @@ def check_typesix(args, work, folder):
                ("emmc.img", TYPESIX_EMMC, 0x400, 0x2000, emmc),
                ("emmc", TYPESIX_DIGEST, 0, 0, pattern(32, 5))]
     package = pack(args.linux_bin, folder, "fw.fwpkg", entries)
-    code, out, seconds, report, flash = burn(args, work, "typesix", package, ["-b", "921600"])
+    # A line paced like a UART: the tool waits for every answer, and wine ends
+    # each such wait on a pty as aborted after a millisecond (a pty has no
+    # modem lines to poll). Each must be waited again, never taken for a lost line.
+    code, out, seconds, report, flash = burn(args, work, "typesix", package, ["-b", "921600"],
+                                             ["--line-baud", "115200"])
     check(code == 0 and "\nBurned successfully.\n" in out, f"TypeSix package burned at 921600 ({seconds:.1f} s)",
           out)
     images = report.get("images", [])

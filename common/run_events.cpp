@@ -1,0 +1,59 @@
+#include "common/run_events.h"
+
+#include <cstdarg>
+#include <string>
+
+#include "common/secure_functions.h"
+
+namespace Common {
+
+namespace {
+constexpr size_t PRINT_BUFFER_SIZE = 4096;
+}  // namespace
+
+void CallbackEvents::Message(std::string_view text, std::string_view detail)
+{
+    if (g_printInfo == nullptr) {
+        return;
+    }
+    const std::string message(text);
+    const std::string details(detail);
+    Common::Print(message.c_str(), details.c_str(), m_handle);
+}
+
+void CallbackEvents::Progress(int percent)
+{
+    if (g_setProgress != nullptr) {
+        g_setProgress(m_handle, percent);
+    }
+}
+
+void CallbackEvents::BoardText(std::string_view text)
+{
+    Message(text, std::string_view());
+}
+
+void Print(RunEvents& events, std::string_view message)
+{
+    events.Message(message, std::string_view());
+}
+
+void PrintInfo(RunEvents& events, INFO_TYPE type, const char* format, ...)
+{
+    char text[PRINT_BUFFER_SIZE] = {};
+    va_list args;
+    va_start(args, format);
+    const int result = vsprintf_s(text, sizeof(text), format, args);
+    va_end(args);
+    if (result < 0) {
+        return;  // too long or malformed: dropped, never cut
+    }
+    const std::string_view formatted(text, static_cast<size_t>(result));
+    if (type == DEBUG_INFO) {
+        events.Message(std::string_view(), formatted);
+    } else {
+        events.Message(formatted, std::string_view());
+    }
+}
+
+}  // namespace Common

@@ -1,0 +1,71 @@
+// The event lines between the tool and the station: what the writer writes
+// the reader reads back whole, and a line the reader does not know, or whose
+// fields have other types, never stops it.
+#include <gtest/gtest.h>
+
+#include "common/event_line.h"
+#include "common/outcome.h"
+
+using EventLine::Event;
+
+TEST(EventLines, EveryEventTheWriterWritesIsReadBackWhole)
+{
+    Event started;
+    started.kind = Event::Kind::IMAGE_STARTED;
+    started.name = "app\xff.bin";  // names from a package need not be UTF-8
+    started.type = 20;
+    started.bytes = 5000000000ull;
+    Event progress;
+    progress.kind = Event::Kind::PROGRESS;
+    progress.percent = 40;
+    Event ended;
+    ended.kind = Event::Kind::IMAGE_ENDED;
+    ended.ok = true;
+    ended.result = "unconfirmed";
+    Event error;
+    error.kind = Event::Kind::ERROR;
+    error.text = "Shakehand failed, The board does not respond.";
+    error.errorKind = "handshake";
+    for (const Event& written : {started, progress, ended, error}) {
+        const std::string line = EventLine::Format(written);
+        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+        Event read;
+        ASSERT_TRUE(EventLine::Parse(line, read)) << line;
+        EXPECT_EQ(read.kind, written.kind) << line;
+        EXPECT_EQ(read.type, written.type) << line;
+        EXPECT_EQ(read.bytes, written.bytes) << line;
+        EXPECT_EQ(read.percent, written.percent) << line;
+        EXPECT_EQ(read.ok, written.ok) << line;
+        EXPECT_EQ(read.result, written.result) << line;
+        EXPECT_EQ(read.text, written.text) << line;
+        EXPECT_EQ(read.errorKind, written.errorKind) << line;
+    }
+    EXPECT_EQ(EventLine::Format(Event{}), R"({"event":"unknown"})");
+}
+
+TEST(EventLines, ALineOfAnotherShapeIsRefusedOrReadWithDefaults)
+{
+    Event event;
+    EXPECT_FALSE(EventLine::Parse("not json", event));
+    EXPECT_FALSE(EventLine::Parse("[1,2]", event));
+    ASSERT_TRUE(EventLine::Parse(R"({"event":"imageStarted","name":7,"bytes":"many","type":-1})", event));
+    EXPECT_EQ(event.kind, Event::Kind::IMAGE_STARTED);
+    EXPECT_EQ(event.name, "");
+    EXPECT_EQ(event.bytes, 0u);
+    EXPECT_EQ(event.type, 0u);
+    ASSERT_TRUE(EventLine::Parse(R"({"event":"rateChanged","rate":921600})", event));
+    EXPECT_EQ(event.kind, Event::Kind::UNKNOWN);
+}
+
+TEST(OutcomeSummary, TheFirstLineOfTheMessageWithoutItsBreaks)
+{
+    EXPECT_EQ(Common::Outcome::Failure(Common::OutcomeKind::PORT,
+                                       "error: Open serial port :COM9 failed, It may be caused by the following "
+                                       "reasons:\n1. Serial port is occupied or does not exist.\n")
+                  .Summary(),
+              "error: Open serial port :COM9 failed, It may be caused by the following reasons:");
+    EXPECT_EQ(Common::Outcome::Failure(Common::OutcomeKind::TRANSFER, "\n\nerror: Burn a.bin failed!\n").Summary(),
+              "error: Burn a.bin failed!");
+    EXPECT_EQ(Common::Outcome::Failure(Common::OutcomeKind::TRANSFER, "").Summary(), "");
+    EXPECT_TRUE(Common::Outcome().Ok());
+}

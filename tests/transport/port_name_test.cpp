@@ -1,0 +1,127 @@
+// Reading a port name once: device paths and COM names pass untouched (the
+// open judges them); a network name is checked for its form, and a malformed
+// one says what is wrong with it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "transport/port_name.h"
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// --- names the open judges ------------------------------------------------------------------
+
+TEST(DevicePortNames, PassAsTheyStandWhateverTheyLookLike)
+{
+    for (const char* text : {"/dev/ttyUSB0", "COM3", "\\\\.\\COM12", "", "/dev/serial/by-id/usb-FTDI:x-if00",
+                             "rfc2217:/host:4001", "RFC2217://host:4001", "tcp://host:4001"}) {
+        const PortName name = ParsePortName(text);
+        EXPECT_EQ(name.kind, PortKind::DEVICE) << text;
+        EXPECT_TRUE(name.WellFormed()) << text;
+        EXPECT_EQ(name.text, text);
+        EXPECT_EQ(name.host, "") << text;
+    }
+}
+
+// --- well-formed network names --------------------------------------------------------------
+
+struct Server {
+    const char* text;
+    PortKind kind;
+    const char* host;
+    uint16_t port;
+    const char* shown;
+};
+
+TEST(NetworkPortNames, GiveKindHostAndPortWithIpv6HostsWithoutBrackets)
+{
+    const std::vector<Server> cases{
+        {"rfc2217://rack-pi-3:4001", PortKind::RFC2217, "rack-pi-3", 4001, "rack-pi-3:4001"},
+        {"socket://10.0.0.2:1", PortKind::RAW_SOCKET, "10.0.0.2", 1, "10.0.0.2:1"},
+        {"rfc2217://[::1]:65535", PortKind::RFC2217, "::1", 65535, "[::1]:65535"},
+        {"socket://[fd00::7]:4001", PortKind::RAW_SOCKET, "fd00::7", 4001, "[fd00::7]:4001"},
+        {"rfc2217://[fe80::1%eth0]:4001", PortKind::RFC2217, "fe80::1%eth0", 4001, "[fe80::1%eth0]:4001"},
+        {"rfc2217://[::ffff:10.0.0.2]:7", PortKind::RFC2217, "::ffff:10.0.0.2", 7, "[::ffff:10.0.0.2]:7"},
+        {"socket://board_7.lab.example:04001", PortKind::RAW_SOCKET, "board_7.lab.example", 4001,
+         "board_7.lab.example:4001"},
+    };
+    for (const Server& c : cases) {
+        const PortName name = ParsePortName(c.text);
+        EXPECT_TRUE(name.WellFormed()) << c.text << ": " << name.problem;
+        EXPECT_EQ(name.kind, c.kind) << c.text;
+        EXPECT_EQ(name.host, c.host) << c.text;
+        EXPECT_EQ(name.port, c.port) << c.text;
+        EXPECT_EQ(name.Server(), c.shown) << c.text;
+        EXPECT_EQ(name.text, c.text);
+    }
+}
+
+// --- malformed network names ----------------------------------------------------------------
+
+struct Malformed {
+    const char* text;
+    const char* problem;  // part of what the refusal says
+};
+
+TEST(MalformedNetworkPortNames, AreRefusedSayingWhatIsWrongAndNameNoServer)
+{
+    const std::vector<Malformed> cases{
+        {"rfc2217://[::1", "no closing \"]\""},
+        {"rfc2217://[::1]", "no port after the host"},
+        {"rfc2217://[::1]4001", "no port after the host"},
+        {"rfc2217://[]:4001", "no host before the port"},
+        {"rfc2217://[board-3]:4001", "[board-3] is not an IPv6 address"},
+        {"rfc2217://::1:4001", "must stand in brackets"},
+        {"socket://:4001", "no host before the port"},
+        {"socket://", "no port after the host (socket://HOST:PORT)"},
+        {"rfc2217://host", "no port after the host (rfc2217://HOST:PORT)"},
+        {"rfc2217://host:", "from 1 to 65535, not \"\""},
+        {"rfc2217://host:0", "from 1 to 65535, not \"0\""},
+        {"rfc2217://host:65536", "from 1 to 65535, not \"65536\""},
+        {"rfc2217://host:99999", "from 1 to 65535, not \"99999\""},
+        {"rfc2217://host:99999999999999999999", "from 1 to 65535"},
+        {"rfc2217://host:-1", "from 1 to 65535"},
+        {"socket://host:4001/", "not \"4001/\""},
+        {"socket://host:4 001", "from 1 to 65535"},
+        {"socket://ho st:4001", "\"ho st\" is not a host name or an IPv4 address"},
+        {"socket://user@host:4001", "is not a host name"},
+        {"socket://a/b:4001", "is not a host name"},
+    };
+    for (const Malformed& c : cases) {
+        const PortName name = ParsePortName(c.text);
+        EXPECT_FALSE(name.WellFormed()) << c.text;
+        EXPECT_TRUE(name.IsNetwork()) << c.text;
+        EXPECT_TRUE(Contains(name.problem, c.problem)) << c.text << ": " << name.problem;
+        EXPECT_EQ(name.host, "") << c.text;
+        EXPECT_EQ(name.port, 0) << c.text;
+        EXPECT_EQ(MalformedPortNameMessage(name),
+                  std::string("Invalid network port name \"") + c.text + "\": " + name.problem);
+    }
+}
+
+// --- names made from their parts ------------------------------------------------------------
+
+TEST(NetworkPortNamesFromParts, ReadAsTheSameNameParsedAndKeepPartsSetOneAtATime)
+{
+    const PortName v6 = MakeNetworkPortName(PortKind::RFC2217, "fd00::7", 4001);
+    EXPECT_TRUE(v6.WellFormed()) << v6.problem;
+    EXPECT_EQ(v6.text, "rfc2217://[fd00::7]:4001");
+    EXPECT_EQ(v6.host, "fd00::7");
+
+    const PortName noPortYet = MakeNetworkPortName(PortKind::RAW_SOCKET, "board-3", 0);
+    EXPECT_FALSE(noPortYet.WellFormed());
+    EXPECT_EQ(noPortYet.host, "board-3");
+    EXPECT_EQ(noPortYet.port, 0);
+
+    const PortName outOfRange = MakeNetworkPortName(PortKind::RAW_SOCKET, "board-3", 70000);
+    EXPECT_FALSE(outOfRange.WellFormed());
+    EXPECT_EQ(outOfRange.port, 0);
+}
+
+}  // namespace
