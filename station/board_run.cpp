@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint32_t LOADER_IMAGE_TYPE = 0;
 constexpr int FULL_PERCENT = 100;
+constexpr const char* UNCONFIRMED = "unconfirmed";
 
 // Exit codes above this are 128 + the signal that ended the tool.
 constexpr int SIGNAL_EXIT_BASE = 128;
@@ -24,6 +25,27 @@ std::string SecondsText(double seconds)
     char text[32];
     std::snprintf(text, sizeof text, "%g", seconds);
     return text;
+}
+
+// The report's word on which images went unconfirmed, when it has a list.
+bool UnconfirmedInReport(const nlohmann::json& report, std::vector<std::string>& names)
+{
+    if (!report.is_object() || !report.contains("images") || !report["images"].is_array()) {
+        return false;
+    }
+    names.clear();
+    for (const nlohmann::json& image : report["images"]) {
+        if (!image.is_object()) {
+            continue;
+        }
+        const nlohmann::json result = image.value("result", nlohmann::json());
+        const nlohmann::json confirmed = image.value("confirmed", nlohmann::json());
+        const bool failed = result == "failed";
+        if (result == UNCONFIRMED || (!failed && confirmed.is_boolean() && !confirmed.get<bool>())) {
+            names.push_back(image.value("name", nlohmann::json()).is_string() ? image["name"].get<std::string>() : "");
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -72,9 +94,14 @@ std::string BoardRun::Apply(const EventLine::Event& event, double now)
         }
         doneBytes += imageBytes;
         percent = FULL_PERCENT;
+        if (event.result == UNCONFIRMED) {
+            unconfirmed.push_back(image);
+            return stage + " done, " + UNCONFIRMED;
+        }
         return stage + " done";
     case Kind::ERROR:
-        return "error: " + event.text;
+        // The tool's own messages mostly say "error:" already.
+        return event.text.rfind("error:", 0) == 0 ? event.text : "error: " + event.text;
     case Kind::UNKNOWN:
         break;
     }
@@ -97,6 +124,7 @@ void BoardRun::Finish(int code, nlohmann::json boardReport, double now, double b
     exitCode = code;
     endedAt = now;
     report = std::move(boardReport);
+    UnconfirmedInReport(report, unconfirmed);
     if (timedOut) {
         const bool killed = code == SIGNAL_EXIT_BASE + SIGKILL_NUMBER;
         reason = "no end within the board time-out of " + SecondsText(boardTimeout) + " s; ended by " +
@@ -117,6 +145,18 @@ void BoardRun::Finish(int code, nlohmann::json boardReport, double now, double b
     } else {
         reason = "exit code " + std::to_string(code);
     }
+}
+
+std::string BoardRun::Warning() const
+{
+    if (unconfirmed.empty()) {
+        return "";
+    }
+    std::string names;
+    for (const std::string& name : unconfirmed) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    return (unconfirmed.size() == 1 ? "image " : "images ") + names + " " + UNCONFIRMED;
 }
 
 bool BoardRun::Cancelled() const
@@ -152,6 +192,8 @@ nlohmann::json BoardRun::AttemptJson() const
             {"result", Result()},
             {"exitCode", exitCode},
             {"reason", reason},
+            {"warning", Warning()},
+            {"unconfirmedImages", unconfirmed},
             {"startedUtc", startedUtc},
             {"startSeconds", startedAt},
             {"endSeconds", endedAt},
@@ -198,6 +240,7 @@ void ServedPort::CountBoard()
     ++served;
     if (attempts.back().Succeeded()) {
         ++succeeded;
+        warned += attempts.back().Warning().empty() ? 0 : 1;
     } else {
         ++failed;
     }

@@ -54,6 +54,9 @@ struct BoardRun {
     double cpuSeconds = 0.0;  // of the tool run
     nlohmann::json report;    // the board's -report, null when it wrote none
     std::string reason;
+    // Images the board took whole but never confirmed: the board succeeds
+    // with a warning. From the event lines, then from the report when it has one.
+    std::vector<std::string> unconfirmed;
 
     // Takes one event line of the tool; a short text for the plain view,
     // empty for an event not worth a line.
@@ -65,6 +68,8 @@ struct BoardRun {
     // a board the station ended at its time-out keeps that as its reason.
     void Finish(int code, nlohmann::json boardReport, double now, double boardTimeout = 0.0);
     bool Succeeded() const { return ended && exitCode == 0; }
+    // "image NAME unconfirmed" (or "images A, B unconfirmed"), empty without any.
+    std::string Warning() const;
     bool Cancelled() const;
     // "ok", "failed" or "cancelled" (the tool stopped at a Ctrl-C).
     std::string Result() const;
@@ -99,6 +104,7 @@ struct ServedPort {
     int served = 0;
     int succeeded = 0;
     int failed = 0;
+    int warned = 0;       // boards that succeeded with a warning
     int emptyRounds = 0;  // rounds with no board (--repeat), not counted
 
     BoardRun* Running();

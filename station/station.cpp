@@ -412,7 +412,8 @@ void StationRun::RecordAttempt(const BoardRun& run)
     board.seconds = run.endedAt - run.startedAt;
     board.result = run.Result();
     board.exitCode = run.exitCode;
-    board.reason = run.reason;
+    // A board that succeeded with images it never confirmed says so where a reason would stand.
+    board.reason = run.Succeeded() ? run.Warning() : run.reason;
     if (!run.report.is_null()) {
         board.reportJson = run.report.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     }
@@ -456,7 +457,9 @@ void StationRun::EndAttempt(ServedPort& port, int exitCode, double cpuSeconds)
         return;
     }
     RecordAttempt(run);
-    const std::string failure = run.Succeeded() ? "succeeded" : "FAILED: " + run.reason + " (log " + run.logPath + ")";
+    const std::string warning = run.Warning().empty() ? "" : "; warning: " + run.Warning();
+    const std::string failure =
+        run.Succeeded() ? "succeeded" + warning : "FAILED: " + run.reason + " (log " + run.logPath + ")";
     if (step == NextStep::RETRY) {
         Show(run, failure + "; again in " + SecondsText(m_options.retryDelay) + " s");
         Pause(port, m_options.retryDelay,

@@ -71,6 +71,8 @@ nlohmann::json BoardJson(const std::vector<BoardRun>& attempts, const std::strin
             {"endSeconds", last.endedAt},
             {"seconds", last.endedAt - last.startedAt},
             {"reason", last.reason},
+            {"warning", last.Succeeded() ? last.Warning() : ""},
+            {"unconfirmedImages", last.unconfirmed},
             {"cpuSeconds", last.cpuSeconds},
             {"log", last.logPath},
             {"attempts", list},
@@ -79,9 +81,24 @@ nlohmann::json BoardJson(const std::vector<BoardRun>& attempts, const std::strin
 
 std::string TableRow(const std::string& name, const BoardRun& attempt)
 {
-    const std::string reason = attempt.Succeeded() ? "" : attempt.reason + " (log " + attempt.logPath + ")";
+    const std::string warning = attempt.Warning();
+    std::string reason;
+    if (!attempt.Succeeded()) {
+        reason = attempt.reason + " (log " + attempt.logPath + ")";
+    } else if (!warning.empty()) {
+        reason = "warning: " + warning + " (log " + attempt.logPath + ")";
+    }
     return Format("%-24s %-7s %8.1f  %s\n", name.c_str(), attempt.Succeeded() ? "ok" : "FAILED",
                   attempt.endedAt - attempt.startedAt, reason.c_str());
+}
+
+// What follows the count of boards that succeeded, when some had a warning.
+std::string WarnedText(int warned)
+{
+    if (warned == 0) {
+        return "";
+    }
+    return Format(" (%d with %s)", warned, warned == 1 ? "a warning" : "warnings");
 }
 
 }  // namespace
@@ -101,6 +118,9 @@ std::string LiveLine(const ServedPort& port, const RunFacts& facts, double now)
     }
     if (!port.adapterSerial.empty()) {
         line += "  [" + port.adapterSerial + "]";
+    }
+    if (run != nullptr && (!run->ended || run->Succeeded()) && !run->Warning().empty()) {
+        line += "  warning: " + run->Warning();
     }
     return line;
 }
@@ -136,6 +156,8 @@ nlohmann::json PortStateJson(const ServedPort& port, const RunFacts& facts, doub
         }
     }
     tile["reason"] = ended != nullptr ? ended->reason : "";
+    // A board that succeeded, or is still running, with images it never confirmed.
+    tile["warning"] = run != nullptr && (!run->ended || run->Succeeded()) ? run->Warning() : "";
     return tile;
 }
 
@@ -144,12 +166,14 @@ nlohmann::json StationStateJson(const std::vector<ServedPort>& ports, const RunF
     nlohmann::json tiles = nlohmann::json::array();
     int running = 0;
     int succeeded = 0;
+    int warned = 0;
     int failed = 0;
     int boards = 0;
     for (const ServedPort& port : ports) {
         tiles.push_back(PortStateJson(port, facts, now));
         running += port.phase == ServedPort::Phase::RUNNING ? 1 : 0;
         succeeded += port.succeeded;
+        warned += port.warned;
         failed += port.failed;
         boards += port.served;
     }
@@ -166,7 +190,12 @@ nlohmann::json StationStateJson(const std::vector<ServedPort>& ports, const RunF
               {"seconds", now},
               {"repeat", facts.repeat},
               {"finished", finished}}},
-            {"totals", {{"running", running}, {"succeeded", succeeded}, {"failed", failed}, {"boards", boards}}},
+            {"totals",
+             {{"running", running},
+              {"succeeded", succeeded},
+              {"warned", warned},
+              {"failed", failed},
+              {"boards", boards}}},
             {"boards", tiles}};
 }
 
@@ -185,6 +214,7 @@ nlohmann::json SummaryJson(const std::vector<ServedPort>& ports, const RunFacts&
     nlohmann::json perPort = nlohmann::json::object();
     int boards = 0;
     int succeeded = 0;
+    int warned = 0;
     int emptyRounds = 0;
     for (const ServedPort& port : ports) {
         if (!port.lastBoard.empty()) {
@@ -192,11 +222,13 @@ nlohmann::json SummaryJson(const std::vector<ServedPort>& ports, const RunFacts&
         }
         perPort[port.port] = {{"boards", port.served},
                               {"succeeded", port.succeeded},
+                              {"warned", port.warned},
                               {"failed", port.failed},
                               {"emptyRounds", port.emptyRounds},
                               {"adapterSerial", port.adapterSerial}};
         boards += port.served;
         succeeded += port.succeeded;
+        warned += port.warned;
         emptyRounds += port.emptyRounds;
     }
     return {{"station",
@@ -211,6 +243,7 @@ nlohmann::json SummaryJson(const std::vector<ServedPort>& ports, const RunFacts&
             {"totals",
              {{"boards", boards},
               {"succeeded", succeeded},
+              {"warned", warned},
               {"failed", boards - succeeded},
               {"emptyRounds", emptyRounds},
               {"seconds", seconds}}}};
@@ -221,10 +254,12 @@ std::string SummaryTable(const std::vector<ServedPort>& ports, const RunFacts& f
     std::string out = Format("%-24s %-7s %8s  %s\n", "port", "result", "seconds", "reason");
     int boards = 0;
     int failed = 0;
+    int warned = 0;
     int emptyRounds = 0;
     for (const ServedPort& port : ports) {
         boards += port.served;
         failed += port.failed;
+        warned += port.warned;
         emptyRounds += port.emptyRounds;
         if (port.lastBoard.empty()) {
             continue;
@@ -236,13 +271,15 @@ std::string SummaryTable(const std::vector<ServedPort>& ports, const RunFacts& f
             out += TableRow(Format("  attempt %d", port.lastBoard[i].attempt), port.lastBoard[i]);
         }
         if (facts.repeat) {
-            out += Format("  %d boards, %d ok, %d failed\n", port.served, port.succeeded, port.failed);
+            out += Format("  %d boards, %d ok, %d failed%s\n", port.served, port.succeeded, port.failed,
+                          WarnedText(port.warned).c_str());
         }
     }
     if (emptyRounds > 0) {
         out += Format("%d rounds with no board, not counted\n", emptyRounds);
     }
-    return out + Format("%d boards, %d succeeded, %d failed\n", boards, boards - failed, failed);
+    return out + Format("%d boards, %d succeeded%s, %d failed\n", boards, boards - failed, WarnedText(warned).c_str(),
+                        failed);
 }
 
 }  // namespace Station

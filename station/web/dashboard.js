@@ -50,6 +50,7 @@
       tile.attempt = element('div', 'attempt', root);
       tile.counts = element('div', 'counts', root);
       tile.result = element('div', 'result', root);
+      tile.warning = element('div', 'warning', root);
       tile.reason = element('div', 'reason', root);
       byPort.set(port, tile);
     }
@@ -59,6 +60,7 @@
   function drawTile(board, repeat) {
     const tile = tileFor(board.port);
     tile.root.dataset.state = board.state;
+    tile.root.dataset.warned = board.warning ? 'yes' : 'no';
     setText(tile.port, board.port);
     setText(tile.serial, board.adapterSerial);
     setText(tile.stage, board.stage);
@@ -72,6 +74,7 @@
       ? board.boards + ' boards, ' + board.succeeded + ' ok, ' + board.failed + ' failed' : '');
     const result = board.result || (repeat ? board.lastResult && 'last: ' + board.lastResult : '');
     setText(tile.result, result);
+    setText(tile.warning, board.warning ? 'warning: ' + board.warning : '');
     setText(tile.reason, board.result === 'ok' ? '' : board.reason);
   }
 
@@ -87,6 +90,7 @@
     const totals = state.totals || {};
     setText(document.getElementById('running'), totals.running || 0);
     setText(document.getElementById('succeeded'), totals.succeeded || 0);
+    setText(document.getElementById('warned'), totals.warned || 0);
     setText(document.getElementById('failed'), totals.failed || 0);
     (state.boards || []).forEach(function (board) { drawTile(board, Boolean(station.repeat)); });
     if (finished) {

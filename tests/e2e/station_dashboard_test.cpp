@@ -133,6 +133,46 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResults)
     std::cout << "dashboard screenshot: " << screenshot << "\n";
 }
 
+TEST_F(DashboardTest, ABoardWhoseImageWentUnconfirmedShowsItsWarningOnItsTile)
+{
+    HeadlessBrowser browser(Path("profile"));
+    ASSERT_TRUE(browser.Ok()) << browser.Error();
+    // The boards wait until the browser is on the page.
+    StandIn("while [ ! -e " + Path("go") + " ]; do sleep 0.05; done\n" + R"(event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":10}'
+case "$port" in
+  *warned*) event '{"event":"imageEnded","ok":true,"result":"unconfirmed"}'
+            report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":false}]' ;;
+  *) event '{"event":"imageEnded","ok":true,"result":"confirmed"}'
+     report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":true}]' ;;
+esac
+exit 0)");
+    StationProcess station(Station(), {"--burn", "--http", "127.0.0.1:0", "--run-dir", Path("run"), "--port",
+                                       "/dev/warned", "--port", "/dev/fine"});
+    ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
+    ASSERT_TRUE(browser.Open(UrlOf(station.Output()))) << browser.Error();
+    WriteText(Path("go"), "");
+    ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
+    const nlohmann::json page = browser.Run(R"(
+var tiles = {};
+document.querySelectorAll('.tile').forEach(function (t) {
+  tiles[t.dataset.port] = { state: t.dataset.state, warned: t.dataset.warned,
+                            result: t.querySelector('.result').textContent,
+                            warning: t.querySelector('.warning').textContent };
+});
+return { tiles: tiles, succeeded: document.getElementById('succeeded').textContent,
+         warned: document.getElementById('warned').textContent };)");
+    ASSERT_TRUE(page.is_object()) << browser.Error();
+    const nlohmann::json& warned = page["tiles"]["/dev/warned"];
+    EXPECT_EQ(warned["result"], "ok") << page.dump();
+    EXPECT_EQ(warned["state"], "ok") << page.dump();
+    EXPECT_EQ(warned["warned"], "yes") << page.dump();
+    EXPECT_EQ(warned["warning"], "warning: image app.bin unconfirmed") << page.dump();
+    EXPECT_EQ(page["tiles"]["/dev/fine"]["warned"], "no") << page.dump();
+    EXPECT_EQ(page["tiles"]["/dev/fine"]["warning"], "") << page.dump();
+    EXPECT_EQ(page["succeeded"], "2");
+    EXPECT_EQ(page["warned"], "1");
+}
+
 // A client that asks for the event stream and then never reads a byte.
 int StalledReader(int port)
 {

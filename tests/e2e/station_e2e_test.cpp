@@ -307,6 +307,39 @@ TEST_F(StandInStation, AnUnusableHistoryStartsNoBoard)
     EXPECT_FALSE(fs::exists(Path("ran")));
 }
 
+TEST_F(StandInStation, ABoardWithAnUnconfirmedImageSucceedsWithAWarningEverywhereItIsShown)
+{
+    // What the tool reports when the board took every block of app.bin but never confirmed it.
+    StandIn(R"(case "$port" in
+  *warned*) event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":10}'
+            event '{"event":"imageEnded","ok":true,"result":"unconfirmed"}'
+            report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":false}]'; exit 0 ;;
+  *) event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":10}'
+     event '{"event":"imageEnded","ok":true,"result":"confirmed"}'
+     report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":true}]'; exit 0 ;;
+esac)");
+    const RunResult run = RunProgram(Station(), {"--burn", "--port", "/dev/warned", "--port", "/dev/fine", "--summary",
+                                                 Path("summary.json"), "--run-dir", Path("run"), "--history",
+                                                 Path("history.db")},
+                                     STATION_LIMIT_MS);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(Contains(run.output, "/dev/warned app.bin done, unconfirmed\n")) << run.output;
+    EXPECT_TRUE(Contains(run.output, "/dev/warned succeeded; warning: image app.bin unconfirmed\n")) << run.output;
+    EXPECT_TRUE(Contains(run.output, "/dev/fine succeeded\n")) << run.output;
+    EXPECT_TRUE(Contains(run.output, "2 boards, 2 succeeded (1 with a warning), 0 failed\n")) << run.output;
+    const nlohmann::json summary = ReadJson(Path("summary.json"));
+    ASSERT_EQ(summary["boards"].size(), 2u) << run.output;
+    EXPECT_EQ(summary["boards"][0]["result"], "ok");
+    EXPECT_EQ(summary["boards"][0]["warning"], "image app.bin unconfirmed");
+    EXPECT_EQ(summary["boards"][1]["warning"], "");
+    EXPECT_EQ(summary["totals"]["warned"], 1);
+    // Quality finds it a month later: the board is ok, and the history says what was not confirmed.
+    const RunResult history = RunProgram(Station(), {"history", Path("history.db"), "--csv"}, OUTPUT_LIMIT_MS);
+    ASSERT_EQ(history.exitCode, 0) << history.output;
+    EXPECT_TRUE(Contains(history.output, "/dev/warned")) << history.output;
+    EXPECT_TRUE(Contains(history.output, "image app.bin unconfirmed")) << history.output;
+}
+
 // A fixture of USB adapters as sysfs shows them, each adapter's tty a link to a simulated board.
 class BoardsByAdapter : public StationTest {
 protected:

@@ -125,6 +125,75 @@ TEST(BoardEnd, ACancelIsCancelledWhetherTheToolSaidSoOrTheStationPassedItOn)
     EXPECT_EQ(finishedAnyway.Result(), "ok");
 }
 
+class UnconfirmedImages : public ::testing::Test {
+protected:
+    // A report image as the tool writes it.
+    static nlohmann::json Image(const std::string& name, const std::string& result, bool confirmed)
+    {
+        return {{"name", name}, {"result", result}, {"confirmed", confirmed}};
+    }
+    static nlohmann::json ReportOf(const nlohmann::json& images)
+    {
+        return {{"lastError", ""}, {"images", images}, {"cancelled", false}};
+    }
+};
+
+TEST_F(UnconfirmedImages, AnImageEndedUnconfirmedIsAWarningOnABoardThatStillSucceeds)
+{
+    BoardRun board;
+    board.OnEventLine(R"({"event":"imageStarted","name":"loader.bin","type":0,"bytes":100})", 1.0);
+    EXPECT_EQ(board.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"confirmed"})", 2.0),
+              "loader loader.bin done");
+    board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":400})", 2.0);
+    EXPECT_EQ(board.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"unconfirmed"})", 3.0),
+              "app.bin done, unconfirmed");
+    // While it runs the event lines tell; the bytes went over, so they count.
+    EXPECT_EQ(board.Warning(), "image app.bin unconfirmed");
+    EXPECT_EQ(board.doneBytes, 500u);
+    board.Finish(0, nullptr, 4.0);
+    EXPECT_TRUE(board.Succeeded());
+    EXPECT_EQ(board.Result(), "ok");
+    EXPECT_EQ(board.reason, "");
+    EXPECT_EQ(board.Warning(), "image app.bin unconfirmed");
+    EXPECT_EQ(board.AttemptJson()["warning"], "image app.bin unconfirmed");
+    EXPECT_EQ(board.AttemptJson()["unconfirmedImages"], nlohmann::json::array({"app.bin"}));
+}
+
+TEST_F(UnconfirmedImages, TheReportHasTheLastWordInEitherWayOfSayingIt)
+{
+    BoardRun board;
+    board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":400})", 1.0);
+    board.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"unconfirmed"})", 2.0);
+    board.Finish(0,
+                 ReportOf({Image("loader.bin", "ok", true), Image("app.bin", "ok", false),
+                           {{"name", "nv.bin"}, {"result", "unconfirmed"}}, Image("fs.bin", "failed", false),
+                           {{"name", "old.bin"}, {"result", "ok"}}}),
+                 3.0);
+    // A failed image is no warning but a failure; an image without a word on it is taken as confirmed.
+    EXPECT_EQ(board.unconfirmed, (std::vector<std::string>{"app.bin", "nv.bin"}));
+    EXPECT_EQ(board.Warning(), "images app.bin, nv.bin unconfirmed");
+    BoardRun allConfirmed;
+    allConfirmed.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":400})", 1.0);
+    allConfirmed.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"unconfirmed"})", 2.0);
+    allConfirmed.Finish(0, ReportOf(nlohmann::json::array({Image("app.bin", "confirmed", true)})), 3.0);
+    EXPECT_EQ(allConfirmed.Warning(), "");
+    BoardRun oddReport;
+    oddReport.Finish(0, {{"images", nlohmann::json::array({"app.bin", 7})}}, 3.0);
+    EXPECT_EQ(oddReport.Warning(), "");
+}
+
+TEST_F(UnconfirmedImages, AFailedImageIsAFailureNotAWarning)
+{
+    BoardRun board;
+    board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":400})", 1.0);
+    EXPECT_EQ(board.OnEventLine(R"({"event":"imageEnded","ok":false,"result":"failed"})", 2.0), "app.bin failed");
+    EXPECT_EQ(board.Warning(), "");
+    // The tool's messages that say "error:" themselves are not said twice.
+    EXPECT_EQ(board.OnEventLine(R"({"event":"error","text":"error: Burn app.bin failed!"})", 2.0),
+              "error: Burn app.bin failed!");
+    EXPECT_EQ(board.OnEventLine(R"({"event":"error","text":"Wait ACK timeout."})", 2.0), "error: Wait ACK timeout.");
+}
+
 class EmptySocket : public ::testing::Test {
 protected:
     // A tool run that waited for the handshake and ended with exitCode.
@@ -230,6 +299,24 @@ TEST(ServedPorts, BoardsAreFoldedIntoCountsAndTheLastBoard)
     EXPECT_EQ(port.lastBoard.back().round, 200);
     EXPECT_TRUE(port.attempts.empty());
     EXPECT_FALSE(port.LastSucceeded());
+}
+
+TEST(ServedPorts, ABoardWithAWarningCountsAsSucceededAndAsWarned)
+{
+    ServedPort port;
+    BoardRun warned;
+    warned.unconfirmed = {"app.bin"};
+    warned.Finish(0, nullptr, 1.0);
+    port.attempts.push_back(warned);
+    port.CountBoard();
+    BoardRun failedWithUnconfirmed;
+    failedWithUnconfirmed.Finish(LOADER_EXIT, {{"images", {{{"name", "a.bin"}, {"confirmed", false}}}}}, 2.0);
+    ASSERT_FALSE(failedWithUnconfirmed.unconfirmed.empty());
+    port.attempts.push_back(failedWithUnconfirmed);
+    port.CountBoard();
+    EXPECT_EQ(port.succeeded, 1);
+    EXPECT_EQ(port.warned, 1);  // a failed board is counted as failed only
+    EXPECT_EQ(port.failed, 1);
 }
 
 }  // namespace
