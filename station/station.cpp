@@ -21,6 +21,7 @@
 #include "station/history.h"
 #include "station/history_recorder.h"
 #include "station/usb_ports.h"
+#include "transport/port_name.h"
 
 namespace Station {
 
@@ -700,6 +701,18 @@ std::vector<std::string> CollectPorts(const StationOptions& options,
     return unique;
 }
 
+std::string MalformedPortNames(const std::vector<std::string>& ports)
+{
+    std::string err;
+    for (const std::string& port : ports) {
+        const PortName name = ParsePortName(port);
+        if (!name.WellFormed()) {
+            err += "tarnwick-station: " + MalformedPortNameMessage(name) + "\n";
+        }
+    }
+    return err;
+}
+
 std::string PortFileName(const std::string& port)
 {
     std::string name;
@@ -755,6 +768,12 @@ int RunStation(const StationOptions& options)
         if (err.empty()) {
             std::fputs("tarnwick-station: no ports to serve\n", stderr);
         }
+        return USAGE_ERROR;
+    }
+    // Every board of such a port would fail alike, and with --repeat again and again.
+    const std::string malformed = MalformedPortNames(ports);
+    if (!malformed.empty()) {
+        std::fprintf(stderr, "%starnwick-station: no board was started\n", malformed.c_str());
         return USAGE_ERROR;
     }
     std::vector<std::string> serials;

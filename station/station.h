@@ -18,6 +18,9 @@ namespace Station {
 // --ports-usb found no adapter.
 std::vector<std::string> CollectPorts(const StationOptions& options,
                                       const std::vector<SerialPortListSp::SerialPortEntry>& known, std::string& err);
+// One line for each port given as a serial server whose name is malformed,
+// in the tool's words; empty when every name will do.
+std::string MalformedPortNames(const std::vector<std::string>& ports);
 // A file name for a port ("/dev/ttyUSB0" -> "dev_ttyUSB0").
 std::string PortFileName(const std::string& port);
 // Operation, chip, package and its digest as the tool options give them.

@@ -340,6 +340,21 @@ esac)");
     EXPECT_TRUE(Contains(history.output, "image app.bin unconfirmed")) << history.output;
 }
 
+TEST_F(StandInStation, AMalformedServerNameStartsNoBoardAndIsNamedInTheToolsWords)
+{
+    StandIn("touch " + Path("ran") + "; exit 0");
+    const RunResult run = RunProgram(Station(), {"--burn", "--port", "/dev/a", "--port", "rfc2217://line-3", "--port",
+                                                 "socket://[fd00::7:4002", "--repeat", "--run-dir", Path("run")},
+                                     OUTPUT_LIMIT_MS);
+    EXPECT_EQ(run.exitCode, STATION_USAGE_EXIT) << run.output;
+    EXPECT_TRUE(Contains(run.output, "tarnwick-station: Invalid network port name \"rfc2217://line-3\": "))
+        << run.output;
+    EXPECT_TRUE(Contains(run.output, "tarnwick-station: Invalid network port name \"socket://[fd00::7:4002\": "))
+        << run.output;
+    EXPECT_TRUE(Contains(run.output, "no board was started")) << run.output;
+    EXPECT_FALSE(fs::exists(Path("ran")));  // not even the well-named port
+}
+
 // A fixture of USB adapters as sysfs shows them, each adapter's tty a link to a simulated board.
 class BoardsByAdapter : public StationTest {
 protected:

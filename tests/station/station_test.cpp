@@ -179,6 +179,19 @@ TEST(SinceDate, DatesAndTimesInUtcBecomeOneSortableForm)
     }
 }
 
+TEST(ServerPortNames, AMalformedServerNameIsNamedInTheToolsWordsAndDevicesAreLeftToTheOpen)
+{
+    EXPECT_EQ(MalformedPortNames({"/dev/ttyUSB0", "rfc2217://line-3:4001", "socket://[fd00::7]:4002", "COM9"}), "");
+    const std::string err =
+        MalformedPortNames({"rfc2217://line-3", "/dev/ttyUSB0", "socket://[fd00::7:4002", "rfc2217://h:70000"});
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
+    EXPECT_EQ(err.rfind("tarnwick-station: ", 0), 0u) << err;
+    for (const char* name : {"\"rfc2217://line-3\"", "\"socket://[fd00::7:4002\"", "\"rfc2217://h:70000\""}) {
+        EXPECT_NE(err.find(name), std::string::npos) << err;
+    }
+    EXPECT_EQ(err.find("ttyUSB0"), std::string::npos) << err;
+}
+
 TEST(StationFile, OnePortALineWithoutCommentsOrBlanks)
 {
     EXPECT_EQ(ReadPortsFile("# fixture A\n/dev/ttyUSB0\n\n  socket://10.0.0.7:5000  # bench 2\r\n#/dev/ttyUSB9\n"),
