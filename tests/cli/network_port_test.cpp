@@ -1,6 +1,6 @@
 // A network port name, from burn.config or from -m serial, makes the run a
-// socket run with the server's host and port; a later plain name undoes it,
-// and a malformed one fails the parameter check before anything is opened.
+// socket run with the server's host and port; a later plain name undoes it.
+// A malformed one is refused end to end (tests/e2e/early_checks_test.cpp).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -38,62 +38,21 @@ protected:
     BurnContext m_context;
 };
 
-TEST_F(NetworkPort, ANetworkNameInBurnConfigSetsTheSerialServer)
-{
-    Load("rfc2217://[::1]:4001", {});
-    EXPECT_TRUE(m_context.IsSocket());
-    EXPECT_EQ(m_context.GetSerialServerIp(), "::1");
-    EXPECT_EQ(m_context.GetSerialServerPort(), 4001);
-}
-
+// The port the run opens is the one its job's line factory reads.
 TEST_F(NetworkPort, TheCommandLineNameReplacesTheConfiguredOneEitherWay)
 {
+    Load("rfc2217://[::1]:4001", {});
+    EXPECT_EQ(m_context.GetPortName().kind, PortKind::RFC2217);
+    EXPECT_EQ(m_context.GetPortName().Server(), "[::1]:4001");
+
     Load("rfc2217://[::1]:4001", {"-m", "serial", "/dev/ttyUSB0"});
-    EXPECT_FALSE(m_context.IsSocket());
-    EXPECT_EQ(m_context.GetSerialServerIp(), "");
-    EXPECT_EQ(m_context.GetSerialServerPort(), 0);
+    EXPECT_EQ(m_context.GetPortName().kind, PortKind::DEVICE);
+    EXPECT_EQ(m_context.GetPortName().text, "/dev/ttyUSB0");
+    EXPECT_EQ(m_context.GetPortName().host, "");
 
     Load("/dev/ttyUSB0", {"-m", "serial", "socket://board-3.lab:7000"});
-    EXPECT_TRUE(m_context.IsSocket());
-    EXPECT_EQ(m_context.GetSerialPort(), "socket://board-3.lab:7000");
-    EXPECT_EQ(m_context.GetSerialServerIp(), "board-3.lab");
-    EXPECT_EQ(m_context.GetSerialServerPort(), 7000);
-}
-
-TEST_F(NetworkPort, AMalformedNetworkNameIsASocketNameWithoutAServer)
-{
-    Load("/dev/ttyUSB0", {"-n", "vb27", "-f", "app.fwpkg", "-m", "serial", "rfc2217://host-without-port"});
-    EXPECT_TRUE(m_context.IsSocket());
-    EXPECT_EQ(m_context.GetSerialServerIp(), "");
-    EXPECT_EQ(m_context.GetSerialServerPort(), 0);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(m_context.CheckBurnParameters());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "error: Invalid network port name \"rfc2217://host-without-port\": no port after the host "
-              "(rfc2217://HOST:PORT)\n");
-}
-
-TEST_F(NetworkPort, TheServerSettersRewriteThePortNameTheRunOpens)
-{
-    Load("rfc2217://[::1]:4001", {});
-    m_context.SetSerialServerPort(4002);
-    EXPECT_EQ(m_context.GetSerialPort(), "rfc2217://[::1]:4002");
-    m_context.SetSerialServerIp("board-3.lab");
-    EXPECT_EQ(m_context.GetSerialPort(), "rfc2217://board-3.lab:4002");
-    EXPECT_EQ(m_context.GetPortName().Server(), "board-3.lab:4002");
-
-    m_context.SetSocket(false);
-    EXPECT_FALSE(m_context.IsSocket());
-    EXPECT_EQ(m_context.GetSerialServerIp(), "");
-
-    Load("/dev/ttyUSB0", {});
-    m_context.SetSocket(true);
-    EXPECT_TRUE(m_context.IsSocket());
-    m_context.SetSerialServerIp("10.0.0.2");
-    EXPECT_FALSE(m_context.GetPortName().WellFormed()) << "no port yet";
-    m_context.SetSerialServerPort(7000);
-    EXPECT_EQ(m_context.GetSerialPort(), "socket://10.0.0.2:7000");
-    EXPECT_TRUE(m_context.GetPortName().WellFormed());
+    EXPECT_EQ(m_context.GetPortName().kind, PortKind::RAW_SOCKET);
+    EXPECT_EQ(m_context.GetPortName().Server(), "board-3.lab:7000");
 }
 
 }  // namespace

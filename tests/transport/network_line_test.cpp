@@ -1,7 +1,7 @@
 // The network lines against scripted servers on 127.0.0.1: what an RFC 2217
 // line does when the server refuses, stays silent, mixes notices and option
-// requests into the data, or goes away; and what a raw socket refuses. The
-// happy paths run end to end through ser2net.
+// requests into the data, or goes away; and a look-up that never answers. The
+// happy paths, the system's look-up included, run end to end through ser2net.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -298,32 +298,6 @@ TEST(ServerLookUp, AResolverThatNeverAnswersEndsTheOpenWithinTheConnectDeadline)
     EXPECT_GE(waited, ServerConnection::CONNECT_TIMEOUT_MS);
     EXPECT_LT(waited, 2 * ServerConnection::CONNECT_TIMEOUT_MS) << "the look-up counts into the deadline";
     EXPECT_FALSE(line.IsOpen());
-}
-
-TEST(ServerLookUp, TheLineConnectsToTheAddressesTheLookUpGives)
-{
-    ScriptedServer server([](int fd) {
-        SendAll(fd, {'h', 'i'});
-        Received rest;
-        ReceiveUntil(fd, rest, [](const Received&) { return false; });  // until the client hangs up
-    });
-    const uint16_t port = static_cast<uint16_t>(std::stoi(server.Name("").substr(10)));
-    std::string askedHost;
-    uint16_t askedPort = 0;
-    Platform::HostLookup local = [&askedHost, &askedPort, port](const std::string& host, uint16_t wanted,
-                                                                std::vector<Platform::ServerAddress>& found,
-                                                                std::string& reason) {
-        askedHost = host;
-        askedPort = wanted;
-        return Platform::SystemHostLookup("127.0.0.1", port, found, reason);
-    };
-    RawSocketLine line(ParsePortName("socket://board-7.test:4001"), local);
-    ASSERT_TRUE(OpenAt(line, "socket://board-7.test:4001", 115200).Ok());
-    bool lost = false;
-    EXPECT_EQ(ReadData(line, 2, lost), (Bytes{'h', 'i'}));
-    line.Close();
-    EXPECT_EQ(askedHost, "board-7.test");
-    EXPECT_EQ(askedPort, 4001);
 }
 
 }  // namespace

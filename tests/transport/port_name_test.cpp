@@ -105,23 +105,4 @@ TEST(MalformedNetworkPortNames, AreRefusedSayingWhatIsWrongAndNameNoServer)
     }
 }
 
-// --- names made from their parts ------------------------------------------------------------
-
-TEST(NetworkPortNamesFromParts, ReadAsTheSameNameParsedAndKeepPartsSetOneAtATime)
-{
-    const PortName v6 = MakeNetworkPortName(PortKind::RFC2217, "fd00::7", 4001);
-    EXPECT_TRUE(v6.WellFormed()) << v6.problem;
-    EXPECT_EQ(v6.text, "rfc2217://[fd00::7]:4001");
-    EXPECT_EQ(v6.host, "fd00::7");
-
-    const PortName noPortYet = MakeNetworkPortName(PortKind::RAW_SOCKET, "board-3", 0);
-    EXPECT_FALSE(noPortYet.WellFormed());
-    EXPECT_EQ(noPortYet.host, "board-3");
-    EXPECT_EQ(noPortYet.port, 0);
-
-    const PortName outOfRange = MakeNetworkPortName(PortKind::RAW_SOCKET, "board-3", 70000);
-    EXPECT_FALSE(outOfRange.WellFormed());
-    EXPECT_EQ(outOfRange.port, 0);
-}
-
 }  // namespace
