@@ -38,10 +38,11 @@ bool UnconfirmedInReport(const nlohmann::json& report, std::vector<std::string>&
         if (!image.is_object()) {
             continue;
         }
+        // An image that ended well without the board's word on it; one that
+        // failed or never ended is the board's failure, not a warning.
         const nlohmann::json result = image.value("result", nlohmann::json());
         const nlohmann::json confirmed = image.value("confirmed", nlohmann::json());
-        const bool failed = result == "failed";
-        if (result == UNCONFIRMED || (!failed && confirmed.is_boolean() && !confirmed.get<bool>())) {
+        if (result == UNCONFIRMED || (result == "ok" && confirmed == false)) {
             names.push_back(image.value("name", nlohmann::json()).is_string() ? image["name"].get<std::string>() : "");
         }
     }

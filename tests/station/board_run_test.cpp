@@ -167,9 +167,10 @@ TEST_F(UnconfirmedImages, TheReportHasTheLastWordInEitherWayOfSayingIt)
     board.Finish(0,
                  ReportOf({Image("loader.bin", "ok", true), Image("app.bin", "ok", false),
                            {{"name", "nv.bin"}, {"result", "unconfirmed"}}, Image("fs.bin", "failed", false),
-                           {{"name", "old.bin"}, {"result", "ok"}}}),
+                           Image("cut.bin", "unfinished", false), {{"name", "old.bin"}, {"result", "ok"}}}),
                  3.0);
-    // A failed image is no warning but a failure; an image without a word on it is taken as confirmed.
+    // A failed or unfinished image is no warning but a failure; an image without a word on it is
+    // taken as confirmed.
     EXPECT_EQ(board.unconfirmed, (std::vector<std::string>{"app.bin", "nv.bin"}));
     EXPECT_EQ(board.Warning(), "images app.bin, nv.bin unconfirmed");
     BoardRun allConfirmed;
@@ -310,7 +311,8 @@ TEST(ServedPorts, ABoardWithAWarningCountsAsSucceededAndAsWarned)
     port.attempts.push_back(warned);
     port.CountBoard();
     BoardRun failedWithUnconfirmed;
-    failedWithUnconfirmed.Finish(LOADER_EXIT, {{"images", {{{"name", "a.bin"}, {"confirmed", false}}}}}, 2.0);
+    failedWithUnconfirmed.Finish(
+        LOADER_EXIT, {{"images", {{{"name", "a.bin"}, {"result", "ok"}, {"confirmed", false}}}}}, 2.0);
     ASSERT_FALSE(failedWithUnconfirmed.unconfirmed.empty());
     port.attempts.push_back(failedWithUnconfirmed);
     port.CountBoard();
