@@ -8,6 +8,12 @@
 // prints to a terminal that the bench reads, as an operator's would.
 //
 //   vb27_burn_bench [--bauds 115200,921600,3000000] [--blocks 1024,8192] [--mib 4] [--repeat N] [--bin DIR]
+//                   [--check]
+//
+// With --check it measures the burn check instead: each burn once alone and
+// once with "-c 1", the read-back's own time taken from the run report
+// (checkSeconds of the image), and prints the read-back's fraction of the
+// line limit and burn plus check against burn alone.
 //
 // With --repeat every figure is the least of N runs (the tool's and the
 // floor's alike), which keeps a shared machine's load out of the ratio.
@@ -33,6 +39,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "common/checksum.h"
 #include "platform/process_paths.h"
@@ -337,6 +345,87 @@ Run PtyFloor(uint32_t baud, uint32_t block, size_t frames)
     return run;
 }
 
+// --- the burn check ------------------------------------------------------------
+
+// Seconds the read-back of the image took, from the run report; 0 when it has none.
+double CheckSeconds(const std::string& reportPath)
+{
+    std::ifstream in(reportPath);
+    const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
+    if (!report.is_object()) {
+        return 0.0;
+    }
+    for (const nlohmann::json& image : report.value("images", nlohmann::json::array())) {
+        if (image.value("check", "") == "passed") {
+            return image.value("checkSeconds", 0.0);
+        }
+    }
+    return 0.0;
+}
+
+struct Setup {
+    std::string bin;
+    std::string dir;
+    std::string packagePath;
+    double imageBytes = 0;
+    int repeat = 1;
+};
+
+Run BurnOnce(const Setup& setup, uint32_t baud, uint32_t block, const std::vector<std::string>& extra)
+{
+    Sim sim = StartSim(setup.bin + "tarnwick-sim", baud, setup.dir);
+    if (sim.port.empty()) {
+        return Run{};
+    }
+    std::vector<std::string> argv{setup.dir + "bin/tarnwickcmd", "--burn", "-n", "vb27", "-m", "serial", sim.port,
+                                  "-f", setup.packagePath, "-b", std::to_string(baud),
+                                  "-packagesize:" + std::to_string(block)};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    const Run run = RunTool(argv);
+    StopSim(sim);
+    return run;
+}
+
+// Burn alone, burn with the check, and the read-back on its own, each the
+// least of the repeats.
+int MeasureCheck(const Setup& setup, const std::vector<uint32_t>& bauds, const std::vector<uint32_t>& blocks)
+{
+    std::printf("%-9s %-6s %-9s %-13s %-11s %-12s %-11s %-9s %s\n", "baud", "block", "burn_s", "burn+check_s",
+                "vs_burn", "readback_s", "readback/s", "of_limit", "result");
+    const std::string reportPath = setup.dir + "run.json";
+    int failures = 0;
+    for (uint32_t baud : bauds) {
+        for (uint32_t block : blocks) {
+            Run burn;
+            Run checked;
+            double readBack = 0.0;
+            bool ok = true;
+            for (int i = 0; i < setup.repeat; ++i) {
+                const Run alone = BurnOnce(setup, baud, block, {});
+                const Run both = BurnOnce(setup, baud, block, {"-c", "1", "-report:" + reportPath});
+                const double seconds = CheckSeconds(reportPath);
+                ok = ok && alone.exitCode == 0 && both.exitCode == 0 && seconds > 0.0;
+                if (i == 0 || alone.wallSeconds < burn.wallSeconds) {
+                    burn = alone;
+                }
+                if (i == 0 || both.wallSeconds < checked.wallSeconds) {
+                    checked = both;
+                }
+                if (i == 0 || (seconds > 0.0 && seconds < readBack)) {
+                    readBack = seconds;
+                }
+            }
+            const double rate = readBack > 0.0 ? setup.imageBytes / readBack : 0.0;
+            std::printf("%-9u %-6u %-9.2f %-13.2f %-11.3f %-12.3f %-11.0f %-9.3f %s\n", baud, block, burn.wallSeconds,
+                        checked.wallSeconds, burn.wallSeconds > 0 ? checked.wallSeconds / burn.wallSeconds : 0.0,
+                        readBack, rate, rate / (baud / 10.0), ok ? "ok" : "FAILED");
+            std::fflush(stdout);
+            failures += ok ? 0 : 1;
+        }
+    }
+    return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -346,17 +435,27 @@ int main(int argc, char** argv)
     size_t mib = 4;
     int repeat = 1;
     std::string bin = Platform::ExecutableDirectory() + "../bin/";
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--bauds") == 0) {
-            bauds = ParseList(argv[i + 1]);
-        } else if (std::strcmp(argv[i], "--blocks") == 0) {
-            blocks = ParseList(argv[i + 1]);
-        } else if (std::strcmp(argv[i], "--mib") == 0) {
-            mib = std::strtoul(argv[i + 1], nullptr, 10);
-        } else if (std::strcmp(argv[i], "--repeat") == 0) {
-            repeat = std::max(1, std::atoi(argv[i + 1]));
-        } else if (std::strcmp(argv[i], "--bin") == 0) {
-            bin = std::string(argv[i + 1]) + "/";
+    bool check = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* option = argv[i];
+        if (std::strcmp(option, "--check") == 0) {
+            check = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            break;
+        }
+        const char* value = argv[++i];
+        if (std::strcmp(option, "--bauds") == 0) {
+            bauds = ParseList(value);
+        } else if (std::strcmp(option, "--blocks") == 0) {
+            blocks = ParseList(value);
+        } else if (std::strcmp(option, "--mib") == 0) {
+            mib = std::strtoul(value, nullptr, 10);
+        } else if (std::strcmp(option, "--repeat") == 0) {
+            repeat = std::max(1, std::atoi(value));
+        } else if (std::strcmp(option, "--bin") == 0) {
+            bin = std::string(value) + "/";
         }
     }
     std::string pattern = (fs::temp_directory_path() / "tarnwick-bench-XXXXXX").string();
@@ -381,6 +480,12 @@ int main(int argc, char** argv)
         .write(reinterpret_cast<const char*>(package.data()), static_cast<std::streamsize>(package.size()));
     const double payload = static_cast<double>(package.size() - HEADER_LENGTH - 2 * ENTRY_LENGTH);
     const double payloadMiB = payload / (1024.0 * 1024.0);
+    if (check) {
+        const Setup setup{bin, dir, packagePath, payload - static_cast<double>(LOADER_LENGTH), repeat};
+        const int failures = MeasureCheck(setup, bauds, blocks);
+        fs::remove_all(dir, error);
+        return failures == 0 ? 0 : 1;
+    }
 
     std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %-14s %-9s %s\n", "baud", "block", "wall_s", "payload/s",
                 "of_limit", "cpu_s/MiB", "floor_cpu/MiB", "vs_floor", "result");

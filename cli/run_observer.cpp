@@ -75,6 +75,28 @@ void RunObserver::ImageEnded(Common::ImageResult result, const Common::Outcome& 
     WriteEvent(event);
 }
 
+void RunObserver::CheckStarted(const Common::ImageStart& image)
+{
+    m_record.CheckStarted(image, Elapsed());
+    EventLine::Event event;
+    event.kind = EventLine::Event::Kind::CHECK_STARTED;
+    event.name = image.name;
+    event.bytes = image.bytes;
+    WriteEvent(event);
+}
+
+void RunObserver::ImageChecked(const Common::ImageCheck& check)
+{
+    m_record.ImageChecked(check, Elapsed());
+    EventLine::Event event;
+    event.kind = EventLine::Event::Kind::CHECK_ENDED;
+    event.name = check.name;
+    event.check = check.result;
+    event.firstDifference = check.firstDifference;
+    event.differingBytes = check.differingBytes;
+    WriteEvent(event);
+}
+
 void RunObserver::LineRateChanged(uint32_t rate)
 {
     m_record.LineRateChanged(rate);

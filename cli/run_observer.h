@@ -28,6 +28,8 @@ public:
     void ImageStarted(const Common::ImageStart& image) override;
     void Progress(int percent) override;
     void ImageEnded(Common::ImageResult result, const Common::Outcome& outcome) override;
+    void CheckStarted(const Common::ImageStart& image) override;
+    void ImageChecked(const Common::ImageCheck& check) override;
     void LineRateChanged(uint32_t rate) override;
     void BoardText(std::string_view) override {}
 

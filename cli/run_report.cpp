@@ -27,6 +27,14 @@ nlohmann::json ImageJson(const Jobs::ImageRecord& image)
         out["fileType"] = image.fileType;
     }
     out["address"] = image.address;
+    out["check"] = Common::CheckResultName(image.check);
+    if (image.check == Common::CheckResult::FAILED) {
+        out["firstDifference"] = image.firstDifference;
+        out["differingBytes"] = image.differingBytes;
+    }
+    if (image.checkSeconds > 0.0) {
+        out["checkSeconds"] = image.checkSeconds;
+    }
     return out;
 }
 

@@ -11,20 +11,20 @@ constexpr ChipFamily VB27 = {
     0x30004, "Vb27", "vb27", FamilyJob::VB27, FamilyChip::VB27, BOOT_BAUD_RATE,
     ImageReading::VB27, PackageCheck::LOADER_FIRST, OnlyBurnMatch::CONTAINS,
     EraseMeaning::WHOLE_FLASH_AFTER_PACKAGE_LOADER, ReadMeaning::FLASH_AFTER_PACKAGE_LOADER,
-    BurnCheckMeaning::NONE, TransferProtocol::NONE,
+    BurnCheckMeaning::PACKAGE_READ_BACK, TransferProtocol::NONE,
 };
 // The Vb27 job and exchanges; the chip object counts flash regions in 512-byte sectors.
 constexpr ChipFamily QN4180 = {
     0x30005, "Qn4180", "qn4180", FamilyJob::QN4180, FamilyChip::QN4180, BOOT_BAUD_RATE,
     ImageReading::VB27, PackageCheck::LOADER_FIRST, OnlyBurnMatch::CONTAINS,
     EraseMeaning::WHOLE_FLASH_AFTER_PACKAGE_LOADER, ReadMeaning::FLASH_AFTER_PACKAGE_LOADER,
-    BurnCheckMeaning::NONE, TransferProtocol::NONE,
+    BurnCheckMeaning::PACKAGE_READ_BACK, TransferProtocol::NONE,
 };
 constexpr ChipFamily TYPESIX = {
     0x30002, "TypeSix", "typesix", FamilyJob::TYPESIX, FamilyChip::TYPESIX, BOOT_BAUD_RATE,
     ImageReading::TYPESIX, PackageCheck::LISTING, OnlyBurnMatch::SAME_NAME_IGNORING_CASE,
     EraseMeaning::NOT_OFFERED, ReadMeaning::NOT_OFFERED,
-    BurnCheckMeaning::NONE, TransferProtocol::TYPESIX_SERIAL,
+    BurnCheckMeaning::BOARD_DIGEST, TransferProtocol::TYPESIX_SERIAL,
 };
 // Every other type of the department: the generic flow of a loader and a
 // partition table, or one image at a fixed address. The device library has
@@ -157,6 +157,19 @@ Vb27ImageFormat Vb27FormatForImageType(uint32_t type)
             return Vb27ImageFormat::EMMC;
         default:
             return Vb27ImageFormat::NORMAL;
+    }
+}
+
+bool Vb27ImageKeptInFlash(uint32_t type)
+{
+    switch (Vb27CommandForImageType(type)) {
+        case Vb27ImageCommand::FLASH_IMAGE:
+            return Vb27FormatForImageType(type) == Vb27ImageFormat::NORMAL;
+        case Vb27ImageCommand::NV_KV:
+        case Vb27ImageCommand::FACTORY:
+            return true;
+        default:
+            return false;
     }
 }
 

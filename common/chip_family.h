@@ -45,7 +45,12 @@ enum class EraseMeaning { NOT_OFFERED, WHOLE_FLASH_AFTER_PACKAGE_LOADER };
 // What --read does.
 enum class ReadMeaning { NOT_OFFERED, FLASH_AFTER_PACKAGE_LOADER };
 // What a burn check (-c) does.
-enum class BurnCheckMeaning { NONE, SINGLE_IMAGE_READ_BACK };
+enum class BurnCheckMeaning {
+    NONE,
+    SINGLE_IMAGE_READ_BACK,  // the one image read back through a file and compared
+    PACKAGE_READ_BACK,       // every image kept in flash read back into memory and compared, before any reset
+    BOARD_DIGEST,            // the board checks each image's digest itself: nothing more goes on the line
+};
 // Which protocol carries the device library's file transfers (DownloadToFlash, UploadFile).
 enum class TransferProtocol { NONE, TYPESIX_SERIAL };
 
@@ -98,6 +103,13 @@ enum class Vb27ImageFormat { NORMAL, ROM, EMMC };
 
 Vb27ImageCommand Vb27CommandForImageType(uint32_t type);
 Vb27ImageFormat Vb27FormatForImageType(uint32_t type);
+// Whether the board keeps the image in its flash at its burn address byte
+// for byte as it was sent, so that the burn check can read it back: flash
+// images of the normal format, NV/KV and factory images. The loader runs
+// from RAM, version and OTP/eFuse data do not go to flash, and the board lays
+// ROM- and eMMC-format images out in a format of its own (eMMC ones not even
+// in the flash the upload command reads).
+bool Vb27ImageKeptInFlash(uint32_t type);
 
 // --- package image types, as the TypeSix job and chip object read them ---------------
 // Type 0 is the loader (the ssb); the digests and the small ssb are read by

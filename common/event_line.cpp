@@ -15,6 +15,7 @@ struct KindName {
 constexpr KindName KIND_NAMES[] = {
     {Event::Kind::WAITING, "waiting"},       {Event::Kind::IMAGE_STARTED, "imageStarted"},
     {Event::Kind::PROGRESS, "progress"},     {Event::Kind::IMAGE_ENDED, "imageEnded"},
+    {Event::Kind::CHECK_STARTED, "checkStarted"}, {Event::Kind::CHECK_ENDED, "checkEnded"},
     {Event::Kind::ERROR, "error"},
 };
 
@@ -76,6 +77,18 @@ std::string Format(const Event& event)
             line["ok"] = event.ok;
             line["result"] = event.result;
             break;
+        case Event::Kind::CHECK_STARTED:
+            line["name"] = event.name;
+            line["bytes"] = event.bytes;
+            break;
+        case Event::Kind::CHECK_ENDED:
+            line["name"] = event.name;
+            line["result"] = Common::CheckResultName(event.check);
+            if (event.differingBytes != 0) {
+                line["firstDifference"] = event.firstDifference;
+                line["differingBytes"] = event.differingBytes;
+            }
+            break;
         case Event::Kind::ERROR:
             line["text"] = event.text;
             line["kind"] = event.errorKind;
@@ -102,6 +115,11 @@ bool Parse(const std::string& line, Event& event)
     event.percent = Field<int>(json, "percent", 0);
     event.ok = Field<bool>(json, "ok", false);
     event.result = Field<std::string>(json, "result", "");
+    if (event.kind == Event::Kind::CHECK_ENDED) {
+        event.check = Common::CheckResultOfName(event.result);
+    }
+    event.firstDifference = Field<uint32_t>(json, "firstDifference", 0u);
+    event.differingBytes = Field<uint64_t>(json, "differingBytes", 0u);
     event.text = Field<std::string>(json, "text", "");
     event.errorKind = Field<std::string>(json, "kind", "");
     return true;

@@ -34,6 +34,40 @@ const char* ImageResultName(ImageResult result)
     return "failed";
 }
 
+namespace {
+
+struct CheckResultEntry {
+    CheckResult result;
+    const char* name;
+};
+constexpr CheckResultEntry CHECK_RESULT_NAMES[] = {
+    {CheckResult::NOT_CHECKED, "not checked"}, {CheckResult::PASSED, "passed"},
+    {CheckResult::FAILED, "failed"},           {CheckResult::READ_FAILED, "read failed"},
+    {CheckResult::BOARD_DIGEST, "board digest"},
+};
+
+}  // namespace
+
+const char* CheckResultName(CheckResult result)
+{
+    for (const CheckResultEntry& entry : CHECK_RESULT_NAMES) {
+        if (entry.result == result) {
+            return entry.name;
+        }
+    }
+    return "not checked";
+}
+
+CheckResult CheckResultOfName(const std::string& name)
+{
+    for (const CheckResultEntry& entry : CHECK_RESULT_NAMES) {
+        if (name == entry.name) {
+            return entry.result;
+        }
+    }
+    return CheckResult::NOT_CHECKED;
+}
+
 std::string Outcome::Summary() const
 {
     const size_t start = message.find_first_not_of("\r\n");

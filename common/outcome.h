@@ -48,4 +48,15 @@ enum class ImageResult { CONFIRMED, UNCONFIRMED, FAILED };
 
 const char* ImageResultName(ImageResult result);
 
+// What the burn check found for one image: the tool read it back and it
+// matched, or did not, or could not be read; the board checked its digest
+// itself; or nothing checked it (no check asked for, or an image that does
+// not stay in flash as it was sent).
+enum class CheckResult { NOT_CHECKED, PASSED, FAILED, READ_FAILED, BOARD_DIGEST };
+
+// "not checked", "passed", "failed", "read failed", "board digest": as reports and event lines name it.
+const char* CheckResultName(CheckResult result);
+// The result of that name; NOT_CHECKED for a name not known here.
+CheckResult CheckResultOfName(const std::string& name);
+
 }  // namespace Common

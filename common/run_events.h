@@ -22,6 +22,15 @@ struct ImageStart {
     uint64_t bytes = 0;
 };
 
+// What the burn check found for one image, named by its name and burn address.
+struct ImageCheck {
+    std::string name;
+    uint32_t address = 0;
+    CheckResult result = CheckResult::NOT_CHECKED;
+    uint32_t firstDifference = 0;  // FAILED: flash address of the first byte that differs
+    uint64_t differingBytes = 0;   // FAILED: how many differ
+};
+
 enum class RunStage {
     WAITING_FOR_BOARD,  // the operator has been asked to reset the board
 };
@@ -37,6 +46,9 @@ public:
     // Percent of the image in transfer.
     virtual void Progress(int percent) = 0;
     virtual void ImageEnded(ImageResult result, const Outcome& outcome) = 0;
+    // The burn check reads this image back from the board; Progress follows the read.
+    virtual void CheckStarted(const ImageStart& image) = 0;
+    virtual void ImageChecked(const ImageCheck& check) = 0;
     // The line now runs at this rate (also when it opens).
     virtual void LineRateChanged(uint32_t rate) = 0;
     // What the board wrote outside its frames, as it is to be shown.
@@ -55,6 +67,8 @@ public:
     void ImageStarted(const ImageStart&) override {}
     void Progress(int percent) override;
     void ImageEnded(ImageResult, const Outcome&) override {}
+    void CheckStarted(const ImageStart&) override {}
+    void ImageChecked(const ImageCheck&) override {}
     void LineRateChanged(uint32_t) override {}
     void BoardText(std::string_view text) override;
 

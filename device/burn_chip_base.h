@@ -39,6 +39,16 @@ public:
         bool isBootFileEmpty = false;
     };
 
+    // An image the last package burn sent to the board (confirmed or not),
+    // with its bytes in the package the chip object holds.
+    struct BurnedImage {
+        std::string name;
+        uint32_t type = 0;
+        uint32_t address = 0;
+        const uint8_t* data = nullptr;
+        uint32_t length = 0;
+    };
+
     BurnChipBase();
     ~BurnChipBase() override;
     BurnChipBase(const BurnChipBase&) = delete;
@@ -60,6 +70,11 @@ public:
     virtual bool CheckAllinoneBin(const char* path);
     virtual int EraseFlash(unsigned long addr, unsigned long size);
     virtual int UploadFile(unsigned long addr, int length, const char* path);
+    // As UploadFile, into data instead of a file; 0 for a family that does not offer it.
+    virtual int UploadData(unsigned long addr, uint32_t length, std::vector<uint8_t>& data);
+    // In the order they were sent; valid while the chip object lives and
+    // burns no other package. None for a family that burns no packages itself.
+    virtual std::vector<BurnedImage> BurnedImages() const { return {}; }
     virtual bool SendFrame(unsigned char* frame, unsigned long length, unsigned long replyWindow,
                            unsigned long totalWindow, bool reportFailure);
     virtual bool Reset();

@@ -391,6 +391,7 @@ bool BurnVb27Chip::BurnPackage(const Package& package)
         return false;
     }
     YmodemProtocolSp::YmodemProtocol sender(this, static_cast<int>(m_packetSize));
+    m_burned.clear();
     for (const Common::FileHead& entry : package.entries) {
         if (!IsSelected(entry)) {
             continue;
@@ -403,6 +404,8 @@ bool BurnVb27Chip::BurnPackage(const Package& package)
         if (result == Common::ImageResult::FAILED) {
             return false;
         }
+        m_burned.push_back(
+            {entry.Name(), entry.type, entry.burnAddress, package.bytes.get() + entry.offset, entry.length});
         if (m_isOnlyBurnLoader) {
             return true;
         }
@@ -420,6 +423,7 @@ const BurnVb27Chip::Package* BurnVb27Chip::LoadPackage(const char* path)
         return &m_package;
     }
     m_package = Package();
+    m_burned.clear();  // their bytes were those of the package dropped
     uint32_t size = 0;
     std::unique_ptr<uint8_t[]> bytes = Common::GetFileData(file, size, GetThisPtr());
     if (!bytes) {
@@ -460,24 +464,44 @@ bool BurnVb27Chip::EraseAllFlash()
     return true;
 }
 
+int BurnVb27Chip::Upload(unsigned long addr, uint32_t length,
+                         const std::function<bool(YmodemProtocolSp::YmodemProtocol&)>& receiveData)
+{
+    if (!SendUploadDataFrame(addr, length)) {
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "Send upload data command failed.\n");
+        return 0;
+    }
+    // The loader chooses its block size (1 KiB, or that of the images sent
+    // before); the receiver sizes each frame by its head byte.
+    YmodemProtocolSp::YmodemProtocol receiver(this, static_cast<int>(YmodemProtocolSp::SINGLE_FRAME_DATA_SIZE_1K));
+    if (!receiveData(receiver)) {
+        m_report.Fail(Common::OutcomeKind::TRANSFER, "Upload file failed.\n");
+        return 0;
+    }
+    return 1;
+}
+
 int BurnVb27Chip::UploadFile(unsigned long addr, int length, const char* path)
 {
     if (path == nullptr || path[0] == '\0' || length <= 0) {
         m_report.FailInfo(Common::OutcomeKind::SETTINGS, "Upload length %d or path is not valid.\n", length);
         return 0;
     }
-    if (!SendUploadDataFrame(addr, static_cast<unsigned long>(length))) {
-        m_report.Fail(Common::OutcomeKind::TRANSFER, "Send upload data command failed.\n");
-        return 0;
+    const uint32_t size = static_cast<uint32_t>(length);
+    return Upload(addr, size, [&](YmodemProtocolSp::YmodemProtocol& receiver) {
+        return receiver.UploadFile(path, size);
+    });
+}
+
+int BurnVb27Chip::UploadData(unsigned long addr, uint32_t length, std::vector<uint8_t>& data)
+{
+    data.clear();
+    if (length == 0) {
+        return 1;  // nothing to ask the board for
     }
-    // The loader sends 1 KiB frames whatever packet size the download used;
-    // the receiver sizes each frame by its head byte in any case.
-    YmodemProtocolSp::YmodemProtocol receiver(this, static_cast<int>(YmodemProtocolSp::SINGLE_FRAME_DATA_SIZE_1K));
-    if (!receiver.UploadFile(path, static_cast<uint32_t>(length))) {
-        m_report.Fail(Common::OutcomeKind::TRANSFER, "Upload file failed.\n");
-        return 0;
-    }
-    return 1;
+    return Upload(addr, length, [&](YmodemProtocolSp::YmodemProtocol& receiver) {
+        return receiver.UploadData(data, length);
+    });
 }
 
 // --- settings ---------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ public:
     bool DownloadAllinoneBin(const char* path, unsigned long param) override;
     bool CheckAllinoneBin(const char* path) override;
     int UploadFile(unsigned long addr, int length, const char* path) override;
+    int UploadData(unsigned long addr, uint32_t length, std::vector<uint8_t>& data) override;
+    std::vector<BurnedImage> BurnedImages() const override { return m_burned; }
     void SetOnlyBurnNames(const std::vector<std::string>& names) override;
     std::vector<std::string> GetOnlyBurnNames() const override;
 
@@ -91,9 +94,13 @@ protected:
     // The image went out but the board's confirmation did not come intact; why is printed already.
     Common::ImageResult Unconfirmed(const std::string& name, const std::string& why, Common::Outcome& outcome);
     bool SwitchBaudAfterLoader();
+    // The upload command, then the YMODEM receive that receiveData runs.
+    int Upload(unsigned long addr, uint32_t length,
+               const std::function<bool(YmodemProtocolSp::YmodemProtocol&)>& receiveData);
 
     std::vector<std::string> m_onlyBurnNames;
     Package m_package;
+    std::vector<BurnedImage> m_burned;
 };
 
 } // namespace BurnVb27ChipSp

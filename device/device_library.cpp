@@ -370,6 +370,22 @@ int UploadFile(DeviceHandle handle, uint32_t address, uint32_t length, const cha
     return Begin(handle)->UploadFile(address, static_cast<int>(length), path);
 }
 
+int UploadData(DeviceHandle handle, uint32_t address, uint32_t length, std::vector<uint8_t>& data)
+{
+    if (!HandleOk(handle)) {
+        return 0;
+    }
+    return Begin(handle)->UploadData(address, length, data);
+}
+
+std::vector<BurnChipBase::BurnedImage> GetBurnedImages(DeviceHandle handle)
+{
+    if (!HandleOk(handle)) {
+        return {};
+    }
+    return handle->BurnedImages();
+}
+
 int SendCmd(DeviceHandle handle, unsigned char* command, uint32_t length, unsigned char* reply, int replySize,
             int timeout)
 {

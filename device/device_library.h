@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "common/console.h"
 #include "common/outcome.h"
@@ -71,6 +72,12 @@ int DownloadToFlash(DeviceHandle handle, const char* path, uint32_t unused1, uin
                     uint32_t unused3, int fileType);
 int DownloadToDdr(DeviceHandle handle, const char* path, unsigned char* buffer, uint32_t a, uint32_t b);
 int UploadFile(DeviceHandle handle, uint32_t address, uint32_t length, const char* path);
+// As UploadFile, into data (replaced) instead of a file.
+int UploadData(DeviceHandle handle, uint32_t address, uint32_t length, std::vector<uint8_t>& data);
+// The images the last package burn on the handle sent to the board, in order,
+// with their bytes; empty for a bad handle or a family whose chip object
+// burns no packages.
+std::vector<BurnChipBase::BurnedImage> GetBurnedImages(DeviceHandle handle);
 int SendCmd(DeviceHandle handle, unsigned char* command, uint32_t length, unsigned char* reply, int replySize,
             int timeout);
 // Bytes sent / received (0 after a message for a bad argument).

@@ -61,6 +61,12 @@ int BurnChipBase::UploadFile(unsigned long addr, int length, const char* path)
     return result ? 1 : 0;
 }
 
+int BurnChipBase::UploadData(unsigned long /*addr*/, uint32_t /*length*/, std::vector<uint8_t>& /*data*/)
+{
+    m_report.Fail(Common::OutcomeKind::NOT_OFFERED, "This chip reads no flash back into memory.\n");
+    return 0;
+}
+
 int BurnChipBase::EraseFlash(unsigned long addr, unsigned long size)
 {
     if (NewDownloadProtocol() == 0) {

@@ -14,6 +14,8 @@ public:
     void ImageStarted(const Common::ImageStart&) override {}
     void Progress(int) override {}
     void ImageEnded(Common::ImageResult, const Common::Outcome&) override {}
+    void CheckStarted(const Common::ImageStart&) override {}
+    void ImageChecked(const Common::ImageCheck&) override {}
     void LineRateChanged(uint32_t) override {}
     void BoardText(std::string_view text) override;
 };

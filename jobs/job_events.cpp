@@ -53,6 +53,20 @@ void JobEvents::ImageEnded(Common::ImageResult result, const Common::Outcome& ou
     }
 }
 
+void JobEvents::CheckStarted(const Common::ImageStart& image)
+{
+    for (Common::RunEvents* receiver : m_receivers) {
+        receiver->CheckStarted(image);
+    }
+}
+
+void JobEvents::ImageChecked(const Common::ImageCheck& check)
+{
+    for (Common::RunEvents* receiver : m_receivers) {
+        receiver->ImageChecked(check);
+    }
+}
+
 void JobEvents::LineRateChanged(uint32_t rate)
 {
     for (Common::RunEvents* receiver : m_receivers) {

@@ -38,6 +38,35 @@ void RunRecord::ImageEnded(Common::ImageResult result, double nowSeconds)
     m_open = false;
 }
 
+ImageRecord* RunRecord::Find(const std::string& name, uint32_t address)
+{
+    for (auto image = m_images.rbegin(); image != m_images.rend(); ++image) {
+        if (image->name == name && image->address == address) {
+            return &*image;
+        }
+    }
+    return nullptr;
+}
+
+void RunRecord::CheckStarted(const Common::ImageStart& /*image*/, double nowSeconds)
+{
+    m_checkStart = nowSeconds;
+}
+
+void RunRecord::ImageChecked(const Common::ImageCheck& check, double nowSeconds)
+{
+    ImageRecord* image = Find(check.name, check.address);
+    if (image == nullptr) {
+        return;
+    }
+    image->check = check.result;
+    image->firstDifference = check.firstDifference;
+    image->differingBytes = check.differingBytes;
+    if (check.result != Common::CheckResult::BOARD_DIGEST) {
+        image->checkSeconds = nowSeconds - m_checkStart;
+    }
+}
+
 void RunRecord::LineRateChanged(uint32_t rate)
 {
     if (std::find(m_lineRates.begin(), m_lineRates.end(), rate) == m_lineRates.end()) {

@@ -1,5 +1,6 @@
 // The record of one run built from the job's events: every image attempted
-// with its bytes, time, attempts and result, and the rates the line ran at.
+// with its bytes, time, attempts, result and burn check, and the rates the
+// line ran at.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,10 @@ struct ImageRecord {
     int attempts = 0;
     std::string result = "unfinished";  // "ok", "failed" or "unfinished"
     bool confirmed = false;             // the board confirmed the last attempt
+    Common::CheckResult check = Common::CheckResult::NOT_CHECKED;
+    uint32_t firstDifference = 0;  // check FAILED: flash address of the first differing byte
+    uint64_t differingBytes = 0;   // check FAILED
+    double checkSeconds = 0.0;     // the read-back, when there was one
 
     double BytesPerSecond() const { return seconds > 0.0 ? static_cast<double>(bytes) / seconds : 0.0; }
 };
@@ -29,6 +34,8 @@ public:
     // nowSeconds: a monotonic clock reading taken when the event arrived.
     void ImageStarted(const Common::ImageStart& image, double nowSeconds);
     void ImageEnded(Common::ImageResult result, double nowSeconds);
+    void CheckStarted(const Common::ImageStart& image, double nowSeconds);
+    void ImageChecked(const Common::ImageCheck& check, double nowSeconds);
     void LineRateChanged(uint32_t rate);
 
     const std::vector<ImageRecord>& Images() const { return m_images; }
@@ -36,10 +43,14 @@ public:
     const std::vector<uint32_t>& LineRates() const { return m_lineRates; }
 
 private:
+    // The last record of the image of this name and address; null for none.
+    ImageRecord* Find(const std::string& name, uint32_t address);
+
     std::vector<ImageRecord> m_images;
     std::vector<uint32_t> m_lineRates;
     double m_attemptStart = 0.0;
     bool m_open = false;  // the last image has started and not ended
+    double m_checkStart = 0.0;
 };
 
 }  // namespace Jobs

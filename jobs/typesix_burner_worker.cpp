@@ -134,6 +134,9 @@ int TypeSixBurnerWorker::BurnLoader(const FwpkgBinInfo& entry)
     const bool loaded = BootDownload(m_deviceHandle, spec.c_str(), 0, 0, nullptr, nullptr) != 0;
     m_events.ImageEnded(loaded ? Common::ImageResult::CONFIRMED : Common::ImageResult::FAILED,
                         GetLastFailure(m_deviceHandle));
+    if (loaded) {
+        NoteBoardDigest(entry);
+    }
     if (!loaded) {
         Fail(Common::OutcomeKind::TRANSFER, entry.imageName, "error: Burn loader %s failed!\n",
              entry.imageName.c_str());
@@ -164,6 +167,9 @@ int TypeSixBurnerWorker::BurnOtherFile(const FwpkgBinInfo& entry)
             DownloadToFlash(m_deviceHandle, spec.c_str(), 0, 0, entry.burnAddress, entry.burnSize, 0, fileType);
         m_events.ImageEnded(done != 0 ? Common::ImageResult::CONFIRMED : Common::ImageResult::FAILED,
                             GetLastFailure(m_deviceHandle));
+        if (done != 0) {
+            NoteBoardDigest(entry);
+        }
         Common::PrintTraceLine(m_events, "BurnOtherFile3.\n");
         return done;
     };
@@ -177,6 +183,15 @@ int TypeSixBurnerWorker::BurnOtherFile(const FwpkgBinInfo& entry)
     }
     Printf("Burn %s successfully.\n", entry.imageName.c_str());
     return BurnInfo::SUCCESS;
+}
+
+// The board confirmed the image only once its digest matched: that is its
+// burn check, with or without -c, and nothing is read back.
+void TypeSixBurnerWorker::NoteBoardDigest(const FwpkgBinInfo& entry)
+{
+    if (Family().burnCheck == Common::BurnCheckMeaning::BOARD_DIGEST) {
+        m_events.ImageChecked({entry.imageName, entry.burnAddress, Common::CheckResult::BOARD_DIGEST, 0, 0});
+    }
 }
 
 bool TypeSixBurnerWorker::Report(const Common::Outcome& outcome)

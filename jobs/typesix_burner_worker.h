@@ -43,6 +43,8 @@ private:
     bool BurnListedPackage();
     // Prints a failure of the package code and keeps it; true for success.
     bool Report(const Common::Outcome& outcome);
+    // Tells the run that the board checked the image's digest.
+    void NoteBoardDigest(const BurnInfo::FwpkgBinInfo& entry);
 
     std::vector<std::string> m_onlyBurnNames;
     std::vector<BurnInfo::FwpkgBinInfo> m_binInfoList;

@@ -6,6 +6,7 @@
 
 #include "common/trace_line.h"
 #include "device/vb27_frames.h"
+#include "jobs/flash_comparison.h"
 #include "platform/file_commit.h"
 #include "platform/file_access.h"
 
@@ -73,12 +74,76 @@ int Vb27BurnerWorker::Burn()
         return Failed(BurnInfo::BURN_BOOT_FAILED);
     }
     Printf("\nBurn %s successfully.\n", burnFile.c_str());
+    // Before any reset frame: the loader that reads the flash back still runs.
+    if (m_burnContext->GetBurnCheck() != 0 && Family().burnCheck == Common::BurnCheckMeaning::PACKAGE_READ_BACK) {
+        const int checked = CheckBurnedImages();
+        if (checked != BurnInfo::SUCCESS) {
+            return Failed(checked);
+        }
+    }
     Common::PrintTraceLine(m_events, "\n[DEBUG] GetReboot() = %d\n", m_burnContext->GetReboot());
     if (m_burnContext->GetReboot() != 0) {
         SendResetFrame();
         Common::PrintTraceLine(m_events, "\nGetReboot1.\n");
     }
     return BurnInfo::SUCCESS;
+}
+
+int Vb27BurnerWorker::CheckBurnedImages()
+{
+    size_t checked = 0;
+    bool differs = false;
+    for (const BurnChipBase::BurnedImage& image : GetBurnedImages(m_deviceHandle)) {
+        if (!Common::Vb27ImageKeptInFlash(image.type)) {
+            continue;
+        }
+        Common::ImageCheck check;
+        const bool read = CheckBurnedImage(image, check);
+        m_events.ImageChecked(check);
+        if (!read) {
+            Printf("\nerror: Burn check failed!\n");
+            return BurnInfo::READ_PARTITION_FAILED;
+        }
+        ++checked;
+        differs = differs || check.result == Common::CheckResult::FAILED;
+    }
+    if (differs) {
+        Printf("\nerror: Burn check failed!\n");
+        return BurnInfo::BURN_CHECK_FAILED;
+    }
+    if (checked == 0) {
+        Printf("\nBurn check: no image burned stays in flash as it was sent; nothing was read back.\n");
+        return BurnInfo::SUCCESS;
+    }
+    Printf("\nBurn check successful!\n");
+    return BurnInfo::SUCCESS;
+}
+
+bool Vb27BurnerWorker::CheckBurnedImage(const BurnChipBase::BurnedImage& image, Common::ImageCheck& check)
+{
+    check.name = image.name;
+    check.address = image.address;
+    Printf("\nReading back %s: %u bytes from 0x%08X.\n", image.name.c_str(), image.length, image.address);
+    m_events.CheckStarted({image.name, image.type, image.address, -1, image.length});
+    std::vector<uint8_t> flash;
+    if (UploadData(m_deviceHandle, image.address, image.length, flash) == 0) {
+        check.result = Common::CheckResult::READ_FAILED;
+        Fail(Common::OutcomeKind::TRANSFER, image.name, "\nupload %s failed.\n", image.name.c_str());
+        return false;
+    }
+    const Jobs::FlashComparison comparison = Jobs::CompareFlash(image.data, image.length, flash.data(), flash.size());
+    if (comparison.equal) {
+        check.result = Common::CheckResult::PASSED;
+        return true;
+    }
+    check.result = Common::CheckResult::FAILED;
+    check.firstDifference = image.address + static_cast<uint32_t>(comparison.firstDifference);
+    check.differingBytes = comparison.differingBytes;
+    Fail(Common::OutcomeKind::BURN_CHECK_MISMATCH, image.name,
+         "\nImage %s differs from the package: first at flash address 0x%08X, %llu of %u bytes differ.\n",
+         image.name.c_str(), check.firstDifference, static_cast<unsigned long long>(check.differingBytes),
+         image.length);
+    return true;
 }
 
 int Vb27BurnerWorker::Erase()

@@ -32,6 +32,13 @@ protected:
     // False after a message when the read has no output file or size, or would
     // write over the package whose loader it needs.
     bool CheckReadTarget();
+    // The burn check of a package: every image the burn sent that the board
+    // keeps in flash as sent is read back into memory and compared with the
+    // package's bytes. SUCCESS, BURN_CHECK_FAILED after a difference, or
+    // READ_PARTITION_FAILED when a read-back failed.
+    int CheckBurnedImages();
+    // One image of it: true when it could be read back; its check in check.
+    bool CheckBurnedImage(const BurnChipBase::BurnedImage& image, Common::ImageCheck& check);
 
     std::vector<std::string> m_onlyBurnNames;
 };

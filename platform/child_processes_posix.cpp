@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <glob.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 
 namespace Platform {
@@ -16,13 +19,20 @@ namespace ChildProcesses {
 
 namespace {
 
-int g_interruptWrite = -1;
+int g_signalWrite = -1;
 
-void OnInterrupt(int)
+void OnSignal(int number)
 {
-    const char byte = 1;
-    // Async-signal-safe; a full pipe already says "interrupted".
-    (void)!write(g_interruptWrite, &byte, 1);
+    const auto byte = static_cast<unsigned char>(number);
+    // Async-signal-safe; a full pipe already holds the news.
+    (void)!write(g_signalWrite, &byte, 1);
+}
+
+void SignalGroup(pid_t pid, int number)
+{
+    if (pid > 0) {
+        kill(-pid, number);
+    }
 }
 
 }  // namespace
@@ -45,74 +55,147 @@ Child Spawn(const std::vector<std::string>& argv, const std::string& logPath)
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
+    // Until the child has its own handlers, a signal must not run the
+    // station's handler in it (which would write to the station's pipe).
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        for (const int number : {SIGINT, SIGTERM, SIGCHLD, SIGPIPE}) {
+            signal(number, SIG_DFL);
+        }
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
         const int devNull = open("/dev/null", O_RDONLY);
         dup2(devNull, STDIN_FILENO);
         dup2(log, STDOUT_FILENO);
         dup2(log, STDERR_FILENO);
         dup2(events[1], EVENTS_FD);
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
         execv(args[0], args.data());
         _exit(127);
     }
+    if (pid > 0) {
+        // Also here, so the group exists before any signal is sent to it; after
+        // the child's exec this fails harmlessly, the child having done it.
+        setpgid(pid, pid);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(log);
     close(events[1]);
     if (pid < 0) {
         close(events[0]);
         return child;
     }
+    fcntl(events[0], F_SETFL, fcntl(events[0], F_GETFL) | O_NONBLOCK);
     child.pid = pid;
     child.eventsFd = events[0];
     return child;
 }
 
-int Reap(pid_t pid, double& cpuSeconds)
+bool TryReap(pid_t pid, int& exitCode, double& cpuSeconds)
 {
     int status = 0;
     struct rusage usage = {};
-    while (wait4(pid, &status, 0, &usage) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
+    pid_t got = -1;
+    do {
+        got = wait4(pid, &status, WNOHANG, &usage);
+    } while (got < 0 && errno == EINTR);
+    if (got == 0) {
+        return false;
+    }
+    if (got < 0) {
+        exitCode = -1;  // not our child (any more): nothing left to wait for
+        cpuSeconds = 0.0;
+        return true;
     }
     const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
     cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
 }
 
 void Interrupt(pid_t pid)
 {
-    kill(pid, SIGINT);
+    SignalGroup(pid, SIGINT);
 }
 
-int InstallInterruptPipe()
+void Terminate(pid_t pid)
+{
+    SignalGroup(pid, SIGTERM);
+}
+
+void Kill(pid_t pid)
+{
+    SignalGroup(pid, SIGKILL);
+}
+
+int InstallSignalPipe()
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
         return -1;
     }
-    g_interruptWrite = fds[1];
+    g_signalWrite = fds[1];
     struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    sigaction(SIGCHLD, &action, nullptr);
     return fds[0];
 }
 
-int DrainInterrupts(int fd)
+Signals DrainSignals(int fd)
 {
-    char buffer[64];
-    int count = 0;
+    Signals signals;
+    unsigned char buffer[64];
     long got = 0;
     while ((got = read(fd, buffer, sizeof buffer)) > 0) {
-        count += static_cast<int>(got);
+        for (long i = 0; i < got; ++i) {
+            if (buffer[i] == SIGCHLD) {
+                signals.childEnded = true;
+            } else {
+                ++signals.interrupts;
+            }
+        }
     }
-    return count;
+    return signals;
+}
+
+WakePipe OpenWakePipe()
+{
+    WakePipe wake;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wake.readFd = fds[0];
+        wake.writeFd = fds[1];
+    }
+    return wake;
+}
+
+void Wake(const WakePipe& pipe)
+{
+    const char byte = 1;
+    // A full pipe is already awake.
+    (void)!write(pipe.writeFd, &byte, 1);
+}
+
+void DrainWake(const WakePipe& pipe)
+{
+    char buffer[64];
+    while (read(pipe.readFd, buffer, sizeof buffer) > 0) {
+    }
+}
+
+void CloseWakePipe(WakePipe& pipe)
+{
+    CloseFd(pipe.readFd);
+    CloseFd(pipe.writeFd);
+    pipe = WakePipe();
 }
 
 std::vector<int> WaitReadable(const std::vector<int>& fds, int timeoutMs)
@@ -122,7 +205,16 @@ std::vector<int> WaitReadable(const std::vector<int>& fds, int timeoutMs)
         polled.push_back({fd, POLLIN, 0});
     }
     std::vector<int> ready;
-    if (poll(polled.data(), polled.size(), timeoutMs) <= 0) {
+    // A signal handled meanwhile (a child's end) is no reason to return early.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int got = 0;
+    while ((got = poll(polled.data(), polled.size(), timeoutMs)) < 0 && errno == EINTR) {
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - std::chrono::steady_clock::now());
+            timeoutMs = static_cast<int>(std::max<long long>(left.count(), 0));
+        }
+    }
+    if (got <= 0) {
         return ready;
     }
     for (const pollfd& p : polled) {
@@ -149,6 +241,15 @@ void CloseFd(int fd)
 bool IsTerminal(int fd)
 {
     return isatty(fd) == 1;
+}
+
+std::string HostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return "";
+    }
+    return name;
 }
 
 std::vector<std::string> ExpandGlob(const std::string& pattern)

@@ -12,13 +12,25 @@ namespace SerialPortListSp {
 struct SerialPortEntry {
     std::string path;         // what to open, e.g. /dev/ttyUSB0 or COM3
     std::string description;  // "maker product (serial)" of a USB device, a friendly name, or empty
+    // The USB adapter behind the port as sysfs gives it (IDs in hex); empty when there is none.
+    std::string usbVendorId;
+    std::string usbProductId;
+    std::string usbSerial;
 };
 
-// Where to look on Linux; tests point these at a prepared tree.
+// Where to look on Linux: under the system root, which is "/" unless the
+// environment variable TARNWICK_SYSTEM_ROOT names a prepared tree (tests).
 struct SerialPortSources {
-    std::string ttyClassDir = "/sys/class/tty";
-    std::string devDir = "/dev";
-    std::string byIdDir = "/dev/serial/by-id";
+    SerialPortSources() : SerialPortSources(SystemRoot()) {}
+    explicit SerialPortSources(const std::string& root)
+        : ttyClassDir(root + "/sys/class/tty"), devDir(root + "/dev"), byIdDir(root + "/dev/serial/by-id")
+    {
+    }
+    static std::string SystemRoot();
+
+    std::string ttyClassDir;
+    std::string devDir;
+    std::string byIdDir;
 };
 
 // Windows: COM ports in natural order (COM3 before COM10). Linux: tty devices in natural order (ttyS2 before ttyS10), then the by-id links;

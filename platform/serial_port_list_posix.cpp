@@ -38,12 +38,13 @@ bool Exists(const fs::path& p)
     return fs::exists(p, ec);
 }
 
-std::string UsbDescription(const fs::path& ttyEntry)
+// Fills the description and USB identity of entry from the USB device above the tty.
+void DescribeUsbAdapter(const fs::path& ttyEntry, SerialPortEntry& entry)
 {
     std::error_code ec;
     fs::path dir = fs::canonical(ttyEntry / "device", ec);
     if (ec) {
-        return std::string();
+        return;
     }
     for (int level = 0; level < MAX_USB_PARENT_LEVELS && dir.has_relative_path(); ++level) {
         if (Exists(dir / "idVendor")) {
@@ -56,11 +57,14 @@ std::string UsbDescription(const fs::path& ttyEntry)
             if (!serial.empty()) {
                 text += text.empty() ? serial : " (" + serial + ")";
             }
-            return text;
+            entry.description = text;
+            entry.usbVendorId = ReadAttribute(dir / "idVendor");
+            entry.usbProductId = ReadAttribute(dir / "idProduct");
+            entry.usbSerial = serial;
+            return;
         }
         dir = dir.parent_path();
     }
-    return std::string();
 }
 
 std::vector<std::string> SortedNames(const fs::path& dir)
@@ -80,7 +84,7 @@ std::vector<SerialPortEntry> ListSerialPorts(const SerialPortSources& sources)
 {
     std::vector<SerialPortEntry> ports;
     std::set<std::string> seen;
-    std::map<std::string, std::string> descriptionByTty;
+    std::map<std::string, SerialPortEntry> entryByTty;
 
     const fs::path ttyClass(sources.ttyClassDir);
     for (const std::string& name : SortedNames(ttyClass)) {
@@ -95,9 +99,11 @@ std::vector<SerialPortEntry> ListSerialPorts(const SerialPortSources& sources)
         if (!Exists(path) || !seen.insert(path).second) {
             continue;
         }
-        std::string description = UsbDescription(entry);
-        descriptionByTty[name] = description;
-        ports.push_back({path, description});
+        SerialPortEntry port;
+        port.path = path;
+        DescribeUsbAdapter(entry, port);
+        entryByTty[name] = port;
+        ports.push_back(port);
     }
 
     const fs::path byId(sources.byIdDir);
@@ -108,8 +114,10 @@ std::vector<SerialPortEntry> ListSerialPorts(const SerialPortSources& sources)
         if (ec || !seen.insert(path).second) {
             continue;  // a dangling link: its device is gone
         }
-        auto known = descriptionByTty.find(target.filename().string());
-        ports.push_back({path, known != descriptionByTty.end() ? known->second : std::string()});
+        auto known = entryByTty.find(target.filename().string());
+        SerialPortEntry link = known != entryByTty.end() ? known->second : SerialPortEntry();
+        link.path = path;
+        ports.push_back(link);
     }
     return ports;
 }

@@ -97,7 +97,10 @@ std::vector<SerialPortEntry> ListSerialPorts(const SerialPortSources&)
     std::vector<SerialPortEntry> ports;
     for (const std::string& name : names) {
         auto known = friendly.find(name);
-        ports.push_back({name, known != friendly.end() ? known->second : std::string()});
+        SerialPortEntry port;
+        port.path = name;
+        port.description = known != friendly.end() ? known->second : std::string();
+        ports.push_back(port);
     }
     return ports;
 }

@@ -1,9 +1,16 @@
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "platform/serial_port_list.h"
 
 namespace SerialPortListSp {
+
+std::string SerialPortSources::SystemRoot()
+{
+    const char* root = std::getenv("TARNWICK_SYSTEM_ROOT");
+    return root != nullptr ? root : "";
+}
 
 // ttyS2 < ttyS10 < ttyUSB0, COM3 < COM10: the letters, then the number that
 // ends the name.

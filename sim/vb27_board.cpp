@@ -451,9 +451,10 @@ void Vb27Board::HandleUpload(const Frame& frame)
         return;
     }
     Answer(frame.code, RESULT_SUCCESS, REFUSED_NONE);
-    m_env.report.AddEvent("upload " + Hex32(address) + " " + std::to_string(length));
+    m_env.report.AddEvent("upload " + Hex32(address) + " " + std::to_string(length) + " in blocks of " +
+                          std::to_string(m_uploadBlock));
     m_sender = std::make_unique<YmodemSender>([this](const std::vector<uint8_t>& bytes) { SendRaw(bytes); },
-                                              READ_BACK_NAME, m_env.flash.Read(address, length));
+                                              READ_BACK_NAME, m_env.flash.Read(address, length), m_uploadBlock);
     m_sender->Start(m_now);
     m_mode = Mode::UPLOAD;
 }
@@ -505,6 +506,9 @@ void Vb27Board::FinishTransfer()
         } else {
             Answer(Tally::CLOSING_ACK, RESULT_SUCCESS, REFUSED_NONE);
             StoreImage(data);
+            if (m_receiver->BlockSize() >= YmodemSender::DEFAULT_BLOCK_SIZE) {
+                m_uploadBlock = m_receiver->BlockSize();
+            }
             m_mode = Mode::LOADER;
         }
     }

@@ -87,6 +87,8 @@ private:
     PendingImage m_image;
     std::unique_ptr<YmodemReceiver> m_receiver;
     std::unique_ptr<YmodemSender> m_sender;
+    // A read-back goes out in blocks of the size the tool's last transfer used.
+    size_t m_uploadBlock = YmodemSender::DEFAULT_BLOCK_SIZE;
 };
 
 }  // namespace Sim

@@ -23,6 +23,16 @@ size_t DataSizeOfHead(uint8_t head)
     }
 }
 
+uint8_t HeadOfDataSize(size_t size)
+{
+    for (uint8_t head : {STX, HEAD_2K, HEAD_4K, HEAD_8K}) {
+        if (DataSizeOfHead(head) == size) {
+            return head;
+        }
+    }
+    return 0;
+}
+
 std::vector<uint8_t> BuildBlock(uint8_t head, uint8_t number, const uint8_t* data, size_t length)
 {
     const size_t size = DataSizeOfHead(head);
@@ -294,6 +304,7 @@ void YmodemReceiver::HandleDataBlock(uint8_t number, const uint8_t* data, size_t
             return;
         }
         m_data.insert(m_data.end(), data, data + size);
+        m_blockSize = std::max(m_blockSize, size);
         ++m_nextBlock;
         if (fate == BlockFate::TAKE) {
             SendByte(Ymodem::ACK);

@@ -30,6 +30,8 @@ constexpr size_t CRC_LEN = 2;   // CRC-16 of the data, high byte first
 
 // Data bytes of a block with this head byte; 0 when the byte heads no block.
 size_t DataSizeOfHead(uint8_t head);
+// Head byte of a data block of this many bytes; 0 for a size no head announces.
+uint8_t HeadOfDataSize(size_t size);
 // One block as it goes on the line: head, number, complement, data padded with
 // zeros to the block size, CRC.
 std::vector<uint8_t> BuildBlock(uint8_t head, uint8_t number, const uint8_t* data, size_t length);
@@ -74,6 +76,8 @@ public:
     // The sender delivered fewer bytes than it announced.
     bool Short() const { return m_short; }
     size_t RepeatedBlocks() const { return m_repeated; }
+    // Data bytes of the largest data block taken; 0 when none came.
+    size_t BlockSize() const { return m_blockSize; }
 
 private:
     void Process();
@@ -103,6 +107,7 @@ private:
     uint64_t m_size = 0;
     uint64_t m_nextBlock = 1;  // counts on past 255; the line carries it modulo 256
     size_t m_repeated = 0;
+    size_t m_blockSize = 0;
     size_t m_skipped = 0;
     int64_t m_now = 0;
     int64_t m_lastByteMs = 0;

@@ -7,8 +7,12 @@
 
 namespace Sim {
 
-YmodemSender::YmodemSender(SendFn send, std::string name, std::vector<uint8_t> data)
-    : m_send(std::move(send)), m_name(std::move(name)), m_data(std::move(data))
+YmodemSender::YmodemSender(SendFn send, std::string name, std::vector<uint8_t> data, size_t blockSize)
+    : m_send(std::move(send)),
+      m_name(std::move(name)),
+      m_data(std::move(data)),
+      m_blockSize(Ymodem::HeadOfDataSize(blockSize) != 0 ? blockSize : DEFAULT_BLOCK_SIZE),
+      m_head(Ymodem::HeadOfDataSize(m_blockSize))
 {
 }
 
@@ -141,14 +145,14 @@ void YmodemSender::SendHeader()
 
 void YmodemSender::SendCurrentBlock()
 {
-    const size_t offset = m_block * BLOCK_SIZE;
-    const size_t chunk = std::min(BLOCK_SIZE, m_data.size() - offset);
-    m_send(Ymodem::BuildBlock(Ymodem::STX, static_cast<uint8_t>(m_block + 1), m_data.data() + offset, chunk));
+    const size_t offset = m_block * m_blockSize;
+    const size_t chunk = std::min(m_blockSize, m_data.size() - offset);
+    m_send(Ymodem::BuildBlock(m_head, static_cast<uint8_t>(m_block + 1), m_data.data() + offset, chunk));
 }
 
 void YmodemSender::SendNextOrEot()
 {
-    if (m_block * BLOCK_SIZE < m_data.size()) {
+    if (m_block * m_blockSize < m_data.size()) {
         SendCurrentBlock();
         m_state = State::WAIT_DATA_ACK;
     } else {

@@ -1,6 +1,7 @@
 // Board side of a read-back: the board sends one file with the tool's YMODEM
-// variant. The tool's receiver takes exactly 1024-byte blocks, so data goes in
-// STX blocks padded with zeros; block 0 carries the size as "0x..." hex.
+// variant, in data blocks of 1024 bytes (STX) or of the larger sizes the
+// variant names (2048, 4096, 8192), the last one padded with zeros; block 0
+// carries the size as "0x..." hex.
 #pragma once
 
 #include <cstddef>
@@ -17,10 +18,11 @@ public:
     enum class State { WAIT_START, WAIT_HEADER_ACK, WAIT_DATA_START, WAIT_DATA_ACK, WAIT_EOT_ACK,
                        WAIT_CLOSING_START, WAIT_CLOSING_ACK, DONE, FAILED };
 
-    static constexpr size_t BLOCK_SIZE = 1024;
+    static constexpr size_t DEFAULT_BLOCK_SIZE = 1024;
     static constexpr int64_t SILENCE_LIMIT_MS = 10000;
 
-    YmodemSender(SendFn send, std::string name, std::vector<uint8_t> data);
+    // blockSize: data bytes per block; a size no head byte announces is taken as 1024.
+    YmodemSender(SendFn send, std::string name, std::vector<uint8_t> data, size_t blockSize = DEFAULT_BLOCK_SIZE);
 
     void Start(int64_t nowMs);  // waits for the receiver's 'C'
     void Feed(const uint8_t* data, size_t length, int64_t nowMs);
@@ -45,6 +47,8 @@ private:
     SendFn m_send;
     std::string m_name;
     std::vector<uint8_t> m_data;
+    size_t m_blockSize;
+    uint8_t m_head;
     State m_state = State::WAIT_START;
     size_t m_block = 0;  // data blocks sent and acknowledged so far
     size_t m_resent = 0;

@@ -403,11 +403,28 @@ bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t lengt
 
 bool YmodemProtocol::UploadFile(const std::string& path, uint32_t size)
 {
+    return Upload([&]() { return RecvDataAndWriteFile(path, size); });
+}
+
+bool YmodemProtocol::UploadData(std::vector<uint8_t>& data, uint32_t size)
+{
+    data.clear();
+    data.reserve(size);
+    return Upload([&]() {
+        return RecvData(size, [&data](const uint8_t* bytes, uint32_t length) {
+            data.insert(data.end(), bytes, bytes + length);
+            return true;
+        });
+    });
+}
+
+bool YmodemProtocol::Upload(const std::function<bool()>& receiveData)
+{
     if (!RecvYModelSOHFrame()) {
         Fail(Common::OutcomeKind::TRANSFER, "Recv uplaod start frame failed.\n");
         return false;
     }
-    if (!RecvDataAndWriteFile(path, size)) {
+    if (!receiveData()) {
         Fail(Common::OutcomeKind::TRANSFER, "Recv uplaod data frame failed.\n");
         return false;
     }
@@ -502,22 +519,44 @@ bool YmodemProtocol::RecvDataAndWriteFile(const std::string& path, uint32_t size
         Fail(Common::OutcomeKind::FILE, Common::FormatInfo("Create upload file failed: %s\n", path.c_str()).c_str());
         return false;
     }
-    const uint32_t step = size / m_singleFrameDataSize / 10 + 1;
+    const auto write = [&](const uint8_t* bytes, uint32_t length) {
+        if (std::fwrite(bytes, 1, length, file.get()) == length) {
+            return true;
+        }
+        Fail(Common::OutcomeKind::FILE, Common::FormatInfo("Write upload file failed: %s\n", path.c_str()).c_str());
+        return false;
+    };
+    if (!RecvData(size, write)) {
+        return false;
+    }
+    if (std::fclose(file.release()) != 0) {
+        Fail(Common::OutcomeKind::FILE, Common::FormatInfo("Write upload file failed: %s\n", path.c_str()).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool YmodemProtocol::RecvData(uint32_t size, const DataSink& keep)
+{
+    // A tenth of the frames between percentage lines, counted in the frames
+    // the sender chose: known once its first frame is in.
+    uint32_t step = 0;
     std::vector<uint8_t> buffer(MAX_RECV_FRAME_SIZE);
     uint32_t expectedBlock = 1;
     uint32_t written = 0;
     uint32_t frames = 0;
     while (written < size) {
-        std::fill(buffer.begin(), buffer.end(), 0);
         uint32_t dataSize = 0;
         if (!RecvDataFrame(buffer.data(), static_cast<uint32_t>(buffer.size()), expectedBlock, dataSize)) {
             Fail(Common::OutcomeKind::TRANSFER, "Receive data frames failed.\n");
             return false;
         }
-        // The sender pads the last frame; the file keeps the requested size.
-        uint32_t chunk = size - written < dataSize ? size - written : dataSize;
-        if (std::fwrite(buffer.data() + DATA_OFFSET, 1, chunk, file.get()) != chunk) {
-            Fail(Common::OutcomeKind::FILE, Common::FormatInfo("Write upload file failed: %s\n", path.c_str()).c_str());
+        if (step == 0) {
+            step = size / dataSize / 10 + 1;
+        }
+        // The sender pads the last frame; only the requested size is kept.
+        const uint32_t chunk = size - written < dataSize ? size - written : dataSize;
+        if (!keep(buffer.data() + DATA_OFFSET, chunk)) {
             return false;
         }
         if (!SendByte(YMODEM_ACK)) {
@@ -526,10 +565,6 @@ bool YmodemProtocol::RecvDataAndWriteFile(const std::string& path, uint32_t size
         }
         written += chunk;
         PrintFrameProgress(++frames, step, written, size);
-    }
-    if (std::fclose(file.release()) != 0) {
-        Fail(Common::OutcomeKind::FILE, Common::FormatInfo("Write upload file failed: %s\n", path.c_str()).c_str());
-        return false;
     }
     return true;
 }

@@ -7,14 +7,17 @@
 // into a buffer that holds the largest one, so the packet-size setting can
 // never make it read or write past a buffer; the loader's STX frames and a
 // textbook sender's mixed 1024/128-byte frames are both taken. The file keeps
-// exactly the number of bytes the caller asked for (padding is dropped).
+// exactly the number of bytes the caller asked for (padding is dropped); a
+// read-back can also go into memory instead of a file.
 //
 // Frames are collected byte-exact: whatever follows a frame stays pending in
 // the transport for the next reader.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "common/outcome.h"
 #include "transport/chip_link.h"
@@ -61,6 +64,8 @@ public:
 
     bool DownloadFile(const uint8_t* data, uint32_t size, const std::string& fileName);
     bool UploadFile(const std::string& path, uint32_t size);
+    // As UploadFile, into data (replaced) instead of a file.
+    bool UploadData(std::vector<uint8_t>& data, uint32_t size);
 
     // Sender building blocks.
     bool YmodemHandshake();
@@ -82,6 +87,10 @@ public:
     // bufferSize is taken as a bad frame.
     bool RecvDataFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t& expectedBlock, uint32_t& dataSize);
     bool RecvDataAndWriteFile(const std::string& path, uint32_t size);
+    // Takes the data frames of size bytes, handing each frame's bytes to
+    // keep (false: it could not keep them, after its own message).
+    using DataSink = std::function<bool(const uint8_t* bytes, uint32_t length)>;
+    bool RecvData(uint32_t size, const DataSink& keep);
     bool RecvYModelEotFrame();
 
 private:
@@ -96,6 +105,8 @@ private:
     // when it did not arrive in time or would not fit the buffer.
     uint32_t CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t frameSize);
     void PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t done, uint64_t total);
+    // Block 0, the data (received by receiveData), EOT and the closing block 0.
+    bool Upload(const std::function<bool()>& receiveData);
     void PrintText(const char* text);
     // Prints the message and keeps it as the failure of the operation.
     void Fail(Common::OutcomeKind kind, const char* text);

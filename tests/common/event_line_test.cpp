@@ -22,11 +22,22 @@ TEST(EventLines, EveryEventTheWriterWritesIsReadBackWhole)
     ended.kind = Event::Kind::IMAGE_ENDED;
     ended.ok = true;
     ended.result = "unconfirmed";
+    Event checkStarted;
+    checkStarted.kind = Event::Kind::CHECK_STARTED;
+    checkStarted.name = "nv.bin";
+    checkStarted.bytes = 1500;
+    Event checkFailed;
+    checkFailed.kind = Event::Kind::CHECK_ENDED;
+    checkFailed.name = "app.bin";
+    checkFailed.check = Common::CheckResult::FAILED;
+    checkFailed.result = "failed";
+    checkFailed.firstDifference = 0xFFFFFFFF;
+    checkFailed.differingBytes = 5000000000ull;
     Event error;
     error.kind = Event::Kind::ERROR;
     error.text = "Shakehand failed, The board does not respond.";
     error.errorKind = "handshake";
-    for (const Event& written : {started, progress, ended, error}) {
+    for (const Event& written : {started, progress, ended, checkStarted, checkFailed, error}) {
         const std::string line = EventLine::Format(written);
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
         Event read;
@@ -37,6 +48,12 @@ TEST(EventLines, EveryEventTheWriterWritesIsReadBackWhole)
         EXPECT_EQ(read.percent, written.percent) << line;
         EXPECT_EQ(read.ok, written.ok) << line;
         EXPECT_EQ(read.result, written.result) << line;
+        EXPECT_EQ(read.check, written.check) << line;
+        if (written.kind != Event::Kind::IMAGE_STARTED) {  // its name is not UTF-8: replaced, not kept
+            EXPECT_EQ(read.name, written.name) << line;
+        }
+        EXPECT_EQ(read.firstDifference, written.firstDifference) << line;
+        EXPECT_EQ(read.differingBytes, written.differingBytes) << line;
         EXPECT_EQ(read.text, written.text) << line;
         EXPECT_EQ(read.errorKind, written.errorKind) << line;
     }
@@ -55,6 +72,16 @@ TEST(EventLines, ALineOfAnotherShapeIsRefusedOrReadWithDefaults)
     EXPECT_EQ(event.type, 0u);
     ASSERT_TRUE(EventLine::Parse(R"({"event":"rateChanged","rate":921600})", event));
     EXPECT_EQ(event.kind, Event::Kind::UNKNOWN);
+}
+
+TEST(CheckResults, EveryResultIsReadBackFromItsName)
+{
+    using Common::CheckResult;
+    for (CheckResult result : {CheckResult::NOT_CHECKED, CheckResult::PASSED, CheckResult::FAILED,
+                               CheckResult::READ_FAILED, CheckResult::BOARD_DIGEST}) {
+        EXPECT_EQ(Common::CheckResultOfName(Common::CheckResultName(result)), result);
+    }
+    EXPECT_EQ(Common::CheckResultOfName("PASSED"), CheckResult::NOT_CHECKED) << "a name is taken as written";
 }
 
 TEST(OutcomeSummary, TheFirstLineOfTheMessageWithoutItsBreaks)

@@ -102,5 +102,20 @@ expect "package families" $'vb27\nqn4180\ntypesix' tarnwick-pkg verify x.fwpkg -
 expect "layouts" $'normal\nnew' tarnwick-pkg pack x --layout ""
 expect "package files" "$temp/app.fwpkg" tarnwick-pkg info "$temp/app."
 
+# The station: every option its --help and its history command's list (the
+# option lines, not the description that names the other's).
+for option in $("$bin/tarnwick-station" --help | grep -E '^ +-' | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+  offers "tarnwick-station option" "$option" tarnwick-station --burn "${option:0:3}"
+done
+for option in $("$bin/tarnwick-station" history --help | grep -E '^ +-' | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+  offers "tarnwick-station history option" "$option" tarnwick-station history x.db "${option:0:3}"
+done
+expect "station operations and the history command" $'--burn\n--erase\n--read\nhistory' tarnwick-station ""
+expect "a history file" "$temp/app.fwpkg" tarnwick-station --burn --history "$temp/app."
+expect "the history to read" "$temp/app.fwpkg" tarnwick-station history "$temp/app."
+expect "history options only after history" "" tarnwick-station history x.db --burn
+PATH="$temp/ports/bin:$PATH" expect "the ports of a history" $'/dev/ttyACM0\n/dev/ttyUSB7' tarnwick-station history x.db --port ""
+expect "no value to guess for a time-out" "" tarnwick-station --burn --board-timeout ""
+
 [[ $failed -eq 0 ]] && echo "all completions as expected"
 exit $failed

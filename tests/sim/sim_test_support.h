@@ -95,7 +95,8 @@ inline Bytes ClosingBlock() { return Block(0x01, 0, nullptr, 0, 128); }
 // The data blocks of a file as the tool sends them: zero padding at the end.
 inline std::vector<Bytes> DataBlocks(const Bytes& data, size_t size)
 {
-    const uint8_t head = size == 128 ? 0x01 : 0x02;  // SOH for 128-byte blocks, else STX (1024)
+    // SOH 128, STX 1024, and the variant's own heads for 2, 4 and 8 KiB.
+    const uint8_t head = size == 128 ? 0x01 : size == 2048 ? 0x0A : size == 4096 ? 0x0B : size == 8192 ? 0x0C : 0x02;
     std::vector<Bytes> blocks;
     for (size_t offset = 0, n = 1; offset < data.size(); offset += size, ++n) {
         const size_t chunk = std::min(size, data.size() - offset);

@@ -1,5 +1,6 @@
 // A Vb27/Qn4180 board frame by frame: the frames it refuses and how it answers
-// them. Whole runs and injected faults are in the end-to-end suite.
+// them, and the read-back it sends. Whole runs and injected faults are in the
+// end-to-end suite.
 #include "sim/fault_schedule.h"
 #include "sim/vb27_board.h"
 #include "sim/vb27_frame.h"
@@ -75,10 +76,10 @@ protected:
 
     // A YMODEM transfer as the tool makes it; true when the closing block's
     // ACK is followed by the success ACK frame.
-    bool Transfer(const std::string& name, const Bytes& data)
+    bool Transfer(const std::string& name, const Bytes& data, size_t blockSize = 1024)
     {
         Bytes end;
-        for (const Bytes& b : YmodemFile(name, data, 1024)) {
+        for (const Bytes& b : YmodemFile(name, data, blockSize)) {
             end = Send(b);
         }
         return end.size() == 13 && end[0] == ACK && IsAck(end, SUCCESS, 1);
@@ -145,6 +146,39 @@ TEST_F(Vb27BoardTest, BrokenOrRefusedFramesGetANegativeAnswerWithTheReasonAndThe
             EXPECT_EQ(board->GetMode(), c.inLoader ? Vb27Board::Mode::LOADER : Vb27Board::Mode::ROM);
         }
         EXPECT_TRUE(IsAck(Send(Handshake(115200)), SUCCESS));
+    }
+}
+
+// The read-back goes out in blocks of the size the tool's last transfer
+// used, 1 KiB while only the loader came: block 0, the data blocks of the
+// flash range with the last one padded, EOT, the closing block 0.
+TEST_F(Vb27BoardTest, AReadBackComesInTheBlockSizeOfTheToolsLastTransfer)
+{
+    constexpr uint32_t ADDRESS = 0x4000;
+    const Bytes image = Pattern(20000, 3);
+    for (size_t imageBlock : {size_t{0}, size_t{2048}, size_t{8192}}) {
+        SCOPED_TRACE(imageBlock);
+        BootLoader(false);
+        if (imageBlock != 0) {
+            ASSERT_TRUE(IsAck(Send(FlashImage(ADDRESS, 20000, 0x5000)), SUCCESS));
+            ASSERT_TRUE(Transfer("app.bin", image, imageBlock));
+        } else {
+            flash.Write(ADDRESS, image.data(), image.size());
+        }
+        const size_t readBlock = imageBlock != 0 ? imageBlock : 1024;
+        ASSERT_TRUE(IsAck(Send(Command(0xB4, Le32s({20000, ADDRESS}))), SUCCESS));
+        EXPECT_EQ(Send({C}), HeaderBlock("flash.bin", "0x4e20"));
+        std::vector<Bytes> blocks = {Send({ACK, C})};
+        while (blocks.size() < DataBlocks(image, readBlock).size()) {
+            blocks.push_back(Send({ACK}));
+        }
+        EXPECT_EQ(blocks, DataBlocks(image, readBlock));
+        EXPECT_EQ(Send({ACK}), Bytes{EOT});
+        EXPECT_TRUE(Send({ACK}).empty());
+        EXPECT_EQ(Send({C}), ClosingBlock());
+        EXPECT_TRUE(Send({ACK, C}).empty()) << "the receiver's last C is no command";
+        EXPECT_EQ(board->GetMode(), Vb27Board::Mode::LOADER);
+        EXPECT_TRUE(report.ProtocolErrors().empty()) << testing::PrintToString(report.ProtocolErrors());
     }
 }
 

@@ -1,7 +1,8 @@
-// The station's own decisions: what its command line accepts, what a board's
-// event lines make of its live line, and what the run's exit code says.
+// The station's command line: what it accepts, what it hands to every tool,
+// and the one line it answers a wrong command line with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,17 +12,32 @@ namespace {
 
 using namespace Station;
 
+std::vector<char*> Argv(std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    return argv;
+}
+
 class StationCommandLine : public ::testing::Test {
 protected:
     int Parse(std::vector<std::string> args)
     {
         m_options = StationOptions{};
+        m_out.clear();
+        m_err.clear();
         args.insert(args.begin(), "tarnwick-station");
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
+        std::vector<char*> argv = Argv(args);
         return ParseStationOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_out, m_err);
+    }
+
+    void ExpectOneLineAndTwo(const std::vector<std::string>& args)
+    {
+        EXPECT_EQ(Parse(args), USAGE_ERROR) << args.back();
+        EXPECT_EQ(std::count(m_err.begin(), m_err.end(), '\n'), 1) << m_err;
+        EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
     }
 
     StationOptions m_options;
@@ -42,10 +58,32 @@ TEST_F(StationCommandLine, ToolOptionsPassThroughInTheirOrder)
     EXPECT_TRUE(m_options.repeat);
 }
 
-TEST_F(StationCommandLine, HelpAndVersionEndWithZero)
+TEST_F(StationCommandLine, TimeOutsRetriesDashboardHistoryAndAdaptersAreTheStations)
+{
+    ASSERT_EQ(Parse({"--erase", "--ports-usb", "0403:6001", "--ports-usb", "1a86:7523:A10K3B7Q", "--board-timeout",
+                     "90.5", "--retries", "3", "--retry-delay", "0", "--http", "0.0.0.0:8080", "--history",
+                     "postgresql://line@db/factory", "-n", "vb27"}),
+              -1)
+        << m_err;
+    EXPECT_EQ(m_options.portsUsb, (std::vector<std::string>{"0403:6001", "1a86:7523:A10K3B7Q"}));
+    EXPECT_DOUBLE_EQ(m_options.boardTimeout, 90.5);
+    EXPECT_EQ(m_options.retries, 3);
+    EXPECT_DOUBLE_EQ(m_options.retryDelay, 0.0);
+    EXPECT_EQ(m_options.http, "0.0.0.0:8080");
+    EXPECT_EQ(m_options.history, "postgresql://line@db/factory");
+    EXPECT_EQ(m_options.toolArgs, (std::vector<std::string>{"-n", "vb27"}));
+    // What the history records as the options given: the whole command line.
+    EXPECT_EQ(m_options.commandLine.front(), "--erase");
+    EXPECT_EQ(m_options.commandLine.size(), 17u);
+}
+
+TEST_F(StationCommandLine, HelpNamesTheDefaultBoardTimeOutAndTheHistoryCommand)
 {
     EXPECT_EQ(Parse({"--help"}), 0);
-    EXPECT_NE(m_out.find("--ports-glob"), std::string::npos);
+    for (const char* wanted : {"--ports-glob", "--ports-usb", "--board-timeout", "default 7200", "SIGKILL",
+                               "--retries", "--retry-delay", "--http", "--history", "tarnwick-station history"}) {
+        EXPECT_NE(m_out.find(wanted), std::string::npos) << wanted;
+    }
     EXPECT_EQ(Parse({"-V"}), 0);
     EXPECT_EQ(m_out, std::string(STATION_VERSION) + "\n");
 }
@@ -53,19 +91,105 @@ TEST_F(StationCommandLine, HelpAndVersionEndWithZero)
 TEST_F(StationCommandLine, AWrongCommandLineIsOneLineAndTwo)
 {
     const std::vector<std::vector<std::string>> wrong{
-        {"--port", "/dev/ttyUSB0"},                         // no operation
-        {"--burn"},                                         // no ports
-        {"--burn", "--erase", "--port", "p"},               // two operations
-        {"--burn", "--port", "p", "--jobs", "0"},           // no board at a time
-        {"--burn", "--port", "p", "--summry", "s.json"},    // a mistyped option
-        {"--burn", "--port", "p", "-m", "serial", "q"},     // the port is the station's
+        {"--port", "/dev/ttyUSB0"},                          // no operation
+        {"--burn"},                                          // no ports
+        {"--burn", "--erase", "--port", "p"},                // two operations
+        {"--burn", "--port", "p", "--jobs", "0"},            // no board at a time
+        {"--burn", "--port", "p", "--summry", "s.json"},     // a mistyped option
+        {"--burn", "--port", "p", "-m", "serial", "q"},      // the port is the station's
+        {"--burn", "--port", "p", "--board-timeout", "0"},   // no time at all
+        {"--burn", "--port", "p", "--board-timeout", "-5"},
+        {"--burn", "--port", "p", "--retries", "-1"},
+        {"--burn", "--port", "p", "--retries", "101"},
+        {"--burn", "--port", "p", "--retry-delay", "-1"},
+        {"--burn", "--port", "p", "--http", "65536"},
+        {"--burn", "--port", "p", "--http", "localhost:"},
+        {"--burn", "--port", "p", "--http", "::1:80"},       // an IPv6 address goes in brackets
+        {"--burn", "--ports-usb", "0403"},                   // no product
+        {"--burn", "--ports-usb", "04031:6001"},             // five digits
+        {"--burn", "--ports-usb", "0403:60g1"},
+        {"--burn", "--ports-usb", "0403:6001:"},             // an empty serial number
     };
     for (const std::vector<std::string>& args : wrong) {
-        m_err.clear();
-        EXPECT_EQ(Parse(args), USAGE_ERROR) << args.back();
-        EXPECT_EQ(std::count(m_err.begin(), m_err.end(), '\n'), 1) << m_err;
-        EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
+        ExpectOneLineAndTwo(args);
     }
+}
+
+TEST(ListenAddress, APortAloneListensOnLoopbackAndAnAddressOrBracketedIpv6IsTaken)
+{
+    std::string host;
+    int port = -1;
+    ASSERT_TRUE(ParseListenAddress("8080", host, port));
+    EXPECT_EQ(host, "127.0.0.1");
+    EXPECT_EQ(port, 8080);
+    ASSERT_TRUE(ParseListenAddress("0.0.0.0:0", host, port));
+    EXPECT_EQ(host, "0.0.0.0");
+    EXPECT_EQ(port, 0);
+    ASSERT_TRUE(ParseListenAddress("[::1]:65535", host, port));
+    EXPECT_EQ(host, "::1");
+    EXPECT_EQ(port, 65535);
+    for (const char* wrong : {"", "http", "80x", "[::1]80", "[]:80", ":80", "1.2.3.4:123456"}) {
+        EXPECT_FALSE(ParseListenAddress(wrong, host, port)) << wrong;
+    }
+}
+
+class HistoryCommandLine : public ::testing::Test {
+protected:
+    int Parse(std::vector<std::string> args)
+    {
+        m_options = HistoryOptions{};
+        args.insert(args.begin(), {"tarnwick-station", "history"});
+        std::vector<char*> argv = Argv(args);
+        return ParseHistoryOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_out, m_err);
+    }
+
+    HistoryOptions m_options;
+    std::string m_out;
+    std::string m_err;
+};
+
+TEST_F(HistoryCommandLine, FiltersAndFormatAreTakenAndTheDateIsNormalised)
+{
+    ASSERT_EQ(Parse({"lot.db", "--port", "/dev/ttyUSB0", "--since", "2024-05-01", "--failed", "--csv"}), -1) << m_err;
+    EXPECT_EQ(m_options.target, "lot.db");
+    EXPECT_EQ(m_options.port, "/dev/ttyUSB0");
+    EXPECT_EQ(m_options.since, "2024-05-01T00:00:00Z");
+    EXPECT_TRUE(m_options.failedOnly);
+    EXPECT_TRUE(m_options.csv);
+}
+
+TEST_F(HistoryCommandLine, NoHistoryOrNoDateIsAWrongCommandLine)
+{
+    EXPECT_EQ(Parse({}), USAGE_ERROR);
+    EXPECT_EQ(Parse({"lot.db", "--since", "yesterday"}), USAGE_ERROR);
+    EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
+    EXPECT_EQ(Parse({"--help"}), 0);
+    EXPECT_NE(m_out.find("--since"), std::string::npos);
+}
+
+TEST(SinceDate, DatesAndTimesInUtcBecomeOneSortableForm)
+{
+    EXPECT_EQ(NormaliseSince("2024-05-01"), "2024-05-01T00:00:00Z");
+    EXPECT_EQ(NormaliseSince("2024-05-01T13:07"), "2024-05-01T13:07:00Z");
+    EXPECT_EQ(NormaliseSince("2024-05-01 13:07:45"), "2024-05-01T13:07:45Z");
+    EXPECT_EQ(NormaliseSince("2024-05-01T13:07:45Z"), "2024-05-01T13:07:45Z");
+    for (const char* wrong : {"", "2024-5-01", "2024-05-01T", "2024-13-01", "2024-05-32", "2024-05-01T24:00",
+                              "2024-05-01T12:60", "2024-05-01T12:00:61", "2024-05-01T12:00+02", "today"}) {
+        EXPECT_EQ(NormaliseSince(wrong), "") << wrong;
+    }
+}
+
+TEST(ServerPortNames, AMalformedServerNameIsNamedInTheToolsWordsAndDevicesAreLeftToTheOpen)
+{
+    EXPECT_EQ(MalformedPortNames({"/dev/ttyUSB0", "rfc2217://line-3:4001", "socket://[fd00::7]:4002", "COM9"}), "");
+    const std::string err =
+        MalformedPortNames({"rfc2217://line-3", "/dev/ttyUSB0", "socket://[fd00::7:4002", "rfc2217://h:70000"});
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
+    EXPECT_EQ(err.rfind("tarnwick-station: ", 0), 0u) << err;
+    for (const char* name : {"\"rfc2217://line-3\"", "\"socket://[fd00::7:4002\"", "\"rfc2217://h:70000\""}) {
+        EXPECT_NE(err.find(name), std::string::npos) << err;
+    }
+    EXPECT_EQ(err.find("ttyUSB0"), std::string::npos) << err;
 }
 
 TEST(StationFile, OnePortALineWithoutCommentsOrBlanks)
@@ -74,52 +198,17 @@ TEST(StationFile, OnePortALineWithoutCommentsOrBlanks)
               (std::vector<std::string>{"/dev/ttyUSB0", "socket://10.0.0.7:5000"}));
 }
 
-TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)
+TEST(RunFactsOfTheCommandLine, TheLastChipAndPackageCountAsForTheTool)
 {
-    BoardRun board;
-    board.port = "/dev/pts/7";
-    EXPECT_EQ(board.OnEventLine(R"({"event":"waiting"})", 0.5), "waiting for the board");
-    EXPECT_EQ(board.OnEventLine(R"({"event":"imageStarted","name":"loader.bin","type":0,"bytes":1000})", 1.0),
-              "loader loader.bin started");
-    EXPECT_EQ(board.OnEventLine(R"({"event":"imageEnded","ok":true})", 2.0), "loader loader.bin done");
-    EXPECT_EQ(board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":4000})", 2.0),
-              "app.bin started");
-    EXPECT_EQ(board.OnEventLine(R"({"event":"progress","percent":50})", 3.0), "");
-    EXPECT_EQ(board.percent, 50);
-    // 1000 bytes done and half of 4000 in flight, over 2 s since the first image.
-    EXPECT_DOUBLE_EQ(board.BytesPerSecond(3.0), 1500.0);
-    EXPECT_NE(board.LiveLine(3.0).find("app.bin"), std::string::npos);
-    EXPECT_EQ(board.OnEventLine("not json", 3.0), "");
-    EXPECT_EQ(board.OnEventLine(R"({"event":"error","text":"Wait ACK timeout."})", 4.0), "error: Wait ACK timeout.");
-}
-
-TEST(BoardEnd, TheReasonComesFromTheReportElseTheExitCode)
-{
-    BoardRun withReport;
-    withReport.Finish(4, {{"lastError", "Shakehand failed"}, {"images", nlohmann::json::array()}}, 9.0);
-    EXPECT_EQ(withReport.reason, "Shakehand failed");
-    EXPECT_TRUE(withReport.NoBoardCame());
-    BoardRun killed;
-    killed.Finish(137, nullptr, 9.0);
-    EXPECT_EQ(killed.reason, "ended by signal 9");
-    EXPECT_FALSE(killed.NoBoardCame());
-}
-
-TEST(StationExit, ZeroOnlyWhenAllSucceededElseTheFailedCappedAt125)
-{
-    std::vector<BoardRun> boards(3);
-    for (BoardRun& b : boards) {
-        b.Finish(0, nullptr, 1.0);
-    }
-    EXPECT_EQ(StationExitCode(boards), 0);
-    boards[1].Finish(5, nullptr, 1.0);
-    EXPECT_EQ(StationExitCode(boards), 1);
-    std::vector<BoardRun> many(130);
-    for (BoardRun& b : many) {
-        b.Finish(3, nullptr, 1.0);
-    }
-    EXPECT_EQ(StationExitCode(many), MAX_FAILED_EXIT);
-    EXPECT_EQ(SummaryJson(many, 2.0)["totals"].value("failed", 0), 130);
+    StationOptions options;
+    options.operation = "--burn";
+    options.toolArgs = {"-n", "qn4180", "-f", "/nonexistent/old.fwpkg", "--name", "vb27", "--file", "/nonexistent/a/../fw.fwpkg"};
+    options.retries = 2;
+    const RunFacts facts = GatherRunFacts(options);
+    EXPECT_EQ(facts.chipName, "vb27");
+    EXPECT_EQ(facts.packagePath, "/nonexistent/fw.fwpkg");
+    EXPECT_EQ(facts.packageSha256, "");  // unreadable: no digest rather than a wrong one
+    EXPECT_EQ(facts.maxAttempts, 3);
 }
 
 }  // namespace

@@ -350,6 +350,28 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksForBadOnesAgainAndLeavesWhatFoll
     }
 }
 
+// Into memory as into a file: exactly the size asked for (the padding of the
+// last frame dropped), replacing what the vector held.
+TEST_F(Ymodem, ReceiveIntoMemoryKeepsExactlyTheSizeAskedFor)
+{
+    std::vector<uint8_t> held(5, 0xEE);
+    for (uint8_t head : {STX, uint8_t{0x0C}}) {
+        SCOPED_TRACE(head);
+        const Bytes data = Pattern(10000, head);
+        FakeLink line;
+        ScriptedSender peer(line);
+        peer.announcedSize = data.size();
+        peer.frames = Frames(data, WireDataSize(head), head);
+        YmodemProtocol receiver(&peer.link, 1024);
+        peer.Start();
+        EXPECT_TRUE(receiver.UploadData(held, static_cast<uint32_t>(data.size())));
+        peer.Finish();
+        EXPECT_EQ(peer.error, "");
+        EXPECT_EQ(peer.answers.size(), peer.frames.size());
+        EXPECT_EQ(held, data);
+    }
+}
+
 // ---- failures
 
 TEST_F(Ymodem, ReceiveLostLineOrAFileThatCannotBeCreatedFailsWithItsMessages)

@@ -1,0 +1,218 @@
+// The burn check (-c 1) of a package against tarnwick-sim: a Vb27 or Qn4180
+// board reads back every image it keeps in flash before any reset; a flash
+// cell that stores a wrong bit fails the run with exit code 13 and names the
+// image, the address and the count; a read-back the line breaks off ends with
+// exit code 7; the run report holds each image's check. A TypeSix board checks
+// its digests itself: -c 1 changes nothing on its line.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "e2e_support.h"
+
+using namespace E2e;
+
+namespace {
+
+constexpr uint32_t TYPE_ROM_FORMAT = 14;
+
+const char* const CHECK_PASSED = "\nBurn check successful!\n";
+const char* const CHECK_FAILED = "\nerror: Burn check failed!\n";
+// EF BE AD DE 0C 00 87 78 00 00 and their CRC16, low byte first.
+const char* const RESET_FRAME_HEX = "efbeadde0c00877800006194";
+
+// Every kind of image; the last one read back is the largest, so that a line
+// pulled late in the run breaks off a read-back.
+const std::vector<PackageImage> PACKAGE{
+    {"loader.bin", TYPE_LOADER, 0, 0, Pattern(6000, 1)},
+    {"nv.bin", TYPE_NV_KV, 0x40000, 0x2000, Pattern(5000, 2)},
+    {"version.bin", TYPE_VERSION, 0, 0, Pattern(32, 3)},
+    {"otp.bin", TYPE_OTP_EFUSE, 0, 0, Pattern(64, 4)},
+    {"factory.bin", TYPE_FACTORY, 0x50000, 0x1000, Pattern(3000, 5)},
+    {"rom.bin", TYPE_ROM_FORMAT, 0x60000, 0x1000, Pattern(2000, 6)},
+    {"app.bin", TYPE_FLASH, 0x10000, 0x30000, Pattern(150000, 7)},
+};
+// What the check makes of each: read back and compared, or not stored in flash as sent.
+const std::vector<std::string> CHECKS{"not checked", "passed",      "not checked", "not checked",
+                                      "passed",      "not checked", "passed"};
+
+class BurnCheck : public E2eTest {
+protected:
+    BoardRun Burn(const std::string& family, const std::vector<std::string>& toolExtra,
+                  const std::vector<std::string>& simExtra = {})
+    {
+        std::vector<std::string> options{"-report:" + Path("run.json")};
+        options.insert(options.end(), toolExtra.begin(), toolExtra.end());
+        BoardRun out = OnBoard("--burn", family, Given("fw.fwpkg", BuildPackage(PACKAGE)), options, simExtra);
+        m_report = nlohmann::json::parse(ReadText(Path("run.json")), nullptr, false);
+        EXPECT_TRUE(m_report.is_object()) << out.run.output;
+        return out;
+    }
+
+    static std::string ReadText(const std::string& path)
+    {
+        const Bytes bytes = ReadFile(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    // The images of the run report, or an empty list.
+    nlohmann::json Images() const
+    {
+        return m_report.is_object() ? m_report.value("images", nlohmann::json::array()) : nlohmann::json::array();
+    }
+
+    nlohmann::json m_report;
+};
+
+// --- a good board ------------------------------------------------------------------------
+
+TEST_F(BurnCheck, AGoodBoardPassesAndTheImagesKeptInFlashAreReadBackBeforeTheReset)
+{
+    const struct {
+        const char* family;
+        const char* packetSize;
+        size_t readBlock;
+    } cases[] = {{"vb27", "-packagesize:8192", 8192}, {"qn4180", "-packagesize:1024", 1024}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.family);
+        const BoardRun b = Burn(c.family, {"-c", "1", "-re", "1", c.packetSize});
+        ASSERT_EQ(b.run.exitCode, 0) << b.run.output;
+        const std::string& out = b.run.output;
+        // After the burn, before the reset frame.
+        const size_t burned = out.find("\nBurn " + Path("fw.fwpkg") + " successfully.\n");
+        ASSERT_NE(burned, std::string::npos) << out;
+        const size_t passed = out.find(CHECK_PASSED);
+        ASSERT_NE(passed, std::string::npos) << out;
+        EXPECT_LT(burned, passed);
+        EXPECT_LT(passed, out.find("\n[DEBUG] GetReboot() = 1\n\nGetReboot1.\n")) << out;
+        EXPECT_TRUE(Contains(out, "\nReading back app.bin: 150000 bytes from 0x00010000.\n")) << out;
+        EXPECT_EQ(CountOf(out, "\nReading back "), 3u) << out;
+        EXPECT_EQ(b.report.resets, std::vector<std::string>{RESET_FRAME_HEX}) << b.report.text;
+        // The board was asked for exactly the images it keeps, in the block size of the burn.
+        const std::string blocks = " in blocks of " + std::to_string(c.readBlock);
+        EXPECT_TRUE(Contains(b.report.text, "upload 0x00040000 5000" + blocks)) << b.report.text;
+        EXPECT_TRUE(Contains(b.report.text, "upload 0x00050000 3000" + blocks)) << b.report.text;
+        EXPECT_TRUE(Contains(b.report.text, "upload 0x00010000 150000" + blocks)) << b.report.text;
+        EXPECT_EQ(CountOf(b.report.text, "\"upload 0x"), 3u) << b.report.text;
+        EXPECT_TRUE(b.report.protocolErrors.empty()) << b.report.text;
+
+        const nlohmann::json images = Images();
+        ASSERT_EQ(images.size(), PACKAGE.size()) << m_report.dump(2);
+        for (size_t i = 0; i < PACKAGE.size(); ++i) {
+            EXPECT_EQ(images[i].value("check", ""), CHECKS[i]) << images[i].dump();
+            EXPECT_EQ(images[i].contains("checkSeconds"), CHECKS[i] == "passed") << images[i].dump();
+            EXPECT_FALSE(images[i].contains("firstDifference")) << images[i].dump();
+        }
+    }
+}
+
+TEST_F(BurnCheck, WithoutTheCheckNothingIsReadBackAndTheReportSaysNotChecked)
+{
+    const BoardRun b = Burn("vb27", {});
+    ASSERT_EQ(b.run.exitCode, 0) << b.run.output;
+    EXPECT_FALSE(Contains(b.run.output, "Burn check")) << b.run.output;
+    EXPECT_FALSE(Contains(b.report.text, "\"upload 0x")) << b.report.text;
+    for (const nlohmann::json& image : Images()) {
+        EXPECT_EQ(image.value("check", ""), "not checked") << image.dump();
+    }
+}
+
+// --- a board whose flash differs ---------------------------------------------------------
+
+// Two wrong cells in app.bin (its 6th and 257th byte), one in the last byte
+// of nv.bin: every image is read back, each difference is named, no reset follows.
+TEST_F(BurnCheck, AWrongFlashCellFailsWithTheImageTheFirstAddressAndTheCount)
+{
+    const BoardRun b = Burn("vb27", {"-c", "1", "-re", "1"},
+                            {"--bad-cell", "0x10100", "--bad-cell", "0x10005:3", "--bad-cell", "0x41387:7"});
+    EXPECT_EQ(b.run.exitCode, 13) << b.run.output;
+    const std::string& out = b.run.output;
+    EXPECT_TRUE(Contains(out, "\nImage app.bin differs from the package: first at flash address 0x00010005, 2 of "
+                              "150000 bytes differ.\n"))
+        << out;
+    EXPECT_TRUE(Contains(out, "\nImage nv.bin differs from the package: first at flash address 0x00041387, 1 of "
+                              "5000 bytes differ.\n"))
+        << out;
+    EXPECT_EQ(CountOf(out, CHECK_FAILED), 1u) << out;
+    EXPECT_FALSE(Contains(out, CHECK_PASSED)) << out;
+    EXPECT_TRUE(Contains(out, "\nBurned failed.\n")) << out;
+    EXPECT_TRUE(b.report.resets.empty()) << "a board that failed its check is not restarted\n" << b.report.text;
+
+    EXPECT_EQ(m_report.value("resultCode", 0), 13);
+    EXPECT_EQ(m_report["failure"].value("kind", ""), "burnCheckMismatch") << m_report.dump(2);
+    EXPECT_EQ(m_report["failure"].value("image", ""), "nv.bin") << "the first image that differs";
+    const nlohmann::json images = Images();
+    ASSERT_EQ(images.size(), PACKAGE.size()) << m_report.dump(2);
+    EXPECT_EQ(images[1].value("check", ""), "failed");
+    EXPECT_EQ(images[1].value("firstDifference", 0u), 0x41387u);
+    EXPECT_EQ(images[1].value("differingBytes", 0u), 1u);
+    EXPECT_EQ(images[4].value("check", ""), "passed");
+    EXPECT_EQ(images[6].value("check", ""), "failed");
+    EXPECT_EQ(images[6].value("firstDifference", 0u), 0x10005u);
+    EXPECT_EQ(images[6].value("differingBytes", 0u), 2u);
+}
+
+// A wrong cell under an image the board keeps in a format of its own (not
+// read back), or where no image lies, is no difference of the burn.
+TEST_F(BurnCheck, AWrongCellOutsideTheImagesKeptInFlashPasses)
+{
+    const BoardRun b = Burn("qn4180", {"-c", "1"}, {"--bad-cell", "0x60000", "--bad-cell", "0x3FFFF"});
+    EXPECT_EQ(b.run.exitCode, 0) << b.run.output;
+    EXPECT_TRUE(Contains(b.run.output, CHECK_PASSED)) << b.run.output;
+}
+
+// --- a read-back that breaks off ---------------------------------------------------------
+
+TEST_F(BurnCheck, AReadBackTheLineBreaksOffEndsWithExitCode7)
+{
+    // A clean run tells how many bytes the tool sends in all; the line is
+    // pulled while the board sends app.bin back (one ACK per 1 KiB block).
+    const BoardRun clean = Burn("vb27", {"-c", "1"});
+    ASSERT_EQ(clean.run.exitCode, 0) << clean.run.output;
+    const nlohmann::json tally = nlohmann::json::parse(clean.report.text, nullptr, false).value("tally", nlohmann::json());
+    const uint64_t received = tally.value("received", uint64_t{0});
+    ASSERT_GT(received, 200u) << clean.report.text;
+
+    const BoardRun b = Burn("vb27", {"-c", "1"}, {"--close-after", std::to_string(received - 90)});
+    EXPECT_EQ(b.run.exitCode, 7) << b.run.output;
+    EXPECT_TRUE(Contains(b.run.output, "\nupload app.bin failed.\n")) << b.run.output;
+    EXPECT_TRUE(Contains(b.run.output, CHECK_FAILED)) << b.run.output;
+    EXPECT_EQ(m_report.value("resultCode", 0), 7);
+    EXPECT_EQ(m_report["failure"].value("kind", ""), "lineLost") << m_report.dump(2);
+    const nlohmann::json images = Images();
+    ASSERT_EQ(images.size(), PACKAGE.size()) << m_report.dump(2);
+    EXPECT_EQ(images[1].value("check", ""), "passed");
+    EXPECT_EQ(images[6].value("check", ""), "read failed");
+}
+
+// --- TypeSix -------------------------------------------------------------------------------
+
+TEST_F(BurnCheck, ATypeSixBoardChecksItsDigestsAndTheCheckChangesNothingOnItsLine)
+{
+    const std::vector<PackageImage> package{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(5000, 1)},
+                                            {"flash.bin", TYPESIX_FLASH, 0x20000, 0x4000, Pattern(9000, 2)}};
+    const std::string path = Given("six.fwpkg", BuildPackage(package));
+    nlohmann::json boards[2];
+    for (int check = 0; check < 2; ++check) {
+        SCOPED_TRACE(check);
+        std::vector<std::string> options{"-report:" + Path("run.json")};
+        if (check != 0) {
+            options.insert(options.end(), {"-c", "1"});
+        }
+        const BoardRun b = OnBoard("--burn", "typesix", path, options);
+        ASSERT_EQ(b.run.exitCode, 0) << b.run.output;
+        EXPECT_FALSE(Contains(b.run.output, "Burn check")) << b.run.output;
+        const nlohmann::json report = nlohmann::json::parse(ReadText(Path("run.json")), nullptr, false);
+        const nlohmann::json images = report.value("images", nlohmann::json::array());
+        ASSERT_EQ(images.size(), 2u) << report.dump(2);
+        for (const nlohmann::json& image : images) {
+            EXPECT_EQ(image.value("check", ""), "board digest") << image.dump();
+        }
+        boards[check] = nlohmann::json::parse(b.report.text, nullptr, false);
+    }
+    for (const char* key : {"images", "erases", "resets", "tally", "protocolErrors"}) {
+        EXPECT_EQ(boards[0][key], boards[1][key]) << key;
+    }
+}
+
+}  // namespace

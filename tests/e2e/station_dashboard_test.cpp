@@ -1,0 +1,267 @@
+// The live dashboard seen from outside: a real browser (headless chromium)
+// on the page while four simulated boards burn, reading the page's DOM as it
+// changes; the JSON state and the event stream read alongside; and browsers
+// that never read, which must not hold the station up.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "station_support.h"
+#include "web_driver.h"
+
+using namespace E2e;
+
+namespace {
+
+constexpr int BOARDS = 4;
+constexpr const char* URL_LINE = "dashboard: ";
+// Paces the simulated lines so that the burn lasts seconds, long enough to watch.
+constexpr const char* LINE_BAUD = "115200";
+constexpr size_t WATCHED_APP_BYTES = 60000;
+constexpr int DOM_READS_LIMIT = 400;
+
+// What the page shows of each tile, read from its DOM.
+constexpr const char* READ_TILES = R"(
+return {
+  tiles: Array.from(document.querySelectorAll('.tile')).map(function (t) {
+    return { port: t.dataset.port, state: t.dataset.state,
+             percent: parseInt(t.querySelector('.percent').textContent, 10),
+             result: t.querySelector('.result').textContent };
+  }),
+  succeeded: document.getElementById('succeeded').textContent,
+  connection: document.getElementById('connection').textContent,
+  sha256: document.getElementById('sha256').textContent
+};)";
+
+std::string UrlOf(const std::string& output)
+{
+    const size_t at = output.find(URL_LINE);
+    if (at == std::string::npos) {
+        return "";
+    }
+    const size_t start = at + std::string(URL_LINE).size();
+    return output.substr(start, output.find('\n', start) - start);
+}
+
+// host and port of "http://127.0.0.1:PORT/".
+std::pair<std::string, int> HostPort(const std::string& url)
+{
+    const size_t colon = url.rfind(':');
+    return {"127.0.0.1", std::atoi(url.c_str() + colon + 1)};
+}
+
+class DashboardTest : public StationTest {};
+
+TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResults)
+{
+    const std::vector<PackageImage> package = SmallPackage(WATCHED_APP_BYTES);
+    const std::string file = Given("fw.fwpkg", BuildPackage(package));
+    HeadlessBrowser browser(Path("profile"));
+    ASSERT_TRUE(browser.Ok()) << browser.Error();
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    std::vector<std::string> args{"--burn", "--http", "127.0.0.1:0", "--run-dir", Path("run"), "-n", "vb27", "-f", file};
+    for (int i = 0; i < BOARDS; ++i) {
+        sims.push_back(StartSim("board" + std::to_string(i), {"--line-baud", LINE_BAUD}));
+        args.insert(args.end(), {"--port", sims.back()->Port()});
+    }
+    StationProcess station(Station(), args);
+    ASSERT_TRUE(station.WaitForOutput(URL_LINE, OUTPUT_LIMIT_MS)) << station.Output();
+    ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
+    const std::string url = UrlOf(station.Output());
+    ASSERT_TRUE(browser.Open(url)) << browser.Error();
+
+    // The JSON state while the boards burn: every board with its port and progress.
+    const auto [host, port] = HostPort(url);
+    httplib::Client client(host, port);
+    const httplib::Result state = client.Get("/api/state");
+    ASSERT_TRUE(state) << url;
+    EXPECT_EQ(state->get_header_value("Content-Type"), "application/json");
+    const nlohmann::json json = nlohmann::json::parse(state->body, nullptr, false);
+    ASSERT_EQ(json["boards"].size(), static_cast<size_t>(BOARDS)) << state->body;
+    EXPECT_EQ(json["station"]["operation"], "--burn");
+    EXPECT_EQ(json["station"]["package"], "fw.fwpkg");
+    EXPECT_TRUE(json["boards"][0].contains("percent"));
+    // Read-only: nothing but GET is served.
+    const httplib::Result post = client.Post("/api/state", "{}", "application/json");
+    ASSERT_TRUE(post);
+    EXPECT_GE(post->status, 400);
+
+    // The page's DOM, read again and again: a tile's progress moves.
+    std::map<std::string, int> firstSeen;
+    bool moved = false;
+    int reads = 0;
+    for (; reads < DOM_READS_LIMIT && !moved; ++reads) {
+        const nlohmann::json page = browser.Run(READ_TILES);
+        ASSERT_TRUE(page.is_object()) << browser.Error();
+        for (const nlohmann::json& tile : page["tiles"]) {
+            const int percent = tile["percent"].get<int>();
+            const std::string tilePort = tile["port"].get<std::string>();
+            if (percent > 0 && percent < 100 && firstSeen.count(tilePort) == 0) {
+                firstSeen[tilePort] = percent;
+            } else if (firstSeen.count(tilePort) != 0 && percent > firstSeen[tilePort]) {
+                moved = true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(moved) << "no tile's progress moved in " << reads << " reads of the page";
+
+    ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
+    // The station has ended; the page keeps its final state.
+    const nlohmann::json last = browser.Run(READ_TILES);
+    ASSERT_TRUE(last.is_object()) << browser.Error();
+    ASSERT_EQ(last["tiles"].size(), static_cast<size_t>(BOARDS)) << last.dump();
+    for (const nlohmann::json& tile : last["tiles"]) {
+        EXPECT_EQ(tile["state"], "ok") << tile.dump();
+        EXPECT_EQ(tile["result"], "ok") << tile.dump();
+        EXPECT_EQ(tile["percent"], 100) << tile.dump();
+    }
+    EXPECT_EQ(last["succeeded"], "4");
+    EXPECT_EQ(last["connection"], "run ended");
+    EXPECT_EQ(last["sha256"], Sha256Hex(ReadFile(file)));
+    const std::string screenshot = std::string(TARNWICK_BIN_DIR) + "/../tests/station-dashboard.png";
+    EXPECT_TRUE(browser.Screenshot(screenshot));
+    std::cout << "dashboard screenshot: " << screenshot << "\n";
+}
+
+TEST_F(DashboardTest, ABoardWhoseImageWentUnconfirmedShowsItsWarningOnItsTile)
+{
+    HeadlessBrowser browser(Path("profile"));
+    ASSERT_TRUE(browser.Ok()) << browser.Error();
+    // The boards wait until the browser is on the page.
+    StandIn("while [ ! -e " + Path("go") + " ]; do sleep 0.05; done\n" + R"(event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":10}'
+case "$port" in
+  *warned*) event '{"event":"imageEnded","ok":true,"result":"unconfirmed"}'
+            report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":false}]' ;;
+  *) event '{"event":"imageEnded","ok":true,"result":"confirmed"}'
+     report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":true}]' ;;
+esac
+exit 0)");
+    StationProcess station(Station(), {"--burn", "--http", "127.0.0.1:0", "--run-dir", Path("run"), "--port",
+                                       "/dev/warned", "--port", "/dev/fine"});
+    ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
+    ASSERT_TRUE(browser.Open(UrlOf(station.Output()))) << browser.Error();
+    WriteText(Path("go"), "");
+    ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
+    const nlohmann::json page = browser.Run(R"(
+var tiles = {};
+document.querySelectorAll('.tile').forEach(function (t) {
+  tiles[t.dataset.port] = { state: t.dataset.state, warned: t.dataset.warned,
+                            result: t.querySelector('.result').textContent,
+                            warning: t.querySelector('.warning').textContent };
+});
+return { tiles: tiles, succeeded: document.getElementById('succeeded').textContent,
+         warned: document.getElementById('warned').textContent };)");
+    ASSERT_TRUE(page.is_object()) << browser.Error();
+    const nlohmann::json& warned = page["tiles"]["/dev/warned"];
+    EXPECT_EQ(warned["result"], "ok") << page.dump();
+    EXPECT_EQ(warned["state"], "ok") << page.dump();
+    EXPECT_EQ(warned["warned"], "yes") << page.dump();
+    EXPECT_EQ(warned["warning"], "warning: image app.bin unconfirmed") << page.dump();
+    EXPECT_EQ(page["tiles"]["/dev/fine"]["warned"], "no") << page.dump();
+    EXPECT_EQ(page["tiles"]["/dev/fine"]["warning"], "") << page.dump();
+    EXPECT_EQ(page["succeeded"], "2");
+    EXPECT_EQ(page["warned"], "1");
+}
+
+// A client that asks for the event stream and then never reads a byte.
+int StalledReader(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 1024;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    const std::string request = "GET /api/events HTTP/1.1\r\nHost: station\r\n\r\n";
+    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST_F(DashboardTest, BrowsersThatNeverReadHoldNothingUp)
+{
+    std::vector<std::string> args{"--burn", "--http", "127.0.0.1:0", "--run-dir", Path("run"), "--summary",
+                                  Path("summary.json")};
+    for (int i = 0; i < 8; ++i) {
+        args.insert(args.end(), {"--port", "/dev/fixture-" + std::to_string(i)});
+    }
+    // The boards wait until the stalled browsers are in place, then report progress as fast as they
+    // can, so that the state changes all the time.
+    StandIn("while [ ! -e " + Path("go") + " ]; do sleep 0.05; done\n" + R"(event '{"event":"waiting"}'
+event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":100000}'
+i=0
+while [ $i -lt 300 ]; do event "{\"event\":\"progress\",\"percent\":$((i / 3))}"; i=$((i + 1)); done
+event '{"event":"imageEnded","ok":true}'
+report 0 "" false '[{"name":"app.bin"}]'
+exit 0)");
+    StationProcess station(Station(), args);
+    ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
+    const int port = HostPort(UrlOf(station.Output())).second;
+    std::vector<int> stalled;
+    for (int i = 0; i < 6; ++i) {
+        stalled.push_back(StalledReader(port));
+        ASSERT_GE(stalled.back(), 0);
+    }
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(10, 0);
+    // Once the stalled ones hold every stream, more are turned away, so the page and the state stay served.
+    int status = 0;
+    for (int tries = 0; tries < 100 && status != 503; ++tries) {
+        const httplib::Result answer =
+            client.Get("/api/events", [](const char*, size_t) { return false; });  // a first byte is enough
+        status = answer ? answer->status : (answer.error() == httplib::Error::Canceled ? 200 : 0);
+    }
+    EXPECT_EQ(status, 503) << station.Output();
+    WriteText(Path("go"), "");
+    const httplib::Result state = client.Get("/api/state");
+    ASSERT_TRUE(state) << station.Output();
+    EXPECT_EQ(state->status, 200);
+    EXPECT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
+    for (const int fd : stalled) {
+        close(fd);
+    }
+    const nlohmann::json summary = ReadJson(Path("summary.json"));
+    EXPECT_EQ(summary["totals"]["succeeded"], 8) << summary.dump();
+}
+
+TEST_F(DashboardTest, AnAddressInUseStartsNoBoard)
+{
+    StandIn("touch " + Path("ran") + "; exit 0");
+    const int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    const RunResult run = RunProgram(Station(), {"--burn", "--port", "/dev/a", "--http", "127.0.0.1:" + port,
+                                                 "--run-dir", Path("run")},
+                                     OUTPUT_LIMIT_MS);
+    close(taken);
+    EXPECT_EQ(run.exitCode, STATION_USAGE_EXIT) << run.output;
+    EXPECT_TRUE(Contains(run.output, "tarnwick-station: dashboard: cannot listen on 127.0.0.1:" + port +
+                                         "; no board was started"))
+        << run.output;
+    EXPECT_FALSE(std::filesystem::exists(Path("ran")));
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+#include "web_driver.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "support/child_process.h"
+
+namespace E2e {
+
+namespace {
+
+constexpr const char* DRIVER = "/usr/bin/chromedriver";
+constexpr const char* BROWSERS[] = {"/usr/lib/chromium/chromium", "/usr/bin/chromium"};
+constexpr const char* DRIVER_READY = "started successfully on port ";
+constexpr int DRIVER_START_MS = 30000;
+constexpr time_t COMMAND_TIMEOUT_S = 60;
+
+// What the browser needs to run headless in a container with the network closed.
+const char* const BROWSER_FLAGS[] = {"--headless",
+                                     "--no-sandbox",
+                                     "--disable-gpu",
+                                     "--disable-quic",
+                                     "--no-first-run",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
+                                     "--disable-dev-shm-usage",
+                                     "--window-size=1200,760"};
+
+std::string Base64Decode(const std::string& text)
+{
+    static const std::string ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        const size_t value = ALPHABET.find(c);
+        if (value == std::string::npos) {
+            continue;  // padding and line breaks
+        }
+        bits = (bits << 6) | static_cast<uint32_t>(value);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xFF);
+        }
+    }
+    return out;
+}
+
+// The port chromedriver names on its first lines, 0 when it names none in time.
+int ReadDriverPort(int fd)
+{
+    std::string text;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(DRIVER_START_MS);
+    while (std::chrono::steady_clock::now() < giveUp) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, 100) <= 0) {
+            continue;
+        }
+        char buffer[1024];
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            return 0;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+        const size_t at = text.find(DRIVER_READY);
+        if (at != std::string::npos && text.find('.', at + std::strlen(DRIVER_READY)) != std::string::npos) {
+            return std::atoi(text.c_str() + at + std::strlen(DRIVER_READY));
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+HeadlessBrowser::HeadlessBrowser(const std::string& profileDir)
+{
+    std::string browser;
+    for (const char* candidate : BROWSERS) {
+        if (browser.empty() && access(candidate, X_OK) == 0) {
+            browser = candidate;
+        }
+    }
+    if (browser.empty() || access(DRIVER, X_OK) != 0) {
+        m_error = "chromium and chromium-driver are not installed (scripts/test installs them)";
+        return;
+    }
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        m_error = "no pipe";
+        return;
+    }
+    m_driver = TestSupport::Spawn({DRIVER, "--port=0"}, fds[1], true);
+    close(fds[1]);
+    m_port = ReadDriverPort(fds[0]);
+    close(fds[0]);
+    if (m_port == 0) {
+        m_error = "chromedriver did not start";
+        return;
+    }
+    std::filesystem::create_directories(profileDir);
+    nlohmann::json args = nlohmann::json::array();
+    for (const char* flag : BROWSER_FLAGS) {
+        args.push_back(flag);
+    }
+    args.push_back("--user-data-dir=" + profileDir);
+    const nlohmann::json session = Command(
+        "POST", "/session",
+        {{"capabilities",
+          {{"alwaysMatch", {{"browserName", "chrome"}, {"goog:chromeOptions", {{"binary", browser}, {"args", args}}}}}}}});
+    if (!session.is_object() || !session.contains("sessionId")) {
+        m_error = "no browser session: " + session.dump();
+        return;
+    }
+    m_session = session["sessionId"].get<std::string>();
+}
+
+HeadlessBrowser::~HeadlessBrowser()
+{
+    if (!m_session.empty()) {
+        Command("DELETE", "/session/" + m_session, nullptr);
+    }
+    if (m_driver > 0) {
+        kill(m_driver, SIGTERM);
+        int status = 0;
+        waitpid(m_driver, &status, 0);
+    }
+}
+
+nlohmann::json HeadlessBrowser::Command(const std::string& method, const std::string& path, const nlohmann::json& body)
+{
+    httplib::Client client("127.0.0.1", m_port);
+    client.set_read_timeout(COMMAND_TIMEOUT_S, 0);
+    const std::string text = body.is_null() ? "" : body.dump();
+    httplib::Result result = method == "POST"     ? client.Post(path, text, "application/json")
+                             : method == "DELETE" ? client.Delete(path)
+                                                  : client.Get(path);
+    if (!result) {
+        return nullptr;
+    }
+    const nlohmann::json answer = nlohmann::json::parse(result->body, nullptr, false);
+    if (!answer.is_object() || !answer.contains("value")) {
+        return nullptr;
+    }
+    if (result->status != 200) {
+        m_error = answer["value"].dump();
+        return nullptr;
+    }
+    return answer["value"];
+}
+
+bool HeadlessBrowser::Open(const std::string& url)
+{
+    Command("POST", "/session/" + m_session + "/url", {{"url", url}});
+    return Ok();
+}
+
+nlohmann::json HeadlessBrowser::Run(const std::string& script)
+{
+    return Command("POST", "/session/" + m_session + "/execute/sync",
+                   {{"script", script}, {"args", nlohmann::json::array()}});
+}
+
+bool HeadlessBrowser::Screenshot(const std::string& pngPath)
+{
+    const nlohmann::json png = Command("GET", "/session/" + m_session + "/screenshot", nullptr);
+    if (!png.is_string()) {
+        return false;
+    }
+    std::ofstream out(pngPath, std::ios::binary | std::ios::trunc);
+    out << Base64Decode(png.get<std::string>());
+    return static_cast<bool>(out);
+}
+
+}  // namespace E2e

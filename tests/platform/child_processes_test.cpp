@@ -1,0 +1,148 @@
+// Children of the station: in a process group of their own from the moment
+// Spawn returns, reaped without waiting, reached as a group by every signal,
+// and their ends reported on the signal pipe.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/child_processes.h"
+#include "support/test_files.h"
+
+namespace {
+
+namespace Child = Platform::ChildProcesses;
+using namespace std::chrono_literals;
+
+constexpr int WAIT_LIMIT_MS = 10000;
+
+class ChildProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static const int signalFd = Child::InstallSignalPipe();
+        m_signalFd = signalFd;
+        ASSERT_GE(m_signalFd, 0);
+        Child::DrainSignals(m_signalFd);
+    }
+
+    Child::Child Shell(const std::string& script)
+    {
+        return Child::Spawn({"/bin/sh", "-c", script}, m_dir.File("child.log"));
+    }
+
+    // Waits on the signal pipe (never sleeping blindly) until the child is reaped.
+    bool ReapWithin(Child::ProcessId pid, int& exitCode)
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_LIMIT_MS);
+        double cpu = 0.0;
+        while (!Child::TryReap(pid, exitCode, cpu)) {
+            if (std::chrono::steady_clock::now() > giveUp) {
+                return false;
+            }
+            if (!Child::WaitReadable({m_signalFd}, 100).empty()) {
+                Child::DrainSignals(m_signalFd);
+            }
+        }
+        return true;
+    }
+
+    TestSupport::TempDir m_dir{"tarnwick-children"};
+    int m_signalFd = -1;
+};
+
+TEST_F(ChildProcessTest, TheProcessGroupExistsWhenSpawnReturns)
+{
+    for (int i = 0; i < 20; ++i) {
+        const Child::Child child = Shell("exec sleep 5");
+        ASSERT_GT(child.pid, 0);
+        // Set on both sides of the fork: no window in which the group is missing.
+        EXPECT_EQ(getpgid(child.pid), child.pid);
+        Child::Kill(child.pid);
+        int code = 0;
+        ASSERT_TRUE(ReapWithin(child.pid, code));
+        EXPECT_EQ(code, 128 + SIGKILL);
+        Child::CloseFd(child.eventsFd);
+    }
+}
+
+TEST_F(ChildProcessTest, TryReapNeverWaitsAndGivesTheExitCode)
+{
+    const Child::Child child = Shell("exec sleep 30");
+    ASSERT_GT(child.pid, 0);
+    int code = -2;
+    double cpu = -1.0;
+    EXPECT_FALSE(Child::TryReap(child.pid, code, cpu));
+    Child::Terminate(child.pid);
+    ASSERT_TRUE(ReapWithin(child.pid, code));
+    EXPECT_EQ(code, 128 + SIGTERM);
+    Child::CloseFd(child.eventsFd);
+    const Child::Child plain = Shell("exit 7");
+    ASSERT_TRUE(ReapWithin(plain.pid, code));
+    EXPECT_EQ(code, 7);
+    Child::CloseFd(plain.eventsFd);
+}
+
+TEST_F(ChildProcessTest, SignalsReachTheWholeGroupAndAnIgnoredTermStillEndsBySigkill)
+{
+    // The shell ignores SIGTERM, and so does the sleep it starts; it says so on its event pipe.
+    const Child::Child child = Shell("trap '' TERM; echo ready >&3; sleep 30 & wait; sleep 30");
+    ASSERT_GT(child.pid, 0);
+    ASSERT_FALSE(Child::WaitReadable({child.eventsFd}, WAIT_LIMIT_MS).empty());
+    char ready[16] = {};
+    ASSERT_EQ(Child::ReadSome(child.eventsFd, ready, sizeof ready), 6);
+    Child::Terminate(child.pid);
+    int code = 0;
+    double cpu = 0.0;
+    std::this_thread::sleep_for(300ms);  // give an ignored signal the chance to do nothing
+    EXPECT_FALSE(Child::TryReap(child.pid, code, cpu));
+    Child::Kill(child.pid);
+    ASSERT_TRUE(ReapWithin(child.pid, code));
+    EXPECT_EQ(code, 128 + SIGKILL);
+    // The group's sleep got SIGKILL too: nothing holds the event pipe open any more.
+    char byte = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_LIMIT_MS);
+    long got = -1;
+    while ((got = Child::ReadSome(child.eventsFd, &byte, 1)) < 0 && std::chrono::steady_clock::now() < giveUp) {
+        Child::WaitReadable({child.eventsFd}, 100);
+    }
+    EXPECT_EQ(got, 0);
+    Child::CloseFd(child.eventsFd);
+}
+
+TEST_F(ChildProcessTest, EventLinesArriveOnThePipeAndTheEndOnTheSignalPipe)
+{
+    const Child::Child child = Shell("echo '{\"event\":\"waiting\"}' >&3; echo text; exit 0");
+    ASSERT_GT(child.pid, 0);
+    ASSERT_FALSE(Child::WaitReadable({m_signalFd}, WAIT_LIMIT_MS).empty());
+    EXPECT_TRUE(Child::DrainSignals(m_signalFd).childEnded);
+    int code = -1;
+    double cpu = 0.0;
+    ASSERT_TRUE(Child::TryReap(child.pid, code, cpu));
+    EXPECT_EQ(code, 0);
+    char buffer[64] = {};
+    const long got = Child::ReadSome(child.eventsFd, buffer, sizeof buffer - 1);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0), "{\"event\":\"waiting\"}\n");
+    Child::CloseFd(child.eventsFd);
+    EXPECT_EQ(TestSupport::ReadFile(m_dir.File("child.log")), TestSupport::Bytes({'t', 'e', 'x', 't', '\n'}));
+}
+
+TEST(WakePipe, AnotherThreadWakesAWaitAndDrainingQuietsIt)
+{
+    Child::WakePipe wake = Child::OpenWakePipe();
+    ASSERT_GE(wake.readFd, 0);
+    EXPECT_TRUE(Child::WaitReadable({wake.readFd}, 0).empty());
+    std::thread waker([&wake] { Child::Wake(wake); });
+    EXPECT_EQ(Child::WaitReadable({wake.readFd}, WAIT_LIMIT_MS), std::vector<int>{wake.readFd});
+    waker.join();
+    Child::DrainWake(wake);
+    EXPECT_TRUE(Child::WaitReadable({wake.readFd}, 0).empty());
+    Child::CloseWakePipe(wake);
+    EXPECT_EQ(wake.readFd, -1);
+}
+
+}  // namespace

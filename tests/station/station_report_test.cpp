@@ -1,0 +1,238 @@
+// What the station tells: the exit code, the summary (every attempt of a
+// board, per-port counts of --repeat), the dashboard's state and the live
+// line of a port.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "station/station_report.h"
+
+namespace {
+
+using namespace Station;
+
+constexpr int LOADER_EXIT = 4;
+
+BoardRun Attempt(const std::string& port, int attempt, int exitCode, const std::string& lastError = "")
+{
+    BoardRun run;
+    run.port = port;
+    run.attempt = attempt;
+    run.logPath = "run/" + port + ".log";
+    run.startedAt = attempt * 10.0;
+    run.Finish(exitCode, {{"lastError", lastError}, {"images", nlohmann::json::array()}}, attempt * 10.0 + 4.0);
+    return run;
+}
+
+ServedPort Done(const std::string& port, const std::vector<BoardRun>& attempts)
+{
+    ServedPort served;
+    served.port = port;
+    served.attempts = attempts;
+    served.CountBoard();
+    served.phase = ServedPort::Phase::DONE;
+    return served;
+}
+
+RunFacts Facts(int maxAttempts = 1, bool repeat = false)
+{
+    RunFacts facts;
+    facts.operation = "--burn";
+    facts.chipName = "vb27";
+    facts.packagePath = "/srv/fw/lot-7.fwpkg";
+    facts.packageSha256 = std::string(64, 'a');
+    facts.maxAttempts = maxAttempts;
+    facts.repeat = repeat;
+    return facts;
+}
+
+TEST(StationExit, ZeroOnlyWhenAllSucceededElseTheFailedCappedAt125)
+{
+    std::vector<ServedPort> ports{Done("a", {Attempt("a", 1, 0)}), Done("b", {Attempt("b", 1, 0)})};
+    EXPECT_EQ(StationExitCode(ports), 0);
+    ports.push_back(Done("c", {Attempt("c", 1, 5)}));
+    EXPECT_EQ(StationExitCode(ports), 1);
+    ServedPort busy;
+    busy.failed = 130;
+    ports.push_back(busy);
+    EXPECT_EQ(StationExitCode(ports), MAX_FAILED_EXIT);
+}
+
+TEST(Summary, ABoardCountsByItsLastAttemptAndKeepsEveryAttemptWithItsReason)
+{
+    const std::vector<ServedPort> ports{
+        Done("p0", {Attempt("p0", 1, 3, "Open serial port p0 failed"), Attempt("p0", 2, 0)}),
+        Done("p1", {Attempt("p1", 1, LOADER_EXIT, "Timeout error."), Attempt("p1", 2, LOADER_EXIT, "Ack error.")}),
+    };
+    const nlohmann::json summary = SummaryJson(ports, Facts(2), 30.0);
+    EXPECT_EQ(summary["totals"]["boards"], 2);
+    EXPECT_EQ(summary["totals"]["succeeded"], 1);
+    EXPECT_EQ(summary["totals"]["failed"], 1);
+    ASSERT_EQ(summary["boards"].size(), 2u);
+    const nlohmann::json& recovered = summary["boards"][0];
+    EXPECT_EQ(recovered["result"], "ok");
+    ASSERT_EQ(recovered["attempts"].size(), 2u);
+    EXPECT_EQ(recovered["attempts"][0]["result"], "failed");
+    EXPECT_EQ(recovered["attempts"][0]["reason"], "Open serial port p0 failed");
+    EXPECT_EQ(recovered["startSeconds"], 10.0);  // the board began with its first attempt
+    const nlohmann::json& failed = summary["boards"][1];
+    EXPECT_EQ(failed["result"], "failed");
+    EXPECT_EQ(failed["reason"], "Ack error.");
+    EXPECT_EQ(summary["station"]["packageSha256"], std::string(64, 'a'));
+
+    const std::string table = SummaryTable(ports, Facts(2));
+    EXPECT_NE(table.find("  attempt 1"), std::string::npos) << table;
+    EXPECT_NE(table.find("Timeout error."), std::string::npos) << table;
+    EXPECT_NE(table.find("2 boards, 1 succeeded, 1 failed\n"), std::string::npos) << table;
+    // The board's own row (its result) comes before its earlier attempts.
+    EXPECT_LT(table.find("p1 "), table.find("Timeout error.")) << table;
+}
+
+TEST(Summary, RepeatCountsPerPortWithoutListingEveryBoard)
+{
+    ServedPort port;
+    port.port = "/dev/ttyUSB3";
+    for (int round = 1; round <= 200; ++round) {
+        port.attempts.push_back(Attempt(port.port, 1, round == 77 ? LOADER_EXIT : 0));
+        port.CountBoard();
+    }
+    port.emptyRounds = 12;
+    const nlohmann::json summary = SummaryJson({port}, Facts(1, true), 900.0);
+    EXPECT_EQ(summary["boards"].size(), 1u);
+    EXPECT_EQ(summary["ports"]["/dev/ttyUSB3"]["boards"], 200);
+    EXPECT_EQ(summary["ports"]["/dev/ttyUSB3"]["failed"], 1);
+    EXPECT_EQ(summary["ports"]["/dev/ttyUSB3"]["emptyRounds"], 12);
+    EXPECT_EQ(summary["totals"]["failed"], 1);
+    const std::string table = SummaryTable({port}, Facts(1, true));
+    EXPECT_NE(table.find("200 boards, 199 ok, 1 failed"), std::string::npos) << table;
+    EXPECT_NE(table.find("12 rounds with no board, not counted"), std::string::npos) << table;
+}
+
+class WarnedBoard : public ::testing::Test {
+protected:
+    // p0 succeeded with an image it never confirmed, p1 cleanly, p2 failed.
+    void SetUp() override
+    {
+        BoardRun warned;
+        warned.port = "p0";
+        warned.logPath = "run/p0.log";
+        warned.Finish(0, {{"lastError", ""}, {"images", {{{"name", "app.bin"}, {"result", "ok"}, {"confirmed", false}}}}},
+                      4.0);
+        m_ports = {Done("p0", {warned}), Done("p1", {Attempt("p1", 1, 0)}),
+                   Done("p2", {Attempt("p2", 1, LOADER_EXIT, "Ack error.")})};
+    }
+    std::vector<ServedPort> m_ports;
+};
+
+TEST_F(WarnedBoard, TheSummaryShowsTheWarningAndTheBoardStillSucceeded)
+{
+    EXPECT_EQ(StationExitCode(m_ports), 1);  // p2 only
+    const nlohmann::json summary = SummaryJson(m_ports, Facts(), 10.0);
+    EXPECT_EQ(summary["totals"]["succeeded"], 2);
+    EXPECT_EQ(summary["totals"]["warned"], 1);
+    EXPECT_EQ(summary["boards"][0]["result"], "ok");
+    EXPECT_EQ(summary["boards"][0]["warning"], "image app.bin unconfirmed");
+    EXPECT_EQ(summary["boards"][0]["unconfirmedImages"], nlohmann::json::array({"app.bin"}));
+    EXPECT_EQ(summary["boards"][1]["warning"], "");
+    EXPECT_EQ(summary["ports"]["p0"]["warned"], 1);
+    const std::string table = SummaryTable(m_ports, Facts());
+    EXPECT_NE(table.find("ok"), std::string::npos) << table;
+    EXPECT_NE(table.find("warning: image app.bin unconfirmed (log run/p0.log)"), std::string::npos) << table;
+    EXPECT_NE(table.find("3 boards, 2 succeeded (1 with a warning), 1 failed\n"), std::string::npos) << table;
+    // The warned board's row says ok, not FAILED.
+    const size_t row = table.find("p0 ");
+    ASSERT_NE(row, std::string::npos) << table;
+    EXPECT_EQ(table.substr(row, table.find('\n', row) - row).find("FAILED"), std::string::npos) << table;
+}
+
+TEST_F(WarnedBoard, TheDashboardAndTheLiveViewShowTheWarningOnTheBoard)
+{
+    const nlohmann::json state = StationStateJson(m_ports, Facts(), 10.0, true);
+    EXPECT_EQ(state["boards"][0]["result"], "ok");
+    EXPECT_EQ(state["boards"][0]["warning"], "image app.bin unconfirmed");
+    EXPECT_EQ(state["boards"][1]["warning"], "");
+    EXPECT_EQ(state["boards"][2]["warning"], "");
+    EXPECT_EQ(state["totals"]["warned"], 1);
+    EXPECT_NE(LiveLine(m_ports[0], Facts(), 10.0).find("warning: image app.bin unconfirmed"), std::string::npos);
+    EXPECT_EQ(LiveLine(m_ports[1], Facts(), 10.0).find("warning"), std::string::npos);
+    // While the board still burns, the image that went unconfirmed shows at once.
+    ServedPort burning;
+    burning.port = "p3";
+    burning.phase = ServedPort::Phase::RUNNING;
+    BoardRun run;
+    run.OnEventLine(R"({"event":"imageStarted","name":"nv.bin","type":1,"bytes":10})", 1.0);
+    run.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"unconfirmed"})", 2.0);
+    burning.attempts.push_back(run);
+    EXPECT_EQ(PortStateJson(burning, Facts(), 3.0)["warning"], "image nv.bin unconfirmed");
+    EXPECT_NE(LiveLine(burning, Facts(), 3.0).find("warning: image nv.bin unconfirmed"), std::string::npos);
+}
+
+TEST(DashboardState, EveryPortIsOneTileWithItsStageProgressAttemptAndResult)
+{
+    ServedPort burning;
+    burning.port = "/dev/ttyUSB0";
+    burning.adapterSerial = "A10K3B7Q";
+    burning.round = 1;
+    burning.phase = ServedPort::Phase::RUNNING;
+    BoardRun run;
+    run.port = burning.port;
+    run.attempt = 2;
+    run.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":1000})", 1.0);
+    run.OnEventLine(R"({"event":"progress","percent":40})", 2.0);
+    burning.attempts.push_back(Attempt(burning.port, 1, LOADER_EXIT, "Timeout error."));
+    burning.attempts.push_back(run);
+
+    ServedPort waiting;
+    waiting.port = "/dev/ttyUSB1";
+    waiting.phase = ServedPort::Phase::RUNNING;
+    BoardRun idle;
+    idle.OnEventLine(R"({"event":"waiting"})", 0.5);
+    waiting.attempts.push_back(idle);
+
+    const ServedPort failed = Done("/dev/ttyUSB2", {Attempt("/dev/ttyUSB2", 1, LOADER_EXIT, "Ack error.")});
+    const nlohmann::json state = StationStateJson({burning, waiting, failed}, Facts(3), 2.0, false);
+
+    ASSERT_EQ(state["boards"].size(), 3u);
+    const nlohmann::json& tile = state["boards"][0];
+    EXPECT_EQ(tile["state"], "running");
+    EXPECT_EQ(tile["stage"], "app.bin");
+    EXPECT_EQ(tile["image"], "app.bin");
+    EXPECT_EQ(tile["percent"], 40);
+    EXPECT_DOUBLE_EQ(tile["bytesPerSecond"].get<double>(), 400.0);
+    EXPECT_EQ(tile["attempt"], 2);
+    EXPECT_EQ(tile["maxAttempts"], 3);
+    EXPECT_EQ(tile["adapterSerial"], "A10K3B7Q");
+    EXPECT_EQ(tile["result"], "");
+    EXPECT_EQ(tile["reason"], "Timeout error.");  // why this is attempt 2
+    EXPECT_EQ(state["boards"][1]["state"], "waiting");
+    EXPECT_EQ(state["boards"][1]["stage"], WAITING_STAGE);
+    EXPECT_EQ(state["boards"][2]["result"], "failed");
+    EXPECT_EQ(state["boards"][2]["reason"], "Ack error.");
+    EXPECT_EQ(state["totals"]["running"], 2);
+    EXPECT_EQ(state["totals"]["failed"], 1);
+    EXPECT_EQ(state["station"]["package"], "lot-7.fwpkg");
+    EXPECT_EQ(state["station"]["chipName"], "vb27");
+    EXPECT_FALSE(state["station"]["finished"].get<bool>());
+}
+
+TEST(LiveView, OneLinePerPortWithTheAttemptTheCountsAndTheAdapter)
+{
+    ServedPort port;
+    port.port = "/dev/ttyUSB0";
+    port.adapterSerial = "FT4XQ2";
+    for (int round = 1; round <= 200; ++round) {
+        port.attempts.push_back(Attempt(port.port, 1, 0));
+        port.CountBoard();
+    }
+    port.phase = ServedPort::Phase::PAUSED;
+    port.pauseNote = "attempt 1 failed; again in 2 s";
+    port.attempts.push_back(Attempt(port.port, 1, LOADER_EXIT, "Timeout error."));
+    const std::string line = LiveLine(port, Facts(3, true), 100.0);
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    EXPECT_NE(line.find("attempt 1 failed; again in 2 s"), std::string::npos) << line;
+    EXPECT_NE(line.find("boards 200 ok 200 failed 0"), std::string::npos) << line;
+    EXPECT_NE(line.find("[FT4XQ2]"), std::string::npos) << line;
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+// tarnwick-station with --history, the same runs into an SQLite file and
+// into a private PostgreSQL server: two runs (one with a board that breaks
+// off) leave the rows that happened and "tarnwick-station history" prints
+// them; a history that is locked, read-only, damaged or newer stops the run
+// before any board starts; one that fails mid-run never stops the burning.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "e2e/station_support.h"
+#include "station/history.h"
+#include "test_database.h"
+
+namespace StationHistoryTests {
+
+namespace {
+
+using namespace E2e;
+namespace fs = std::filesystem;
+
+class HistoryStationTest : public StationTest, public ::testing::WithParamInterface<Backend> {
+protected:
+    void SetUp() override
+    {
+        StationTest::SetUp();
+        m_db = TestDatabase::Make(GetParam(), Path(""));
+        ASSERT_TRUE(m_db->Ok()) << m_db->Error();
+    }
+
+    RunResult History(const std::vector<std::string>& extra)
+    {
+        std::vector<std::string> args{"history", m_db->Target()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunProgram(Station(), args, OUTPUT_LIMIT_MS);
+    }
+
+    std::unique_ptr<TestDatabase> m_db;
+};
+
+TEST_P(HistoryStationTest, TwoRunsIntoOneHistoryGiveTheRowsThatHappened)
+{
+    const std::vector<PackageImage> package = SmallPackage();
+    const std::string file = Given("fw.fwpkg", BuildPackage(package));
+    // Each board by a name of its own (pseudo-terminal numbers come round again).
+    const auto port = [this](const std::string& name) { return Path(name + "-port"); };
+    {
+        std::unique_ptr<SimProcess> a = StartSim("first-a", {"--link", port("first-a")});
+        std::unique_ptr<SimProcess> b = StartSim("first-b", {"--link", port("first-b")});
+        const RunResult run = RunProgram(Station(), {"--burn", "--history", m_db->Target(), "--run-dir", Path("run1"),
+                                                     "--port", port("first-a"), "--port", port("first-b"), "-n", "vb27",
+                                                     "-f", file},
+                                         STATION_LIMIT_MS);
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+    }
+    const std::string brokenPort = port("second-b");
+    {
+        std::unique_ptr<SimProcess> a = StartSim("second-a", {"--link", port("second-a")});
+        std::unique_ptr<SimProcess> b = StartSim("second-b", {"--link", brokenPort, "--close-after", "20000"});
+        const RunResult run = RunProgram(Station(), {"--burn", "--history", m_db->Target(), "--run-dir", Path("run2"),
+                                                     "--port", port("second-a"), "--port", brokenPort, "-n", "vb27",
+                                                     "-f", file},
+                                         STATION_LIMIT_MS);
+        ASSERT_EQ(run.exitCode, 1) << run.output;
+    }
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs"), "2");
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs WHERE ended_utc IS NOT NULL AND package_sha256 = '" +
+                          Sha256Hex(ReadFile(file)) + "' AND chip_name = 'vb27' AND operation = 'burn'"),
+              "2");
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards"), "4");
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards WHERE result = 'ok' AND exit_code = 0"), "3");
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards WHERE report IS NOT NULL"), "4");
+
+    const RunResult table = History({});
+    ASSERT_EQ(table.exitCode, 0) << table.output;
+    EXPECT_EQ(CountOf(table.output, " ok "), 3u) << table.output;
+    EXPECT_EQ(CountOf(table.output, "fw.fwpkg"), 4u) << table.output;
+    const RunResult failed = History({"--failed", "--csv"});
+    ASSERT_EQ(failed.exitCode, 0) << failed.output;
+    EXPECT_EQ(CountOf(failed.output, "\n"), 2u) << failed.output;  // the header and the one board
+    EXPECT_TRUE(Contains(failed.output, "run_id,started_utc,port,adapter_serial,round,attempt,result")) << failed.output;
+    EXPECT_TRUE(Contains(failed.output, "," + brokenPort + ",,1,1,failed,")) << failed.output;
+    const RunResult onePort = History({"--port", brokenPort, "--since", "2000-01-01"});
+    EXPECT_EQ(CountOf(onePort.output, "\n"), 2u) << onePort.output;
+    const RunResult none = History({"--since", "2999-01-01"});
+    EXPECT_EQ(CountOf(none.output, "\n"), 1u) << none.output;
+}
+
+class BadHistoryTest : public HistoryStationTest {
+protected:
+    void SetUp() override
+    {
+        HistoryStationTest::SetUp();
+        StandIn("touch " + Path("ran") + "; exit 0");
+        ASSERT_TRUE(Station::OpenHistory(m_db->Target())->Prepare().Ok());
+    }
+
+    // A station run that must refuse to start: exit code 2, its reason, no tool started.
+    void ExpectRefused(const std::string& target, const std::string& reason, bool asNobody = false)
+    {
+        std::string program = Station();
+        std::vector<std::string> args{"--burn", "--port", "/dev/socket", "--history", target, "--run-dir",
+                                      Path("nobody-run")};
+        if (asNobody) {
+            // As root every file is writable: see it as the user the file is closed to.
+            fs::create_directories(Path("nobody-run"));
+            ASSERT_EQ(chown(Path("nobody-run").c_str(), 65534, 65534), 0);
+            ASSERT_EQ(chmod(Path("").c_str(), 0755), 0);
+            ASSERT_EQ(chmod(Path("bin").c_str(), 0755), 0);
+            args.insert(args.begin(), {"-u", "nobody", "--", program});
+            program = "/usr/sbin/runuser";
+        }
+        const RunResult run = RunProgram(program, args, OUTPUT_LIMIT_MS);
+        EXPECT_EQ(run.exitCode, STATION_USAGE_EXIT) << run.output;
+        EXPECT_TRUE(Contains(run.output, "tarnwick-station: history ")) << run.output;
+        EXPECT_TRUE(Contains(run.output, reason)) << run.output;
+        EXPECT_TRUE(Contains(run.output, "; no board was started")) << run.output;
+        EXPECT_FALSE(fs::exists(Path("ran"))) << "a board was started";
+    }
+};
+
+TEST_P(BadHistoryTest, ANewerSchemaStopsTheRunBeforeAnyBoard)
+{
+    ASSERT_TRUE(m_db->SetSchemaVersion(Station::HISTORY_SCHEMA_VERSION + 1));
+    ExpectRefused(m_db->Target(), "written by a newer tarnwick-station");
+}
+
+TEST_P(BadHistoryTest, ALockedHistoryStopsTheRunBeforeAnyBoard)
+{
+    ASSERT_TRUE(m_db->Lock());
+    ExpectRefused(m_db->Target(), "locked by another program");
+    m_db->Unlock();
+}
+
+TEST_P(BadHistoryTest, AReadOnlyHistoryStopsTheRunBeforeAnyBoard)
+{
+    ExpectRefused(m_db->ReadOnlyTarget(), "read-only", m_db->RunsAsNobody());
+}
+
+TEST_P(BadHistoryTest, ADamagedOrMissingHistoryStopsTheRunBeforeAnyBoard)
+{
+    ExpectRefused(m_db->DamagedTarget(), GetParam() == Backend::SQLITE ? "not a database" : "no_such_history");
+}
+
+TEST_P(HistoryStationTest, AHistoryFailingMidRunNeverStopsTheBurning)
+{
+    // The boards take a second, long enough for the history to fail under them.
+    StandIn(R"(event '{"event":"waiting"}'
+event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":1000}'
+sleep 1
+event '{"event":"imageEnded","ok":true}'
+report 0 "" false '[{"name":"app.bin"}]'
+exit 0)");
+    StationProcess station(Station(), {"--burn", "--port", "/dev/a", "--port", "/dev/b", "--history", m_db->Target(),
+                                       "--run-dir", Path("run"), "--summary", Path("summary.json")});
+    ASSERT_TRUE(station.WaitForOutput("/dev/b started", OUTPUT_LIMIT_MS)) << station.Output();
+    ASSERT_TRUE(m_db->Lock()) << m_db->Error();
+    const int exitCode = station.Wait(STATION_LIMIT_MS);
+    m_db->Unlock();
+    EXPECT_EQ(exitCode, 0) << station.Output();
+    const nlohmann::json summary = ReadJson(Path("summary.json"));
+    EXPECT_EQ(summary["totals"]["succeeded"], 2) << summary.dump();
+    EXPECT_EQ(summary["history"]["notRecorded"], 2) << summary.dump();
+    EXPECT_TRUE(Contains(station.Output(), "tarnwick-station: history: could not record /dev/")) << station.Output();
+    EXPECT_TRUE(Contains(station.Output(), "tarnwick-station: history: not recorded: /dev/a (board 1, attempt 1), ok"))
+        << station.Output();
+    EXPECT_TRUE(Contains(station.Output(), "2 board attempts could not be recorded; the summary and the run "
+                                           "directory hold them"))
+        << station.Output();
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs"), "1");
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothDatabases, HistoryStationTest, ::testing::Values(Backend::SQLITE, Backend::POSTGRES),
+                         BackendName);
+INSTANTIATE_TEST_SUITE_P(BothDatabases, BadHistoryTest, ::testing::Values(Backend::SQLITE, Backend::POSTGRES),
+                         BackendName);
+
+}  // namespace
+
+}  // namespace StationHistoryTests

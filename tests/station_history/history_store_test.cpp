@@ -1,0 +1,277 @@
+// The history itself, the same tests on an SQLite file and on a database of
+// a private PostgreSQL server: what a run and its boards leave, the schema
+// brought up to date and refused when newer, other programs' tables and
+// locks, several stations at once, and the recorder that keeps the station
+// free of a failing database.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "station/history.h"
+#include "station/history_recorder.h"
+#include "support/test_files.h"
+#include "test_database.h"
+
+namespace StationHistoryTests {
+
+namespace {
+
+using namespace Station;
+
+HistoryRun ARun(const std::string& started)
+{
+    return {started, "line-3", "burn", "vb27", "/srv/fw/lot-7.fwpkg", std::string(64, 'c'), R"(["--burn","-n","vb27"])",
+            "1.0.0"};
+}
+
+HistoryBoard ABoard(const std::string& port, int round, int attempt, const std::string& result,
+                    const std::string& started = "2024-05-01T10:00:00Z")
+{
+    HistoryBoard board;
+    board.port = port;
+    board.adapterSerial = port == "/dev/ttyUSB0" ? "A10K3B7Q" : "";
+    board.round = round;
+    board.attempt = attempt;
+    board.startedUtc = started;
+    board.seconds = 12.5;
+    board.result = result;
+    board.exitCode = result == "ok" ? 0 : 4;
+    board.reason = result == "ok" ? "" : "Ack receiving timeout.";
+    board.reportJson = result == "cancelled" ? "" : R"({"resultCode":0,"images":[{"name":"app.bin"}]})";
+    return board;
+}
+
+class HistoryStoreTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override
+    {
+        m_db = TestDatabase::Make(GetParam(), m_dir.Path() + "/");
+        ASSERT_TRUE(m_db->Ok()) << m_db->Error();
+    }
+
+    std::unique_ptr<HistoryStore> Prepared()
+    {
+        std::unique_ptr<HistoryStore> store = OpenHistory(m_db->Target());
+        const HistoryStatus status = store->Prepare();
+        EXPECT_TRUE(status.Ok()) << status.error;
+        return store;
+    }
+
+    std::vector<HistoryRow> List(const HistoryFilter& filter = {})
+    {
+        std::unique_ptr<HistoryStore> reader = OpenHistory(m_db->Target());
+        EXPECT_TRUE(reader->PrepareToRead().Ok());
+        std::vector<HistoryRow> rows;
+        const HistoryStatus status = reader->ListBoards(filter, rows);
+        EXPECT_TRUE(status.Ok()) << status.error;
+        return rows;
+    }
+
+    TestSupport::TempDir m_dir{"tarnwick-history"};
+    std::unique_ptr<TestDatabase> m_db;
+};
+
+TEST_P(HistoryStoreTest, ANewHistoryGetsTheSchemaAndKeepsRunsAndBoardsInOrder)
+{
+    std::unique_ptr<HistoryStore> store = Prepared();
+    EXPECT_EQ(m_db->SchemaVersion(), HISTORY_SCHEMA_VERSION);
+    int64_t first = 0;
+    int64_t second = 0;
+    ASSERT_TRUE(store->BeginRun(ARun("2024-05-01T09:59:00Z"), first).Ok());
+    ASSERT_TRUE(store->RecordBoard(first, ABoard("/dev/ttyUSB0", 1, 1, "failed")).Ok());
+    ASSERT_TRUE(store->RecordBoard(first, ABoard("/dev/ttyUSB0", 1, 2, "ok")).Ok());
+    ASSERT_TRUE(store->RecordBoard(first, ABoard("/dev/ttyUSB1", 1, 1, "ok")).Ok());
+    ASSERT_TRUE(store->EndRun(first, "2024-05-01T10:01:00Z").Ok());
+    ASSERT_TRUE(store->BeginRun(ARun("2024-05-02T08:00:00Z"), second).Ok());
+    ASSERT_TRUE(store->RecordBoard(second, ABoard("/dev/ttyUSB1", 1, 1, "cancelled", "2024-05-02T08:00:05Z")).Ok());
+    EXPECT_NE(first, second);
+
+    const std::vector<HistoryRow> rows = List();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].runId, first);
+    EXPECT_EQ(rows[0].board.port, "/dev/ttyUSB0");
+    EXPECT_EQ(rows[0].board.adapterSerial, "A10K3B7Q");
+    EXPECT_EQ(rows[0].board.attempt, 1);
+    EXPECT_EQ(rows[0].board.result, "failed");
+    EXPECT_EQ(rows[0].board.exitCode, 4);
+    EXPECT_EQ(rows[0].board.reason, "Ack receiving timeout.");
+    EXPECT_DOUBLE_EQ(rows[0].board.seconds, 12.5);
+    EXPECT_EQ(rows[0].board.startedUtc, "2024-05-01T10:00:00Z");
+    EXPECT_EQ(rows[0].run.packagePath, "/srv/fw/lot-7.fwpkg");
+    EXPECT_EQ(rows[0].run.packageSha256, std::string(64, 'c'));
+    EXPECT_EQ(rows[0].run.chipName, "vb27");
+    EXPECT_EQ(rows[0].run.host, "line-3");
+    EXPECT_EQ(rows[1].board.attempt, 2);
+    EXPECT_EQ(rows[3].runId, second);
+    EXPECT_EQ(rows[3].board.result, "cancelled");
+    // The tool's report is kept whole; a board without one has none.
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards WHERE report IS NULL"), "1");
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs WHERE ended_utc IS NOT NULL"), "1");
+}
+
+TEST_P(HistoryStoreTest, TheReaderFiltersByPortDateAndFailure)
+{
+    std::unique_ptr<HistoryStore> store = Prepared();
+    int64_t run = 0;
+    ASSERT_TRUE(store->BeginRun(ARun("2024-05-01T09:59:00Z"), run).Ok());
+    ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB0", 1, 1, "failed", "2024-05-01T10:00:00Z")).Ok());
+    ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB1", 1, 1, "ok", "2024-05-01T23:59:59Z")).Ok());
+    ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB0", 2, 1, "cancelled", "2024-05-02T00:00:00Z")).Ok());
+    EXPECT_EQ(List({"/dev/ttyUSB0", "", false}).size(), 2u);
+    EXPECT_EQ(List({"/dev/ttyUSB9", "", false}).size(), 0u);
+    // Since midnight: the board started at midnight counts, the one a second before does not.
+    const std::vector<HistoryRow> today = List({"", "2024-05-02T00:00:00Z", false});
+    ASSERT_EQ(today.size(), 1u);
+    EXPECT_EQ(today[0].board.round, 2);
+    const std::vector<HistoryRow> failed = List({"", "", true});
+    ASSERT_EQ(failed.size(), 2u);  // "cancelled" is no success either
+    EXPECT_EQ(failed[0].board.result, "failed");
+    EXPECT_EQ(List({"/dev/ttyUSB1", "", true}).size(), 0u);
+}
+
+TEST_P(HistoryStoreTest, AnOlderSchemaIsBroughtUpToDateKeepingItsRows)
+{
+    {
+        std::unique_ptr<HistoryStore> store = Prepared();
+        int64_t run = 0;
+        ASSERT_TRUE(store->BeginRun(ARun("2024-05-01T09:59:00Z"), run).Ok());
+        ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB0", 1, 1, "ok")).Ok());
+    }
+    // As a station of schema version 1 left it: the tables, not yet the indexes.
+    ASSERT_TRUE(m_db->Execute("DROP INDEX boards_port_started; DROP INDEX boards_run"));
+    ASSERT_TRUE(m_db->SetSchemaVersion(1));
+    Prepared();
+    EXPECT_EQ(m_db->SchemaVersion(), HISTORY_SCHEMA_VERSION);
+    EXPECT_EQ(List().size(), 1u);
+    // Indexes are there again: dropping one succeeds.
+    EXPECT_TRUE(m_db->Execute("DROP INDEX boards_port_started"));
+}
+
+TEST_P(HistoryStoreTest, ANewerSchemaIsRefusedAndLeftAsItIs)
+{
+    Prepared();
+    ASSERT_TRUE(m_db->SetSchemaVersion(HISTORY_SCHEMA_VERSION + 7));
+    const HistoryStatus status = OpenHistory(m_db->Target())->Prepare();
+    EXPECT_FALSE(status.Ok());
+    EXPECT_NE(status.error.find("newer tarnwick-station (schema version 9; this one knows up to 2)"), std::string::npos)
+        << status.error;
+    EXPECT_EQ(m_db->SchemaVersion(), HISTORY_SCHEMA_VERSION + 7);
+    EXPECT_FALSE(OpenHistory(m_db->Target())->PrepareToRead().Ok());
+}
+
+TEST_P(HistoryStoreTest, TablesOfAnotherProgramAreRefusedUntouched)
+{
+    ASSERT_TRUE(m_db->Execute("CREATE TABLE runs (serial TEXT); INSERT INTO runs VALUES ('kept')"));
+    const HistoryStatus status = OpenHistory(m_db->Target())->Prepare();
+    EXPECT_FALSE(status.Ok());
+    EXPECT_NE(status.error.find("runs"), std::string::npos) << status.error;
+    EXPECT_EQ(m_db->Value("SELECT serial FROM runs"), "kept");
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards"), "");  // no half-made schema left behind
+}
+
+TEST_P(HistoryStoreTest, ADamagedOrMissingDatabaseIsNamedAsSuch)
+{
+    const HistoryStatus status = OpenHistory(m_db->DamagedTarget())->Prepare();
+    EXPECT_FALSE(status.Ok());
+    EXPECT_FALSE(status.busy);
+    const HistoryStatus reading = OpenHistory(m_db->DamagedTarget())->PrepareToRead();
+    EXPECT_FALSE(reading.Ok());
+    // A history that was never written is no history to read either.
+    const HistoryStatus empty = OpenHistory(m_db->Target())->PrepareToRead();
+    EXPECT_FALSE(empty.Ok());
+}
+
+TEST_P(HistoryStoreTest, StationsSharingOneHistoryWaitForEachOtherAndLoseNothing)
+{
+    constexpr int RECORDS = 40;
+    Prepared();
+    std::atomic<int> failures{0};
+    auto station = [this, &failures](const std::string& port) {
+        std::unique_ptr<HistoryStore> store = OpenHistory(m_db->Target());
+        int64_t run = 0;
+        if (!store->Prepare().Ok() || !store->BeginRun(ARun("2024-05-01T09:59:00Z"), run).Ok()) {
+            ++failures;
+            return;
+        }
+        for (int i = 1; i <= RECORDS; ++i) {
+            failures += store->RecordBoard(run, ABoard(port, i, 1, "ok")).Ok() ? 0 : 1;
+        }
+    };
+    std::thread left(station, "/dev/ttyUSB0");
+    std::thread right(station, "/dev/ttyUSB1");
+    left.join();
+    right.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(List().size(), 2u * RECORDS);
+    EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs"), "2");
+}
+
+class RecorderTest : public HistoryStoreTest {
+protected:
+    std::unique_ptr<HistoryRecorder> Recorder()
+    {
+        std::unique_ptr<HistoryStore> store = Prepared();
+        int64_t run = 0;
+        EXPECT_TRUE(store->BeginRun(ARun("2024-05-01T09:59:00Z"), run).Ok());
+        return std::make_unique<HistoryRecorder>(std::move(store), run, [this] { ++m_wakes; });
+    }
+
+    std::atomic<int> m_wakes{0};
+};
+
+TEST_P(RecorderTest, WhatFailedIsRecordedInOrderOnceTheDatabaseTakesRecordsAgain)
+{
+    std::unique_ptr<HistoryRecorder> recorder = Recorder();
+    ASSERT_TRUE(m_db->Lock());
+    recorder->Record(ABoard("/dev/ttyUSB0", 1, 1, "ok"));
+    recorder->Record(ABoard("/dev/ttyUSB1", 1, 1, "failed"));
+    // The first record fails after the database's wait; the recorder says so.
+    std::vector<std::string> notices;
+    for (int i = 0; i < 400 && notices.empty(); ++i) {
+        notices = recorder->TakeNotices();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("could not record /dev/ttyUSB0 (board 1, attempt 1)"), std::string::npos) << notices[0];
+    EXPECT_GT(m_wakes, 0);
+    m_db->Unlock();
+    recorder->Record(ABoard("/dev/ttyUSB2", 1, 1, "ok"));
+    const HistoryOutcome outcome = recorder->Finish("2024-05-01T10:30:00Z", 30.0);
+    EXPECT_EQ(outcome.missing, 0u);
+    EXPECT_EQ(outcome.recorded, 3u);
+    EXPECT_GT(outcome.maxRecordSeconds, 0.0);
+    const std::vector<HistoryRow> rows = List();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].board.port, "/dev/ttyUSB0");
+    EXPECT_EQ(rows[1].board.port, "/dev/ttyUSB1");
+    EXPECT_EQ(rows[2].board.port, "/dev/ttyUSB2");
+}
+
+TEST_P(RecorderTest, WhatCouldNotBeRecordedByTheEndIsCountedAndNamed)
+{
+    std::unique_ptr<HistoryRecorder> recorder = Recorder();
+    ASSERT_TRUE(m_db->Lock());
+    recorder->Record(ABoard("/dev/ttyUSB0", 1, 1, "ok"));
+    recorder->Record(ABoard("/dev/ttyUSB1", 1, 2, "failed"));
+    const HistoryOutcome outcome = recorder->Finish("2024-05-01T10:30:00Z", 30.0);
+    m_db->Unlock();
+    EXPECT_EQ(outcome.missing, 2u);
+    EXPECT_EQ(outcome.recorded, 0u);
+    std::string all;
+    for (const std::string& notice : recorder->TakeNotices()) {
+        all += notice + "\n";
+    }
+    EXPECT_NE(all.find("not recorded: /dev/ttyUSB0 (board 1, attempt 1), ok"), std::string::npos) << all;
+    EXPECT_NE(all.find("not recorded: /dev/ttyUSB1 (board 1, attempt 2), failed"), std::string::npos) << all;
+    EXPECT_TRUE(List().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothDatabases, HistoryStoreTest, ::testing::Values(Backend::SQLITE, Backend::POSTGRES),
+                         BackendName);
+INSTANTIATE_TEST_SUITE_P(BothDatabases, RecorderTest, ::testing::Values(Backend::SQLITE, Backend::POSTGRES),
+                         BackendName);
+
+}  // namespace
+
+}  // namespace StationHistoryTests
