@@ -389,8 +389,9 @@ std::vector<std::string> UnknownOptions(int argc, char** argv)
     int valuesLeft = 0;
     for (int i = EXTRA_START; i < argc; ++i) {
         const int values = OptionValueCount(argv[i]);
-        // Text that is no value and no option is left alone, as the usage's
-        // own "COM0 115200 0 0" is; a dash marks what was meant as an option.
+        // Text that is no value and no option is left alone, as the port,
+        // rate, stop bits and parity words of the usage's own example are; a
+        // dash marks what was meant as an option.
         if (values < 0 && valuesLeft == 0 && argv[i][0] == '-') {
             unknown.push_back(argv[i]);
         }

@@ -17,7 +17,7 @@ constexpr int USAGE_ERROR = 2;
 // Well above the longest burn the board's windows allow: every wait of the
 // tool is bounded (a Qn4180 command 180 s, a closing acknowledgement 60 s, a
 // TypeSix erase 300 s), and the transfer itself is bounded by the line: a
-// 64 MiB package takes 97 minutes at 115200 baud.
+// 64 MiB package takes 97 minutes at the boot rate.
 constexpr double DEFAULT_BOARD_TIMEOUT_S = 7200.0;
 constexpr double DEFAULT_RETRY_DELAY_S = 2.0;
 // After SIGTERM at the board time-out, the tool has this long before SIGKILL.
