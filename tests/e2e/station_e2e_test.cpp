@@ -296,17 +296,6 @@ exit 4)");
     EXPECT_EQ(CountOf(std::string(runs.begin(), runs.end()), "run\n"), 2u);  // one per board, none retried
 }
 
-TEST_F(StandInStation, AnUnusableHistoryStartsNoBoard)
-{
-    StandIn("touch " + Path("ran") + "; exit 0");
-    const RunResult blocked = RunProgram(
-        Station(), {"--burn", "--port", "/dev/a", "--history", Path("no/such/dir/h.db"), "--run-dir", Path("run")},
-        OUTPUT_LIMIT_MS);
-    EXPECT_EQ(blocked.exitCode, STATION_USAGE_EXIT) << blocked.output;
-    EXPECT_TRUE(Contains(blocked.output, "no board was started")) << blocked.output;
-    EXPECT_FALSE(fs::exists(Path("ran")));
-}
-
 TEST_F(StandInStation, ABoardWithAnUnconfirmedImageSucceedsWithAWarningEverywhereItIsShown)
 {
     // What the tool reports when the board took every block of app.bin but never confirmed it.
