@@ -19,12 +19,6 @@ constexpr int STATION_LIMIT_MS = 120000;
 constexpr int OUTPUT_LIMIT_MS = 30000;
 constexpr int STATION_USAGE_EXIT = 2;
 
-inline nlohmann::json ReadJson(const std::string& path)
-{
-    const Bytes bytes = ReadFile(path);
-    return nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
-}
-
 class StationTest : public E2eTest {
 protected:
     void SetUp() override
