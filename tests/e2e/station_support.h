@@ -31,11 +31,13 @@ protected:
 
     std::string Station() const { return Path("bin/tarnwick-station"); }
 
-    std::unique_ptr<SimProcess> StartSim(const std::string& name, const std::vector<std::string>& extra = {})
+    // A simulated board with its report and flash in the directory name.
+    std::unique_ptr<SimProcess> StartSim(const std::string& name, const std::vector<std::string>& extra = {},
+                                         const std::string& family = "vb27")
     {
         const std::string dir = Path(name + "/");
         std::filesystem::create_directories(dir);
-        auto sim = std::make_unique<SimProcess>(SimArgs(dir, "vb27", extra));
+        auto sim = std::make_unique<SimProcess>(SimArgs(dir, family, extra));
         EXPECT_TRUE(sim->Ok());
         return sim;
     }
