@@ -191,13 +191,6 @@ protected:
     }
 };
 
-TEST_F(EmptySocket, AHandshakeNobodyAnsweredIsNoBoard)
-{
-    EXPECT_TRUE(Waited(LOADER_EXIT, Report("Shakehand failed, The board does not respond.", 0)).NoBoardCame());
-    // Cancelled while waiting: still no board.
-    EXPECT_TRUE(Waited(LOADER_EXIT, Report("User Cancelled!", 0, true)).NoBoardCame());
-}
-
 TEST_F(EmptySocket, APortThatDidNotOpenABoardThatStartedOrAToolThatDiedIsNoEmptySocket)
 {
     EXPECT_FALSE(Waited(OPEN_PORT_EXIT, Report("Open serial port /dev/ttyUSB0 failed", 0)).NoBoardCame());
