@@ -44,15 +44,9 @@ protected:
         std::vector<std::string> options{"-report:" + Path("run.json")};
         options.insert(options.end(), toolExtra.begin(), toolExtra.end());
         BoardRun out = OnBoard("--burn", family, Given("fw.fwpkg", BuildPackage(PACKAGE)), options, simExtra);
-        m_report = nlohmann::json::parse(ReadText(Path("run.json")), nullptr, false);
+        m_report = ReadJson(Path("run.json"));
         EXPECT_TRUE(m_report.is_object()) << out.run.output;
         return out;
-    }
-
-    static std::string ReadText(const std::string& path)
-    {
-        const Bytes bytes = ReadFile(path);
-        return std::string(bytes.begin(), bytes.end());
     }
 
     // The images of the run report, or an empty list.
@@ -202,7 +196,7 @@ TEST_F(BurnCheck, ATypeSixBoardChecksItsDigestsAndTheCheckChangesNothingOnItsLin
         const BoardRun b = OnBoard("--burn", "typesix", path, options);
         ASSERT_EQ(b.run.exitCode, 0) << b.run.output;
         EXPECT_FALSE(Contains(b.run.output, "Burn check")) << b.run.output;
-        const nlohmann::json report = nlohmann::json::parse(ReadText(Path("run.json")), nullptr, false);
+        const nlohmann::json report = ReadJson(Path("run.json"));
         const nlohmann::json images = report.value("images", nlohmann::json::array());
         ASSERT_EQ(images.size(), 2u) << report.dump(2);
         for (const nlohmann::json& image : images) {

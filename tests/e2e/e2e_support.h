@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "support/child_process.h"
 #include "support/fwpkg_builder.h"
 #include "support/sim_launcher.h"
@@ -50,6 +52,18 @@ std::vector<std::string> SimArgs(const std::string& dir, const std::string& fami
 // flash at its address.
 void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageImage>& sent);
 bool FlashHolds(const Bytes& flash, uint64_t address, const Bytes& data);
+
+inline std::string ReadText(const std::string& path)
+{
+    const Bytes bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A file's JSON; a discarded value when it is missing or no JSON.
+inline nlohmann::json ReadJson(const std::string& path)
+{
+    return nlohmann::json::parse(ReadText(path), nullptr, false);
+}
 
 struct BoardRun {
     RunResult run;

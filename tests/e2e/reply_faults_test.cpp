@@ -43,12 +43,6 @@ const std::vector<PackageImage> TYPESIX_PACKAGE{
 constexpr int VB27_REPLIES = 6;
 constexpr int TYPESIX_REPLIES = 12;
 
-std::string ReadText(const std::string& path)
-{
-    const Bytes bytes = ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 int Tally(const SimReport& report)
 {
     const nlohmann::json json = nlohmann::json::parse(report.text, nullptr, false);

@@ -26,15 +26,9 @@ protected:
         m_out = OnBoard("--burn", "vb27", Given("fw.fwpkg", BuildPackage(PACKAGE)), {"-report:" + report}, simExtra,
                         RUN_LIMIT_MS, plan);
         EXPECT_FALSE(std::filesystem::exists(report + ".tmp")) << "the temporary file stays behind";
-        const nlohmann::json json = nlohmann::json::parse(ReadFileText(report), nullptr, false);
+        const nlohmann::json json = ReadJson(report);
         EXPECT_TRUE(json.is_object()) << m_out.run.output;
         return json.is_object() ? json : nlohmann::json::object();
-    }
-
-    static std::string ReadFileText(const std::string& path)
-    {
-        const Bytes bytes = ReadFile(path);
-        return std::string(bytes.begin(), bytes.end());
     }
 
     // What every report says about the run, whatever its outcome.

@@ -28,31 +28,23 @@ namespace fs = std::filesystem;
 
 constexpr int BOARDS = 8;
 
-// A simulated board with its report and flash in a directory of its own.
-struct Board {
-    std::string dir;
-    std::unique_ptr<SimProcess> sim;
-};
-
 class ManyBoards : public StationTest {
 protected:
-    std::vector<Board> StartBoards(const std::string& family, size_t faulty = BOARDS,
-                                   const std::vector<std::string>& fault = {})
+    std::vector<std::unique_ptr<SimProcess>> StartBoards(const std::string& family, size_t faulty = BOARDS,
+                                                         const std::vector<std::string>& fault = {})
     {
-        std::vector<Board> boards(BOARDS);
-        for (size_t i = 0; i < boards.size(); ++i) {
-            boards[i].dir = Path("board" + std::to_string(i) + "/");
-            std::filesystem::create_directories(boards[i].dir);
-            boards[i].sim = std::make_unique<SimProcess>(SimArgs(boards[i].dir, family, i == faulty ? fault : std::vector<std::string>{}));
-            EXPECT_TRUE(boards[i].sim->Ok());
+        std::vector<std::unique_ptr<SimProcess>> boards;
+        for (size_t i = 0; i < BOARDS; ++i) {
+            boards.push_back(StartSim("board" + std::to_string(i), i == faulty ? fault : std::vector<std::string>{},
+                                      family));
         }
         return boards;
     }
 
-    static Bytes Flash(const Board& board)
+    Bytes Flash(const std::vector<std::unique_ptr<SimProcess>>& boards, size_t i) const
     {
-        board.sim->Stop(2000);
-        return ReadFile(board.dir + "sim-flash.bin");
+        boards[i]->Stop(2000);
+        return ReadFile(Path("board" + std::to_string(i) + "/sim-flash.bin"));
     }
 };
 
@@ -62,11 +54,11 @@ TEST_F(ManyBoards, EightTypeSixBurnsOfOnePackageAtOnceEachBurnThePackage)
                                             {"flash.bin", TYPESIX_FLASH, 0x20000, 0x40000, Pattern(150000, 2)},
                                             {"emmc.img", TYPESIX_EMMC, 0x400, 0x20000, Pattern(70000, 3)}};
     const std::string file = Given("fw.fwpkg", BuildPackage(package));
-    std::vector<Board> boards = StartBoards("typesix");
+    const auto boards = StartBoards("typesix");
     std::vector<pid_t> tools;
-    for (const Board& board : boards) {
+    for (const auto& board : boards) {
         std::vector<std::string> argv{Tool()};
-        const std::vector<std::string> args = ToolArgs("--burn", "typesix", board.sim->Port(), file);
+        const std::vector<std::string> args = ToolArgs("--burn", "typesix", board->Port(), file);
         argv.insert(argv.end(), args.begin(), args.end());
         tools.push_back(Spawn(argv, -1, true));
     }
@@ -76,7 +68,7 @@ TEST_F(ManyBoards, EightTypeSixBurnsOfOnePackageAtOnceEachBurnThePackage)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "board " << i;
     }
     for (size_t i = 0; i < boards.size(); ++i) {
-        const Bytes flash = Flash(boards[i]);
+        const Bytes flash = Flash(boards, i);
         EXPECT_TRUE(FlashHolds(flash, 0x20000, package[1].data)) << "board " << i;
     }
     // Whoever looks in the extract directory finds the package's images, and no leftovers.
@@ -94,16 +86,16 @@ TEST_F(ManyBoards, TheStationBurnsEightBoardsAndNamesTheOneThatFailed)
                                             {"app.bin", TYPE_FLASH, 0x10000, 0x20000, Pattern(100000, 2)}};
     const std::string file = Given("fw.fwpkg", BuildPackage(package));
     const size_t faulty = 5;
-    std::vector<Board> boards = StartBoards("vb27", faulty, {"--close-after", "30000"});
+    const auto boards = StartBoards("vb27", faulty, {"--close-after", "30000"});
     std::vector<std::string> args{"--burn", "--summary", Path("summary.json"), "--run-dir", Path("run"),
                                   "-n",     "vb27",      "-f",                 file};
-    for (const Board& board : boards) {
-        args.insert(args.end(), {"--port", board.sim->Port()});
+    for (const auto& board : boards) {
+        args.insert(args.end(), {"--port", board->Port()});
     }
     const RunResult run = RunProgram(Station(), args, RUN_LIMIT_MS);
     EXPECT_EQ(run.exitCode, 1) << run.output;
 
-    const std::string failedPort = boards[faulty].sim->Port();
+    const std::string failedPort = boards[faulty]->Port();
     const nlohmann::json summary = ReadJson(Path("summary.json"));
     ASSERT_TRUE(summary.is_object()) << run.output;
     EXPECT_EQ(summary["totals"].value("boards", 0), BOARDS);
@@ -123,7 +115,7 @@ TEST_F(ManyBoards, TheStationBurnsEightBoardsAndNamesTheOneThatFailed)
     EXPECT_TRUE(Contains(run.output, failedPort + " FAILED: ")) << run.output;
     EXPECT_TRUE(Contains(run.output, "8 boards, 7 succeeded, 1 failed\n")) << run.output;
     for (size_t i = 0; i < boards.size(); ++i) {
-        const Bytes flash = Flash(boards[i]);
+        const Bytes flash = Flash(boards, i);
         EXPECT_EQ(FlashHolds(flash, 0x10000, package[1].data), i != faulty) << "board " << i;
     }
 }
@@ -294,17 +286,6 @@ exit 4)");
     }
     const Bytes runs = ReadFile(Path("count"));
     EXPECT_EQ(CountOf(std::string(runs.begin(), runs.end()), "run\n"), 2u);  // one per board, none retried
-}
-
-TEST_F(StandInStation, AnUnusableHistoryStartsNoBoard)
-{
-    StandIn("touch " + Path("ran") + "; exit 0");
-    const RunResult blocked = RunProgram(
-        Station(), {"--burn", "--port", "/dev/a", "--history", Path("no/such/dir/h.db"), "--run-dir", Path("run")},
-        OUTPUT_LIMIT_MS);
-    EXPECT_EQ(blocked.exitCode, STATION_USAGE_EXIT) << blocked.output;
-    EXPECT_TRUE(Contains(blocked.output, "no board was started")) << blocked.output;
-    EXPECT_FALSE(fs::exists(Path("ran")));
 }
 
 TEST_F(StandInStation, ABoardWithAnUnconfirmedImageSucceedsWithAWarningEverywhereItIsShown)

@@ -19,12 +19,6 @@ constexpr int STATION_LIMIT_MS = 120000;
 constexpr int OUTPUT_LIMIT_MS = 30000;
 constexpr int STATION_USAGE_EXIT = 2;
 
-inline nlohmann::json ReadJson(const std::string& path)
-{
-    const Bytes bytes = ReadFile(path);
-    return nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
-}
-
 class StationTest : public E2eTest {
 protected:
     void SetUp() override
@@ -37,11 +31,13 @@ protected:
 
     std::string Station() const { return Path("bin/tarnwick-station"); }
 
-    std::unique_ptr<SimProcess> StartSim(const std::string& name, const std::vector<std::string>& extra = {})
+    // A simulated board with its report and flash in the directory name.
+    std::unique_ptr<SimProcess> StartSim(const std::string& name, const std::vector<std::string>& extra = {},
+                                         const std::string& family = "vb27")
     {
         const std::string dir = Path(name + "/");
         std::filesystem::create_directories(dir);
-        auto sim = std::make_unique<SimProcess>(SimArgs(dir, "vb27", extra));
+        auto sim = std::make_unique<SimProcess>(SimArgs(dir, family, extra));
         EXPECT_TRUE(sim->Ok());
         return sim;
     }

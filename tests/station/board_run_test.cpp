@@ -40,27 +40,6 @@ TEST(BoardEvents, ALineThatIsNoEventOrOfAnotherShapeLeavesTheBoardAsItWas)
     EXPECT_EQ(board.percent, 0);
 }
 
-TEST(BoardEvents, OnlyEventsThatBeginAStageChangeIt)
-{
-    EventLine::Event event;
-    event.kind = EventLine::Event::Kind::WAITING;
-    EXPECT_EQ(StageOf(event), WAITING_STAGE);
-    event.kind = EventLine::Event::Kind::IMAGE_STARTED;
-    event.name = "boot.bin";
-    event.type = 0;
-    EXPECT_EQ(StageOf(event), "loader boot.bin");
-    event.type = 1;
-    EXPECT_EQ(StageOf(event), "boot.bin");
-    event.kind = EventLine::Event::Kind::CHECK_STARTED;
-    EXPECT_EQ(StageOf(event), "check boot.bin");
-    for (const auto kind : {EventLine::Event::Kind::PROGRESS, EventLine::Event::Kind::IMAGE_ENDED,
-                            EventLine::Event::Kind::CHECK_ENDED, EventLine::Event::Kind::ERROR,
-                            EventLine::Event::Kind::UNKNOWN}) {
-        event.kind = kind;
-        EXPECT_EQ(StageOf(event), "");
-    }
-}
-
 TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)
 {
     BoardRun board;
@@ -164,27 +143,6 @@ protected:
     }
 };
 
-TEST_F(UnconfirmedImages, AnImageEndedUnconfirmedIsAWarningOnABoardThatStillSucceeds)
-{
-    BoardRun board;
-    board.OnEventLine(R"({"event":"imageStarted","name":"loader.bin","type":0,"bytes":100})", 1.0);
-    EXPECT_EQ(board.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"confirmed"})", 2.0),
-              "loader loader.bin done");
-    board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":400})", 2.0);
-    EXPECT_EQ(board.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"unconfirmed"})", 3.0),
-              "app.bin done, unconfirmed");
-    // While it runs the event lines tell; the bytes went over, so they count.
-    EXPECT_EQ(board.Warning(), "image app.bin unconfirmed");
-    EXPECT_EQ(board.doneBytes, 500u);
-    board.Finish(0, nullptr, 4.0);
-    EXPECT_TRUE(board.Succeeded());
-    EXPECT_EQ(board.Result(), "ok");
-    EXPECT_EQ(board.reason, "");
-    EXPECT_EQ(board.Warning(), "image app.bin unconfirmed");
-    EXPECT_EQ(board.AttemptJson()["warning"], "image app.bin unconfirmed");
-    EXPECT_EQ(board.AttemptJson()["unconfirmedImages"], nlohmann::json::array({"app.bin"}));
-}
-
 TEST_F(UnconfirmedImages, TheReportHasTheLastWordInEitherWayOfSayingIt)
 {
     BoardRun board;
@@ -232,13 +190,6 @@ protected:
         return run;
     }
 };
-
-TEST_F(EmptySocket, AHandshakeNobodyAnsweredIsNoBoard)
-{
-    EXPECT_TRUE(Waited(LOADER_EXIT, Report("Shakehand failed, The board does not respond.", 0)).NoBoardCame());
-    // Cancelled while waiting: still no board.
-    EXPECT_TRUE(Waited(LOADER_EXIT, Report("User Cancelled!", 0, true)).NoBoardCame());
-}
 
 TEST_F(EmptySocket, APortThatDidNotOpenABoardThatStartedOrAToolThatDiedIsNoEmptySocket)
 {

@@ -1,9 +1,7 @@
-// What "tarnwick-station history" prints: a table for people and CSV for
-// spreadsheets, every field intact whatever text a reason holds; and a
-// database URI never shown or stored with its password.
+// What "tarnwick-station history" prints as CSV for spreadsheets, every field
+// intact whatever text a reason holds; and a database URI never shown or
+// stored with its password.
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "station/history.h"
 #include "station/history_command.h"
@@ -47,22 +45,6 @@ TEST(HistoryCsv, AHeaderThenOneLinePerAttemptWithFieldsQuotedWhereTheyMustBe)
     // A quote is doubled, and a comma or line break keeps the field whole inside quotes.
     EXPECT_NE(csv.find(",line-3,\"error: \"\"Ack\"\" 0x5A, then\nsilence\"\n"), std::string::npos) << csv;
 }
-
-TEST(HistoryTable, AHeaderThenOneRowPerAttemptWithThePackageByName)
-{
-    const std::string table = HistoryTable({Row("/dev/ttyUSB1", "failed", "Ack receiving timeout.")});
-    ASSERT_EQ(std::count(table.begin(), table.end(), '\n'), 2);
-    EXPECT_NE(table.find("started (UTC)"), std::string::npos);
-    EXPECT_NE(table.find("/dev/ttyUSB1"), std::string::npos);
-    EXPECT_NE(table.find("app.fwpkg"), std::string::npos);
-    EXPECT_EQ(table.find("/srv/fw"), std::string::npos);
-    EXPECT_NE(table.find("Ack receiving timeout.\n"), std::string::npos);
-    EXPECT_EQ(HistoryTable({}).find('\n'), HistoryTable({}).size() - 1);  // the header alone
-}
-
-}  // namespace
-
-namespace {
 
 TEST(HistoryTargets, APasswordNeverLeavesTheUri)
 {

@@ -1,6 +1,5 @@
 // What the station tells: the exit code, the summary (every attempt of a
-// board, per-port counts of --repeat), the dashboard's state and the live
-// line of a port.
+// board), the dashboard's state and the live line of a port.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -87,85 +86,6 @@ TEST(Summary, ABoardCountsByItsLastAttemptAndKeepsEveryAttemptWithItsReason)
     EXPECT_NE(table.find("2 boards, 1 succeeded, 1 failed\n"), std::string::npos) << table;
     // The board's own row (its result) comes before its earlier attempts.
     EXPECT_LT(table.find("p1 "), table.find("Timeout error.")) << table;
-}
-
-TEST(Summary, RepeatCountsPerPortWithoutListingEveryBoard)
-{
-    ServedPort port;
-    port.port = "/dev/ttyUSB3";
-    for (int round = 1; round <= 200; ++round) {
-        port.attempts.push_back(Attempt(port.port, 1, round == 77 ? LOADER_EXIT : 0));
-        port.CountBoard();
-    }
-    port.emptyRounds = 12;
-    const nlohmann::json summary = SummaryJson({port}, Facts(1, true), 900.0);
-    EXPECT_EQ(summary["boards"].size(), 1u);
-    EXPECT_EQ(summary["ports"]["/dev/ttyUSB3"]["boards"], 200);
-    EXPECT_EQ(summary["ports"]["/dev/ttyUSB3"]["failed"], 1);
-    EXPECT_EQ(summary["ports"]["/dev/ttyUSB3"]["emptyRounds"], 12);
-    EXPECT_EQ(summary["totals"]["failed"], 1);
-    const std::string table = SummaryTable({port}, Facts(1, true));
-    EXPECT_NE(table.find("200 boards, 199 ok, 1 failed"), std::string::npos) << table;
-    EXPECT_NE(table.find("12 rounds with no board, not counted"), std::string::npos) << table;
-}
-
-class WarnedBoard : public ::testing::Test {
-protected:
-    // p0 succeeded with an image it never confirmed, p1 cleanly, p2 failed.
-    void SetUp() override
-    {
-        BoardRun warned;
-        warned.port = "p0";
-        warned.logPath = "run/p0.log";
-        warned.Finish(0, {{"lastError", ""}, {"images", {{{"name", "app.bin"}, {"result", "ok"}, {"confirmed", false}}}}},
-                      4.0);
-        m_ports = {Done("p0", {warned}), Done("p1", {Attempt("p1", 1, 0)}),
-                   Done("p2", {Attempt("p2", 1, LOADER_EXIT, "Ack error.")})};
-    }
-    std::vector<ServedPort> m_ports;
-};
-
-TEST_F(WarnedBoard, TheSummaryShowsTheWarningAndTheBoardStillSucceeded)
-{
-    EXPECT_EQ(StationExitCode(m_ports), 1);  // p2 only
-    const nlohmann::json summary = SummaryJson(m_ports, Facts(), 10.0);
-    EXPECT_EQ(summary["totals"]["succeeded"], 2);
-    EXPECT_EQ(summary["totals"]["warned"], 1);
-    EXPECT_EQ(summary["boards"][0]["result"], "ok");
-    EXPECT_EQ(summary["boards"][0]["warning"], "image app.bin unconfirmed");
-    EXPECT_EQ(summary["boards"][0]["unconfirmedImages"], nlohmann::json::array({"app.bin"}));
-    EXPECT_EQ(summary["boards"][1]["warning"], "");
-    EXPECT_EQ(summary["ports"]["p0"]["warned"], 1);
-    const std::string table = SummaryTable(m_ports, Facts());
-    EXPECT_NE(table.find("ok"), std::string::npos) << table;
-    EXPECT_NE(table.find("warning: image app.bin unconfirmed (log run/p0.log)"), std::string::npos) << table;
-    EXPECT_NE(table.find("3 boards, 2 succeeded (1 with a warning), 1 failed\n"), std::string::npos) << table;
-    // The warned board's row says ok, not FAILED.
-    const size_t row = table.find("p0 ");
-    ASSERT_NE(row, std::string::npos) << table;
-    EXPECT_EQ(table.substr(row, table.find('\n', row) - row).find("FAILED"), std::string::npos) << table;
-}
-
-TEST_F(WarnedBoard, TheDashboardAndTheLiveViewShowTheWarningOnTheBoard)
-{
-    const nlohmann::json state = StationStateJson(m_ports, Facts(), 10.0, true);
-    EXPECT_EQ(state["boards"][0]["result"], "ok");
-    EXPECT_EQ(state["boards"][0]["warning"], "image app.bin unconfirmed");
-    EXPECT_EQ(state["boards"][1]["warning"], "");
-    EXPECT_EQ(state["boards"][2]["warning"], "");
-    EXPECT_EQ(state["totals"]["warned"], 1);
-    EXPECT_NE(LiveLine(m_ports[0], Facts(), 10.0).find("warning: image app.bin unconfirmed"), std::string::npos);
-    EXPECT_EQ(LiveLine(m_ports[1], Facts(), 10.0).find("warning"), std::string::npos);
-    // While the board still burns, the image that went unconfirmed shows at once.
-    ServedPort burning;
-    burning.port = "p3";
-    burning.phase = ServedPort::Phase::RUNNING;
-    BoardRun run;
-    run.OnEventLine(R"({"event":"imageStarted","name":"nv.bin","type":1,"bytes":10})", 1.0);
-    run.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"unconfirmed"})", 2.0);
-    burning.attempts.push_back(run);
-    EXPECT_EQ(PortStateJson(burning, Facts(), 3.0)["warning"], "image nv.bin unconfirmed");
-    EXPECT_NE(LiveLine(burning, Facts(), 3.0).find("warning: image nv.bin unconfirmed"), std::string::npos);
 }
 
 TEST(DashboardState, EveryPortIsOneTileWithItsStageProgressAttemptAndResult)

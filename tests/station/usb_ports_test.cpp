@@ -97,14 +97,4 @@ TEST_F(UsbAdapters, TheAdapterSerialOfAPortNamedByTtyOrByLink)
     EXPECT_EQ(AdapterSerialOf("rfc2217://10.0.0.5:4001", ports), "");
 }
 
-TEST_F(UsbAdapters, TheSystemRootSettingPointsThePortListAtAnotherTree)
-{
-    ASSERT_EQ(setenv("TARNWICK_SYSTEM_ROOT", m_root.c_str(), 1), 0);
-    const SerialPortListSp::SerialPortSources sources;
-    unsetenv("TARNWICK_SYSTEM_ROOT");
-    EXPECT_EQ(sources.ttyClassDir, m_sources.ttyClassDir);
-    EXPECT_EQ(sources.byIdDir, m_sources.byIdDir);
-    EXPECT_EQ(SerialPortListSp::SerialPortSources().ttyClassDir, "/sys/class/tty");
-}
-
 }  // namespace

@@ -248,25 +248,6 @@ TEST_P(RecorderTest, WhatFailedIsRecordedInOrderOnceTheDatabaseTakesRecordsAgain
     EXPECT_EQ(rows[2].board.port, "/dev/ttyUSB2");
 }
 
-TEST_P(RecorderTest, WhatCouldNotBeRecordedByTheEndIsCountedAndNamed)
-{
-    std::unique_ptr<HistoryRecorder> recorder = Recorder();
-    ASSERT_TRUE(m_db->Lock());
-    recorder->Record(ABoard("/dev/ttyUSB0", 1, 1, "ok"));
-    recorder->Record(ABoard("/dev/ttyUSB1", 1, 2, "failed"));
-    const HistoryOutcome outcome = recorder->Finish("2024-05-01T10:30:00Z", 30.0);
-    m_db->Unlock();
-    EXPECT_EQ(outcome.missing, 2u);
-    EXPECT_EQ(outcome.recorded, 0u);
-    std::string all;
-    for (const std::string& notice : recorder->TakeNotices()) {
-        all += notice + "\n";
-    }
-    EXPECT_NE(all.find("not recorded: /dev/ttyUSB0 (board 1, attempt 1), ok"), std::string::npos) << all;
-    EXPECT_NE(all.find("not recorded: /dev/ttyUSB1 (board 1, attempt 2), failed"), std::string::npos) << all;
-    EXPECT_TRUE(List().empty());
-}
-
 INSTANTIATE_TEST_SUITE_P(BothDatabases, HistoryStoreTest, ::testing::Values(Backend::SQLITE, Backend::POSTGRES),
                          BackendName);
 INSTANTIATE_TEST_SUITE_P(BothDatabases, RecorderTest, ::testing::Values(Backend::SQLITE, Backend::POSTGRES),
