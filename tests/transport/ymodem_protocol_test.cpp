@@ -418,10 +418,12 @@ TEST_F(Ymodem, ReceiveFromLrzszKilobyteBlocksWholeOrWithA128ByteTailAndSmallBloc
     if (access("/usr/bin/sb", X_OK) != 0) {
         GTEST_SKIP() << "lrzsz (sb) is not installed";
     }
-    TestSupport::PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
     const std::pair<size_t, std::string> transfers[] = {{4096, "-k"}, {1500, "-k"}, {1000, ""}};
     for (const auto& [size, options] : transfers) {
+        // A line of its own per transfer: the receiver's last 'C' of one
+        // transfer must not be what starts the next sender.
+        TestSupport::PtyPair pty;
+        ASSERT_TRUE(pty.Ok());
         const Bytes data = Pattern(size, static_cast<uint32_t>(size));
         ASSERT_TRUE(TestSupport::WriteFile(m_dir.File("src.bin"), data));
         TestSupport::RunResult run;
