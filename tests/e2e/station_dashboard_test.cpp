@@ -116,9 +116,17 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResults)
     EXPECT_TRUE(moved) << "no tile's progress moved in " << reads << " reads of the page";
 
     ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
-    // The station has ended; the page keeps its final state.
-    const nlohmann::json last = browser.Run(READ_TILES);
-    ASSERT_TRUE(last.is_object()) << browser.Error();
+    // The station has ended; the page keeps its final state, once the
+    // browser has taken in the stream's last states.
+    nlohmann::json last;
+    for (int lastReads = 0; lastReads < DOM_READS_LIMIT; ++lastReads) {
+        last = browser.Run(READ_TILES);
+        ASSERT_TRUE(last.is_object()) << browser.Error();
+        if (last["connection"] == "run ended") {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     ASSERT_EQ(last["tiles"].size(), static_cast<size_t>(BOARDS)) << last.dump();
     for (const nlohmann::json& tile : last["tiles"]) {
         EXPECT_EQ(tile["state"], "ok") << tile.dump();
@@ -152,7 +160,11 @@ exit 0)");
     ASSERT_TRUE(browser.Open(UrlOf(station.Output()))) << browser.Error();
     WriteText(Path("go"), "");
     ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
-    const nlohmann::json page = browser.Run(R"(
+    // The browser may still be taking in the stream's last states: read the
+    // page until it says the run has ended.
+    nlohmann::json page;
+    for (int reads = 0; reads < DOM_READS_LIMIT; ++reads) {
+        page = browser.Run(R"(
 var tiles = {};
 document.querySelectorAll('.tile').forEach(function (t) {
   tiles[t.dataset.port] = { state: t.dataset.state, warned: t.dataset.warned,
@@ -160,8 +172,15 @@ document.querySelectorAll('.tile').forEach(function (t) {
                             warning: t.querySelector('.warning').textContent };
 });
 return { tiles: tiles, succeeded: document.getElementById('succeeded').textContent,
-         warned: document.getElementById('warned').textContent };)");
-    ASSERT_TRUE(page.is_object()) << browser.Error();
+         warned: document.getElementById('warned').textContent,
+         connection: document.getElementById('connection').textContent };)");
+        ASSERT_TRUE(page.is_object()) << browser.Error();
+        if (page["connection"] == "run ended") {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(page["connection"], "run ended") << page.dump();
     const nlohmann::json& warned = page["tiles"]["/dev/warned"];
     EXPECT_EQ(warned["result"], "ok") << page.dump();
     EXPECT_EQ(warned["state"], "ok") << page.dump();
