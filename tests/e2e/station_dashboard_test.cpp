@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -192,7 +193,9 @@ return { tiles: tiles, succeeded: document.getElementById('succeeded').textConte
     EXPECT_EQ(page["warned"], "1");
 }
 
-// A client that asks for the event stream and then never reads a byte.
+// A client that asks for the event stream, takes the answer's head and then
+// never reads another byte.
+constexpr int STALLED_HEAD_LIMIT_MS = 30000;
 int StalledReader(int port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -210,6 +213,18 @@ int StalledReader(int port)
     if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
         close(fd);
         return -1;
+    }
+    // Its answer's head, so the stream holds its place before the next one
+    // asks; after that it reads nothing more.
+    std::string head;
+    char byte = 0;
+    pollfd ready{fd, POLLIN, 0};
+    while (head.find("\r\n\r\n") == std::string::npos) {
+        if (poll(&ready, 1, STALLED_HEAD_LIMIT_MS) != 1 || read(fd, &byte, 1) != 1) {
+            close(fd);
+            return -1;
+        }
+        head += byte;
     }
     return fd;
 }
