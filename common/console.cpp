@@ -1,6 +1,6 @@
 #include "common/console.h"
 
-#include "common/secure_functions.h"
+#include "common/text_format.h"
 
 #include <cstdarg>
 
@@ -11,7 +11,6 @@ IsCancelledCallback g_isCancelled = nullptr;
 namespace Common {
 
 namespace {
-constexpr size_t PRINT_BUFFER_SIZE = 4096;
 
 const char* OrEmpty(const char* text)
 {
@@ -34,18 +33,18 @@ void PrintInfo(long long handle, INFO_TYPE type, const char* format, ...)
     if (callback == nullptr) {
         return;
     }
-    char text[PRINT_BUFFER_SIZE] = {};
+    std::string text;
     va_list args;
     va_start(args, format);
-    int result = vsprintf_s(text, sizeof(text), format, args);
+    const bool printable = FormatPrintable(text, format, args);
     va_end(args);
-    if (result < 0) {
-        return; // too long or malformed: dropped, never cut
+    if (!printable) {
+        return;
     }
     if (type == DEBUG_INFO) {
-        callback(handle, "", "", text, 0);
+        callback(handle, "", "", text.c_str(), 0);
     } else {
-        callback(handle, "", text, "", 0);
+        callback(handle, "", text.c_str(), "", 0);
     }
 }
 

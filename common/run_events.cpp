@@ -3,13 +3,9 @@
 #include <cstdarg>
 #include <string>
 
-#include "common/secure_functions.h"
+#include "common/text_format.h"
 
 namespace Common {
-
-namespace {
-constexpr size_t PRINT_BUFFER_SIZE = 4096;
-}  // namespace
 
 void CallbackEvents::Message(std::string_view text, std::string_view detail)
 {
@@ -40,15 +36,14 @@ void Print(RunEvents& events, std::string_view message)
 
 void PrintInfo(RunEvents& events, INFO_TYPE type, const char* format, ...)
 {
-    char text[PRINT_BUFFER_SIZE] = {};
+    std::string formatted;
     va_list args;
     va_start(args, format);
-    const int result = vsprintf_s(text, sizeof(text), format, args);
+    const bool printable = FormatPrintable(formatted, format, args);
     va_end(args);
-    if (result < 0) {
-        return;  // too long or malformed: dropped, never cut
+    if (!printable) {
+        return;
     }
-    const std::string_view formatted(text, static_cast<size_t>(result));
     if (type == DEBUG_INFO) {
         events.Message(std::string_view(), formatted);
     } else {

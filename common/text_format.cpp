@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/secure_functions.h"
+
 namespace Common {
 
 std::string FormatText(const char* format, ...)
@@ -26,6 +28,18 @@ std::string FormatTextV(const char* format, va_list args)
     }
     va_end(again);
     return text;
+}
+
+bool FormatPrintable(std::string& text, const char* format, va_list args)
+{
+    constexpr size_t PRINT_BUFFER_SIZE = 4096;
+    char buffer[PRINT_BUFFER_SIZE] = {};
+    const int result = vsprintf_s(buffer, sizeof(buffer), format, args);
+    if (result < 0) {
+        return false;
+    }
+    text.assign(buffer, static_cast<size_t>(result));
+    return true;
 }
 
 }  // namespace Common

@@ -1,5 +1,5 @@
-// printf-style formatting into a text of any length, for messages that are
-// printed whole (the console funnel's 4096-byte rule is PrintInfo's own).
+// printf-style formatting: into a text of any length, and under the console
+// funnel's 4096-byte rule.
 #pragma once
 
 #include <cstdarg>
@@ -11,5 +11,9 @@ namespace Common {
 
 std::string FormatText(const char* format, ...) TARNWICK_PRINTF_FORMAT(1, 2);
 std::string FormatTextV(const char* format, va_list args);
+
+// The console funnel's rule: a printed text of more than 4095 characters, or
+// one that cannot be formatted, is dropped whole, never cut. False then.
+bool FormatPrintable(std::string& text, const char* format, va_list args);
 
 }  // namespace Common

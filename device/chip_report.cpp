@@ -2,11 +2,7 @@
 
 #include <cstdarg>
 
-#include "common/secure_functions.h"
-
-namespace {
-constexpr size_t PRINT_BUFFER_SIZE = 4096;
-}  // namespace
+#include "common/text_format.h"
 
 void ChipReport::BeginOperation()
 {
@@ -22,16 +18,16 @@ void ChipReport::Fail(Common::OutcomeKind kind, std::string_view message)
 
 void ChipReport::FailInfo(Common::OutcomeKind kind, const char* format, ...)
 {
-    char text[PRINT_BUFFER_SIZE] = {};
+    std::string text;
     va_list args;
     va_start(args, format);
-    const int result = vsprintf_s(text, sizeof(text), format, args);
+    const bool printable = Common::FormatPrintable(text, format, args);
     va_end(args);
-    if (result < 0) {
+    if (!printable) {
         Note(kind, std::string_view());  // too long to print, still a failure
         return;
     }
-    Fail(kind, std::string_view(text, static_cast<size_t>(result)));
+    Fail(kind, text);
 }
 
 void ChipReport::Note(Common::OutcomeKind kind, std::string_view message)
