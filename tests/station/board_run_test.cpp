@@ -43,7 +43,6 @@ TEST(BoardEvents, ALineThatIsNoEventOrOfAnotherShapeLeavesTheBoardAsItWas)
 TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)
 {
     BoardRun board;
-    board.port = "/dev/pts/7";
     EXPECT_EQ(board.OnEventLine(R"({"event":"waiting"})", 0.5), WAITING_STAGE);
     EXPECT_EQ(board.OnEventLine(R"({"event":"imageStarted","name":"loader.bin","type":0,"bytes":1000})", 1.0),
               "loader loader.bin started");
@@ -55,10 +54,13 @@ TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)
     EXPECT_EQ(board.image, "app.bin");
     // 1000 bytes done and half of 4000 in flight, over 2 s since the first image.
     EXPECT_DOUBLE_EQ(board.BytesPerSecond(3.0), 1500.0);
-    EXPECT_EQ(board.OnEventLine("not json", 3.0), "");
     EXPECT_EQ(board.OnEventLine(R"({"event":"error","text":"Wait ACK timeout."})", 4.0), "error: Wait ACK timeout.");
+    // The tool's messages that say "error:" themselves are not said twice.
+    EXPECT_EQ(board.OnEventLine(R"({"event":"error","text":"error: Burn app.bin failed!"})", 4.0),
+              "error: Burn app.bin failed!");
     EXPECT_EQ(board.OnEventLine(R"({"event":"imageEnded","ok":false})", 4.0), "app.bin failed");
     EXPECT_EQ(board.percent, 50);
+    EXPECT_EQ(board.Warning(), "");
 }
 
 // The burn check reads each image back after the burn: its stage is "check
@@ -84,66 +86,56 @@ TEST(BoardEvents, AReadBackOfTheBurnCheckIsTheStageCheckName)
               "check nv.bin read failed");
 }
 
-TEST(BoardEnd, TheReasonComesFromTheReportElseTheSignalElseTheExitCode)
-{
-    BoardRun withReport;
-    withReport.Finish(LOADER_EXIT, Report("Shakehand failed", 0), 9.0);
-    EXPECT_EQ(withReport.reason, "Shakehand failed");
-    EXPECT_EQ(withReport.Result(), "failed");
-    BoardRun killed;
-    killed.Finish(137, nullptr, 9.0);
-    EXPECT_EQ(killed.reason, "ended by signal 9");
-    BoardRun plain;
-    plain.Finish(12, Report("", 1), 9.0);
-    EXPECT_EQ(plain.reason, "exit code 12");
-    BoardRun fine;
-    fine.Finish(0, Report("", 2), 9.0);
-    EXPECT_EQ(fine.reason, "");
-    EXPECT_EQ(fine.Result(), "ok");
-}
-
-TEST(BoardEnd, ABoardPastItsTimeOutFailsWithThatReasonWhateverTheToolSaid)
-{
-    BoardRun stopped;
-    stopped.timedOut = true;
-    stopped.Finish(LOADER_EXIT, Report("User Cancelled!", 1, true), 30.0, 20.0);
-    EXPECT_EQ(stopped.reason, "no end within the board time-out of 20 s; ended by SIGTERM");
-    EXPECT_EQ(stopped.Result(), "failed");
-    BoardRun killed;
-    killed.timedOut = true;
-    killed.Finish(128 + 9, nullptr, 30.0, 7200.0);
-    EXPECT_EQ(killed.reason, "no end within the board time-out of 7200 s; ended by SIGKILL");
-}
-
-TEST(BoardEnd, ACancelIsCancelledWhetherTheToolSaidSoOrTheStationPassedItOn)
-{
-    BoardRun toldByTool;
-    toldByTool.Finish(LOADER_EXIT, Report("User Cancelled!", 1, true), 5.0);
-    EXPECT_EQ(toldByTool.Result(), "cancelled");
-    BoardRun passedOn;
-    passedOn.interrupted = true;
-    passedOn.Finish(128 + 9, nullptr, 5.0);
-    EXPECT_EQ(passedOn.Result(), "cancelled");
-    BoardRun finishedAnyway;
-    finishedAnyway.interrupted = true;
-    finishedAnyway.Finish(0, Report("", 2), 5.0);
-    EXPECT_EQ(finishedAnyway.Result(), "ok");
-}
-
-class UnconfirmedImages : public ::testing::Test {
-protected:
-    // A report image as the tool writes it.
-    static nlohmann::json Image(const std::string& name, const std::string& result, bool confirmed)
-    {
-        return {{"name", name}, {"result", result}, {"confirmed", confirmed}};
-    }
-    static nlohmann::json ReportOf(const nlohmann::json& images)
-    {
-        return {{"lastError", ""}, {"images", images}, {"cancelled", false}};
-    }
+// How a run ended, and the reason and result the board is shown with.
+struct EndRow {
+    const char* what;
+    bool timedOut;
+    bool interrupted;  // the station passed a Ctrl-C on
+    int exitCode;
+    nlohmann::json report;
+    const char* reason;
+    const char* result;
 };
 
-TEST_F(UnconfirmedImages, TheReportHasTheLastWordInEitherWayOfSayingIt)
+TEST(BoardEnd, TheReasonComesFromTheTimeOutElseTheReportElseTheSignalElseTheExitCode)
+{
+    constexpr double BOARD_TIMEOUT = 20.0;
+    const std::vector<EndRow> rows{
+        {"the report's last error", false, false, LOADER_EXIT, Report("Shakehand failed", 0), "Shakehand failed",
+         "failed"},
+        {"a signal", false, false, 128 + 9, nullptr, "ended by signal 9", "failed"},
+        {"an exit code", false, false, 12, Report("", 1), "exit code 12", "failed"},
+        {"success", false, false, 0, Report("", 2), "", "ok"},
+        {"past its time-out, whatever the tool said", true, false, LOADER_EXIT, Report("User Cancelled!", 1, true),
+         "no end within the board time-out of 20 s; ended by SIGTERM", "failed"},
+        {"cancelled by the tool", false, false, LOADER_EXIT, Report("User Cancelled!", 1, true), "User Cancelled!",
+         "cancelled"},
+        {"cancelled by the station", false, true, 128 + 9, nullptr, "ended by signal 9", "cancelled"},
+        {"interrupted but finished", false, true, 0, Report("", 2), "", "ok"},
+    };
+    for (const EndRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        BoardRun board;
+        board.timedOut = row.timedOut;
+        board.interrupted = row.interrupted;
+        board.Finish(row.exitCode, row.report, 30.0, BOARD_TIMEOUT);
+        EXPECT_EQ(board.reason, row.reason);
+        EXPECT_EQ(board.Result(), row.result);
+    }
+}
+
+// A report image as the tool writes it.
+nlohmann::json Image(const std::string& name, const std::string& result, bool confirmed)
+{
+    return {{"name", name}, {"result", result}, {"confirmed", confirmed}};
+}
+
+nlohmann::json ReportOf(const nlohmann::json& images)
+{
+    return {{"lastError", ""}, {"images", images}, {"cancelled", false}};
+}
+
+TEST(UnconfirmedImages, TheReportHasTheLastWordInEitherWayOfSayingIt)
 {
     BoardRun board;
     board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":400})", 1.0);
@@ -167,93 +159,80 @@ TEST_F(UnconfirmedImages, TheReportHasTheLastWordInEitherWayOfSayingIt)
     EXPECT_EQ(oddReport.Warning(), "");
 }
 
-TEST_F(UnconfirmedImages, AFailedImageIsAFailureNotAWarning)
-{
-    BoardRun board;
-    board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":400})", 1.0);
-    EXPECT_EQ(board.OnEventLine(R"({"event":"imageEnded","ok":false,"result":"failed"})", 2.0), "app.bin failed");
-    EXPECT_EQ(board.Warning(), "");
-    // The tool's messages that say "error:" themselves are not said twice.
-    EXPECT_EQ(board.OnEventLine(R"({"event":"error","text":"error: Burn app.bin failed!"})", 2.0),
-              "error: Burn app.bin failed!");
-    EXPECT_EQ(board.OnEventLine(R"({"event":"error","text":"Wait ACK timeout."})", 2.0), "error: Wait ACK timeout.");
-}
+// An attempt and what the port does after it. With --repeat and one attempt
+// allowed, SAME_BOARD_AGAIN says the tool waited and no board came; BOARD_DONE
+// says a board was there (or the run tells nothing about one).
+struct NextStepRow {
+    const char* what;
+    BoardRun attempt;
+    int maxAttempts;
+    bool repeat;
+    bool cancelling;
+    NextStep expected;
+};
 
-class EmptySocket : public ::testing::Test {
-protected:
-    // A tool run that waited for the handshake and ended with exitCode.
-    static BoardRun Waited(int exitCode, const nlohmann::json& report)
-    {
-        BoardRun run;
+BoardRun Ended(int exitCode, const nlohmann::json& report, bool waited, bool startedAnImage = false, int attempt = 1)
+{
+    BoardRun run;
+    run.attempt = attempt;
+    if (waited) {
         run.OnEventLine(R"({"event":"waiting"})", 0.1);
-        run.Finish(exitCode, report, 60.0);
-        return run;
     }
-};
-
-TEST_F(EmptySocket, APortThatDidNotOpenABoardThatStartedOrAToolThatDiedIsNoEmptySocket)
-{
-    EXPECT_FALSE(Waited(OPEN_PORT_EXIT, Report("Open serial port /dev/ttyUSB0 failed", 0)).NoBoardCame());
-    EXPECT_FALSE(Waited(LOADER_EXIT, Report("Timeout error.", 1)).NoBoardCame());
-    EXPECT_FALSE(Waited(128 + 9, nullptr).NoBoardCame());
-    BoardRun neverWaited;
-    neverWaited.Finish(1, Report("error: bad settings", 0), 0.2);
-    EXPECT_FALSE(neverWaited.NoBoardCame());
-    BoardRun started = Waited(LOADER_EXIT, nullptr);
-    EXPECT_TRUE(started.NoBoardCame());
-    started.ended = false;
-    started.OnEventLine(R"({"event":"imageStarted","name":"loader.bin","type":0,"bytes":10})", 1.0);
-    started.Finish(LOADER_EXIT, nullptr, 2.0);
-    EXPECT_FALSE(started.NoBoardCame());
-    BoardRun timedOut = Waited(LOADER_EXIT, Report("", 0));
-    timedOut.timedOut = true;
-    EXPECT_FALSE(timedOut.NoBoardCame());
-}
-
-class NextStepAfterAnAttempt : public EmptySocket {
-protected:
-    static BoardRun Failed(int attempt)
-    {
-        BoardRun run;
-        run.attempt = attempt;
+    if (startedAnImage) {
         run.OnEventLine(R"({"event":"imageStarted","name":"loader.bin","type":0,"bytes":10})", 1.0);
-        run.Finish(LOADER_EXIT, Report("Timeout error.", 1), 3.0);
-        return run;
     }
-};
-
-TEST_F(NextStepAfterAnAttempt, AFailedBoardIsTriedUntilItsLastAttempt)
-{
-    EXPECT_EQ(AfterAttempt(Failed(1), 1, false, false), NextStep::BOARD_DONE);
-    EXPECT_EQ(AfterAttempt(Failed(1), 3, false, false), NextStep::RETRY);
-    EXPECT_EQ(AfterAttempt(Failed(2), 3, false, false), NextStep::RETRY);
-    EXPECT_EQ(AfterAttempt(Failed(3), 3, false, false), NextStep::BOARD_DONE);
-    BoardRun ok;
-    ok.Finish(0, Report("", 2), 4.0);
-    EXPECT_EQ(AfterAttempt(ok, 3, true, false), NextStep::BOARD_DONE);
+    run.Finish(exitCode, report, 60.0);
+    return run;
 }
 
-TEST_F(NextStepAfterAnAttempt, ACtrlCEndsRetriesAtOnce)
+BoardRun Failed(int attempt)
 {
-    EXPECT_EQ(AfterAttempt(Failed(1), 3, false, true), NextStep::BOARD_DONE);
-    EXPECT_EQ(AfterAttempt(Waited(LOADER_EXIT, Report("User Cancelled!", 1, true)), 3, false, false),
-              NextStep::BOARD_DONE);
+    return Ended(LOADER_EXIT, Report("Timeout error.", 1), true, true, attempt);
 }
 
-TEST_F(NextStepAfterAnAttempt, WithRepeatAnEmptySocketIsWaitedOnAgainUncounted)
+BoardRun TimedOut()
 {
-    const BoardRun empty = Waited(LOADER_EXIT, Report("Shakehand failed", 0));
-    EXPECT_EQ(AfterAttempt(empty, 1, true, false), NextStep::SAME_BOARD_AGAIN);
-    EXPECT_EQ(AfterAttempt(empty, 3, true, false), NextStep::SAME_BOARD_AGAIN);
-    // Without --repeat the fixture expected a board there: it failed.
-    EXPECT_EQ(AfterAttempt(empty, 1, false, false), NextStep::BOARD_DONE);
-    // A board that failed and was taken out before its retry is done, not waited for.
-    BoardRun goneBeforeRetry = Waited(LOADER_EXIT, Report("Shakehand failed", 0));
-    goneBeforeRetry.attempt = 2;
-    EXPECT_EQ(AfterAttempt(goneBeforeRetry, 3, true, false), NextStep::BOARD_DONE);
+    BoardRun run;
+    run.OnEventLine(R"({"event":"waiting"})", 0.1);
+    run.timedOut = true;
+    run.Finish(LOADER_EXIT, Report("", 0), 60.0);
+    return run;
 }
 
-TEST(ServedPorts, BoardsAreFoldedIntoCountsAndTheLastBoard)
+TEST(NextStepAfterAnAttempt, RetriesUpToTheLastAttemptAndAnEmptySocketIsWaitedOnAgainUncounted)
+{
+    const BoardRun empty = Ended(LOADER_EXIT, Report("Shakehand failed", 0), true);
+    const std::vector<NextStepRow> rows{
+        {"failed, one attempt", Failed(1), 1, false, false, NextStep::BOARD_DONE},
+        {"failed, attempts left", Failed(2), 3, false, false, NextStep::RETRY},
+        {"failed, last attempt", Failed(3), 3, false, false, NextStep::BOARD_DONE},
+        {"succeeded", Ended(0, Report("", 2), true, true), 3, true, false, NextStep::BOARD_DONE},
+        {"Ctrl-C during retries", Failed(1), 3, false, true, NextStep::BOARD_DONE},
+        {"cancelled by the tool", Ended(LOADER_EXIT, Report("User Cancelled!", 1, true), true), 3, false, false,
+         NextStep::BOARD_DONE},
+        {"empty socket", empty, 3, true, false, NextStep::SAME_BOARD_AGAIN},
+        {"empty socket, no report", Ended(LOADER_EXIT, nullptr, true), 1, true, false, NextStep::SAME_BOARD_AGAIN},
+        // Without --repeat the fixture expected a board there: it failed.
+        {"empty socket without --repeat", empty, 1, false, false, NextStep::BOARD_DONE},
+        // A board that failed and was taken out before its retry is done, not waited for.
+        {"gone before its retry", Ended(LOADER_EXIT, Report("Shakehand failed", 0), true, false, 2), 3, true, false,
+         NextStep::BOARD_DONE},
+        {"port did not open", Ended(OPEN_PORT_EXIT, Report("Open serial port /dev/ttyUSB0 failed", 0), true), 1, true,
+         false, NextStep::BOARD_DONE},
+        {"report names an image", Ended(LOADER_EXIT, Report("Timeout error.", 1), true), 1, true, false,
+         NextStep::BOARD_DONE},
+        {"tool killed", Ended(128 + 9, nullptr, true), 1, true, false, NextStep::BOARD_DONE},
+        {"never waited", Ended(1, Report("error: bad settings", 0), false), 1, true, false, NextStep::BOARD_DONE},
+        {"an image started", Ended(LOADER_EXIT, nullptr, true, true), 1, true, false, NextStep::BOARD_DONE},
+        {"past its time-out", TimedOut(), 1, true, false, NextStep::BOARD_DONE},
+    };
+    for (const NextStepRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(AfterAttempt(row.attempt, row.maxAttempts, row.repeat, row.cancelling), row.expected);
+    }
+}
+
+TEST(ServedPorts, BoardsAreFoldedIntoCountsAndTheLastBoardAndWarnedOnlyWhenTheySucceeded)
 {
     ServedPort port;
     port.port = "/dev/ttyUSB0";
@@ -277,25 +256,22 @@ TEST(ServedPorts, BoardsAreFoldedIntoCountsAndTheLastBoard)
     EXPECT_EQ(port.lastBoard.back().round, 200);
     EXPECT_TRUE(port.attempts.empty());
     EXPECT_FALSE(port.LastSucceeded());
-}
 
-TEST(ServedPorts, ABoardWithAWarningCountsAsSucceededAndAsWarned)
-{
-    ServedPort port;
+    // A board with a warning succeeded and is warned; a failed one only failed, whatever it left unconfirmed.
     BoardRun warned;
     warned.unconfirmed = {"app.bin"};
-    warned.Finish(0, nullptr, 1.0);
+    warned.Finish(0, nullptr, 201.0);
     port.attempts.push_back(warned);
     port.CountBoard();
     BoardRun failedWithUnconfirmed;
     failedWithUnconfirmed.Finish(
-        LOADER_EXIT, {{"images", {{{"name", "a.bin"}, {"result", "ok"}, {"confirmed", false}}}}}, 2.0);
+        LOADER_EXIT, {{"images", {{{"name", "a.bin"}, {"result", "ok"}, {"confirmed", false}}}}}, 202.0);
     ASSERT_FALSE(failedWithUnconfirmed.unconfirmed.empty());
     port.attempts.push_back(failedWithUnconfirmed);
     port.CountBoard();
-    EXPECT_EQ(port.succeeded, 1);
-    EXPECT_EQ(port.warned, 1);  // a failed board is counted as failed only
-    EXPECT_EQ(port.failed, 1);
+    EXPECT_EQ(port.succeeded, 181);
+    EXPECT_EQ(port.warned, 1);
+    EXPECT_EQ(port.failed, 21);
 }
 
 }  // namespace
