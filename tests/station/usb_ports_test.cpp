@@ -47,7 +47,10 @@ protected:
         AddAdapter("ttyUSB2", "1-3", "1A86", "7523", "");  // a CH340 without a serial number
         AddAdapter("ttyACM0", "1-4", "2e8a", "000a", "E6614C311B");
         AddTty("ttyS0", "platform/serial8250/tty/ttyS0");
+        fs::create_symlink("../../ttyUSB1", ByIdDir() / "usb-FTDI_USB_Serial_A10K9ZZZ-if00-port0");
     }
+
+    fs::path ByIdDir() const { return m_sources.byIdDir; }
 };
 
 TEST(UsbSelectors, HexIdsOfOneToFourDigitsAndAnOptionalSerial)
@@ -63,35 +66,28 @@ TEST(UsbSelectors, HexIdsOfOneToFourDigitsAndAnOptionalSerial)
     }
 }
 
-TEST_F(UsbAdapters, AVendorAndProductChooseEveryAdapterOfThatKind)
+// ttyUSB1 has a by-id link as well: a port and its link are one port, named by its tty.
+TEST_F(UsbAdapters, AVendorAndProductChooseEveryAdapterOfThatKindAndASerialNumberOne)
 {
-    EXPECT_EQ(Chosen({"0403:6001"}), (std::vector<std::string>{Dev("ttyUSB0"), Dev("ttyUSB1")}));
-    EXPECT_EQ(Chosen({"1a86:7523"}), (std::vector<std::string>{Dev("ttyUSB2")}));
-    EXPECT_TRUE(Chosen({"0403:6010"}).empty());
-}
-
-TEST_F(UsbAdapters, ASerialNumberChoosesOneAdapterWhateverItsTtyNumber)
-{
-    EXPECT_EQ(Chosen({"0403:6001:A10K9ZZZ"}), (std::vector<std::string>{Dev("ttyUSB1")}));
-    EXPECT_TRUE(Chosen({"0403:6001:a10k9zzz"}).empty());  // serial numbers are exact
-    EXPECT_EQ(Chosen({"2e8a:000a:E6614C311B", "0403:6001:A10K3B7Q"}),
-              (std::vector<std::string>{Dev("ttyACM0"), Dev("ttyUSB0")}));  // the list's order
-}
-
-TEST_F(UsbAdapters, APortAndItsByIdLinkAreOnePortTheTtyIsKept)
-{
-    const fs::path byId(m_sources.byIdDir);
-    fs::create_symlink("../../ttyUSB1", byId / "usb-FTDI_USB_Serial_A10K9ZZZ-if00-port0");
-    EXPECT_EQ(Chosen({"0403:6001:A10K9ZZZ"}), (std::vector<std::string>{Dev("ttyUSB1")}));
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> rows{
+        {{"0403:6001"}, {Dev("ttyUSB0"), Dev("ttyUSB1")}},
+        {{"1a86:7523"}, {Dev("ttyUSB2")}},
+        {{"0403:6010"}, {}},
+        {{"0403:6001:A10K9ZZZ"}, {Dev("ttyUSB1")}},
+        {{"0403:6001:a10k9zzz"}, {}},  // serial numbers are exact
+        {{"2e8a:000a:E6614C311B", "0403:6001:A10K3B7Q"}, {Dev("ttyACM0"), Dev("ttyUSB0")}},  // the list's order
+    };
+    for (const auto& [selectors, chosen] : rows) {
+        SCOPED_TRACE(selectors.front());
+        EXPECT_EQ(Chosen(selectors), chosen);
+    }
 }
 
 TEST_F(UsbAdapters, TheAdapterSerialOfAPortNamedByTtyOrByLink)
 {
-    const fs::path byId(m_sources.byIdDir);
-    fs::create_symlink("../../ttyUSB1", byId / "usb-FTDI_USB_Serial_A10K9ZZZ-if00-port0");
     const auto ports = SerialPortListSp::ListSerialPorts(m_sources);
     EXPECT_EQ(AdapterSerialOf(Dev("ttyUSB0"), ports), "A10K3B7Q");
-    EXPECT_EQ(AdapterSerialOf((byId / "usb-FTDI_USB_Serial_A10K9ZZZ-if00-port0").string(), ports), "A10K9ZZZ");
+    EXPECT_EQ(AdapterSerialOf((ByIdDir() / "usb-FTDI_USB_Serial_A10K9ZZZ-if00-port0").string(), ports), "A10K9ZZZ");
     EXPECT_EQ(AdapterSerialOf(Dev("ttyUSB2"), ports), "");  // no serial number
     EXPECT_EQ(AdapterSerialOf(Dev("ttyS0"), ports), "");
     EXPECT_EQ(AdapterSerialOf("rfc2217://10.0.0.5:4001", ports), "");
