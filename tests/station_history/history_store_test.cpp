@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "station/history.h"
+#include "station/history_command.h"
 #include "station/history_recorder.h"
 #include "support/test_files.h"
 #include "test_database.h"
@@ -72,39 +73,31 @@ protected:
     std::unique_ptr<TestDatabase> m_db;
 };
 
+// Rows compare as the history command prints them: every field of a board and its run.
 TEST_P(HistoryStoreTest, ANewHistoryGetsTheSchemaAndKeepsRunsAndBoardsInOrder)
 {
     std::unique_ptr<HistoryStore> store = Prepared();
     EXPECT_EQ(m_db->SchemaVersion(), HISTORY_SCHEMA_VERSION);
+    const HistoryRun firstRun = ARun("2024-05-01T09:59:00Z");
+    const HistoryRun secondRun = ARun("2024-05-02T08:00:00Z");
+    const std::vector<HistoryBoard> firstBoards{ABoard("/dev/ttyUSB0", 1, 1, "failed"), ABoard("/dev/ttyUSB0", 1, 2, "ok"),
+                                                ABoard("/dev/ttyUSB1", 1, 1, "ok")};
+    const HistoryBoard cancelled = ABoard("/dev/ttyUSB1", 1, 1, "cancelled", "2024-05-02T08:00:05Z");
     int64_t first = 0;
     int64_t second = 0;
-    ASSERT_TRUE(store->BeginRun(ARun("2024-05-01T09:59:00Z"), first).Ok());
-    ASSERT_TRUE(store->RecordBoard(first, ABoard("/dev/ttyUSB0", 1, 1, "failed")).Ok());
-    ASSERT_TRUE(store->RecordBoard(first, ABoard("/dev/ttyUSB0", 1, 2, "ok")).Ok());
-    ASSERT_TRUE(store->RecordBoard(first, ABoard("/dev/ttyUSB1", 1, 1, "ok")).Ok());
+    ASSERT_TRUE(store->BeginRun(firstRun, first).Ok());
+    std::vector<HistoryRow> written;
+    for (const HistoryBoard& board : firstBoards) {
+        ASSERT_TRUE(store->RecordBoard(first, board).Ok());
+        written.push_back({first, firstRun, board});
+    }
     ASSERT_TRUE(store->EndRun(first, "2024-05-01T10:01:00Z").Ok());
-    ASSERT_TRUE(store->BeginRun(ARun("2024-05-02T08:00:00Z"), second).Ok());
-    ASSERT_TRUE(store->RecordBoard(second, ABoard("/dev/ttyUSB1", 1, 1, "cancelled", "2024-05-02T08:00:05Z")).Ok());
+    ASSERT_TRUE(store->BeginRun(secondRun, second).Ok());
+    ASSERT_TRUE(store->RecordBoard(second, cancelled).Ok());
+    written.push_back({second, secondRun, cancelled});
     EXPECT_NE(first, second);
 
-    const std::vector<HistoryRow> rows = List();
-    ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0].runId, first);
-    EXPECT_EQ(rows[0].board.port, "/dev/ttyUSB0");
-    EXPECT_EQ(rows[0].board.adapterSerial, "A10K3B7Q");
-    EXPECT_EQ(rows[0].board.attempt, 1);
-    EXPECT_EQ(rows[0].board.result, "failed");
-    EXPECT_EQ(rows[0].board.exitCode, 4);
-    EXPECT_EQ(rows[0].board.reason, "Ack receiving timeout.");
-    EXPECT_DOUBLE_EQ(rows[0].board.seconds, 12.5);
-    EXPECT_EQ(rows[0].board.startedUtc, "2024-05-01T10:00:00Z");
-    EXPECT_EQ(rows[0].run.packagePath, "/srv/fw/lot-7.fwpkg");
-    EXPECT_EQ(rows[0].run.packageSha256, std::string(64, 'c'));
-    EXPECT_EQ(rows[0].run.chipName, "vb27");
-    EXPECT_EQ(rows[0].run.host, "line-3");
-    EXPECT_EQ(rows[1].board.attempt, 2);
-    EXPECT_EQ(rows[3].runId, second);
-    EXPECT_EQ(rows[3].board.result, "cancelled");
+    EXPECT_EQ(HistoryCsv(List()), HistoryCsv(written));
     // The tool's report is kept whole; a board without one has none.
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards WHERE report IS NULL"), "1");
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs WHERE ended_utc IS NOT NULL"), "1");

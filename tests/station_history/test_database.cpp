@@ -1,5 +1,6 @@
 #include "test_database.h"
 
+#include <glob.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -7,12 +8,159 @@
 
 #include <filesystem>
 
-#include "postgres_cluster.h"
+#include "support/child_process.h"
 #include "support/test_files.h"
 
 namespace StationHistoryTests {
 
 namespace {
+
+constexpr const char* SUPERUSER = "tarnwick";
+constexpr const char* RUN_AS = "nobody";
+constexpr const char* RUNUSER = "/usr/sbin/runuser";
+constexpr uid_t NOBODY_ID = 65534;
+constexpr int COMMAND_LIMIT_MS = 120000;
+
+// The newest installed server: /usr/lib/postgresql/<version>/bin.
+std::string ServerBin()
+{
+    glob_t found = {};
+    std::string bin;
+    if (glob("/usr/lib/postgresql/*/bin/initdb", 0, nullptr, &found) == 0 && found.gl_pathc > 0) {
+        bin = std::filesystem::path(found.gl_pathv[found.gl_pathc - 1]).parent_path().string();
+    }
+    globfree(&found);
+    return bin;
+}
+
+// A private PostgreSQL server: Debian's server binaries, a cluster in a
+// temporary directory, listening on a Unix socket there and nowhere else, run
+// as an unprivileged user when the tests run as root. Started on first use,
+// once per test process; stopped at its end.
+class PostgresCluster {
+public:
+    static PostgresCluster& Shared();
+
+    bool Ok() const { return m_error.empty(); }
+    const std::string& Error() const { return m_error; }
+    // A new, empty database; its URI.
+    std::string NewDatabase();
+    std::string Uri(const std::string& database) const
+    {
+        return "postgresql:///" + database + "?host=" + m_dir + "&user=" + SUPERUSER;
+    }
+    void Stop();
+
+private:
+    PostgresCluster();
+    bool Run(const std::vector<std::string>& command, const std::string& what);
+
+    std::string m_bin;  // the server's bin directory
+    std::string m_dir;  // cluster, socket and logs
+    bool m_running = false;
+    int m_databases = 0;
+    std::string m_error;
+};
+
+PostgresCluster* g_cluster = nullptr;
+
+// Stops the server at the end of the test program, when one was started.
+class StopAtEnd : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        if (g_cluster != nullptr) {
+            g_cluster->Stop();
+        }
+    }
+};
+
+::testing::Environment* const g_stopAtEnd = ::testing::AddGlobalTestEnvironment(new StopAtEnd);
+
+
+PostgresCluster& PostgresCluster::Shared()
+{
+    if (g_cluster == nullptr) {
+        g_cluster = new PostgresCluster;
+    }
+    return *g_cluster;
+}
+
+bool PostgresCluster::Run(const std::vector<std::string>& command, const std::string& what)
+{
+    std::vector<std::string> args;
+    std::string program = command.front();
+    // The server refuses to run as root.
+    if (geteuid() == 0) {
+        args = {"-u", RUN_AS, "--"};
+        args.insert(args.end(), command.begin(), command.end());
+        program = RUNUSER;
+    } else {
+        args.assign(command.begin() + 1, command.end());
+    }
+    const TestSupport::RunResult result = TestSupport::RunProgram(program, args, COMMAND_LIMIT_MS);
+    if (result.exitCode != 0) {
+        m_error = what + " failed: " + result.output;
+        return false;
+    }
+    return true;
+}
+
+PostgresCluster::PostgresCluster()
+{
+    m_bin = ServerBin();
+    if (m_bin.empty()) {
+        m_error = "no PostgreSQL server in /usr/lib/postgresql (the postgresql package; scripts/test installs it)";
+        return;
+    }
+    char pattern[] = "/tmp/tarnwick-pg-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        m_error = "no temporary directory";
+        return;
+    }
+    m_dir = pattern;
+    if (geteuid() == 0 && chown(m_dir.c_str(), NOBODY_ID, NOBODY_ID) != 0) {
+        m_error = "cannot hand " + m_dir + " to " + RUN_AS;
+        return;
+    }
+    const std::string data = m_dir + "/data";
+    if (!Run({m_bin + "/initdb", "-D", data, "-U", SUPERUSER, "--auth=trust", "-E", "UTF8", "--no-locale", "--no-sync"},
+             "initdb")) {
+        return;
+    }
+    // A Unix socket in the cluster's directory, no TCP at all; speed over durability.
+    const std::string settings = "-c listen_addresses='' -c unix_socket_directories='" + m_dir +
+                                 "' -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+    m_running = Run({m_bin + "/pg_ctl", "-D", data, "-l", m_dir + "/server.log", "-w", "-t", "60", "-o", settings, "start"},
+                    "pg_ctl start");
+}
+
+void PostgresCluster::Stop()
+{
+    if (m_running) {
+        Run({m_bin + "/pg_ctl", "-D", m_dir + "/data", "-m", "fast", "-w", "stop"}, "pg_ctl stop");
+        m_running = false;
+    }
+    if (!m_dir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+        m_dir.clear();
+    }
+}
+
+std::string PostgresCluster::NewDatabase()
+{
+    const std::string name = "history_" + std::to_string(++m_databases);
+    PGconn* connection = PQconnectdb(Uri("postgres").c_str());
+    PGresult* result = PQexec(connection, ("CREATE DATABASE " + name).c_str());
+    const bool made = PQresultStatus(result) == PGRES_COMMAND_OK;
+    if (!made) {
+        m_error = PQerrorMessage(connection);
+    }
+    PQclear(result);
+    PQfinish(connection);
+    return made ? Uri(name) : "";
+}
 
 constexpr int BUSY_MS = 10000;
 
@@ -129,24 +277,14 @@ public:
     }
     std::string Target() const override { return m_uri; }
 
-    bool Open()
-    {
-        if (m_connection == nullptr) {
-            m_connection = PQconnectdb(m_uri.c_str());
-        }
-        return PQstatus(m_connection) == CONNECTION_OK;
-    }
-
     std::string Value(const std::string& sql) override
     {
         std::string value;
-        if (Open()) {
-            PGresult* result = PQexec(m_connection, sql.c_str());
-            if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0) {
-                value = PQgetvalue(result, 0, 0);
-            }
-            PQclear(result);
+        PGresult* result = Exec(m_connection, sql);
+        if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0) {
+            value = PQgetvalue(result, 0, 0);
         }
+        PQclear(result);
         return value;
     }
 
@@ -154,7 +292,6 @@ public:
 
     bool Lock() override
     {
-        m_holder = PQconnectdb(m_uri.c_str());
         return Execute(m_holder, "BEGIN; LOCK TABLE runs, boards IN ACCESS EXCLUSIVE MODE");
     }
 
@@ -181,12 +318,18 @@ public:
     std::string DamagedTarget() override { return m_cluster.Uri("no_such_history"); }
 
 private:
-    bool Execute(PGconn*& connection, const std::string& sql)
+    // Runs sql on connection, connecting first when it is not yet.
+    PGresult* Exec(PGconn*& connection, const std::string& sql)
     {
         if (connection == nullptr) {
             connection = PQconnectdb(m_uri.c_str());
         }
-        PGresult* result = PQexec(connection, sql.c_str());
+        return PQexec(connection, sql.c_str());
+    }
+
+    bool Execute(PGconn*& connection, const std::string& sql)
+    {
+        PGresult* result = Exec(connection, sql);
         const ExecStatusType status = PQresultStatus(result);
         PQclear(result);
         return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
