@@ -1,7 +1,7 @@
 // The live dashboard seen from outside: a real browser (headless chromium)
 // on the page while four simulated boards burn, reading the page's DOM as it
-// changes; the JSON state and the event stream read alongside; and browsers
-// that never read, which must not hold the station up.
+// changes, one board's image left unconfirmed; the JSON state read alongside;
+// and browsers that never read, which must not hold the station up.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -36,9 +36,11 @@ return {
   tiles: Array.from(document.querySelectorAll('.tile')).map(function (t) {
     return { port: t.dataset.port, state: t.dataset.state,
              percent: parseInt(t.querySelector('.percent').textContent, 10),
-             result: t.querySelector('.result').textContent };
+             result: t.querySelector('.result').textContent,
+             warned: t.dataset.warned, warning: t.querySelector('.warning').textContent };
   }),
   succeeded: document.getElementById('succeeded').textContent,
+  warned: document.getElementById('warned').textContent,
   connection: document.getElementById('connection').textContent,
   sha256: document.getElementById('sha256').textContent
 };)";
@@ -62,7 +64,8 @@ std::pair<std::string, int> HostPort(const std::string& url)
 
 class DashboardTest : public StationTest {};
 
-TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResults)
+// The last board's closing ACK of app.bin comes garbled: it succeeds with a warning.
+TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResultsAndAWarning)
 {
     const std::vector<PackageImage> package = SmallPackage(WATCHED_APP_BYTES);
     const std::string file = Given("fw.fwpkg", BuildPackage(package));
@@ -71,7 +74,11 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResults)
     std::vector<std::unique_ptr<SimProcess>> sims;
     std::vector<std::string> args{"--burn", "--http", "127.0.0.1:0", "--run-dir", Path("run"), "-n", "vb27", "-f", file};
     for (int i = 0; i < BOARDS; ++i) {
-        sims.push_back(StartSim("board" + std::to_string(i), {"--line-baud", LINE_BAUD}));
+        std::vector<std::string> simArgs{"--line-baud", LINE_BAUD};
+        if (i == BOARDS - 1) {
+            simArgs.insert(simArgs.end(), {"--corrupt-answer", "close@2"});
+        }
+        sims.push_back(StartSim("board" + std::to_string(i), simArgs));
         args.insert(args.end(), {"--port", sims.back()->Port()});
     }
     StationProcess station(Station(), args);
@@ -130,67 +137,17 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResults)
     }
     ASSERT_EQ(last["tiles"].size(), static_cast<size_t>(BOARDS)) << last.dump();
     for (const nlohmann::json& tile : last["tiles"]) {
+        const bool warned = tile["port"] == sims.back()->Port();
         EXPECT_EQ(tile["state"], "ok") << tile.dump();
         EXPECT_EQ(tile["result"], "ok") << tile.dump();
         EXPECT_EQ(tile["percent"], 100) << tile.dump();
+        EXPECT_EQ(tile["warned"], warned ? "yes" : "no") << tile.dump();
+        EXPECT_EQ(tile["warning"], warned ? "warning: image app.bin unconfirmed" : "") << tile.dump();
     }
     EXPECT_EQ(last["succeeded"], "4");
+    EXPECT_EQ(last["warned"], "1");
     EXPECT_EQ(last["connection"], "run ended");
     EXPECT_EQ(last["sha256"], Sha256Hex(ReadFile(file)));
-    const std::string screenshot = std::string(TARNWICK_BIN_DIR) + "/../tests/station-dashboard.png";
-    EXPECT_TRUE(browser.Screenshot(screenshot));
-    std::cout << "dashboard screenshot: " << screenshot << "\n";
-}
-
-TEST_F(DashboardTest, ABoardWhoseImageWentUnconfirmedShowsItsWarningOnItsTile)
-{
-    HeadlessBrowser browser(Path("profile"));
-    ASSERT_TRUE(browser.Ok()) << browser.Error();
-    // The boards wait until the browser is on the page.
-    StandIn("while [ ! -e " + Path("go") + " ]; do sleep 0.05; done\n" + R"(event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":10}'
-case "$port" in
-  *warned*) event '{"event":"imageEnded","ok":true,"result":"unconfirmed"}'
-            report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":false}]' ;;
-  *) event '{"event":"imageEnded","ok":true,"result":"confirmed"}'
-     report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":true}]' ;;
-esac
-exit 0)");
-    StationProcess station(Station(), {"--burn", "--http", "127.0.0.1:0", "--run-dir", Path("run"), "--port",
-                                       "/dev/warned", "--port", "/dev/fine"});
-    ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
-    ASSERT_TRUE(browser.Open(UrlOf(station.Output()))) << browser.Error();
-    WriteText(Path("go"), "");
-    ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
-    // The browser may still be taking in the stream's last states: read the
-    // page until it says the run has ended.
-    nlohmann::json page;
-    for (int reads = 0; reads < DOM_READS_LIMIT; ++reads) {
-        page = browser.Run(R"(
-var tiles = {};
-document.querySelectorAll('.tile').forEach(function (t) {
-  tiles[t.dataset.port] = { state: t.dataset.state, warned: t.dataset.warned,
-                            result: t.querySelector('.result').textContent,
-                            warning: t.querySelector('.warning').textContent };
-});
-return { tiles: tiles, succeeded: document.getElementById('succeeded').textContent,
-         warned: document.getElementById('warned').textContent,
-         connection: document.getElementById('connection').textContent };)");
-        ASSERT_TRUE(page.is_object()) << browser.Error();
-        if (page["connection"] == "run ended") {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ASSERT_EQ(page["connection"], "run ended") << page.dump();
-    const nlohmann::json& warned = page["tiles"]["/dev/warned"];
-    EXPECT_EQ(warned["result"], "ok") << page.dump();
-    EXPECT_EQ(warned["state"], "ok") << page.dump();
-    EXPECT_EQ(warned["warned"], "yes") << page.dump();
-    EXPECT_EQ(warned["warning"], "warning: image app.bin unconfirmed") << page.dump();
-    EXPECT_EQ(page["tiles"]["/dev/fine"]["warned"], "no") << page.dump();
-    EXPECT_EQ(page["tiles"]["/dev/fine"]["warning"], "") << page.dump();
-    EXPECT_EQ(page["succeeded"], "2");
-    EXPECT_EQ(page["warned"], "1");
 }
 
 // A client that asks for the event stream, takes the answer's head and then

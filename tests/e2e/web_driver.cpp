@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "support/child_process.h"
 
@@ -37,27 +36,6 @@ const char* const BROWSER_FLAGS[] = {"--headless",
                                      "--disable-sync",
                                      "--disable-dev-shm-usage",
                                      "--window-size=1200,760"};
-
-std::string Base64Decode(const std::string& text)
-{
-    static const std::string ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    uint32_t bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        const size_t value = ALPHABET.find(c);
-        if (value == std::string::npos) {
-            continue;  // padding and line breaks
-        }
-        bits = (bits << 6) | static_cast<uint32_t>(value);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out += static_cast<char>((bits >> count) & 0xFF);
-        }
-    }
-    return out;
-}
 
 // The port chromedriver names on its first lines, 0 when it names none in time.
 int ReadDriverPort(int fd)
@@ -171,17 +149,6 @@ nlohmann::json HeadlessBrowser::Run(const std::string& script)
 {
     return Command("POST", "/session/" + m_session + "/execute/sync",
                    {{"script", script}, {"args", nlohmann::json::array()}});
-}
-
-bool HeadlessBrowser::Screenshot(const std::string& pngPath)
-{
-    const nlohmann::json png = Command("GET", "/session/" + m_session + "/screenshot", nullptr);
-    if (!png.is_string()) {
-        return false;
-    }
-    std::ofstream out(pngPath, std::ios::binary | std::ios::trunc);
-    out << Base64Decode(png.get<std::string>());
-    return static_cast<bool>(out);
 }
 
 }  // namespace E2e

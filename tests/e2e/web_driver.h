@@ -1,8 +1,7 @@
 // Debian's chromium, headless, driven through chromedriver's WebDriver
-// protocol (HTTP and JSON on a loopback port): open a page, run a script
-// that reads its DOM, take a screenshot. Nothing leaves the machine: the
-// browser starts with every background fetch switched off and a new empty
-// profile.
+// protocol (HTTP and JSON on a loopback port): open a page and run a script
+// that reads its DOM. Nothing leaves the machine: the browser starts with
+// every background fetch switched off and a new empty profile.
 #pragma once
 
 #include <sys/types.h>
@@ -25,7 +24,6 @@ public:
     bool Open(const std::string& url);
     // The value the script returns ("return ..."), null on failure.
     nlohmann::json Run(const std::string& script);
-    bool Screenshot(const std::string& pngPath);
 
 private:
     nlohmann::json Command(const std::string& method, const std::string& path, const nlohmann::json& body);
