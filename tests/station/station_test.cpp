@@ -88,13 +88,8 @@ TEST_F(StationCommandLine, AWrongCommandLineIsOneLineAndTwo)
         {"--burn", "--port", "p", "--retries", "-1"},
         {"--burn", "--port", "p", "--retries", "101"},
         {"--burn", "--port", "p", "--retry-delay", "-1"},
-        {"--burn", "--port", "p", "--http", "65536"},
-        {"--burn", "--port", "p", "--http", "localhost:"},
         {"--burn", "--port", "p", "--http", "::1:80"},       // an IPv6 address goes in brackets
         {"--burn", "--ports-usb", "0403"},                   // no product
-        {"--burn", "--ports-usb", "04031:6001"},             // five digits
-        {"--burn", "--ports-usb", "0403:60g1"},
-        {"--burn", "--ports-usb", "0403:6001:"},             // an empty serial number
     };
     for (const std::vector<std::string>& args : wrong) {
         ExpectOneLineAndTwo(args);
@@ -114,7 +109,8 @@ TEST(ListenAddress, APortAloneListensOnLoopbackAndAnAddressOrBracketedIpv6IsTake
     ASSERT_TRUE(ParseListenAddress("[::1]:65535", host, port));
     EXPECT_EQ(host, "::1");
     EXPECT_EQ(port, 65535);
-    for (const char* wrong : {"", "http", "80x", "[::1]80", "[]:80", ":80", "1.2.3.4:123456"}) {
+    for (const char* wrong :
+         {"", "http", "80x", "65536", "localhost:", "[::1]80", "[]:80", ":80", "1.2.3.4:123456"}) {
         EXPECT_FALSE(ParseListenAddress(wrong, host, port)) << wrong;
     }
 }

@@ -61,7 +61,8 @@ TEST(UsbSelectors, HexIdsOfOneToFourDigitsAndAnOptionalSerial)
     EXPECT_EQ(full->productId, "6001");
     EXPECT_EQ(full->serial, "A10K:3B7Q");  // a serial number may hold a colon
     EXPECT_EQ(ParseUsbSelector("1A86:7523")->vendorId, "1a86");
-    for (const char* wrong : {"", "0403", ":6001", "0403:", "04031:6001", "0403:6001:", "g403:6001", "0403 6001"}) {
+    for (const char* wrong :
+         {"", "0403", ":6001", "0403:", "04031:6001", "0403:6001:", "g403:6001", "0403:60g1", "0403 6001"}) {
         EXPECT_FALSE(ParseUsbSelector(wrong)) << wrong;
     }
 }
