@@ -53,8 +53,10 @@ esac)");
     const std::vector<std::pair<std::vector<std::string>, int>> runs{{{"/dev/first-a", "/dev/first-b"}, 0},
                                                                       {{"/dev/second-a", brokenPort}, 1}};
     for (const auto& [ports, exitCode] : runs) {
-        const RunResult run = RunProgram(Station(), {"--burn", "--history", m_db->Target(), "--run-dir",
-                                                     Path("run-" + ports[0].substr(5)), "--port", ports[0], "--port", ports[1], "-n", "vb27", "-f", file},
+        const std::string runDir = Path("run-" + ports[0].substr(5));
+        const RunResult run = RunProgram(Station(),
+                                         {"--burn", "--history", m_db->Target(), "--run-dir", runDir, "--port",
+                                          ports[0], "--port", ports[1], "-n", "vb27", "-f", file},
                                          STATION_LIMIT_MS);
         ASSERT_EQ(run.exitCode, exitCode) << run.output;
     }

@@ -80,8 +80,8 @@ TEST_P(HistoryStoreTest, ANewHistoryGetsTheSchemaAndKeepsRunsAndBoardsInOrder)
     EXPECT_EQ(m_db->SchemaVersion(), HISTORY_SCHEMA_VERSION);
     const HistoryRun firstRun = ARun("2024-05-01T09:59:00Z");
     const HistoryRun secondRun = ARun("2024-05-02T08:00:00Z");
-    const std::vector<HistoryBoard> firstBoards{ABoard("/dev/ttyUSB0", 1, 1, "failed"), ABoard("/dev/ttyUSB0", 1, 2, "ok"),
-                                                ABoard("/dev/ttyUSB1", 1, 1, "ok")};
+    const std::vector<HistoryBoard> firstBoards{ABoard("/dev/ttyUSB0", 1, 1, "failed"),
+                                                ABoard("/dev/ttyUSB0", 1, 2, "ok"), ABoard("/dev/ttyUSB1", 1, 1, "ok")};
     const HistoryBoard cancelled = ABoard("/dev/ttyUSB1", 1, 1, "cancelled", "2024-05-02T08:00:05Z");
     int64_t first = 0;
     int64_t second = 0;
