@@ -23,7 +23,6 @@ public:
     StationProcess(const StationProcess&) = delete;
     StationProcess& operator=(const StationProcess&) = delete;
 
-    bool Started() const { return m_pid > 0; }
     // Reads its output until it holds text; false when limitMs passed first or it ended without it.
     bool WaitForOutput(const std::string& text, int limitMs);
     // Reads its output to its end; the exit code, -1 when it had to be killed at the limit.
