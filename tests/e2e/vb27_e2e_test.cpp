@@ -109,9 +109,8 @@ TEST_P(Vb27Burn, TheBoardHoldsExactlyTheSelectedImages)
     }
 }
 
-// Each block size rides along with another option.
+// Each block size rides along with another option; the Qn4180 row has the defaults.
 const std::vector<BurnCase> BURN_CASES = {
-    {"WholePackage", "vb27", {}, {}, false, {}, ""},
     {"RebootEndsWithTheResetFrameInPacketsOf2048", "vb27", {"-re", "1", "-packagesize:2048"}, {}, true, {}, ""},
     // Selection by part of the name: the rest is not sent.
     {"OnlyBurnByPartOfTheNameInPacketsOf4096", "vb27", {"-onlyburn:loader", "-onlyburn:big_", "-packagesize:4096"},

@@ -79,7 +79,6 @@ public:
         AddEventReceiver(&messages);
     }
     Common::RunEvents& ChipEvents() { return m_events; }
-    const OverallProgress& Figures() const { return m_progress; }
 
     MessagesOf messages;
 
@@ -94,39 +93,7 @@ private:
 
 }  // namespace
 
-// --- overall progress and the numbers of the job base ------------------------------------
-
-TEST(OverallProgress, FiguresCountSelectedRowsStayAtTheEndOfTheListAndDoNotOverflow)
-{
-    const uint64_t big = uint64_t{3} * 1024 * 1024 * 1024;  // 3 GiB
-    const struct {
-        std::vector<PartitionItem> rows;
-        std::vector<int> percents;
-        std::string printed;
-        uint64_t total;
-    } cases[] = {
-        {{Row(true, 100), Row(false, 1000), Row(true, 300)}, {50, 100, 50, 100},
-         "Progress: 12%\nProgress: 25%\nProgress: 62%\nProgress: 100%\n", 400},
-        // A deselected loader is still transferred: the library reports one file more.
-        {{Row(false, 50), Row(true, 100), Row(true, 300)}, {100, 100, 50, 100, 100},
-         "Progress: 25%\nProgress: 100%\nProgress: 100%\nProgress: 100%\nProgress: 100%\n", 400},
-        {{Row(true, static_cast<int64_t>(big)), Row(true, static_cast<int64_t>(big))}, {50, 100, 100},
-         "Progress: 25%\nProgress: 50%\nProgress: 100%\n", 2 * big},
-        // Nothing selected: the percentage of the file as it is.
-        {{Row(false, 100)}, {40}, "Progress: 40%\n", 0},
-    };
-    for (const auto& c : cases) {
-        GenericFlow job(c.rows);
-        Captured([&] {
-            for (int percent : c.percents) {
-                job.ChipEvents().Progress(percent);
-            }
-        });
-        EXPECT_EQ(job.messages.Take(), c.printed);
-        EXPECT_EQ(job.Figures().totalLength, c.total);
-        EXPECT_EQ(job.Figures().sentSize, c.total);
-    }
-}
+// --- overall progress -----------------------------------------------------------------------
 
 // Each job keeps its own figures: a second job in the process neither resets
 // the first one's nor is moved by its transfers.
