@@ -42,6 +42,12 @@ std::string WithPath(std::string text, const std::string& path)
     return at == std::string::npos ? text : text.replace(at, 4, path);
 }
 
+// What a Vb27 burn prints for a package it refuses, around the reason.
+std::vector<std::string> Vb27Refusal(const std::string& reason)
+{
+    return {"File: PATH format error!\n", reason, "\nerror: Burn PATH failed!\n", BURN_FAILED};
+}
+
 Bytes BrokenCrc(const std::vector<PackageImage>& images)
 {
     Bytes package = BuildPackage(images);
@@ -56,12 +62,27 @@ TEST_F(CheckedBeforeReset, AMissingOrRefusedPackageFailsBeforeTheResetPromptAndT
     const std::vector<PackageImage> images{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(2048, 1)},
                                            {"app.bin", TYPE_FLASH, 0x10000, 0x1000, Pattern(3000, 2)}};
     const std::vector<PackageImage> unsafe{{"../ssb.bin", 0, 0, 0, Pattern(512, 3)}};
+    std::vector<PackageImage> many{images[0]};
+    for (uint32_t i = 1; i < 256; ++i) {
+        many.push_back({"img" + std::to_string(i), TYPE_FLASH, 0x1000 * i, 0x1000, Bytes{1}});
+    }
+    Bytes pastEnd = BuildPackage(images);
+    PutLe(pastEnd, FieldAt(false, 1, FIELD_LENGTH), static_cast<uint32_t>(images[1].data.size() + 1), 4);
+    SealPackage(pastEnd);
     const std::vector<Refusal> cases{
         {"vb27 missing", "--burn", "vb27", "", {}, BURN_BOOT_FAILED,
          {"Get file content failed: PATH\n", "\nerror: Burn PATH failed!\n", BURN_FAILED}},
         {"qn4180 missing", "--burn", "qn4180", "", {}, BURN_BOOT_FAILED, {"\nerror: Burn PATH failed!\n"}},
         {"vb27 crc", "--burn", "vb27", "crc.fwpkg", BrokenCrc(images), BURN_BOOT_FAILED,
-         {"File: PATH format error!\n", "\nerror: Burn PATH failed!\n"}},
+         Vb27Refusal("is not equal to fwpkg crc:")},
+        {"vb27 flag", "--burn", "vb27", "flag.fwpkg", BuildPackage(images, {false, 0xEFBEADDE}), BURN_BOOT_FAILED,
+         Vb27Refusal("is not equal to 0xefbeaddf!\n")},
+        {"vb27 loader second", "--burn", "vb27", "order.fwpkg", BuildPackage({images[1], images[0]}),
+         BURN_BOOT_FAILED, Vb27Refusal("The first file is not a loader.\n")},
+        {"vb27 256 images", "--burn", "vb27", "many.fwpkg", BuildPackage(many), BURN_BOOT_FAILED,
+         Vb27Refusal("too many image or the header data length is greater than the file length!\n")},
+        {"vb27 image past the end", "--burn", "vb27", "past.fwpkg", pastEnd, BURN_BOOT_FAILED,
+         Vb27Refusal("reaches past the end of the package")},
         {"vb27 erase missing", "--erase", "vb27", "", {}, ERASE_FAILED,
          {"Get file content failed: PATH\n", "\nerror: Erase all flash failed!\n", "Erase failed.\n"}},
         {"typesix missing", "--burn", "typesix", "", {}, BURN_PARTITION_FAILED,

@@ -5,10 +5,6 @@
 // the run at once.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -131,38 +127,16 @@ TEST_F(RemoteBoard, AServerStoppedInTheMiddleOfAnImageEndsTheRunAtOnce)
     ASSERT_TRUE(sim.Ok());
     Ser2netProcess server(Path(""), sim.Port(), Kind::RFC2217);
     ASSERT_TRUE(server.Ok());
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    std::vector<std::string> argv{Tool()};
-    for (const std::string& a : ToolArgs("--burn", "vb27", server.PortName(), file)) {
-        argv.push_back(a);
-    }
-    const pid_t tool = Spawn(argv, fds[1], true);
-    close(fds[1]);
-    std::string output;
-    char chunk[4096];
-    pollfd out{fds[0], POLLIN, 0};
-    while (!Contains(output, "Start download: app.bin") && poll(&out, 1, RUN_LIMIT_MS) == 1) {
-        const ssize_t n = read(fds[0], chunk, sizeof(chunk));
-        if (n <= 0) {
-            break;
-        }
-        output.append(chunk, static_cast<size_t>(n));
-    }
-    ASSERT_TRUE(Contains(output, "Start download: app.bin")) << output;
-    server.Stop();
-    const auto stopped = Clock::now();
-    for (ssize_t n; (n = read(fds[0], chunk, sizeof(chunk))) > 0;) {
-        output.append(chunk, static_cast<size_t>(n));
-    }
-    int status = 0;
-    waitpid(tool, &status, 0);
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stopped).count();
-    close(fds[0]);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << output;
-    EXPECT_LT(took, LOST_LINE_END_LIMIT_MS) << output;
-    EXPECT_EQ(CountOf(output, LINE_LOST), 1u) << output;
-    EXPECT_TRUE(Contains(output, "\nBurned failed.\n")) << output;
+    // The run is killed if it has not ended this long after the stop.
+    const SignalPlan stop{"Start download: app.bin", 0, {}, LOST_LINE_END_LIMIT_MS, [&server] { server.Stop(); }};
+    const RunResult run = RunProgram(Tool(), ToolArgs("--burn", "vb27", server.PortName(), file), RUN_LIMIT_MS,
+                                     {true, "", &stop});
+    ASSERT_TRUE(run.signalled) << "never reached app.bin:\n" << run.output;
+    EXPECT_NE(run.exitCode, -1) << "still running " << LOST_LINE_END_LIMIT_MS << " ms after the stop\n"
+                                << run.output;
+    EXPECT_NE(run.exitCode, 0) << run.output;
+    EXPECT_EQ(CountOf(run.output, LINE_LOST), 1u) << run.output;
+    EXPECT_TRUE(Contains(run.output, "\nBurned failed.\n")) << run.output;
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // tarnwickcmd burning, erasing and reading Vb27 and Qn4180 boards simulated
 // by tarnwick-sim. Every run is judged by its exit code, its result lines and
 // what the board saw: the images it received and its flash, byte for byte.
-// Line faults and silent boards are in the fault matrix. Last, "-beforereset"
-// against a line that only listens.
+// Line faults and silent boards are in the fault matrix, refused packages in
+// early_checks_test.cpp. Last, "-beforereset" against a line that only listens.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -22,7 +22,6 @@ using namespace E2e;
 namespace {
 
 const char* const BURNED = "\nBurned successfully.\n";
-const char* const BURN_FAILED = "\nBurned failed.\n";
 
 // A loader, flash images from 1 KiB to 3 MiB (one not a multiple of the block
 // size), NV/KV, OTP and eFuse, factory, version, and a type-16 entry that must
@@ -110,9 +109,8 @@ TEST_P(Vb27Burn, TheBoardHoldsExactlyTheSelectedImages)
     }
 }
 
-// Each block size rides along with another option.
+// Each block size rides along with another option; the Qn4180 row has the defaults.
 const std::vector<BurnCase> BURN_CASES = {
-    {"WholePackage", "vb27", {}, {}, false, {}, ""},
     {"RebootEndsWithTheResetFrameInPacketsOf2048", "vb27", {"-re", "1", "-packagesize:2048"}, {}, true, {}, ""},
     // Selection by part of the name: the rest is not sent.
     {"OnlyBurnByPartOfTheNameInPacketsOf4096", "vb27", {"-onlyburn:loader", "-onlyburn:big_", "-packagesize:4096"},
@@ -146,34 +144,15 @@ TEST_F(Vb27Board, EraseLoadsOnlyTheLoaderAndErasesTheWholeFlash)
     }
 }
 
-// The package stays as given (checked after every run).
-TEST_F(Vb27Board, ReadWritesTheFlashRegionToTheOutputFileButNeverIntoThePackage)
-{
-    const std::string package = Given("board.fwpkg", BuildPackage(FULL_PACKAGE));
-    for (const char* packetSize : {"1024", "8192"}) {
-        SCOPED_TRACE(packetSize);
-        const std::string output = Path(std::string("read-") + packetSize + ".bin");
-        const Bytes flash = FillFlash(Path("sim-flash.bin"));
-        // 100000 bytes: not a multiple of any block size.
-        const BoardRun b = OnBoard("--read", "vb27", package,
-                                   {"-readfile:" + output, "-readaddr:0x12345", "-readsize:100000",
-                                    std::string("-packagesize:") + packetSize});
-        EXPECT_EQ(b.run.exitCode, 0) << b.run.output;
-        EXPECT_TRUE(Contains(b.run.output, "\nRead " + output + " successfully.\n")) << b.run.output;
-        EXPECT_EQ(ReadFile(output), Bytes(flash.begin() + 0x12345, flash.begin() + 0x12345 + 100000));
-        ExpectVb27Board(b.report, b.flash, {FULL_PACKAGE[0]});
-        EXPECT_TRUE(Contains(b.report.text, "upload 0x00012345 100000")) << b.report.text;
-    }
-}
-
 // The tool's bytes before the flash data of a 2 MiB read (handshake, the 8 KiB loader, the
 // upload command, about 10.5 KB) and about a thousand of its ACKs: the cable goes in the
 // middle of the data (about 2000 ACKs in all).
 constexpr const char* MID_READ_BYTES = "11500";
 
 // An earlier output survives a read that breaks off; a complete one replaces it. Either
-// way nothing but the output is left in its directory.
-TEST_F(Vb27Board, ReadReplacesAnEarlierOutputOnlyWithACompleteRead)
+// way nothing but the output is left in its directory, and the package stays as given
+// (checked after every run).
+TEST_F(Vb27Board, ReadWritesTheFlashRegionToTheOutputOnlyWhenCompleteAndNeverIntoThePackage)
 {
     const std::string package = Given("board.fwpkg", BuildPackage(FULL_PACKAGE));
     const std::string dir = Path("reads/");
@@ -181,7 +160,6 @@ TEST_F(Vb27Board, ReadReplacesAnEarlierOutputOnlyWithACompleteRead)
     std::filesystem::create_directories(dir);
     const Bytes earlier = Pattern(3000, 11);
     ASSERT_TRUE(WriteFile(output, earlier));
-    const std::vector<std::string> read = {"-readfile:" + output, "-readaddr:0", "-readsize:2m"};
     const auto Names = [&dir] {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(dir)) {
@@ -190,54 +168,28 @@ TEST_F(Vb27Board, ReadReplacesAnEarlierOutputOnlyWithACompleteRead)
         return names;
     };
 
-    const Bytes flash = FillFlash(Path("sim-flash.bin"));
-    const BoardRun cut = OnBoard("--read", "vb27", package, read, {"--close-after", MID_READ_BYTES});
+    FillFlash(Path("sim-flash.bin"));
+    const BoardRun cut = OnBoard("--read", "vb27", package, {"-readfile:" + output, "-readaddr:0", "-readsize:2m"},
+                                 {"--close-after", MID_READ_BYTES});
     EXPECT_NE(cut.run.exitCode, 0) << cut.run.output;
     EXPECT_TRUE(Contains(cut.run.output, "Receive data frames failed.\n")) << "not cut mid-data:\n" << cut.run.output;
     EXPECT_TRUE(Contains(cut.run.output, "\nerror: Read " + output + " failed.\n")) << cut.run.output;
     EXPECT_EQ(ReadFile(output), earlier);
     EXPECT_EQ(Names(), std::vector<std::string>{"flash.bin"});
 
-    FillFlash(Path("sim-flash.bin"));
-    const BoardRun whole = OnBoard("--read", "vb27", package, read);
-    EXPECT_EQ(whole.run.exitCode, 0) << whole.run.output;
-    EXPECT_EQ(ReadFile(output), flash);
-    EXPECT_EQ(Names(), std::vector<std::string>{"flash.bin"});
-}
-
-// --- packages refused before anything is sent ----------------------------------------------
-
-TEST_F(Vb27Board, BrokenPackagesAreRefusedBeforeAnyByteIsSent)
-{
-    const std::vector<PackageImage> small{FULL_PACKAGE[0], FULL_PACKAGE[1]};
-    Bytes badCrc = BuildPackage(small);
-    badCrc[OFFSET_CRC] ^= 0x01;
-    std::vector<PackageImage> many{small[0]};
-    for (uint32_t i = 1; i < 256; ++i) {
-        many.push_back({"img" + std::to_string(i), TYPE_FLASH, 0x1000 * i, 0x1000, Bytes{1}});
-    }
-    Bytes pastEnd = BuildPackage(small);
-    PutLe(pastEnd, FieldAt(false, 1, FIELD_LENGTH), static_cast<uint32_t>(small[1].data.size() + 1), 4);
-    SealPackage(pastEnd);
-    const std::vector<std::pair<Bytes, std::string>> cases{
-        {BuildPackage(small, {false, 0xEFBEADDE}), "is not equal to 0xefbeaddf!\n"},
-        {badCrc, "is not equal to fwpkg crc:"},
-        {BuildPackage({small[1], small[0]}), "The first file is not a loader.\n"},
-        {BuildPackage(many), "too many image or the header data length is greater than the file length!\n"},
-        {pastEnd, ""},
-    };
-    for (const auto& [bytes, message] : cases) {
-        SCOPED_TRACE(message);
-        const std::string package = Given("board.fwpkg", bytes);
-        const BoardRun b = OnBoard("--burn", "vb27", package);
-        EXPECT_EQ(b.run.exitCode, 4) << b.run.output;
-        EXPECT_TRUE(Contains(b.run.output, "File: " + package + " format error!\n")) << b.run.output;
-        EXPECT_TRUE(Contains(b.run.output, message)) << b.run.output;
-        EXPECT_TRUE(Contains(b.run.output, "\nerror: Burn " + package + " failed!\n")) << b.run.output;
-        EXPECT_TRUE(Contains(b.run.output, BURN_FAILED)) << b.run.output;
-        EXPECT_TRUE(b.report.List("images").empty()) << b.report.text;
-        EXPECT_FALSE(Contains(b.report.text, "handshake")) << b.report.text;
-        EXPECT_TRUE(b.report.protocolErrors.empty()) << "the board received bytes: " << b.report.text;
+    for (const char* packetSize : {"1024", "8192"}) {
+        SCOPED_TRACE(packetSize);
+        const Bytes flash = FillFlash(Path("sim-flash.bin"));
+        // 100000 bytes: not a multiple of any block size.
+        const BoardRun b = OnBoard("--read", "vb27", package,
+                                   {"-readfile:" + output, "-readaddr:0x12345", "-readsize:100000",
+                                    std::string("-packagesize:") + packetSize});
+        EXPECT_EQ(b.run.exitCode, 0) << b.run.output;
+        EXPECT_TRUE(Contains(b.run.output, "\nRead " + output + " successfully.\n")) << b.run.output;
+        EXPECT_EQ(ReadFile(output), Bytes(flash.begin() + 0x12345, flash.begin() + 0x12345 + 100000));
+        EXPECT_EQ(Names(), std::vector<std::string>{"flash.bin"});
+        ExpectVb27Board(b.report, b.flash, {FULL_PACKAGE[0]});
+        EXPECT_TRUE(Contains(b.report.text, "upload 0x00012345 100000")) << b.report.text;
     }
 }
 

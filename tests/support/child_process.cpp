@@ -83,6 +83,9 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
             for (int number : plan->signals) {
                 kill(child, number);
             }
+            if (plan->action) {
+                plan->action();
+            }
             result.signalled = true;
             deadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(plan->endLimitMs));
         }

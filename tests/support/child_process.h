@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,14 @@ struct RunResult {
     bool signalled = false;
 };
 
-// Signals sent to a run once its output holds `after` (and delayMs later);
-// from then on it has endLimitMs to end.
+// Signals sent to a run (and then `action` done) once its output holds
+// `after` (and delayMs later); from then on it has endLimitMs to end.
 struct SignalPlan {
     std::string after;
     int delayMs = 0;
     std::vector<int> signals;
     int endLimitMs = 0;
+    std::function<void()> action = nullptr;
 };
 
 struct RunOptions {
