@@ -147,17 +147,10 @@ TEST_F(FaultScheduleTest, FlagsAndBadCellsAreListedFromTheStartAndMarkedWhereThe
     EXPECT_EQ(Record(3).fired, 1u);
 }
 
-TEST(SpoilOnLine, AFlippedBitChangesOnlyTheLowestBitOfTheMiddleByteAndACutKeepsTheFirstHalf)
+// How a bit flip and a cut spoil a frame is pinned byte for byte by the
+// boards' own tests; here the edge: a cut of a one-byte answer leaves nothing.
+TEST(SpoilOnLine, ACutOneByteAnswerLeavesNothing)
 {
-    const std::vector<uint8_t> frame = {0xEF, 0xBE, 0xAD, 0xDE, 0x0C, 0x00, 0xE1, 0x1E, 0x5A, 0x00, 0x12, 0x34};
-    std::vector<uint8_t> flipped = frame;
-    Sim::SpoilOnLine(flipped, Sim::Garble::BIT);
-    std::vector<uint8_t> expected = frame;
-    expected[6] = 0xE0;
-    EXPECT_EQ(flipped, expected);
-    std::vector<uint8_t> cut = frame;
-    Sim::SpoilOnLine(cut, Sim::Garble::CUT);
-    EXPECT_EQ(cut, std::vector<uint8_t>(frame.begin(), frame.begin() + 6));
     std::vector<uint8_t> one = {0x06};
     Sim::SpoilOnLine(one, Sim::Garble::CUT);
     EXPECT_TRUE(one.empty());
