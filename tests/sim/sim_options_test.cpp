@@ -18,8 +18,9 @@ std::optional<int> Parse(const std::vector<std::string>& arguments, Sim::SimOpti
     return done;
 }
 
-// The options every end-to-end run gives (family, flash, report, line rate,
-// the fault matrix's faults) are judged there by what the board did.
+// The options the end-to-end runs give (family, flash, report, line rate, every
+// answer, block and bad-cell fault, --bad-cell given three times) are judged there by what
+// the board did and where each fault fired.
 TEST(SimOptionsParse, OptionsNoEndToEndRunGivesReachTheirSettingInTheNumberSyntax)
 {
     Sim::SimOptions o;
@@ -42,34 +43,6 @@ TEST(SimOptionsParse, OptionsNoEndToEndRunGivesReachTheirSettingInTheNumberSynta
     ASSERT_FALSE(Parse({"--family", "vb27"}, plain, err).has_value()) << err;
     EXPECT_FALSE(plain.flashSizeGiven);
     EXPECT_EQ(plain.flashSize, 8u << 20);
-}
-
-TEST(SimOptionsParse, FaultOptionsGivenAgainAllReachThePlanInTheirOwnSyntax)
-{
-    Sim::SimOptions o;
-    std::string err;
-    ASSERT_FALSE(Parse({"--family", "vb27", "--nak-answer", "close@2", "--nak-answer", "7", "--corrupt-answer",
-                        "D2@3:cut", "--drop-answer", "0xF0@1", "--block-again", "12", "--lose-block-ack=2:5",
-                        "--bad-cell", "0x10010:7", "--bad-cell", "0x20000"},
-                       o, err)
-                     .has_value())
-        << err;
-    const auto& answers = o.faults.answers;
-    ASSERT_EQ(answers.size(), 4u);
-    EXPECT_EQ(answers[0].kind, Sim::AnswerFault::Kind::NEGATIVE);
-    EXPECT_EQ(answers[0].which.by, Sim::AnswerSelector::By::CLOSING_ACK);
-    EXPECT_EQ(answers[1].which.by, Sim::AnswerSelector::By::POSITION);
-    EXPECT_EQ(answers[2].garble, Sim::Garble::CUT);
-    EXPECT_EQ(answers[2].which.code, 0xD2);
-    EXPECT_EQ(answers[3].kind, Sim::AnswerFault::Kind::DROPPED);
-    EXPECT_EQ(answers[3].which.code, 0xF0);
-    ASSERT_EQ(o.faults.blocks.size(), 2u);
-    EXPECT_EQ(o.faults.blocks[0].kind, Sim::BlockFault::Kind::ASK_AGAIN);
-    EXPECT_EQ(o.faults.blocks[1].kind, Sim::BlockFault::Kind::ACK_LOST);
-    EXPECT_EQ(o.faults.blocks[1].which.transfer, 2u);
-    ASSERT_EQ(o.faults.badCells.size(), 2u);
-    EXPECT_EQ(o.faults.badCells[0].bit, 7);
-    EXPECT_EQ(o.faults.badCells[1].address, 0x20000u);
 }
 
 TEST(SimOptionsParse, WhatItRefusesIsNamedWithExitCodeTwo)

@@ -6,6 +6,8 @@
 #include "sim/board.h"
 #include "support/test_files.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -194,6 +196,19 @@ public:
     Bytes sent;
     uint32_t baud = 115200;
 };
+
+// ---- faults of a plan ----
+
+inline Sim::AnswerFault AnswerFaultAt(Sim::AnswerFault::Kind kind, const std::string& which,
+                                      Sim::Garble garble = Sim::Garble::CHECK)
+{
+    Sim::AnswerFault fault;
+    fault.kind = kind;
+    fault.garble = garble;
+    std::string error;
+    EXPECT_TRUE(Sim::ParseAnswerSelector(which, fault.which, error)) << error;
+    return fault;
+}
 
 inline bool Mentions(const std::vector<std::string>& errors, const std::string& text)
 {

@@ -155,11 +155,7 @@ TEST_F(TypeSixBoardFaults, TheDigestCheckOfAFlashImageCoversWhatTheFlashHoldsAnd
 
 TEST_F(TypeSixBoardFaults, ACommandWhoseAnswerIsNegativeIsNotCarriedOutAndItsRepeatIs)
 {
-    Sim::AnswerFault fault;
-    fault.kind = Sim::AnswerFault::Kind::NEGATIVE;
-    std::string error;
-    ASSERT_TRUE(Sim::ParseAnswerSelector("0x36@1", fault.which, error));
-    plan.answers = {fault};
+    plan.answers = {AnswerFaultAt(Sim::AnswerFault::Kind::NEGATIVE, "0x36@1")};
     Make();
     const Bytes older(IMAGE_REGION, 0x00);
     flash.Write(IMAGE_ADDRESS, older.data(), older.size());

@@ -1,6 +1,8 @@
-// A Vb27/Qn4180 board frame by frame: the frames it refuses and how it answers
-// them, and the read-back it sends. Whole runs and injected faults are in the
-// end-to-end suite.
+// A Vb27/Qn4180 board frame by frame: the frames it refuses and how it
+// answers them, and what the faults a plan injects do to it: a negative answer
+// means the board did not do the thing answered (a command not carried out, an
+// image not programmed), a garbled answer changes only the bytes on the line.
+// Whole runs, read-backs and bad flash cells are in the end-to-end suite.
 #include "sim/fault_schedule.h"
 #include "sim/vb27_board.h"
 #include "sim/vb27_frame.h"
@@ -58,12 +60,17 @@ TEST(Vb27FrameParse, BrokenFramesAreToldAndConsumedOnlyAsFarAsTheyGoAndEveryPref
 
 constexpr uint8_t SUCCESS = 0x5A;
 constexpr uint8_t FAILURE = 0xA5;
+constexpr uint8_t INJECTED = 0x7F;  // the detail byte of a refusal the plan asked for
+constexpr uint32_t IMAGE_ADDRESS = 0x4000;
+constexpr uint32_t IMAGE_REGION = 0x2000;
 
-class Vb27BoardTest : public ::testing::Test {
+class Vb27BoardOnLine : public ::testing::Test {
 protected:
     void Make(bool qn4180 = false)
     {
-        board = std::make_unique<Vb27Board>(Sim::BoardEnv{line, flash, report, faults}, qn4180);
+        flash.SetBadCells(plan.badCells);
+        schedule = std::make_unique<Sim::FaultSchedule>(plan, report);
+        board = std::make_unique<Vb27Board>(Sim::BoardEnv{line, flash, report, *schedule}, qn4180);
         board->OnTick(1000);
     }
 
@@ -74,34 +81,44 @@ protected:
         return line.Take();
     }
 
-    // A YMODEM transfer as the tool makes it; true when the closing block's
-    // ACK is followed by the success ACK frame.
-    bool Transfer(const std::string& name, const Bytes& data, size_t blockSize = 1024)
+    // A whole YMODEM transfer; what the board sent after the closing block.
+    Bytes Transfer(const std::string& name, const Bytes& data)
     {
         Bytes end;
-        for (const Bytes& b : YmodemFile(name, data, blockSize)) {
+        for (const Bytes& b : YmodemFile(name, data, 1024)) {
             end = Send(b);
         }
-        return end.size() == 13 && end[0] == ACK && IsAck(end, SUCCESS, 1);
+        return end;
     }
 
-    void BootLoader(bool qn4180)
+    // The closing block's ACK followed by an ACK frame with this result.
+    static bool ClosedWith(const Bytes& end, uint8_t result)
+    {
+        return end.size() == 13 && end[0] == ACK && IsAck(end, result, 1);
+    }
+
+    void BootLoader(bool qn4180 = false)
     {
         Make(qn4180);
         ASSERT_TRUE(IsAck(Send(Handshake(115200)), SUCCESS));
-        ASSERT_TRUE(Transfer("loader.bin", Pattern(3000, 1)));
+        ASSERT_TRUE(ClosedWith(Transfer("loader.bin", Pattern(3000, 1)), SUCCESS));
         ASSERT_EQ(board->GetMode(), Vb27Board::Mode::LOADER);
+    }
+
+    bool FlashIs(uint32_t address, const Bytes& data) const
+    {
+        return flash.Read(address, data.size()) == data;
     }
 
     RecordingLine line;
     Sim::Flash flash{64 * 1024};
     Sim::Report report;
     Sim::FaultPlan plan;
-    Sim::FaultSchedule faults{plan, report};
+    std::unique_ptr<Sim::FaultSchedule> schedule;
     std::unique_ptr<Vb27Board> board;
 };
 
-TEST_F(Vb27BoardTest, BrokenOrRefusedFramesGetANegativeAnswerWithTheReasonAndTheBoardGoesOn)
+TEST_F(Vb27BoardOnLine, BrokenOrRefusedFramesGetANegativeAnswerWithTheReasonAndTheBoardGoesOn)
 {
     Bytes badCrc = Handshake(115200);
     badCrc[17] ^= 0xFF;
@@ -149,36 +166,90 @@ TEST_F(Vb27BoardTest, BrokenOrRefusedFramesGetANegativeAnswerWithTheReasonAndThe
     }
 }
 
-// The read-back goes out in blocks of the size the tool's last transfer
-// used, 1 KiB while only the loader came: block 0, the data blocks of the
-// flash range with the last one padded, EOT, the closing block 0.
-TEST_F(Vb27BoardTest, AReadBackComesInTheBlockSizeOfTheToolsLastTransfer)
+TEST_F(Vb27BoardOnLine, ANegativeClosingAckLeavesTheImageOutOfItsErasedRegionAndTheLoaderTakesTheNextImage)
 {
-    constexpr uint32_t ADDRESS = 0x4000;
-    const Bytes image = Pattern(20000, 3);
-    for (size_t imageBlock : {size_t{0}, size_t{2048}, size_t{8192}}) {
-        SCOPED_TRACE(imageBlock);
-        BootLoader(false);
-        if (imageBlock != 0) {
-            ASSERT_TRUE(IsAck(Send(FlashImage(ADDRESS, 20000, 0x5000)), SUCCESS));
-            ASSERT_TRUE(Transfer("app.bin", image, imageBlock));
-        } else {
-            flash.Write(ADDRESS, image.data(), image.size());
-        }
-        const size_t readBlock = imageBlock != 0 ? imageBlock : 1024;
-        ASSERT_TRUE(IsAck(Send(Command(0xB4, Le32s({20000, ADDRESS}))), SUCCESS));
-        EXPECT_EQ(Send({C}), HeaderBlock("flash.bin", "0x4e20"));
-        std::vector<Bytes> blocks = {Send({ACK, C})};
-        while (blocks.size() < DataBlocks(image, readBlock).size()) {
-            blocks.push_back(Send({ACK}));
-        }
-        EXPECT_EQ(blocks, DataBlocks(image, readBlock));
-        EXPECT_EQ(Send({ACK}), Bytes{EOT});
-        EXPECT_TRUE(Send({ACK}).empty());
-        EXPECT_EQ(Send({C}), ClosingBlock());
-        EXPECT_TRUE(Send({ACK, C}).empty()) << "the receiver's last C is no command";
-        EXPECT_EQ(board->GetMode(), Vb27Board::Mode::LOADER);
-        EXPECT_TRUE(report.ProtocolErrors().empty()) << testing::PrintToString(report.ProtocolErrors());
+    plan.answers = {AnswerFaultAt(Sim::AnswerFault::Kind::NEGATIVE, "close@2")};
+    BootLoader();
+    flash.Write(IMAGE_ADDRESS, Bytes(IMAGE_REGION, 0x00).data(), IMAGE_REGION);  // an older image
+    const Bytes image = Pattern(5000, 2);
+    ASSERT_TRUE(IsAck(Send(FlashImage(IMAGE_ADDRESS, 5000, IMAGE_REGION)), SUCCESS));
+    const Bytes end = Transfer("app.bin", image);
+    ASSERT_TRUE(ClosedWith(end, FAILURE));
+    EXPECT_EQ(end[10], INJECTED);
+    EXPECT_TRUE(FlashIs(IMAGE_ADDRESS, Bytes(IMAGE_REGION, 0xFF))) << "the board erased before programming failed";
+    EXPECT_EQ(report.Images().size(), 1u) << "only the loader was taken";
+    EXPECT_EQ(report.Faults().at(0).where, std::vector<std::string>{"answer 4, closing ACK 2"});
+    EXPECT_EQ(board->GetMode(), Vb27Board::Mode::LOADER);
+
+    ASSERT_TRUE(IsAck(Send(FlashImage(IMAGE_ADDRESS, 5000, IMAGE_REGION)), SUCCESS));
+    ASSERT_TRUE(ClosedWith(Transfer("app.bin", image), SUCCESS));
+    EXPECT_TRUE(FlashIs(IMAGE_ADDRESS, image));
+}
+
+TEST_F(Vb27BoardOnLine, ALoaderWhoseClosingAckIsNegativeNeverRunsAndTheRomWantsAHandshakeAgain)
+{
+    plan.answers = {AnswerFaultAt(Sim::AnswerFault::Kind::NEGATIVE, "close@1")};
+    Make();
+    ASSERT_TRUE(IsAck(Send(Handshake(115200)), SUCCESS));
+    ASSERT_TRUE(ClosedWith(Transfer("loader.bin", Pattern(3000, 1)), FAILURE));
+    EXPECT_EQ(board->GetMode(), Vb27Board::Mode::ROM);
+    EXPECT_TRUE(Send(FlashImage(IMAGE_ADDRESS, 16, IMAGE_REGION)).empty()) << "the ROM answers no loader command";
+    EXPECT_TRUE(IsAck(Send(Handshake(115200)), SUCCESS));
+}
+
+TEST_F(Vb27BoardOnLine, ACommandWhoseAnswerIsNegativeIsNotCarriedOutAndItsRepeatIs)
+{
+    plan.answers = {AnswerFaultAt(Sim::AnswerFault::Kind::NEGATIVE, "D2@1")};
+    BootLoader();
+    const Bytes kept = Pattern(IMAGE_REGION, 3);
+    flash.Write(IMAGE_ADDRESS, kept.data(), kept.size());
+    const Bytes eraseAll = FlashImage(0, 0, 0xFFFFFFFF);
+    const Bytes refused = Send(eraseAll);
+    ASSERT_TRUE(IsAck(refused, FAILURE));
+    EXPECT_EQ(refused[9], INJECTED);
+    EXPECT_TRUE(FlashIs(IMAGE_ADDRESS, kept)) << "the refused erase did not happen";
+    ASSERT_TRUE(IsAck(Send(eraseAll), SUCCESS));
+    EXPECT_TRUE(FlashIs(IMAGE_ADDRESS, Bytes(IMAGE_REGION, 0xFF)));
+}
+
+// A broken check and a dropped answer are the fault matrix's
+// (Vb27BrokenAnswerCheck, Vb27DroppedAnswer); these change the bytes.
+TEST_F(Vb27BoardOnLine, AFlippedBitOrACutAnswerChangesOnlyWhatReachesTheLine)
+{
+    const Bytes good = [] {
+        Sim::Report r;
+        Sim::FaultPlan none;
+        Sim::FaultSchedule s(none, r);
+        RecordingLine l;
+        Sim::Flash f{4096};
+        Vb27Board b(Sim::BoardEnv{l, f, r, s}, false);
+        const Bytes hs = Handshake(115200);
+        b.OnBytes(hs.data(), hs.size());
+        return Bytes(l.sent.begin(), l.sent.begin() + 12);
+    }();
+    ASSERT_TRUE(IsAck(good, SUCCESS));
+    const struct {
+        const char* what;
+        Sim::AnswerFault fault;
+        Bytes expected;
+    } cases[] = {
+        {"flipped bit", AnswerFaultAt(Sim::AnswerFault::Kind::GARBLED, "F0@1", Sim::Garble::BIT),
+         [&] { Bytes b = good; b[6] ^= 0x01; return b; }()},
+        {"cut short", AnswerFaultAt(Sim::AnswerFault::Kind::GARBLED, "1", Sim::Garble::CUT),
+         Bytes(good.begin(), good.begin() + 6)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        line.Take();
+        report = Sim::Report();
+        plan.answers = {c.fault};
+        Make();
+        const Bytes out = Send(Handshake(115200));
+        // The handshake was carried out all the same: the board waits for the loader.
+        ASSERT_GE(out.size(), c.expected.size());
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<long>(c.expected.size())), c.expected);
+        EXPECT_EQ(board->GetMode(), Vb27Board::Mode::LOADER_TRANSFER);
+        EXPECT_EQ(report.Faults().at(0).fired, 1u);
     }
 }
 

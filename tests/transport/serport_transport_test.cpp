@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -202,17 +203,26 @@ TEST_F(SerportTransportTest, LongInboundStreamArrivesInOrderWhileConsumedInPiece
     EXPECT_TRUE(got == sent);
 }
 
-TEST_F(SerportTransportTest, WaitForDataWakesWhenBytesArriveAndEndsAfterItsTimeout)
+TEST_F(SerportTransportTest, WaitForDataEndsWhenBytesArriveOnAWakeOrAfterItsTimeout)
 {
     EXPECT_TRUE(EndsInTime([&] { EXPECT_FALSE(m_transport.WaitForData(TEN_MINUTES)); })) << "closed transport";
     OpenPort();
     EXPECT_FALSE(m_transport.WaitForData(30));
-    std::thread board([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        m_pty.Write({0xAA});
-    });
-    // A wait far longer than the bound: only the arriving byte can end it in time.
-    EXPECT_TRUE(EndsInTime([&] { EXPECT_TRUE(m_transport.WaitForData(TEN_MINUTES)); }));
+    // Waits far longer than the bound: only the wake, then the arriving byte, can end them in time.
+    const auto after50ms = [](const std::function<void()>& what) {
+        return std::thread([what] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            what();
+        });
+    };
+    std::thread waker = after50ms([this] { m_transport.Wake(); });
+    bool woken = true;
+    EXPECT_TRUE(EndsInTime([&] { woken = m_transport.WaitForData(TEN_MINUTES); }));
+    waker.join();
+    EXPECT_FALSE(woken) << "a wake is no data";
+    std::thread board = after50ms([this] { m_pty.Write({0xAA}); });
+    EXPECT_TRUE(EndsInTime([&] { EXPECT_TRUE(m_transport.WaitForData(TEN_MINUTES)); }))
+        << "a wake leaves the line usable";
     board.join();
     EXPECT_EQ(m_transport.PendingCount(), 1u);
     EXPECT_TRUE(m_transport.WaitForData(0)) << "true at once while bytes are pending";
@@ -264,21 +274,6 @@ TEST_F(SerportTransportTest, AnOpenLineCostsNoThreadASecondOpenStartsAfreshAndCl
     }
     EXPECT_TRUE(ThreadsBackTo(m_threadsBefore));
     EXPECT_TRUE(m_pty.Write({4})) << "the destroyed transport closed the slave, the master still writes";
-}
-
-TEST_F(SerportTransportTest, AWakeFromAnotherThreadEndsAWaitEarly)
-{
-    OpenPort();
-    bool result = true;
-    std::thread waker([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        m_transport.Wake();
-    });
-    EXPECT_TRUE(EndsInTime([&] { result = m_transport.WaitForData(TEN_MINUTES); }));
-    waker.join();
-    EXPECT_FALSE(result);
-    ASSERT_TRUE(m_pty.Write({6}));
-    EXPECT_TRUE(WaitUntilPending(1)) << "a wake leaves the line usable";
 }
 
 TEST_F(SerportTransportTest, RefusedOpensLeaveNoThreadAndKeepTheReason)

@@ -1,19 +1,16 @@
-// The tool's YMODEM receiver against a scripted loader that builds frames
-// from the wire description alone, and against an independent sender:
-// lrzsz's sb on the slave side of a pseudo-terminal. The sender's frames and
-// how a transfer ends early (a lost line, a cancel) are checked end to end.
+// The tool's YMODEM receiver on a pseudo-terminal, against a scripted loader
+// that builds frames from the wire description alone, and against an
+// independent sender: lrzsz's sb. The sender's frames, how
+// a transfer ends early (a lost line, a cancel) and reads into memory (the
+// burn check's read-back) are checked end to end.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <thread>
 
 #include "support/child_process.h"
@@ -82,94 +79,66 @@ std::vector<Bytes> Frames(const Bytes& data, size_t dataSize, uint8_t head)
     return frames;
 }
 
-// The chip object's line in memory: the tool's side first, then the scripted peer's.
-class FakeLink : public ChipLink {
+// The tool's end of a pseudo-terminal as the chip object's line; the far end
+// hanging up is a lost line.
+class PtyLink : public ChipLink {
 public:
-    // ---- tool side
+    explicit PtyLink(int fd) : m_fd(fd) {}
+
     unsigned long Send(const unsigned char* data, unsigned long length) override
     {
-        if (m_broken) {
-            return 0;
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_toPeer.insert(m_toPeer.end(), data, data + length);
-        m_peerCv.notify_all();
-        return length;
+        const ssize_t n = write(m_fd, data, length);
+        return n > 0 ? static_cast<unsigned long>(n) : 0;
     }
     unsigned long Receive(unsigned char* buffer, unsigned long length) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const size_t n = std::min<size_t>(length, m_toTool.size());
-        std::copy(m_toTool.begin(), m_toTool.begin() + static_cast<long>(n), buffer);
-        m_toTool.erase(m_toTool.begin(), m_toTool.begin() + static_cast<long>(n));
-        return static_cast<unsigned long>(n);
+        const ssize_t n = read(m_fd, buffer, length);
+        return n > 0 ? static_cast<unsigned long>(n) : 0;
     }
     bool WaitForData(uint32_t timeoutMs) override
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_toolCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !m_toTool.empty() || m_broken; });
-        return !m_toTool.empty();
+        struct pollfd pfd {m_fd, POLLIN, 0};
+        return poll(&pfd, 1, static_cast<int>(timeoutMs)) > 0 && pfd.revents == POLLIN;
     }
     bool CheckIsCancel() override { return false; }
-    bool LineLost() override { return m_broken; }
+    bool LineLost() override
+    {
+        struct pollfd pfd {m_fd, POLLIN, 0};
+        return poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0;
+    }
     Common::RunEvents& Events() override { return m_events; }
     void Fail(Common::OutcomeKind, std::string_view message) override { Common::Print(m_events, message); }
 
-    // ---- peer side
-    void PeerWrite(const Bytes& bytes)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_toTool.insert(m_toTool.end(), bytes.begin(), bytes.end());
-        m_toolCv.notify_all();
-    }
+private:
+    int m_fd;
+    Common::CallbackEvents m_events;
+};
 
-    // Exactly count bytes, or fewer when the wait ends or the line closes.
-    Bytes PeerRead(size_t count, int timeoutMs = PEER_TIMEOUT_MS)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_peerCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [&] { return m_toPeer.size() >= count || m_closed; });
-        const size_t n = std::min(count, m_toPeer.size());
-        Bytes bytes(m_toPeer.begin(), m_toPeer.begin() + static_cast<long>(n));
-        m_toPeer.erase(m_toPeer.begin(), m_toPeer.begin() + static_cast<long>(n));
-        return bytes;
-    }
-    // The next byte, or -1.
+// The tool reads the slave of a pseudo-terminal, the scripted loader plays
+// the board on the master.
+struct ScriptedLine {
+    ScriptedLine() : slave(open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)), tool(slave) {}
+    ~ScriptedLine() { close(slave); }
+
     int PeerReadByte()
     {
-        const Bytes b = PeerRead(1);
+        const Bytes b = pty.Read(1, PEER_TIMEOUT_MS);
         return b.empty() ? -1 : b[0];
     }
-    // What the tool has sent and the peer has not read.
-    // What the peer has sent and the tool has not taken.
-    Bytes PendingForTool()
+    // What the loader sent and the tool has not taken.
+    Bytes PendingForTool() const
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return Bytes(m_toTool.begin(), m_toTool.end());
-    }
-    // Wakes a blocked peer once the tool is done.
-    void Close()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_closed = true;
-        m_peerCv.notify_all();
-    }
-    void Break()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_broken = true;
-        m_toolCv.notify_all();
+        Bytes rest;
+        uint8_t chunk[256];
+        for (ssize_t n; (n = read(slave, chunk, sizeof(chunk))) > 0;) {
+            rest.insert(rest.end(), chunk, chunk + n);
+        }
+        return rest;
     }
 
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_toolCv;
-    std::condition_variable m_peerCv;
-    std::deque<uint8_t> m_toTool;
-    std::deque<uint8_t> m_toPeer;
-    bool m_closed = false;
-    std::atomic<bool> m_broken{false};
-    Common::CallbackEvents m_events;
+    TestSupport::PtyPair pty;
+    const int slave;
+    PtyLink tool;
 };
 
 constexpr int C = 'C';
@@ -180,16 +149,12 @@ enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM };
 
 // The loader's side of a read-back, run on its own thread against the tool.
 struct ScriptedSender {
-    explicit ScriptedSender(FakeLink& line) : link(line) {}
+    explicit ScriptedSender(ScriptedLine& scripted) : line(scripted) {}
 
     void Start() { thread = std::thread([this] { Run(); }); }
-    void Finish()
-    {
-        link.Close();
-        thread.join();
-    }
+    void Finish() { thread.join(); }
 
-    FakeLink& link;
+    ScriptedLine& line;
     std::string error;
     std::thread thread;
     size_t announcedSize = 0;
@@ -201,7 +166,7 @@ struct ScriptedSender {
 
     bool Expect(int byte, const char* what)
     {
-        const int got = link.PeerReadByte();
+        const int got = line.PeerReadByte();
         if (got != byte && error.empty()) {
             error = std::string(what) + ": got " + std::to_string(got);
         }
@@ -210,9 +175,9 @@ struct ScriptedSender {
 
     void Send(const Bytes& frame, size_t answersExpected = 1)
     {
-        link.PeerWrite(frame);
+        line.pty.Write(frame);
         for (size_t i = 0; i < answersExpected; ++i) {
-            answers.push_back(link.PeerReadByte());
+            answers.push_back(line.PeerReadByte());
         }
     }
 
@@ -225,12 +190,12 @@ struct ScriptedSender {
         if (fault == Fault::BAD_START) {
             Bytes bad = start;
             bad[10] ^= 0x40;
-            link.PeerWrite(bad);
+            line.pty.Write(bad);
             if (!Expect(C, "C after bad block 0")) {
                 return;
             }
         }
-        link.PeerWrite(start);
+        line.pty.Write(start);
         if (!Expect(ACK, "block 0 ACK") || !Expect(C, "block 0 C")) {
             return;
         }
@@ -252,47 +217,17 @@ struct ScriptedSender {
             }
             Send(frames[i]);
         }
-        link.PeerWrite({EOT});
+        line.pty.Write({EOT});
         if (!Expect(ACK, "EOT ACK") || !Expect(C, "closing C")) {
             return;
         }
         Bytes closing = WireFrame(SOH, 0, Bytes(128, 0));
         closing.insert(closing.end(), trailer.begin(), trailer.end());
-        link.PeerWrite(closing);
+        line.pty.Write(closing);
         if (Expect(ACK, "closing ACK")) {
             Expect(C, "final C");
         }
     }
-};
-
-// The master fd of the pair as the chip object's line.
-class PtyLink : public ChipLink {
-public:
-    explicit PtyLink(int fd) : m_fd(fd) {}
-
-    unsigned long Send(const unsigned char* data, unsigned long length) override
-    {
-        const ssize_t n = write(m_fd, data, length);
-        return n > 0 ? static_cast<unsigned long>(n) : 0;
-    }
-    unsigned long Receive(unsigned char* buffer, unsigned long length) override
-    {
-        ssize_t n = read(m_fd, buffer, length);
-        return n > 0 ? static_cast<unsigned long>(n) : 0;
-    }
-    bool WaitForData(uint32_t timeoutMs) override
-    {
-        struct pollfd pfd {m_fd, POLLIN, 0};
-        return poll(&pfd, 1, static_cast<int>(timeoutMs)) > 0 && (pfd.revents & POLLIN) != 0;
-    }
-    bool CheckIsCancel() override { return false; }
-    bool LineLost() override { return false; }
-    Common::RunEvents& Events() override { return m_events; }
-    void Fail(Common::OutcomeKind, std::string_view message) override { Common::Print(m_events, message); }
-
-private:
-    int m_fd;
-    Common::CallbackEvents m_events;
 };
 
 class Ymodem : public ::testing::Test {
@@ -302,14 +237,13 @@ protected:
     {
         peer.announcedSize = data.size();
         peer.frames = Frames(data, WireDataSize(head), head);
-        YmodemProtocol receiver(&peer.link, packetSize);
+        YmodemProtocol receiver(&peer.line.tool, packetSize);
         peer.Start();
         const bool ok = receiver.UploadFile(m_path, static_cast<uint32_t>(data.size()));
         peer.Finish();
         return ok;
     }
 
-    FakeLink link;
     PrintCapture capture;
     TestSupport::TempDir m_dir{"ymodem"};
     const std::string m_path = m_dir.File("read.bin");
@@ -338,7 +272,7 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksForBadOnesAgainAndLeavesWhatFoll
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(static_cast<int>(c.fault)) + " head " + std::to_string(c.head));
-        FakeLink line;
+        ScriptedLine line;
         ScriptedSender peer(line);
         peer.fault = c.fault;
         std::remove(m_path.c_str());
@@ -347,28 +281,6 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksForBadOnesAgainAndLeavesWhatFoll
         EXPECT_EQ(peer.answers, c.answers);
         EXPECT_EQ(ReadFile(m_path), data);
         EXPECT_EQ(line.PendingForTool(), peer.trailer) << "what came behind the closing block";
-    }
-}
-
-// Into memory as into a file: exactly the size asked for (the padding of the
-// last frame dropped), replacing what the vector held.
-TEST_F(Ymodem, ReceiveIntoMemoryKeepsExactlyTheSizeAskedFor)
-{
-    std::vector<uint8_t> held(5, 0xEE);
-    for (uint8_t head : {STX, uint8_t{0x0C}}) {
-        SCOPED_TRACE(head);
-        const Bytes data = Pattern(10000, head);
-        FakeLink line;
-        ScriptedSender peer(line);
-        peer.announcedSize = data.size();
-        peer.frames = Frames(data, WireDataSize(head), head);
-        YmodemProtocol receiver(&peer.link, 1024);
-        peer.Start();
-        EXPECT_TRUE(receiver.UploadData(held, static_cast<uint32_t>(data.size())));
-        peer.Finish();
-        EXPECT_EQ(peer.error, "");
-        EXPECT_EQ(peer.answers.size(), peer.frames.size());
-        EXPECT_EQ(held, data);
     }
 }
 
@@ -389,23 +301,23 @@ TEST_F(Ymodem, ReceiveLostLineOrAFileThatCannotBeCreatedFailsWithItsMessages)
     };
     for (const auto& c : cases) {
         PrintCapture prints;
-        FakeLink line;
+        ScriptedLine line;
         if (c.beforeStart) {
-            line.Break();
+            line.pty.CloseMaster();
         }
         std::thread peer([&line, &c] {
             if (!c.beforeStart) {
                 line.PeerReadByte();
-                line.PeerWrite(StartBlock("f.bin", 100));
-                line.PeerRead(2);
+                line.pty.Write(StartBlock("f.bin", 100));
+                line.pty.Read(2, PEER_TIMEOUT_MS);
                 if (c.lost) {
-                    line.Break();
+                    line.pty.CloseMaster();
                 }
             }
         });
-        YmodemProtocol receiver(&line, 1024);
+        YmodemProtocol receiver(&line.tool, 1024);
         EXPECT_FALSE(receiver.UploadFile(c.lost ? m_path : ::testing::TempDir() + "no/such/dir/out.bin", 100));
-        line.Close();
+        line.pty.StopReads();
         peer.join();
         for (const std::string& message : c.messages) {
             EXPECT_EQ(prints.CountLine(message), 1) << message;
@@ -432,7 +344,7 @@ TEST_F(Ymodem, ReceiveFromLrzszKilobyteBlocksWholeOrWithA128ByteTailAndSmallBloc
             const std::string& slave = pty.SlavePath();
             run = TestSupport::RunProgram("/bin/sh", {"-c", command + " <" + slave + " >" + slave}, 60000);
         });
-        PtyLink line(pty.Master());
+        PtyLink line(pty.Master());  // sb holds the slave
         const bool ok = YmodemProtocol(&line, 1024).UploadFile(m_path, static_cast<uint32_t>(size));
         sender.join();
         EXPECT_TRUE(ok) << size;
