@@ -18,6 +18,13 @@
 // With --repeat every figure is the least of N runs (the tool's and the
 // floor's alike), which keeps a shared machine's load out of the ratio.
 //
+// The floor is a forked sender that is already running; the tool's figure
+// also holds what a run costs once (start, package, handshake, loader). So
+// each rate also burns a package whose image is a single block, and the
+// net figures compare the tool's CPU beyond that fixed cost, per frame, with
+// the floor's: startup_ms is that fixed cost, net_vs_floor the ratio
+// without it.
+//
 // The tools are taken from DIR, by default ../bin beside this program's
 // directory (the build tree).
 #include <fcntl.h>
@@ -371,19 +378,31 @@ struct Setup {
     int repeat = 1;
 };
 
-Run BurnOnce(const Setup& setup, uint32_t baud, uint32_t block, const std::vector<std::string>& extra)
+Run BurnPackage(const Setup& setup, const std::string& packagePath, uint32_t baud, uint32_t block,
+                const std::vector<std::string>& extra)
 {
     Sim sim = StartSim(setup.bin + "tarnwick-sim", baud, setup.dir);
     if (sim.port.empty()) {
         return Run{};
     }
     std::vector<std::string> argv{setup.dir + "bin/tarnwickcmd", "--burn", "-n", "vb27", "-m", "serial", sim.port,
-                                  "-f", setup.packagePath, "-b", std::to_string(baud),
+                                  "-f", packagePath, "-b", std::to_string(baud),
                                   "-packagesize:" + std::to_string(block)};
     argv.insert(argv.end(), extra.begin(), extra.end());
     const Run run = RunTool(argv);
     StopSim(sim);
     return run;
+}
+
+Run BurnOnce(const Setup& setup, uint32_t baud, uint32_t block, const std::vector<std::string>& extra)
+{
+    return BurnPackage(setup, setup.packagePath, baud, block, extra);
+}
+
+void WritePackage(const Bytes& package, const std::string& path)
+{
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(package.data()), static_cast<std::streamsize>(package.size()));
 }
 
 // Burn alone, burn with the check, and the read-back on its own, each the
@@ -476,8 +495,7 @@ int main(int argc, char** argv)
     }
     const Bytes package = BuildPackage(mib * 1024 * 1024);
     const std::string packagePath = dir + "bench.fwpkg";
-    std::ofstream(packagePath, std::ios::binary)
-        .write(reinterpret_cast<const char*>(package.data()), static_cast<std::streamsize>(package.size()));
+    WritePackage(package, packagePath);
     const double payload = static_cast<double>(package.size() - HEADER_LENGTH - 2 * ENTRY_LENGTH);
     const double payloadMiB = payload / (1024.0 * 1024.0);
     if (check) {
@@ -487,17 +505,28 @@ int main(int argc, char** argv)
         return failures == 0 ? 0 : 1;
     }
 
-    std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %-14s %-9s %s\n", "baud", "block", "wall_s", "payload/s",
-                "of_limit", "cpu_s/MiB", "floor_cpu/MiB", "vs_floor", "result");
+    const Setup setup{bin, dir, packagePath, 0.0, repeat};
+    std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %-14s %-9s %-11s %-13s %s\n", "baud", "block", "wall_s",
+                "payload/s", "of_limit", "cpu_s/MiB", "floor_cpu/MiB", "vs_floor", "startup_ms", "net_vs_floor",
+                "result");
     int failures = 0;
     for (uint32_t baud : bauds) {
         for (uint32_t block : blocks) {
             // On a shared machine every figure carries the others' load: each
             // is the least of its repeats, the tool's and the floor's alike.
             const size_t frames = static_cast<size_t>(payload) / block;
+            // The loader and an image of one block: what a run costs besides its frames.
+            const std::string fixedPath = dir + "fixed.fwpkg";
+            WritePackage(BuildPackage(HEADER_LENGTH + 2 * ENTRY_LENGTH + LOADER_LENGTH + block), fixedPath);
+            const size_t fixedFrames = LOADER_LENGTH / block + 1;
             Run run;
             Run floor;
+            Run fixed;
             for (int i = 0; i < repeat; ++i) {
+                const Run fixedOnce = BurnPackage(setup, fixedPath, baud, block, {});
+                if (i == 0 || (fixed.exitCode == 0 && (fixedOnce.exitCode != 0 || fixedOnce.cpuSeconds < fixed.cpuSeconds))) {
+                    fixed = fixedOnce;
+                }
                 Sim sim = StartSim(bin + "tarnwick-sim", baud, dir);
                 if (sim.port.empty()) {
                     std::fprintf(stderr, "tarnwick-sim did not start\n");
@@ -520,11 +549,18 @@ int main(int argc, char** argv)
             const double limit = baud / 10.0;
             const double cpuPerMiB = run.cpuSeconds / payloadMiB;
             const double floorPerMiB = floor.cpuSeconds / (static_cast<double>(frames * block) / (1024.0 * 1024.0));
-            std::printf("%-9u %-6u %-9.2f %-10.0f %-9.3f %-12.4f %-14.4f %-9.2f %s\n", baud, block, run.wallSeconds,
-                        rate, rate / limit, cpuPerMiB, floorPerMiB, floorPerMiB > 0 ? cpuPerMiB / floorPerMiB : 0.0,
-                        run.exitCode == 0 && floor.exitCode == 0 ? "ok" : "FAILED");
+            // Per frame beyond the fixed run, against the floor's per frame.
+            const double netPerFrame = frames > fixedFrames
+                                           ? (run.cpuSeconds - fixed.cpuSeconds) / static_cast<double>(frames - fixedFrames)
+                                           : 0.0;
+            const double floorPerFrame = floor.cpuSeconds / static_cast<double>(frames);
+            const bool ok = run.exitCode == 0 && floor.exitCode == 0 && fixed.exitCode == 0;
+            std::printf("%-9u %-6u %-9.2f %-10.0f %-9.3f %-12.4f %-14.4f %-9.2f %-11.1f %-13.2f %s\n", baud, block,
+                        run.wallSeconds, rate, rate / limit, cpuPerMiB, floorPerMiB,
+                        floorPerMiB > 0 ? cpuPerMiB / floorPerMiB : 0.0, fixed.cpuSeconds * 1000.0,
+                        floorPerFrame > 0 ? netPerFrame / floorPerFrame : 0.0, ok ? "ok" : "FAILED");
             std::fflush(stdout);
-            failures += run.exitCode == 0 ? 0 : 1;
+            failures += ok ? 0 : 1;
         }
     }
     fs::remove_all(dir, error);

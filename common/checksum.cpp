@@ -7,9 +7,9 @@ namespace Common {
 namespace {
 
 // Slices of CRC_TABLE: SLICES[k][x] is what byte x does to the CRC when k
-// more bytes follow it, so four bytes take four independent lookups.
+// more bytes follow it, so eight bytes take eight independent lookups.
 struct Crc16Slices {
-    std::array<std::array<uint16_t, 256>, 4> table{};
+    std::array<std::array<uint16_t, 256>, 8> table{};
     constexpr Crc16Slices()
     {
         for (uint32_t x = 0; x < 256; ++x) {
@@ -34,9 +34,10 @@ uint16_t SopCrc16(const uint8_t* data, uint32_t length)
     const auto& t = CRC16_SLICES.table;
     uint16_t crc = 0;
     uint32_t i = 0;
-    for (; i + 4 <= length; i += 4) {
+    for (; i + 8 <= length; i += 8) {
         const uint16_t top = static_cast<uint16_t>(crc ^ ((data[i] << 8) | data[i + 1]));
-        crc = static_cast<uint16_t>(t[3][top >> 8] ^ t[2][top & 0xFFu] ^ t[1][data[i + 2]] ^ t[0][data[i + 3]]);
+        crc = static_cast<uint16_t>(t[7][top >> 8] ^ t[6][top & 0xFFu] ^ t[5][data[i + 2]] ^ t[4][data[i + 3]] ^
+                                    t[3][data[i + 4]] ^ t[2][data[i + 5]] ^ t[1][data[i + 6]] ^ t[0][data[i + 7]]);
     }
     for (; i < length; ++i) {
         crc = static_cast<uint16_t>((crc << 8) ^ CRC_TABLE[((crc >> 8) ^ data[i]) & 0xFFu]);

@@ -23,6 +23,12 @@ struct Console {
     std::string held;
     Clock::time_point heldSince;
     std::thread helper;
+    // After writing, the helper looks again once MAX_HOLD_MS is over, without
+    // being told that text came: a stream of marks costs it one wake-up per
+    // write and the writer no hand-off at all. A write of anyone else's ends
+    // this, and the next text wakes the helper.
+    bool watching = false;
+    Clock::time_point watchUntil;
     bool stopping = false;
     uint64_t writes = 0;
 };
@@ -36,6 +42,7 @@ Console& State()
 
 void WriteOutLocked(Console& console)
 {
+    console.watching = false;
     if (console.held.empty()) {
         return;
     }
@@ -45,22 +52,32 @@ void WriteOutLocked(Console& console)
     ++console.writes;
 }
 
-// Writes held text once it is MAX_HOLD_MS old, however long the program is
-// busy elsewhere (a transfer in progress prints its marks without line ends).
+// Writes held text by the time it is MAX_HOLD_MS old, however long the
+// program is busy elsewhere (a transfer in progress prints its marks without
+// line ends).
 void HelperLoop()
 {
     Console& console = State();
+    const auto hold = std::chrono::milliseconds(MAX_HOLD_MS);
     std::unique_lock<std::mutex> guard(console.lock);
     while (!console.stopping) {
-        if (console.held.empty()) {
+        if (console.watching) {
+            const Clock::time_point now = Clock::now();
+            if (now < console.watchUntil) {
+                console.wake.wait_until(guard, console.watchUntil);
+            } else if (console.held.empty()) {
+                console.watching = false;
+            } else {
+                // Everything held came after the last write, so none of it is older than MAX_HOLD_MS.
+                WriteOutLocked(console);
+                console.watching = true;
+                console.watchUntil = now + hold;
+            }
+        } else if (console.held.empty()) {
             console.wake.wait(guard);
-            continue;
-        }
-        const Clock::time_point due = console.heldSince + std::chrono::milliseconds(MAX_HOLD_MS);
-        if (Clock::now() >= due) {
-            WriteOutLocked(console);
         } else {
-            console.wake.wait_until(guard, due);
+            console.watching = true;
+            console.watchUntil = console.heldSince + hold;
         }
     }
 }
@@ -105,7 +122,7 @@ void Write(std::string_view text)
         WriteOutLocked(console);
         return;
     }
-    if (wasEmpty) {
+    if (wasEmpty && !console.watching) {
         console.heldSince = Clock::now();
         StartHelperLocked(console);
         console.wake.notify_one();

@@ -50,12 +50,15 @@ SerialIoResult WriteAll(int fd, const uint8_t* data, size_t length, uint32_t sta
         result.error = EBADF;
         return result;
     }
-    int64_t deadline = MonotonicMs() + stallMs;
+    // The stall clock starts when the queue is first found full after the
+    // last byte taken: a frame the queue takes at once reads no clock.
+    bool stalling = false;
+    int64_t deadline = 0;
     while (result.count < length) {
         ssize_t n = calls.put(fd, data + result.count, length - result.count);
         if (n > 0) {
             result.count += static_cast<size_t>(n);
-            deadline = MonotonicMs() + stallMs;
+            stalling = false;
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -67,7 +70,12 @@ SerialIoResult WriteAll(int fd, const uint8_t* data, size_t length, uint32_t sta
             break;
         }
         // The queue is full: wait until it takes more.
-        int64_t left = deadline - MonotonicMs();
+        const int64_t now = MonotonicMs();
+        if (!stalling) {
+            stalling = true;
+            deadline = now + stallMs;
+        }
+        int64_t left = deadline - now;
         if (left <= 0) {
             result.error = ETIMEDOUT;
             break;

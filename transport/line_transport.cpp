@@ -168,9 +168,10 @@ bool LineTransport::WaitForData(uint32_t timeoutMs)
         return true;
     }
     // Nothing can arrive on a closed port or a lost line: no point waiting.
-    const int64_t deadline = Platform::MonotonicMs() + timeoutMs;
+    int64_t now = Platform::MonotonicMs();
+    const int64_t deadline = now + timeoutMs;
     while (IsOpen() && !m_broken) {
-        int64_t left = std::max<int64_t>(0, deadline - Platform::MonotonicMs());
+        int64_t left = std::max<int64_t>(0, deadline - now);
         Platform::SerialWait event = m_device->Wait(m_wakeEvent, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
         if (event == Platform::SerialWait::READABLE) {
             // A readable line may yield no data (telnet commands, say): wait on.
@@ -188,6 +189,7 @@ bool LineTransport::WaitForData(uint32_t timeoutMs)
         if (left == 0) {
             break;
         }
+        now = Platform::MonotonicMs();
     }
     if (PendingCount() == 0 && m_broken) {
         ReportLineLost();

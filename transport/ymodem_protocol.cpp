@@ -346,8 +346,9 @@ bool YmodemProtocol::SendYmodemDataFrame(const uint8_t* data, uint32_t size, uin
     for (uint32_t block = 1; block <= frameCount; ++block) {
         if (block == frameCount) {
             chunk = size - offset;
+            // Only the last frame is padded: the full ones overwrite every data byte.
+            std::fill(frame.begin(), frame.end(), 0);
         }
-        std::fill(frame.begin(), frame.end(), 0);
         if (!InitYmodemDataFrame(frame.data(), frameSize, static_cast<uint8_t>(block & 0xFF),
                                  data == nullptr ? nullptr : data + offset, chunk) ||
             !SendFrameWithYmodemAck(frame.data(), frameSize)) {

@@ -69,6 +69,21 @@ TEST_F(ConsoleOutputTest, HeldTextIsWrittenOnceOldWithoutAnotherPrint)
     EXPECT_EQ(Captured(), "###");
 }
 
+TEST_F(ConsoleOutputTest, AStreamOfMarksGoesOutInBatchesWithoutALineEnd)
+{
+    // Marks 20 ms apart for 400 ms: the helper writes them a few at a time,
+    // never one write per mark, and none is left behind.
+    constexpr int MARKS = 20;
+    const uint64_t before = ConsoleOutput::WriteCount();
+    for (int i = 0; i < MARKS; ++i) {
+        ConsoleOutput::Write("#");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(WrittenBy(before, Clock::now() + WRITTEN_WITHIN)) << "no mark reached the screen";
+    EXPECT_LT(ConsoleOutput::WriteCount() - before, static_cast<uint64_t>(MARKS / 2)) << "marks went out one by one";
+    EXPECT_EQ(Captured(), std::string(MARKS, '#'));
+}
+
 TEST_F(ConsoleOutputTest, FlushWritesWhatIsHeldAndNothingWhenNothingIs)
 {
     ConsoleOutput::Printf("Burn %s", "app.bin");
