@@ -2,8 +2,7 @@
 // the line: a progress mark is kept until its line ends, and every line is
 // written as soon as it ends. Text that waits for its line end is written
 // by the time it is 100 ms old, so a person watching sees the marks as they
-// come;
-// Flush writes everything now (before a wait for the board, at exit). The
+// come; Flush writes everything now (before a wait for the board, at exit). The
 // first deferred text starts a helper thread that keeps that promise, and
 // everything still held is written when the process exits normally.
 #pragma once
