@@ -1,21 +1,18 @@
 // What the device tests share: a board at the far end of a real
 // pseudo-terminal (the chip object opens the slave path like any serial
 // device, a scripted peer thread answers on the master side), the board's view
-// of the wire formats written from the frame tables (never from the tool's
-// frame code; only the checksum functions are shared), and the chip fixtures.
+// of the wire formats (transport/wire_bytes.h), and the chip fixtures.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "common/checksum.h"
 #include "device/burn_chip_base.h"
 #include "device/device_library.h"
 #include "transport/line_factory.h"
@@ -23,8 +20,10 @@
 #include "support/print_capture.h"
 #include "support/pty_pair.h"
 #include "support/test_files.h"
+#include "transport/wire_bytes.h"
 
 using namespace TestSupport;
+using namespace TestWire;
 using MessageCapture = TestSupport::PrintCapture;
 
 // Generous bound for anything the peer waits for: a loaded machine or a
@@ -153,81 +152,9 @@ protected:
     MessageCapture messages;
 };
 
-inline Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
 // Writes the file and gives its path back.
 inline std::string Saved(const std::string& path, const Bytes& bytes)
 {
     WriteFile(path, bytes);
     return path;
-}
-
-// --- boot ROM frames --------------------------------------------------------------
-
-// Appends the CRC of everything so far, high byte first.
-inline Bytes WithCrcBe(Bytes bytes)
-{
-    const uint16_t crc = Common::SopCrc16(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    bytes.push_back(static_cast<uint8_t>(crc >> 8));
-    bytes.push_back(static_cast<uint8_t>(crc));
-    return bytes;
-}
-
-// Appends the CRC of everything so far, low byte first.
-inline Bytes WithCrcLe(Bytes bytes)
-{
-    const uint16_t crc = Common::SopCrc16(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    bytes.push_back(static_cast<uint8_t>(crc));
-    bytes.push_back(static_cast<uint8_t>(crc >> 8));
-    return bytes;
-}
-
-inline bool CrcBeOk(const Bytes& frame)
-{
-    return frame.size() >= 2 && WithCrcBe(Bytes(frame.begin(), frame.end() - 2)) == frame;
-}
-
-// CB | index | ~index | status | CRC BE
-inline Bytes ReplyFrame(uint8_t index, uint8_t status)
-{
-    return WithCrcBe({0xCB, index, static_cast<uint8_t>(~index), status});
-}
-
-// EF BE AD DE | length LE | 2 free | status | free | CRC LE. With length 12
-// it is also the Vb27 boot ROM's ACK frame.
-inline Bytes ShakeReply(uint16_t length, uint8_t status)
-{
-    return WithCrcLe({0xEF, 0xBE, 0xAD, 0xDE, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 0x00,
-                      0x00, status, 0x00});
-}
-
-// --- TypeSix: escaped frames -------------------------------------------------------------
-
-inline uint8_t Xor(const Bytes& bytes)
-{
-    uint8_t x = 0;
-    for (uint8_t b : bytes) {
-        x = static_cast<uint8_t>(x ^ b);
-    }
-    return x;
-}
-
-// 5C 73 | payload, every 5C doubled | 5C 65
-inline Bytes Wire(const Bytes& payload)
-{
-    Bytes wire = {0x5C, 0x73};
-    for (uint8_t b : payload) {
-        wire.push_back(b);
-        if (b == 0x5C) {
-            wire.push_back(0x5C);
-        }
-    }
-    return Concat({wire, {0x5C, 0x65}});
 }

@@ -9,12 +9,6 @@ namespace {
 
 using namespace TypeSixFrames;
 
-Bytes WithXor(Bytes body)
-{
-    body.push_back(Xor(body));
-    return body;
-}
-
 // --- framing ------------------------------------------------------------------------------
 
 TEST(TypeSixFraming, EveryFrameIsWrappedWithDoubled5CAndTheCheckOverTheUndoubledPayload)

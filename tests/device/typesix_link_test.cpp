@@ -24,25 +24,10 @@ constexpr uint8_t CMD_DATA_REQUEST = 0x21;
 constexpr uint32_t FAST_RATE = 921600;
 const std::string PORT = "scripted0";
 
-// 5C 73 | body, 5C 5C for 5C | 5C 65 -> payload
-Bytes Unwrap(const Bytes& wire)
-{
-    Bytes payload;
-    for (size_t i = 2; i + 2 < wire.size(); ++i) {
-        payload.push_back(wire[i]);
-        if (wire[i] == 0x5C) {
-            ++i;
-        }
-    }
-    return payload;
-}
-
 // seq | ack | code | return code | data | check
 Bytes Answer(const Bytes& command, uint8_t ack = 0x02, const Bytes& data = {})
 {
-    Bytes payload = Concat({{command[0], ack, command[1], 0x01}, data});
-    payload.push_back(Xor(payload));
-    return Wire(payload);
+    return Wire(WithXor(Concat({{command[0], ack, command[1], 0x01}, data})));
 }
 
 Bytes Text(const std::string& text)
@@ -65,7 +50,7 @@ public:
     void Close() override {}
     unsigned long Send(const unsigned char* data, unsigned long length) override
     {
-        payloads.push_back(Unwrap(Bytes(data, data + length)));
+        payloads.push_back(Payloads(Bytes(data, data + length)).at(0));
         if (board) {
             board(*this, payloads.back());
         }
@@ -174,8 +159,8 @@ TEST_F(TypeSixOnScriptedLine, NegativeAnswerFailsAtOnceWithoutSendingAgain)
 TEST_F(TypeSixOnScriptedLine, SpoiledAnswerIsLostAndTheFrameGoesAgainAtOnce)
 {
     const auto spoiledCheck = [](const Bytes& command, uint8_t ack) {
-        Bytes payload = {command[0], ack, command[1], 0x01};
-        payload.push_back(static_cast<uint8_t>(Xor(payload) ^ 0x01));
+        Bytes payload = WithXor({command[0], ack, command[1], 0x01});
+        payload.back() ^= 0x01;
         return Wire(payload);
     };
     const auto halfOf = [](Bytes wire) {

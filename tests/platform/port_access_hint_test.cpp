@@ -7,23 +7,21 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "as_operator.h"
 #include "platform/port_access_hint.h"
+#include "support/test_files.h"
 
 namespace {
 
-const gid_t UNLISTED_GID = 54321;  // a group no user is listed in
+using TestSupport::Contains;
 
-bool Has(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
+const gid_t UNLISTED_GID = 54321;  // a group no user is listed in
 
 class PortAccessHintForAnOperator : public ::testing::Test {
 protected:
@@ -59,34 +57,10 @@ protected:
         ASSERT_EQ(chmod(m_device.c_str(), mode), 0);
     }
 
-    // The hint as user nobody sees it, running with group gid only.
+    // The hint as user nobody sees it, running with group sessionGid only.
     std::string HintAsOperator(gid_t sessionGid, int error = EACCES)
     {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            ADD_FAILURE() << "pipe";
-            return "";
-        }
-        const pid_t child = fork();
-        if (child == 0) {
-            close(fds[0]);
-            if (setgroups(0, nullptr) != 0 || setgid(sessionGid) != 0 || setuid(m_uid) != 0) {
-                _exit(10);
-            }
-            const std::string hint = Platform::PortAccessHint(m_device, error);
-            _exit(write(fds[1], hint.data(), hint.size()) == static_cast<ssize_t>(hint.size()) ? 0 : 11);
-        }
-        close(fds[1]);
-        std::string hint;
-        char buffer[512];
-        for (ssize_t got; (got = read(fds[0], buffer, sizeof(buffer))) > 0;) {
-            hint.append(buffer, static_cast<size_t>(got));
-        }
-        close(fds[0]);
-        int status = 0;
-        EXPECT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-        return hint;
+        return AsOperator(m_uid, sessionGid, [this, error] { return Platform::PortAccessHint(m_device, error); });
     }
 
     std::string m_device;
@@ -100,9 +74,9 @@ TEST_F(PortAccessHintForAnOperator, OutsideTheGroupIsToldToJoinTheGroupThatOwnsT
     Device(UNLISTED_GID, 0660);
     const std::string hint = HintAsOperator(m_loginGid);
     const std::string group = std::to_string(UNLISTED_GID);
-    EXPECT_TRUE(Has(hint, "hint: permission denied on " + m_device + ": ")) << hint;
-    EXPECT_TRUE(Has(hint, "must be in group " + group + ", which owns the device")) << hint;
-    EXPECT_TRUE(Has(hint, "sudo usermod -aG " + group + " $USER, then log in again")) << hint;
+    EXPECT_TRUE(Contains(hint, "hint: permission denied on " + m_device + ": ")) << hint;
+    EXPECT_TRUE(Contains(hint, "must be in group " + group + ", which owns the device")) << hint;
+    EXPECT_TRUE(Contains(hint, "sudo usermod -aG " + group + " $USER, then log in again")) << hint;
     EXPECT_EQ(hint.find('\n'), hint.size() - 1) << "one line";
 }
 
@@ -112,9 +86,9 @@ TEST_F(PortAccessHintForAnOperator, ListedInTheGroupButNotInThisSessionIsToldToL
 {
     Device(m_loginGid, 0660);
     const std::string hint = HintAsOperator(UNLISTED_GID);
-    EXPECT_TRUE(Has(hint, "was added to group " + m_loginGroup + ", which owns the device")) << hint;
-    EXPECT_TRUE(Has(hint, "log in again (or run newgrp " + m_loginGroup + ")")) << hint;
-    EXPECT_FALSE(Has(hint, "usermod")) << hint;
+    EXPECT_TRUE(Contains(hint, "was added to group " + m_loginGroup + ", which owns the device")) << hint;
+    EXPECT_TRUE(Contains(hint, "log in again (or run newgrp " + m_loginGroup + ")")) << hint;
+    EXPECT_FALSE(Contains(hint, "usermod")) << hint;
 }
 
 TEST_F(PortAccessHintForAnOperator, AGroupWithoutReadAndWriteIsShownWithTheMode)
@@ -124,8 +98,8 @@ TEST_F(PortAccessHintForAnOperator, AGroupWithoutReadAndWriteIsShownWithTheMode)
         const std::string hint = HintAsOperator(m_loginGid);
         char text[8];
         std::snprintf(text, sizeof(text), "%04o", static_cast<unsigned>(mode));
-        EXPECT_TRUE(Has(hint, "the group may not read and write it (mode " + std::string(text) + ")")) << hint;
-        EXPECT_FALSE(Has(hint, "usermod")) << hint;
+        EXPECT_TRUE(Contains(hint, "the group may not read and write it (mode " + std::string(text) + ")")) << hint;
+        EXPECT_FALSE(Contains(hint, "usermod")) << hint;
     }
 }
 
@@ -133,8 +107,8 @@ TEST_F(PortAccessHintForAnOperator, AMemberWithReadAndWriteStillRefusedIsNotSent
 {
     Device(m_loginGid, 0660);
     const std::string hint = HintAsOperator(m_loginGid);
-    EXPECT_TRUE(Has(hint, "something else refuses it")) << hint;
-    EXPECT_FALSE(Has(hint, "usermod")) << hint;
+    EXPECT_TRUE(Contains(hint, "something else refuses it")) << hint;
+    EXPECT_FALSE(Contains(hint, "usermod")) << hint;
 }
 
 TEST_F(PortAccessHintForAnOperator, OnlyARefusedPermissionGetsAHint)

@@ -4,7 +4,6 @@
 // out, a garbled or dropped one changes only the line, and the digest check
 // of a flash image covers what the flash holds. Whole loads, the speed switch
 // and every command are driven end to end.
-#include "sim/fault_schedule.h"
 #include "sim_test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,29 +12,23 @@ using namespace SimTest;
 
 namespace {
 
-TEST(TypeSixBoard, BadCheckTooShortAndUnterminatedFramesAreReportedAndLeftUnanswered)
+class TypeSixBoard : public BoardOnLine {};
+
+TEST_F(TypeSixBoard, BadCheckTooShortAndUnterminatedFramesAreReportedAndLeftUnanswered)
 {
-    RecordingLine line;
-    Sim::Flash flash{4096};
-    Sim::Report report;
-    Sim::FaultPlan plan;
-    Sim::FaultSchedule faults(plan, report);
-    const std::unique_ptr<Sim::Board> board = Sim::MakeTypeSixBoard(Sim::BoardEnv{line, flash, report, faults});
-    const auto feed = [&](const Bytes& wire) {
-        board->OnBytes(wire.data(), wire.size());
-        return Unwrap(line.Take());
-    };
+    const std::unique_ptr<Sim::Board> board = Sim::MakeTypeSixBoard(Env());
+    const auto feed = [&](const Bytes& wire) { return Payloads(Feed(*board, wire)); };
     const auto errorMentions = [&](const std::string& text) { return Mentions(report.ProtocolErrors(), text); };
 
     Bytes init{0x00, 0x01, 0x01};  // seq 0, init, check
     init.back() ^= 0x01;
-    EXPECT_TRUE(feed(Wrap(init)).empty());
+    EXPECT_TRUE(feed(Wire(init)).empty());
     EXPECT_TRUE(errorMentions("wrong check byte"));
     EXPECT_TRUE(feed({0x5C, 0x73, 0x01, 0x01, 0x5C, 0x65}).empty());
     EXPECT_TRUE(errorMentions("payload of 2 bytes"));
     EXPECT_TRUE(feed({0x5C, 0x73, 0x00, 0x01}).empty());
     init.back() ^= 0x01;  // the tool's resend with a good check
-    const std::vector<Bytes> answers = feed(Wrap(init));
+    const std::vector<Bytes> answers = feed(Wire(init));
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_TRUE(Positive(answers.front()));
     EXPECT_TRUE(errorMentions("without end marker"));
@@ -58,66 +51,42 @@ Bytes Be32(uint32_t value)
 // seq, code, parameters, XOR check.
 Bytes Payload(uint8_t seq, uint8_t code, const Bytes& parameters)
 {
-    Bytes p{seq, code};
-    p.insert(p.end(), parameters.begin(), parameters.end());
-    p.push_back(Xor(p, p.size()));
-    return p;
+    return WithXor(Concat({{seq, code}, parameters}));
 }
 
 Bytes BinHead(uint8_t seq)
 {
-    Bytes parameters{0x00};  // file code: flash
-    for (const Bytes& word : {Be32(IMAGE_ADDRESS), Be32(IMAGE_REGION)}) {
-        parameters.insert(parameters.end(), word.begin(), word.end());
-    }
-    return Payload(seq, BIN_HEAD, parameters);
+    return Payload(seq, BIN_HEAD, Concat({{0x00}, Be32(IMAGE_ADDRESS), Be32(IMAGE_REGION)}));  // file code: flash
 }
 
 // An ssb already runs: the board takes images at once.
-class TypeSixBoardFaults : public ::testing::Test {
+class TypeSixBoardFaults : public BoardOnLine {
 protected:
     void Make()
     {
         plan.ssbRunning = true;
-        flash.SetBadCells(plan.badCells);
-        schedule = std::make_unique<Sim::FaultSchedule>(plan, report);
-        board = Sim::MakeTypeSixBoard(Sim::BoardEnv{line, flash, report, *schedule});
+        board = Sim::MakeTypeSixBoard(Env());
     }
 
     // The wire bytes the board answered a payload with.
-    Bytes Send(const Bytes& payload)
-    {
-        line.Take();
-        const Bytes wire = Wrap(payload);
-        board->OnBytes(wire.data(), wire.size());
-        return line.Take();
-    }
+    Bytes Send(const Bytes& payload) { return Feed(*board, Wire(payload)); }
 
     // A flash image as the tool sends it; the answer to its digest frame.
     std::vector<Bytes> Burn(const Bytes& image)
     {
         uint8_t seq = 0;
-        EXPECT_EQ(Unwrap(Send(BinHead(seq++))).size(), 1u);
+        EXPECT_EQ(Payloads(Send(BinHead(seq++))).size(), 1u);
         for (size_t offset = 0; offset < image.size(); offset += PACKET) {
             Bytes packet(image.begin() + static_cast<long>(offset),
                          image.begin() + static_cast<long>(std::min(image.size(), offset + PACKET)));
             packet.resize(PACKET, 0xFF);
-            EXPECT_TRUE(Positive(Unwrap(Send(Payload(seq++, DATA, packet))).at(0)));
+            EXPECT_TRUE(Positive(Payloads(Send(Payload(seq++, DATA, packet))).at(0)));
         }
-        EXPECT_TRUE(Positive(Unwrap(Send(Payload(seq++, END_PAGE, {}))).at(0)));
-        Bytes parameters = Be32(IMAGE_ADDRESS);
-        const Bytes length = Be32(static_cast<uint32_t>(image.size()));
-        const Bytes digest = TestSupport::Sha256(image);
-        parameters.insert(parameters.end(), length.begin(), length.end());
-        parameters.insert(parameters.end(), digest.begin(), digest.end());
-        return Unwrap(Send(Payload(seq, DIGEST, parameters)));
+        EXPECT_TRUE(Positive(Payloads(Send(Payload(seq++, END_PAGE, {}))).at(0)));
+        const Bytes where = Concat({Be32(IMAGE_ADDRESS), Be32(static_cast<uint32_t>(image.size()))});
+        return Payloads(Send(Payload(seq, DIGEST, Concat({where, TestSupport::Sha256(image)}))));
     }
 
-    RecordingLine line;
-    Sim::Flash flash{64 * 1024};
-    Sim::Report report;
-    Sim::FaultPlan plan;
-    std::unique_ptr<Sim::FaultSchedule> schedule;
     std::unique_ptr<Sim::Board> board;
 };
 
@@ -159,12 +128,12 @@ TEST_F(TypeSixBoardFaults, ACommandWhoseAnswerIsNegativeIsNotCarriedOutAndItsRep
     Make();
     const Bytes older(IMAGE_REGION, 0x00);
     flash.Write(IMAGE_ADDRESS, older.data(), older.size());
-    const std::vector<Bytes> refused = Unwrap(Send(BinHead(0)));
+    const std::vector<Bytes> refused = Payloads(Send(BinHead(0)));
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_EQ(refused[0][3], 0x00);
     EXPECT_EQ(refused[0].back(), Xor(refused[0], refused[0].size() - 1)) << "a well-formed refusal";
     EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), older) << "the refused bin head erased nothing";
-    EXPECT_TRUE(Positive(Unwrap(Send(BinHead(0))).at(0)));
+    EXPECT_TRUE(Positive(Payloads(Send(BinHead(0))).at(0)));
     EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), Bytes(IMAGE_REGION, 0xFF));
 }
 
@@ -174,7 +143,7 @@ TEST_F(TypeSixBoardFaults, AFlippedBitOrACutAnswerChangesOnlyWhatReachesTheLine)
 {
     Make();
     const Bytes good = Send(BinHead(0));
-    ASSERT_EQ(Unwrap(good).size(), 1u);
+    ASSERT_EQ(Payloads(good).size(), 1u);
     Bytes flipped = good;
     flipped[flipped.size() / 2] ^= 0x01;
     const struct {

@@ -3,7 +3,6 @@
 // means the board did not do the thing answered (a command not carried out, an
 // image not programmed), a garbled answer changes only the bytes on the line.
 // Whole runs, read-backs and bad flash cells are in the end-to-end suite.
-#include "sim/fault_schedule.h"
 #include "sim/vb27_board.h"
 #include "sim/vb27_frame.h"
 #include "sim_test_support.h"
@@ -64,22 +63,15 @@ constexpr uint8_t INJECTED = 0x7F;  // the detail byte of a refusal the plan ask
 constexpr uint32_t IMAGE_ADDRESS = 0x4000;
 constexpr uint32_t IMAGE_REGION = 0x2000;
 
-class Vb27BoardOnLine : public ::testing::Test {
+class Vb27BoardOnLine : public BoardOnLine {
 protected:
     void Make(bool qn4180 = false)
     {
-        flash.SetBadCells(plan.badCells);
-        schedule = std::make_unique<Sim::FaultSchedule>(plan, report);
-        board = std::make_unique<Vb27Board>(Sim::BoardEnv{line, flash, report, *schedule}, qn4180);
+        board = std::make_unique<Vb27Board>(Env(), qn4180);
         board->OnTick(1000);
     }
 
-    Bytes Send(const Bytes& bytes)
-    {
-        line.Take();
-        board->OnBytes(bytes.data(), bytes.size());
-        return line.Take();
-    }
+    Bytes Send(const Bytes& bytes) { return Feed(*board, bytes); }
 
     // A whole YMODEM transfer; what the board sent after the closing block.
     Bytes Transfer(const std::string& name, const Bytes& data)
@@ -110,11 +102,6 @@ protected:
         return flash.Read(address, data.size()) == data;
     }
 
-    RecordingLine line;
-    Sim::Flash flash{64 * 1024};
-    Sim::Report report;
-    Sim::FaultPlan plan;
-    std::unique_ptr<Sim::FaultSchedule> schedule;
     std::unique_ptr<Vb27Board> board;
 };
 
@@ -216,17 +203,9 @@ TEST_F(Vb27BoardOnLine, ACommandWhoseAnswerIsNegativeIsNotCarriedOutAndItsRepeat
 // (Vb27BrokenAnswerCheck, Vb27DroppedAnswer); these change the bytes.
 TEST_F(Vb27BoardOnLine, AFlippedBitOrACutAnswerChangesOnlyWhatReachesTheLine)
 {
-    const Bytes good = [] {
-        Sim::Report r;
-        Sim::FaultPlan none;
-        Sim::FaultSchedule s(none, r);
-        RecordingLine l;
-        Sim::Flash f{4096};
-        Vb27Board b(Sim::BoardEnv{l, f, r, s}, false);
-        const Bytes hs = Handshake(115200);
-        b.OnBytes(hs.data(), hs.size());
-        return Bytes(l.sent.begin(), l.sent.begin() + 12);
-    }();
+    Make();
+    Bytes good = Send(Handshake(115200));
+    good.resize(12);
     ASSERT_TRUE(IsAck(good, SUCCESS));
     const struct {
         const char* what;

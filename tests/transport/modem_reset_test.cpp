@@ -17,6 +17,8 @@ struct LineChange {
     ModemLine line;
     bool on;
     uint32_t atMs;
+
+    bool operator==(const LineChange& o) const { return line == o.line && on == o.on && atMs == o.atMs; }
 };
 
 // A line that records each modem-line change at the time of a virtual clock
@@ -74,12 +76,7 @@ TEST_F(ResetSequenceOnLine, EveryChangeHappensInOrderAtItsTime)
         {ModemLine::DTR, false, 0},  {ModemLine::RTS, true, 0},    {ModemLine::DTR, true, 100},
         {ModemLine::RTS, false, 100}, {ModemLine::DTR, false, 150},
     };
-    ASSERT_EQ(m_line.changes.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(m_line.changes[i].line, expected[i].line) << "step " << i;
-        EXPECT_EQ(m_line.changes[i].on, expected[i].on) << "step " << i;
-        EXPECT_EQ(m_line.changes[i].atMs, expected[i].atMs) << "step " << i;
-    }
+    EXPECT_EQ(m_line.changes, expected);
     EXPECT_EQ(m_prints.Text(), "");
 }
 
@@ -96,12 +93,11 @@ TEST_F(ResetSequenceOnLine, ALineWithoutModemLinesWarnsOnceAndStops)
 
 TEST(ResetSequenceText, WaitsAreSecondsRoundedToMilliseconds)
 {
-    const ResetSequence sequence = Parsed("W0.0005|W1|W10|W0");
-    ASSERT_EQ(sequence.steps.size(), 4u);
-    EXPECT_EQ(sequence.steps[0].waitMs, 1u);
-    EXPECT_EQ(sequence.steps[1].waitMs, 1000u);
-    EXPECT_EQ(sequence.steps[2].waitMs, 10000u);
-    EXPECT_EQ(sequence.steps[3].waitMs, 0u);
+    std::vector<uint32_t> waits;
+    for (const auto& step : Parsed("W0.0005|W1|W10|W0").steps) {
+        waits.push_back(step.waitMs);
+    }
+    EXPECT_EQ(waits, (std::vector<uint32_t>{1, 1000, 10000, 0}));
 }
 
 TEST(ResetSequenceText, MalformedStepsAreRefusedNamingTheStep)

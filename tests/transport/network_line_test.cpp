@@ -21,6 +21,7 @@
 #include "transport/rfc2217_line.h"
 #include "transport/server_connection.h"
 #include "transport/telnet_codec.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -153,10 +154,7 @@ LineStatus OpenAt(LineDevice& line, const std::string& name, uint32_t rate)
     return status.Ok() ? line.Apply(At(name, rate)) : status;
 }
 
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
+using TestSupport::Contains;
 
 // --- the settings of an RFC 2217 line ------------------------------------------------------
 

@@ -7,13 +7,11 @@
 #include <vector>
 
 #include "transport/port_name.h"
+#include "support/test_files.h"
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
+using TestSupport::Contains;
 
 // --- names the open judges ------------------------------------------------------------------
 

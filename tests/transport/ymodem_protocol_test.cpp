@@ -18,6 +18,7 @@
 #include "support/pty_pair.h"
 #include "support/test_files.h"
 #include "transport/chip_link.h"
+#include "transport/wire_bytes.h"
 #include "transport/ymodem_protocol.h"
 
 using TestSupport::Bytes;
@@ -28,55 +29,16 @@ using YmodemProtocolSp::YmodemProtocol;
 
 namespace {
 
-// --- YMODEM, as the wire description lays it out ------------------------------------
+using namespace TestWire;
 
 constexpr int PEER_TIMEOUT_MS = 20000;  // "must end" bound of a peer read
-constexpr uint8_t SOH = 0x01;
-constexpr uint8_t STX = 0x02;
-constexpr uint8_t EOT = 0x04;
-constexpr uint8_t ACK = 0x06;
 
-// Data bytes behind a head byte: STX, or the variant's 8192-byte head.
-size_t WireDataSize(uint8_t head)
-{
-    return head == STX ? 1024 : 8192;
-}
-
-// head, block, ~block, data, CRC high byte first.
-Bytes WireFrame(uint8_t head, uint8_t block, const Bytes& data)
-{
-    const uint16_t crc = TestSupport::Crc16(data.data(), data.size());
-    Bytes frame(3 + data.size() + 2);
-    frame[0] = head;
-    frame[1] = block;
-    frame[2] = static_cast<uint8_t>(0xFF - block);
-    std::copy(data.begin(), data.end(), frame.begin() + 3);
-    frame[3 + data.size()] = static_cast<uint8_t>(crc >> 8);
-    frame[4 + data.size()] = static_cast<uint8_t>(crc & 0xFF);
-    return frame;
-}
-
-// Block 0: name, NUL, size as "0x..." text, zeros.
+// Block 0 as the tool's loader sends it: the size as "0x..." text.
 Bytes StartBlock(const std::string& name, size_t size)
 {
-    Bytes data(128, 0);
-    std::copy(name.begin(), name.end(), data.begin());
-    char* text = reinterpret_cast<char*>(data.data()) + name.size() + 1;
-    std::snprintf(text, data.size() - name.size() - 1, "0x%zx", size);
-    return WireFrame(SOH, 0, data);
-}
-
-// Frames of dataSize bytes under head, the last one padded with zeros.
-std::vector<Bytes> Frames(const Bytes& data, size_t dataSize, uint8_t head)
-{
-    std::vector<Bytes> frames;
-    for (size_t offset = 0, block = 1; offset < data.size(); offset += dataSize, ++block) {
-        Bytes chunk(data.begin() + static_cast<long>(offset),
-                    data.begin() + static_cast<long>(std::min(data.size(), offset + dataSize)));
-        chunk.resize(dataSize, 0x00);
-        frames.push_back(WireFrame(head, static_cast<uint8_t>(block & 0xFF), chunk));
-    }
-    return frames;
+    char text[24];
+    std::snprintf(text, sizeof(text), "0x%zx", size);
+    return HeaderBlock(name, text);
 }
 
 // The tool's end of a pseudo-terminal as the chip object's line; the far end
@@ -141,8 +103,6 @@ struct ScriptedLine {
     PtyLink tool;
 };
 
-constexpr int C = 'C';
-
 // What goes wrong once: block 0, or the second data frame.
 // STREAM: frames 0 and 1 in one write.
 enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM };
@@ -206,7 +166,7 @@ struct ScriptedSender {
                 Send(bad);
             }
             if (i == 1 && fault == Fault::WRONG_BLOCK) {
-                Send(WireFrame(frames[i][0], 3, Bytes(frames[i].begin() + 3, frames[i].end() - 2)));
+                Send(Block(frames[i][0], 3, Bytes(frames[i].begin() + 3, frames[i].end() - 2), frames[i].size() - 5));
             }
             if (i == 0 && fault == Fault::STREAM) {
                 Bytes both = frames[0];
@@ -221,9 +181,7 @@ struct ScriptedSender {
         if (!Expect(ACK, "EOT ACK") || !Expect(C, "closing C")) {
             return;
         }
-        Bytes closing = WireFrame(SOH, 0, Bytes(128, 0));
-        closing.insert(closing.end(), trailer.begin(), trailer.end());
-        line.pty.Write(closing);
+        line.pty.Write(Concat({ClosingBlock(), trailer}));
         if (Expect(ACK, "closing ACK")) {
             Expect(C, "final C");
         }
@@ -232,11 +190,11 @@ struct ScriptedSender {
 
 class Ymodem : public ::testing::Test {
 protected:
-    // `data` sent by the peer in frames under head; the tool asks for exactly its size.
-    bool Upload(ScriptedSender& peer, const Bytes& data, uint8_t head, int packetSize)
+    // `data` sent by the peer in blocks of blockSize; the tool asks for exactly its size.
+    bool Upload(ScriptedSender& peer, const Bytes& data, size_t blockSize, int packetSize)
     {
         peer.announcedSize = data.size();
-        peer.frames = Frames(data, WireDataSize(head), head);
+        peer.frames = DataBlocks(data, blockSize);
         YmodemProtocol receiver(&peer.line.tool, packetSize);
         peer.Start();
         const bool ok = receiver.UploadFile(m_path, static_cast<uint32_t>(data.size()));
@@ -259,24 +217,24 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksForBadOnesAgainAndLeavesWhatFoll
     const Bytes data = Pattern(10000, 24);
     const struct {
         Fault fault;
-        uint8_t head;
+        size_t blockSize;
         int packetSize;
         std::vector<int> answers;
     } cases[] = {
-        {Fault::NONE, STX, 4096, std::vector<int>(10, ACK)},
-        {Fault::NONE, 0x0C, 4096, {ACK, ACK}},  // frames twice the packet size
-        {Fault::CORRUPT, STX, 1024, {ACK, C, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK}},
-        {Fault::WRONG_BLOCK, STX, 1024, {ACK, C, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK}},
-        {Fault::BAD_START, STX, 1024, std::vector<int>(10, ACK)},
-        {Fault::STREAM, STX, 1024, std::vector<int>(10, ACK)},
+        {Fault::NONE, 1024, 4096, std::vector<int>(10, ACK)},
+        {Fault::NONE, 8192, 4096, {ACK, ACK}},  // frames twice the packet size
+        {Fault::CORRUPT, 1024, 1024, {ACK, C, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK}},
+        {Fault::WRONG_BLOCK, 1024, 1024, {ACK, C, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK}},
+        {Fault::BAD_START, 1024, 1024, std::vector<int>(10, ACK)},
+        {Fault::STREAM, 1024, 1024, std::vector<int>(10, ACK)},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(static_cast<int>(c.fault)) + " head " + std::to_string(c.head));
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.fault)) + " blocks of " + std::to_string(c.blockSize));
         ScriptedLine line;
         ScriptedSender peer(line);
         peer.fault = c.fault;
         std::remove(m_path.c_str());
-        ASSERT_TRUE(Upload(peer, data, c.head, c.packetSize));
+        ASSERT_TRUE(Upload(peer, data, c.blockSize, c.packetSize));
         EXPECT_EQ(peer.error, "");
         EXPECT_EQ(peer.answers, c.answers);
         EXPECT_EQ(ReadFile(m_path), data);
