@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "device/burn_vb27_chip.h"
 #include "pty_board.h"
 
@@ -37,82 +39,55 @@ TEST(Vb27RegionSize, RoundsUpToTheBlockBelowTheSpecialValuesAndFormatFollowsTheT
 
 // --- the ACK scan -----------------------------------------------------------------------
 
-TEST(Vb27AckScan, FindsAFrameBehindNoiseAndLeavesTheBytesBehindIt)
+using Scan = Vb27Frames::AckScan;
+
+std::tuple<Scan::Kind, uint8_t, size_t, size_t, bool> Fields(const Scan& s)
 {
+    return {s.kind, s.result, s.frameOffset, s.consumed, s.begun};
+}
+
+// The first valid frame wins, behind noise or a broken frame, and the bytes
+// behind it are left. A frame whose flag and length field came is known to be
+// one: whole and failing its check it is garbled, dropped whole; short of its
+// end it is begun. Without the length field it could be junk.
+TEST(Vb27AckScan, FindsTheFirstValidFrameAndConsumesOnlyUpToItsEndOrTheJunkBeforeAFrame)
+{
+    Bytes badCheck = Ack(0x5A);
+    badCheck[11] ^= 0x01;
+    Bytes badFree = Ack(0x5A);
+    badFree[6] ^= 0x01;
     const struct {
+        const char* what;
         Bytes bytes;
-        Vb27Frames::AckScan::Kind kind;
-        size_t frameOffset;
-        size_t consumed;
+        Scan expected;
     } cases[] = {
-        {Ack(0x5A), Vb27Frames::AckScan::ACCEPTED, 0, 12},
-        {Concat({{0x00, 0xEF, 0x41, 0xEF, 0xBE}, Ack(0x5A)}), Vb27Frames::AckScan::ACCEPTED, 5, 17},
-        {Concat({Ack(0x5A), {'C'}}), Vb27Frames::AckScan::ACCEPTED, 0, 12},
-        // Noise, then the first five bytes of a frame: only those are worth keeping.
-        {{0x11, 0x22, 0x33, 0xEF, 0xBE, 0xAD, 0xDE, 0x0C}, Vb27Frames::AckScan::NONE, 0, 3},
-        {{0x11, 0x22, 0x33, 0x44}, Vb27Frames::AckScan::NONE, 0, 4},
-        {{0x11, 0x22, 0xEF}, Vb27Frames::AckScan::NONE, 0, 2},
+        {"alone", Ack(0x5A), {Scan::ACCEPTED, 0x5A, 0, 12, false}},
+        {"behind noise", Concat({{0x00, 0xEF, 0x41, 0xEF, 0xBE}, Ack(0x5A)}), {Scan::ACCEPTED, 0x5A, 5, 17, false}},
+        {"before a C", Concat({Ack(0x5A), {'C'}}), {Scan::ACCEPTED, 0x5A, 0, 12, false}},
+        {"noise, then a flag", {0x11, 0x22, 0x33, 0xEF, 0xBE, 0xAD, 0xDE, 0x0C}, {Scan::NONE, 0, 0, 3, false}},
+        {"noise only", {0x11, 0x22, 0x33, 0x44}, {Scan::NONE, 0, 0, 4, false}},
+        {"noise, then a flag byte", {0x11, 0x22, 0xEF}, {Scan::NONE, 0, 0, 2, false}},
+        {"negative", Concat({Ack(0xA5), Ack(0x5A)}), {Scan::REFUSED, 0xA5, 0, 12, false}},
+        {"behind a broken frame", Concat({badCheck, Ack(0x5A)}), {Scan::ACCEPTED, 0x5A, 12, 24, false}},
+        // No result is read from a spoiled frame.
+        {"garbled", Concat({{0x11}, badFree, {'C'}}), {Scan::GARBLED, 0, 1, 13, false}},
+        {"flag and length only", Bytes(badFree.begin(), badFree.begin() + 6), {Scan::NONE, 0, 0, 0, true}},
+        {"flag only", Bytes(badFree.begin(), badFree.begin() + 5), {Scan::NONE, 0, 0, 0, false}},
+        {"valid with another length", ShakeReply(10, 0x5A), {Scan::ACCEPTED, 0x5A, 0, 12, false}},
     };
     for (const auto& c : cases) {
-        const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(c.bytes.data(), c.bytes.size());
-        EXPECT_EQ(scan.kind, c.kind) << Hex(c.bytes);
-        if (c.kind == Vb27Frames::AckScan::ACCEPTED) {
-            EXPECT_EQ(scan.frameOffset, c.frameOffset) << Hex(c.bytes);
-        }
-        EXPECT_EQ(scan.consumed, c.consumed) << Hex(c.bytes);
+        EXPECT_EQ(Fields(Vb27Frames::ScanAckFrame(c.bytes.data(), c.bytes.size())), Fields(c.expected))
+            << c.what << ": " << Hex(c.bytes);
     }
-    const Bytes noise(12, 0xEF);
-    const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(noise.data(), noise.size());
-    EXPECT_EQ(scan.kind, Vb27Frames::AckScan::NONE);
-    EXPECT_GE(scan.consumed, 1u) << "twelve bytes of noise drop at least one";
-}
-
-TEST(Vb27AckScan, ANegativeResultConsumesItsFrameAndAValidFrameWinsOverABrokenOneBeforeIt)
-{
-    const Bytes bytes = Concat({Ack(0xA5), Ack(0x5A)});
-    const Vb27Frames::AckScan first = Vb27Frames::ScanAckFrame(bytes.data(), bytes.size());
-    EXPECT_EQ(first.kind, Vb27Frames::AckScan::REFUSED);
-    EXPECT_EQ(first.result, 0xA5);
-    ASSERT_EQ(first.consumed, 12u);
-    EXPECT_EQ(Vb27Frames::ScanAckFrame(bytes.data() + 12, bytes.size() - 12).kind, Vb27Frames::AckScan::ACCEPTED);
-
-    Bytes broken = Ack(0x5A);
-    broken[11] ^= 0x01;
-    const Bytes behind = Concat({broken, Ack(0x5A)});
-    const Vb27Frames::AckScan scan = Vb27Frames::ScanAckFrame(behind.data(), behind.size());
-    EXPECT_EQ(scan.kind, Vb27Frames::AckScan::ACCEPTED);
-    EXPECT_EQ(scan.frameOffset, 12u);
-}
-
-// A frame whose flag and length field came is known to be one: whole and
-// failing its check it is garbled, dropped whole with nothing behind it read;
-// short of its end it is begun. Without the length field it could be junk.
-TEST(Vb27AckScan, AWholeFrameThatFailsItsCheckIsGarbledAndAHalfOneIsBegun)
-{
-    Bytes broken = Ack(0x5A);
-    broken[6] ^= 0x01;
-    const Bytes spoiled = Concat({{0x11}, broken, {'C'}});
-    const Vb27Frames::AckScan garbled = Vb27Frames::ScanAckFrame(spoiled.data(), spoiled.size());
-    EXPECT_EQ(garbled.kind, Vb27Frames::AckScan::GARBLED);
-    EXPECT_EQ(garbled.frameOffset, 1u);
-    EXPECT_EQ(garbled.consumed, 13u);
-
-    const Bytes half(broken.begin(), broken.begin() + 6);
-    const Vb27Frames::AckScan begun = Vb27Frames::ScanAckFrame(half.data(), half.size());
-    EXPECT_EQ(begun.kind, Vb27Frames::AckScan::NONE);
-    EXPECT_TRUE(begun.begun);
-    EXPECT_EQ(begun.consumed, 0u);
-    const Bytes flagOnly(broken.begin(), broken.begin() + 5);
-    EXPECT_FALSE(Vb27Frames::ScanAckFrame(flagOnly.data(), flagOnly.size()).begun);
-
     Bytes otherLength = ShakeReply(10, 0x5A);
     otherLength[11] ^= 0x01;
-    const Vb27Frames::AckScan junk = Vb27Frames::ScanAckFrame(otherLength.data(), otherLength.size());
-    EXPECT_EQ(junk.kind, Vb27Frames::AckScan::NONE);
-    EXPECT_FALSE(junk.begun);
-    // A valid frame counts whatever its length field holds.
-    const Bytes valid = ShakeReply(10, 0x5A);
-    EXPECT_EQ(Vb27Frames::ScanAckFrame(valid.data(), valid.size()).kind, Vb27Frames::AckScan::ACCEPTED);
+    const Scan junk = Vb27Frames::ScanAckFrame(otherLength.data(), otherLength.size());
+    EXPECT_EQ(junk.kind, Scan::NONE);
+    EXPECT_FALSE(junk.begun) << "a broken frame of another length is junk";
+    const Bytes noise(12, 0xEF);
+    const Scan scan = Vb27Frames::ScanAckFrame(noise.data(), noise.size());
+    EXPECT_EQ(scan.kind, Scan::NONE);
+    EXPECT_GE(scan.consumed, 1u) << "twelve bytes of noise drop at least one";
 }
 
 // The table-length check must cover the whole table, the last entry included.
