@@ -3,10 +3,22 @@
 // fields have other types, never stops it.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/event_line.h"
 #include "common/outcome.h"
 
 using EventLine::Event;
+
+namespace {
+
+auto AllButName(const Event& e)
+{
+    return std::tie(e.kind, e.type, e.bytes, e.percent, e.ok, e.result, e.check, e.firstDifference,
+                    e.differingBytes, e.text, e.errorKind);
+}
+
+}  // namespace
 
 TEST(EventLines, EveryEventTheWriterWritesIsReadBackWhole)
 {
@@ -42,20 +54,10 @@ TEST(EventLines, EveryEventTheWriterWritesIsReadBackWhole)
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
         Event read;
         ASSERT_TRUE(EventLine::Parse(line, read)) << line;
-        EXPECT_EQ(read.kind, written.kind) << line;
-        EXPECT_EQ(read.type, written.type) << line;
-        EXPECT_EQ(read.bytes, written.bytes) << line;
-        EXPECT_EQ(read.percent, written.percent) << line;
-        EXPECT_EQ(read.ok, written.ok) << line;
-        EXPECT_EQ(read.result, written.result) << line;
-        EXPECT_EQ(read.check, written.check) << line;
+        EXPECT_EQ(AllButName(read), AllButName(written)) << line;
         if (written.kind != Event::Kind::IMAGE_STARTED) {  // its name is not UTF-8: replaced, not kept
             EXPECT_EQ(read.name, written.name) << line;
         }
-        EXPECT_EQ(read.firstDifference, written.firstDifference) << line;
-        EXPECT_EQ(read.differingBytes, written.differingBytes) << line;
-        EXPECT_EQ(read.text, written.text) << line;
-        EXPECT_EQ(read.errorKind, written.errorKind) << line;
     }
     EXPECT_EQ(EventLine::Format(Event{}), R"({"event":"unknown"})");
 }

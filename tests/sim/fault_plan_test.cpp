@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 using By = Sim::AnswerSelector::By;
@@ -30,10 +32,7 @@ TEST(AnswerSelectorSyntax, PositionsCommandCodesAndClosingAcksCountFromOne)
         Sim::AnswerSelector s;
         std::string error;
         ASSERT_TRUE(Sim::ParseAnswerSelector(c.text, s, error)) << c.text << ": " << error;
-        EXPECT_EQ(s.by, c.by) << c.text;
-        EXPECT_EQ(s.code, c.code) << c.text;
-        EXPECT_EQ(s.nth, c.nth) << c.text;
-        EXPECT_EQ(s.text, c.text);
+        EXPECT_EQ(std::tie(s.by, s.code, s.nth, s.text), std::make_tuple(c.by, c.code, c.nth, std::string(c.text)));
     }
     for (const char* bad : {"", "0", "-1", "close", "close@0", "D2@", "@1", "D2@0", "123@1", "0x@1", "G1@1",
                             "D2@x", "closed@1", "7 "}) {
@@ -60,9 +59,8 @@ TEST(AnswerSelectorSyntax, AGarbledAnswerNamesItsMannerAfterTheLastColonAndDefau
         Sim::AnswerFault f;
         std::string error;
         ASSERT_TRUE(Sim::ParseGarbledAnswer(c.text, f, error)) << c.text << ": " << error;
-        EXPECT_EQ(f.kind, Sim::AnswerFault::Kind::GARBLED);
-        EXPECT_EQ(f.garble, c.garble) << c.text;
-        EXPECT_EQ(f.which.by, c.by) << c.text;
+        EXPECT_EQ(std::tie(f.kind, f.garble, f.which.by), std::make_tuple(Sim::AnswerFault::Kind::GARBLED, c.garble, c.by))
+            << c.text;
     }
     for (const char* bad : {"5:", "5:Bit", "5:cut:bit", ":cut", "0:cut"}) {
         Sim::AnswerFault f;
@@ -76,11 +74,9 @@ TEST(BlockSelectorSyntax, APositionOrATransferAndItsBlock)
     Sim::BlockSelector s;
     std::string error;
     ASSERT_TRUE(Sim::ParseBlockSelector("12", s, error)) << error;
-    EXPECT_EQ(s.transfer, 0u);
-    EXPECT_EQ(s.nth, 12u);
+    EXPECT_EQ(std::tie(s.transfer, s.nth), std::make_tuple(0u, uint64_t{12}));
     ASSERT_TRUE(Sim::ParseBlockSelector("2:300", s, error)) << error;  // block numbers go on past 255
-    EXPECT_EQ(s.transfer, 2u);
-    EXPECT_EQ(s.nth, 300u);
+    EXPECT_EQ(std::tie(s.transfer, s.nth), std::make_tuple(2u, uint64_t{300}));
     for (const char* bad : {"0", "0:1", "1:0", "2:", ":3", "1:2:3", "x"}) {
         EXPECT_FALSE(Sim::ParseBlockSelector(bad, s, error)) << bad;
     }
@@ -91,11 +87,9 @@ TEST(BadCellSyntax, AnAddressAndABitFromZeroToSeven)
     Sim::BadCell cell;
     std::string error;
     ASSERT_TRUE(Sim::ParseBadCell("0x10010", cell, error)) << error;
-    EXPECT_EQ(cell.address, 0x10010u);
-    EXPECT_EQ(cell.bit, 0);
+    EXPECT_EQ(std::tie(cell.address, cell.bit), std::make_tuple(0x10010u, 0));
     ASSERT_TRUE(Sim::ParseBadCell("64k:7", cell, error)) << error;
-    EXPECT_EQ(cell.address, 65536u);
-    EXPECT_EQ(cell.bit, 7);
+    EXPECT_EQ(std::tie(cell.address, cell.bit), std::make_tuple(65536u, 7));
     for (const char* bad : {"", ":3", "0x10:8", "0x10:", "0x10:-1", "zz"}) {
         EXPECT_FALSE(Sim::ParseBadCell(bad, cell, error)) << bad;
     }
