@@ -25,8 +25,8 @@ class FileHelpers : public ::testing::Test {
 protected:
     std::string Write(const std::string& name, const Bytes& content)
     {
-        EXPECT_TRUE(TestSupport::WriteFile(m_dir + "/" + name, content));
-        return m_dir + "/" + name;
+        EXPECT_TRUE(TestSupport::WriteFile(m_tmp.File(name), content));
+        return m_tmp.File(name);
     }
 
     // A file of the given size that occupies no space; empty when the file system cannot hold it.

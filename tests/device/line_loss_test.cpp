@@ -3,7 +3,6 @@
 // its window, and the loss is reported once.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <future>
 
 #include "pty_board.h"
@@ -57,22 +56,18 @@ TEST_P(PulledCable, EndsTheWaitWithFailureAndOneReport)
 INSTANTIATE_TEST_SUITE_P(
     EveryWait, PulledCable,
     ::testing::Values(
-        Case{"framed send", {{4, {}}},
+        Case{"FramedSend", {{4, {}}},
              [](PlainChip& c) { return c.SendFrame(g_frame.data(), g_frame.size(), 500, LONG_WINDOW, true) ? 1 : 0; },
              nullptr},
-        Case{"ack byte", {{3, {}}},
+        Case{"AckByte", {{3, {}}},
              [](PlainChip& c) { return c.SendFrameBySerial(g_frame.data(), 3, 500, LONG_WINDOW); }, nullptr},
-        Case{"text command answer", {{5, {0xAA}}, {5, {0xAA}}},
+        Case{"TextCommandAnswer", {{5, {0xAA}}, {5, {0xAA}}},
              [](PlainChip& c) {
                  uint8_t cmd[] = "go";
                  uint8_t reply[256] = {};
                  return c.SendCmd(cmd, 2, reply, sizeof(reply), 120000);
              },
              "\nReceive board respond timeout: "}),
-    [](const ::testing::TestParamInfo<Case>& param) {
-        std::string name = param.param.what;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
+    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.what); });
 
 } // namespace

@@ -169,9 +169,7 @@ struct ScriptedSender {
                 Send(Block(frames[i][0], 3, Bytes(frames[i].begin() + 3, frames[i].end() - 2), frames[i].size() - 5));
             }
             if (i == 0 && fault == Fault::STREAM) {
-                Bytes both = frames[0];
-                both.insert(both.end(), frames[1].begin(), frames[1].end());
-                Send(both, 2);
+                Send(Concat({frames[0], frames[1]}), 2);
                 ++i;
                 continue;
             }
