@@ -1,14 +1,11 @@
-// What the device tests share: a board at the far end of a real
-// pseudo-terminal (the chip object opens the slave path like any serial
-// device, a scripted peer thread answers on the master side), the board's view
-// of the wire formats (transport/wire_bytes.h), and the chip fixtures.
+// What the device tests share: a scripted board at the far end of a real
+// pseudo-terminal (transport/scripted_board.h), the board's view of the wire
+// formats (transport/wire_bytes.h), and the chip fixtures.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,108 +15,13 @@
 #include "transport/line_factory.h"
 #include "support/fwpkg_builder.h"
 #include "support/print_capture.h"
-#include "support/pty_pair.h"
 #include "support/test_files.h"
+#include "transport/scripted_board.h"
 #include "transport/wire_bytes.h"
 
 using namespace TestSupport;
 using namespace TestWire;
 using MessageCapture = TestSupport::PrintCapture;
-
-// Generous bound for anything the peer waits for: a loaded machine or a
-// sanitizer build may be slow, and the tool always answers much sooner.
-constexpr int PEER_READ_TIMEOUT_MS = 10000;
-
-class PtyBoard {
-public:
-    ~PtyBoard()
-    {
-        m_pty.StopReads();
-        Join();
-    }
-
-    bool Ok() const { return m_pty.Ok(); }
-    const std::string& SlavePath() const { return m_pty.SlavePath(); }
-
-    // Plays the board in a thread of its own until the script returns.
-    void Play(std::function<void(PtyBoard&)> script)
-    {
-        m_peer = std::thread([this, script] { script(*this); });
-    }
-
-    void Join()
-    {
-        if (m_peer.joinable()) {
-            m_peer.join();
-        }
-    }
-
-    // --- used by the script, on the peer thread ----------------------------
-
-    // Exactly n bytes from the tool; an empty result when they do not come.
-    Bytes Read(size_t n)
-    {
-        Bytes out = m_pty.ReadFor(n, PEER_READ_TIMEOUT_MS);
-        if (out.size() < n) {
-            out.clear();
-        }
-        m_log.insert(m_log.end(), out.begin(), out.end());
-        return out;
-    }
-
-    // Whatever the tool sends within ms milliseconds.
-    Bytes Drain(int ms)
-    {
-        const Bytes out = m_pty.ReadFor(SIZE_MAX, ms);
-        m_log.insert(m_log.end(), out.begin(), out.end());
-        return out;
-    }
-
-    void Write(const Bytes& bytes) { m_pty.Write(bytes); }
-
-    // Writes in two pieces with a pause between, cut after `cut` bytes.
-    void WriteSplit(const Bytes& bytes, size_t cut, int pauseMs = 30)
-    {
-        Write(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-        Write(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(cut), bytes.end()));
-    }
-
-    // The board's end goes away, like a pulled cable.
-    void CloseLine() { m_pty.CloseMaster(); }
-
-    // Everything the peer read, for checks after Join.
-    const Bytes& Log() const { return m_log; }
-
-private:
-    PtyPair m_pty;
-    std::thread m_peer;
-    Bytes m_log;
-};
-
-// One exchange of a scripted board: take `read` bytes from the tool (none:
-// answer at once), then write the answer, in two pieces when `cut` is set.
-struct Step {
-    size_t read;
-    Bytes write;
-    size_t cut = 0;
-};
-
-inline std::function<void(PtyBoard&)> Script(std::vector<Step> steps)
-{
-    return [steps](PtyBoard& b) {
-        for (const Step& step : steps) {
-            if (step.read != 0 && b.Read(step.read).empty()) {
-                return;
-            }
-            if (step.cut != 0) {
-                b.WriteSplit(step.write, step.cut);
-            } else {
-                b.Write(step.write);
-            }
-        }
-    };
-}
 
 // --- chips on a scripted board ------------------------------------------------------
 

@@ -16,6 +16,7 @@
 #include "support/child_process.h"
 #include "support/print_capture.h"
 #include "support/pty_pair.h"
+#include "transport/scripted_board.h"
 #include "support/test_files.h"
 #include "transport/chip_link.h"
 #include "transport/wire_bytes.h"
@@ -30,8 +31,6 @@ using YmodemProtocolSp::YmodemProtocol;
 namespace {
 
 using namespace TestWire;
-
-constexpr int PEER_TIMEOUT_MS = 20000;  // "must end" bound of a peer read
 
 // Block 0 as the tool's loader sends it: the size as "0x..." text.
 Bytes StartBlock(const std::string& name, size_t size)
@@ -79,12 +78,12 @@ private:
 // The tool reads the slave of a pseudo-terminal, the scripted loader plays
 // the board on the master.
 struct ScriptedLine {
-    ScriptedLine() : slave(open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)), tool(slave) {}
+    ScriptedLine() : slave(open(board.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)), tool(slave) {}
     ~ScriptedLine() { close(slave); }
 
     int PeerReadByte()
     {
-        const Bytes b = pty.Read(1, PEER_TIMEOUT_MS);
+        const Bytes b = board.Read(1);
         return b.empty() ? -1 : b[0];
     }
     // What the loader sent and the tool has not taken.
@@ -98,7 +97,7 @@ struct ScriptedLine {
         return rest;
     }
 
-    TestSupport::PtyPair pty;
+    PtyBoard board;
     const int slave;
     PtyLink tool;
 };
@@ -111,12 +110,8 @@ enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM };
 struct ScriptedSender {
     explicit ScriptedSender(ScriptedLine& scripted) : line(scripted) {}
 
-    void Start() { thread = std::thread([this] { Run(); }); }
-    void Finish() { thread.join(); }
-
     ScriptedLine& line;
     std::string error;
-    std::thread thread;
     size_t announcedSize = 0;
     std::vector<Bytes> frames;
     Fault fault = Fault::NONE;
@@ -135,7 +130,7 @@ struct ScriptedSender {
 
     void Send(const Bytes& frame, size_t answersExpected = 1)
     {
-        line.pty.Write(frame);
+        line.board.Write(frame);
         for (size_t i = 0; i < answersExpected; ++i) {
             answers.push_back(line.PeerReadByte());
         }
@@ -150,12 +145,12 @@ struct ScriptedSender {
         if (fault == Fault::BAD_START) {
             Bytes bad = start;
             bad[10] ^= 0x40;
-            line.pty.Write(bad);
+            line.board.Write(bad);
             if (!Expect(C, "C after bad block 0")) {
                 return;
             }
         }
-        line.pty.Write(start);
+        line.board.Write(start);
         if (!Expect(ACK, "block 0 ACK") || !Expect(C, "block 0 C")) {
             return;
         }
@@ -175,11 +170,11 @@ struct ScriptedSender {
             }
             Send(frames[i]);
         }
-        line.pty.Write({EOT});
+        line.board.Write({EOT});
         if (!Expect(ACK, "EOT ACK") || !Expect(C, "closing C")) {
             return;
         }
-        line.pty.Write(Concat({ClosingBlock(), trailer}));
+        line.board.Write(Concat({ClosingBlock(), trailer}));
         if (Expect(ACK, "closing ACK")) {
             Expect(C, "final C");
         }
@@ -194,9 +189,9 @@ protected:
         peer.announcedSize = data.size();
         peer.frames = DataBlocks(data, blockSize);
         YmodemProtocol receiver(&peer.line.tool, packetSize);
-        peer.Start();
+        peer.line.board.Play([&peer](PtyBoard&) { peer.Run(); });
         const bool ok = receiver.UploadFile(m_path, static_cast<uint32_t>(data.size()));
-        peer.Finish();
+        peer.line.board.Join();
         return ok;
     }
 
@@ -259,22 +254,19 @@ TEST_F(Ymodem, ReceiveLostLineOrAFileThatCannotBeCreatedFailsWithItsMessages)
         PrintCapture prints;
         ScriptedLine line;
         if (c.beforeStart) {
-            line.pty.CloseMaster();
-        }
-        std::thread peer([&line, &c] {
-            if (!c.beforeStart) {
-                line.PeerReadByte();
-                line.pty.Write(StartBlock("f.bin", 100));
-                line.pty.Read(2, PEER_TIMEOUT_MS);
+            line.board.CloseLine();
+        } else {
+            line.board.Play([&c](PtyBoard& b) {
+                b.Read(1);
+                b.Write(StartBlock("f.bin", 100));
+                b.Read(2);
                 if (c.lost) {
-                    line.pty.CloseMaster();
+                    b.CloseLine();
                 }
-            }
-        });
+            });
+        }
         YmodemProtocol receiver(&line.tool, 1024);
         EXPECT_FALSE(receiver.UploadFile(c.lost ? m_path : ::testing::TempDir() + "no/such/dir/out.bin", 100));
-        line.pty.StopReads();
-        peer.join();
         for (const std::string& message : c.messages) {
             EXPECT_EQ(prints.CountLine(message), 1) << message;
         }
