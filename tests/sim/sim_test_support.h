@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace SimTest {
@@ -32,12 +33,7 @@ public:
     uint32_t GetBaud() const override { return baud; }
 
     // Everything sent since the last call, in order.
-    Bytes Take()
-    {
-        Bytes all;
-        all.swap(sent);
-        return all;
-    }
+    Bytes Take() { return std::exchange(sent, {}); }
 
     Bytes sent;
     uint32_t baud = 115200;

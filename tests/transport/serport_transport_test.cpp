@@ -156,7 +156,7 @@ TEST_F(SerportTransportTest, RefusedSettingsLeaveTheOpenLineAsItWas)
     LineSettings zero = m_transport.Settings().WithRate(0);
     LineStatus refused = m_transport.ApplyLineSettings(zero);
     EXPECT_FALSE(refused.Ok());
-    EXPECT_NE(refused.reason.find("refused"), std::string::npos) << refused.reason;
+    EXPECT_TRUE(TestSupport::Contains(refused.reason, "refused")) << refused.reason;
     EXPECT_FALSE(m_transport.CheckRate(0).Ok()) << "0 is never offered to a board";
     EXPECT_EQ(LineSpeed(), 115200u);
     LineStatus taken = m_transport.ApplyLineSettings(m_transport.Settings().WithRate(3000000));
