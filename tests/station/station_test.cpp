@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "station/station.h"
@@ -98,17 +99,14 @@ TEST_F(StationCommandLine, AWrongCommandLineIsOneLineAndTwo)
 
 TEST(ListenAddress, APortAloneListensOnLoopbackAndAnAddressOrBracketedIpv6IsTaken)
 {
+    const std::tuple<const char*, const char*, int> good[] = {
+        {"8080", "127.0.0.1", 8080}, {"0.0.0.0:0", "0.0.0.0", 0}, {"[::1]:65535", "::1", 65535}};
     std::string host;
     int port = -1;
-    ASSERT_TRUE(ParseListenAddress("8080", host, port));
-    EXPECT_EQ(host, "127.0.0.1");
-    EXPECT_EQ(port, 8080);
-    ASSERT_TRUE(ParseListenAddress("0.0.0.0:0", host, port));
-    EXPECT_EQ(host, "0.0.0.0");
-    EXPECT_EQ(port, 0);
-    ASSERT_TRUE(ParseListenAddress("[::1]:65535", host, port));
-    EXPECT_EQ(host, "::1");
-    EXPECT_EQ(port, 65535);
+    for (const auto& [text, expectedHost, expectedPort] : good) {
+        ASSERT_TRUE(ParseListenAddress(text, host, port)) << text;
+        EXPECT_EQ(std::make_pair(host, port), std::make_pair(std::string(expectedHost), expectedPort)) << text;
+    }
     for (const char* wrong :
          {"", "http", "80x", "65536", "localhost:", "[::1]80", "[]:80", ":80", "1.2.3.4:123456"}) {
         EXPECT_FALSE(ParseListenAddress(wrong, host, port)) << wrong;

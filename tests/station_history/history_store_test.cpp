@@ -29,18 +29,10 @@ HistoryRun ARun(const std::string& started)
 HistoryBoard ABoard(const std::string& port, int round, int attempt, const std::string& result,
                     const std::string& started = "2024-05-01T10:00:00Z")
 {
-    HistoryBoard board;
-    board.port = port;
-    board.adapterSerial = port == "/dev/ttyUSB0" ? "A10K3B7Q" : "";
-    board.round = round;
-    board.attempt = attempt;
-    board.startedUtc = started;
-    board.seconds = 12.5;
-    board.result = result;
-    board.exitCode = result == "ok" ? 0 : 4;
-    board.reason = result == "ok" ? "" : "Ack receiving timeout.";
-    board.reportJson = result == "cancelled" ? "" : R"({"resultCode":0,"images":[{"name":"app.bin"}]})";
-    return board;
+    const bool ok = result == "ok";
+    return {port, port == "/dev/ttyUSB0" ? "A10K3B7Q" : "", round, attempt, started, 12.5, result, ok ? 0 : 4,
+            ok ? "" : "Ack receiving timeout.",
+            result == "cancelled" ? "" : R"({"resultCode":0,"images":[{"name":"app.bin"}]})"};
 }
 
 class HistoryStoreTest : public ::testing::TestWithParam<Backend> {
