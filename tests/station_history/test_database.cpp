@@ -115,7 +115,8 @@ public:
             return 0;
         };
         std::string value;
-        return sqlite3_exec(m_db, sql.c_str(), first, &value, nullptr) == SQLITE_OK ? std::optional(value) : std::nullopt;
+        const bool ran = sqlite3_exec(m_db, sql.c_str(), first, &value, nullptr) == SQLITE_OK;
+        return ran ? std::optional(value) : std::nullopt;
     }
 
 private:
@@ -198,14 +199,15 @@ void TestDatabase::Unlock()
 
 int TestDatabase::SchemaVersion()
 {
-    const char* query = m_backend == Backend::SQLITE ? "PRAGMA user_version" : "SELECT max(version) FROM tarnwick_schema";
-    return std::atoi(Value(query).c_str());
+    const bool sqlite = m_backend == Backend::SQLITE;
+    return std::atoi(Value(sqlite ? "PRAGMA user_version" : "SELECT max(version) FROM tarnwick_schema").c_str());
 }
 
 bool TestDatabase::SetSchemaVersion(int version)
 {
-    const char* update = m_backend == Backend::SQLITE ? "PRAGMA user_version = " : "UPDATE tarnwick_schema SET version = ";
-    return Execute(update + std::to_string(version));
+    const bool sqlite = m_backend == Backend::SQLITE;
+    return Execute((sqlite ? "PRAGMA user_version = " : "UPDATE tarnwick_schema SET version = ") +
+                   std::to_string(version));
 }
 
 std::string TestDatabase::ReadOnlyTarget()
