@@ -34,6 +34,14 @@ protected:
         return ParseStationOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_out, m_err);
     }
 
+    int ParseHistory(std::vector<std::string> args)
+    {
+        HistoryOptions options;
+        args.insert(args.begin(), {"tarnwick-station", "history"});
+        std::vector<char*> argv = Argv(args);
+        return ParseHistoryOptions(static_cast<int>(argv.size()), argv.data(), options, m_out, m_err);
+    }
+
     void ExpectOneLineAndTwo(const std::vector<std::string>& args)
     {
         EXPECT_EQ(Parse(args), USAGE_ERROR) << args.back();
@@ -97,6 +105,15 @@ TEST_F(StationCommandLine, AWrongCommandLineIsOneLineAndTwo)
     }
 }
 
+TEST_F(StationCommandLine, TheHistoryCommandWithoutAHistoryOrWithoutADateIsAWrongCommandLine)
+{
+    EXPECT_EQ(ParseHistory({}), USAGE_ERROR);
+    EXPECT_EQ(ParseHistory({"lot.db", "--since", "yesterday"}), USAGE_ERROR);
+    EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
+    EXPECT_EQ(ParseHistory({"--help"}), 0);
+    EXPECT_NE(m_out.find("--since"), std::string::npos);
+}
+
 TEST(ListenAddress, APortAloneListensOnLoopbackAndAnAddressOrBracketedIpv6IsTaken)
 {
     const std::tuple<const char*, const char*, int> good[] = {
@@ -111,30 +128,6 @@ TEST(ListenAddress, APortAloneListensOnLoopbackAndAnAddressOrBracketedIpv6IsTake
          {"", "http", "80x", "65536", "localhost:", "[::1]80", "[]:80", ":80", "1.2.3.4:123456"}) {
         EXPECT_FALSE(ParseListenAddress(wrong, host, port)) << wrong;
     }
-}
-
-class HistoryCommandLine : public ::testing::Test {
-protected:
-    int Parse(std::vector<std::string> args)
-    {
-        m_options = HistoryOptions{};
-        args.insert(args.begin(), {"tarnwick-station", "history"});
-        std::vector<char*> argv = Argv(args);
-        return ParseHistoryOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_out, m_err);
-    }
-
-    HistoryOptions m_options;
-    std::string m_out;
-    std::string m_err;
-};
-
-TEST_F(HistoryCommandLine, NoHistoryOrNoDateIsAWrongCommandLine)
-{
-    EXPECT_EQ(Parse({}), USAGE_ERROR);
-    EXPECT_EQ(Parse({"lot.db", "--since", "yesterday"}), USAGE_ERROR);
-    EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
-    EXPECT_EQ(Parse({"--help"}), 0);
-    EXPECT_NE(m_out.find("--since"), std::string::npos);
 }
 
 TEST(SinceDate, DatesAndTimesInUtcBecomeOneSortableForm)
