@@ -13,13 +13,20 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-Strings Unknown(Strings arguments)
+// The argument vector of "tarnwickcmd --burn" and arguments, pointing into arguments.
+std::vector<char*> Burn(Strings& arguments)
 {
     arguments.insert(arguments.begin(), {"tarnwickcmd", "--burn"});
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
     }
+    return argv;
+}
+
+Strings Unknown(Strings arguments)
+{
+    std::vector<char*> argv = Burn(arguments);
     return FrontEnd::UnknownOptions(static_cast<int>(argv.size()), argv.data());
 }
 
@@ -60,11 +67,8 @@ TEST(UnknownOptions, EveryTypoIsNamedAsGivenInItsPlace)
 
 TEST(UnknownOptions, TheOptionPassWarnsOnStandardErrorAndGoesOn)
 {
-    Strings arguments{"tarnwickcmd", "--burn", "-n", "vb27", "-swtichafterloader", "-re", "1"};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
+    Strings arguments{"-n", "vb27", "-swtichafterloader", "-re", "1"};
+    std::vector<char*> argv = Burn(arguments);
     BurnInfo::BurnContext context;
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();

@@ -3,6 +3,7 @@
 // when one side is shorter.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "jobs/flash_comparison.h"
@@ -61,11 +62,8 @@ TEST(FlashComparison, TheFirstDifferenceAndTheCountAtTheEdgesAndWhenALengthDiffe
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const Jobs::FlashComparison result = Compare(c.expected, c.actual);
-        EXPECT_EQ(result.equal, c.count == 0);
-        EXPECT_EQ(result.differingBytes, c.count);
-        if (c.count != 0) {
-            EXPECT_EQ(result.firstDifference, c.first);
-        }
+        EXPECT_EQ(std::make_tuple(result.equal, result.firstDifference, result.differingBytes),
+                  std::make_tuple(c.count == 0, c.first, c.count));
     }
 }
 

@@ -51,18 +51,11 @@ PartitionItem Row(bool sel, int64_t fileSize)
     return row;
 }
 
-// What one job's events say, apart from every other job's.
-class MessagesOf : public Common::RunEvents {
+// What one job's events say, apart from every other job's. No callback is
+// registered, so the other events go nowhere.
+class MessagesOf : public Common::CallbackEvents {
 public:
     void Message(std::string_view text, std::string_view) override { m_text.append(text); }
-    void Stage(Common::RunStage) override {}
-    void ImageStarted(const Common::ImageStart&) override {}
-    void Progress(int) override {}
-    void ImageEnded(Common::ImageResult, const Common::Outcome&) override {}
-    void CheckStarted(const Common::ImageStart&) override {}
-    void ImageChecked(const Common::ImageCheck&) override {}
-    void LineRateChanged(uint32_t) override {}
-    void BoardText(std::string_view) override {}
     std::string Take() { return std::move(m_text); }
 
 private:

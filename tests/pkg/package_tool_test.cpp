@@ -2,9 +2,7 @@
 // independent Python writer built from the layout tables. Each command is
 // judged by its exit code, what it printed and the files it left.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -13,6 +11,7 @@
 
 #include "jobs/fwpkg.h"
 #include "jobs/typesix_burner_worker.h"
+#include "support/child_process.h"
 #include "support/fwpkg_builder.h"
 #include "pkg/package_command_line.h"
 #include "pkg/package_tool.h"
@@ -23,6 +22,8 @@ using namespace TestSupport;
 using Strings = std::vector<std::string>;
 
 namespace {
+
+constexpr int SCRIPT_LIMIT_MS = 60000;
 
 class PackageToolTest : public ::testing::Test {
 protected:
@@ -48,19 +49,14 @@ protected:
     // The independent writer: options, then entries of NAME TYPE ADDRESS SIZE FILE [OFFSET [LENGTH]].
     void MakeWithScript(const std::string& package, const Strings& options, const std::vector<Strings>& entries)
     {
-        std::string command = "python3 '" + std::string(TARNWICK_SOURCE_DIR) + "/tests/pkg/make_package.py' '" +
-                              package + "'";
-        for (const std::string& o : options) {
-            command += " '" + o + "'";
-        }
+        Strings arguments{"python3", std::string(TARNWICK_SOURCE_DIR) + "/tests/pkg/make_package.py", package};
+        arguments.insert(arguments.end(), options.begin(), options.end());
         for (const Strings& entry : entries) {
-            command += " --entry";
-            for (const std::string& field : entry) {
-                command += " '" + field + "'";
-            }
+            arguments.push_back("--entry");
+            arguments.insert(arguments.end(), entry.begin(), entry.end());
         }
-        const int status = std::system(command.c_str());
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+        const RunResult script = RunProgram("/usr/bin/env", arguments, SCRIPT_LIMIT_MS);
+        ASSERT_EQ(script.exitCode, 0) << script.output;
     }
 
     TempDir m_temp{"tarnwick-pkg"};

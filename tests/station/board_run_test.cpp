@@ -124,36 +124,29 @@ TEST(BoardEnd, TheReasonComesFromTheTimeOutElseTheReportElseTheSignalElseTheExit
     }
 }
 
-// A report image as the tool writes it.
-nlohmann::json Image(const std::string& name, const std::string& result, bool confirmed)
-{
-    return {{"name", name}, {"result", result}, {"confirmed", confirmed}};
-}
-
-nlohmann::json ReportOf(const nlohmann::json& images)
-{
-    return {{"lastError", ""}, {"images", images}, {"cancelled", false}};
-}
-
-TEST(UnconfirmedImages, TheReportHasTheLastWordInEitherWayOfSayingIt)
+// A board whose app.bin ended unconfirmed on the line, finished with the tool's report of its images.
+BoardRun UnconfirmedOnTheLine(const nlohmann::json& images)
 {
     BoardRun board;
     board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":400})", 1.0);
     board.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"unconfirmed"})", 2.0);
-    board.Finish(0,
-                 ReportOf({Image("loader.bin", "ok", true), Image("app.bin", "ok", false),
-                           {{"name", "nv.bin"}, {"result", "unconfirmed"}}, Image("fs.bin", "failed", false),
-                           Image("cut.bin", "unfinished", false), {{"name", "old.bin"}, {"result", "ok"}}}),
-                 3.0);
-    // A failed or unfinished image is no warning but a failure; an image without a word on it is
-    // taken as confirmed.
+    board.Finish(0, {{"lastError", ""}, {"images", images}, {"cancelled", false}}, 3.0);
+    return board;
+}
+
+// A failed or unfinished image is no warning but a failure; an image without a word on it is
+// taken as confirmed.
+TEST(UnconfirmedImages, TheReportHasTheLastWordInEitherWayOfSayingIt)
+{
+    const BoardRun board = UnconfirmedOnTheLine(nlohmann::json::parse(R"([
+        {"name": "loader.bin", "result": "ok", "confirmed": true},
+        {"name": "app.bin", "result": "ok", "confirmed": false}, {"name": "nv.bin", "result": "unconfirmed"},
+        {"name": "fs.bin", "result": "failed", "confirmed": false},
+        {"name": "cut.bin", "result": "unfinished", "confirmed": false}, {"name": "old.bin", "result": "ok"}])"));
     EXPECT_EQ(board.unconfirmed, (std::vector<std::string>{"app.bin", "nv.bin"}));
     EXPECT_EQ(board.Warning(), "images app.bin, nv.bin unconfirmed");
-    BoardRun allConfirmed;
-    allConfirmed.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":400})", 1.0);
-    allConfirmed.OnEventLine(R"({"event":"imageEnded","ok":true,"result":"unconfirmed"})", 2.0);
-    allConfirmed.Finish(0, ReportOf(nlohmann::json::array({Image("app.bin", "confirmed", true)})), 3.0);
-    EXPECT_EQ(allConfirmed.Warning(), "");
+    const auto confirmed = nlohmann::json::parse(R"([{"name": "app.bin", "result": "confirmed", "confirmed": true}])");
+    EXPECT_EQ(UnconfirmedOnTheLine(confirmed).Warning(), "");
     BoardRun oddReport;
     oddReport.Finish(0, {{"images", nlohmann::json::array({"app.bin", 7})}}, 3.0);
     EXPECT_EQ(oddReport.Warning(), "");

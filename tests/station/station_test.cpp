@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "station/station.h"
@@ -31,6 +32,14 @@ protected:
         args.insert(args.begin(), "tarnwick-station");
         std::vector<char*> argv = Argv(args);
         return ParseStationOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_out, m_err);
+    }
+
+    int ParseHistory(std::vector<std::string> args)
+    {
+        HistoryOptions options;
+        args.insert(args.begin(), {"tarnwick-station", "history"});
+        std::vector<char*> argv = Argv(args);
+        return ParseHistoryOptions(static_cast<int>(argv.size()), argv.data(), options, m_out, m_err);
     }
 
     void ExpectOneLineAndTwo(const std::vector<std::string>& args)
@@ -96,47 +105,29 @@ TEST_F(StationCommandLine, AWrongCommandLineIsOneLineAndTwo)
     }
 }
 
+TEST_F(StationCommandLine, TheHistoryCommandWithoutAHistoryOrWithoutADateIsAWrongCommandLine)
+{
+    EXPECT_EQ(ParseHistory({}), USAGE_ERROR);
+    EXPECT_EQ(ParseHistory({"lot.db", "--since", "yesterday"}), USAGE_ERROR);
+    EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
+    EXPECT_EQ(ParseHistory({"--help"}), 0);
+    EXPECT_NE(m_out.find("--since"), std::string::npos);
+}
+
 TEST(ListenAddress, APortAloneListensOnLoopbackAndAnAddressOrBracketedIpv6IsTaken)
 {
+    const std::tuple<const char*, const char*, int> good[] = {
+        {"8080", "127.0.0.1", 8080}, {"0.0.0.0:0", "0.0.0.0", 0}, {"[::1]:65535", "::1", 65535}};
     std::string host;
     int port = -1;
-    ASSERT_TRUE(ParseListenAddress("8080", host, port));
-    EXPECT_EQ(host, "127.0.0.1");
-    EXPECT_EQ(port, 8080);
-    ASSERT_TRUE(ParseListenAddress("0.0.0.0:0", host, port));
-    EXPECT_EQ(host, "0.0.0.0");
-    EXPECT_EQ(port, 0);
-    ASSERT_TRUE(ParseListenAddress("[::1]:65535", host, port));
-    EXPECT_EQ(host, "::1");
-    EXPECT_EQ(port, 65535);
+    for (const auto& [text, expectedHost, expectedPort] : good) {
+        ASSERT_TRUE(ParseListenAddress(text, host, port)) << text;
+        EXPECT_EQ(std::make_pair(host, port), std::make_pair(std::string(expectedHost), expectedPort)) << text;
+    }
     for (const char* wrong :
          {"", "http", "80x", "65536", "localhost:", "[::1]80", "[]:80", ":80", "1.2.3.4:123456"}) {
         EXPECT_FALSE(ParseListenAddress(wrong, host, port)) << wrong;
     }
-}
-
-class HistoryCommandLine : public ::testing::Test {
-protected:
-    int Parse(std::vector<std::string> args)
-    {
-        m_options = HistoryOptions{};
-        args.insert(args.begin(), {"tarnwick-station", "history"});
-        std::vector<char*> argv = Argv(args);
-        return ParseHistoryOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_out, m_err);
-    }
-
-    HistoryOptions m_options;
-    std::string m_out;
-    std::string m_err;
-};
-
-TEST_F(HistoryCommandLine, NoHistoryOrNoDateIsAWrongCommandLine)
-{
-    EXPECT_EQ(Parse({}), USAGE_ERROR);
-    EXPECT_EQ(Parse({"lot.db", "--since", "yesterday"}), USAGE_ERROR);
-    EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
-    EXPECT_EQ(Parse({"--help"}), 0);
-    EXPECT_NE(m_out.find("--since"), std::string::npos);
 }
 
 TEST(SinceDate, DatesAndTimesInUtcBecomeOneSortableForm)

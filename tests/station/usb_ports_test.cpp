@@ -3,6 +3,8 @@
 // serial number a port named in any way has.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "station/usb_ports.h"
 #include "transport/fake_sysfs.h"
 
@@ -57,9 +59,8 @@ TEST(UsbSelectors, HexIdsOfOneToFourDigitsAndAnOptionalSerial)
 {
     const std::optional<UsbSelector> full = ParseUsbSelector("403:6001:A10K:3B7Q");
     ASSERT_TRUE(full);
-    EXPECT_EQ(full->vendorId, "0403");
-    EXPECT_EQ(full->productId, "6001");
-    EXPECT_EQ(full->serial, "A10K:3B7Q");  // a serial number may hold a colon
+    // A serial number may hold a colon.
+    EXPECT_EQ(std::tie(full->vendorId, full->productId, full->serial), std::make_tuple("0403", "6001", "A10K:3B7Q"));
     EXPECT_EQ(ParseUsbSelector("1A86:7523")->vendorId, "1a86");
     for (const char* wrong :
          {"", "0403", ":6001", "0403:", "04031:6001", "0403:6001:", "g403:6001", "0403:60g1", "0403 6001"}) {

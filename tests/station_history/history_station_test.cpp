@@ -26,8 +26,8 @@ protected:
     void SetUp() override
     {
         StationTest::SetUp();
-        m_db = TestDatabase::Make(GetParam(), Path(""));
-        ASSERT_TRUE(m_db->Ok()) << m_db->Error();
+        m_db = std::make_unique<TestDatabase>(GetParam(), Path(""));
+        ASSERT_EQ(m_db->Error(), "");
     }
 
     RunResult History(const std::vector<std::string>& extra)
@@ -145,7 +145,7 @@ exit 0)");
     StationProcess station(Station(), {"--burn", "--port", "/dev/a", "--port", "/dev/b", "--history", m_db->Target(),
                                        "--run-dir", Path("run"), "--summary", Path("summary.json")});
     ASSERT_TRUE(station.WaitForOutput("/dev/b started", OUTPUT_LIMIT_MS)) << station.Output();
-    ASSERT_TRUE(m_db->Lock()) << m_db->Error();
+    ASSERT_TRUE(m_db->Lock());
     const int exitCode = station.Wait(STATION_LIMIT_MS);
     m_db->Unlock();
     EXPECT_EQ(exitCode, 0) << station.Output();

@@ -29,26 +29,18 @@ HistoryRun ARun(const std::string& started)
 HistoryBoard ABoard(const std::string& port, int round, int attempt, const std::string& result,
                     const std::string& started = "2024-05-01T10:00:00Z")
 {
-    HistoryBoard board;
-    board.port = port;
-    board.adapterSerial = port == "/dev/ttyUSB0" ? "A10K3B7Q" : "";
-    board.round = round;
-    board.attempt = attempt;
-    board.startedUtc = started;
-    board.seconds = 12.5;
-    board.result = result;
-    board.exitCode = result == "ok" ? 0 : 4;
-    board.reason = result == "ok" ? "" : "Ack receiving timeout.";
-    board.reportJson = result == "cancelled" ? "" : R"({"resultCode":0,"images":[{"name":"app.bin"}]})";
-    return board;
+    const bool ok = result == "ok";
+    return {port, port == "/dev/ttyUSB0" ? "A10K3B7Q" : "", round, attempt, started, 12.5, result, ok ? 0 : 4,
+            ok ? "" : "Ack receiving timeout.",
+            result == "cancelled" ? "" : R"({"resultCode":0,"images":[{"name":"app.bin"}]})"};
 }
 
 class HistoryStoreTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override
     {
-        m_db = TestDatabase::Make(GetParam(), m_dir.Path() + "/");
-        ASSERT_TRUE(m_db->Ok()) << m_db->Error();
+        m_db = std::make_unique<TestDatabase>(GetParam(), m_dir.Path() + "/");
+        ASSERT_EQ(m_db->Error(), "");
     }
 
     std::unique_ptr<HistoryStore> Prepared()
@@ -111,16 +103,23 @@ TEST_P(HistoryStoreTest, TheReaderFiltersByPortDateAndFailure)
     ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB0", 1, 1, "failed", "2024-05-01T10:00:00Z")).Ok());
     ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB1", 1, 1, "ok", "2024-05-01T23:59:59Z")).Ok());
     ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB0", 2, 1, "cancelled", "2024-05-02T00:00:00Z")).Ok());
-    EXPECT_EQ(List({"/dev/ttyUSB0", "", false}).size(), 2u);
-    EXPECT_EQ(List({"/dev/ttyUSB9", "", false}).size(), 0u);
-    // Since midnight: the board started at midnight counts, the one a second before does not.
-    const std::vector<HistoryRow> today = List({"", "2024-05-02T00:00:00Z", false});
-    ASSERT_EQ(today.size(), 1u);
-    EXPECT_EQ(today[0].board.round, 2);
-    const std::vector<HistoryRow> failed = List({"", "", true});
-    ASSERT_EQ(failed.size(), 2u);  // "cancelled" is no success either
-    EXPECT_EQ(failed[0].board.result, "failed");
-    EXPECT_EQ(List({"/dev/ttyUSB1", "", true}).size(), 0u);
+    // Since midnight: the board started at midnight counts, the one a second before does not;
+    // "cancelled" is no success either.
+    const std::vector<std::pair<HistoryFilter, std::vector<std::string>>> rows{
+        {{"/dev/ttyUSB0", "", false}, {"failed", "cancelled"}},
+        {{"/dev/ttyUSB9", "", false}, {}},
+        {{"", "2024-05-02T00:00:00Z", false}, {"cancelled"}},
+        {{"", "", true}, {"failed", "cancelled"}},
+        {{"/dev/ttyUSB1", "", true}, {}},
+    };
+    for (const auto& [filter, results] : rows) {
+        SCOPED_TRACE(filter.port + " " + filter.since + (filter.failedOnly ? " failed" : ""));
+        std::vector<std::string> listed;
+        for (const HistoryRow& row : List(filter)) {
+            listed.push_back(row.board.result);
+        }
+        EXPECT_EQ(listed, results);
+    }
 }
 
 TEST_P(HistoryStoreTest, AnOlderSchemaIsBroughtUpToDateKeepingItsRows)
@@ -234,11 +233,11 @@ TEST_P(RecorderTest, WhatFailedIsRecordedInOrderOnceTheDatabaseTakesRecordsAgain
     EXPECT_EQ(outcome.missing, 0u);
     EXPECT_EQ(outcome.recorded, 3u);
     EXPECT_GT(outcome.maxRecordSeconds, 0.0);
-    const std::vector<HistoryRow> rows = List();
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].board.port, "/dev/ttyUSB0");
-    EXPECT_EQ(rows[1].board.port, "/dev/ttyUSB1");
-    EXPECT_EQ(rows[2].board.port, "/dev/ttyUSB2");
+    std::vector<std::string> ports;
+    for (const HistoryRow& row : List()) {
+        ports.push_back(row.board.port);
+    }
+    EXPECT_EQ(ports, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothDatabases, HistoryStoreTest, ::testing::Values(Backend::SQLITE, Backend::POSTGRES),

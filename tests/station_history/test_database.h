@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace StationHistoryTests {
@@ -14,30 +15,49 @@ enum class Backend { SQLITE, POSTGRES };
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
 
+// One connection to a history, as another program holds it.
+class Connection {
+public:
+    virtual ~Connection() = default;
+    // The first value of the first row of what sql gives ("" for none); nothing when it fails.
+    virtual std::optional<std::string> Run(const std::string& sql) = 0;
+};
+
 class TestDatabase {
 public:
     // A new, empty history: a file in dir, or a new database of the shared server.
-    static std::unique_ptr<TestDatabase> Make(Backend backend, const std::string& dir);
-    virtual ~TestDatabase() = default;
+    TestDatabase(Backend backend, const std::string& dir);
+    ~TestDatabase() { Unlock(); }
 
-    virtual bool Ok() const = 0;
-    virtual std::string Error() const = 0;
+    // Why the history could not be made; "" when it was.
+    const std::string& Error() const { return m_error; }
     // What --history is given.
-    virtual std::string Target() const = 0;
+    const std::string& Target() const { return m_target; }
     // The first value of a query's first row, "" when there is none or it fails.
-    virtual std::string Value(const std::string& sql) = 0;
-    virtual bool Execute(const std::string& sql) = 0;
+    std::string Value(const std::string& sql) { return Run(sql).value_or(""); }
+    bool Execute(const std::string& sql) { return Run(sql).has_value(); }
     // Another program writes to the tables and holds them until Unlock.
-    virtual bool Lock() = 0;
-    virtual void Unlock() = 0;
-    virtual int SchemaVersion() = 0;
-    virtual bool SetSchemaVersion(int version) = 0;
+    bool Lock();
+    void Unlock();
+    int SchemaVersion();
+    bool SetSchemaVersion(int version);
     // The same history where it cannot be written (the station runs as user
     // nobody there when the tests run as root: see RunsAsNobody).
-    virtual std::string ReadOnlyTarget() = 0;
-    virtual bool RunsAsNobody() const = 0;
+    std::string ReadOnlyTarget();
+    bool RunsAsNobody() const;
     // A history that is no database (a damaged file, a server database that is not there).
-    virtual std::string DamagedTarget() = 0;
+    std::string DamagedTarget() const;
+
+private:
+    // Connects when first asked: an SQLite file that nothing touched is not there yet.
+    std::optional<std::string> Run(const std::string& sql);
+
+    Backend m_backend;
+    std::string m_dir;
+    std::string m_target;
+    std::string m_error;
+    std::unique_ptr<Connection> m_connection;
+    std::unique_ptr<Connection> m_holder;  // the other program's, while it holds the tables
 };
 
 }  // namespace StationHistoryTests
