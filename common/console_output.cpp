@@ -1,7 +1,6 @@
 #include "common/console_output.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include <thread>
 
 #include "common/text_format.h"
+#include "platform/deadline_timer.h"
 
 namespace ConsoleOutput {
 
@@ -17,18 +17,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A writer that finds its held text this old writes it out itself, so a
+// steady stream of marks never needs the helper: the helper's deadline keeps
+// moving ahead of it, and moving it does not wake the helper.
+constexpr uint32_t WRITER_WRITES_AFTER_MS = MAX_HOLD_MS * 3 / 4;
+
 struct Console {
     std::mutex lock;
-    std::condition_variable wake;
     std::string held;
     Clock::time_point heldSince;
+    // Armed for heldSince + MAX_HOLD_MS whenever text is held.
+    Platform::DeadlineTimer deadline;
     std::thread helper;
-    // After writing, the helper looks again once MAX_HOLD_MS is over, without
-    // being told that text came: a stream of marks costs it one wake-up per
-    // write and the writer no hand-off at all. A write of anyone else's ends
-    // this, and the next text wakes the helper.
-    bool watching = false;
-    Clock::time_point watchUntil;
     bool stopping = false;
     uint64_t writes = 0;
 };
@@ -42,7 +42,6 @@ Console& State()
 
 void WriteOutLocked(Console& console)
 {
-    console.watching = false;
     if (console.held.empty()) {
         return;
     }
@@ -52,32 +51,31 @@ void WriteOutLocked(Console& console)
     ++console.writes;
 }
 
+uint32_t MsSince(Clock::time_point then, Clock::time_point now)
+{
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now - then).count());
+}
+
 // Writes held text by the time it is MAX_HOLD_MS old, however long the
 // program is busy elsewhere (a transfer in progress prints its marks without
-// line ends).
+// line ends, and may then wait long for the board).
 void HelperLoop()
 {
     Console& console = State();
-    const auto hold = std::chrono::milliseconds(MAX_HOLD_MS);
-    std::unique_lock<std::mutex> guard(console.lock);
-    while (!console.stopping) {
-        if (console.watching) {
-            const Clock::time_point now = Clock::now();
-            if (now < console.watchUntil) {
-                console.wake.wait_until(guard, console.watchUntil);
-            } else if (console.held.empty()) {
-                console.watching = false;
-            } else {
-                // Everything held came after the last write, so none of it is older than MAX_HOLD_MS.
-                WriteOutLocked(console);
-                console.watching = true;
-                console.watchUntil = now + hold;
-            }
-        } else if (console.held.empty()) {
-            console.wake.wait(guard);
+    for (;;) {
+        console.deadline.Wait();
+        std::lock_guard<std::mutex> guard(console.lock);
+        if (console.stopping) {
+            return;
+        }
+        if (console.held.empty()) {
+            continue;  // written by a line end in the meantime
+        }
+        const uint32_t age = MsSince(console.heldSince, Clock::now());
+        if (age >= MAX_HOLD_MS) {
+            WriteOutLocked(console);
         } else {
-            console.watching = true;
-            console.watchUntil = console.heldSince + hold;
+            console.deadline.ArmIn(MAX_HOLD_MS - age);
         }
     }
 }
@@ -88,8 +86,8 @@ void StopAtExit()
     {
         std::lock_guard<std::mutex> guard(console.lock);
         console.stopping = true;
+        console.deadline.ArmIn(0);
     }
-    console.wake.notify_all();
     if (console.helper.joinable()) {
         console.helper.join();
     }
@@ -97,7 +95,7 @@ void StopAtExit()
     WriteOutLocked(console);
 }
 
-// Under the lock: the first deferred text starts the helper.
+// Under the lock: the first held text starts the helper.
 void StartHelperLocked(Console& console)
 {
     if (console.helper.joinable() || console.stopping) {
@@ -105,6 +103,16 @@ void StartHelperLocked(Console& console)
     }
     console.helper = std::thread(HelperLoop);
     std::atexit(StopAtExit);
+}
+
+// Under the lock: text without a line end starts to wait, and the deadline
+// of whatever is held moves to its own.
+void HoldLocked(Console& console, std::string_view text, Clock::time_point now)
+{
+    console.held.assign(text.data(), text.size());
+    console.heldSince = now;
+    console.deadline.ArmIn(MAX_HOLD_MS);
+    StartHelperLocked(console);
 }
 
 }  // namespace
@@ -116,17 +124,23 @@ void Write(std::string_view text)
     }
     Console& console = State();
     std::lock_guard<std::mutex> guard(console.lock);
-    const bool wasEmpty = console.held.empty();
-    console.held.append(text.data(), text.size());
-    if (text.find('\n') != std::string_view::npos || console.stopping) {
+    const bool lineEnds = text.find('\n') != std::string_view::npos;
+    if (lineEnds || console.stopping || !console.deadline.Valid()) {
+        console.held.append(text.data(), text.size());
         WriteOutLocked(console);
         return;
     }
-    if (wasEmpty && !console.watching) {
-        console.heldSince = Clock::now();
-        StartHelperLocked(console);
-        console.wake.notify_one();
+    if (console.held.empty()) {
+        HoldLocked(console, text, Clock::now());
+        return;
     }
+    const Clock::time_point now = Clock::now();
+    if (MsSince(console.heldSince, now) < WRITER_WRITES_AFTER_MS) {
+        console.held.append(text.data(), text.size());
+        return;
+    }
+    WriteOutLocked(console);
+    HoldLocked(console, text, now);
 }
 
 void Printf(const char* format, ...)

@@ -1,6 +1,6 @@
 // The operating system's serial port, reduced to what the byte transport
 // needs: a raw 8-bit line without flow control, non-blocking reads, writes
-// that hand over every byte, and a wait that a second descriptor can end.
+// that hand over every byte, and a wait for input.
 #ifndef TARNWICK_PLATFORM_SERIAL_PORT_H
 #define TARNWICK_PLATFORM_SERIAL_PORT_H
 
@@ -26,39 +26,9 @@ struct SerialIoResult {
 
 enum class SerialWait {
     READABLE,   // bytes (or an end-of-line condition) are ready to read
-    WOKEN,      // the wake-up descriptor was signalled
     TIMEOUT,
     LINE_LOST,  // hang-up or error on the line with nothing left to read
     FAILED,
-};
-
-// What another thread signals to end a SerialPort::Wait: a descriptor on
-// POSIX, an event object on Windows.
-class WakeupEvent {
-public:
-    WakeupEvent() = default;
-    ~WakeupEvent();
-    WakeupEvent(const WakeupEvent&) = delete;
-    WakeupEvent& operator=(const WakeupEvent&) = delete;
-
-    // 0 on success, otherwise errno.
-    int Create();
-    void Destroy();
-    void Signal();
-    void Clear();
-    // Waits until signalled or timeoutMs has passed (negative: no limit);
-    // true when signalled.
-    bool Wait(int timeoutMs) const;
-
-private:
-    friend class SerialPort;
-    friend class TcpSocket;
-#ifdef _WIN32
-    void* m_event = nullptr;  // manual-reset event
-#else
-    int m_readFd = -1;
-    int m_writeFd = -1;  // equals m_readFd for an eventfd
-#endif
 };
 
 #ifdef _WIN32
@@ -98,15 +68,14 @@ public:
     // Discards what the driver holds (input, output or both); 0 or errno.
     int Purge(bool input, bool output);
 
-    // Waits until the line is readable, wake (may be null) is signalled or
-    // timeoutMs has passed (a negative timeout waits without limit). A
-    // readable answer may find nothing to read.
-    SerialWait Wait(const WakeupEvent* wake, int timeoutMs);
+    // Waits until the line is readable or timeoutMs has passed (a negative
+    // timeout waits without limit). A readable answer may find nothing to read.
+    SerialWait Wait(int timeoutMs);
 
 private:
 #ifdef _WIN32
     // Wait when the receive event could not be armed (error: why, or 0).
-    SerialWait WaitUnarmed(const WakeupEvent* wake, int timeoutMs, unsigned long error);
+    SerialWait WaitUnarmed(int timeoutMs, unsigned long error);
 
     SerialPortWin32State* m_state = nullptr;  // handle and overlapped records
 #else

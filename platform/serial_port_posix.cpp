@@ -7,7 +7,6 @@
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
-#include <sys/eventfd.h>
 
 #include "platform/serial_speed_linux.h"
 #endif
@@ -182,90 +181,6 @@ int ComposeControlFlags(uint32_t stopBits, uint32_t parity, tcflag_t& cflag)
     return error != 0 ? error : ApplyStopBits(cflag, stopBits);
 }
 
-// ---- WakeupEvent ----------------------------------------------------------
-
-WakeupEvent::~WakeupEvent()
-{
-    Destroy();
-}
-
-int WakeupEvent::Create()
-{
-    Destroy();
-#ifdef __linux__
-    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0) {
-        return errno;
-    }
-    m_readFd = fd;
-    m_writeFd = fd;
-#else
-    int fds[2];
-    if (pipe(fds) != 0) {
-        return errno;
-    }
-    for (int fd : fds) {
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
-    m_readFd = fds[0];
-    m_writeFd = fds[1];
-#endif
-    return 0;
-}
-
-void WakeupEvent::Destroy()
-{
-    if (m_writeFd >= 0 && m_writeFd != m_readFd) {
-        CloseFd(m_writeFd);
-    }
-    if (m_readFd >= 0) {
-        CloseFd(m_readFd);
-    }
-    m_readFd = -1;
-    m_writeFd = -1;
-}
-
-void WakeupEvent::Signal()
-{
-    if (m_writeFd < 0) {
-        return;
-    }
-#ifdef __linux__
-    uint64_t one = 1;
-    ssize_t n = write(m_writeFd, &one, sizeof(one));
-#else
-    char one = 1;
-    ssize_t n = write(m_writeFd, &one, 1);
-#endif
-    (void)n;  // a full counter or pipe is already signalled
-}
-
-void WakeupEvent::Clear()
-{
-    if (m_readFd < 0) {
-        return;
-    }
-    uint64_t sink[8];
-    while (read(m_readFd, sink, sizeof(sink)) > 0) {
-    }
-}
-
-bool WakeupEvent::Wait(int timeoutMs) const
-{
-    if (m_readFd < 0) {
-        return false;
-    }
-    struct pollfd pfd {m_readFd, POLLIN, 0};
-    for (;;) {
-        int ready = poll(&pfd, 1, timeoutMs < 0 ? -1 : timeoutMs);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        return ready > 0 && (pfd.revents & POLLIN) != 0;
-    }
-}
-
 // ---- SerialPort -----------------------------------------------------------
 
 SerialPort::~SerialPort()
@@ -413,16 +328,14 @@ bool SerialPort::IsOpen() const
     return m_fd >= 0;
 }
 
-SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
+SerialWait SerialPort::Wait(int timeoutMs)
 {
-    const int wakeFd = wake != nullptr ? wake->m_readFd : -1;
     if (m_fd < 0) {
         return SerialWait::FAILED;
     }
-    struct pollfd pfds[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    nfds_t count = wakeFd >= 0 ? 2 : 1;
+    struct pollfd pfd {m_fd, POLLIN, 0};
     for (;;) {
-        int ready = poll(pfds, count, timeoutMs < 0 ? -1 : timeoutMs);
+        int ready = poll(&pfd, 1, timeoutMs < 0 ? -1 : timeoutMs);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;  // a signal: wait again (the window restarts, harmless here)
@@ -434,10 +347,7 @@ SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
         }
         break;
     }
-    if (count == 2 && (pfds[1].revents & POLLIN) != 0) {
-        return SerialWait::WOKEN;
-    }
-    short lineEvents = pfds[0].revents;
+    short lineEvents = pfd.revents;
     if ((lineEvents & POLLIN) != 0) {
         return SerialWait::READABLE;  // even with a hang-up: take what is left first
     }

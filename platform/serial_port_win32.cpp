@@ -129,47 +129,6 @@ struct SerialPortWin32State {
     HANDLE ioEvent = nullptr;  // reads and writes, one at a time
 };
 
-// ---- WakeupEvent ----------------------------------------------------------
-
-WakeupEvent::~WakeupEvent()
-{
-    Destroy();
-}
-
-int WakeupEvent::Create()
-{
-    Destroy();
-    m_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    return m_event != nullptr ? 0 : ErrnoFromWin32(GetLastError());
-}
-
-void WakeupEvent::Destroy()
-{
-    if (m_event != nullptr) {
-        CloseHandle(m_event);
-        m_event = nullptr;
-    }
-}
-
-void WakeupEvent::Signal()
-{
-    if (m_event != nullptr) {
-        SetEvent(m_event);
-    }
-}
-
-void WakeupEvent::Clear()
-{
-    if (m_event != nullptr) {
-        ResetEvent(m_event);
-    }
-}
-
-bool WakeupEvent::Wait(int timeoutMs) const
-{
-    return m_event != nullptr && WaitForSingleObject(m_event, ToMs(timeoutMs)) == WAIT_OBJECT_0;
-}
-
 // ---- SerialPort -----------------------------------------------------------
 
 SerialPort::~SerialPort()
@@ -378,7 +337,7 @@ int SerialPort::SetModemLine(bool dtr, bool on)
     return EscapeCommFunction(m_state->port, function) ? 0 : ErrnoFromWin32(GetLastError());
 }
 
-SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
+SerialWait SerialPort::Wait(int timeoutMs)
 {
     if (m_state == nullptr) {
         return SerialWait::FAILED;
@@ -394,7 +353,7 @@ SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
         }
         DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
-            return WaitUnarmed(wake, timeoutMs, error);
+            return WaitUnarmed(timeoutMs, error);
         }
         m_state->commWaitPending = true;
     }
@@ -406,18 +365,13 @@ SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
     if (status.cbInQue > 0) {
         return SerialWait::READABLE;
     }
-    HANDLE handles[2] = {m_state->commWait.hEvent, wake != nullptr ? static_cast<HANDLE>(wake->m_event) : nullptr};
-    const DWORD count = handles[1] != nullptr ? 2 : 1;
-    DWORD which = WaitForMultipleObjects(count, handles, FALSE, ToMs(timeoutMs));
+    DWORD which = WaitForSingleObject(m_state->commWait.hEvent, ToMs(timeoutMs));
     if (which == WAIT_TIMEOUT) {
         return SerialWait::TIMEOUT;
     }
-    if (which == WAIT_OBJECT_0 + 1) {
-        return SerialWait::WOKEN;
-    }
     if (which != WAIT_OBJECT_0) {
         // The wait itself failed, which says nothing about the port: ask it.
-        return WaitUnarmed(nullptr, timeoutMs, NO_ERROR);
+        return WaitUnarmed(timeoutMs, NO_ERROR);
     }
     m_state->commWaitPending = false;
     DWORD ignored = 0;
@@ -429,7 +383,7 @@ SerialWait SerialPort::Wait(const WakeupEvent* wake, int timeoutMs)
     return SerialWait::READABLE;
 }
 
-SerialWait SerialPort::WaitUnarmed(const WakeupEvent* wake, int timeoutMs, unsigned long error)
+SerialWait SerialPort::WaitUnarmed(int timeoutMs, unsigned long error)
 {
     const HANDLE port = m_state->port;
     if (PortIsGone(port, error)) {
@@ -443,13 +397,7 @@ SerialWait SerialPort::WaitUnarmed(const WakeupEvent* wake, int timeoutMs, unsig
     // Nothing to wait on: pause as long as wine polls a port, so that the
     // caller looking again does not spin while the wait cannot be armed.
     const DWORD pause = timeoutMs < 0 ? UNARMED_PAUSE_MS : std::min(UNARMED_PAUSE_MS, static_cast<DWORD>(timeoutMs));
-    if (wake != nullptr && wake->m_event != nullptr) {
-        if (WaitForSingleObject(static_cast<HANDLE>(wake->m_event), pause) == WAIT_OBJECT_0) {
-            return SerialWait::WOKEN;
-        }
-    } else {
-        Sleep(pause);
-    }
+    Sleep(pause);
     return SerialWait::READABLE;
 }
 

@@ -56,10 +56,8 @@ public:
     // Hands every byte over, waiting while the send buffer is full; gives up
     // when nothing is taken for stallMs.
     SerialIoResult Write(const uint8_t* data, size_t length, uint32_t stallMs);
-    // Waits until readable, wake is signalled or timeoutMs has passed
-    // (negative: no limit). held is an event the caller signals while it
-    // holds received bytes of its own; it counts as readable. Both may be null.
-    SerialWait Wait(const WakeupEvent* wake, int timeoutMs, const WakeupEvent* held = nullptr) const;
+    // Waits until readable or timeoutMs has passed (negative: no limit).
+    SerialWait Wait(int timeoutMs) const;
 
 private:
 #ifdef _WIN32

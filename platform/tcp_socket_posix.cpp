@@ -208,18 +208,14 @@ bool TcpSocket::IsOpen() const
     return m_fd >= 0;
 }
 
-SerialWait TcpSocket::Wait(const WakeupEvent* wake, int timeoutMs, const WakeupEvent* held) const
+SerialWait TcpSocket::Wait(int timeoutMs) const
 {
-    const int wakeFd = wake != nullptr ? wake->m_readFd : -1;
-    const int heldFd = held != nullptr ? held->m_readFd : -1;
     if (m_fd < 0) {
         return SerialWait::FAILED;
     }
-    enum { SOCKET, WAKE, HELD, COUNT };
-    struct pollfd pfds[COUNT] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {heldFd, POLLIN, 0}};
+    struct pollfd pfd {m_fd, POLLIN, 0};
     for (;;) {
-        // poll skips negative descriptors.
-        int ready = poll(pfds, COUNT, timeoutMs < 0 ? -1 : timeoutMs);
+        int ready = poll(&pfd, 1, timeoutMs < 0 ? -1 : timeoutMs);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -231,11 +227,8 @@ SerialWait TcpSocket::Wait(const WakeupEvent* wake, int timeoutMs, const WakeupE
         }
         break;
     }
-    if ((pfds[WAKE].revents & POLLIN) != 0) {
-        return SerialWait::WOKEN;
-    }
     // A closed connection is readable: the read that follows reports the loss.
-    if ((pfds[SOCKET].revents & (POLLIN | POLLHUP | POLLERR)) != 0 || (pfds[HELD].revents & POLLIN) != 0) {
+    if ((pfd.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
         return SerialWait::READABLE;
     }
     return SerialWait::FAILED;

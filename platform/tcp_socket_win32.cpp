@@ -274,7 +274,7 @@ SerialIoResult TcpSocket::Write(const uint8_t* data, size_t length, uint32_t sta
     return result;
 }
 
-SerialWait TcpSocket::Wait(const WakeupEvent* wake, int timeoutMs, const WakeupEvent* held) const
+SerialWait TcpSocket::Wait(int timeoutMs) const
 {
     if (m_fd == INVALID_SOCKET) {
         return SerialWait::FAILED;
@@ -283,33 +283,17 @@ SerialWait TcpSocket::Wait(const WakeupEvent* wake, int timeoutMs, const WakeupE
     if (ioctlsocket(m_fd, FIONREAD, &queued) == 0 && queued > 0) {
         return SerialWait::READABLE;
     }
-    HANDLE handles[3];
-    DWORD count = 0;
-    const DWORD socketIndex = count;
-    handles[count++] = m_readEvent;
-    const DWORD wakeIndex = wake != nullptr && wake->m_event != nullptr ? count : MAXDWORD;
-    if (wakeIndex != MAXDWORD) {
-        handles[count++] = wake->m_event;
-    }
-    if (held != nullptr && held->m_event != nullptr) {
-        handles[count++] = held->m_event;
-    }
-    DWORD which = WaitForMultipleObjects(count, handles, FALSE, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    DWORD which = WaitForSingleObject(m_readEvent, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
     if (which == WAIT_TIMEOUT) {
         return SerialWait::TIMEOUT;
     }
-    if (which >= WAIT_OBJECT_0 + count) {
+    if (which != WAIT_OBJECT_0) {
         return SerialWait::FAILED;
     }
-    if (which - WAIT_OBJECT_0 == wakeIndex) {
-        return SerialWait::WOKEN;
-    }
-    if (which - WAIT_OBJECT_0 == socketIndex) {
-        // Re-arms the event; a closed connection is readable, and the read
-        // that follows reports the loss.
-        WSANETWORKEVENTS events{};
-        WSAEnumNetworkEvents(m_fd, m_readEvent, &events);
-    }
+    // Re-arms the event; a closed connection is readable, and the read that
+    // follows reports the loss.
+    WSANETWORKEVENTS events{};
+    WSAEnumNetworkEvents(m_fd, m_readEvent, &events);
     return SerialWait::READABLE;
 }
 

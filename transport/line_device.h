@@ -32,9 +32,9 @@ public:
     virtual Platform::SerialIoResult Read(uint8_t* buffer, size_t size) = 0;
     // Hands every byte over; gives up when nothing is taken for stallMs.
     virtual Platform::SerialIoResult Write(const uint8_t* data, size_t length, uint32_t stallMs) = 0;
-    // Waits until Read may have bytes, the event is signalled or the time is
-    // over (negative: no limit). READABLE may still yield no data bytes.
-    virtual Platform::SerialWait Wait(const Platform::WakeupEvent& wake, int timeoutMs) = 0;
+    // Waits until Read may have bytes or the time is over (negative: no
+    // limit). READABLE may still yield no data bytes.
+    virtual Platform::SerialWait Wait(int timeoutMs) = 0;
     // Drops what has arrived and not been read.
     virtual void PurgeInput() = 0;
 

@@ -64,13 +64,6 @@ bool LineTransport::Open(const Common::TRANSPORT_MODE_ATTR_U& attr)
     SetTimeout(0, 0);
     // Whatever arrived before this run is not an answer to it.
     m_device->PurgeInput();
-    int error = m_wakeEvent.Create();
-    if (error != 0) {
-        SetError(error, std::generic_category().message(error));
-        Common::Print("create receive event failed.\n");
-        m_device->Close();
-        return false;
-    }
     m_deviceName = attr.serial.portName;
     return true;
 }
@@ -80,7 +73,6 @@ void LineTransport::Close()
     if (m_device) {
         m_device->Close();
     }
-    m_wakeEvent.Destroy();
     m_store.clear();
     m_store.shrink_to_fit();
     m_readIndex = 0;
@@ -172,15 +164,12 @@ bool LineTransport::WaitForData(uint32_t timeoutMs)
     const int64_t deadline = now + timeoutMs;
     while (IsOpen() && !m_broken) {
         int64_t left = std::max<int64_t>(0, deadline - now);
-        Platform::SerialWait event = m_device->Wait(m_wakeEvent, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+        Platform::SerialWait event = m_device->Wait(static_cast<int>(std::min<int64_t>(left, INT_MAX)));
         if (event == Platform::SerialWait::READABLE) {
             // A readable line may yield no data (telnet commands, say): wait on.
             if (Pull() && PendingCount() > 0) {
                 return true;
             }
-        } else if (event == Platform::SerialWait::WOKEN) {
-            m_wakeEvent.Clear();
-            break;
         } else if (event == Platform::SerialWait::TIMEOUT) {
             break;
         } else {

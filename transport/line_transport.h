@@ -41,9 +41,6 @@ public:
     // Applies speed, stop bits and parity of attr to the open line (the name
     // is not used); a refusal keeps its reason (GetErrorStrInfo, GetErrorCode).
     bool InitDcb(const Common::TRANSPORT_MODE_ATTR_U& attr);
-    // Ends a wait in progress early; safe from another thread.
-    void Wake() { m_wakeEvent.Signal(); }
-
     bool IsOpen() const { return m_device && m_device->IsOpen(); }
     // Bytes received and not yet consumed.
     unsigned long PendingCount() const { return static_cast<unsigned long>(m_store.size() - m_readIndex); }
@@ -61,7 +58,6 @@ private:
     uint32_t SendStallMs() const;
 
     std::unique_ptr<LineDevice> m_device;
-    Platform::WakeupEvent m_wakeEvent;
     std::vector<unsigned char> m_store;  // consumed bytes before m_readIndex
     size_t m_readIndex = 0;
     LineSettings m_settings;

@@ -60,9 +60,9 @@ Platform::SerialIoResult RawSocketLine::Write(const uint8_t* data, size_t length
     return m_socket.Write(data, length, stallMs);
 }
 
-Platform::SerialWait RawSocketLine::Wait(const Platform::WakeupEvent& wake, int timeoutMs)
+Platform::SerialWait RawSocketLine::Wait(int timeoutMs)
 {
-    return m_socket.Wait(&wake, timeoutMs);
+    return m_socket.Wait(timeoutMs);
 }
 
 void RawSocketLine::PurgeInput()

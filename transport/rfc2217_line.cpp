@@ -217,7 +217,7 @@ LineStatus Rfc2217Line::WaitUntil(const std::function<bool()>& done, const char*
                                         std::to_string(ANSWER_WINDOW_MS) + " ms",
                                     ETIMEDOUT);
         }
-        Platform::SerialWait event = m_socket.Wait(nullptr, static_cast<int>(left));
+        Platform::SerialWait event = m_socket.Wait(static_cast<int>(left));
         if (event == Platform::SerialWait::READABLE) {
             Pump();
         } else if (event == Platform::SerialWait::FAILED) {
@@ -346,7 +346,7 @@ Platform::SerialIoResult Rfc2217Line::Write(const uint8_t* data, size_t length, 
     return r;
 }
 
-Platform::SerialWait Rfc2217Line::Wait(const Platform::WakeupEvent& wake, int timeoutMs)
+Platform::SerialWait Rfc2217Line::Wait(int timeoutMs)
 {
     if (!m_heldData.empty()) {
         return Platform::SerialWait::READABLE;
@@ -354,7 +354,7 @@ Platform::SerialWait Rfc2217Line::Wait(const Platform::WakeupEvent& wake, int ti
     if (m_lost) {
         return Platform::SerialWait::LINE_LOST;
     }
-    return m_socket.Wait(&wake, timeoutMs);
+    return m_socket.Wait(timeoutMs);
 }
 
 void Rfc2217Line::PurgeInput()

@@ -68,9 +68,9 @@ Platform::SerialIoResult SerialLineDevice::Write(const uint8_t* data, size_t len
     return m_port.Write(data, length, stallMs);
 }
 
-Platform::SerialWait SerialLineDevice::Wait(const Platform::WakeupEvent& wake, int timeoutMs)
+Platform::SerialWait SerialLineDevice::Wait(int timeoutMs)
 {
-    return m_port.Wait(&wake, timeoutMs);
+    return m_port.Wait(timeoutMs);
 }
 
 void SerialLineDevice::PurgeInput()

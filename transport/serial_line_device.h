@@ -13,7 +13,7 @@ public:
     LineStatus CheckRate(uint32_t baudRate) const override;
     Platform::SerialIoResult Read(uint8_t* buffer, size_t size) override;
     Platform::SerialIoResult Write(const uint8_t* data, size_t length, uint32_t stallMs) override;
-    Platform::SerialWait Wait(const Platform::WakeupEvent& wake, int timeoutMs) override;
+    Platform::SerialWait Wait(int timeoutMs) override;
     void PurgeInput() override;
     LineStatus SetModemLine(ModemLine line, bool on) override;
 

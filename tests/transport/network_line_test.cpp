@@ -220,13 +220,11 @@ TEST(Rfc2217Settings, NobodyListeningFailsNamingHostAndPort)
 // Reads until `count` data bytes are there, the line is lost or the peer time is up.
 Bytes ReadData(LineDevice& line, size_t count, bool& lost)
 {
-    Platform::WakeupEvent wake;
-    EXPECT_EQ(wake.Create(), 0);
     Bytes data;
     lost = false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(PEER_TIMEOUT_MS);
     while (data.size() < count && !lost && Clock::now() < deadline) {
-        if (line.Wait(wake, 100) == Platform::SerialWait::LINE_LOST) {
+        if (line.Wait(100) == Platform::SerialWait::LINE_LOST) {
             lost = true;
             break;
         }
