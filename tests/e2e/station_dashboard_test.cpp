@@ -81,7 +81,7 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResultsAndAWarnin
         sims.push_back(StartSim("board" + std::to_string(i), simArgs));
         args.insert(args.end(), {"--port", sims.back()->Port()});
     }
-    StationProcess station(Station(), args);
+    ChildProcess station(Station(), args);
     ASSERT_TRUE(station.WaitForOutput(URL_LINE, OUTPUT_LIMIT_MS)) << station.Output();
     ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
     const std::string url = UrlOf(station.Output());
@@ -202,7 +202,7 @@ while [ $i -lt 300 ]; do event "{\"event\":\"progress\",\"percent\":$((i / 3))}"
 event '{"event":"imageEnded","ok":true}'
 report 0 "" false '[{"name":"app.bin"}]'
 exit 0)");
-    StationProcess station(Station(), args);
+    ChildProcess station(Station(), args);
     ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
     const int port = HostPort(UrlOf(station.Output())).second;
     std::vector<int> stalled;
