@@ -82,6 +82,10 @@ struct BoardRun {
     Bytes flash;
 };
 
+// Stops a board (it ends by itself once the tool reset it and closed the
+// line) and reads its report and flash from dir into out.
+void CollectBoard(SimProcess& sim, const std::string& dir, BoardRun& out);
+
 // A temporary installation (bin/tarnwickcmd, an empty bin/config/burn.config
 // and bin/ChipProperties/ from the build) and the files given to the tool in
 // it. No run may change a given file: same bytes, same modification time.
