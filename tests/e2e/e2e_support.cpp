@@ -98,6 +98,13 @@ std::string E2eTest::Given(const std::string& relative, const Bytes& bytes)
     return path;
 }
 
+void CollectBoard(SimProcess& sim, const std::string& dir, BoardRun& out)
+{
+    sim.Stop(500);
+    out.report = ReadSimReport(dir + "sim-report.json");
+    out.flash = ReadFile(dir + "sim-flash.bin");
+}
+
 BoardRun E2eTest::OnBoard(const std::string& operation, const std::string& family, const std::string& file,
                           const std::vector<std::string>& toolExtra, const std::vector<std::string>& simExtra,
                           int limitMs, const SignalPlan* plan)
@@ -108,10 +115,7 @@ BoardRun E2eTest::OnBoard(const std::string& operation, const std::string& famil
     out.run = RunProgram(Tool(), ToolArgs(operation, family, sim.Port(), file, toolExtra), limitMs, {true, "", plan});
     EXPECT_TRUE(plan != nullptr || out.run.exitCode != -1) << "did not end within " << limitMs << " ms\n"
                                                            << out.run.output;
-    // It ends by itself once the tool has reset the board and closed the line.
-    sim.Stop(500);
-    out.report = ReadSimReport(m_dir + "sim-report.json");
-    out.flash = ReadFile(m_dir + "sim-flash.bin");
+    CollectBoard(sim, m_dir, out);
     for (const auto& [path, state] : m_given) {
         EXPECT_EQ(FileState(path), state) << path << " changed during " << operation << " " << file;
     }

@@ -65,11 +65,26 @@ inline nlohmann::json ReadJson(const std::string& path)
     return nlohmann::json::parse(ReadText(path), nullptr, false);
 }
 
+// The members of object that expected names, so that the two compare whole
+// (a missing member is null).
+inline nlohmann::json Pick(const nlohmann::json& object, const nlohmann::json& expected)
+{
+    nlohmann::json picked = nlohmann::json::object();
+    for (const auto& item : expected.items()) {
+        picked[item.key()] = object.is_object() ? object.value(item.key(), nlohmann::json()) : nlohmann::json();
+    }
+    return picked;
+}
+
 struct BoardRun {
     RunResult run;
     SimReport report;
     Bytes flash;
 };
+
+// Stops a board (it ends by itself once the tool reset it and closed the
+// line) and reads its report and flash from dir into out.
+void CollectBoard(SimProcess& sim, const std::string& dir, BoardRun& out);
 
 // A temporary installation (bin/tarnwickcmd, an empty bin/config/burn.config
 // and bin/ChipProperties/ from the build) and the files given to the tool in

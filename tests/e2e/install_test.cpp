@@ -69,14 +69,13 @@ TEST(InstalledPrefix, ProgramsRunFromAnotherDirectoryAndBurnAPackagePackedThere)
 
     SimProcess board(SimArgs(work, "vb27"));
     ASSERT_TRUE(board.Ok());
-    const RunResult burn =
-        RunProgram(bin + "tarnwickcmd", ToolArgs("--burn", "vb27", board.Port(), "board.fwpkg"), RUN_LIMIT_MS,
-                   elsewhere);
-    board.Stop(500);
-    const SimReport report = ReadSimReport(work + "sim-report.json");
-    EXPECT_EQ(burn.exitCode, 0) << burn.output;
-    EXPECT_TRUE(Contains(burn.output, "\nBurned successfully.\n")) << burn.output;
-    ExpectVb27Board(report, ReadFile(work + "sim-flash.bin"), entries);
+    BoardRun burn;
+    burn.run = RunProgram(bin + "tarnwickcmd", ToolArgs("--burn", "vb27", board.Port(), "board.fwpkg"), RUN_LIMIT_MS,
+                          elsewhere);
+    CollectBoard(board, work, burn);
+    EXPECT_EQ(burn.run.exitCode, 0) << burn.run.output;
+    EXPECT_TRUE(Contains(burn.run.output, "\nBurned successfully.\n")) << burn.run.output;
+    ExpectVb27Board(burn.report, burn.flash, entries);
 }
 
 }  // namespace

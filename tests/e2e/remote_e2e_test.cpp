@@ -54,9 +54,7 @@ protected:
         EXPECT_TRUE(server.Ok()) << "ser2net did not listen";
         out.run = RunProgram(Tool(), ToolArgs("--burn", family, server.PortName(), file, toolExtra), RUN_LIMIT_MS);
         server.Stop();
-        sim.Stop(500);
-        out.report = ReadSimReport(Path("sim-report.json"));
-        out.flash = ReadFile(Path("sim-flash.bin"));
+        CollectBoard(sim, Path(""), out);
         return out;
     }
 };

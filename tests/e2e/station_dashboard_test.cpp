@@ -55,11 +55,10 @@ std::string UrlOf(const std::string& output)
     return output.substr(start, output.find('\n', start) - start);
 }
 
-// host and port of "http://127.0.0.1:PORT/".
-std::pair<std::string, int> HostPort(const std::string& url)
+// The port of "http://127.0.0.1:PORT/".
+int PortOf(const std::string& url)
 {
-    const size_t colon = url.rfind(':');
-    return {"127.0.0.1", std::atoi(url.c_str() + colon + 1)};
+    return std::atoi(url.c_str() + url.rfind(':') + 1);
 }
 
 class DashboardTest : public StationTest {};
@@ -81,15 +80,14 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResultsAndAWarnin
         sims.push_back(StartSim("board" + std::to_string(i), simArgs));
         args.insert(args.end(), {"--port", sims.back()->Port()});
     }
-    StationProcess station(Station(), args);
+    ChildProcess station(Station(), args);
     ASSERT_TRUE(station.WaitForOutput(URL_LINE, OUTPUT_LIMIT_MS)) << station.Output();
     ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
     const std::string url = UrlOf(station.Output());
     ASSERT_TRUE(browser.Open(url)) << browser.Error();
 
     // The JSON state while the boards burn: every board with its port and progress.
-    const auto [host, port] = HostPort(url);
-    httplib::Client client(host, port);
+    httplib::Client client("127.0.0.1", PortOf(url));
     const httplib::Result state = client.Get("/api/state");
     ASSERT_TRUE(state) << url;
     EXPECT_EQ(state->get_header_value("Content-Type"), "application/json");
@@ -202,9 +200,9 @@ while [ $i -lt 300 ]; do event "{\"event\":\"progress\",\"percent\":$((i / 3))}"
 event '{"event":"imageEnded","ok":true}'
 report 0 "" false '[{"name":"app.bin"}]'
 exit 0)");
-    StationProcess station(Station(), args);
+    ChildProcess station(Station(), args);
     ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
-    const int port = HostPort(UrlOf(station.Output())).second;
+    const int port = PortOf(UrlOf(station.Output()));
     std::vector<int> stalled;
     for (int i = 0; i < 6; ++i) {
         stalled.push_back(StalledReader(port));

@@ -1,6 +1,7 @@
 // What the station's end-to-end runs share: the e2e installation with
 // tarnwick-station copied beside the tool, simulated boards in directories of
-// their own, a small Vb27 package, and JSON files read back.
+// their own, a small Vb27 package, a stand-in for the tool, and the summary
+// read back.
 #pragma once
 
 #include <filesystem>
@@ -11,13 +12,33 @@
 #include <nlohmann/json.hpp>
 
 #include "e2e_support.h"
-#include "support/station_runner.h"
 
 namespace E2e {
 
 constexpr int STATION_LIMIT_MS = 120000;
 constexpr int OUTPUT_LIMIT_MS = 30000;
 constexpr int STATION_USAGE_EXIT = 2;
+
+// Before a stand-in's body runs, $report is the path of its -report: option
+// and $port its port; `event JSON` writes an event line, `report CODE
+// LAST_ERROR CANCELLED IMAGES_JSON` its run report.
+constexpr const char* STAND_IN_PREAMBLE = R"(#!/bin/sh
+report=""
+port=""
+next_is_port=0
+for a in "$@"; do
+  if [ "$next_is_port" = 1 ]; then port="$a"; next_is_port=0; fi
+  case "$a" in
+    -report:*) report="${a#-report:}" ;;
+    serial) next_is_port=1 ;;
+  esac
+done
+event() { printf '%s\n' "$1" >&3; }
+report() {
+  printf '{"resultCode":%s,"lastError":"%s","cancelled":%s,"images":%s}\n' "$1" "$2" "$3" "$4" > "$report.part"
+  mv "$report.part" "$report"
+}
+)";
 
 class StationTest : public E2eTest {
 protected:
@@ -30,6 +51,14 @@ protected:
     }
 
     std::string Station() const { return Path("bin/tarnwick-station"); }
+
+    // The station's arguments followed by its summary file and run directory.
+    std::vector<std::string> WithOutputs(std::vector<std::string> args) const
+    {
+        args.insert(args.end(), {"--summary", Path("summary.json"), "--run-dir", Path("run")});
+        return args;
+    }
+    nlohmann::json Summary() const { return ReadJson(Path("summary.json")); }
 
     // A simulated board with its report and flash in the directory name.
     std::unique_ptr<SimProcess> StartSim(const std::string& name, const std::vector<std::string>& extra = {},
@@ -48,14 +77,11 @@ protected:
                 {"app.bin", TYPE_FLASH, 0x10000, 0x20000, Pattern(appBytes, 2)}};
     }
 
-    // Replaces the installation's tool with a stand-in (see StandInTool).
+    // Replaces the installation's tool with a shell script (see STAND_IN_PREAMBLE).
     void StandIn(const std::string& body)
     {
-        ASSERT_TRUE(WriteText(Tool(), StandInTool(body)));
-        std::filesystem::permissions(Tool(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                                                 std::filesystem::perms::group_exec |
-                                                 std::filesystem::perms::others_read |
-                                                 std::filesystem::perms::others_exec);
+        ASSERT_TRUE(WriteText(Tool(), STAND_IN_PREAMBLE + body + "\n"));
+        std::filesystem::permissions(Tool(), std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
     }
 };
 

@@ -142,7 +142,7 @@ sleep 1
 event '{"event":"imageEnded","ok":true}'
 report 0 "" false '[{"name":"app.bin"}]'
 exit 0)");
-    StationProcess station(Station(), {"--burn", "--port", "/dev/a", "--port", "/dev/b", "--history", m_db->Target(),
+    ChildProcess station(Station(), {"--burn", "--port", "/dev/a", "--port", "/dev/b", "--history", m_db->Target(),
                                        "--run-dir", Path("run"), "--summary", Path("summary.json")});
     ASSERT_TRUE(station.WaitForOutput("/dev/b started", OUTPUT_LIMIT_MS)) << station.Output();
     ASSERT_TRUE(m_db->Lock());

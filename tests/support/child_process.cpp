@@ -13,7 +13,17 @@
 
 namespace TestSupport {
 
+namespace {
+
 using Clock = std::chrono::steady_clock;
+
+int MillisecondsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+}  // namespace
 
 pid_t Spawn(const std::vector<std::string>& argv, int outFd, bool withStderr, const std::string& workDir)
 {
@@ -39,67 +49,135 @@ pid_t Spawn(const std::vector<std::string>& argv, int outFd, bool withStderr, co
     return child;
 }
 
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const RunOptions& options)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return;
+    }
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    m_pid = Spawn(argv, fds[1], options.withStderr, options.workDir);
+    close(fds[1]);
+    m_fd = fds[0];
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (m_pid > 0 && !m_reaped) {
+        kill(m_pid, SIGKILL);
+        Reap();
+    }
+    if (m_fd >= 0) {
+        close(m_fd);
+    }
+}
+
+bool ChildProcess::ReadSome(int timeoutMs)
+{
+    if (m_fd < 0) {
+        return false;
+    }
+    pollfd fd{m_fd, POLLIN, 0};
+    const int ready = poll(&fd, 1, timeoutMs);
+    if (ready < 0 && errno != EINTR) {
+        return false;
+    }
+    if (ready <= 0) {
+        return true;
+    }
+    char buffer[65536];
+    const ssize_t got = read(m_fd, buffer, sizeof buffer);
+    if (got <= 0) {
+        close(m_fd);
+        m_fd = -1;
+        return false;
+    }
+    m_output.append(buffer, static_cast<size_t>(got));
+    return true;
+}
+
+bool ChildProcess::WaitForOutput(const std::string& text, int limitMs, size_t from)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (m_output.find(text, from) == std::string::npos) {
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0 || !ReadSome(left)) {
+            return m_output.find(text, from) != std::string::npos;
+        }
+    }
+    return true;
+}
+
+void ChildProcess::Reap()
+{
+    int status = 0;
+    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_reaped = true;
+    m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    m_endSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+bool ChildProcess::Ended(int limitMs)
+{
+    if (m_reaped) {
+        return true;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (m_fd >= 0) {
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0) {
+            return false;
+        }
+        ReadSome(left);
+    }
+    if (m_pid > 0 && !m_reaped) {
+        Reap();
+    }
+    return true;
+}
+
+int ChildProcess::Wait(int limitMs)
+{
+    if (!Ended(limitMs) && m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        Reap();
+        m_exitCode = -1;
+        m_endSignal = 0;
+    }
+    return m_exitCode;
+}
+
+void ChildProcess::Signal(int number)
+{
+    if (m_pid > 0 && !m_reaped) {
+        kill(m_pid, number);
+    }
+}
+
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments, int limitMs,
                      const RunOptions& options)
 {
-    RunResult result;
-    std::vector<std::string> argv{program};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        return result;
-    }
-    const pid_t child = Spawn(argv, fds[1], options.withStderr, options.workDir);
-    close(fds[1]);
-    if (child < 0) {
-        close(fds[0]);
-        return result;
-    }
-    const SignalPlan* plan = options.plan;
     auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    bool killed = false;
-    char buffer[65536];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            kill(child, SIGKILL);
-            killed = true;
-            break;
+    ChildProcess child(program, arguments, options);
+    RunResult result;
+    const SignalPlan* plan = options.plan;
+    if (plan != nullptr && child.WaitForOutput(plan->after, limitMs)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(plan->delayMs));
+        for (int number : plan->signals) {
+            child.Signal(number);
         }
-        pollfd fd{fds[0], POLLIN, 0};
-        const int ready = poll(&fd, 1, static_cast<int>(std::min<long long>(left, 1000)));
-        if (ready < 0 && errno != EINTR) {
-            break;
+        if (plan->action) {
+            plan->action();
         }
-        if (ready > 0) {
-            const ssize_t got = read(fds[0], buffer, sizeof buffer);
-            if (got <= 0) {
-                break;
-            }
-            result.output.append(buffer, static_cast<size_t>(got));
-        }
-        if (plan != nullptr && !result.signalled && result.output.find(plan->after) != std::string::npos) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(plan->delayMs));
-            for (int number : plan->signals) {
-                kill(child, number);
-            }
-            if (plan->action) {
-                plan->action();
-            }
-            result.signalled = true;
-            deadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(plan->endLimitMs));
-        }
+        result.signalled = true;
+        deadline = std::min(deadline, Clock::now() + std::chrono::milliseconds(plan->endLimitMs));
     }
-    close(fds[0]);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!killed && WIFEXITED(status)) {
-        result.exitCode = WEXITSTATUS(status);
-    }
-    if (!killed && WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
+    result.exitCode = child.Wait(MillisecondsLeft(deadline));
+    result.signal = child.EndSignal();
+    result.output = child.Output();
     return result;
 }
 

@@ -1,20 +1,13 @@
 #include "support/sim_launcher.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
-#include "support/child_process.h"
 #include "support/test_files.h"
 
 namespace TestSupport {
 
-using Clock = std::chrono::steady_clock;
+constexpr int SIM_START_LIMIT_MS = 30000;
+constexpr int SIM_STOP_LIMIT_MS = 30000;
 
 std::string SimPath()
 {
@@ -84,62 +77,25 @@ std::vector<std::string> SimReport::List(const std::string& key) const
     return items;
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args)
+SimProcess::SimProcess(const std::vector<std::string>& args) : m_child(SimPath(), args, {false, ""})
 {
-    std::vector<std::string> argv{SimPath()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        return;
-    }
-    m_pid = Spawn(argv, fds[1], false);
-    close(fds[1]);
-    m_stdout = fds[0];
     // Its first line names its pty; a simulator that says nothing for 30 s has failed.
-    pollfd fd{m_stdout, POLLIN, 0};
-    std::string line;
-    char c = 0;
-    while (m_pid > 0 && poll(&fd, 1, 30000) > 0 && read(m_stdout, &c, 1) == 1 && c != '\n') {
-        line += c;
-    }
-    if (c == '\n') {
-        m_port = line;
+    if (m_child.WaitForOutput("\n", SIM_START_LIMIT_MS)) {
+        m_port = m_child.Output().substr(0, m_child.Output().find('\n'));
     }
 }
 
 SimProcess::~SimProcess()
 {
     Stop(0);
-    close(m_stdout);
 }
 
-bool SimProcess::Ended(int ms)
+void SimProcess::Stop(int graceMs)
 {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (m_pid > 0 && m_status < 0) {
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        } else if (Clock::now() >= deadline) {
-            return false;
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+    if (!m_child.Ended(graceMs)) {
+        m_child.Signal(SIGTERM);
+        m_child.Wait(SIM_STOP_LIMIT_MS);
     }
-    return true;
-}
-
-int SimProcess::Stop(int graceMs)
-{
-    for (const int signal : {0, SIGTERM, SIGKILL}) {
-        if (signal != 0) {
-            kill(m_pid, signal);
-        }
-        if (Ended(signal == 0 ? graceMs : 30000)) {
-            break;
-        }
-    }
-    return m_status;
 }
 
 }  // namespace TestSupport

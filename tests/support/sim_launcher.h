@@ -1,11 +1,11 @@
 // tarnwick-sim as a child process, and its JSON report read back.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "support/child_process.h"
 
 namespace TestSupport {
 
@@ -41,15 +41,10 @@ public:
     const std::string& Port() const { return m_port; }
     // Lets it end by itself (the tool reset the board and closed the line)
     // within graceMs, else asks it to stop; its report is written either way.
-    // Its exit code, 128 + signal when a signal ended it.
-    int Stop(int graceMs);
+    void Stop(int graceMs);
 
 private:
-    bool Ended(int ms);
-
-    pid_t m_pid = -1;
-    int m_stdout = -1;
-    int m_status = -1;
+    ChildProcess m_child;
     std::string m_port;
 };
 
