@@ -265,7 +265,9 @@ exit 4)");
     station.Signal(SIGINT);
     // Well before the next attempt would have started.
     ASSERT_EQ(station.Wait(30000), 2) << station.Output();
-    for (const nlohmann::json& board : Summary()["boards"]) {
+    const nlohmann::json summary = Summary();
+    ASSERT_EQ(summary["boards"].size(), 2u) << summary.dump(2);
+    for (const nlohmann::json& board : summary["boards"]) {
         EXPECT_EQ(board["attempts"].size(), 1u) << board.dump();
         EXPECT_EQ(board["reason"], "Ack receiving timeout.");
     }
