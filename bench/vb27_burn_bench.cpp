@@ -25,6 +25,10 @@
 // the floor's: startup_ms is that fixed cost, net_vs_floor the ratio
 // without it.
 //
+// On two cores or more the senders (the tool, the floor's) run on one core
+// and their peers and the bench on another, and the bench sleeps until the
+// tool writes or ends, so that both senders are measured alike.
+//
 // The tools are taken from DIR, by default ../bin beside this program's
 // directory (the build tree).
 #include <fcntl.h>
@@ -34,10 +38,14 @@
 #include <time.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sched.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +53,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -135,6 +144,22 @@ std::vector<char*> Argv(std::vector<std::string>& storage)
     return argv;
 }
 
+// The sender (the tool or the floor's) on one core, the board and the bench
+// on the other: both senders measured in the same place, apart from their peer.
+constexpr int SENDER_CPU = 0;
+constexpr int PEER_CPU = 1;
+
+void PinTo(int cpu)
+{
+    if (std::thread::hardware_concurrency() < 2) {
+        return;
+    }
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    (void)sched_setaffinity(0, sizeof set, &set);
+}
+
 struct Sim {
     pid_t pid = -1;
     std::string port;
@@ -152,6 +177,7 @@ Sim StartSim(const std::string& program, uint32_t baud, const std::string& dir)
     }
     sim.pid = fork();
     if (sim.pid == 0) {
+        PinTo(PEER_CPU);
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);
         close(fds[1]);
@@ -202,6 +228,7 @@ Run RunTool(std::vector<std::string> storage)
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
+        PinTo(SENDER_CPU);
         const int out = open(screen, O_WRONLY | O_NOCTTY);
         dup2(out, STDOUT_FILENO);
         execv(argv[0], argv.data());
@@ -211,23 +238,40 @@ Run RunTool(std::vector<std::string> storage)
         close(terminal);
         return run;
     }
+    // Woken only by the tool's output or its exit: a bench that woke on a
+    // timer would load the machine it measures.
+    const int exited = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+    const auto limit = start + std::chrono::seconds(RUN_LIMIT_S);
+    if (exited < 0) {
+        kill(child, SIGKILL);
+    }
+    char text[4096];
+    bool screenOpen = true;
+    while (exited >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            kill(child, SIGKILL);
+            break;
+        }
+        pollfd p[2] = {{screenOpen ? terminal : -1, POLLIN, 0}, {exited, POLLIN, 0}};
+        if (poll(p, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+            kill(child, SIGKILL);
+            break;
+        }
+        if ((p[0].revents & POLLIN) != 0) {
+            (void)read(terminal, text, sizeof text);
+        } else if (p[0].revents != 0) {
+            screenOpen = false;  // the tool let go of its terminal
+        }
+        if ((p[1].revents & POLLIN) != 0) {
+            break;
+        }
+    }
     int status = 0;
     rusage usage{};
-    char text[4096];
-    for (;;) {
-        const pid_t done = wait4(child, &status, WNOHANG, &usage);
-        if (done == child) {
-            break;
-        }
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(RUN_LIMIT_S)) {
-            kill(child, SIGKILL);
-            wait4(child, &status, 0, &usage);
-            break;
-        }
-        pollfd p{terminal, POLLIN, 0};
-        if (poll(&p, 1, 2) == 1 && (p.revents & POLLIN) != 0) {
-            (void)read(terminal, text, sizeof text);
-        }
+    wait4(child, &status, 0, &usage);
+    if (exited >= 0) {
+        close(exited);
     }
     close(terminal);
     run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -338,6 +382,7 @@ Run PtyFloor(uint32_t baud, uint32_t block, size_t frames)
     const auto start = std::chrono::steady_clock::now();
     const pid_t sender = fork();
     if (sender == 0) {
+        PinTo(SENDER_CPU);
         close(master);
         SendStopAndWait(name, frameSize, frames);
     }
@@ -506,6 +551,7 @@ int main(int argc, char** argv)
     WritePackage(package, packagePath);
     const double payload = static_cast<double>(package.size() - HEADER_LENGTH - 2 * ENTRY_LENGTH);
     const double payloadMiB = payload / (1024.0 * 1024.0);
+    PinTo(PEER_CPU);
     if (check) {
         const Setup setup{bin, dir, packagePath, payload - static_cast<double>(LOADER_LENGTH), repeat};
         const int failures = MeasureCheck(setup, bauds, blocks);
