@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -182,6 +183,23 @@ uint64_t PtyLine::Allowance(int64_t& freeNs, int64_t nowNs, bool busy, int64_t b
     return nowNs > freeNs ? static_cast<uint64_t>((nowNs - freeNs) / byteNs) : 0;
 }
 
+uint64_t PtyLine::BytesWaiting() const
+{
+    int waiting = 0;
+    return ioctl(m_master, FIONREAD, &waiting) == 0 && waiting > 0 ? static_cast<uint64_t>(waiting) : 0;
+}
+
+uint64_t PtyLine::RxStep() const
+{
+    // With bytes waiting, wait for a step's worth, or for the last of them:
+    // a read per byte would wake the board every few microseconds.
+    if (!m_rxBusy || m_rxWaiting == 0) {
+        return 1;
+    }
+    const uint64_t step = static_cast<uint64_t>(std::max<int64_t>(1, GRANULE_NS / m_byteNs));
+    return std::min(m_rxWaiting, step);
+}
+
 short PtyLine::PollEvents(int64_t nowNs) const
 {
     if (m_master < 0) {
@@ -189,7 +207,7 @@ short PtyLine::PollEvents(int64_t nowNs) const
     }
     short events = 0;
     int64_t rx = m_rxFreeNs;
-    if (!Paced() || Allowance(rx, nowNs, m_rxBusy, m_byteNs) > 0) {
+    if (!Paced() || Allowance(rx, nowNs, m_rxBusy, m_byteNs) >= RxStep()) {
         events |= POLLIN;
     }
     int64_t tx = m_txFreeNs;
@@ -205,10 +223,9 @@ int64_t PtyLine::PollTimeoutNs(int64_t nowNs, int64_t tickNs) const
     if (!Paced() || m_master < 0) {
         return timeout;
     }
-    const int64_t step = std::max(m_byteNs, GRANULE_NS);
     int64_t rx = m_rxFreeNs;
-    if (Allowance(rx, nowNs, m_rxBusy, m_byteNs) == 0) {
-        timeout = std::min(timeout, rx + step - nowNs);
+    if (Allowance(rx, nowNs, m_rxBusy, m_byteNs) < RxStep()) {
+        timeout = std::min(timeout, rx + static_cast<int64_t>(RxStep()) * m_byteNs - nowNs);
     }
     int64_t tx = m_txFreeNs;
     if (!m_tx.empty() && m_txByteNs > 0 && Allowance(tx, nowNs, m_txBusy, m_txByteNs) == 0) {
@@ -220,7 +237,10 @@ int64_t PtyLine::PollTimeoutNs(int64_t nowNs, int64_t tickNs) const
 std::vector<uint8_t> PtyLine::Receive(short revents, int64_t nowNs)
 {
     std::vector<uint8_t> in;
-    if (m_master < 0 || (revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+    // Bytes the pty said were waiting are read when their step is due, with
+    // no second poll to learn what is known.
+    const bool waiting = Paced() && m_rxBusy && m_rxWaiting > 0;
+    if (m_master < 0 || ((revents & (POLLIN | POLLHUP | POLLERR)) == 0 && !waiting)) {
         return in;
     }
     // After a hang-up whatever the tool wrote last is taken at once: the
@@ -248,6 +268,7 @@ std::vector<uint8_t> PtyLine::Receive(short revents, int64_t nowNs)
     if (Paced() && !hungUp) {
         m_rxFreeNs += static_cast<int64_t>(in.size()) * m_byteNs;
         m_rxBusy = allowed == 0;
+        m_rxWaiting = m_rxBusy ? BytesWaiting() : 0;
     }
     m_received += in.size();
     if (!in.empty()) {

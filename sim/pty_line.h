@@ -64,6 +64,8 @@ public:
 private:
     bool Paced() const { return m_byteNs > 0; }
     static uint64_t Allowance(int64_t& freeNs, int64_t nowNs, bool busy, int64_t byteNs);
+    uint64_t BytesWaiting() const;
+    uint64_t RxStep() const;  // the allowance worth a read
     bool Hold();
     void ReleaseHold();
     void PullCable();
@@ -84,6 +86,7 @@ private:
     int64_t m_txFreeNs = 0;
     int64_t m_rxFreeNs = 0;
     bool m_rxBusy = false;  // the last read took its whole allowance: more is waiting
+    uint64_t m_rxWaiting = 0;  // how much more, as the pty told after that read
     bool m_txBusy = false;  // bytes were left queued at the last flush
     uint64_t m_received = 0;
     uint64_t m_sent = 0;
