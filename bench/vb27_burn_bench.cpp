@@ -40,9 +40,8 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>

@@ -193,7 +193,7 @@ uint64_t PtyLine::RxStep() const
 {
     // With bytes waiting, wait for a step's worth, or for the last of them:
     // a read per byte would wake the board every few microseconds.
-    if (!m_rxBusy || m_rxWaiting == 0) {
+    if (m_rxWaiting == 0) {
         return 1;
     }
     const uint64_t step = static_cast<uint64_t>(std::max<int64_t>(1, GRANULE_NS / m_byteNs));
@@ -224,8 +224,9 @@ int64_t PtyLine::PollTimeoutNs(int64_t nowNs, int64_t tickNs) const
         return timeout;
     }
     int64_t rx = m_rxFreeNs;
-    if (Allowance(rx, nowNs, m_rxBusy, m_byteNs) < RxStep()) {
-        timeout = std::min(timeout, rx + static_cast<int64_t>(RxStep()) * m_byteNs - nowNs);
+    const uint64_t step = RxStep();
+    if (Allowance(rx, nowNs, m_rxBusy, m_byteNs) < step) {
+        timeout = std::min(timeout, rx + static_cast<int64_t>(step) * m_byteNs - nowNs);
     }
     int64_t tx = m_txFreeNs;
     if (!m_tx.empty() && m_txByteNs > 0 && Allowance(tx, nowNs, m_txBusy, m_txByteNs) == 0) {
@@ -239,7 +240,7 @@ std::vector<uint8_t> PtyLine::Receive(short revents, int64_t nowNs)
     std::vector<uint8_t> in;
     // Bytes the pty said were waiting are read when their step is due, with
     // no second poll to learn what is known.
-    const bool waiting = Paced() && m_rxBusy && m_rxWaiting > 0;
+    const bool waiting = Paced() && m_rxWaiting > 0;
     if (m_master < 0 || ((revents & (POLLIN | POLLHUP | POLLERR)) == 0 && !waiting)) {
         return in;
     }

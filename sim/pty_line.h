@@ -86,7 +86,7 @@ private:
     int64_t m_txFreeNs = 0;
     int64_t m_rxFreeNs = 0;
     bool m_rxBusy = false;  // the last read took its whole allowance: more is waiting
-    uint64_t m_rxWaiting = 0;  // how much more, as the pty told after that read
+    uint64_t m_rxWaiting = 0;  // while busy, how much more the pty held after that read
     bool m_txBusy = false;  // bytes were left queued at the last flush
     uint64_t m_received = 0;
     uint64_t m_sent = 0;
