@@ -6,15 +6,6 @@
 
 namespace Common {
 
-std::string FormatText(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string text = FormatTextV(format, args);
-    va_end(args);
-    return text;
-}
-
 std::string FormatTextV(const char* format, va_list args)
 {
     va_list again;

@@ -9,7 +9,6 @@
 
 namespace Common {
 
-std::string FormatText(const char* format, ...) TARNWICK_PRINTF_FORMAT(1, 2);
 std::string FormatTextV(const char* format, va_list args);
 
 // The console funnel's rule: a printed text of more than 4095 characters, or

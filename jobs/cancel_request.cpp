@@ -20,11 +20,6 @@ bool IsRequested() noexcept
     return g_requested.load(std::memory_order_relaxed) != 0;
 }
 
-void Clear() noexcept
-{
-    g_requested.store(0, std::memory_order_relaxed);
-}
-
 int CancelQuery()
 {
     // Keeps answering yes: every wait of the run ends, not only the first.

@@ -7,8 +7,6 @@ namespace CancelRequest {
 // Async-signal-safe: only stores a flag.
 void Request() noexcept;
 bool IsRequested() noexcept;
-// For tests that run several jobs in one process.
-void Clear() noexcept;
 
 // The device library's cancel query: non-zero once a stop was requested.
 int CancelQuery();

@@ -53,8 +53,6 @@ public:
     // control or parity checking, after queued output has left. 0 or errno
     // (EINVAL for codes the line cannot do); the old settings stay on failure.
     int ApplyLineSettings(const SerialLineSettings& settings);
-    // The settings the driver holds now; 0 or errno.
-    int ReadLineSettings(SerialLineSettings& settings) const;
 
     // Takes what is queued without waiting (count 0 when nothing is).
     SerialIoResult Read(uint8_t* buffer, size_t size);

@@ -161,18 +161,6 @@ int SetSpeed(int fd, struct termios& tio, uint32_t baudRate)
 #endif
 }
 
-uint32_t ParityCode(tcflag_t cflag)
-{
-    if ((cflag & PARENB) == 0) {
-        return 0;
-    }
-    bool odd = (cflag & PARODD) != 0;
-    if ((cflag & CMSPAR) != 0) {
-        return odd ? 3 : 4;
-    }
-    return odd ? 1 : 2;
-}
-
 }  // namespace
 
 int ComposeControlFlags(uint32_t stopBits, uint32_t parity, tcflag_t& cflag)
@@ -265,31 +253,6 @@ int SerialPort::ApplyLineSettings(const SerialLineSettings& settings)
         return error;
     }
     return 0;
-}
-
-int SerialPort::ReadLineSettings(SerialLineSettings& settings) const
-{
-    if (m_fd < 0) {
-        return EBADF;
-    }
-    struct termios tio {};
-    if (tcgetattr(m_fd, &tio) != 0) {
-        return errno;
-    }
-    settings.parity = ParityCode(tio.c_cflag);
-    settings.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 0;
-#ifdef __linux__
-    return LinuxSerialSpeed::Get(m_fd, settings.baudRate);
-#else
-    speed_t code = cfgetospeed(&tio);
-    settings.baudRate = 0;
-    for (const StandardSpeedEntry& e : STANDARD_SPEEDS) {
-        if (e.code == code) {
-            settings.baudRate = e.rate;
-        }
-    }
-    return 0;
-#endif
 }
 
 SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)

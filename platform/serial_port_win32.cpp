@@ -231,22 +231,6 @@ int SerialPort::ApplyLineSettings(const SerialLineSettings& settings)
     return 0;
 }
 
-int SerialPort::ReadLineSettings(SerialLineSettings& settings) const
-{
-    if (m_state == nullptr) {
-        return EBADF;
-    }
-    DCB dcb{};
-    dcb.DCBlength = sizeof(dcb);
-    if (!GetCommState(m_state->port, &dcb)) {
-        return ErrnoFromWin32(GetLastError());
-    }
-    settings.baudRate = dcb.BaudRate;
-    settings.parity = dcb.Parity;
-    settings.stopBits = dcb.StopBits;
-    return 0;
-}
-
 SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
 {
     if (m_state == nullptr) {

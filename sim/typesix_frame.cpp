@@ -28,13 +28,6 @@ std::vector<uint8_t> WrapTypeSixPayload(const std::vector<uint8_t>& payload)
     return wire;
 }
 
-std::vector<uint8_t> WrapTypeSixFrame(const std::vector<uint8_t>& payloadWithoutCheck)
-{
-    std::vector<uint8_t> payload = payloadWithoutCheck;
-    payload.push_back(TypeSixCheck(payload.data(), payload.size()));
-    return WrapTypeSixPayload(payload);
-}
-
 void TypeSixFrameReader::Feed(const uint8_t* data, size_t length)
 {
     if (m_readyPos == m_ready.size()) {
@@ -143,16 +136,6 @@ bool TypeSixFrameReader::Next(TypeSixFrame& frame)
     }
     frame = std::move(m_ready[m_readyPos++]);
     return true;
-}
-
-void TypeSixFrameReader::Clear()
-{
-    m_inFrame = false;
-    m_escape = false;
-    m_problem.clear();
-    m_payload.clear();
-    m_wire.clear();
-    m_stray = 0;
 }
 
 }  // namespace Sim

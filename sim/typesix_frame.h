@@ -16,8 +16,6 @@ constexpr uint8_t TYPESIX_END = 0x65;    // 'e'
 // XOR of the bytes: the check byte of a payload covers everything before it.
 uint8_t TypeSixCheck(const uint8_t* data, size_t length);
 
-// Appends the check byte to the payload and wraps it for the line.
-std::vector<uint8_t> WrapTypeSixFrame(const std::vector<uint8_t>& payloadWithoutCheck);
 // Wraps a payload that already carries its check byte.
 std::vector<uint8_t> WrapTypeSixPayload(const std::vector<uint8_t>& payload);
 
@@ -39,8 +37,6 @@ public:
     // Takes bytes in; complete or broken units queue up for Next().
     void Feed(const uint8_t* data, size_t length);
     bool Next(TypeSixFrame& frame);
-    // Forgets a partial frame (the board restarted).
-    void Clear();
 
 private:
     void StartFrame();

@@ -35,13 +35,6 @@ uint16_t ReadU16(const uint8_t* p)
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-void AppendU32(std::vector<uint8_t>& out, uint32_t value)
-{
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<uint8_t>(value >> shift));
-    }
-}
-
 namespace {
 
 void AppendCrc(std::vector<uint8_t>& frame)
@@ -79,19 +72,6 @@ std::vector<uint8_t> BuildAckFrame(uint8_t result, uint8_t detail)
     frame.push_back(static_cast<uint8_t>(~ACK_FRAME_TYPE));
     frame.push_back(result);
     frame.push_back(detail);
-    AppendCrc(frame);
-    return frame;
-}
-
-std::vector<uint8_t> BuildCommandFrame(uint8_t code, const std::vector<uint8_t>& parameters)
-{
-    const size_t length = parameters.size() + FRAME_OVERHEAD;
-    std::vector<uint8_t> frame(START_FLAG, START_FLAG + 4);
-    frame.push_back(static_cast<uint8_t>(length & 0xFF));
-    frame.push_back(static_cast<uint8_t>(length >> 8));
-    frame.push_back(code);
-    frame.push_back(static_cast<uint8_t>(~code));
-    frame.insert(frame.end(), parameters.begin(), parameters.end());
     AppendCrc(frame);
     return frame;
 }

@@ -56,12 +56,9 @@ enum Refusal : uint8_t {
 };
 
 std::vector<uint8_t> BuildAckFrame(uint8_t result, uint8_t detail);
-// A command frame around its parameters, with length, complement and CRC.
-std::vector<uint8_t> BuildCommandFrame(uint8_t code, const std::vector<uint8_t>& parameters);
 
 uint32_t ReadU32(const uint8_t* p);
 uint16_t ReadU16(const uint8_t* p);
-void AppendU32(std::vector<uint8_t>& out, uint32_t value);
 
 struct Frame {
     uint8_t code = 0;
