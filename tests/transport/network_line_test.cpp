@@ -215,6 +215,35 @@ TEST(Rfc2217Settings, NobodyListeningFailsNamingHostAndPort)
     EXPECT_TRUE(Contains(status.reason, "127.0.0.1 port " + std::to_string(port))) << status.reason;
 }
 
+// A reset sequence drives the board's DTR and RTS through the server, one
+// confirmed change at a time. (ser2net on a pseudo-terminal cannot set them.)
+TEST(Rfc2217Settings, ModemLinesTravelAsTheirControlValuesEachAwaitingItsAnswer)
+{
+    std::vector<Bytes> seen;
+    ScriptedServer server([&seen](int fd) {
+        ServeSettings(fd, Echo);
+        for (size_t answered = 0; answered < 4; ++answered) {
+            Received got;
+            ReceiveUntil(fd, got, [](const Received& r) { return ComPortRequests(r) == 1; });
+            ASSERT_EQ(ComPortRequests(got), 1u) << "a change is sent only after the one before was confirmed";
+            seen.push_back(got.commands.back().payload);
+            Bytes answer;
+            Telnet::AppendSubnegotiation(answer, COM_PORT, Echo(seen.back()));
+            SendAll(fd, answer);
+        }
+    });
+    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
+    ASSERT_TRUE(OpenAt(line, server.Name("rfc2217://"), 115200).Ok());
+    for (const auto& [modemLine, on] : {std::pair<ModemLine, bool>{ModemLine::DTR, false}, {ModemLine::DTR, true},
+                                        {ModemLine::RTS, true}, {ModemLine::RTS, false}}) {
+        const LineStatus status = line.SetModemLine(modemLine, on);
+        EXPECT_TRUE(status.Ok()) << status.reason;
+    }
+    line.Close();
+    constexpr uint8_t SET_CONTROL = 5;
+    EXPECT_EQ(seen, (std::vector<Bytes>{{SET_CONTROL, 9}, {SET_CONTROL, 8}, {SET_CONTROL, 11}, {SET_CONTROL, 12}}));
+}
+
 // --- data around the telnet commands ---------------------------------------------------------
 
 // Reads until `count` data bytes are there, the line is lost or the peer time is up.
