@@ -61,6 +61,7 @@ struct BurnCase {
     bool reboot;
     std::vector<uint64_t> baudChanges;
     const char* event;  // a report event that must be there, or ""
+    const char* printed = "";  // what the tool must print besides
 };
 
 class Vb27Burn : public Vb27Board, public ::testing::WithParamInterface<BurnCase> {};
@@ -102,6 +103,7 @@ TEST_P(Vb27Burn, TheBoardHoldsExactlyTheSelectedImages)
     lineRates.insert(lineRates.end(), c.baudChanges.begin(), c.baudChanges.end());
     EXPECT_EQ(b.report.lineRates, lineRates) << b.report.text;
     EXPECT_TRUE(*c.event == '\0' || Contains(b.report.text, c.event)) << b.report.text;
+    EXPECT_TRUE(Contains(b.run.output, c.printed)) << b.run.output;
     if (std::string(c.chip) == "qn4180") {
         const std::vector<std::string> images = b.report.List("images");
         ASSERT_GE(images.size(), 2u);
@@ -120,6 +122,9 @@ const std::vector<BurnCase> BURN_CASES = {
     {"WithoutSwitchTheHandshakeCarriesTheRate", "vb27", {"-b", "460800"}, {}, false, {460800},
      "handshake at 460800 baud"},
     {"Qn4180TakesTheSamePackage", "qn4180", {}, {}, false, {}, ""},
+    // A pseudo-terminal has no modem lines: the operator is told, and the burn goes on.
+    {"AResetSequenceTheLineCannotDriveIsLeftToTheOperator", "vb27", {"-resetseq:D0|W0.05|D1"}, {}, false, {}, "",
+     "(this port has no modem lines); reset it by hand.\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Options, Vb27Burn, ::testing::ValuesIn(BURN_CASES),
