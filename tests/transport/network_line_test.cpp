@@ -30,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t COM_PORT = Telnet::OPTION_COM_PORT;
 constexpr uint8_t SET_BAUDRATE = 1;
+constexpr uint8_t SET_CONTROL = 5;
 constexpr uint8_t SERVER_OFFSET = 100;
 constexpr int PEER_TIMEOUT_MS = 10000;
 
@@ -240,7 +241,6 @@ TEST(Rfc2217Settings, ModemLinesTravelAsTheirControlValuesEachAwaitingItsAnswer)
         EXPECT_TRUE(status.Ok()) << status.reason;
     }
     line.Close();
-    constexpr uint8_t SET_CONTROL = 5;
     EXPECT_EQ(seen, (std::vector<Bytes>{{SET_CONTROL, 9}, {SET_CONTROL, 8}, {SET_CONTROL, 11}, {SET_CONTROL, 12}}));
 }
 
