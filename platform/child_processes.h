@@ -36,14 +36,16 @@ void Interrupt(ProcessId pid);  // SIGINT: the tool cancels
 void Terminate(ProcessId pid);  // SIGTERM
 void Kill(ProcessId pid);       // SIGKILL
 
-// Ctrl-C, SIGTERM and the end of a child become readable bytes on this
-// descriptor (-1 on failure).
-int InstallSignalPipe();
+// Ctrl-C, SIGTERM and the end of a child become readable on this
+// descriptor (-1 on failure). They are held back in every thread and taken
+// from the descriptor, never run as handlers at some point of some thread:
+// call it before any thread starts. Children start with none held back.
+int CatchSignals();
 struct Signals {
     int interrupts = 0;       // Ctrl-C and SIGTERM received
     bool childEnded = false;  // some child ended: time to TryReap
 };
-// Takes what is pending on the signal pipe.
+// Takes what is pending on the signal descriptor.
 Signals DrainSignals(int fd);
 
 // A pipe another thread of this process writes to, to wake a WaitReadable.

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,13 +20,15 @@ namespace ChildProcesses {
 
 namespace {
 
-int g_signalWrite = -1;
-
-void OnSignal(int number)
+// Ctrl-C, SIGTERM and a child's end.
+sigset_t CaughtSignals()
 {
-    const auto byte = static_cast<unsigned char>(number);
-    // Async-signal-safe; a full pipe already holds the news.
-    (void)!write(g_signalWrite, &byte, 1);
+    sigset_t caught;
+    sigemptyset(&caught);
+    for (const int number : {SIGINT, SIGTERM, SIGCHLD}) {
+        sigaddset(&caught, number);
+    }
+    return caught;
 }
 
 void SignalGroup(pid_t pid, int number)
@@ -55,19 +58,16 @@ Child Spawn(const std::vector<std::string>& argv, const std::string& logPath)
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
-    // Until the child has its own handlers, a signal must not run the
-    // station's handler in it (which would write to the station's pipe).
-    sigset_t all;
-    sigset_t previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        // As a program started from a shell: default actions, nothing held back.
         for (const int number : {SIGINT, SIGTERM, SIGCHLD, SIGPIPE}) {
             signal(number, SIG_DFL);
         }
-        sigprocmask(SIG_SETMASK, &previous, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         const int devNull = open("/dev/null", O_RDONLY);
         dup2(devNull, STDIN_FILENO);
         dup2(log, STDOUT_FILENO);
@@ -81,7 +81,6 @@ Child Spawn(const std::vector<std::string>& argv, const std::string& logPath)
         // the child's exec this fails harmlessly, the child having done it.
         setpgid(pid, pid);
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(log);
     close(events[1]);
     if (pid < 0) {
@@ -131,36 +130,25 @@ void Kill(pid_t pid)
     SignalGroup(pid, SIGKILL);
 }
 
-int InstallSignalPipe()
+int CatchSignals()
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const sigset_t caught = CaughtSignals();
+    // Threads started later inherit the mask, so no thread runs a default action or a handler for them.
+    if (pthread_sigmask(SIG_BLOCK, &caught, nullptr) != 0) {
         return -1;
     }
-    g_signalWrite = fds[1];
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-    sigaction(SIGCHLD, &action, nullptr);
-    return fds[0];
+    return signalfd(-1, &caught, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
 Signals DrainSignals(int fd)
 {
     Signals signals;
-    unsigned char buffer[64];
-    long got = 0;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0) {
-        for (long i = 0; i < got; ++i) {
-            if (buffer[i] == SIGCHLD) {
-                signals.childEnded = true;
-            } else {
-                ++signals.interrupts;
-            }
+    signalfd_siginfo info = {};
+    while (read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (info.ssi_signo == SIGCHLD) {
+            signals.childEnded = true;
+        } else {
+            ++signals.interrupts;
         }
     }
     return signals;

@@ -202,6 +202,8 @@ bool StationRun::Setup()
         return false;
     }
     m_wake = Child::OpenWakePipe();
+    // Before the dashboard's and the recorder's threads, which inherit the mask.
+    m_signalFd = Child::CatchSignals();
     if (!m_options.http.empty()) {
         std::string host;
         int port = 0;
@@ -217,7 +219,6 @@ bool StationRun::Setup()
         return false;
     }
     m_live = Child::IsTerminal(1);
-    m_signalFd = Child::InstallSignalPipe();
     if (!m_live) {
         std::printf("%s run directory %s\n", UtcStamp("%H:%M:%S").c_str(), m_runDir.c_str());
     }

@@ -1,6 +1,7 @@
 // Children of the station: in a process group of their own from the moment
 // Spawn returns, reaped without waiting, reached as a group by every signal,
-// and their ends reported on the signal pipe.
+// and their ends read from the signal descriptor, which takes the station's
+// own Ctrl-C and SIGTERM in every thread.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -24,7 +25,7 @@ class ChildProcessTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static const int signalFd = Child::InstallSignalPipe();
+        static const int signalFd = Child::CatchSignals();
         m_signalFd = signalFd;
         ASSERT_GE(m_signalFd, 0);
         Child::DrainSignals(m_signalFd);
@@ -35,7 +36,7 @@ protected:
         return Child::Spawn({"/bin/sh", "-c", script}, m_dir.File("child.log"));
     }
 
-    // Waits on the signal pipe (never sleeping blindly) until the child is reaped.
+    // Waits on the signal descriptor (never sleeping blindly) until the child is reaped.
     bool ReapWithin(Child::ProcessId pid, int& exitCode)
     {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_LIMIT_MS);
@@ -114,7 +115,7 @@ TEST_F(ChildProcessTest, SignalsReachTheWholeGroupAndAnIgnoredTermStillEndsBySig
     Child::CloseFd(child.eventsFd);
 }
 
-TEST_F(ChildProcessTest, EventLinesArriveOnThePipeAndTheEndOnTheSignalPipe)
+TEST_F(ChildProcessTest, EventLinesArriveOnThePipeAndTheEndOnTheSignalDescriptor)
 {
     const Child::Child child = Shell("echo '{\"event\":\"waiting\"}' >&3; echo text; exit 0");
     ASSERT_GT(child.pid, 0);
@@ -129,6 +130,35 @@ TEST_F(ChildProcessTest, EventLinesArriveOnThePipeAndTheEndOnTheSignalPipe)
     EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0), "{\"event\":\"waiting\"}\n");
     Child::CloseFd(child.eventsFd);
     EXPECT_EQ(TestSupport::ReadFile(m_dir.File("child.log")), TestSupport::Bytes({'t', 'e', 'x', 't', '\n'}));
+}
+
+TEST_F(ChildProcessTest, ASigtermIsReadFromTheDescriptorEvenWithAThreadStartedLater)
+{
+    // A thread that did not hold it back would take the default action: the end of this test program.
+    Child::WakePipe stop = Child::OpenWakePipe();
+    std::thread waiting([&stop] { Child::WaitReadable({stop.readFd}, WAIT_LIMIT_MS); });
+    ASSERT_EQ(kill(getpid(), SIGTERM), 0);
+    ASSERT_FALSE(Child::WaitReadable({m_signalFd}, WAIT_LIMIT_MS).empty());
+    const Child::Signals signals = Child::DrainSignals(m_signalFd);
+    EXPECT_EQ(signals.interrupts, 1);
+    EXPECT_FALSE(signals.childEnded);
+    Child::Wake(stop);
+    waiting.join();
+    Child::CloseWakePipe(stop);
+}
+
+TEST_F(ChildProcessTest, ChildrenStartWithNoSignalHeldBack)
+{
+    // The tool must be reachable by the Ctrl-C the station passes on.
+    const Child::Child child = Shell("exec grep SigBlk /proc/self/status >&3");
+    ASSERT_GT(child.pid, 0);
+    int code = -1;
+    ASSERT_TRUE(ReapWithin(child.pid, code));
+    EXPECT_EQ(code, 0);
+    char buffer[64] = {};
+    const long got = Child::ReadSome(child.eventsFd, buffer, sizeof buffer - 1);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0), "SigBlk:\t0000000000000000\n");
+    Child::CloseFd(child.eventsFd);
 }
 
 TEST(WakePipe, AnotherThreadWakesAWaitAndDrainingQuietsIt)
