@@ -190,10 +190,14 @@ std::string BoardRun::Result() const
 
 bool BoardRun::NoBoardCame() const
 {
-    if (!ended || Succeeded() || timedOut || !sawWaiting || firstImageAt >= 0.0) {
+    if (!ended || Succeeded() || timedOut || firstImageAt >= 0.0 || exitCode == OPEN_PORT_EXIT) {
         return false;
     }
-    if (exitCode == OPEN_PORT_EXIT || exitCode < 0 || exitCode > SIGNAL_EXIT_BASE) {
+    // A Ctrl-C passed on before any image touched a board: whether the tool
+    // was still starting (even before its own handler, so ended by the
+    // signal) or already waiting, no board was there to count.
+    const bool cancelledBeforeABoard = interrupted && exitCode >= 0;
+    if (!cancelledBeforeABoard && (!sawWaiting || exitCode < 0 || exitCode > SIGNAL_EXIT_BASE)) {
         return false;
     }
     const nlohmann::json images = report.is_object() ? report.value("images", nlohmann::json::array()) : nlohmann::json();

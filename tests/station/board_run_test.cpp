@@ -164,10 +164,12 @@ struct NextStepRow {
     NextStep expected;
 };
 
-BoardRun Ended(int exitCode, const nlohmann::json& report, bool waited, bool startedAnImage = false, int attempt = 1)
+BoardRun Ended(int exitCode, const nlohmann::json& report, bool waited, bool startedAnImage = false, int attempt = 1,
+               bool interrupted = false)
 {
     BoardRun run;
     run.attempt = attempt;
+    run.interrupted = interrupted;
     if (waited) {
         run.OnEventLine(R"({"event":"waiting"})", 0.1);
     }
@@ -181,6 +183,12 @@ BoardRun Ended(int exitCode, const nlohmann::json& report, bool waited, bool sta
 BoardRun Failed(int attempt)
 {
     return Ended(LOADER_EXIT, Report("Timeout error.", 1), true, true, attempt);
+}
+
+// The station passed a Ctrl-C on to this attempt.
+BoardRun Interrupted(int exitCode, const nlohmann::json& report, bool waited, bool startedAnImage = false)
+{
+    return Ended(exitCode, report, waited, startedAnImage, 1, true);
 }
 
 BoardRun TimedOut()
@@ -218,6 +226,17 @@ TEST(NextStepAfterAnAttempt, RetriesUpToTheLastAttemptAndAnEmptySocketIsWaitedOn
         {"never waited", Ended(1, Report("error: bad settings", 0), false), 1, true, false, NextStep::BOARD_DONE},
         {"an image started", Ended(LOADER_EXIT, nullptr, true, true), 1, true, false, NextStep::BOARD_DONE},
         {"past its time-out", TimedOut(), 1, true, false, NextStep::BOARD_DONE},
+        // A Ctrl-C between two boards reaches the next round's tool as it starts: no board to count.
+        {"Ctrl-C before the tool's handler", Interrupted(128 + 2, nullptr, false), 1, true, true,
+         NextStep::SAME_BOARD_AGAIN},
+        {"Ctrl-C before it waited", Interrupted(LOADER_EXIT, Report("User Cancelled!", 0, true), false), 1, true, true,
+         NextStep::SAME_BOARD_AGAIN},
+        {"Ctrl-C while waiting", Interrupted(LOADER_EXIT, Report("User Cancelled!", 0, true), true), 1, true, true,
+         NextStep::SAME_BOARD_AGAIN},
+        {"Ctrl-C during an image", Interrupted(LOADER_EXIT, Report("User Cancelled!", 1, true), true, true), 1, true,
+         true, NextStep::BOARD_DONE},
+        {"Ctrl-C, port did not open", Interrupted(OPEN_PORT_EXIT, Report("Open serial port failed", 0), false), 1,
+         true, true, NextStep::BOARD_DONE},
     };
     for (const NextStepRow& row : rows) {
         SCOPED_TRACE(row.what);
