@@ -3,7 +3,7 @@
 // cell that stores a wrong bit fails the run with exit code 13 and names the
 // image, the address and the count; a read-back the line breaks off ends with
 // exit code 7; the run report holds each image's check. A TypeSix board checks
-// its digests itself: -c 1 changes nothing on its line.
+// its digests itself (typesix_e2e_test.cpp).
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -18,8 +18,6 @@ constexpr uint32_t TYPE_ROM_FORMAT = 14;
 
 const char* const CHECK_PASSED = "\nBurn check successful!\n";
 const char* const CHECK_FAILED = "\nerror: Burn check failed!\n";
-// EF BE AD DE 0C 00 87 78 00 00 and their CRC16, low byte first.
-const char* const RESET_FRAME_HEX = "efbeadde0c00877800006194";
 
 // Every kind of image; the last one read back is the largest, so that a line
 // pulled late in the run breaks off a read-back.
@@ -36,40 +34,24 @@ const std::vector<PackageImage> PACKAGE{
 const std::vector<std::string> CHECKS{"not checked", "passed",      "not checked", "not checked",
                                       "passed",      "not checked", "passed"};
 
-class BurnCheck : public E2eTest {
-protected:
-    BoardRun Burn(const std::string& family, const std::vector<std::string>& toolExtra,
-                  const std::vector<std::string>& simExtra = {})
-    {
-        std::vector<std::string> options{"-report:" + Path("run.json")};
-        options.insert(options.end(), toolExtra.begin(), toolExtra.end());
-        BoardRun out = OnBoard("--burn", family, Given("fw.fwpkg", BuildPackage(PACKAGE)), options, simExtra);
-        m_report = ReadJson(Path("run.json"));
-        EXPECT_TRUE(m_report.is_object()) << out.run.output;
-        return out;
-    }
-
-    // The images of the run report, or an empty list.
-    nlohmann::json Images() const
-    {
-        return m_report.is_object() ? m_report.value("images", nlohmann::json::array()) : nlohmann::json::array();
-    }
-
-    nlohmann::json m_report;
-};
+class BurnCheck : public E2eTest {};
 
 // --- a good board ------------------------------------------------------------------------
 
+// On the Qn4180 board, wrong cells under an image it keeps in a format of its
+// own (not read back) and where no image lies are no difference of the burn.
 TEST_F(BurnCheck, AGoodBoardPassesAndTheImagesKeptInFlashAreReadBackBeforeTheReset)
 {
     const struct {
         const char* family;
         const char* packetSize;
         size_t readBlock;
-    } cases[] = {{"vb27", "-packagesize:8192", 8192}, {"qn4180", "-packagesize:1024", 1024}};
+        std::vector<std::string> badCells;
+    } cases[] = {{"vb27", "-packagesize:8192", 8192, {}},
+                 {"qn4180", "-packagesize:1024", 1024, {"--bad-cell", "0x60000", "--bad-cell", "0x3FFFF"}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.family);
-        const BoardRun b = Burn(c.family, {"-c", "1", "-re", "1", c.packetSize});
+        const BoardRun b = Reported(c.family, PACKAGE, {"-c", "1", "-re", "1", c.packetSize}, c.badCells);
         ASSERT_EQ(b.run.exitCode, 0) << b.run.output;
         const std::string& out = b.run.output;
         // After the burn, before the reset frame.
@@ -106,8 +88,8 @@ TEST_F(BurnCheck, AGoodBoardPassesAndTheImagesKeptInFlashAreReadBackBeforeTheRes
 // of nv.bin: every image is read back, each difference is named, no reset follows.
 TEST_F(BurnCheck, AWrongFlashCellFailsWithTheImageTheFirstAddressAndTheCount)
 {
-    const BoardRun b = Burn("vb27", {"-c", "1", "-re", "1"},
-                            {"--bad-cell", "0x10100", "--bad-cell", "0x10005:3", "--bad-cell", "0x41387:7"});
+    const BoardRun b = Reported("vb27", PACKAGE, {"-c", "1", "-re", "1"},
+                                {"--bad-cell", "0x10100", "--bad-cell", "0x10005:3", "--bad-cell", "0x41387:7"});
     EXPECT_EQ(b.run.exitCode, 13) << b.run.output;
     const std::string& out = b.run.output;
     EXPECT_TRUE(Contains(out, "\nImage app.bin differs from the package: first at flash address 0x00010005, 2 of "
@@ -133,28 +115,19 @@ TEST_F(BurnCheck, AWrongFlashCellFailsWithTheImageTheFirstAddressAndTheCount)
     EXPECT_EQ(Pick(images[6], app), app);
 }
 
-// A wrong cell under an image the board keeps in a format of its own (not
-// read back), or where no image lies, is no difference of the burn.
-TEST_F(BurnCheck, AWrongCellOutsideTheImagesKeptInFlashPasses)
-{
-    const BoardRun b = Burn("qn4180", {"-c", "1"}, {"--bad-cell", "0x60000", "--bad-cell", "0x3FFFF"});
-    EXPECT_EQ(b.run.exitCode, 0) << b.run.output;
-    EXPECT_TRUE(Contains(b.run.output, CHECK_PASSED)) << b.run.output;
-}
-
 // --- a read-back that breaks off ---------------------------------------------------------
 
 TEST_F(BurnCheck, AReadBackTheLineBreaksOffEndsWithExitCode7)
 {
     // A clean run tells how many bytes the tool sends in all; the line is
     // pulled while the board sends app.bin back (one ACK per 1 KiB block).
-    const BoardRun clean = Burn("vb27", {"-c", "1"});
+    const BoardRun clean = Reported("vb27", PACKAGE, {"-c", "1"});
     ASSERT_EQ(clean.run.exitCode, 0) << clean.run.output;
     const nlohmann::json tally = nlohmann::json::parse(clean.report.text, nullptr, false).value("tally", nlohmann::json());
     const uint64_t received = tally.value("received", uint64_t{0});
     ASSERT_GT(received, 200u) << clean.report.text;
 
-    const BoardRun b = Burn("vb27", {"-c", "1"}, {"--close-after", std::to_string(received - 90)});
+    const BoardRun b = Reported("vb27", PACKAGE, {"-c", "1"}, {"--close-after", std::to_string(received - 90)});
     EXPECT_EQ(b.run.exitCode, 7) << b.run.output;
     EXPECT_TRUE(Contains(b.run.output, "\nupload app.bin failed.\n")) << b.run.output;
     EXPECT_TRUE(Contains(b.run.output, CHECK_FAILED)) << b.run.output;
@@ -164,36 +137,6 @@ TEST_F(BurnCheck, AReadBackTheLineBreaksOffEndsWithExitCode7)
     ASSERT_EQ(images.size(), PACKAGE.size()) << m_report.dump(2);
     EXPECT_EQ(images[1].value("check", ""), "passed");
     EXPECT_EQ(images[6].value("check", ""), "read failed");
-}
-
-// --- TypeSix -------------------------------------------------------------------------------
-
-TEST_F(BurnCheck, ATypeSixBoardChecksItsDigestsAndTheCheckChangesNothingOnItsLine)
-{
-    const std::vector<PackageImage> package{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(5000, 1)},
-                                            {"flash.bin", TYPESIX_FLASH, 0x20000, 0x4000, Pattern(9000, 2)}};
-    const std::string path = Given("six.fwpkg", BuildPackage(package));
-    nlohmann::json boards[2];
-    for (int check = 0; check < 2; ++check) {
-        SCOPED_TRACE(check);
-        std::vector<std::string> options{"-report:" + Path("run.json")};
-        if (check != 0) {
-            options.insert(options.end(), {"-c", "1"});
-        }
-        const BoardRun b = OnBoard("--burn", "typesix", path, options);
-        ASSERT_EQ(b.run.exitCode, 0) << b.run.output;
-        EXPECT_FALSE(Contains(b.run.output, "Burn check")) << b.run.output;
-        const nlohmann::json report = ReadJson(Path("run.json"));
-        const nlohmann::json images = report.value("images", nlohmann::json::array());
-        ASSERT_EQ(images.size(), 2u) << report.dump(2);
-        for (const nlohmann::json& image : images) {
-            EXPECT_EQ(image.value("check", ""), "board digest") << image.dump();
-        }
-        boards[check] = nlohmann::json::parse(b.report.text, nullptr, false);
-    }
-    for (const char* key : {"images", "erases", "resets", "tally", "protocolErrors"}) {
-        EXPECT_EQ(boards[0][key], boards[1][key]) << key;
-    }
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include "e2e_support.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 namespace E2e {
 
@@ -30,15 +35,11 @@ namespace {
 
 std::string Vb27Kind(uint32_t type)
 {
-    switch (type) {
-    case TYPE_LOADER: return "loader";
-    case TYPE_NV_KV: return "nv";
-    case TYPE_OTP_EFUSE:
-    case TYPE_EFUSE: return "otp";
-    case TYPE_FACTORY: return "factory";
-    case TYPE_VERSION: return "version";
-    default: return "flash";
-    }
+    static const std::map<uint32_t, std::string> KINDS{{TYPE_LOADER, "loader"}, {TYPE_NV_KV, "nv"},
+                                                       {TYPE_OTP_EFUSE, "otp"},  {TYPE_EFUSE, "otp"},
+                                                       {TYPE_FACTORY, "factory"}, {TYPE_VERSION, "version"}};
+    const auto kind = KINDS.find(type);
+    return kind == KINDS.end() ? "flash" : kind->second;
 }
 
 std::string FileState(const std::string& path)
@@ -120,6 +121,50 @@ BoardRun E2eTest::OnBoard(const std::string& operation, const std::string& famil
         EXPECT_EQ(FileState(path), state) << path << " changed during " << operation << " " << file;
     }
     return out;
+}
+
+BoardRun E2eTest::Reported(const std::string& family, const std::vector<PackageImage>& package,
+                           std::vector<std::string> toolExtra, const std::vector<std::string>& simExtra,
+                           int limitMs, const SignalPlan* plan)
+{
+    const std::string report = Path("run.json");
+    toolExtra.insert(toolExtra.begin(), "-report:" + report);
+    BoardRun out = OnBoard("--burn", family, Given("fw.fwpkg", BuildPackage(package)), toolExtra, simExtra,
+                           limitMs, plan);
+    EXPECT_FALSE(fs::exists(report + ".tmp")) << "the temporary file stays behind";
+    m_report = ReadJson(report);
+    EXPECT_TRUE(m_report.is_object()) << out.run.output;
+    if (!m_report.is_object()) {
+        m_report = nlohmann::json::object();
+    }
+    return out;
+}
+
+LoopbackListener::LoopbackListener()
+{
+    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(m_fd, 8) == 0 &&
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        m_port = std::to_string(ntohs(address.sin_port));
+    }
+}
+
+LoopbackListener::~LoopbackListener()
+{
+    close(m_fd);
+}
+
+int LoopbackListener::Callers()
+{
+    int count = 0;
+    for (int fd; (fd = accept(m_fd, nullptr, nullptr)) >= 0; ++count) {
+        close(fd);
+    }
+    return count;
 }
 
 }  // namespace E2e

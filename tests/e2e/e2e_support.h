@@ -38,6 +38,9 @@ constexpr uint32_t TYPESIX_DIGEST = 102;
 
 constexpr size_t OFFSET_CRC = 4;
 constexpr int RUN_LIMIT_MS = 120000;
+constexpr const char* BURNED = "\nBurned successfully.\n";
+// EF BE AD DE 0C 00 87 78 00 00 and the CRC16 of those ten bytes, low byte first.
+constexpr const char* RESET_FRAME_HEX = "efbeadde0c00877800006194";
 
 // The tool's command line for an operation on a board at port.
 std::vector<std::string> ToolArgs(const std::string& operation, const std::string& chip, const std::string& port,
@@ -65,15 +68,26 @@ inline nlohmann::json ReadJson(const std::string& path)
     return nlohmann::json::parse(ReadText(path), nullptr, false);
 }
 
-// The members of object that expected names, so that the two compare whole
-// (a missing member is null).
-inline nlohmann::json Pick(const nlohmann::json& object, const nlohmann::json& expected)
+// What value holds of expected: the members it names (a missing one is null)
+// and the items of a list as long, down to the leaves, so that the two compare whole.
+inline nlohmann::json Pick(const nlohmann::json& value, const nlohmann::json& expected)
 {
-    nlohmann::json picked = nlohmann::json::object();
-    for (const auto& item : expected.items()) {
-        picked[item.key()] = object.is_object() ? object.value(item.key(), nlohmann::json()) : nlohmann::json();
+    if (expected.is_object()) {
+        nlohmann::json picked = nlohmann::json::object();
+        for (const auto& item : expected.items()) {
+            const nlohmann::json member = value.is_object() ? value.value(item.key(), nlohmann::json()) : nullptr;
+            picked[item.key()] = Pick(member, item.value());
+        }
+        return picked;
     }
-    return picked;
+    if (expected.is_array() && value.is_array() && value.size() == expected.size()) {
+        nlohmann::json picked = nlohmann::json::array();
+        for (size_t i = 0; i < value.size(); ++i) {
+            picked.push_back(Pick(value[i], expected[i]));
+        }
+        return picked;
+    }
+    return value;
 }
 
 struct BoardRun {
@@ -103,11 +117,65 @@ protected:
                      const std::vector<std::string>& toolExtra = {}, const std::vector<std::string>& simExtra = {},
                      int limitMs = RUN_LIMIT_MS, const SignalPlan* plan = nullptr);
 
+    // A burn of package with -report:, whose report is then m_report (an empty object when there is none).
+    BoardRun Reported(const std::string& family, const std::vector<PackageImage>& package,
+                      std::vector<std::string> toolExtra, const std::vector<std::string>& simExtra = {},
+                      int limitMs = RUN_LIMIT_MS, const SignalPlan* plan = nullptr);
+    // The images of m_report, or an empty list.
+    nlohmann::json Images() const { return m_report.value("images", nlohmann::json::array()); }
+
+    nlohmann::json m_report;
+
 private:
     TempDir m_temp{"tarnwick-e2e"};
     std::string m_dir = m_temp.Path() + "/";
     bool m_ready = false;
     std::map<std::string, std::string> m_given;  // path: digest, size and modification time
+};
+
+// A burn against a board whose line or answers go wrong in one way each, or
+// that is cancelled from outside (fault_matrix_test.cpp). KILLED: a second
+// signal ended the process by its default action.
+enum class Ending { RECOVERS, FAILS, KILLED };
+
+struct FaultCase {
+    std::string name;
+    std::string family;
+    std::vector<std::string> simFaults;
+    Ending ending;
+    int limitMs;
+    // Texts the output must hold, in this order.
+    std::vector<std::string> messages;
+    // A report event that proves the simulator did inject the fault.
+    std::string injected;
+    SignalPlan plan = {};  // signals sent to the tool, if any
+    std::string absent = "";  // a text the output must not hold
+    // With -report:, what its run report must hold besides the run's exit code.
+    nlohmann::json report = nullptr;
+    std::vector<PackageImage> package = {};  // empty: the family's of the matrix
+    std::vector<std::string> toolOptions = {};
+    bool firesOnce = false;  // the one fault of the plan fired exactly once
+
+    static std::string Name(const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; }
+};
+
+class FaultMatrix : public E2eTest, public ::testing::WithParamInterface<FaultCase> {};
+
+// A server on 127.0.0.1 that counts who came.
+class LoopbackListener {
+public:
+    LoopbackListener();
+    ~LoopbackListener();
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+    // Empty when it could not listen.
+    const std::string& Port() const { return m_port; }
+    // Accepts (and closes) every connection waiting.
+    int Callers();
+
+private:
+    int m_fd = -1;
+    std::string m_port;
 };
 
 }  // namespace E2e

@@ -4,12 +4,6 @@
 // opened, with the message and exit code the settings or the job give it.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
@@ -55,29 +49,30 @@ Bytes BrokenCrc(const std::vector<PackageImage>& images)
     return package;
 }
 
+const std::vector<PackageImage> IMAGES{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(2048, 1)},
+                                       {"app.bin", TYPE_FLASH, 0x10000, 0x1000, Pattern(3000, 2)}};
+
 class CheckedBeforeReset : public E2eTest {};
 
 TEST_F(CheckedBeforeReset, AMissingOrRefusedPackageFailsBeforeTheResetPromptAndThePort)
 {
-    const std::vector<PackageImage> images{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(2048, 1)},
-                                           {"app.bin", TYPE_FLASH, 0x10000, 0x1000, Pattern(3000, 2)}};
     const std::vector<PackageImage> unsafe{{"../ssb.bin", 0, 0, 0, Pattern(512, 3)}};
-    std::vector<PackageImage> many{images[0]};
+    std::vector<PackageImage> many{IMAGES[0]};
     for (uint32_t i = 1; i < 256; ++i) {
         many.push_back({"img" + std::to_string(i), TYPE_FLASH, 0x1000 * i, 0x1000, Bytes{1}});
     }
-    Bytes pastEnd = BuildPackage(images);
-    PutLe(pastEnd, FieldAt(false, 1, FIELD_LENGTH), static_cast<uint32_t>(images[1].data.size() + 1), 4);
+    Bytes pastEnd = BuildPackage(IMAGES);
+    PutLe(pastEnd, FieldAt(false, 1, FIELD_LENGTH), static_cast<uint32_t>(IMAGES[1].data.size() + 1), 4);
     SealPackage(pastEnd);
     const std::vector<Refusal> cases{
         {"vb27 missing", "--burn", "vb27", "", {}, BURN_BOOT_FAILED,
          {"Get file content failed: PATH\n", "\nerror: Burn PATH failed!\n", BURN_FAILED}},
         {"qn4180 missing", "--burn", "qn4180", "", {}, BURN_BOOT_FAILED, {"\nerror: Burn PATH failed!\n"}},
-        {"vb27 crc", "--burn", "vb27", "crc.fwpkg", BrokenCrc(images), BURN_BOOT_FAILED,
+        {"vb27 crc", "--burn", "vb27", "crc.fwpkg", BrokenCrc(IMAGES), BURN_BOOT_FAILED,
          Vb27Refusal("is not equal to fwpkg crc:")},
-        {"vb27 flag", "--burn", "vb27", "flag.fwpkg", BuildPackage(images, {false, 0xEFBEADDE}), BURN_BOOT_FAILED,
+        {"vb27 flag", "--burn", "vb27", "flag.fwpkg", BuildPackage(IMAGES, {false, 0xEFBEADDE}), BURN_BOOT_FAILED,
          Vb27Refusal("is not equal to 0xefbeaddf!\n")},
-        {"vb27 loader second", "--burn", "vb27", "order.fwpkg", BuildPackage({images[1], images[0]}),
+        {"vb27 loader second", "--burn", "vb27", "order.fwpkg", BuildPackage({IMAGES[1], IMAGES[0]}),
          BURN_BOOT_FAILED, Vb27Refusal("The first file is not a loader.\n")},
         {"vb27 256 images", "--burn", "vb27", "many.fwpkg", BuildPackage(many), BURN_BOOT_FAILED,
          Vb27Refusal("too many image or the header data length is greater than the file length!\n")},
@@ -106,45 +101,13 @@ TEST_F(CheckedBeforeReset, AMissingOrRefusedPackageFailsBeforeTheResetPromptAndT
     }
 }
 
-// A server on 127.0.0.1 that counts who came: a lax reading of a malformed
-// name ("socket://:PORT" as the local host, "PORT/" as PORT) would reach it.
-class CountingServer {
-public:
-    CountingServer()
-    {
-        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(m_fd, 8) == 0 &&
-            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            m_port = std::to_string(ntohs(address.sin_port));
-        }
-    }
-    ~CountingServer() { close(m_fd); }
-    const std::string& Port() const { return m_port; }
-    int Callers()
-    {
-        int count = 0;
-        for (int fd; (fd = accept(m_fd, nullptr, nullptr)) >= 0; ++count) {
-            close(fd);
-        }
-        return count;
-    }
-
-private:
-    int m_fd = -1;
-    std::string m_port;
-};
-
+// A lax reading of a malformed name ("socket://:PORT" as the local host,
+// "PORT/" as PORT) would reach the listener.
 TEST_F(CheckedBeforeReset, AMalformedNetworkPortNameIsRefusedBeforeTheResetPromptAndAnyConnection)
 {
-    CountingServer server;
+    LoopbackListener server;
     ASSERT_FALSE(server.Port().empty());
-    const std::vector<PackageImage> images{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(2048, 1)},
-                                           {"app.bin", TYPE_FLASH, 0x10000, 0x1000, Pattern(3000, 2)}};
-    const std::string package = Given("app.fwpkg", BuildPackage(images));
+    const std::string package = Given("app.fwpkg", BuildPackage(IMAGES));
     const std::vector<std::string> names{"rfc2217://[::1",
                                          "rfc2217://127.0.0.1:99999",
                                          "socket://:" + server.Port(),

@@ -21,7 +21,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Kind = Ser2netProcess::Kind;
 
-const char* const BURNED = "\nBurned successfully.\n";
 const char* const LINE_LOST = "error: the serial line was lost.\n";
 constexpr int LOST_LINE_END_LIMIT_MS = 1000;
 
@@ -42,9 +41,11 @@ protected:
         }
     }
 
-    // The operation on a fresh board of that family behind ser2net.
+    // A burn on a fresh board of that family behind ser2net. Once the output
+    // holds stopAt the server goes away, and the run must end soon after.
     BoardRun ThroughServer(Kind kind, const std::string& family, const Bytes& package,
-                           const std::vector<std::string>& toolExtra, const std::vector<std::string>& simExtra = {})
+                           const std::vector<std::string>& toolExtra, const std::vector<std::string>& simExtra = {},
+                           const std::string& stopAt = "")
     {
         BoardRun out;
         const std::string file = Given(family + ".fwpkg", package);
@@ -52,7 +53,9 @@ protected:
         EXPECT_TRUE(sim.Ok()) << "tarnwick-sim did not name its port";
         Ser2netProcess server(Path(""), sim.Port(), kind);
         EXPECT_TRUE(server.Ok()) << "ser2net did not listen";
-        out.run = RunProgram(Tool(), ToolArgs("--burn", family, server.PortName(), file, toolExtra), RUN_LIMIT_MS);
+        const SignalPlan stop{stopAt, 0, {}, LOST_LINE_END_LIMIT_MS, [&server] { server.Stop(); }};
+        out.run = RunProgram(Tool(), ToolArgs("--burn", family, server.PortName(), file, toolExtra), RUN_LIMIT_MS,
+                             {true, "", stopAt.empty() ? nullptr : &stop});
         server.Stop();
         CollectBoard(sim, Path(""), out);
         return out;
@@ -119,16 +122,10 @@ TEST_F(RemoteBoard, ARawSocketBurnsAtTheServersRateAndRefusesAnyOtherBeforeTheHa
 
 TEST_F(RemoteBoard, AServerStoppedInTheMiddleOfAnImageEndsTheRunAtOnce)
 {
-    const std::string file = Given("vb27.fwpkg", BuildPackage({VB27_PACKAGE[0], VB27_PACKAGE[2]}));
     // Paced, so the stop comes while app.bin is on its way.
-    SimProcess sim(SimArgs(Path(""), "vb27", {"--line-baud", "115200"}));
-    ASSERT_TRUE(sim.Ok());
-    Ser2netProcess server(Path(""), sim.Port(), Kind::RFC2217);
-    ASSERT_TRUE(server.Ok());
-    // The run is killed if it has not ended this long after the stop.
-    const SignalPlan stop{"Start download: app.bin", 0, {}, LOST_LINE_END_LIMIT_MS, [&server] { server.Stop(); }};
-    const RunResult run = RunProgram(Tool(), ToolArgs("--burn", "vb27", server.PortName(), file), RUN_LIMIT_MS,
-                                     {true, "", &stop});
+    const RunResult run = ThroughServer(Kind::RFC2217, "vb27", BuildPackage({VB27_PACKAGE[0], VB27_PACKAGE[2]}), {},
+                                        {"--line-baud", "115200"}, "Start download: app.bin")
+                              .run;
     ASSERT_TRUE(run.signalled) << "never reached app.bin:\n" << run.output;
     EXPECT_NE(run.exitCode, -1) << "still running " << LOST_LINE_END_LIMIT_MS << " ms after the stop\n"
                                 << run.output;

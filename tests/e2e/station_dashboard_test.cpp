@@ -23,7 +23,7 @@ using namespace E2e;
 
 namespace {
 
-constexpr int BOARDS = 4;
+constexpr size_t BOARDS = 4;
 constexpr const char* URL_LINE = "dashboard: ";
 // Paces the simulated lines so that the burn lasts seconds, long enough to watch.
 constexpr const char* LINE_BAUD = "115200";
@@ -70,16 +70,9 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResultsAndAWarnin
     const std::string file = Given("fw.fwpkg", BuildPackage(package));
     HeadlessBrowser browser(Path("profile"));
     ASSERT_TRUE(browser.Ok()) << browser.Error();
-    std::vector<std::unique_ptr<SimProcess>> sims;
     std::vector<std::string> args{"--burn", "--http", "127.0.0.1:0", "--run-dir", Path("run"), "-n", "vb27", "-f", file};
-    for (int i = 0; i < BOARDS; ++i) {
-        std::vector<std::string> simArgs{"--line-baud", LINE_BAUD};
-        if (i == BOARDS - 1) {
-            simArgs.insert(simArgs.end(), {"--corrupt-answer", "close@2"});
-        }
-        sims.push_back(StartSim("board" + std::to_string(i), simArgs));
-        args.insert(args.end(), {"--port", sims.back()->Port()});
-    }
+    const auto sims = StartBoards(BOARDS, &args, "vb27", {"--line-baud", LINE_BAUD}, BOARDS - 1,
+                                  {"--corrupt-answer", "close@2"});
     ChildProcess station(Station(), args);
     ASSERT_TRUE(station.WaitForOutput(URL_LINE, OUTPUT_LIMIT_MS)) << station.Output();
     ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
@@ -92,7 +85,7 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResultsAndAWarnin
     ASSERT_TRUE(state) << url;
     EXPECT_EQ(state->get_header_value("Content-Type"), "application/json");
     const nlohmann::json json = nlohmann::json::parse(state->body, nullptr, false);
-    ASSERT_EQ(json["boards"].size(), static_cast<size_t>(BOARDS)) << state->body;
+    ASSERT_EQ(json["boards"].size(), BOARDS) << state->body;
     EXPECT_EQ(json["station"]["operation"], "--burn");
     EXPECT_EQ(json["station"]["package"], "fw.fwpkg");
     EXPECT_TRUE(json["boards"][0].contains("percent"));
@@ -133,7 +126,7 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResultsAndAWarnin
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    ASSERT_EQ(last["tiles"].size(), static_cast<size_t>(BOARDS)) << last.dump();
+    ASSERT_EQ(last["tiles"].size(), BOARDS) << last.dump();
     for (const nlohmann::json& tile : last["tiles"]) {
         const bool warned = tile["port"] == sims.back()->Port();
         EXPECT_EQ(tile["state"], "ok") << tile.dump();
@@ -228,29 +221,6 @@ exit 0)");
     }
     const nlohmann::json summary = ReadJson(Path("summary.json"));
     EXPECT_EQ(summary["totals"]["succeeded"], 8) << summary.dump();
-}
-
-TEST_F(DashboardTest, AnAddressInUseStartsNoBoard)
-{
-    StandIn("touch " + Path("ran") + "; exit 0");
-    const int taken = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(taken, 1), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const std::string port = std::to_string(ntohs(address.sin_port));
-    const RunResult run = RunProgram(Station(), {"--burn", "--port", "/dev/a", "--http", "127.0.0.1:" + port,
-                                                 "--run-dir", Path("run")},
-                                     OUTPUT_LIMIT_MS);
-    close(taken);
-    EXPECT_EQ(run.exitCode, STATION_USAGE_EXIT) << run.output;
-    EXPECT_TRUE(Contains(run.output, "tarnwick-station: dashboard: cannot listen on 127.0.0.1:" + port +
-                                         "; no board was started"))
-        << run.output;
-    EXPECT_FALSE(std::filesystem::exists(Path("ran")));
 }
 
 }  // namespace

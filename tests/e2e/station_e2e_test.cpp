@@ -3,7 +3,9 @@
 // with one breaking off, and a board that appears only after its first
 // attempt. With a stand-in tool: a child that ignores SIGTERM, two hundred
 // rounds of --repeat, rounds in which no board came, Ctrl-C during retries,
-// and a fixture chosen by its USB adapters.
+// port names and a dashboard address it cannot use (with the address in use
+// that the dashboard cannot listen on), and a fixture chosen by its USB
+// adapters, one board of it left with an unconfirmed image.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -24,27 +26,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int BOARDS = 8;
+constexpr size_t BOARDS = 8;
 
-class ManyBoards : public StationTest {
-protected:
-    std::vector<std::unique_ptr<SimProcess>> StartBoards(const std::string& family, size_t faulty = BOARDS,
-                                                         const std::vector<std::string>& fault = {})
-    {
-        std::vector<std::unique_ptr<SimProcess>> boards;
-        for (size_t i = 0; i < BOARDS; ++i) {
-            boards.push_back(StartSim("board" + std::to_string(i), i == faulty ? fault : std::vector<std::string>{},
-                                      family));
-        }
-        return boards;
-    }
-
-    Bytes Flash(const std::vector<std::unique_ptr<SimProcess>>& boards, size_t i) const
-    {
-        boards[i]->Stop(2000);
-        return ReadFile(Path("board" + std::to_string(i) + "/sim-flash.bin"));
-    }
-};
+class ManyBoards : public StationTest {};
 
 TEST_F(ManyBoards, EightTypeSixBurnsOfOnePackageAtOnceEachBurnThePackage)
 {
@@ -52,7 +36,7 @@ TEST_F(ManyBoards, EightTypeSixBurnsOfOnePackageAtOnceEachBurnThePackage)
                                             {"flash.bin", TYPESIX_FLASH, 0x20000, 0x40000, Pattern(150000, 2)},
                                             {"emmc.img", TYPESIX_EMMC, 0x400, 0x20000, Pattern(70000, 3)}};
     const std::string file = Given("fw.fwpkg", BuildPackage(package));
-    const auto boards = StartBoards("typesix");
+    const auto boards = StartBoards(BOARDS, nullptr, "typesix");
     std::vector<std::unique_ptr<ChildProcess>> tools;
     for (const auto& board : boards) {
         tools.push_back(std::make_unique<ChildProcess>(Tool(), ToolArgs("--burn", "typesix", board->Port(), file)));
@@ -72,15 +56,11 @@ TEST_F(ManyBoards, EightTypeSixBurnsOfOnePackageAtOnceEachBurnThePackage)
 
 TEST_F(ManyBoards, TheStationBurnsEightBoardsAndNamesTheOneThatFailed)
 {
-    const std::vector<PackageImage> package{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(6000, 1)},
-                                            {"app.bin", TYPE_FLASH, 0x10000, 0x20000, Pattern(100000, 2)}};
+    const std::vector<PackageImage> package = SmallPackage(100000);
     const std::string file = Given("fw.fwpkg", BuildPackage(package));
     const size_t faulty = 5;
-    const auto boards = StartBoards("vb27", faulty, {"--close-after", "30000"});
     std::vector<std::string> args = WithOutputs({"--burn", "-n", "vb27", "-f", file});
-    for (const auto& board : boards) {
-        args.insert(args.end(), {"--port", board->Port()});
-    }
+    const auto boards = StartBoards(BOARDS, &args, "vb27", {}, faulty, {"--close-after", "30000"});
     const RunResult run = RunProgram(Station(), args, RUN_LIMIT_MS);
     EXPECT_EQ(run.exitCode, 1) << run.output;
 
@@ -89,7 +69,7 @@ TEST_F(ManyBoards, TheStationBurnsEightBoardsAndNamesTheOneThatFailed)
     ASSERT_TRUE(summary.is_object()) << run.output;
     EXPECT_EQ(summary["totals"]["boards"], BOARDS);
     EXPECT_EQ(summary["totals"]["failed"], 1);
-    ASSERT_EQ(summary["boards"].size(), static_cast<size_t>(BOARDS));
+    ASSERT_EQ(summary["boards"].size(), BOARDS);
     for (const nlohmann::json& board : summary["boards"]) {
         const bool isFaulty = board.value("port", "") == failedPort;
         EXPECT_EQ(board.value("result", ""), isFaulty ? "failed" : "ok") << board.dump();
@@ -117,7 +97,7 @@ TEST_F(StationTest, ABoardThatAppearsAfterItsFirstAttemptIsBurnedByARetry)
                          WithOutputs({"--burn", "--port", port, "--retries", "3", "--retry-delay", "2", "-n", "vb27", "-f", file}));
     ASSERT_TRUE(station.WaitForOutput("again in 2 s", OUTPUT_LIMIT_MS)) << station.Output();
     // The operator plugs the board in.
-    std::unique_ptr<SimProcess> sim = StartSim("board", {"--link", port});
+    const auto boards = StartBoards(1, nullptr, "vb27", {"--link", port});
     ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
 
     const nlohmann::json summary = Summary();
@@ -135,8 +115,7 @@ TEST_F(StationTest, ABoardThatAppearsAfterItsFirstAttemptIsBurnedByARetry)
     const std::string text = ReadText(board["log"].get<std::string>());
     EXPECT_TRUE(Contains(text, "--- tarnwick-station: attempt 2 of 4 (attempt 1 failed: ")) << text;
     EXPECT_TRUE(Contains(text, "Burned successfully.")) << text;
-    sim->Stop(2000);
-    EXPECT_TRUE(FlashHolds(ReadFile(Path("board/sim-flash.bin")), 0x10000, package[1].data));
+    EXPECT_TRUE(FlashHolds(Flash(boards, 0), 0x10000, package[1].data));
 }
 
 // The station itself, with a stand-in for the tool that does exactly what a test needs.
@@ -277,53 +256,35 @@ exit 4)");
     EXPECT_EQ(ReadText(Path("count")), "run\nrun\n");  // one per board, none retried
 }
 
-TEST_F(StandInStation, ABoardWithAnUnconfirmedImageSucceedsWithAWarningEverywhereItIsShown)
-{
-    // What the tool reports when the board took every block of app.bin but never confirmed it.
-    StandIn(R"(case "$port" in
-  *warned*) event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":10}'
-            event '{"event":"imageEnded","ok":true,"result":"unconfirmed"}'
-            report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":false}]'; exit 0 ;;
-  *) event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":10}'
-     event '{"event":"imageEnded","ok":true,"result":"confirmed"}'
-     report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":true}]'; exit 0 ;;
-esac)");
-    const RunResult run = RunProgram(
-        Station(), WithOutputs({"--burn", "--port", "/dev/warned", "--port", "/dev/fine", "--history", Path("history.db")}),
-        STATION_LIMIT_MS);
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_TRUE(Contains(run.output, "/dev/warned app.bin done, unconfirmed\n")) << run.output;
-    EXPECT_TRUE(Contains(run.output, "/dev/warned succeeded; warning: image app.bin unconfirmed\n")) << run.output;
-    EXPECT_TRUE(Contains(run.output, "/dev/fine succeeded\n")) << run.output;
-    EXPECT_TRUE(Contains(run.output, "2 boards, 2 succeeded (1 with a warning), 0 failed\n")) << run.output;
-    const nlohmann::json summary = Summary();
-    ASSERT_EQ(summary["boards"].size(), 2u) << run.output;
-    EXPECT_EQ(summary["boards"][0]["result"], "ok");
-    EXPECT_EQ(summary["boards"][0]["warning"], "image app.bin unconfirmed");
-    EXPECT_EQ(summary["boards"][1]["warning"], "");
-    const nlohmann::json totals{{"boards", 2}, {"succeeded", 2}, {"warned", 1}, {"failed", 0}};
-    EXPECT_EQ(Pick(summary["totals"], totals), totals);
-    // Quality finds it a month later: the board is ok, and the history says what was not confirmed.
-    const RunResult history = RunProgram(Station(), {"history", Path("history.db"), "--csv"}, OUTPUT_LIMIT_MS);
-    ASSERT_EQ(history.exitCode, 0) << history.output;
-    EXPECT_TRUE(Contains(history.output, "/dev/warned")) << history.output;
-    EXPECT_TRUE(Contains(history.output, "image app.bin unconfirmed")) << history.output;
-}
-
-TEST_F(StandInStation, AMalformedServerNameStartsNoBoardAndIsNamedInTheToolsWords)
+// A port name or a dashboard address the station cannot use is named in the
+// tool's words, and no board starts, not even on a well-named port.
+TEST_F(StandInStation, AMalformedServerNameOrAnAddressInUseStartsNoBoard)
 {
     StandIn("touch " + Path("ran") + "; exit 0");
-    const RunResult run = RunProgram(Station(), {"--burn", "--port", "/dev/a", "--port", "rfc2217://line-3", "--port",
-                                                 "socket://[fd00::7:4002", "--repeat", "--run-dir", Path("run")},
-                                     OUTPUT_LIMIT_MS);
-    EXPECT_EQ(run.exitCode, STATION_USAGE_EXIT) << run.output;
-    EXPECT_TRUE(Contains(run.output, "tarnwick-station: Invalid network port name \"rfc2217://line-3\": "))
-        << run.output;
-    EXPECT_TRUE(Contains(run.output, "tarnwick-station: Invalid network port name \"socket://[fd00::7:4002\": "))
-        << run.output;
-    EXPECT_TRUE(Contains(run.output, "no board was started")) << run.output;
-    EXPECT_FALSE(Contains(run.output, "\"/dev/a\"")) << run.output;  // a device is left to its open
-    EXPECT_FALSE(fs::exists(Path("ran")));  // not even the well-named port
+    LoopbackListener taken;
+    ASSERT_FALSE(taken.Port().empty());
+    const std::string address = "127.0.0.1:" + taken.Port();
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {{"--port", "rfc2217://line-3", "--port", "socket://[fd00::7:4002", "--repeat"},
+         {"tarnwick-station: Invalid network port name \"rfc2217://line-3\": ",
+          "tarnwick-station: Invalid network port name \"socket://[fd00::7:4002\": ", "no board was started"}},
+        {{"--http", address}, {"tarnwick-station: dashboard: cannot listen on " + address + "; no board was started"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        std::vector<std::string> args{"--burn", "--port", "/dev/a", "--run-dir", Path("run")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult run = RunProgram(Station(), args, OUTPUT_LIMIT_MS);
+        EXPECT_EQ(run.exitCode, STATION_USAGE_EXIT) << run.output;
+        for (const std::string& message : c.messages) {
+            EXPECT_TRUE(Contains(run.output, message)) << run.output;
+        }
+        EXPECT_FALSE(Contains(run.output, "\"/dev/a\"")) << run.output;  // a device is left to its open
+        EXPECT_FALSE(fs::exists(Path("ran")));
+    }
 }
 
 // A fixture of USB adapters as sysfs shows them.
@@ -347,9 +308,17 @@ protected:
     }
 };
 
-TEST_F(BoardsByAdapter, TheFixtureIsChosenByUsbIdentityAndEveryBoardCarriesItsAdapterSerial)
+// The board on ttyUSB0 took every block of app.bin but never confirmed it: it
+// succeeds with a warning on the console, in the summary and in the history.
+TEST_F(BoardsByAdapter, TheFixtureIsChosenByUsbIdentityAndEveryBoardCarriesItsAdapterSerialAndWarning)
 {
-    StandIn(R"(report 0 "" false '[{"name":"app.bin"}]'; exit 0)");
+    StandIn(R"(event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":10}'
+case "$port" in
+  *USB0) event '{"event":"imageEnded","ok":true,"result":"unconfirmed"}'
+         report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":false}]'; exit 0 ;;
+  *) event '{"event":"imageEnded","ok":true,"result":"confirmed"}'
+     report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":true}]'; exit 0 ;;
+esac)");
     AddAdapter("ttyUSB0", "1-1", "0403", "6001", "FTLEFT01");
     AddAdapter("ttyUSB1", "1-2", "0403", "6001", "FTRIGHT2");
     AddAdapter("ttyUSB2", "1-3", "1a86", "7523", "CH340X");
@@ -357,20 +326,33 @@ TEST_F(BoardsByAdapter, TheFixtureIsChosenByUsbIdentityAndEveryBoardCarriesItsAd
     ChildProcess station(Station(), WithOutputs({"--burn", "--ports-usb", "403:6001", "--history", Path("history.db")}));
     unsetenv("TARNWICK_SYSTEM_ROOT");
     ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
+    const std::string warned = Path("root/dev/ttyUSB0");
+    const std::string fine = Path("root/dev/ttyUSB1");
+    const std::string& out = station.Output();
+    EXPECT_TRUE(Contains(out, warned + " app.bin done, unconfirmed\n")) << out;
+    EXPECT_TRUE(Contains(out, warned + " succeeded; warning: image app.bin unconfirmed\n")) << out;
+    EXPECT_TRUE(Contains(out, fine + " succeeded\n")) << out;
+    EXPECT_TRUE(Contains(out, "2 boards, 2 succeeded (1 with a warning), 0 failed\n")) << out;
 
     const nlohmann::json summary = Summary();
     ASSERT_EQ(summary["boards"].size(), 2u) << summary.dump(2);
     std::map<std::string, std::string> serials;
+    std::map<std::string, std::string> warnings;
     for (const nlohmann::json& board : summary["boards"]) {
         serials[board["port"].get<std::string>()] = board["adapterSerial"].get<std::string>();
+        warnings[board["port"].get<std::string>()] = board["warning"].get<std::string>();
         EXPECT_EQ(board["result"], "ok");
     }
-    EXPECT_EQ(serials, (std::map<std::string, std::string>{{Path("root/dev/ttyUSB0"), "FTLEFT01"},
-                                                           {Path("root/dev/ttyUSB1"), "FTRIGHT2"}}));
+    EXPECT_EQ(serials, (std::map<std::string, std::string>{{warned, "FTLEFT01"}, {fine, "FTRIGHT2"}}));
+    EXPECT_EQ(warnings, (std::map<std::string, std::string>{{warned, "image app.bin unconfirmed"}, {fine, ""}}));
+    const nlohmann::json totals{{"boards", 2}, {"succeeded", 2}, {"warned", 1}, {"failed", 0}};
+    EXPECT_EQ(Pick(summary["totals"], totals), totals);
+    // Quality finds it a month later: the board is ok, and the history says what was not confirmed.
     const RunResult history = RunProgram(Station(), {"history", Path("history.db"), "--csv"}, OUTPUT_LIMIT_MS);
     EXPECT_EQ(history.exitCode, 0) << history.output;
-    EXPECT_TRUE(Contains(history.output, Path("root/dev/ttyUSB0") + ",FTLEFT01,1,1,ok,0,")) << history.output;
-    EXPECT_TRUE(Contains(history.output, Path("root/dev/ttyUSB1") + ",FTRIGHT2,1,1,ok,0,")) << history.output;
+    EXPECT_TRUE(Contains(history.output, warned + ",FTLEFT01,1,1,ok,0,")) << history.output;
+    EXPECT_TRUE(Contains(history.output, fine + ",FTRIGHT2,1,1,ok,0,")) << history.output;
+    EXPECT_TRUE(Contains(history.output, "image app.bin unconfirmed")) << history.output;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,15 +61,36 @@ protected:
     }
     nlohmann::json Summary() const { return ReadJson(Path("summary.json")); }
 
-    // A simulated board with its report and flash in the directory name.
-    std::unique_ptr<SimProcess> StartSim(const std::string& name, const std::vector<std::string>& extra = {},
-                                         const std::string& family = "vb27")
+    // Simulated boards in directories board0, board1, ..., each with extra options and board
+    // `odd` with oddExtra on top; their ports are added to args (if any) as --port options.
+    std::vector<std::unique_ptr<SimProcess>> StartBoards(size_t count, std::vector<std::string>* args,
+                                                         const std::string& family = "vb27",
+                                                         const std::vector<std::string>& extra = {},
+                                                         size_t odd = SIZE_MAX,
+                                                         const std::vector<std::string>& oddExtra = {})
     {
-        const std::string dir = Path(name + "/");
-        std::filesystem::create_directories(dir);
-        auto sim = std::make_unique<SimProcess>(SimArgs(dir, family, extra));
-        EXPECT_TRUE(sim->Ok());
-        return sim;
+        std::vector<std::unique_ptr<SimProcess>> boards;
+        for (size_t i = 0; i < count; ++i) {
+            const std::string dir = Path("board" + std::to_string(i) + "/");
+            std::filesystem::create_directories(dir);
+            std::vector<std::string> options = extra;
+            if (i == odd) {
+                options.insert(options.end(), oddExtra.begin(), oddExtra.end());
+            }
+            boards.push_back(std::make_unique<SimProcess>(SimArgs(dir, family, options)));
+            EXPECT_TRUE(boards.back()->Ok());
+            if (args != nullptr) {
+                args->insert(args->end(), {"--port", boards.back()->Port()});
+            }
+        }
+        return boards;
+    }
+
+    // Board i's flash, once it has stopped.
+    Bytes Flash(const std::vector<std::unique_ptr<SimProcess>>& boards, size_t i) const
+    {
+        boards[i]->Stop(2000);
+        return ReadFile(Path("board" + std::to_string(i) + "/sim-flash.bin"));
     }
 
     static std::vector<PackageImage> SmallPackage(size_t appBytes = 40000)

@@ -18,6 +18,7 @@ using namespace E2e;
 
 namespace {
 
+using Args = std::vector<std::string>;
 constexpr uint64_t ROM_BAUD = 115200;
 constexpr const char* WAITING = "Please reset the device, the waiting time is about 30 seconds.\n";
 constexpr const char* STOPPED = "simulator ended: stopped by signal 15";
@@ -141,22 +142,34 @@ TEST_F(TypeSixBoard, EveryImageKindBurnsAtTheRateAskedExactlyAsModelled)
     console += "BurnOtherFile1.\n\nBurned successfully.\n";  // type 22
     board.events.push_back("reset: the ROM talks again");
     board.events.push_back("simulator ended: the tool closed the line after the reset");
-    // A stale extract directory, as a run before this one left it, is written over.
-    ASSERT_TRUE(WriteText(m_extract + "loader.bin", std::string(20000, 'x')));
-    const BoardRun out = OnBoard("--burn", "typesix", Given("fw.fwpkg", BuildPackage(package)), {"-b", "921600"});
-
-    EXPECT_EQ(out.run.exitCode, 0);
-    EXPECT_EQ(AfterWaiting(out.run.output), console);
-    ExpectBoard(out.report, board);
-    EXPECT_TRUE(FlashHolds(out.flash, 0x20000, package[1].data));
-    // Every entry is unpacked, with its digest file.
-    for (const PackageImage& e : package) {
-        EXPECT_EQ(ReadFile(m_extract + e.name), e.data) << e.name;
-        const size_t dot = e.name.rfind('.');
-        const std::string digest =
-            dot == std::string::npos ? e.name + "_sha256" : e.name.substr(0, dot) + "_sha256" + e.name.substr(dot);
-        EXPECT_EQ(Hex(ReadFile(m_extract + digest)), Sha256Hex(e.data)) << digest;
+    // With or without the burn check (-c 1), the board checks its digests: nothing changes on the line.
+    nlohmann::json tallies[2];
+    for (const bool check : {false, true}) {
+        SCOPED_TRACE(check ? "-c 1" : "no check");
+        // A stale extract directory, as a run before this one left it, is written over.
+        ASSERT_TRUE(WriteText(m_extract + "loader.bin", std::string(20000, 'x')));
+        std::filesystem::remove(Path("sim-flash.bin"));
+        const BoardRun out = Reported("typesix", package, check ? Args{"-b", "921600", "-c", "1"} : Args{"-b", "921600"});
+        EXPECT_EQ(out.run.exitCode, 0);
+        EXPECT_EQ(AfterWaiting(out.run.output), console);
+        ExpectBoard(out.report, board);
+        EXPECT_TRUE(FlashHolds(out.flash, 0x20000, package[1].data));
+        tallies[check] = nlohmann::json::parse(out.report.text, nullptr, false).value("tally", nlohmann::json());
+        ASSERT_EQ(Images().size(), board.images.size()) << m_report.dump(1);
+        for (const nlohmann::json& image : Images()) {
+            EXPECT_EQ(image.value("check", ""), "board digest") << image.dump();
+        }
+        // Every entry is unpacked, with its digest file.
+        for (const PackageImage& e : package) {
+            EXPECT_EQ(ReadFile(m_extract + e.name), e.data) << e.name;
+            const size_t dot = e.name.rfind('.');
+            const std::string digest = dot == std::string::npos ? e.name + "_sha256"
+                                                                : e.name.substr(0, dot) + "_sha256" + e.name.substr(dot);
+            EXPECT_EQ(Hex(ReadFile(m_extract + digest)), Sha256Hex(e.data)) << digest;
+        }
     }
+    EXPECT_EQ(tallies[0], tallies[1]);
+    EXPECT_FALSE(tallies[0].empty());
 }
 
 // --- what the board runs decides the loaders' way; names select images -----------------

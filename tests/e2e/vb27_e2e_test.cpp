@@ -21,8 +21,6 @@ using namespace E2e;
 
 namespace {
 
-const char* const BURNED = "\nBurned successfully.\n";
-
 // A loader, flash images from 1 KiB to 3 MiB (one not a multiple of the block
 // size), NV/KV, OTP and eFuse, factory, version, and a type-16 entry that must
 // not be sent.
@@ -37,9 +35,6 @@ const std::vector<PackageImage> FULL_PACKAGE{
     {"version.bin", TYPE_VERSION, 0, 0, Pattern(32, 8)},
     {"notes.txt", TYPE_SKIPPED, 0x60000, 0x1000, Pattern(500, 9)},
 };
-
-// EF BE AD DE 0C 00 87 78 00 00 and the CRC16 of those ten bytes, low byte first.
-const char* const RESET_FRAME_HEX = "efbeadde0c00877800006194";
 
 // A board whose flash already holds data.
 Bytes FillFlash(const std::string& path)

@@ -1,7 +1,6 @@
 #include "web_driver.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <thread>
+#include <vector>
 
 #include "support/child_process.h"
+#include "support/test_files.h"
 
 namespace E2e {
 
@@ -26,37 +29,22 @@ constexpr int DRIVER_START_MS = 30000;
 constexpr time_t COMMAND_TIMEOUT_S = 60;
 
 // What the browser needs to run headless in a container with the network closed.
-const char* const BROWSER_FLAGS[] = {"--headless",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--disable-quic",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--disable-dev-shm-usage",
-                                     "--window-size=1200,760"};
+const char* const BROWSER_FLAGS[] = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                                     "--disable-background-networking", "--disable-component-update",
+                                     "--disable-sync", "--disable-dev-shm-usage", "--window-size=1200,760"};
 
-// The port chromedriver names on its first lines, 0 when it names none in time.
-int ReadDriverPort(int fd)
+// The port chromedriver names on its first lines in its log, 0 when it names none in time.
+int DriverPort(const std::string& log)
 {
-    std::string text;
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(DRIVER_START_MS);
     while (std::chrono::steady_clock::now() < giveUp) {
-        pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, 100) <= 0) {
-            continue;
-        }
-        char buffer[1024];
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) {
-            return 0;
-        }
-        text.append(buffer, static_cast<size_t>(got));
+        const TestSupport::Bytes bytes = TestSupport::ReadFile(log);
+        const std::string text(bytes.begin(), bytes.end());
         const size_t at = text.find(DRIVER_READY);
         if (at != std::string::npos && text.find('.', at + std::strlen(DRIVER_READY)) != std::string::npos) {
             return std::atoi(text.c_str() + at + std::strlen(DRIVER_READY));
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return 0;
 }
@@ -75,24 +63,18 @@ HeadlessBrowser::HeadlessBrowser(const std::string& profileDir)
         m_error = "chromium and chromium-driver are not installed (scripts/test installs them)";
         return;
     }
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        m_error = "no pipe";
-        return;
-    }
-    m_driver = TestSupport::Spawn({DRIVER, "--port=0"}, fds[1], true);
-    close(fds[1]);
-    m_port = ReadDriverPort(fds[0]);
-    close(fds[0]);
+    // A file, unlike a pipe nobody reads, never holds the driver or the browser up.
+    const std::string log = profileDir + ".driver.log";
+    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    m_driver = TestSupport::Spawn({DRIVER, "--port=0"}, fd, true);
+    close(fd);
+    m_port = DriverPort(log);
     if (m_port == 0) {
         m_error = "chromedriver did not start";
         return;
     }
     std::filesystem::create_directories(profileDir);
-    nlohmann::json args = nlohmann::json::array();
-    for (const char* flag : BROWSER_FLAGS) {
-        args.push_back(flag);
-    }
+    std::vector<std::string> args(std::begin(BROWSER_FLAGS), std::end(BROWSER_FLAGS));
     args.push_back("--user-data-dir=" + profileDir);
     const nlohmann::json session = Command(
         "POST", "/session",
