@@ -23,24 +23,13 @@ nlohmann::json Report(const std::string& lastError, size_t images, bool cancelle
     return {{"lastError", lastError}, {"images", list}, {"cancelled", cancelled}};
 }
 
-TEST(BoardEvents, ALineThatIsNoEventOrOfAnotherShapeLeavesTheBoardAsItWas)
+// What the tool reports when a Ctrl-C stopped it.
+nlohmann::json UserCancelled(size_t images)
 {
-    BoardRun board;
-    board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":4000})", 1.0);
-    board.OnEventLine(R"({"event":"progress","percent":30})", 2.0);
-    for (const char* line : {"", "not json", "[1,2]", R"({"event":"reboot"})", R"({"event":7})", "{\"event\":\"wai"}) {
-        EXPECT_EQ(board.OnEventLine(line, 3.0), "") << line;
-    }
-    EXPECT_EQ(board.stage, "app.bin");
-    EXPECT_EQ(board.percent, 30);
-    // A percentage outside 0..100 from another writer is held to the bar.
-    board.OnEventLine(R"({"event":"progress","percent":250})", 3.0);
-    EXPECT_EQ(board.percent, 100);
-    board.OnEventLine(R"({"event":"progress","percent":-3})", 3.0);
-    EXPECT_EQ(board.percent, 0);
+    return Report("User Cancelled!", images, true);
 }
 
-TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)
+TEST(BoardEvents, StageProgressAndRateFollowTheEventLinesAndOtherLinesChangeNothing)
 {
     BoardRun board;
     EXPECT_EQ(board.OnEventLine(R"({"event":"waiting"})", 0.5), WAITING_STAGE);
@@ -50,6 +39,10 @@ TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)
     EXPECT_EQ(board.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":4000})", 2.0),
               "app.bin started");
     EXPECT_EQ(board.OnEventLine(R"({"event":"progress","percent":50})", 3.0), "");
+    for (const char* line : {"", "not json", "[1,2]", R"({"event":"reboot"})", R"({"event":7})", "{\"event\":\"wai"}) {
+        EXPECT_EQ(board.OnEventLine(line, 3.0), "") << line;
+    }
+    EXPECT_EQ(board.stage, "app.bin");
     EXPECT_EQ(board.percent, 50);
     EXPECT_EQ(board.image, "app.bin");
     // 1000 bytes done and half of 4000 in flight, over 2 s since the first image.
@@ -61,6 +54,11 @@ TEST(BoardEvents, StageProgressAndRateFollowTheEventLines)
     EXPECT_EQ(board.OnEventLine(R"({"event":"imageEnded","ok":false})", 4.0), "app.bin failed");
     EXPECT_EQ(board.percent, 50);
     EXPECT_EQ(board.Warning(), "");
+    // A percentage outside 0..100 from another writer is held to the bar.
+    board.OnEventLine(R"({"event":"progress","percent":250})", 5.0);
+    EXPECT_EQ(board.percent, 100);
+    board.OnEventLine(R"({"event":"progress","percent":-3})", 5.0);
+    EXPECT_EQ(board.percent, 0);
 }
 
 // The burn check reads each image back after the burn: its stage is "check
@@ -106,10 +104,9 @@ TEST(BoardEnd, TheReasonComesFromTheTimeOutElseTheReportElseTheSignalElseTheExit
         {"a signal", false, false, 128 + 9, nullptr, "ended by signal 9", "failed"},
         {"an exit code", false, false, 12, Report("", 1), "exit code 12", "failed"},
         {"success", false, false, 0, Report("", 2), "", "ok"},
-        {"past its time-out, whatever the tool said", true, false, LOADER_EXIT, Report("User Cancelled!", 1, true),
+        {"past its time-out, whatever the tool said", true, false, LOADER_EXIT, UserCancelled(1),
          "no end within the board time-out of 20 s; ended by SIGTERM", "failed"},
-        {"cancelled by the tool", false, false, LOADER_EXIT, Report("User Cancelled!", 1, true), "User Cancelled!",
-         "cancelled"},
+        {"cancelled by the tool", false, false, LOADER_EXIT, UserCancelled(1), "User Cancelled!", "cancelled"},
         {"cancelled by the station", false, true, 128 + 9, nullptr, "ended by signal 9", "cancelled"},
         {"interrupted but finished", false, true, 0, Report("", 2), "", "ok"},
     };
@@ -155,6 +152,10 @@ TEST(UnconfirmedImages, TheReportHasTheLastWordInEitherWayOfSayingIt)
 // An attempt and what the port does after it. With --repeat and one attempt
 // allowed, SAME_BOARD_AGAIN says the tool waited and no board came; BOARD_DONE
 // says a board was there (or the run tells nothing about one).
+constexpr NextStep AGAIN = NextStep::SAME_BOARD_AGAIN;
+constexpr NextStep RETRY = NextStep::RETRY;
+constexpr NextStep DONE = NextStep::BOARD_DONE;
+
 struct NextStepRow {
     const char* what;
     BoardRun attempt;
@@ -202,41 +203,35 @@ BoardRun TimedOut()
 
 TEST(NextStepAfterAnAttempt, RetriesUpToTheLastAttemptAndAnEmptySocketIsWaitedOnAgainUncounted)
 {
-    const BoardRun empty = Ended(LOADER_EXIT, Report("Shakehand failed", 0), true);
+    const nlohmann::json noHandshake = Report("Shakehand failed", 0);
+    const BoardRun empty = Ended(LOADER_EXIT, noHandshake, true);
     const std::vector<NextStepRow> rows{
-        {"failed, one attempt", Failed(1), 1, false, false, NextStep::BOARD_DONE},
-        {"failed, attempts left", Failed(2), 3, false, false, NextStep::RETRY},
-        {"failed, last attempt", Failed(3), 3, false, false, NextStep::BOARD_DONE},
-        {"succeeded", Ended(0, Report("", 2), true, true), 3, true, false, NextStep::BOARD_DONE},
-        {"Ctrl-C during retries", Failed(1), 3, false, true, NextStep::BOARD_DONE},
-        {"cancelled by the tool", Ended(LOADER_EXIT, Report("User Cancelled!", 1, true), true), 3, false, false,
-         NextStep::BOARD_DONE},
-        {"empty socket", empty, 3, true, false, NextStep::SAME_BOARD_AGAIN},
-        {"empty socket, no report", Ended(LOADER_EXIT, nullptr, true), 1, true, false, NextStep::SAME_BOARD_AGAIN},
+        {"failed, one attempt", Failed(1), 1, false, false, DONE},
+        {"failed, attempts left", Failed(2), 3, false, false, RETRY},
+        {"failed, last attempt", Failed(3), 3, false, false, DONE},
+        {"succeeded", Ended(0, Report("", 2), true, true), 3, true, false, DONE},
+        {"Ctrl-C during retries", Failed(1), 3, false, true, DONE},
+        {"cancelled by the tool", Ended(LOADER_EXIT, UserCancelled(1), true), 3, false, false, DONE},
+        {"empty socket", empty, 3, true, false, AGAIN},
+        {"empty socket, no report", Ended(LOADER_EXIT, nullptr, true), 1, true, false, AGAIN},
         // Without --repeat the fixture expected a board there: it failed.
-        {"empty socket without --repeat", empty, 1, false, false, NextStep::BOARD_DONE},
+        {"empty socket without --repeat", empty, 1, false, false, DONE},
         // A board that failed and was taken out before its retry is done, not waited for.
-        {"gone before its retry", Ended(LOADER_EXIT, Report("Shakehand failed", 0), true, false, 2), 3, true, false,
-         NextStep::BOARD_DONE},
+        {"gone before its retry", Ended(LOADER_EXIT, noHandshake, true, false, 2), 3, true, false, DONE},
         {"port did not open", Ended(OPEN_PORT_EXIT, Report("Open serial port /dev/ttyUSB0 failed", 0), true), 1, true,
-         false, NextStep::BOARD_DONE},
-        {"report names an image", Ended(LOADER_EXIT, Report("Timeout error.", 1), true), 1, true, false,
-         NextStep::BOARD_DONE},
-        {"tool killed", Ended(128 + 9, nullptr, true), 1, true, false, NextStep::BOARD_DONE},
-        {"never waited", Ended(1, Report("error: bad settings", 0), false), 1, true, false, NextStep::BOARD_DONE},
-        {"an image started", Ended(LOADER_EXIT, nullptr, true, true), 1, true, false, NextStep::BOARD_DONE},
-        {"past its time-out", TimedOut(), 1, true, false, NextStep::BOARD_DONE},
+         false, DONE},
+        {"report names an image", Ended(LOADER_EXIT, Report("Timeout error.", 1), true), 1, true, false, DONE},
+        {"tool killed", Ended(128 + 9, nullptr, true), 1, true, false, DONE},
+        {"never waited", Ended(1, Report("error: bad settings", 0), false), 1, true, false, DONE},
+        {"an image started", Ended(LOADER_EXIT, nullptr, true, true), 1, true, false, DONE},
+        {"past its time-out", TimedOut(), 1, true, false, DONE},
         // A Ctrl-C between two boards reaches the next round's tool as it starts: no board to count.
-        {"Ctrl-C before the tool's handler", Interrupted(128 + 2, nullptr, false), 1, true, true,
-         NextStep::SAME_BOARD_AGAIN},
-        {"Ctrl-C before it waited", Interrupted(LOADER_EXIT, Report("User Cancelled!", 0, true), false), 1, true, true,
-         NextStep::SAME_BOARD_AGAIN},
-        {"Ctrl-C while waiting", Interrupted(LOADER_EXIT, Report("User Cancelled!", 0, true), true), 1, true, true,
-         NextStep::SAME_BOARD_AGAIN},
-        {"Ctrl-C during an image", Interrupted(LOADER_EXIT, Report("User Cancelled!", 1, true), true, true), 1, true,
-         true, NextStep::BOARD_DONE},
+        {"Ctrl-C before the tool's handler", Interrupted(128 + 2, nullptr, false), 1, true, true, AGAIN},
+        {"Ctrl-C before it waited", Interrupted(LOADER_EXIT, UserCancelled(0), false), 1, true, true, AGAIN},
+        {"Ctrl-C while waiting", Interrupted(LOADER_EXIT, UserCancelled(0), true), 1, true, true, AGAIN},
+        {"Ctrl-C during an image", Interrupted(LOADER_EXIT, UserCancelled(1), true, true), 1, true, true, DONE},
         {"Ctrl-C, port did not open", Interrupted(OPEN_PORT_EXIT, Report("Open serial port failed", 0), false), 1,
-         true, true, NextStep::BOARD_DONE},
+         true, true, DONE},
     };
     for (const NextStepRow& row : rows) {
         SCOPED_TRACE(row.what);

@@ -36,14 +36,7 @@ ServedPort Done(const std::string& port, const std::vector<BoardRun>& attempts)
 
 RunFacts Facts(int maxAttempts = 1, bool repeat = false)
 {
-    RunFacts facts;
-    facts.operation = "--burn";
-    facts.chipName = "vb27";
-    facts.packagePath = "/srv/fw/lot-7.fwpkg";
-    facts.packageSha256 = std::string(64, 'a');
-    facts.maxAttempts = maxAttempts;
-    facts.repeat = repeat;
-    return facts;
+    return {"--burn", "vb27", "/srv/fw/lot-7.fwpkg", std::string(64, 'a'), {}, "", "", "", maxAttempts, repeat};
 }
 
 TEST(StationExit, ZeroOnlyWhenAllSucceededElseTheFailedCappedAt125)

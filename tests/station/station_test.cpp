@@ -42,13 +42,6 @@ protected:
         return ParseHistoryOptions(static_cast<int>(argv.size()), argv.data(), options, m_out, m_err);
     }
 
-    void ExpectOneLineAndTwo(const std::vector<std::string>& args)
-    {
-        EXPECT_EQ(Parse(args), USAGE_ERROR) << args.back();
-        EXPECT_EQ(std::count(m_err.begin(), m_err.end(), '\n'), 1) << m_err;
-        EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
-    }
-
     StationOptions m_options;
     std::string m_out;
     std::string m_err;
@@ -101,7 +94,9 @@ TEST_F(StationCommandLine, AWrongCommandLineIsOneLineAndTwo)
         {"--burn", "--ports-usb", "0403"},                   // no product
     };
     for (const std::vector<std::string>& args : wrong) {
-        ExpectOneLineAndTwo(args);
+        EXPECT_EQ(Parse(args), USAGE_ERROR) << args.back();
+        EXPECT_EQ(std::count(m_err.begin(), m_err.end(), '\n'), 1) << m_err;
+        EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
     }
 }
 

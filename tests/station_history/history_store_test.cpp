@@ -65,16 +65,18 @@ protected:
     std::unique_ptr<TestDatabase> m_db;
 };
 
-// Rows compare as the history command prints them: every field of a board and its run.
-TEST_P(HistoryStoreTest, ANewHistoryGetsTheSchemaAndKeepsRunsAndBoardsInOrder)
+// Rows compare as the history command prints them: every field of a board and its run. Since midnight: the
+// board started at midnight counts, the one a second before does not; "cancelled" is no success either.
+TEST_P(HistoryStoreTest, ANewHistoryGetsTheSchemaKeepsRunsAndBoardsInOrderAndListsThemByPortDateAndFailure)
 {
     std::unique_ptr<HistoryStore> store = Prepared();
     EXPECT_EQ(m_db->SchemaVersion(), HISTORY_SCHEMA_VERSION);
     const HistoryRun firstRun = ARun("2024-05-01T09:59:00Z");
     const HistoryRun secondRun = ARun("2024-05-02T08:00:00Z");
     const std::vector<HistoryBoard> firstBoards{ABoard("/dev/ttyUSB0", 1, 1, "failed"),
-                                                ABoard("/dev/ttyUSB0", 1, 2, "ok"), ABoard("/dev/ttyUSB1", 1, 1, "ok")};
-    const HistoryBoard cancelled = ABoard("/dev/ttyUSB1", 1, 1, "cancelled", "2024-05-02T08:00:05Z");
+                                                ABoard("/dev/ttyUSB0", 1, 2, "ok"),
+                                                ABoard("/dev/ttyUSB1", 1, 1, "ok", "2024-05-01T23:59:59Z")};
+    const HistoryBoard cancelled = ABoard("/dev/ttyUSB0", 2, 1, "cancelled", "2024-05-02T00:00:00Z");
     int64_t first = 0;
     int64_t second = 0;
     ASSERT_TRUE(store->BeginRun(firstRun, first).Ok());
@@ -93,20 +95,8 @@ TEST_P(HistoryStoreTest, ANewHistoryGetsTheSchemaAndKeepsRunsAndBoardsInOrder)
     // The tool's report is kept whole; a board without one has none.
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards WHERE report IS NULL"), "1");
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs WHERE ended_utc IS NOT NULL"), "1");
-}
-
-TEST_P(HistoryStoreTest, TheReaderFiltersByPortDateAndFailure)
-{
-    std::unique_ptr<HistoryStore> store = Prepared();
-    int64_t run = 0;
-    ASSERT_TRUE(store->BeginRun(ARun("2024-05-01T09:59:00Z"), run).Ok());
-    ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB0", 1, 1, "failed", "2024-05-01T10:00:00Z")).Ok());
-    ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB1", 1, 1, "ok", "2024-05-01T23:59:59Z")).Ok());
-    ASSERT_TRUE(store->RecordBoard(run, ABoard("/dev/ttyUSB0", 2, 1, "cancelled", "2024-05-02T00:00:00Z")).Ok());
-    // Since midnight: the board started at midnight counts, the one a second before does not;
-    // "cancelled" is no success either.
     const std::vector<std::pair<HistoryFilter, std::vector<std::string>>> rows{
-        {{"/dev/ttyUSB0", "", false}, {"failed", "cancelled"}},
+        {{"/dev/ttyUSB0", "", false}, {"failed", "ok", "cancelled"}},
         {{"/dev/ttyUSB9", "", false}, {}},
         {{"", "2024-05-02T00:00:00Z", false}, {"cancelled"}},
         {{"", "", true}, {"failed", "cancelled"}},
@@ -122,7 +112,7 @@ TEST_P(HistoryStoreTest, TheReaderFiltersByPortDateAndFailure)
     }
 }
 
-TEST_P(HistoryStoreTest, AnOlderSchemaIsBroughtUpToDateKeepingItsRows)
+TEST_P(HistoryStoreTest, AnOlderSchemaIsBroughtUpToDateKeepingItsRowsAndANewerOneIsRefusedAndLeftAsItIs)
 {
     {
         std::unique_ptr<HistoryStore> store = Prepared();
@@ -138,11 +128,7 @@ TEST_P(HistoryStoreTest, AnOlderSchemaIsBroughtUpToDateKeepingItsRows)
     EXPECT_EQ(List().size(), 1u);
     // Indexes are there again: dropping one succeeds.
     EXPECT_TRUE(m_db->Execute("DROP INDEX boards_port_started"));
-}
 
-TEST_P(HistoryStoreTest, ANewerSchemaIsRefusedAndLeftAsItIs)
-{
-    Prepared();
     ASSERT_TRUE(m_db->SetSchemaVersion(HISTORY_SCHEMA_VERSION + 7));
     const HistoryStatus status = OpenHistory(m_db->Target())->Prepare();
     EXPECT_FALSE(status.Ok());
@@ -152,26 +138,20 @@ TEST_P(HistoryStoreTest, ANewerSchemaIsRefusedAndLeftAsItIs)
     EXPECT_FALSE(OpenHistory(m_db->Target())->PrepareToRead().Ok());
 }
 
-TEST_P(HistoryStoreTest, TablesOfAnotherProgramAreRefusedUntouched)
+// Refusing to start on a damaged or missing history is checked on the station itself (HistoryStationTest).
+TEST_P(HistoryStoreTest, TablesOfAnotherProgramAreRefusedUntouchedAndNoHistoryIsReadWhereThereIsNone)
 {
+    // A history that was never written, or is damaged, is no history to read either.
+    EXPECT_FALSE(OpenHistory(m_db->Target())->PrepareToRead().Ok());
+    EXPECT_FALSE(OpenHistory(m_db->DamagedTarget())->PrepareToRead().Ok());
+    // Damaged is not busy: a busy status passes the raw error on instead of naming the damage.
+    EXPECT_FALSE(OpenHistory(m_db->DamagedTarget())->Prepare().busy);
     ASSERT_TRUE(m_db->Execute("CREATE TABLE runs (serial TEXT); INSERT INTO runs VALUES ('kept')"));
     const HistoryStatus status = OpenHistory(m_db->Target())->Prepare();
     EXPECT_FALSE(status.Ok());
     EXPECT_NE(status.error.find("runs"), std::string::npos) << status.error;
     EXPECT_EQ(m_db->Value("SELECT serial FROM runs"), "kept");
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards"), "");  // no half-made schema left behind
-}
-
-TEST_P(HistoryStoreTest, ADamagedOrMissingDatabaseIsNamedAsSuch)
-{
-    const HistoryStatus status = OpenHistory(m_db->DamagedTarget())->Prepare();
-    EXPECT_FALSE(status.Ok());
-    EXPECT_FALSE(status.busy);
-    const HistoryStatus reading = OpenHistory(m_db->DamagedTarget())->PrepareToRead();
-    EXPECT_FALSE(reading.Ok());
-    // A history that was never written is no history to read either.
-    const HistoryStatus empty = OpenHistory(m_db->Target())->PrepareToRead();
-    EXPECT_FALSE(empty.Ok());
 }
 
 TEST_P(HistoryStoreTest, StationsSharingOneHistoryWaitForEachOtherAndLoseNothing)
@@ -199,37 +179,28 @@ TEST_P(HistoryStoreTest, StationsSharingOneHistoryWaitForEachOtherAndLoseNothing
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs"), "2");
 }
 
-class RecorderTest : public HistoryStoreTest {
-protected:
-    std::unique_ptr<HistoryRecorder> Recorder()
-    {
-        std::unique_ptr<HistoryStore> store = Prepared();
-        int64_t run = 0;
-        EXPECT_TRUE(store->BeginRun(ARun("2024-05-01T09:59:00Z"), run).Ok());
-        return std::make_unique<HistoryRecorder>(std::move(store), run, [this] { ++m_wakes; });
-    }
-
-    std::atomic<int> m_wakes{0};
-};
-
-TEST_P(RecorderTest, WhatFailedIsRecordedInOrderOnceTheDatabaseTakesRecordsAgain)
+TEST_P(HistoryStoreTest, TheRecorderRecordsWhatFailedInOrderOnceTheDatabaseTakesRecordsAgain)
 {
-    std::unique_ptr<HistoryRecorder> recorder = Recorder();
+    std::unique_ptr<HistoryStore> store = Prepared();
+    int64_t run = 0;
+    ASSERT_TRUE(store->BeginRun(ARun("2024-05-01T09:59:00Z"), run).Ok());
+    std::atomic<int> wakes{0};
+    HistoryRecorder recorder(std::move(store), run, [&wakes] { ++wakes; });
     ASSERT_TRUE(m_db->Lock());
-    recorder->Record(ABoard("/dev/ttyUSB0", 1, 1, "ok"));
-    recorder->Record(ABoard("/dev/ttyUSB1", 1, 1, "failed"));
+    recorder.Record(ABoard("/dev/ttyUSB0", 1, 1, "ok"));
+    recorder.Record(ABoard("/dev/ttyUSB1", 1, 1, "failed"));
     // The first record fails after the database's wait; the recorder says so.
     std::vector<std::string> notices;
     for (int i = 0; i < 400 && notices.empty(); ++i) {
-        notices = recorder->TakeNotices();
+        notices = recorder.TakeNotices();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("could not record /dev/ttyUSB0 (board 1, attempt 1)"), std::string::npos) << notices[0];
-    EXPECT_GT(m_wakes, 0);
+    EXPECT_GT(wakes, 0);
     m_db->Unlock();
-    recorder->Record(ABoard("/dev/ttyUSB2", 1, 1, "ok"));
-    const HistoryOutcome outcome = recorder->Finish("2024-05-01T10:30:00Z", 30.0);
+    recorder.Record(ABoard("/dev/ttyUSB2", 1, 1, "ok"));
+    const HistoryOutcome outcome = recorder.Finish("2024-05-01T10:30:00Z", 30.0);
     EXPECT_EQ(outcome.missing, 0u);
     EXPECT_EQ(outcome.recorded, 3u);
     EXPECT_GT(outcome.maxRecordSeconds, 0.0);
@@ -241,8 +212,6 @@ TEST_P(RecorderTest, WhatFailedIsRecordedInOrderOnceTheDatabaseTakesRecordsAgain
 }
 
 INSTANTIATE_TEST_SUITE_P(BothDatabases, HistoryStoreTest, ::testing::Values(Backend::SQLITE, Backend::POSTGRES),
-                         BackendName);
-INSTANTIATE_TEST_SUITE_P(BothDatabases, RecorderTest, ::testing::Values(Backend::SQLITE, Backend::POSTGRES),
                          BackendName);
 
 }  // namespace

@@ -27,9 +27,23 @@ public:
     // Why the server is not running; "" when it is.
     const std::string& Start()
     {
-        if (!m_temp) {
-            m_temp.emplace("tarnwick-pg");
-            m_error = Started();
+        if (m_temp) {
+            return m_error;
+        }
+        m_temp.emplace("tarnwick-pg");
+        const std::string& dir = m_temp->Path();
+        if (!m_temp->Ok() || (geteuid() == 0 && chown(dir.c_str(), NOBODY_ID, NOBODY_ID) != 0)) {
+            return m_error = "no temporary directory for user nobody: " + dir;
+        }
+        m_error = Run({"initdb", "-D", m_temp->File("data"), "-U", SUPERUSER, "--auth=trust", "-E", "UTF8",
+                       "--no-locale", "--no-sync"});
+        if (m_error.empty()) {
+            // No TCP at all; speed over durability.
+            const std::string settings = "-c listen_addresses='' -c unix_socket_directories='" + dir +
+                                         "' -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+            m_error = Run({"pg_ctl", "-D", m_temp->File("data"), "-l", m_temp->File("server.log"), "-w", "-t", "60",
+                           "-o", settings, "start"});
+            m_running = m_error.empty();
         }
         return m_error;
     }
@@ -46,25 +60,6 @@ public:
     }
 
 private:
-    std::string Started()
-    {
-        const std::string& dir = m_temp->Path();
-        if (!m_temp->Ok() || (geteuid() == 0 && chown(dir.c_str(), NOBODY_ID, NOBODY_ID) != 0)) {
-            return "no temporary directory for user nobody: " + dir;
-        }
-        std::string failed = Run({"initdb", "-D", m_temp->File("data"), "-U", SUPERUSER, "--auth=trust", "-E", "UTF8",
-                                  "--no-locale", "--no-sync"});
-        if (failed.empty()) {
-            // No TCP at all; speed over durability.
-            const std::string settings = "-c listen_addresses='' -c unix_socket_directories='" + dir +
-                                         "' -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
-            failed = Run({"pg_ctl", "-D", m_temp->File("data"), "-l", m_temp->File("server.log"), "-w", "-t", "60",
-                          "-o", settings, "start"});
-            m_running = failed.empty();
-        }
-        return failed;
-    }
-
     // Runs a server program as a user the server accepts; "" or what went wrong.
     static std::string Run(std::vector<std::string> command)
     {
@@ -94,63 +89,55 @@ private:
 PostgresCluster* const g_cluster =
     static_cast<PostgresCluster*>(::testing::AddGlobalTestEnvironment(new PostgresCluster));
 
-class SqliteConnection : public Connection {
+}  // namespace
+
+// An SQLite file or a PostgreSQL database, by its backend.
+class Connection {
 public:
-    explicit SqliteConnection(const std::string& path)
+    Connection(Backend backend, const std::string& target)
     {
         constexpr int BUSY_MS = 10000;
-        sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        sqlite3_busy_timeout(m_db, BUSY_MS);
+        if (backend == Backend::POSTGRES) {
+            m_pg = PQconnectdb(target.c_str());
+        } else {
+            sqlite3_open_v2(target.c_str(), &m_sqlite, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+            sqlite3_busy_timeout(m_sqlite, BUSY_MS);
+        }
     }
-    ~SqliteConnection() override { sqlite3_close_v2(m_db); }
-
-    std::optional<std::string> Run(const std::string& sql) override
+    ~Connection()
     {
-        // Keeps the first value; the queries of the tests give one row.
-        auto first = [](void* into, int columns, char** values, char**) {
-            std::string& kept = *static_cast<std::string*>(into);
-            if (kept.empty() && columns > 0 && values[0] != nullptr) {
-                kept = values[0];
-            }
-            return 0;
-        };
+        sqlite3_close_v2(m_sqlite);
+        PQfinish(m_pg);
+    }
+
+    // The first value of the first row of what sql gives ("" for none); nothing when it fails.
+    std::optional<std::string> Run(const std::string& sql)
+    {
         std::string value;
-        const bool ran = sqlite3_exec(m_db, sql.c_str(), first, &value, nullptr) == SQLITE_OK;
-        return ran ? std::optional(value) : std::nullopt;
-    }
-
-private:
-    sqlite3* m_db = nullptr;
-};
-
-class PostgresConnection : public Connection {
-public:
-    explicit PostgresConnection(const std::string& uri) : m_pg(PQconnectdb(uri.c_str())) {}
-    ~PostgresConnection() override { PQfinish(m_pg); }
-
-    std::optional<std::string> Run(const std::string& sql) override
-    {
+        if (m_pg == nullptr) {
+            // Keeps the first value; the queries of the tests give one row.
+            auto first = [](void* into, int columns, char** values, char**) {
+                std::string& kept = *static_cast<std::string*>(into);
+                if (kept.empty() && columns > 0 && values[0] != nullptr) {
+                    kept = values[0];
+                }
+                return 0;
+            };
+            const bool ran = sqlite3_exec(m_sqlite, sql.c_str(), first, &value, nullptr) == SQLITE_OK;
+            return ran ? std::optional(value) : std::nullopt;
+        }
         PGresult* result = PQexec(m_pg, sql.c_str());
         const ExecStatusType status = PQresultStatus(result);
-        const std::string value = status == PGRES_TUPLES_OK && PQntuples(result) > 0 ? PQgetvalue(result, 0, 0) : "";
+        value = status == PGRES_TUPLES_OK && PQntuples(result) > 0 ? PQgetvalue(result, 0, 0) : "";
         PQclear(result);
         return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? std::optional(value) : std::nullopt;
     }
     std::string Error() const { return PQerrorMessage(m_pg); }
 
 private:
-    PGconn* m_pg;
+    sqlite3* m_sqlite = nullptr;
+    PGconn* m_pg = nullptr;
 };
-
-std::unique_ptr<Connection> Connect(Backend backend, const std::string& target)
-{
-    if (backend == Backend::SQLITE) {
-        return std::make_unique<SqliteConnection>(target);
-    }
-    return std::make_unique<PostgresConnection>(target);
-}
-
-}  // namespace
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info)
 {
@@ -164,23 +151,28 @@ TestDatabase::TestDatabase(Backend backend, const std::string& dir) : m_backend(
         m_target = dir + "history.db";
     } else if ((m_error = g_cluster->Start()).empty()) {
         const std::string name = "history_" + std::to_string(++databases);
-        PostgresConnection server(g_cluster->Uri("postgres"));
+        Connection server(Backend::POSTGRES, g_cluster->Uri("postgres"));
         m_target = g_cluster->Uri(name);
         m_error = server.Run("CREATE DATABASE " + name) ? "" : server.Error();
     }
 }
 
+TestDatabase::~TestDatabase()
+{
+    Unlock();
+}
+
 std::optional<std::string> TestDatabase::Run(const std::string& sql)
 {
     if (m_connection == nullptr) {
-        m_connection = Connect(m_backend, m_target);
+        m_connection = std::make_unique<Connection>(m_backend, m_target);
     }
     return m_connection->Run(sql);
 }
 
 bool TestDatabase::Lock()
 {
-    m_holder = Connect(m_backend, m_target);
+    m_holder = std::make_unique<Connection>(m_backend, m_target);
     // A write transaction kept open: every other writer waits, then gives up.
     const char* holding = m_backend == Backend::SQLITE ? "BEGIN IMMEDIATE; INSERT INTO runs (started_utc, host,"
                                                          " operation, options, station_version) VALUES ('x', 'x',"
@@ -223,11 +215,6 @@ std::string TestDatabase::ReadOnlyTarget()
     chmod((dir + "history.db").c_str(), 0444);
     chmod(dir.c_str(), 0555);
     return dir + "history.db";
-}
-
-bool TestDatabase::RunsAsNobody() const
-{
-    return m_backend == Backend::SQLITE && geteuid() == 0;
 }
 
 std::string TestDatabase::DamagedTarget() const

@@ -16,18 +16,13 @@ enum class Backend { SQLITE, POSTGRES };
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
 
 // One connection to a history, as another program holds it.
-class Connection {
-public:
-    virtual ~Connection() = default;
-    // The first value of the first row of what sql gives ("" for none); nothing when it fails.
-    virtual std::optional<std::string> Run(const std::string& sql) = 0;
-};
+class Connection;
 
 class TestDatabase {
 public:
     // A new, empty history: a file in dir, or a new database of the shared server.
     TestDatabase(Backend backend, const std::string& dir);
-    ~TestDatabase() { Unlock(); }
+    ~TestDatabase();
 
     // Why the history could not be made; "" when it was.
     const std::string& Error() const { return m_error; }
@@ -41,10 +36,9 @@ public:
     void Unlock();
     int SchemaVersion();
     bool SetSchemaVersion(int version);
-    // The same history where it cannot be written (the station runs as user
-    // nobody there when the tests run as root: see RunsAsNobody).
+    // The same history where it cannot be written: an SQLite file closed by its
+    // rights (which root ignores), a PostgreSQL session made read-only.
     std::string ReadOnlyTarget();
-    bool RunsAsNobody() const;
     // A history that is no database (a damaged file, a server database that is not there).
     std::string DamagedTarget() const;
 
