@@ -28,8 +28,7 @@ protected:
 
     static void WriteFile(const fs::path& path, const std::string& text)
     {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << text << "\n";
+        TestSupport::WriteText(path.string(), text + "\n");
     }
 
     // A tty class entry linking to its device node under sys/devices, as sysfs does.

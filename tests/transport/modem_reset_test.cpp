@@ -58,35 +58,33 @@ ResetSequence Parsed(const std::string& text)
     return sequence;
 }
 
-class ResetSequenceOnLine : public ::testing::Test {
-protected:
-    bool Apply(const std::string& text)
-    {
-        return ModemReset::ApplyResetSequence(m_line, Parsed(text), [this](uint32_t ms) { m_line.nowMs += ms; });
-    }
-
-    TestSupport::PrintCapture m_prints;
-    ScriptedLine m_line;
-};
-
-TEST_F(ResetSequenceOnLine, EveryChangeHappensInOrderAtItsTime)
+// Applies the sequence with waits that only advance the line's clock.
+bool Apply(ScriptedLine& line, const std::string& text)
 {
-    ASSERT_TRUE(Apply("D0|R1|W0.1|D1|R0|W0.05|D0"));
+    return ModemReset::ApplyResetSequence(line, Parsed(text), [&line](uint32_t ms) { line.nowMs += ms; });
+}
+
+TEST(ResetSequenceOnLine, EveryChangeHappensInOrderAtItsTime)
+{
+    TestSupport::PrintCapture prints;
+    ScriptedLine line;
+    ASSERT_TRUE(Apply(line, "D0|R1|W0.1|D1|R0|W0.05|D0"));
     const std::vector<LineChange> expected = {
         {ModemLine::DTR, false, 0},  {ModemLine::RTS, true, 0},    {ModemLine::DTR, true, 100},
         {ModemLine::RTS, false, 100}, {ModemLine::DTR, false, 150},
     };
-    EXPECT_EQ(m_line.changes, expected);
-    EXPECT_EQ(m_prints.Text(), "");
+    EXPECT_EQ(line.changes, expected);
+    EXPECT_EQ(prints.Text(), "");
 }
 
-TEST_F(ResetSequenceOnLine, ALineWithoutModemLinesWarnsOnceAndStops)
+TEST(ResetSequenceOnLine, ALineWithoutModemLinesWarnsOnceAndStops)
 {
+    TestSupport::PrintCapture prints;
     ScriptedLine pty(false);
-    EXPECT_FALSE(ModemReset::ApplyResetSequence(pty, Parsed("D0|W0.2|R1|D1"), [&pty](uint32_t ms) { pty.nowMs += ms; }));
+    EXPECT_FALSE(Apply(pty, "D0|W0.2|R1|D1"));
     EXPECT_EQ(pty.asked, 1);
     EXPECT_EQ(pty.nowMs, 0u) << "no wait after the refusal";
-    EXPECT_EQ(m_prints.Text(),
+    EXPECT_EQ(prints.Text(),
               "warning: cannot reset the board through the modem lines of /dev/ttyS9 (a pseudo-terminal has no "
               "modem lines); reset it by hand.\n");
 }

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -27,6 +28,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
+using TestSupport::Contains;
 
 constexpr uint8_t COM_PORT = Telnet::OPTION_COM_PORT;
 constexpr uint8_t SET_BAUDRATE = 1;
@@ -34,29 +36,32 @@ constexpr uint8_t SET_CONTROL = 5;
 constexpr uint8_t SERVER_OFFSET = 100;
 constexpr int PEER_TIMEOUT_MS = 10000;
 
-// One connection on a free port of 127.0.0.1, served by a script on its own thread.
+// One connection on a free port of 127.0.0.1, served by a script on its own
+// thread; without a script the port is taken but nobody listens on it.
 class ScriptedServer {
 public:
-    explicit ScriptedServer(std::function<void(int)> script)
+    explicit ScriptedServer(std::function<void(int)> script = nullptr)
     {
         m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof(address);
-        if (bind(m_listen, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(m_listen, 1) != 0 ||
+        if (bind(m_listen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
             getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             return;
         }
         m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this, script] {
-            pollfd pfd{m_listen, POLLIN, 0};
-            if (poll(&pfd, 1, PEER_TIMEOUT_MS) == 1) {
-                int fd = accept(m_listen, nullptr, nullptr);
-                script(fd);
-                close(fd);
-            }
-        });
+        if (script && listen(m_listen, 1) == 0) {
+            m_thread = std::thread([this, script] {
+                pollfd pfd{m_listen, POLLIN, 0};
+                if (poll(&pfd, 1, PEER_TIMEOUT_MS) == 1) {
+                    int fd = accept(m_listen, nullptr, nullptr);
+                    script(fd);
+                    close(fd);
+                }
+            });
+        }
     }
     ~ScriptedServer()
     {
@@ -65,7 +70,8 @@ public:
         }
         close(m_listen);
     }
-    std::string Name(const char* scheme) const { return std::string(scheme) + "127.0.0.1:" + std::to_string(m_port); }
+    uint16_t Port() const { return m_port; }
+    std::string Name() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
 
 private:
     int m_listen = -1;
@@ -105,11 +111,9 @@ void ReceiveUntil(int fd, Received& got, const std::function<bool(const Received
 
 size_t ComPortRequests(const Received& got)
 {
-    size_t n = 0;
-    for (const Telnet::Command& c : got.commands) {
-        n += c.kind == Telnet::Command::Kind::SUBNEGOTIATION && c.option == COM_PORT;
-    }
-    return n;
+    return static_cast<size_t>(std::count_if(got.commands.begin(), got.commands.end(), [](const Telnet::Command& c) {
+        return c.kind == Telnet::Command::Kind::SUBNEGOTIATION && c.option == COM_PORT;
+    }));
 }
 
 // Accepts COM-PORT and answers the five requests of one settings change,
@@ -123,97 +127,77 @@ void ServeSettings(int fd, const std::function<Bytes(const Bytes&)>& answer)
     ReceiveUntil(fd, got, [](const Received& r) { return ComPortRequests(r) == 5; });
     Bytes out;
     for (const Telnet::Command& c : got.commands) {
-        if (c.kind == Telnet::Command::Kind::SUBNEGOTIATION) {
-            Bytes reply = answer(c.payload);
-            if (!reply.empty()) {
-                Telnet::AppendSubnegotiation(out, COM_PORT, reply);
-            }
+        const Bytes reply = c.kind == Telnet::Command::Kind::SUBNEGOTIATION ? answer(c.payload) : Bytes{};
+        if (!reply.empty()) {
+            Telnet::AppendSubnegotiation(out, COM_PORT, reply);
         }
     }
     SendAll(fd, out);
 }
 
-Bytes Echo(const Bytes& request)
+Bytes Echo(Bytes request)
 {
-    Bytes reply = request;
-    reply[0] = static_cast<uint8_t>(reply[0] + SERVER_OFFSET);
-    return reply;
-}
-
-LineSettings At(const std::string& name, uint32_t rate)
-{
-    LineSettings settings;
-    settings.portName = name;
-    settings.baudRate = rate;
-    return settings;
+    request[0] = static_cast<uint8_t>(request[0] + SERVER_OFFSET);
+    return request;
 }
 
 // Opens and applies the settings, as the receive engine does.
 LineStatus OpenAt(LineDevice& line, const std::string& name, uint32_t rate)
 {
-    LineStatus status = line.Open(At(name, rate));
-    return status.Ok() ? line.Apply(At(name, rate)) : status;
+    const LineSettings settings{name, rate};
+    LineStatus status = line.Open(settings);
+    return status.Ok() ? line.Apply(settings) : status;
 }
-
-using TestSupport::Contains;
 
 // --- the settings of an RFC 2217 line ------------------------------------------------------
 
-TEST(Rfc2217Settings, ARateTheServerAnswersWithAnotherValueIsRefused)
+TEST(Rfc2217Settings, AServerThatRefusesOrMisanswersTheRateOrOffersNoLineControlIsRefused)
 {
-    ScriptedServer server([](int fd) {
-        ServeSettings(fd, [](const Bytes& request) {
-            return request[0] == SET_BAUDRATE ? Bytes{SET_BAUDRATE + SERVER_OFFSET, 0x00, 0x01, 0xC2, 0x00}
-                                              : Echo(request);
+    const struct {
+        std::function<Bytes(const Bytes&)> answer;  // null: COM-PORT is refused
+        uint32_t rate;
+        const char* reason;
+        bool waitsTheWindow;
+    } cases[] = {
+        {[](const Bytes& r) {
+             return r[0] == SET_BAUDRATE ? Bytes{SET_BAUDRATE + SERVER_OFFSET, 0, 1, 0xC2, 0} : Echo(r);
+         },
+         921600, "set the rate to 115200 instead of 921600", false},
+        {[](const Bytes& r) { return r[0] == SET_BAUDRATE ? Bytes{} : Echo(r); }, 921600,
+         "did not confirm the rate 921600 within 2500 ms", true},
+        {nullptr, 115200, "does not offer RFC 2217 line control", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        ScriptedServer server([&c](int fd) {
+            if (!c.answer) {
+                Bytes refusal;
+                Telnet::AppendOption(refusal, Telnet::DONT, COM_PORT);
+                return SendAll(fd, refusal);
+            }
+            ServeSettings(fd, c.answer);
+            Received rest;
+            ReceiveUntil(fd, rest, [](const Received&) { return false; });  // until the client hangs up
         });
-    });
-    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
-    const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 921600);
-    EXPECT_FALSE(status.Ok());
-    EXPECT_TRUE(Contains(status.reason, "set the rate to 115200 instead of 921600")) << status.reason;
-}
-
-TEST(Rfc2217Settings, ARateTheServerNeverConfirmsFailsOnceTheAnswerWindowIsOver)
-{
-    ScriptedServer server([](int fd) {
-        ServeSettings(fd, [](const Bytes& request) { return request[0] == SET_BAUDRATE ? Bytes{} : Echo(request); });
-        Received rest;
-        ReceiveUntil(fd, rest, [](const Received&) { return false; });  // until the client hangs up
-    });
-    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
-    const auto start = Clock::now();
-    const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 921600);
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    EXPECT_FALSE(status.Ok());
-    EXPECT_TRUE(Contains(status.reason, "did not confirm the rate 921600 within 2500 ms")) << status.reason;
-    EXPECT_GE(waited, Rfc2217Line::ANSWER_WINDOW_MS);
-    EXPECT_LT(waited, 2 * Rfc2217Line::ANSWER_WINDOW_MS) << "the wait is bounded by the window";
-}
-
-TEST(Rfc2217Settings, AServerWithoutLineControlIsNamedAndRefused)
-{
-    ScriptedServer server([](int fd) {
-        Bytes refusal;
-        Telnet::AppendOption(refusal, Telnet::DONT, COM_PORT);
-        SendAll(fd, refusal);
-    });
-    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
-    const LineStatus status = OpenAt(line, server.Name("rfc2217://"), 115200);
-    EXPECT_TRUE(Contains(status.reason, "does not offer RFC 2217 line control")) << status.reason;
+        Rfc2217Line line(ParsePortName(server.Name()));
+        const auto start = Clock::now();
+        const LineStatus status = OpenAt(line, server.Name(), c.rate);
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_FALSE(status.Ok());
+        EXPECT_TRUE(Contains(status.reason, c.reason)) << status.reason;
+        if (c.waitsTheWindow) {
+            EXPECT_GE(waited, Rfc2217Line::ANSWER_WINDOW_MS);
+            EXPECT_LT(waited, 2 * Rfc2217Line::ANSWER_WINDOW_MS) << "the wait is bounded by the window";
+        }
+    }
 }
 
 TEST(Rfc2217Settings, NobodyListeningFailsNamingHostAndPort)
 {
-    uint16_t port = 0;
-    {
-        ScriptedServer closed([](int) {});
-        port = static_cast<uint16_t>(std::stoi(closed.Name("").substr(10)));
-        Rfc2217Line taker(ParsePortName(closed.Name("rfc2217://")));  // lets the server's script end
-        (void)taker.Open(At(closed.Name("rfc2217://"), 115200));
-    }
-    Rfc2217Line line(ParsePortName("rfc2217://127.0.0.1:" + std::to_string(port)));
-    const LineStatus status = OpenAt(line, "rfc2217://127.0.0.1:" + std::to_string(port), 115200);
-    EXPECT_TRUE(Contains(status.reason, "127.0.0.1 port " + std::to_string(port))) << status.reason;
+    ScriptedServer nobody;
+    Rfc2217Line line(ParsePortName(nobody.Name()));
+    const LineStatus status = OpenAt(line, nobody.Name(), 115200);
+    EXPECT_TRUE(Contains(status.reason, "127.0.0.1 port " + std::to_string(nobody.Port()))) << status.reason;
 }
 
 // A reset sequence drives the board's DTR and RTS through the server, one
@@ -233,8 +217,8 @@ TEST(Rfc2217Settings, ModemLinesTravelAsTheirControlValuesEachAwaitingItsAnswer)
             SendAll(fd, answer);
         }
     });
-    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
-    ASSERT_TRUE(OpenAt(line, server.Name("rfc2217://"), 115200).Ok());
+    Rfc2217Line line(ParsePortName(server.Name()));
+    ASSERT_TRUE(OpenAt(line, server.Name(), 115200).Ok());
     for (const auto& [modemLine, on] : {std::pair<ModemLine, bool>{ModemLine::DTR, false}, {ModemLine::DTR, true},
                                         {ModemLine::RTS, true}, {ModemLine::RTS, false}}) {
         const LineStatus status = line.SetModemLine(modemLine, on);
@@ -281,8 +265,8 @@ TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefus
         SendAll(fd, {0x03});
         ReceiveUntil(fd, afterData, [](const Received&) { return false; });
     });
-    Rfc2217Line line(ParsePortName(server.Name("rfc2217://")));
-    ASSERT_TRUE(OpenAt(line, server.Name("rfc2217://"), 115200).Ok());
+    Rfc2217Line line(ParsePortName(server.Name()));
+    ASSERT_TRUE(OpenAt(line, server.Name(), 115200).Ok());
     bool lost = false;
     EXPECT_EQ(ReadData(line, 4, lost), (Bytes{0xFF, 0x01, 0x02, 0xFF}));
     const Bytes payload{0xFF, 0x10};
@@ -292,11 +276,9 @@ TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefus
     EXPECT_FALSE(lost);
     // The server saw the data undoubled and one refusal of the unknown option.
     EXPECT_EQ(afterData.data, payload);
-    size_t refusals = 0;
-    for (const Telnet::Command& c : afterData.commands) {
-        refusals += c.verb == Telnet::WONT && c.option == 0x18;
-    }
-    EXPECT_EQ(refusals, 1u);
+    EXPECT_EQ(std::count_if(afterData.commands.begin(), afterData.commands.end(),
+                            [](const Telnet::Command& c) { return c.verb == Telnet::WONT && c.option == 0x18; }),
+              1);
 }
 
 // --- finding the server --------------------------------------------------------------------
@@ -313,7 +295,7 @@ TEST(ServerLookUp, AResolverThatNeverAnswersEndsTheOpenWithinTheConnectDeadline)
     };
     RawSocketLine line(ParsePortName("socket://board-7.test:4001"), hanging);
     const auto start = Clock::now();
-    const LineStatus status = line.Open(At("socket://board-7.test:4001", 115200));
+    const LineStatus status = line.Open({"socket://board-7.test:4001", 115200});
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     release.set_value();
     EXPECT_FALSE(status.Ok());

@@ -36,13 +36,6 @@ Decoded FeedInPieces(const Bytes& stream, const std::vector<size_t>& cuts)
     return out;
 }
 
-// Data 01 FF 02, DO COM-PORT, data FF FF, the baud answer 921600 (no FF), a NOP,
-// an answer whose value holds FF (doubled), WILL of an unknown option, data 03.
-const Bytes STREAM{0x01, 0xFF, 0xFF, 0x02, 0xFF, 0xFD, 0x2C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFA, 0x2C,
-                   0x65, 0x00, 0x0E, 0x10, 0x00, 0xFF, 0xF0, 0xFF, 0xF1, 0xFF, 0xFA, 0x2C, 0x65, 0xFF,
-                   0xFF, 0x00, 0x00, 0x01, 0xFF, 0xF0, 0xFF, 0xFB, 0x99, 0x03};
-const Bytes STREAM_DATA{0x01, 0xFF, 0x02, 0xFF, 0xFF, 0x03};
-
 // Every field of every command, to compare them whole.
 using Fields = std::tuple<Command::Kind, uint8_t, uint8_t, Bytes, bool>;
 
@@ -56,51 +49,52 @@ std::vector<Fields> AllFields(const std::vector<Command>& commands)
 }
 
 constexpr auto SB = Command::Kind::SUBNEGOTIATION;
+constexpr auto OPTION = Command::Kind::OPTION;
 constexpr uint8_t COM_PORT = Telnet::OPTION_COM_PORT;
-
-void ExpectStreamDecoded(const Decoded& d)
-{
-    EXPECT_EQ(d.data, STREAM_DATA);
-    EXPECT_EQ(AllFields(d.commands), (std::vector<Fields>{{Command::Kind::OPTION, Telnet::DO, COM_PORT, {}, false},
-                                                           {SB, 0, COM_PORT, {0x65, 0x00, 0x0E, 0x10, 0x00}, false},
-                                                           {Command::Kind::OTHER, 0xF1, 0, {}, false},
-                                                           {SB, 0, COM_PORT, {0x65, 0xFF, 0x00, 0x00, 0x01}, false},
-                                                           {Command::Kind::OPTION, Telnet::WILL, 0x99, {}, false}}));
-}
 
 TEST(TelnetDecoder, SeparatesDataFromCommandsWhereverTheStreamIsCut)
 {
-    ExpectStreamDecoded(FeedInPieces(STREAM, {}));
-    for (size_t cut = 1; cut < STREAM.size(); ++cut) {
-        SCOPED_TRACE(cut);
-        ExpectStreamDecoded(FeedInPieces(STREAM, {cut}));
+    Bytes overlong{0xFF, 0xFA, 0x2C};
+    overlong.insert(overlong.end(), 1000, 0x42);
+    overlong.insert(overlong.end(), {0xFF, 0xF0, 0x07, 0x08});
+    const struct {
+        const char* what;
+        Bytes stream;
+        Bytes data;
+        std::vector<Fields> commands;
+    } cases[] = {
+        // Data 01 FF 02, DO COM-PORT, data FF FF, the baud answer 921600 (no FF), a NOP,
+        // an answer whose value holds FF (doubled), WILL of an unknown option, data 03.
+        {"commands between data",
+         {0x01, 0xFF, 0xFF, 0x02, 0xFF, 0xFD, 0x2C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x0E, 0x10, 0x00,
+          0xFF, 0xF0, 0xFF, 0xF1, 0xFF, 0xFA, 0x2C, 0x65, 0xFF, 0xFF, 0x00, 0x00, 0x01, 0xFF, 0xF0, 0xFF, 0xFB, 0x99, 0x03},
+         {0x01, 0xFF, 0x02, 0xFF, 0xFF, 0x03},
+         {{OPTION, Telnet::DO, COM_PORT, {}, false},
+          {SB, 0, COM_PORT, {0x65, 0x00, 0x0E, 0x10, 0x00}, false},
+          {Command::Kind::OTHER, 0xF1, 0, {}, false},
+          {SB, 0, COM_PORT, {0x65, 0xFF, 0x00, 0x00, 0x01}, false},
+          {OPTION, Telnet::WILL, 0x99, {}, false}}},
+        // Cut without losing the data behind it.
+        {"an overlong subnegotiation", overlong, {0x07, 0x08},
+         {{SB, 0, COM_PORT, Bytes(Telnet::Decoder::MAX_PAYLOAD, 0x42), true}}},
+        // IAC SB 2C 65 then IAC WILL 01 instead of IAC SE: the subnegotiation ends there.
+        {"a subnegotiation broken off", {0xFF, 0xFA, 0x2C, 0x65, 0xFF, 0xFB, 0x01, 0x55}, {0x55},
+         {{SB, 0, COM_PORT, {0x65}, false}, {OPTION, Telnet::WILL, 0x01, {}, false}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::vector<size_t>> cutSets{{}, {}};  // whole, and at every byte
+        for (size_t cut = 1; cut < c.stream.size(); ++cut) {
+            cutSets[1].push_back(cut);
+            cutSets.push_back({cut});
+        }
+        for (const std::vector<size_t>& cuts : cutSets) {
+            const std::string where = cuts.size() == 1 ? std::to_string(cuts[0]) : "every byte or none";
+            SCOPED_TRACE(std::string(c.what) + ", cut at " + where);
+            const Decoded d = FeedInPieces(c.stream, cuts);
+            EXPECT_EQ(d.data, c.data);
+            EXPECT_EQ(AllFields(d.commands), c.commands);
+        }
     }
-    std::vector<size_t> everyByte;
-    for (size_t i = 1; i < STREAM.size(); ++i) {
-        everyByte.push_back(i);
-    }
-    ExpectStreamDecoded(FeedInPieces(STREAM, everyByte));
-}
-
-TEST(TelnetDecoder, AnOverlongSubnegotiationIsCutWithoutLosingTheDataBehindIt)
-{
-    Bytes stream{0xFF, 0xFA, 0x2C};
-    stream.insert(stream.end(), 10000, 0x42);
-    stream.insert(stream.end(), {0xFF, 0xF0, 0x07, 0x08});
-    const Decoded d = FeedInPieces(stream, {5000});
-    EXPECT_EQ(d.data, (Bytes{0x07, 0x08}));
-    ASSERT_EQ(d.commands.size(), 1u);
-    EXPECT_TRUE(d.commands[0].truncated);
-    EXPECT_EQ(d.commands[0].payload.size(), Telnet::Decoder::MAX_PAYLOAD);
-}
-
-TEST(TelnetDecoder, ASubnegotiationBrokenOffByAnotherCommandEndsThere)
-{
-    // IAC SB 2C 65 then IAC WILL 01 instead of IAC SE, then data.
-    const Decoded d = FeedInPieces({0xFF, 0xFA, 0x2C, 0x65, 0xFF, 0xFB, 0x01, 0x55}, {5});
-    EXPECT_EQ(d.data, (Bytes{0x55}));
-    EXPECT_EQ(AllFields(d.commands),
-              (std::vector<Fields>{{SB, 0, COM_PORT, {0x65}, false}, {Command::Kind::OPTION, Telnet::WILL, 0x01, {}, false}}));
 }
 
 TEST(TelnetEncoder, DoublesEveryIacInDataAndInSubnegotiations)

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/test_files.h"
@@ -39,23 +42,16 @@ inline Bytes Le32s(std::initializer_list<uint32_t> values, const Bytes& tail = {
     return Concat({out, tail});
 }
 
-// Appends the CRC of everything so far, high byte first.
-inline Bytes WithCrcBe(Bytes bytes)
+// Appends the CRC of everything so far, high byte first or low byte first.
+inline Bytes WithCrc(Bytes bytes, bool highFirst)
 {
     const uint16_t crc = Crc16(bytes.data(), bytes.size());
-    bytes.push_back(static_cast<uint8_t>(crc >> 8));
-    bytes.push_back(static_cast<uint8_t>(crc));
+    bytes.push_back(static_cast<uint8_t>(highFirst ? crc >> 8 : crc));
+    bytes.push_back(static_cast<uint8_t>(highFirst ? crc : crc >> 8));
     return bytes;
 }
-
-// Appends the CRC of everything so far, low byte first.
-inline Bytes WithCrcLe(Bytes bytes)
-{
-    const uint16_t crc = Crc16(bytes.data(), bytes.size());
-    bytes.push_back(static_cast<uint8_t>(crc));
-    bytes.push_back(static_cast<uint8_t>(crc >> 8));
-    return bytes;
-}
+inline Bytes WithCrcBe(Bytes bytes) { return WithCrc(std::move(bytes), true); }
+inline Bytes WithCrcLe(Bytes bytes) { return WithCrc(std::move(bytes), false); }
 
 inline bool CrcBeOk(const Bytes& frame)
 {
@@ -98,12 +94,9 @@ inline Bytes ShakeReply(uint16_t length, uint8_t status)
 // An ACK frame as the tool checks it: flag, result byte, CRC of bytes 0..9.
 inline bool IsAck(const Bytes& f, uint8_t result, size_t at = 0)
 {
-    if (f.size() < at + 12) {
-        return false;
-    }
-    const uint8_t* a = f.data() + at;
-    return a[0] == 0xEF && a[1] == 0xBE && a[2] == 0xAD && a[3] == 0xDE && a[8] == result &&
-           Crc16(a, 10) == static_cast<uint16_t>(a[10] | (a[11] << 8));
+    const auto a = f.begin() + static_cast<long>(std::min(at, f.size()));
+    return f.size() >= at + 12 && Bytes(a, a + 4) == Bytes{0xEF, 0xBE, 0xAD, 0xDE} && a[8] == result &&
+           WithCrcLe(Bytes(a, a + 10)) == Bytes(a, a + 12);
 }
 
 // ---- the tool's YMODEM variant ----
@@ -120,10 +113,7 @@ inline Bytes Block(uint8_t head, uint8_t number, const Bytes& data, size_t size)
 {
     Bytes body = data;
     body.resize(size, 0x00);
-    const uint16_t crc = Crc16(body.data(), size);
-    return Concat({{head, number, static_cast<uint8_t>(0xFF - number)},
-                   body,
-                   {static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)}});
+    return Concat({{head, number, static_cast<uint8_t>(0xFF - number)}, WithCrcBe(body)});
 }
 
 // Block 0: name, NUL, the size as text.
@@ -152,10 +142,8 @@ inline std::vector<Bytes> DataBlocks(const Bytes& data, size_t size)
 // Everything the tool sends for one file: block 0, data, EOT, closing block.
 inline std::vector<Bytes> YmodemFile(const std::string& name, const Bytes& data, size_t size)
 {
-    std::vector<Bytes> all = {HeaderBlock(name, std::to_string(data.size()))};
-    for (Bytes& b : DataBlocks(data, size)) {
-        all.push_back(std::move(b));
-    }
+    std::vector<Bytes> all = DataBlocks(data, size);
+    all.insert(all.begin(), HeaderBlock(name, std::to_string(data.size())));
     all.push_back({EOT});
     all.push_back(ClosingBlock());
     return all;
@@ -166,11 +154,8 @@ inline std::vector<Bytes> YmodemFile(const std::string& name, const Bytes& data,
 // XOR of the first count bytes (all by default).
 inline uint8_t Xor(const Bytes& bytes, size_t count = SIZE_MAX)
 {
-    uint8_t x = 0;
-    for (size_t i = 0; i < std::min(count, bytes.size()); ++i) {
-        x = static_cast<uint8_t>(x ^ bytes[i]);
-    }
-    return x;
+    const auto end = bytes.begin() + static_cast<long>(std::min(count, bytes.size()));
+    return std::accumulate(bytes.begin(), end, uint8_t{0}, std::bit_xor<uint8_t>());
 }
 
 // Appends the XOR check of everything so far.
@@ -184,10 +169,7 @@ inline Bytes Wire(const Bytes& payload)
 {
     Bytes wire = {0x5C, 0x73};
     for (uint8_t b : payload) {
-        wire.push_back(b);
-        if (b == 0x5C) {
-            wire.push_back(0x5C);
-        }
+        wire.insert(wire.end(), b == 0x5C ? 2 : 1, b);
     }
     return Concat({wire, {0x5C, 0x65}});
 }
@@ -199,19 +181,16 @@ inline std::vector<Bytes> Payloads(const Bytes& wire)
     Bytes current;
     bool inFrame = false;
     for (size_t i = 0; i < wire.size(); ++i) {
-        if (wire[i] == 0x5C && i + 1 < wire.size()) {
-            const uint8_t next = wire[++i];
-            if (next == 0x73) {
-                inFrame = true;
-                current.clear();
-            } else if (next == 0x65 && inFrame) {
-                payloads.push_back(current);
-                inFrame = false;
-            } else if (inFrame) {
-                current.push_back(next);
-            }
+        const bool escaped = wire[i] == 0x5C && i + 1 < wire.size();
+        const uint8_t b = escaped ? wire[++i] : wire[i];
+        if (escaped && b == 0x73) {
+            inFrame = true;
+            current.clear();
+        } else if (escaped && b == 0x65 && inFrame) {
+            payloads.push_back(current);
+            inFrame = false;
         } else if (inFrame) {
-            current.push_back(wire[i]);
+            current.push_back(b);
         }
     }
     return payloads;

@@ -81,11 +81,6 @@ struct ScriptedLine {
     ScriptedLine() : slave(open(board.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)), tool(slave) {}
     ~ScriptedLine() { close(slave); }
 
-    int PeerReadByte()
-    {
-        const Bytes b = board.Read(1);
-        return b.empty() ? -1 : b[0];
-    }
     // What the loader sent and the tool has not taken.
     Bytes PendingForTool() const
     {
@@ -106,95 +101,48 @@ struct ScriptedLine {
 // STREAM: frames 0 and 1 in one write.
 enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM };
 
-// The loader's side of a read-back, run on its own thread against the tool.
-struct ScriptedSender {
-    explicit ScriptedSender(ScriptedLine& scripted) : line(scripted) {}
+const Bytes TRAILER = {0xEF, 0xBE, 0xAD, 0xDE};  // behind the closing block 0, same write
 
-    ScriptedLine& line;
-    std::string error;
-    size_t announcedSize = 0;
-    std::vector<Bytes> frames;
-    Fault fault = Fault::NONE;
-    const Bytes trailer = {0xEF, 0xBE, 0xAD, 0xDE};  // behind the closing block 0, same write
-
-    std::vector<int> answers;  // what the tool said after each data frame
-
-    bool Expect(int byte, const char* what)
-    {
-        const int got = line.PeerReadByte();
-        if (got != byte && error.empty()) {
-            error = std::string(what) + ": got " + std::to_string(got);
-        }
-        return got == byte;
+// The loader's side of a read-back. Each write waits for the tool's answers
+// to the one before (its first 'C' before block 0), so the board's log holds
+// every answer in order.
+std::vector<Step> Loader(const Bytes& data, size_t blockSize, Fault fault)
+{
+    const std::vector<Bytes> frames = DataBlocks(data, blockSize);
+    const Bytes start = StartBlock("flash.bin", data.size());
+    std::vector<Step> steps;
+    size_t answers = 1;  // the tool's answers to the write before; at first its 'C'
+    const auto send = [&](const Bytes& bytes, size_t answered) {
+        steps.push_back({answers, bytes});
+        answers = answered;
+    };
+    if (fault == Fault::BAD_START) {
+        Bytes bad = start;
+        bad[10] ^= 0x40;
+        send(bad, 1);
     }
-
-    void Send(const Bytes& frame, size_t answersExpected = 1)
-    {
-        line.board.Write(frame);
-        for (size_t i = 0; i < answersExpected; ++i) {
-            answers.push_back(line.PeerReadByte());
+    send(start, 2);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const Bytes& f = frames[i];
+        if (i == 1 && fault == Fault::CORRUPT) {
+            Bytes bad = f;
+            bad[3 + 7] ^= 0x01;
+            send(bad, 1);
         }
+        if (i == 1 && fault == Fault::WRONG_BLOCK) {
+            send(Block(f[0], 3, Bytes(f.begin() + 3, f.end() - 2), f.size() - 5), 1);
+        }
+        const bool both = i == 0 && fault == Fault::STREAM;
+        send(both ? Concat({f, frames[++i]}) : f, both ? 2 : 1);
     }
-
-    void Run()
-    {
-        if (!Expect(C, "first C")) {
-            return;
-        }
-        const Bytes start = StartBlock("flash.bin", announcedSize);
-        if (fault == Fault::BAD_START) {
-            Bytes bad = start;
-            bad[10] ^= 0x40;
-            line.board.Write(bad);
-            if (!Expect(C, "C after bad block 0")) {
-                return;
-            }
-        }
-        line.board.Write(start);
-        if (!Expect(ACK, "block 0 ACK") || !Expect(C, "block 0 C")) {
-            return;
-        }
-        for (size_t i = 0; i < frames.size(); ++i) {
-            if (i == 1 && fault == Fault::CORRUPT) {
-                Bytes bad = frames[i];
-                bad[3 + 7] ^= 0x01;
-                Send(bad);
-            }
-            if (i == 1 && fault == Fault::WRONG_BLOCK) {
-                Send(Block(frames[i][0], 3, Bytes(frames[i].begin() + 3, frames[i].end() - 2), frames[i].size() - 5));
-            }
-            if (i == 0 && fault == Fault::STREAM) {
-                Send(Concat({frames[0], frames[1]}), 2);
-                ++i;
-                continue;
-            }
-            Send(frames[i]);
-        }
-        line.board.Write({EOT});
-        if (!Expect(ACK, "EOT ACK") || !Expect(C, "closing C")) {
-            return;
-        }
-        line.board.Write(Concat({ClosingBlock(), trailer}));
-        if (Expect(ACK, "closing ACK")) {
-            Expect(C, "final C");
-        }
-    }
-};
+    send({EOT}, 2);
+    send(Concat({ClosingBlock(), TRAILER}), 2);
+    send({}, 0);  // only takes the answers to the closing block
+    return steps;
+}
 
 class Ymodem : public ::testing::Test {
 protected:
-    // `data` sent by the peer in blocks of blockSize; the tool asks for exactly its size.
-    bool Upload(ScriptedSender& peer, const Bytes& data, size_t blockSize, int packetSize)
-    {
-        peer.announcedSize = data.size();
-        peer.frames = DataBlocks(data, blockSize);
-        YmodemProtocol receiver(&peer.line.tool, packetSize);
-        peer.line.board.Play([&peer](PtyBoard&) { peer.Run(); });
-        const bool ok = receiver.UploadFile(m_path, static_cast<uint32_t>(data.size()));
-        peer.line.board.Join();
-        return ok;
-    }
-
     PrintCapture capture;
     TestSupport::TempDir m_dir{"ymodem"};
     const std::string m_path = m_dir.File("read.bin");
@@ -212,26 +160,26 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksForBadOnesAgainAndLeavesWhatFoll
         Fault fault;
         size_t blockSize;
         int packetSize;
-        std::vector<int> answers;
+        Bytes answers;  // to block 0 and the data frames
     } cases[] = {
-        {Fault::NONE, 1024, 4096, std::vector<int>(10, ACK)},
-        {Fault::NONE, 8192, 4096, {ACK, ACK}},  // frames twice the packet size
-        {Fault::CORRUPT, 1024, 1024, {ACK, C, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK}},
-        {Fault::WRONG_BLOCK, 1024, 1024, {ACK, C, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK, ACK}},
-        {Fault::BAD_START, 1024, 1024, std::vector<int>(10, ACK)},
-        {Fault::STREAM, 1024, 1024, std::vector<int>(10, ACK)},
+        {Fault::NONE, 1024, 4096, Concat({{ACK, C}, Bytes(10, ACK)})},
+        {Fault::NONE, 8192, 4096, {ACK, C, ACK, ACK}},  // frames twice the packet size
+        {Fault::CORRUPT, 1024, 1024, Concat({{ACK, C, ACK, C}, Bytes(9, ACK)})},
+        {Fault::WRONG_BLOCK, 1024, 1024, Concat({{ACK, C, ACK, C}, Bytes(9, ACK)})},
+        {Fault::BAD_START, 1024, 1024, Concat({{C, ACK, C}, Bytes(10, ACK)})},
+        {Fault::STREAM, 1024, 1024, Concat({{ACK, C}, Bytes(10, ACK)})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(static_cast<int>(c.fault)) + " blocks of " + std::to_string(c.blockSize));
         ScriptedLine line;
-        ScriptedSender peer(line);
-        peer.fault = c.fault;
         std::remove(m_path.c_str());
-        ASSERT_TRUE(Upload(peer, data, c.blockSize, c.packetSize));
-        EXPECT_EQ(peer.error, "");
-        EXPECT_EQ(peer.answers, c.answers);
+        line.board.Play(Script(Loader(data, c.blockSize, c.fault)));
+        ASSERT_TRUE(YmodemProtocol(&line.tool, c.packetSize).UploadFile(m_path, static_cast<uint32_t>(data.size())));
+        line.board.Join();
+        // 'C' for block 0 first; ACK and 'C' after EOT and after the closing block last.
+        EXPECT_EQ(line.board.Log(), Concat({{C}, c.answers, {ACK, C, ACK, C}}));
         EXPECT_EQ(ReadFile(m_path), data);
-        EXPECT_EQ(line.PendingForTool(), peer.trailer) << "what came behind the closing block";
+        EXPECT_EQ(line.PendingForTool(), TRAILER) << "what came behind the closing block";
     }
 }
 
@@ -257,9 +205,7 @@ TEST_F(Ymodem, ReceiveLostLineOrAFileThatCannotBeCreatedFailsWithItsMessages)
             line.board.CloseLine();
         } else {
             line.board.Play([&c](PtyBoard& b) {
-                b.Read(1);
-                b.Write(StartBlock("f.bin", 100));
-                b.Read(2);
+                Script({{1, StartBlock("f.bin", 100)}, {2, {}}})(b);
                 if (c.lost) {
                     b.CloseLine();
                 }
