@@ -16,25 +16,24 @@ constexpr uint32_t REFUSED_RATE = 921600;
 
 class RefusingSerialLine : public SerialLineDevice {
 public:
-    RefusingSerialLine(uint32_t rate, bool tellsInAdvance) : m_rate(rate), m_tellsInAdvance(tellsInAdvance) {}
+    explicit RefusingSerialLine(bool tellsInAdvance) : m_tellsInAdvance(tellsInAdvance) {}
 
     LineStatus CheckRate(uint32_t baudRate) const override
     {
-        if (m_tellsInAdvance && baudRate == m_rate) {
+        if (m_tellsInAdvance && baudRate == REFUSED_RATE) {
             return LineStatus::Fail("the test line refuses it");
         }
         return SerialLineDevice::CheckRate(baudRate);
     }
     LineStatus Apply(const LineSettings& settings) override
     {
-        if (settings.baudRate == m_rate) {
+        if (settings.baudRate == REFUSED_RATE) {
             return LineStatus::Fail("the test line refuses it");
         }
         return SerialLineDevice::Apply(settings);
     }
 
 private:
-    uint32_t m_rate;
     bool m_tellsInAdvance;
 };
 
@@ -71,8 +70,7 @@ TEST_P(RefusedRate, EndsTheBurnAtOnceNamingRateAndPort)
         BurnVb27ChipSp::BurnVb27Chip chip;
         chip.SetTargetBaudRate(REFUSED_RATE);
         chip.SetSwitchAfterLoader(c.switchAfterLoader);
-        chip.AttachLine(std::make_unique<LineTransport>(
-            std::make_unique<RefusingSerialLine>(REFUSED_RATE, c.tellsInAdvance)));
+        chip.AttachLine(std::make_unique<LineTransport>(std::make_unique<RefusingSerialLine>(c.tellsInAdvance)));
         ASSERT_EQ(chip.OpenSerialPort(sim.Port().c_str(), 115200, 0, 0), 1);
         EXPECT_FALSE(chip.DownloadAllinoneBin(package.c_str(), 0));
     }

@@ -82,16 +82,6 @@ public:
 
     void Write(const Bytes& bytes) { pending.insert(pending.end(), bytes.begin(), bytes.end()); }
 
-    // Command codes of every frame the tool wrote, in order.
-    Bytes Codes() const
-    {
-        Bytes codes;
-        for (const Bytes& p : payloads) {
-            codes.push_back(p[1]);
-        }
-        return codes;
-    }
-
     Board board;
     std::vector<Bytes> payloads;
     Bytes pending;
@@ -132,18 +122,6 @@ protected:
 
 // --- framed send ----------------------------------------------------------------------
 
-TEST_F(TypeSixOnScriptedLine, UnansweredFrameGoesAgainWithTheSameSequenceByte)
-{
-    line->board = [](ScriptedLine& l, const Bytes& command) {
-        if (l.payloads.size() > 1) {
-            l.Write(Answer(command));
-        }
-    };
-    EXPECT_TRUE(link.SendCommand({0x07, 0x01, 0x06}, 50, 5000));
-    ASSERT_EQ(line->payloads.size(), 2u);
-    EXPECT_EQ(line->payloads[0], line->payloads[1]);
-}
-
 TEST_F(TypeSixOnScriptedLine, NegativeAnswerFailsAtOnceWithoutSendingAgain)
 {
     line->board = [](ScriptedLine& l, const Bytes& command) { l.Write(Answer(command, 0x03)); };
@@ -152,11 +130,12 @@ TEST_F(TypeSixOnScriptedLine, NegativeAnswerFailsAtOnceWithoutSendingAgain)
     EXPECT_TRUE(messages.Has("ack error1:3\n")) << messages.Messages();
 }
 
-// A whole answer that fails its check, is too short, or was cut short (the
-// board went quiet, or announced itself mid-frame) is as lost: the frame goes
-// again at once. The attempt window is the whole window, so waiting it out
-// would leave no time for a second send.
-TEST_F(TypeSixOnScriptedLine, SpoiledAnswerIsLostAndTheFrameGoesAgainAtOnce)
+// An unanswered frame goes again, with the same sequence byte. A whole answer
+// that fails its check, is too short, or was cut short (the board went quiet,
+// or announced itself mid-frame) is as lost, and the frame goes again at once:
+// there the attempt window is the whole window, so waiting it out would leave
+// no time for a second send.
+TEST_F(TypeSixOnScriptedLine, UnansweredOrSpoiledAnswerIsLostAndTheSameFrameGoesAgain)
 {
     const auto spoiledCheck = [](const Bytes& command, uint8_t ack) {
         Bytes payload = WithXor({command[0], ack, command[1], 0x01});
@@ -169,13 +148,16 @@ TEST_F(TypeSixOnScriptedLine, SpoiledAnswerIsLostAndTheFrameGoesAgainAtOnce)
     };
     const struct {
         const char* name;
+        unsigned long attemptMs;
         std::function<Bytes(const Bytes&)> first;
     } cases[] = {
-        {"broken check", [&](const Bytes& c) { return spoiledCheck(c, 0x02); }},
-        {"broken check over a spoiled acknowledgement", [&](const Bytes& c) { return spoiledCheck(c, 0x03); }},
-        {"too short", [](const Bytes& c) { return Wire({c[0], 0x02}); }},
-        {"cut, then quiet", [&](const Bytes& c) { return halfOf(Answer(c)); }},
-        {"cut, then the start text", [&](const Bytes& c) { return Concat({halfOf(Answer(c)), Text("-ssb-codeloader\r\n")}); }},
+        {"no answer", 50, [](const Bytes&) { return Bytes{}; }},
+        {"broken check", 3000, [&](const Bytes& c) { return spoiledCheck(c, 0x02); }},
+        {"broken check over a spoiled acknowledgement", 3000, [&](const Bytes& c) { return spoiledCheck(c, 0x03); }},
+        {"too short", 3000, [](const Bytes& c) { return Wire({c[0], 0x02}); }},
+        {"cut, then quiet", 3000, [&](const Bytes& c) { return halfOf(Answer(c)); }},
+        {"cut, then the start text", 3000,
+         [&](const Bytes& c) { return Concat({halfOf(Answer(c)), Text("-ssb-codeloader\r\n")}); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -184,7 +166,7 @@ TEST_F(TypeSixOnScriptedLine, SpoiledAnswerIsLostAndTheFrameGoesAgainAtOnce)
             l.Write(l.payloads.size() == 1 ? c.first(command) : Answer(command));
         };
         messages.Take();
-        EXPECT_TRUE(link.SendCommand({0x07, 0x01, 0x06}, 3000, 3000)) << messages.Messages();
+        EXPECT_TRUE(link.SendCommand({0x07, 0x01, 0x06}, c.attemptMs, 3000)) << messages.Messages();
         ASSERT_EQ(line->payloads.size(), 2u);
         EXPECT_EQ(line->payloads[0], line->payloads[1]);
         EXPECT_FALSE(messages.Has("ack error1")) << messages.Messages();
@@ -251,36 +233,32 @@ TEST_F(TypeSixOnScriptedLine, OneCounterNumbersTheRomStageThenTheLoaderCommandsF
 
 // --- rates the line will not take ----------------------------------------------------------
 
-class RefusedRate : public TypeSixOnScriptedLine {
-protected:
-    // An image download as the TypeSix job asks for it, at the fast rate.
-    bool DownloadImage()
-    {
-        const Bytes image = Pattern(10, 4);
-        const std::string spec = Saved(dir.File("app.bin"), image) + "|" + Saved(dir.File("app.sha"), Sha256(image));
+// A rate the line cannot reach is never offered to the board; a switch the
+// line refuses after the board agreed ends the download. A refusal sends
+// nothing, so the second download starts from where the first did.
+TEST_F(TypeSixOnScriptedLine, RateTheLineRefusesEndsTheDownloadNamingRateAndPort)
+{
+    const Bytes image = Pattern(10, 4);
+    const std::string spec = Saved(dir.File("app.bin"), image) + "|" + Saved(dir.File("app.sha"), Sha256(image));
+    const auto downloadImage = [&] {  // as the TypeSix job asks for it, at the fast rate
         chip.SetTargetBaudRate(FAST_RATE);
         chip.GetSettings().isReady = false;
         chip.GetSettings().isReset = false;
         line->board = AcceptingBoard;
         return chip.DownloadFile(spec.c_str(), 0, 0x1000, 0) == 1;
-    }
-
+    };
     const std::string naming = "error: the line " + PORT + " cannot run at 921600 baud";
-};
-
-TEST_F(RefusedRate, RateTheLineCannotReachIsNeverOfferedToTheBoard)
-{
     line->uncheckableRate = FAST_RATE;
-    EXPECT_FALSE(DownloadImage());
+    EXPECT_FALSE(downloadImage());
     EXPECT_TRUE(line->payloads.empty()) << "the board was spoken to";
-    EXPECT_TRUE(messages.Has(naming)) << messages.Messages();
-}
+    EXPECT_TRUE(messages.Has(naming)) << messages.Take();
 
-TEST_F(RefusedRate, SwitchTheLineRefusesAfterTheBoardAgreedEndsTheDownload)
-{
+    line->uncheckableRate = 0;
     line->unappliableRate = FAST_RATE;
-    EXPECT_FALSE(DownloadImage());
-    EXPECT_EQ(line->Codes(), Bytes({0x01, CMD_SPEED}));
+    EXPECT_FALSE(downloadImage());
+    ASSERT_EQ(line->payloads.size(), 2u) << "init and speed only";
+    EXPECT_EQ(line->payloads[0][1], 0x01);
+    EXPECT_EQ(line->payloads[1][1], CMD_SPEED);
     EXPECT_EQ(line->applied, std::vector<uint32_t>{FAST_RATE});
     EXPECT_TRUE(messages.Has(naming)) << messages.Messages();
 }

@@ -56,33 +56,25 @@ protected:
     int m_signalFd = -1;
 };
 
-TEST_F(ChildProcessTest, TheProcessGroupExistsWhenSpawnReturns)
+// Kill and Terminate alternate; each end is told by its exit code.
+TEST_F(ChildProcessTest, TheProcessGroupExistsWhenSpawnReturnsAndTryReapNeverWaits)
 {
     for (int i = 0; i < 20; ++i) {
-        const Child::Child child = Shell("exec sleep 5");
+        const Child::Child child = Shell("exec sleep 30");
         ASSERT_GT(child.pid, 0);
         // Set on both sides of the fork: no window in which the group is missing.
         EXPECT_EQ(getpgid(child.pid), child.pid);
-        Child::Kill(child.pid);
-        int code = 0;
+        int code = -2;
+        double cpu = -1.0;
+        EXPECT_FALSE(Child::TryReap(child.pid, code, cpu));
+        const int signal = i % 2 == 0 ? SIGKILL : SIGTERM;
+        signal == SIGKILL ? Child::Kill(child.pid) : Child::Terminate(child.pid);
         ASSERT_TRUE(ReapWithin(child.pid, code));
-        EXPECT_EQ(code, 128 + SIGKILL);
+        EXPECT_EQ(code, 128 + signal);
         Child::CloseFd(child.eventsFd);
     }
-}
-
-TEST_F(ChildProcessTest, TryReapNeverWaitsAndGivesTheExitCode)
-{
-    const Child::Child child = Shell("exec sleep 30");
-    ASSERT_GT(child.pid, 0);
-    int code = -2;
-    double cpu = -1.0;
-    EXPECT_FALSE(Child::TryReap(child.pid, code, cpu));
-    Child::Terminate(child.pid);
-    ASSERT_TRUE(ReapWithin(child.pid, code));
-    EXPECT_EQ(code, 128 + SIGTERM);
-    Child::CloseFd(child.eventsFd);
     const Child::Child plain = Shell("exit 7");
+    int code = 0;
     ASSERT_TRUE(ReapWithin(plain.pid, code));
     EXPECT_EQ(code, 7);
     Child::CloseFd(plain.eventsFd);

@@ -40,27 +40,21 @@ protected:
     std::future<void> m_waiter;
 };
 
-TEST_F(DeadlineTimerTest, ADeadlineMovedLaterEndsNoWaitAndANewOneNowEndsIt)
+// An unarmed timer holds the wait; a deadline moved later ends none, a new one
+// now ends it, and one that expired while nobody waited ends the next wait.
+TEST_F(DeadlineTimerTest, AMovedDeadlineEndsTheWaitNeitherEarlyNorNever)
 {
     StartWaiter();
+    EXPECT_FALSE(WaiterEndedWithin(WELL_PAST)) << "an unarmed timer ended the wait";
     m_timer.ArmIn(20);
     m_timer.ArmIn(AN_HOUR_MS);
     EXPECT_FALSE(WaiterEndedWithin(WELL_PAST)) << "the replaced 20 ms deadline still fired";
     m_timer.ArmIn(0);
     EXPECT_TRUE(WaiterEndedWithin(ENDS_WITHIN));
-}
-
-TEST_F(DeadlineTimerTest, AnUnarmedTimerHoldsTheWaitAndADeadlinePassedBeforeItEndsIt)
-{
-    StartWaiter();
-    EXPECT_FALSE(WaiterEndedWithin(WELL_PAST)) << "an unarmed timer ended the wait";
-    m_timer.ArmIn(0);
-    EXPECT_TRUE(WaiterEndedWithin(ENDS_WITHIN));
-    // Expired while nobody waited: the next wait still sees it.
     m_timer.ArmIn(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     StartWaiter();
-    EXPECT_TRUE(WaiterEndedWithin(ENDS_WITHIN));
+    EXPECT_TRUE(WaiterEndedWithin(ENDS_WITHIN)) << "a deadline passed before the wait was lost";
 }
 
 }  // namespace
