@@ -11,25 +11,12 @@ appended), which makes packages with images past the end or overlapping.
 Numbers are decimal or 0x hexadecimal.
 """
 import argparse
+import binascii
 import struct
 import sys
 
 NORMAL = {"flag": 0xEFBEADDF, "header": 12, "entry": 52, "name": 32}
 NEW = {"flag": 0xEFBEADD1, "header": 272, "entry": 280, "name": 260}
-
-
-def crc16_xmodem(data):
-    crc = 0
-    for byte in data:
-        crc ^= byte << 8
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else (crc << 1)
-            crc &= 0xFFFF
-    return crc
-
-
-def number(text):
-    return int(text, 16) if text.lower().startswith("0x") else int(text, 10)
 
 
 def main():
@@ -42,32 +29,31 @@ def main():
     args = parser.parse_args()
 
     layout = NEW if args.new else NORMAL
-    flag = number(args.flag) if args.flag else layout["flag"]
+    flag = int(args.flag, 0) if args.flag else layout["flag"]
     count = len(args.entry)
-    table_length = layout["header"] + layout["entry"] * count
 
     images = []
     rows = []
-    offset = table_length
+    offset = layout["header"] + layout["entry"] * count  # where the images start
     for fields in args.entry:
         if len(fields) < 5 or len(fields) > 7:
             sys.exit("--entry takes NAME TYPE ADDRESS SIZE FILE [OFFSET [LENGTH]]")
         name, kind, address, size, path = fields[:5]
         with open(path, "rb") as f:
             data = f.read()
-        entry_offset = number(fields[5]) if len(fields) > 5 else offset
-        entry_length = number(fields[6]) if len(fields) > 6 else len(data)
+        entry_offset = int(fields[5], 0) if len(fields) > 5 else offset
+        entry_length = int(fields[6], 0) if len(fields) > 6 else len(data)
         raw_name = name.encode("latin-1")
         if len(raw_name) > layout["name"]:
             sys.exit("name too long: " + name)
         rows.append(raw_name.ljust(layout["name"], b"\0") +
-                    struct.pack("<IIIII", entry_offset, entry_length, number(address), number(size), number(kind)))
+                    struct.pack("<IIIII", entry_offset, entry_length, int(address, 0), int(size, 0), int(kind, 0)))
         images.append(data)
         offset += len(data)
 
     # Header: flag, CRC, count, then bytes no reader looks at.
     after_crc = struct.pack("<H", count) + b"\0" * (layout["header"] - 8) + b"".join(rows)
-    crc = crc16_xmodem(after_crc)
+    crc = binascii.crc_hqx(after_crc, 0)  # CRC-16/XMODEM
     if args.bad_crc:
         crc ^= 0x0101
     package = struct.pack("<IH", flag, crc) + after_crc + b"".join(images)

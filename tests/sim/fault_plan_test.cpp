@@ -28,16 +28,15 @@ TEST(AnswerSelectorSyntax, PositionsCommandCodesAndClosingAcksCountFromOne)
         {"10@1", By::COMMAND, 0x10, 1},
         {"close@4", By::CLOSING_ACK, 0, 4},
     };
+    // One selector for every text: a parse must set every field, not keep the last one's.
+    Sim::AnswerSelector s;
+    std::string error;
     for (const auto& c : good) {
-        Sim::AnswerSelector s;
-        std::string error;
         ASSERT_TRUE(Sim::ParseAnswerSelector(c.text, s, error)) << c.text << ": " << error;
         EXPECT_EQ(std::tie(s.by, s.code, s.nth, s.text), std::make_tuple(c.by, c.code, c.nth, std::string(c.text)));
     }
     for (const char* bad : {"", "0", "-1", "close", "close@0", "D2@", "@1", "D2@0", "123@1", "0x@1", "G1@1",
                             "D2@x", "closed@1", "7 "}) {
-        Sim::AnswerSelector s;
-        std::string error;
         EXPECT_FALSE(Sim::ParseAnswerSelector(bad, s, error)) << bad;
         EXPECT_NE(error.find(std::string("\"") + bad + "\""), std::string::npos) << error;
     }
@@ -55,16 +54,14 @@ TEST(AnswerSelectorSyntax, AGarbledAnswerNamesItsMannerAfterTheLastColonAndDefau
         {"close@2:bit", Sim::Garble::BIT, By::CLOSING_ACK},
         {"0x37@1:cut", Sim::Garble::CUT, By::COMMAND},
     };
+    Sim::AnswerFault f;
+    std::string error;
     for (const auto& c : good) {
-        Sim::AnswerFault f;
-        std::string error;
         ASSERT_TRUE(Sim::ParseGarbledAnswer(c.text, f, error)) << c.text << ": " << error;
         EXPECT_EQ(std::tie(f.kind, f.garble, f.which.by), std::make_tuple(Sim::AnswerFault::Kind::GARBLED, c.garble, c.by))
             << c.text;
     }
     for (const char* bad : {"5:", "5:Bit", "5:cut:bit", ":cut", "0:cut"}) {
-        Sim::AnswerFault f;
-        std::string error;
         EXPECT_FALSE(Sim::ParseGarbledAnswer(bad, f, error)) << bad;
     }
 }

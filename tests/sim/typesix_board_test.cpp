@@ -122,50 +122,43 @@ TEST_F(TypeSixBoardFaults, TheDigestCheckOfAFlashImageCoversWhatTheFlashHoldsAnd
     }
 }
 
-TEST_F(TypeSixBoardFaults, ACommandWhoseAnswerIsNegativeIsNotCarriedOutAndItsRepeatIs)
-{
-    plan.answers = {AnswerFaultAt(Sim::AnswerFault::Kind::NEGATIVE, "0x36@1")};
-    Make();
-    const Bytes older(IMAGE_REGION, 0x00);
-    flash.Write(IMAGE_ADDRESS, older.data(), older.size());
-    const std::vector<Bytes> refused = Payloads(Send(BinHead(0)));
-    ASSERT_EQ(refused.size(), 1u);
-    EXPECT_EQ(refused[0][3], 0x00);
-    EXPECT_EQ(refused[0].back(), Xor(refused[0], refused[0].size() - 1)) << "a well-formed refusal";
-    EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), older) << "the refused bin head erased nothing";
-    EXPECT_TRUE(Positive(Payloads(Send(BinHead(0))).at(0)));
-    EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), Bytes(IMAGE_REGION, 0xFF));
-}
-
 // A broken check and a dropped answer are the fault matrix's
-// (TypeSixBrokenAnswerCheck, TypeSixDroppedAnswer); these change the bytes.
-TEST_F(TypeSixBoardFaults, AFlippedBitOrACutAnswerChangesOnlyWhatReachesTheLine)
+// (TypeSixBrokenAnswerCheck, TypeSixDroppedAnswer). A negative answer is a
+// well-formed refusal of a bin head not carried out; a flipped bit or a cut
+// changes only the bytes on the line. The tool's repeat is answered in full.
+TEST_F(TypeSixBoardFaults, ANegativeAnswerRefusesWhatWasNotDoneAndAGarbledOneChangesOnlyTheLine)
 {
     Make();
     const Bytes good = Send(BinHead(0));
     ASSERT_EQ(Payloads(good).size(), 1u);
+    Bytes refusal = Payloads(good)[0];
+    refusal[3] = 0x00;
+    refusal.pop_back();
     Bytes flipped = good;
     flipped[flipped.size() / 2] ^= 0x01;
+    const Bytes older(IMAGE_REGION, 0x00), erased(IMAGE_REGION, 0xFF);
     const struct {
-        const char* which;
+        const char* what;
+        Sim::AnswerFault fault;
         Bytes expected;
+        bool carriedOut;
     } cases[] = {
-        {"36@1:bit", flipped},
-        {"36@1:cut", Bytes(good.begin(), good.begin() + static_cast<long>(good.size() / 2))},
+        {"negative", AnswerFaultAt(Sim::AnswerFault::Kind::NEGATIVE, "0x36@1"), Wire(WithXor(refusal)), false},
+        {"flipped bit", AnswerFaultAt(Sim::AnswerFault::Kind::GARBLED, "36@1", Sim::Garble::BIT), flipped, true},
+        {"cut short", AnswerFaultAt(Sim::AnswerFault::Kind::GARBLED, "36@1", Sim::Garble::CUT),
+         Bytes(good.begin(), good.begin() + static_cast<long>(good.size() / 2)), true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.which);
+        SCOPED_TRACE(c.what);
         report = Sim::Report();
-        Sim::AnswerFault fault;
-        std::string error;
-        ASSERT_TRUE(Sim::ParseGarbledAnswer(c.which, fault, error)) << error;
-        plan.answers = {fault};
+        plan.answers = {c.fault};
         Make();
-        const Bytes older(IMAGE_REGION, 0x00);
         flash.Write(IMAGE_ADDRESS, older.data(), older.size());
         EXPECT_EQ(Send(BinHead(0)), c.expected);
-        EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), Bytes(IMAGE_REGION, 0xFF)) << "the bin head was carried out";
+        EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), c.carriedOut ? erased : older);
         EXPECT_EQ(report.Faults().at(0).fired, 1u);
+        EXPECT_EQ(Send(BinHead(0)), good) << "the repeat";
+        EXPECT_EQ(flash.Read(IMAGE_ADDRESS, IMAGE_REGION), erased);
     }
 }
 
