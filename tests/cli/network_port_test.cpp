@@ -19,9 +19,8 @@ protected:
     // burn.config with the given port, then the options after "--burn".
     void Load(const std::string& configPort, std::vector<std::string> options)
     {
-        const std::string text = "serialPort=" + configPort + "\n";
         const std::string path = m_dir.Path() + "/burn.config";
-        ASSERT_TRUE(TestSupport::WriteFile(path, TestSupport::Bytes(text.begin(), text.end())));
+        ASSERT_TRUE(TestSupport::WriteText(path, "serialPort=" + configPort + "\n"));
         m_context.SetConfigPath(path);
         ASSERT_TRUE(m_context.LoadBurnConfig());
         options.insert(options.begin(), {"tarnwickcmd", "--burn"});

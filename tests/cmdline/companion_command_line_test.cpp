@@ -34,9 +34,6 @@ protected:
     {
         CompanionCli::Configure(m_app);
         m_app.add_option("--size", m_size)->transform(CompanionCli::NumberIn(1, 0xFFFF));
-        m_app.add_option("--name", m_name);
-        CLI::App* sub = m_app.add_subcommand("show");
-        sub->add_option("WHAT", m_name)->required();
     }
 
     std::optional<int> Parse(const std::vector<std::string>& arguments)
@@ -48,29 +45,24 @@ protected:
 
     CLI::App m_app{"A program.", "prog"};
     uint32_t m_size = 0;
-    std::string m_name;
     std::ostringstream m_out;
     std::ostringstream m_err;
 };
 
-TEST_F(CompanionParse, NumbersInTheProjectSyntaxReachTheTargetWithinTheirRange)
+// A repeated option takes the last value.
+TEST_F(CompanionParse, NumbersInTheProjectSyntaxReachTheTargetWithinTheirRangeAndTheLastOneWins)
 {
-    EXPECT_FALSE(Parse({"--size", "0x10"}).has_value()) << m_err.str();
-    EXPECT_EQ(m_size, 16u);
-    EXPECT_FALSE(Parse({"--size=1k"}).has_value()) << m_err.str();
-    EXPECT_EQ(m_size, 1024u);
-    EXPECT_FALSE(Parse({"--size", "0xFFFF"}).has_value()) << m_err.str();
-    EXPECT_EQ(m_size, 0xFFFFu);
+    const std::pair<std::vector<std::string>, uint32_t> good[] = {
+        {{"--size", "0x10"}, 16u}, {{"--size=1k"}, 1024u}, {{"--size", "0xFFFF"}, 0xFFFFu},
+        {{"--size", "1", "--size", "0x20"}, 32u}};
+    for (const auto& [arguments, value] : good) {
+        EXPECT_FALSE(Parse(arguments).has_value()) << m_err.str();
+        EXPECT_EQ(m_size, value) << arguments.back();
+    }
     for (const char* bad : {"0", "0x10000", "64k", "twelve", "0b101"}) {
         EXPECT_EQ(Parse({"--size", bad}), EXIT_USAGE) << bad;
         EXPECT_NE(m_err.str().find(std::string("\"") + bad + "\""), std::string::npos) << m_err.str();
     }
-}
-
-TEST_F(CompanionParse, ARepeatedOptionTakesTheLastValue)
-{
-    EXPECT_FALSE(Parse({"--name", "a", "--name", "b"}).has_value()) << m_err.str();
-    EXPECT_EQ(m_name, "b");
 }
 
 }  // namespace

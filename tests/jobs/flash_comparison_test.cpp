@@ -12,20 +12,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Jobs::FlashComparison Compare(const Bytes& expected, const Bytes& actual)
-{
-    return Jobs::CompareFlash(expected.data(), expected.size(), actual.data(), actual.size());
-}
-
-Bytes Image()
-{
-    Bytes image(4096);
-    for (size_t i = 0; i < image.size(); ++i) {
-        image[i] = static_cast<uint8_t>(i * 7 + 3);
-    }
-    return image;
-}
-
 Bytes Flipped(Bytes bytes, std::initializer_list<size_t> offsets)
 {
     for (size_t offset : offsets) {
@@ -38,7 +24,10 @@ Bytes Flipped(Bytes bytes, std::initializer_list<size_t> offsets)
 // the first difference is where the shorter side ends.
 TEST(FlashComparison, TheFirstDifferenceAndTheCountAtTheEdgesAndWhenALengthDiffers)
 {
-    const Bytes image = Image();
+    Bytes image(4096);
+    for (size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<uint8_t>(i * 7 + 3);
+    }
     const Bytes shorter(image.begin(), image.end() - 10);
     Bytes longer = image;
     longer.push_back(0xFF);
@@ -61,7 +50,8 @@ TEST(FlashComparison, TheFirstDifferenceAndTheCountAtTheEdgesAndWhenALengthDiffe
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Jobs::FlashComparison result = Compare(c.expected, c.actual);
+        const Jobs::FlashComparison result =
+            Jobs::CompareFlash(c.expected.data(), c.expected.size(), c.actual.data(), c.actual.size());
         EXPECT_EQ(std::make_tuple(result.equal, result.firstDifference, result.differingBytes),
                   std::make_tuple(c.count == 0, c.first, c.count));
     }
