@@ -1,5 +1,6 @@
 // The companion programs' shared command line: the number syntax, with its
-// limits, and how help, version and a wrong command line end a run.
+// limits, and a value out of them ending the run as a usage error. Help and
+// version are checked through the programs themselves (tests/pkg, tests/station).
 #include "cmdline/companion_command_line.h"
 
 #include <gtest/gtest.h>
