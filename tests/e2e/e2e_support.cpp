@@ -1,7 +1,5 @@
 #include "e2e_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+
+#include "support/loopback_socket.h"
 
 namespace E2e {
 
@@ -142,14 +142,10 @@ BoardRun E2eTest::Reported(const std::string& family, const std::vector<PackageI
 
 LoopbackListener::LoopbackListener()
 {
-    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(m_fd, 8) == 0 &&
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        m_port = std::to_string(ntohs(address.sin_port));
+    const TestSupport::LoopbackSocket bound = TestSupport::BindLoopback(SOCK_NONBLOCK);
+    m_fd = bound.fd;
+    if (m_fd >= 0 && listen(m_fd, 8) == 0) {
+        m_port = std::to_string(bound.port);
     }
 }
 

@@ -1,9 +1,6 @@
 #include "support/ser2net_process.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +11,7 @@
 #include <thread>
 
 #include "support/child_process.h"
+#include "support/loopback_socket.h"
 
 namespace TestSupport {
 
@@ -25,18 +23,9 @@ constexpr int LISTEN_STATE = 0x0A;  // TCP_LISTEN in /proc/net/tcp
 // A port nobody uses right now: the kernel's choice for a socket bound to 0.
 uint16_t FreePort()
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
+    const LoopbackSocket bound = BindLoopback();
+    close(bound.fd);
+    return bound.port;
 }
 
 // Whether 127.0.0.1:port is listening, without connecting (a connection would

@@ -4,8 +4,6 @@
 // happy paths, the system's look-up included, run end to end through ser2net.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +20,7 @@
 #include "transport/rfc2217_line.h"
 #include "transport/server_connection.h"
 #include "transport/telnet_codec.h"
+#include "support/loopback_socket.h"
 #include "support/test_files.h"
 
 namespace {
@@ -42,17 +41,10 @@ class ScriptedServer {
 public:
     explicit ScriptedServer(std::function<void(int)> script = nullptr)
     {
-        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (bind(m_listen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            return;
-        }
-        m_port = ntohs(address.sin_port);
-        if (script && listen(m_listen, 1) == 0) {
+        const TestSupport::LoopbackSocket bound = TestSupport::BindLoopback();
+        m_listen = bound.fd;
+        m_port = bound.port;
+        if (m_listen >= 0 && script && listen(m_listen, 1) == 0) {
             m_thread = std::thread([this, script] {
                 pollfd pfd{m_listen, POLLIN, 0};
                 if (poll(&pfd, 1, PEER_TIMEOUT_MS) == 1) {
