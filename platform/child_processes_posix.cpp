@@ -133,11 +133,17 @@ void Kill(pid_t pid)
 int CatchSignals()
 {
     const sigset_t caught = CaughtSignals();
+    sigset_t previous;
     // Threads started later inherit the mask, so no thread runs a default action or a handler for them.
-    if (pthread_sigmask(SIG_BLOCK, &caught, nullptr) != 0) {
+    if (pthread_sigmask(SIG_BLOCK, &caught, &previous) != 0) {
         return -1;
     }
-    return signalfd(-1, &caught, SFD_NONBLOCK | SFD_CLOEXEC);
+    const int fd = signalfd(-1, &caught, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (fd < 0) {
+        // Held back with nobody to read them, a Ctrl-C would be lost: let it act as by default.
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    return fd;
 }
 
 Signals DrainSignals(int fd)

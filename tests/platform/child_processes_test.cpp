@@ -4,7 +4,10 @@
 // own Ctrl-C and SIGTERM in every thread.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -151,6 +154,27 @@ TEST_F(ChildProcessTest, ChildrenStartWithNoSignalHeldBack)
     const long got = Child::ReadSome(child.eventsFd, buffer, sizeof buffer - 1);
     EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0), "SigBlk:\t0000000000000000\n");
     Child::CloseFd(child.eventsFd);
+}
+
+// Without a descriptor to read them from, Ctrl-C and SIGTERM must not stay held back.
+TEST(CatchSignals, WithNoDescriptorLeftNothingIsHeldBack)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        sigset_t held;
+        sigemptyset(&held);  // as a station starts: nothing held back (other tests here caught signals)
+        pthread_sigmask(SIG_SETMASK, &held, nullptr);
+        // Every descriptor below the lowest free one is taken: with it as the limit, none is left.
+        const int lowest = open("/dev/null", O_RDONLY);
+        close(lowest);
+        const rlimit none{static_cast<rlim_t>(lowest), static_cast<rlim_t>(lowest)};
+        const bool failed = setrlimit(RLIMIT_NOFILE, &none) == 0 && Child::CatchSignals() < 0;
+        pthread_sigmask(SIG_BLOCK, nullptr, &held);
+        _exit(failed && !sigismember(&held, SIGINT) && !sigismember(&held, SIGTERM) ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(WakePipe, AnotherThreadWakesAWaitAndDrainingQuietsIt)
