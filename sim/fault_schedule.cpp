@@ -76,6 +76,9 @@ FaultSchedule::FaultSchedule(const FaultPlan& plan, Report& report) : m_plan(pla
         const char* name = fault.kind == BlockFault::Kind::ASK_AGAIN ? "block-again" : "lose-block-ack";
         m_blocks.push_back({fault, report.AddFault(name, fault.which.text)});
     }
+    for (uint64_t nth : plan.lostReadBackAcks) {
+        m_readBackAcks.push_back({nth, report.AddFault("lose-read-ack", std::to_string(nth))});
+    }
     for (const BadCell& cell : plan.badCells) {
         m_cells.push_back({cell, report.AddFault("bad-cell", CellText(cell))});
     }
@@ -169,6 +172,19 @@ BlockFate FaultSchedule::TakeBlock(uint64_t number, bool repeat)
         fate = entry.fault.kind == BlockFault::Kind::ASK_AGAIN ? BlockFate::ASK_AGAIN : BlockFate::ACK_LOST;
     }
     return fate;
+}
+
+bool FaultSchedule::LoseReadBackAck()
+{
+    const uint64_t position = ++m_readBackAcksTaken;
+    bool lost = false;
+    for (const auto& entry : m_readBackAcks) {
+        if (entry.fault == position) {
+            m_report.FaultFired(entry.record, "read-back ACK " + std::to_string(position));
+            lost = true;
+        }
+    }
+    return lost;
 }
 
 void FaultSchedule::Fired(Flag flag, const std::string& where)

@@ -46,6 +46,8 @@ public:
     void TransferStarted();
     // An intact data block arrived; number counts from 1 within its transfer.
     BlockFate TakeBlock(uint64_t number, bool repeat);
+    // The tool acknowledged a data block of a read-back: whether that ACK is lost.
+    bool LoseReadBackAck();
 
     void Fired(Flag flag, const std::string& where);
     void CellsFired(const std::vector<BadCell>& cells, const std::string& what);
@@ -63,6 +65,8 @@ private:
     Report& m_report;
     std::vector<Entry<AnswerFault>> m_answers;
     std::vector<Entry<BlockFault>> m_blocks;
+    std::vector<Entry<uint64_t>> m_readBackAcks;
+    uint64_t m_readBackAcksTaken = 0;
     std::vector<Entry<BadCell>> m_cells;
     std::vector<std::pair<Flag, size_t>> m_flags;
 };

@@ -72,6 +72,12 @@ void AddFaults(CLI::App& app, FaultPlan& faults, RepeatedFaults& repeated)
                 "Vb27/Qn4180: this intact YMODEM data block (N or TRANSFER:BLOCK) is asked for again with C");
     AddRepeated(app, "--lose-block-ack", repeated.loseBlockAck, block, "BLOCK",
                 "Vb27/Qn4180: the ACK of this YMODEM data block is lost");
+    app.add_option("--lose-read-ack", faults.lostReadBackAcks,
+                   "Vb27/Qn4180: the N-th ACK the tool sends for a read-back data block (from 1) is lost")
+        ->type_name("N")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->transform(CompanionCli::NumberIn(1, std::numeric_limits<uint64_t>::max()));
     AddRepeated(app, "--bad-cell", repeated.badCell, SyntaxOf<BadCell>(ParseBadCell), "ADDRESS[:BIT]",
                 "the flash byte at ADDRESS stores bit BIT (default 0) wrong");
     app.add_flag("--silent", faults.silent, "no boot text, no answers")->disable_flag_override();
@@ -125,8 +131,9 @@ void CheckFamily(const std::string& family, const FaultPlan& faults)
     if (family != "typesix") {
         return;
     }
-    if (!faults.blocks.empty()) {
-        throw CLI::ValidationError("--block-again/--lose-block-ack", "TypeSix boards take no YMODEM transfer");
+    if (!faults.blocks.empty() || !faults.lostReadBackAcks.empty()) {
+        throw CLI::ValidationError("--block-again/--lose-block-ack/--lose-read-ack",
+                                   "TypeSix boards take no YMODEM transfer");
     }
     for (const AnswerFault& fault : faults.answers) {
         if (fault.which.by == AnswerSelector::By::CLOSING_ACK) {

@@ -454,7 +454,8 @@ void Vb27Board::HandleUpload(const Frame& frame)
     m_env.report.AddEvent("upload " + Hex32(address) + " " + std::to_string(length) + " in blocks of " +
                           std::to_string(m_uploadBlock));
     m_sender = std::make_unique<YmodemSender>([this](const std::vector<uint8_t>& bytes) { SendRaw(bytes); },
-                                              READ_BACK_NAME, m_env.flash.Read(address, length), m_uploadBlock);
+                                              READ_BACK_NAME, m_env.flash.Read(address, length), m_uploadBlock,
+                                              &m_env.faults);
     m_sender->Start(m_now);
     m_mode = Mode::UPLOAD;
 }

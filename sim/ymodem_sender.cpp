@@ -1,5 +1,6 @@
 #include "sim/ymodem_sender.h"
 
+#include "sim/fault_schedule.h"
 #include "sim/ymodem_receiver.h"
 
 #include <algorithm>
@@ -7,12 +8,14 @@
 
 namespace Sim {
 
-YmodemSender::YmodemSender(SendFn send, std::string name, std::vector<uint8_t> data, size_t blockSize)
+YmodemSender::YmodemSender(SendFn send, std::string name, std::vector<uint8_t> data, size_t blockSize,
+                           FaultSchedule* faults)
     : m_send(std::move(send)),
       m_name(std::move(name)),
       m_data(std::move(data)),
       m_blockSize(Ymodem::HeadOfDataSize(blockSize) != 0 ? blockSize : DEFAULT_BLOCK_SIZE),
-      m_head(Ymodem::HeadOfDataSize(m_blockSize))
+      m_head(Ymodem::HeadOfDataSize(m_blockSize)),
+      m_faults(faults)
 {
 }
 
@@ -104,6 +107,9 @@ void YmodemSender::TakeByte(uint8_t b)
         }
         break;
     case State::WAIT_DATA_ACK:
+        if (ack && m_faults != nullptr && m_faults->LoseReadBackAck()) {
+            break;  // lost on the line: the board waits on for it
+        }
         if (ack) {
             ++m_block;
             SendNextOrEot();

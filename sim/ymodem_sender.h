@@ -12,6 +12,8 @@
 
 namespace Sim {
 
+class FaultSchedule;
+
 class YmodemSender {
 public:
     using SendFn = std::function<void(const std::vector<uint8_t>&)>;
@@ -22,7 +24,9 @@ public:
     static constexpr int64_t SILENCE_LIMIT_MS = 10000;
 
     // blockSize: data bytes per block; a size no head byte announces is taken as 1024.
-    YmodemSender(SendFn send, std::string name, std::vector<uint8_t> data, size_t blockSize = DEFAULT_BLOCK_SIZE);
+    // faults, when given, may lose the receiver's ACK of a data block.
+    YmodemSender(SendFn send, std::string name, std::vector<uint8_t> data, size_t blockSize = DEFAULT_BLOCK_SIZE,
+                 FaultSchedule* faults = nullptr);
 
     void Start(int64_t nowMs);  // waits for the receiver's 'C'
     void Feed(const uint8_t* data, size_t length, int64_t nowMs);
@@ -49,6 +53,7 @@ private:
     std::vector<uint8_t> m_data;
     size_t m_blockSize;
     uint8_t m_head;
+    FaultSchedule* m_faults;
     State m_state = State::WAIT_START;
     size_t m_block = 0;  // data blocks sent and acknowledged so far
     size_t m_resent = 0;

@@ -101,10 +101,11 @@ TEST_F(FaultScheduleTest, NoiseCountsEveryAnswerThatGoesOutAndKeepsOnlyTheFirstP
     EXPECT_EQ(noise.where[1], "before answer 3");
 }
 
-TEST_F(FaultScheduleTest, BlocksAreHitByPositionRepeatsIncludedOrByTransferAndNumberOnFirstArrivalOnly)
+TEST_F(FaultScheduleTest, BlocksAndReadBackAcksAreHitByPositionRepeatsIncludedOrByTransferAndNumberOnFirstArrival)
 {
     plan.blocks = {Block(Sim::BlockFault::Kind::ASK_AGAIN, "2:3"), Block(Sim::BlockFault::Kind::ACK_LOST, "4"),
                    Block(Sim::BlockFault::Kind::ASK_AGAIN, "3:1")};
+    plan.lostReadBackAcks = {2, 9};
     Sim::FaultSchedule schedule(plan, report);
     schedule.TransferStarted();
     EXPECT_EQ(schedule.TakeBlock(1, false), BlockFate::TAKE);
@@ -123,6 +124,13 @@ TEST_F(FaultScheduleTest, BlocksAreHitByPositionRepeatsIncludedOrByTransferAndNu
     EXPECT_EQ(report.Faults().at(2).fired, 0u);
     EXPECT_EQ(report.GetTally().transfers, 2u);
     EXPECT_EQ(report.GetTally().dataBlocks, 9u);
+
+    EXPECT_FALSE(schedule.LoseReadBackAck());
+    EXPECT_TRUE(schedule.LoseReadBackAck());
+    EXPECT_FALSE(schedule.LoseReadBackAck()) << "the ACK of the block sent again is the third";
+    EXPECT_EQ(report.Faults().at(3).where, std::vector<std::string>{"read-back ACK 2"});
+    EXPECT_EQ(report.Faults().at(4).fault, "lose-read-ack");
+    EXPECT_EQ(report.Faults().at(4).fired, 0u);
 }
 
 TEST_F(FaultScheduleTest, FlagsAndBadCellsAreListedFromTheStartAndMarkedWhereTheyFire)

@@ -55,6 +55,7 @@ TEST(SimOptionsParse, WhatItRefusesIsNamedWithExitCodeTwo)
         {"--family", "vb27", "--line-baud", "0"},
         {"--family", "vb27", "--line-baud", "4294967296"},
         {"--family", "vb27", "--nak-frame", "0"},
+        {"--family", "vb27", "--lose-read-ack", "0"},  // counted from 1
         {"--family", "vb27", "--noise", "12q"},
         {"--family", "vb27", "--flash-size", "257m"},  // above the largest flash
         {"--family", "vb27", "--silent=yes"},
@@ -63,6 +64,7 @@ TEST(SimOptionsParse, WhatItRefusesIsNamedWithExitCodeTwo)
         // A TypeSix board has neither closing ACKs nor YMODEM blocks.
         {"--family", "typesix", "--drop-answer", "close@1"},
         {"--family", "typesix", "--lose-block-ack", "3"},
+        {"--family", "typesix", "--lose-read-ack", "1"},
     };
     for (const auto& args : bad) {
         Sim::SimOptions o;
