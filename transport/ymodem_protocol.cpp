@@ -499,6 +499,9 @@ bool YmodemProtocol::RecvDataFrame(uint8_t* buffer, uint32_t bufferSize, uint32_
         }
         uint32_t frameSize = CollectFrame(buffer, bufferSize, 0);
         if (frameSize == 0) {
+            // No whole frame in the window: the board waits for us, most
+            // likely because our last ACK, or a byte of its frame, was lost.
+            askAgain = true;
             continue;
         }
         expectedBlock %= 256;
@@ -506,8 +509,18 @@ bool YmodemProtocol::RecvDataFrame(uint8_t* buffer, uint32_t bufferSize, uint32_
         // A bad frame, or one of another block, is answered with 'C', not NAK.
         if (CheckRecvData(buffer, frameSize, head, static_cast<uint8_t>(expectedBlock))) {
             dataSize = frameSize - DATA_OFFSET - YMODEM_CRC_LEN;
+            m_lastBlock = static_cast<uint8_t>(expectedBlock);
             ++expectedBlock;
             return true;
+        }
+        // Asking for a repeat once more would only bring it once more.
+        if (IsRepeatOf(buffer, frameSize, static_cast<uint8_t>(expectedBlock + 255))) {
+            if (!SendByte(YMODEM_ACK)) {
+                Fail(Common::OutcomeKind::TRANSFER, "Send Ymodem ACK failed.\n");
+                return false;
+            }
+            askAgain = false;
+            continue;
         }
         askAgain = true;
     }
@@ -570,8 +583,17 @@ bool YmodemProtocol::RecvData(uint32_t size, const DataSink& keep)
     return true;
 }
 
+bool YmodemProtocol::IsRepeatOf(const uint8_t* frame, uint32_t frameSize, uint8_t block) const
+{
+    const uint8_t head = frame[HEAD_OFFSET];
+    return GetYmodemDataSizeOfHead(head) != 0 && CheckRecvData(frame, frameSize, head, block);
+}
+
+// A board that missed our ACK of the last block waits for it, or sends that
+// block again; either is answered, so that its EOT follows. Other bytes are noise.
 bool YmodemProtocol::RecvYModelEotFrame()
 {
+    std::vector<uint8_t> frame(MAX_RECV_FRAME_SIZE);
     uint32_t start = Common::GetTime();
     for (;;) {
         if (Elapsed(start) >= YMODEM_C_RECV_TIMEOUT || LineGone()) {
@@ -581,18 +603,29 @@ bool YmodemProtocol::RecvYModelEotFrame()
         if (m_chip->CheckIsCancel()) {
             return false;
         }
-        uint8_t byte = 0;
-        if (m_chip->Receive(&byte, 1) == 1) {
-            if (byte == YMODEM_EOT) {
-                if (!SendByte(YMODEM_ACK)) {
-                    Fail(Common::OutcomeKind::TRANSFER, "Send ACK frame failed.\n");
-                    return false;
-                }
-                return true;
+        if (!CollectBytes(frame.data(), 1, Common::GetTime(), SEND_YMODEM_C_DELAY_TIME)) {
+            if (!SendByte(YMODEM_C)) {
+                Fail(Common::OutcomeKind::TRANSFER, "Send Ymodem C failed.\n");
+                return false;
             }
             continue;
         }
-        WaitPoll(YMODEM_DELAY_TIME);
+        const uint8_t head = frame[HEAD_OFFSET];
+        if (head == YMODEM_EOT) {
+            if (!SendByte(YMODEM_ACK)) {
+                Fail(Common::OutcomeKind::TRANSFER, "Send ACK frame failed.\n");
+                return false;
+            }
+            return true;
+        }
+        const uint32_t dataSize = GetYmodemDataSizeOfHead(head);
+        const uint32_t frameSize = GetYmodemDataFrameSize(dataSize);
+        if (dataSize != 0 &&
+            CollectBytes(frame.data() + 1, frameSize - 1, Common::GetTime(), SEND_YMODEM_C_DELAY_TIME) &&
+            IsRepeatOf(frame.data(), frameSize, m_lastBlock) && !SendByte(YMODEM_ACK)) {
+            Fail(Common::OutcomeKind::TRANSFER, "Send Ymodem ACK failed.\n");
+            return false;
+        }
     }
 }
 

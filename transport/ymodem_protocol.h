@@ -111,8 +111,13 @@ private:
     // Prints the message and keeps it as the failure of the operation.
     void Fail(Common::OutcomeKind kind, const char* text);
 
+    // Whether the frame is a good copy of a block already taken, which the
+    // board sends again when our ACK of it did not reach it.
+    bool IsRepeatOf(const uint8_t* frame, uint32_t frameSize, uint8_t block) const;
+
     uint32_t m_singleFrameDataSize = SINGLE_FRAME_DATA_SIZE_1K;
     ChipLink* m_chip = nullptr;
+    uint8_t m_lastBlock = 0;  // the last data block taken
 };
 
 }  // namespace YmodemProtocolSp

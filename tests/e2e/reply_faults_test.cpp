@@ -7,7 +7,8 @@
 //  - a closing ACK that came garbled leaves its image unconfirmed in the
 //    report and in the event lines, and the burn goes on;
 //  - a YMODEM block the board asks for again, or whose ACK it lost, is sent
-//    again and the transfer stays in step.
+//    again and the transfer stays in step; so is a block of the burn check's
+//    read-back whose ACK from the tool the board never got.
 // Garbled replies and blocks asked for again are rows of the fault matrix,
 // judged by its rules on top.
 //
@@ -140,6 +141,11 @@ std::vector<FaultCase> ReplyCases()
                 add(family, fault, block);
             }
         }
+    }
+    // Read back in 1 KiB blocks: app.bin's 2nd and last, nv.bin's only one.
+    for (const char* nth : {"2", "5", "6"}) {
+        add("vb27", "--lose-read-ack", nth);
+        cases.back().toolOptions.insert(cases.back().toolOptions.end(), {"-c", "1"});
     }
     return cases;
 }

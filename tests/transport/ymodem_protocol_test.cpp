@@ -98,8 +98,11 @@ struct ScriptedLine {
 };
 
 // What goes wrong once: block 0, or the second data frame.
-// STREAM: frames 0 and 1 in one write.
-enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM };
+// STREAM: frames 0 and 1 in one write. RESENT: the second frame comes again
+// at once, as from a board that took the tool's ACK for 'C'. ACK_LOST: the
+// board keeps waiting after the second frame and sends it again when asked;
+// LAST_ACK_LOST: the same after the last frame.
+enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM, RESENT, ACK_LOST, LAST_ACK_LOST };
 
 const Bytes TRAILER = {0xEF, 0xBE, 0xAD, 0xDE};  // behind the closing block 0, same write
 
@@ -133,7 +136,13 @@ std::vector<Step> Loader(const Bytes& data, size_t blockSize, Fault fault)
             send(Block(f[0], 3, Bytes(f.begin() + 3, f.end() - 2), f.size() - 5), 1);
         }
         const bool both = i == 0 && fault == Fault::STREAM;
-        send(both ? Concat({f, frames[++i]}) : f, both ? 2 : 1);
+        const bool again = (i == 1 && (fault == Fault::RESENT || fault == Fault::ACK_LOST)) ||
+                           (i + 1 == frames.size() && fault == Fault::LAST_ACK_LOST);
+        const bool waits = again && fault != Fault::RESENT;
+        send(both ? Concat({f, frames[++i]}) : f, both || waits ? 2 : 1);
+        if (again) {
+            send(f, 1);
+        }
     }
     send({EOT}, 2);
     send(Concat({ClosingBlock(), TRAILER}), 2);
@@ -150,10 +159,11 @@ protected:
 
 }  // namespace
 
-// ---- the receiver follows the head byte, never past its buffer; bad frames are asked
-// for again with 'C'; bytes behind a frame belong to the next reader
+// ---- the receiver follows the head byte, never past its buffer; bad frames, and a
+// board that waits, are asked for again with 'C'; a frame sent again is
+// acknowledged and kept once; bytes behind a frame belong to the next reader
 
-TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksForBadOnesAgainAndLeavesWhatFollows)
+TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksAgainTakesARepeatOnceAndLeavesWhatFollows)
 {
     const Bytes data = Pattern(10000, 24);
     const struct {
@@ -168,6 +178,9 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksForBadOnesAgainAndLeavesWhatFoll
         {Fault::WRONG_BLOCK, 1024, 1024, Concat({{ACK, C, ACK, C}, Bytes(9, ACK)})},
         {Fault::BAD_START, 1024, 1024, Concat({{C, ACK, C}, Bytes(10, ACK)})},
         {Fault::STREAM, 1024, 1024, Concat({{ACK, C}, Bytes(10, ACK)})},
+        {Fault::RESENT, 1024, 1024, Concat({{ACK, C}, Bytes(11, ACK)})},
+        {Fault::ACK_LOST, 1024, 1024, Concat({{ACK, C, ACK, ACK, C}, Bytes(9, ACK)})},
+        {Fault::LAST_ACK_LOST, 1024, 1024, Concat({{ACK, C}, Bytes(10, ACK), {C, ACK}})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(static_cast<int>(c.fault)) + " blocks of " + std::to_string(c.blockSize));
