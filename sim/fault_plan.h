@@ -67,8 +67,8 @@ struct FaultPlan {
     int nakFrame = 0;               // command frame N (from 1) refused, not carried out
     std::vector<AnswerFault> answers;
     std::vector<BlockFault> blocks;
-    // The N-th ACK the tool sends for a read-back data block (from 1, over
-    // every read-back, repeats included) never reaches the board.
+    // The N-th ACK the tool sends for a read-back data block or EOT (from 1,
+    // over every read-back, repeats included) never reaches the board.
     std::vector<uint64_t> lostReadBackAcks;
     std::vector<BadCell> badCells;
     bool silent = false;            // no boot text, no answers at all

@@ -73,7 +73,7 @@ void AddFaults(CLI::App& app, FaultPlan& faults, RepeatedFaults& repeated)
     AddRepeated(app, "--lose-block-ack", repeated.loseBlockAck, block, "BLOCK",
                 "Vb27/Qn4180: the ACK of this YMODEM data block is lost");
     app.add_option("--lose-read-ack", faults.lostReadBackAcks,
-                   "Vb27/Qn4180: the N-th ACK the tool sends for a read-back data block (from 1) is lost")
+                   "Vb27/Qn4180: the N-th ACK the tool sends for a read-back data block or EOT (from 1) is lost")
         ->type_name("N")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)

@@ -83,7 +83,9 @@ void YmodemSender::TakeByte(uint8_t b)
         return;
     }
     m_sawCan = false;
-    const bool ack = b == Ymodem::ACK;
+    // The fault plan may lose the ACK of a data block or of the EOT on the line.
+    const bool lossy = m_state == State::WAIT_DATA_ACK || m_state == State::WAIT_EOT_ACK;
+    const bool ack = b == Ymodem::ACK && !(lossy && m_faults != nullptr && m_faults->LoseReadBackAck());
     // 'C' and NAK both ask for the last thing again (the tool's receiver uses 'C').
     const bool again = b == Ymodem::C || b == Ymodem::NAK;
     switch (m_state) {
@@ -107,9 +109,6 @@ void YmodemSender::TakeByte(uint8_t b)
         }
         break;
     case State::WAIT_DATA_ACK:
-        if (ack && m_faults != nullptr && m_faults->LoseReadBackAck()) {
-            break;  // lost on the line: the board waits on for it
-        }
         if (ack) {
             ++m_block;
             SendNextOrEot();
@@ -121,7 +120,7 @@ void YmodemSender::TakeByte(uint8_t b)
     case State::WAIT_EOT_ACK:
         if (ack) {
             m_state = State::WAIT_CLOSING_START;
-        } else if (b == Ymodem::NAK) {
+        } else if (again) {
             m_send({Ymodem::EOT});
         }
         break;

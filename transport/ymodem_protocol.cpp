@@ -468,8 +468,15 @@ bool YmodemProtocol::RecvYModelSOHFrame()
             return false;
         }
         // Block 0 is always a 128-byte CRC frame.
+        frame[HEAD_OFFSET] = 0;
         if (CollectFrame(frame, sizeof(frame), YMODEM_SOH_FRAME_SIZE) == 0 ||
             !CheckRecvData(frame, YMODEM_SOH_FRAME_SIZE, YMODEM_SOH, 0)) {
+            // The EOT again, where the closing block was asked for: the board
+            // missed our ACK of it.
+            if (frame[HEAD_OFFSET] == YMODEM_EOT && !SendByte(YMODEM_ACK)) {
+                Fail(Common::OutcomeKind::TRANSFER, "Send ACK frame failed.\n");
+                return false;
+            }
             continue;
         }
         if (!SendByte(YMODEM_ACK) || !SendByte(YMODEM_C)) {

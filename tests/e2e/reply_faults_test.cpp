@@ -7,8 +7,8 @@
 //  - a closing ACK that came garbled leaves its image unconfirmed in the
 //    report and in the event lines, and the burn goes on;
 //  - a YMODEM block the board asks for again, or whose ACK it lost, is sent
-//    again and the transfer stays in step; so is a block of the burn check's
-//    read-back whose ACK from the tool the board never got.
+//    again and the transfer stays in step; so is a block or EOT of the burn
+//    check's read-back whose ACK from the tool the board never got.
 // Garbled replies and blocks asked for again are rows of the fault matrix,
 // judged by its rules on top.
 //
@@ -142,8 +142,9 @@ std::vector<FaultCase> ReplyCases()
             }
         }
     }
-    // Read back in 1 KiB blocks: app.bin's 2nd and last, nv.bin's only one.
-    for (const char* nth : {"2", "5", "6"}) {
+    // Read back in 1 KiB blocks, the tool ACKs app.bin's 5 blocks and EOT, then
+    // nv.bin's one: app.bin's 2nd and last block, its EOT, and the run's last EOT.
+    for (const char* nth : {"2", "5", "6", "8"}) {
         add("vb27", "--lose-read-ack", nth);
         cases.back().toolOptions.insert(cases.back().toolOptions.end(), {"-c", "1"});
     }

@@ -101,8 +101,9 @@ struct ScriptedLine {
 // STREAM: frames 0 and 1 in one write. RESENT: the second frame comes again
 // at once, as from a board that took the tool's ACK for 'C'. ACK_LOST: the
 // board keeps waiting after the second frame and sends it again when asked;
-// LAST_ACK_LOST: the same after the last frame.
-enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM, RESENT, ACK_LOST, LAST_ACK_LOST };
+// LAST_ACK_LOST: the same after the last frame; EOT_ACK_LOST: the EOT comes
+// again when the tool asks for the closing block.
+enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM, RESENT, ACK_LOST, LAST_ACK_LOST, EOT_ACK_LOST };
 
 const Bytes TRAILER = {0xEF, 0xBE, 0xAD, 0xDE};  // behind the closing block 0, same write
 
@@ -145,6 +146,9 @@ std::vector<Step> Loader(const Bytes& data, size_t blockSize, Fault fault)
         }
     }
     send({EOT}, 2);
+    if (fault == Fault::EOT_ACK_LOST) {
+        send({EOT}, 2);
+    }
     send(Concat({ClosingBlock(), TRAILER}), 2);
     send({}, 0);  // only takes the answers to the closing block
     return steps;
@@ -181,6 +185,7 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksAgainTakesARepeatOnceAndLeavesWh
         {Fault::RESENT, 1024, 1024, Concat({{ACK, C}, Bytes(11, ACK)})},
         {Fault::ACK_LOST, 1024, 1024, Concat({{ACK, C, ACK, ACK, C}, Bytes(9, ACK)})},
         {Fault::LAST_ACK_LOST, 1024, 1024, Concat({{ACK, C}, Bytes(10, ACK), {C, ACK}})},
+        {Fault::EOT_ACK_LOST, 1024, 1024, Concat({{ACK, C}, Bytes(10, ACK), {ACK, C}})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(static_cast<int>(c.fault)) + " blocks of " + std::to_string(c.blockSize));
