@@ -101,9 +101,11 @@ struct ScriptedLine {
 // STREAM: frames 0 and 1 in one write. RESENT: the second frame comes again
 // at once, as from a board that took the tool's ACK for 'C'. ACK_LOST: the
 // board keeps waiting after the second frame and sends it again when asked;
-// LAST_ACK_LOST: the same after the last frame; EOT_ACK_LOST: the EOT comes
-// again when the tool asks for the closing block.
-enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM, RESENT, ACK_LOST, LAST_ACK_LOST, EOT_ACK_LOST };
+// LAST_ACK_LOST: the same after the last frame; START_ACK_LOST and
+// EOT_ACK_LOST: block 0 or the EOT comes again on the 'C' that follows.
+enum class Fault {
+    NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM, RESENT, ACK_LOST, LAST_ACK_LOST, START_ACK_LOST, EOT_ACK_LOST
+};
 
 const Bytes TRAILER = {0xEF, 0xBE, 0xAD, 0xDE};  // behind the closing block 0, same write
 
@@ -126,6 +128,9 @@ std::vector<Step> Loader(const Bytes& data, size_t blockSize, Fault fault)
         send(bad, 1);
     }
     send(start, 2);
+    if (fault == Fault::START_ACK_LOST) {
+        send(start, 2);  // taken for a request to repeat it: the tool's ACK was lost
+    }
     for (size_t i = 0; i < frames.size(); ++i) {
         const Bytes& f = frames[i];
         if (i == 1 && fault == Fault::CORRUPT) {
@@ -185,6 +190,7 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksAgainTakesARepeatOnceAndLeavesWh
         {Fault::RESENT, 1024, 1024, Concat({{ACK, C}, Bytes(11, ACK)})},
         {Fault::ACK_LOST, 1024, 1024, Concat({{ACK, C, ACK, ACK, C}, Bytes(9, ACK)})},
         {Fault::LAST_ACK_LOST, 1024, 1024, Concat({{ACK, C}, Bytes(10, ACK), {C, ACK}})},
+        {Fault::START_ACK_LOST, 1024, 1024, Concat({{ACK, C, ACK, C}, Bytes(10, ACK)})},
         {Fault::EOT_ACK_LOST, 1024, 1024, Concat({{ACK, C}, Bytes(10, ACK), {ACK, C}})},
     };
     for (const auto& c : cases) {
