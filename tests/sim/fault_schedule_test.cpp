@@ -155,13 +155,4 @@ TEST_F(FaultScheduleTest, FlagsAndBadCellsAreListedFromTheStartAndMarkedWhereThe
     EXPECT_EQ(Record(3).fired, 1u);
 }
 
-// How a bit flip and a cut spoil a frame is pinned byte for byte by the
-// boards' own tests; here the edge: a cut of a one-byte answer leaves nothing.
-TEST(SpoilOnLine, ACutOneByteAnswerLeavesNothing)
-{
-    std::vector<uint8_t> one = {0x06};
-    Sim::SpoilOnLine(one, Sim::Garble::CUT);
-    EXPECT_TRUE(one.empty());
-}
-
 }  // namespace
