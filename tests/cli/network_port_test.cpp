@@ -1,6 +1,7 @@
-// A network port name, from burn.config or from -m serial, makes the run a
-// socket run with the server's host and port; a later plain name undoes it.
-// A malformed one is refused end to end (tests/e2e/early_checks_test.cpp).
+// A network port name from burn.config makes the run a socket run with the
+// server's host and port; a plain name after -m serial undoes it. One after
+// -m serial is burnt through end to end (tests/e2e/remote_e2e_test.cpp), a
+// malformed one refused there too (tests/e2e/early_checks_test.cpp).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -38,7 +39,7 @@ protected:
 };
 
 // The port the run opens is the one its job's line factory reads.
-TEST_F(NetworkPort, TheCommandLineNameReplacesTheConfiguredOneEitherWay)
+TEST_F(NetworkPort, APlainCommandLineNameReplacesAConfiguredNetworkOne)
 {
     Load("rfc2217://[::1]:4001", {});
     EXPECT_EQ(m_context.GetPortName().kind, PortKind::RFC2217);
@@ -48,10 +49,6 @@ TEST_F(NetworkPort, TheCommandLineNameReplacesTheConfiguredOneEitherWay)
     EXPECT_EQ(m_context.GetPortName().kind, PortKind::DEVICE);
     EXPECT_EQ(m_context.GetPortName().text, "/dev/ttyUSB0");
     EXPECT_EQ(m_context.GetPortName().host, "");
-
-    Load("/dev/ttyUSB0", {"-m", "serial", "socket://board-3.lab:7000"});
-    EXPECT_EQ(m_context.GetPortName().kind, PortKind::RAW_SOCKET);
-    EXPECT_EQ(m_context.GetPortName().Server(), "board-3.lab:7000");
 }
 
 }  // namespace
