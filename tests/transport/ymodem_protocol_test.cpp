@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <thread>
 
