@@ -71,8 +71,6 @@ const std::vector<FaultCase>& Cases()
         {"Vb27Noise", "vb27", {"--noise", "7"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {}, ""},
         {"Vb27RefusedHandshake", "vb27", {"--nak-frame", "1"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {},
          "refused as the fault plan asks"},
-        {"Vb27BrokenAnswerCheck", "vb27", {"--corrupt-answer", "1"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {},
-         "sent with a broken CRC as the fault plan asks"},
         {"Vb27DroppedAnswer", "vb27", {"--drop-answer", "1"}, Ending::RECOVERS, RECOVERY_LIMIT_MS, {},
          "dropped as the fault plan asks"},
         // The report gives the failure as it was made, not the last of the messages that followed it.

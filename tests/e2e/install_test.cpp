@@ -44,12 +44,6 @@ TEST(InstalledPrefix, ProgramsRunFromAnotherDirectoryAndBurnAPackagePackedThere)
 
     // Every program starts in a directory that has nothing of the installation.
     const RunOptions elsewhere{true, work};
-    const RunResult version = RunProgram(bin + "tarnwickcmd", {"-v"}, RUN_LIMIT_MS, elsewhere);
-    EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.output, "TarnwickCmd Version: 1.0.0\n");
-    const RunResult pkg = RunProgram(bin + "tarnwick-pkg", {"-v"}, RUN_LIMIT_MS, elsewhere);
-    EXPECT_EQ(pkg.exitCode, 0);
-    EXPECT_TRUE(Contains(pkg.output, "tarnwick-pkg 1.0.0")) << pkg.output;
     const RunResult sim = RunProgram(bin + "tarnwick-sim", {}, RUN_LIMIT_MS, elsewhere);
     EXPECT_EQ(sim.exitCode, 2);
     EXPECT_TRUE(Contains(sim.output, "tarnwick-sim --help")) << sim.output;

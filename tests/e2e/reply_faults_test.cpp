@@ -160,9 +160,8 @@ TEST_F(ReplyFaults, AGarbledClosingAckLeavesItsImageUnconfirmedInTheReportAndThe
     const std::string events = Path("events.jsonl");
     const BoardRun b = Reported("vb27", VB27_PACKAGE, {"-re", "1", "-events:" + events},
                                 {"--corrupt-answer", "close@2"}, QUICK_LIMIT_MS);
+    // Recovery and every image on the board: EveryReply's row for answer 4, this closing ACK.
     ASSERT_EQ(b.run.exitCode, 0) << b.run.output;
-    EXPECT_TRUE(Contains(b.run.output, BURNED)) << b.run.output;
-    ExpectVb27Board(b.report, b.flash, VB27_PACKAGE);
     EXPECT_TRUE(Contains(b.run.output, "The closing ACK of app.bin arrived garbled: the image is unconfirmed.\n"))
         << b.run.output;
     ASSERT_EQ(Images().size(), VB27_PACKAGE.size()) << m_report.dump(2);

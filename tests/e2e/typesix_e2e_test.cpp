@@ -260,10 +260,8 @@ TEST_F(TypeSixBoard, FailedRunsAreExactlyAsModelled)
     std::vector<Failed> cases;
     const PackageImage loader{"loader.bin", TYPE_LOADER, 0, 0, Pattern(500, 1)};
     // Every spelling of an unsafe name: tests/pkg/package_tool_test.cpp (one check serves both).
-    for (const std::string name : {"../evil.bin", "sub\\evil.bin"}) {
-        cases.push_back({BuildPackage({loader, {name, 20, 0, 0, Pattern(50, 2)}}), "error: Image name \"" + name +
-                         "\" in fwpkg file " + m_package + " is not a plain file name\n"});
-    }
+    cases.push_back({BuildPackage({loader, {"../evil.bin", 20, 0, 0, Pattern(50, 2)}}),
+                     "error: Image name \"../evil.bin\" in fwpkg file " + m_package + " is not a plain file name\n"});
     Bytes pastEnd = BuildPackage({loader});
     PutLe(pastEnd, FieldAt(false, 0, FIELD_LENGTH), 501, 4);
     SealPackage(pastEnd);

@@ -104,9 +104,7 @@ nlohmann::json HeadlessBrowser::Command(const std::string& method, const std::st
     httplib::Client client("127.0.0.1", m_port);
     client.set_read_timeout(COMMAND_TIMEOUT_S, 0);
     const std::string text = body.is_null() ? "" : body.dump();
-    httplib::Result result = method == "POST"     ? client.Post(path, text, "application/json")
-                             : method == "DELETE" ? client.Delete(path)
-                                                  : client.Get(path);
+    httplib::Result result = method == "POST" ? client.Post(path, text, "application/json") : client.Delete(path);
     if (!result) {
         return nullptr;
     }

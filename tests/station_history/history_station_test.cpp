@@ -98,7 +98,6 @@ esac)");
     const RunResult failed = History({"--failed", "--csv"});
     ASSERT_EQ(failed.exitCode, 0) << failed.output;
     EXPECT_EQ(CountOf(failed.output, "\n"), 2u) << failed.output;  // the header and the one board
-    EXPECT_TRUE(Contains(failed.output, "run_id,started_utc,port,adapter_serial,round,attempt,result")) << failed.output;
     EXPECT_TRUE(Contains(failed.output, "," + brokenPort + ",,1,1,failed,")) << failed.output;
     const RunResult onePort = History({"--port", brokenPort, "--since", "2000-01-01"});
     EXPECT_EQ(CountOf(onePort.output, "\n"), 2u) << onePort.output;
@@ -127,16 +126,15 @@ sleep 1
 event '{"event":"imageEnded","ok":true}'
 report 0 "" false '[{"name":"app.bin"}]'
 exit 0)");
-    ChildProcess station(Station(), {"--burn", "--port", "/dev/a", "--port", "/dev/b", "--history", m_db->Target(),
-                                       "--run-dir", Path("run"), "--summary", Path("summary.json")});
+    ChildProcess station(Station(), WithOutputs({"--burn", "--port", "/dev/a", "--port", "/dev/b", "--history",
+                                                 m_db->Target()}));
     ASSERT_TRUE(station.WaitForOutput("/dev/b started", OUTPUT_LIMIT_MS)) << station.Output();
     ASSERT_TRUE(m_db->Lock());
     const int exitCode = station.Wait(STATION_LIMIT_MS);
     m_db->Unlock();
     EXPECT_EQ(exitCode, 0) << station.Output();
-    const nlohmann::json summary = ReadJson(Path("summary.json"));
-    EXPECT_EQ(summary["totals"]["succeeded"], 2) << summary.dump();
-    EXPECT_EQ(summary["history"]["notRecorded"], 2) << summary.dump();
+    const nlohmann::json counts{{"totals", {{"succeeded", 2}}}, {"history", {{"notRecorded", 2}}}};
+    EXPECT_EQ(Pick(Summary(), counts), counts);
     EXPECT_TRUE(Contains(station.Output(), "tarnwick-station: history: could not record /dev/")) << station.Output();
     EXPECT_TRUE(Contains(station.Output(), "tarnwick-station: history: not recorded: /dev/a (board 1, attempt 1), ok"))
         << station.Output();
