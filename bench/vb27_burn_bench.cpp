@@ -15,8 +15,9 @@
 // (checkSeconds of the image), and prints the read-back's fraction of the
 // line limit and burn plus check against burn alone.
 //
-// With --repeat every figure is the least of N runs (the tool's and the
-// floor's alike), which keeps a shared machine's load out of the ratio.
+// With --repeat N each rate is measured N times, each time the tool then the
+// floor; the CPU figures are medians, vs_floor the median of the N paired
+// ratios and spread their least and greatest; wall_s is the fastest run.
 //
 // The floor is a forked sender that is already running; the tool's figure
 // also holds what a run costs once (start, package, handshake, loader). So
@@ -443,13 +444,24 @@ Run BurnOnce(const Setup& setup, uint32_t baud, uint32_t block, const std::vecto
     return BurnPackage(setup, setup.packagePath, baud, block, extra);
 }
 
-// Keeps the run of least CPU; a failed run is kept, so that the line says FAILED.
-void KeepLeastCpu(Run& kept, const Run& once, bool first)
+double Median(std::vector<double> values)
 {
-    if (first || (kept.exitCode == 0 && (once.exitCode != 0 || once.cpuSeconds < kept.cpuSeconds))) {
-        kept = once;
+    if (values.empty()) {
+        return 0.0;
     }
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
 }
+
+// One repeat: the fixed run, the burn and the floor, one after the other, so
+// that the three share the machine's state of the moment.
+struct Repeat {
+    Run fixed;
+    Run run;
+    Run floor;
+    bool Ok() const { return fixed.exitCode == 0 && run.exitCode == 0 && floor.exitCode == 0; }
+};
 
 void WritePackage(const Bytes& package, const std::string& path)
 {
@@ -559,44 +571,60 @@ int main(int argc, char** argv)
     }
 
     const Setup setup{bin, dir, packagePath, 0.0, repeat};
-    std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %-14s %-9s %-11s %-13s %s\n", "baud", "block", "wall_s",
-                "payload/s", "of_limit", "cpu_s/MiB", "floor_cpu/MiB", "vs_floor", "startup_ms", "net_vs_floor",
-                "result");
+    std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %-14s %-9s %-11s %-11s %-13s %s\n", "baud", "block", "wall_s",
+                "payload/s", "of_limit", "cpu_s/MiB", "floor_cpu/MiB", "vs_floor", "spread", "startup_ms",
+                "net_vs_floor", "result");
     int failures = 0;
     for (uint32_t baud : bauds) {
         for (uint32_t block : blocks) {
-            // On a shared machine every figure carries the others' load: each
-            // is the least of its repeats, the tool's and the floor's alike.
+            // A virtual machine's CPU time moves by half between identical runs,
+            // and in stretches: each tool run is set against the floor run beside
+            // it, and the ratio is the median of those pairs.
             const size_t frames = static_cast<size_t>(payload) / block;
             // The loader and an image of one block: what a run costs besides its frames.
             const std::string fixedPath = dir + "fixed.fwpkg";
             WritePackage(BuildPackage(HEADER_LENGTH + 2 * ENTRY_LENGTH + LOADER_LENGTH + block), fixedPath);
             const size_t fixedFrames = LOADER_LENGTH / block + 1;
-            Run run;
-            Run floor;
-            Run fixed;
+            std::vector<Repeat> repeats;
             for (int i = 0; i < repeat; ++i) {
-                KeepLeastCpu(fixed, BurnPackage(setup, fixedPath, baud, block, {}), i == 0);
-                KeepLeastCpu(run, BurnOnce(setup, baud, block, {}), i == 0);
-                const Run floorOnce = PtyFloor(baud, block, frames);
-                if (i == 0 || floorOnce.cpuSeconds < floor.cpuSeconds) {
-                    floor = floorOnce;
+                Repeat once;
+                once.fixed = BurnPackage(setup, fixedPath, baud, block, {});
+                once.run = BurnOnce(setup, baud, block, {});
+                once.floor = PtyFloor(baud, block, frames);
+                repeats.push_back(once);
+            }
+            const double imageMiB = static_cast<double>(frames * block) / (1024.0 * 1024.0);
+            std::vector<double> wall, cpuPerMiB, floorPerMiB, startup, ratio, netRatio;
+            bool ok = true;
+            for (const Repeat& r : repeats) {
+                ok = ok && r.Ok();
+                if (!r.Ok() || r.floor.cpuSeconds <= 0) {
+                    continue;
+                }
+                wall.push_back(r.run.wallSeconds);
+                cpuPerMiB.push_back(r.run.cpuSeconds / payloadMiB);
+                floorPerMiB.push_back(r.floor.cpuSeconds / imageMiB);
+                startup.push_back(r.fixed.cpuSeconds);
+                ratio.push_back(cpuPerMiB.back() / floorPerMiB.back());
+                // Per frame beyond the fixed run, against the floor's per frame.
+                if (frames > fixedFrames) {
+                    const double netPerFrame =
+                        (r.run.cpuSeconds - r.fixed.cpuSeconds) / static_cast<double>(frames - fixedFrames);
+                    netRatio.push_back(netPerFrame / (r.floor.cpuSeconds / static_cast<double>(frames)));
                 }
             }
-            const double rate = payload / run.wallSeconds;
+            ok = ok && !ratio.empty();
+            const double fastest = wall.empty() ? 0.0 : *std::min_element(wall.begin(), wall.end());
+            const double rate = fastest > 0 ? payload / fastest : 0.0;
             const double limit = baud / 10.0;
-            const double cpuPerMiB = run.cpuSeconds / payloadMiB;
-            const double floorPerMiB = floor.cpuSeconds / (static_cast<double>(frames * block) / (1024.0 * 1024.0));
-            // Per frame beyond the fixed run, against the floor's per frame.
-            const double netPerFrame = frames > fixedFrames
-                                           ? (run.cpuSeconds - fixed.cpuSeconds) / static_cast<double>(frames - fixedFrames)
-                                           : 0.0;
-            const double floorPerFrame = floor.cpuSeconds / static_cast<double>(frames);
-            const bool ok = run.exitCode == 0 && floor.exitCode == 0 && fixed.exitCode == 0;
-            std::printf("%-9u %-6u %-9.2f %-10.0f %-9.3f %-12.4f %-14.4f %-9.2f %-11.1f %-13.2f %s\n", baud, block,
-                        run.wallSeconds, rate, rate / limit, cpuPerMiB, floorPerMiB,
-                        floorPerMiB > 0 ? cpuPerMiB / floorPerMiB : 0.0, fixed.cpuSeconds * 1000.0,
-                        floorPerFrame > 0 ? netPerFrame / floorPerFrame : 0.0, ok ? "ok" : "FAILED");
+            char spread[32] = "-";
+            if (!ratio.empty()) {
+                std::snprintf(spread, sizeof spread, "%.2f-%.2f", *std::min_element(ratio.begin(), ratio.end()),
+                              *std::max_element(ratio.begin(), ratio.end()));
+            }
+            std::printf("%-9u %-6u %-9.2f %-10.0f %-9.3f %-12.4f %-14.4f %-9.2f %-11s %-11.1f %-13.2f %s\n", baud, block,
+                        fastest, rate, rate / limit, Median(cpuPerMiB), Median(floorPerMiB), Median(ratio), spread,
+                        Median(startup) * 1000.0, Median(netRatio), ok ? "ok" : "FAILED");
             std::fflush(stdout);
             failures += ok ? 0 : 1;
         }
