@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -76,12 +75,6 @@ inline Sim::AnswerFault AnswerFaultAt(Sim::AnswerFault::Kind kind, const std::st
     std::string error;
     EXPECT_TRUE(Sim::ParseAnswerSelector(which, fault.which, error)) << error;
     return fault;
-}
-
-inline bool Mentions(const std::vector<std::string>& errors, const std::string& text)
-{
-    return std::any_of(errors.begin(), errors.end(),
-                       [&](const std::string& e) { return e.find(text) != std::string::npos; });
 }
 
 }  // namespace SimTest

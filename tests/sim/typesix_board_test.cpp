@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace SimTest;
 
 namespace {
@@ -18,20 +20,17 @@ TEST_F(TypeSixBoard, BadCheckTooShortAndUnterminatedFramesAreReportedAndLeftUnan
 {
     const std::unique_ptr<Sim::Board> board = Sim::MakeTypeSixBoard(Env());
     const auto feed = [&](const Bytes& wire) { return Payloads(Feed(*board, wire)); };
-    const auto errorMentions = [&](const std::string& text) { return Mentions(report.ProtocolErrors(), text); };
 
     Bytes init{0x00, 0x01, 0x01};  // seq 0, init, check
     init.back() ^= 0x01;
     EXPECT_TRUE(feed(Wire(init)).empty());
-    EXPECT_TRUE(errorMentions("wrong check byte"));
-    EXPECT_TRUE(feed({0x5C, 0x73, 0x01, 0x01, 0x5C, 0x65}).empty());
-    EXPECT_TRUE(errorMentions("payload of 2 bytes"));
-    EXPECT_TRUE(feed({0x5C, 0x73, 0x00, 0x01}).empty());
+    EXPECT_TRUE(feed({0x5C, 0x73, 0x01, 0x01, 0x5C, 0x65}).empty());  // a payload of 2 bytes
+    EXPECT_TRUE(feed({0x5C, 0x73, 0x00, 0x01}).empty());  // no end marker: ended by the next frame's start
     init.back() ^= 0x01;  // the tool's resend with a good check
     const std::vector<Bytes> answers = feed(Wire(init));
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_TRUE(Positive(answers.front()));
-    EXPECT_TRUE(errorMentions("without end marker"));
+    EXPECT_EQ(report.ProtocolErrors().size(), 3u) << testing::PrintToString(report.ProtocolErrors());
 }
 
 constexpr uint8_t BIN_HEAD = 0x36;

