@@ -84,8 +84,8 @@ TEST_P(RefusedRate, EndsTheBurnAtOnceNamingRateAndPort)
         << report.text;
 }
 
+// A handshake rate known in advance to be refused: RemoteBoard's raw socket (e2e).
 const RefusalCase REFUSAL_CASES[] = {
-    {"HandshakeRateKnownInAdvanceIsNeverOffered", true, false, 0, false},
     {"HandshakeRateRefusedAfterTheBoardAgreed", false, false, 0, true},
     {"SwitchAfterLoaderKnownInAdvanceSendsNoSwitchFrame", true, true, 1, false},
     {"SwitchAfterLoaderRefusedAfterTheBoardSwitched", false, true, 1, true},
