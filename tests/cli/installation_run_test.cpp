@@ -108,7 +108,6 @@ const Case CASES[] = {
      MODE + "reset=4g\n", Match::IS},
     // A rate reads like atoi, but one that reads as 0 is refused before the port is opened.
     {"vb27", {"--baudRate", "fast"}, 1, "error: Invalid number for option --baudRate: \"fast\"\n" + PARSE_FAILED},
-    {"vb27", {"-b", "115200abc"}},
     {"vb27", {}, 1, "error: Invalid number for key baudRate in $DIR/bin/config/burn.config: \"fast\"\n", "",
      MODE + "baudRate=fast\n", Match::IS},
     {"vb27", {}, 3, JOB, "", MODE + "baudRate=115200abc\n"},
@@ -118,8 +117,7 @@ const Case CASES[] = {
     {"", {"--burn", "-f", "$PKG", "-l", "-n", "qn4180"}, 3, JOB, "", MODE},
     // The second -n wins, over the configured name too.
     {"", {"--burn", "-n", "nosuchchip", "-f", "$PKG", "-n", "qn4180"}, 3, JOB, "", "chipName=nosuchchip\n" + MODE},
-    // A connection chip without a job of its own offers neither erase nor read.
-    {"", {"--erase", "-n", "conn", "-f", "$PKG"}, 12, "chip: conn does not support the erase function.\n"},
+    // A connection chip without a job of its own offers no read (nor erase: tests/jobs/jobs_test.cpp).
     {"", {"--read", "-n", "conn", "-f", "$PKG"}, 7, "chip: conn does not support the read function.\n"},
     // burn.config.
     {"vb27", {"-m", "serial", NO_PORT}, 1, "error: Open burn.config failed!\n", "", NO_CONFIG, Match::IS},
@@ -156,8 +154,8 @@ const Case CASES[] = {
      Table(Row("app", "0x18000"))},
     {"wing", {}, 1, "error: Invalid chiptype :393217\n", Table(Row("app", "0x20000") + Row("data", "128k"))},
     {"vb27", {}, 4, TABLE_NOT_PACKAGE, Table(Row("app", "0x18000"))},
-    // Burn files that do not exist: refused before the port is opened (a package: early_checks_test).
-    {"", {"--burn", "-n", "vb27", "-f", "/absent/app.bin"}, 4, "Get file content failed: /absent/"},
+    // A burn file that does not exist is refused before the port is opened (a package: early_checks_test,
+    // tests/jobs/jobs_test.cpp); an upper-case .XML is no table.
     {"", {"--burn", "-n", "vb27", "-f", "/absent/TABLE.XML"}, 4, "Get file content failed: /absent/"},
     {"", {"--burn", "-n", "vb27", "-f", "table.xml"}, 1, "error: Invalid file path: table.xml\n" + TABLE_FAILED},
     {"vb27", {}, 1, "error: FirstChildElement failed.\n" + TABLE_FAILED, Table("")},

@@ -53,7 +53,6 @@ TEST_F(ResetSequenceSettings, ThePropertyFileGivesTheSequenceAndTheOptionWinsOve
     } cases[] = {
         {"the property file", "ResetSequence=D0|R1|W0.1|D1\n", {}, "D0|R1|W0.1|D1", 4},
         {"the option", "ResetSequence=D0|R1\n", {"-resetseq:R0|W0.05|R1"}, "R0|W0.05|R1", 3},
-        {"neither", "", {}, "", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -42,7 +42,6 @@ TEST(UnknownOptions, OnlyTyposAreNamedAsGivenInTheirPlace)
         {{"-onlyburn:app.bin", "-onlyburn:nv", "-burninterval:10", "-erasemode:1", "-onlyeraseall",
           "-packagesize:4096", "-switchafterloader", "-beforereset", "-reset", "-reset:0", "-resetseq:D0|W0.1|D1"},
          {}},
-        {{"-readfile:out.bin", "-readaddr:0x1000", "-readsize:1m", "-report:r.json", "-events:e.jsonl"}, {}},
         // Values that start with a dash are values all the same.
         {{"-f", "-odd-name.fwpkg", "-n", "-x", "-m", "serial", "-port"}, {}},
         // The usage's own example: the speed, stop bits and parity after the port are no options.

@@ -53,7 +53,7 @@ uint32_t Len(const Bytes& v) { return static_cast<uint32_t>(v.size()); }
 
 } // namespace
 
-TEST(ChecksumCatalogue, CheckValuesOf123456789FromCodeAndModels)
+TEST(ChecksumCatalogue, CheckValuesOf123456789)
 {
     const uint8_t* d = CHECK_INPUT.data();
     EXPECT_EQ(Common::SopCrc16(d, 9), 0x31C3);
@@ -61,24 +61,16 @@ TEST(ChecksumCatalogue, CheckValuesOf123456789FromCodeAndModels)
     EXPECT_EQ(Common::Crc32(0, d, 9), 0xCBF43926u);
     EXPECT_EQ(Common::CalculateCrc(d, 9), 0x31);
     EXPECT_EQ(Common::CalcCheckSum8(d, 9), 0xDD);
-    // The models must hold the catalogue before they judge random inputs.
-    EXPECT_EQ(CRC16_XMODEM(CHECK_INPUT), 0x31C3u);
-    EXPECT_EQ(CRC16_CMS(CHECK_INPUT), 0xAEE7u);
-    EXPECT_EQ(CRC32_IEEE(CHECK_INPUT), 0xCBF43926u);
 }
 
-TEST(ChecksumEdges, ZeroLengthOrNullDataGivesTheInitialValueUnread)
+// Zero lengths: the random rounds begin with them.
+TEST(ChecksumEdges, NullDataGivesTheInitialValueUnread)
 {
-    const uint8_t byte = 0x55;
-    for (const uint8_t* data : {&byte, static_cast<const uint8_t*>(nullptr)}) {
-        const uint32_t n = data == nullptr ? 100 : 0;
-        EXPECT_EQ(Common::SopCrc16(data, n), 0);
-        EXPECT_EQ(Common::CalcXModeCRC16(data, n), 0xFFFF);
-        EXPECT_EQ(Common::Crc32(0x12345678, data, n), 0x12345678u);
-        EXPECT_EQ(Common::CalculateCrc(data, n), 0);
-        EXPECT_EQ(Common::CalcCheckSum8(data, n), 0);
-    }
-    EXPECT_EQ(Common::Crc32(0, &byte, 0), 0u);
+    EXPECT_EQ(Common::SopCrc16(nullptr, 100), 0);
+    EXPECT_EQ(Common::CalcXModeCRC16(nullptr, 100), 0xFFFF);
+    EXPECT_EQ(Common::Crc32(0x12345678, nullptr, 100), 0x12345678u);
+    EXPECT_EQ(Common::CalculateCrc(nullptr, 100), 0);
+    EXPECT_EQ(Common::CalcCheckSum8(nullptr, 100), 0);
 }
 
 TEST(ChecksumRandom, EveryCrcAgreesWithItsModel)

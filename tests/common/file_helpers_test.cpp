@@ -56,9 +56,8 @@ TEST_F(FileHelpers, ReadersNameEachFailureWithTheHandle)
     PrintCapture::Clear();
     const std::string path = Write("p.bin", Pattern(1000, 1));
     EXPECT_EQ(Common::GetPartFileData(path, 8, 900, 101), nullptr);
-    EXPECT_EQ(Common::GetPartFileData(path, 8, 5000, 1), nullptr);
-    ASSERT_EQ(Prints().size(), 2u);
-    EXPECT_EQ(PrintCapture::Text(), "fread failed\nfread failed\n");
+    ASSERT_EQ(Prints().size(), 1u);
+    EXPECT_EQ(PrintCapture::Text(), "fread failed\n");
     EXPECT_EQ(Prints()[0].handle, 8);
 
     PrintCapture::Clear();

@@ -1,4 +1,6 @@
-// A reply the board sent but the tool could not use, against tarnwick-sim:
+// A reply the board sent but the tool could not use, against tarnwick-sim,
+// after a clean burn whose run report (-report:PATH) lists every image (runs
+// the board broke off or that were cancelled: the fault matrix):
 //  - a negative closing ACK (the board could not program the image) fails the
 //    image and the run at once, naming the image and the result byte;
 //  - a reply garbled on the line, at any position of a small burn, is as lost
@@ -66,13 +68,42 @@ protected:
     }
 };
 
-// --- the reply positions the garbled cases walk through ------------------------------------
+// --- a clean burn: its run report, and the reply positions the garbled cases walk through ----
 
-TEST_F(ReplyFaults, TheCasesCoverEveryReplyOfACleanBurn)
+// Without the burn check (-c) nothing is read back and each image says so.
+TEST_F(ReplyFaults, ACleanBurnReportsEveryImageWithItsBytesAndRateAndHasTheRepliesTheCasesCover)
 {
-    for (const auto& [family, replies] : {std::pair<const char*, int>{"vb27", VB27_REPLIES}, {"typesix", TYPESIX_REPLIES}}) {
-        const nlohmann::json report = nlohmann::json::parse(Burn(family, {}).report.text, nullptr, false);
-        EXPECT_EQ(report.is_object() ? report["tally"]["answers"].get<int>() : -1, replies) << family;
+    const auto answers = [](const BoardRun& b) {
+        const nlohmann::json report = nlohmann::json::parse(b.report.text, nullptr, false);
+        return report.is_object() ? report["tally"]["answers"].get<int>() : -1;
+    };
+    EXPECT_EQ(answers(Burn("typesix", {})), TYPESIX_REPLIES);
+    const BoardRun b = Burn("vb27", {});
+    EXPECT_EQ(answers(b), VB27_REPLIES);
+    ASSERT_EQ(b.run.exitCode, 0) << b.run.output;
+    const nlohmann::json facts{{"toolVersion", "1.0.0"}, {"operation", "burn"}, {"chipName", "vb27"},
+                               {"chipType", 0x30004}, {"family", "Vb27"}, {"resultCode", 0},
+                               {"lineRates", nlohmann::json::array({115200})}, {"resultMeaning", "success"},
+                               {"lastError", ""}, {"failure", nullptr}, {"cancelled", false}};
+    EXPECT_EQ(Pick(m_report, facts), facts);
+    EXPECT_FALSE(m_report.value("port", "").empty());
+    const std::string start = m_report.value("startTime", "");
+    EXPECT_EQ(start.size(), 20u) << start;
+    EXPECT_EQ(start.back(), 'Z') << start;
+    EXPECT_GT(m_report.value("totalSeconds", 0.0), 0.0);
+    EXPECT_FALSE(Contains(b.run.output, "Burn check")) << b.run.output;
+    EXPECT_FALSE(Contains(b.report.text, "\"upload 0x")) << b.report.text;
+    ASSERT_EQ(Images().size(), VB27_PACKAGE.size()) << m_report.dump(2);
+    for (size_t i = 0; i < VB27_PACKAGE.size(); ++i) {
+        const PackageImage& e = VB27_PACKAGE[i];
+        const nlohmann::json image = Images()[i];
+        const nlohmann::json expected{{"name", e.name}, {"type", e.type}, {"address", e.burnAddress},
+                                      {"bytes", e.data.size()}, {"attempts", 1}, {"result", "ok"},
+                                      {"confirmed", true}, {"check", "not checked"}};
+        EXPECT_EQ(Pick(image, expected), expected);
+        EXPECT_GT(image.value("seconds", 0.0), 0.0);
+        EXPECT_NEAR(image.value("bytesPerSecond", 0.0),
+                    static_cast<double>(e.data.size()) / image.value("seconds", 1.0), 1.0);
     }
 }
 

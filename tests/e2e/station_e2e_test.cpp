@@ -225,6 +225,12 @@ esac)");
     // An empty socket is waited on again, not retried as a failed board.
     EXPECT_EQ(summary["boards"][0]["attempts"].size(), 1u);
     EXPECT_EQ(summary["boards"][0]["round"], 1);
+    // With --repeat, logs are numbered per round (the cancelled wait was round 2) and the table counts
+    // each port's boards.
+    EXPECT_EQ(summary["boards"][0]["log"], Path("run/dev_socket-1-1.log"));
+    EXPECT_TRUE(fs::exists(Path("run/dev_socket-1-2.log")));
+    EXPECT_TRUE(Contains(station.Output(), "  1 boards, 1 ok, 0 failed\n")) << station.Output();
+    EXPECT_TRUE(Contains(station.Output(), "4 rounds with no board, not counted\n")) << station.Output();
 }
 
 TEST_F(StandInStation, CtrlCEndsRetriesAtOnce)
@@ -261,9 +267,8 @@ TEST_F(StandInStation, AMalformedServerNameOrAnAddressInUseStartsNoBoard)
         std::vector<std::string> args;
         std::vector<std::string> messages;
     } cases[] = {
-        {{"--port", "rfc2217://line-3", "--port", "socket://[fd00::7:4002", "--repeat"},
-         {"tarnwick-station: Invalid network port name \"rfc2217://line-3\": ",
-          "tarnwick-station: Invalid network port name \"socket://[fd00::7:4002\": ", "no board was started"}},
+        {{"--port", "socket://[fd00::7:4002", "--repeat"},
+         {"tarnwick-station: Invalid network port name \"socket://[fd00::7:4002\": ", "no board was started"}},
         {{"--http", address}, {"tarnwick-station: dashboard: cannot listen on " + address + "; no board was started"}},
     };
     for (const auto& c : cases) {

@@ -189,7 +189,7 @@ TEST_F(PackageToolTest, InfoWarnsOfEveryBrokenPartAndVerifyRefusesIt)
          {{"x", "1", "0", "0", m_a, "200", "50"}, {"y", "1", "0", "0", m_a, "200", "50"},
           {"z", "1", "0", "0", m_a, "200", "50"}},
          0, EXIT_OK, EXIT_OK, {"entry 1 \"y\" overlaps entry 0 \"x\"", "entry 2 \"z\" overlaps entry 0 \"x\""}, {},
-         0, SIZE_MAX},
+         0, 2},
         {"control bytes in a name", "", {}, {{"a\x1b[2Jb", "1", "0", "0", m_a}}, 0, EXIT_OK, EXIT_OK, {"a\\x1B[2Jb"},
          {"\x1b"}, 0, 0},
         {"a table past the end", "", {}, {{"a", "0", "0", "0", m_a}}, 40, EXIT_REFUSED, EXIT_REFUSED,
@@ -213,7 +213,7 @@ TEST_F(PackageToolTest, InfoWarnsOfEveryBrokenPartAndVerifyRefusesIt)
         EXPECT_EQ(Run({"info", package}), c.info) << m_output;
         std::string output = m_output;
         EXPECT_EQ(CountOf(output, "reaches past the end"), c.pastEnd) << output;
-        EXPECT_TRUE(c.overlaps == SIZE_MAX || CountOf(output, "overlaps") == c.overlaps) << output;
+        EXPECT_EQ(CountOf(output, "overlaps"), c.overlaps) << output;
         EXPECT_EQ(Run({"verify", package}), c.verify) << m_output;
         output += m_output;
         for (const std::string& text : c.mentions) {
@@ -287,7 +287,6 @@ TEST_F(PackageToolTest, VerifyRefusesExactlyWhatTheTypeSixJobRefuses)
         bool accepted;
         const char* message;
     } cases[] = {
-        {"plain", {{"ssb.bin", 0, 0, 0, a}, {"app.bin", 100, 0x1000, 0x1000, b}}, 0, true, ""},
         {"two different images of one name",
          {{"ssb.bin", 0, 0, 0, a}, {"app.bin", 100, 0x1000, 0x1000, a}, {"app.bin", 100, 0x2000, 0x1000, b}}, 0,
          false, "Two different images of"},

@@ -13,35 +13,33 @@ size_t FieldAt(bool newLayout, size_t entry, uint32_t field)
     return HeaderSize(newLayout) + EntrySize(newLayout) * entry + NameSize(newLayout) + field;
 }
 
-void SealPackage(Bytes& package, bool newLayout)
+void SealPackage(Bytes& package)
 {
     const size_t count = package[6] | (package[7] << 8);
-    const size_t end = std::min(package.size(), HeaderSize(newLayout) + size_t{EntrySize(newLayout)} * count);
+    const size_t end = std::min(package.size(), NORMAL_HEADER + size_t{NORMAL_ENTRY} * count);
     PutLe(package, 4, Crc16(package.data() + 6, end - 6), 2);
 }
 
-Bytes BuildPackage(const std::vector<PackageImage>& images, PackageOptions options)
+Bytes BuildPackage(const std::vector<PackageImage>& images)
 {
-    const bool fresh = options.newLayout;
-    const uint32_t flag = options.flag != 0 ? options.flag : (fresh ? NEW_FLAG : NORMAL_FLAG);
-    const size_t tableEnd = HeaderSize(fresh) + size_t{EntrySize(fresh)} * images.size();
+    const size_t tableEnd = NORMAL_HEADER + size_t{NORMAL_ENTRY} * images.size();
     Bytes bytes(tableEnd, 0);
-    PutLe(bytes, 0, flag, 4);
+    PutLe(bytes, 0, NORMAL_FLAG, 4);
     PutLe(bytes, 6, static_cast<uint32_t>(images.size()), 2);
     PutLe(bytes, 8, 0x5A5A1234u, 4);  // not interpreted, but covered by the CRC
     for (size_t i = 0; i < images.size(); ++i) {
         const PackageImage& image = images[i];
-        const size_t entry = HeaderSize(fresh) + EntrySize(fresh) * i;
-        std::copy_n(image.name.begin(), std::min<size_t>(image.name.size(), NameSize(fresh)),
+        const size_t entry = NORMAL_HEADER + NORMAL_ENTRY * i;
+        std::copy_n(image.name.begin(), std::min<size_t>(image.name.size(), NORMAL_NAME),
                     bytes.begin() + static_cast<std::ptrdiff_t>(entry));
-        PutLe(bytes, FieldAt(fresh, i, FIELD_OFFSET), static_cast<uint32_t>(bytes.size()), 4);
-        PutLe(bytes, FieldAt(fresh, i, FIELD_LENGTH), static_cast<uint32_t>(image.data.size()), 4);
-        PutLe(bytes, FieldAt(fresh, i, FIELD_ADDRESS), image.burnAddress, 4);
-        PutLe(bytes, FieldAt(fresh, i, FIELD_SIZE), image.burnSize, 4);
-        PutLe(bytes, FieldAt(fresh, i, FIELD_TYPE), image.type, 4);
+        PutLe(bytes, FieldAt(false, i, FIELD_OFFSET), static_cast<uint32_t>(bytes.size()), 4);
+        PutLe(bytes, FieldAt(false, i, FIELD_LENGTH), static_cast<uint32_t>(image.data.size()), 4);
+        PutLe(bytes, FieldAt(false, i, FIELD_ADDRESS), image.burnAddress, 4);
+        PutLe(bytes, FieldAt(false, i, FIELD_SIZE), image.burnSize, 4);
+        PutLe(bytes, FieldAt(false, i, FIELD_TYPE), image.type, 4);
         bytes.insert(bytes.end(), image.data.begin(), image.data.end());
     }
-    SealPackage(bytes, fresh);
+    SealPackage(bytes);
     return bytes;
 }
 

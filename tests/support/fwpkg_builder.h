@@ -18,7 +18,6 @@ constexpr uint32_t NEW_HEADER = 272;
 constexpr uint32_t NEW_ENTRY = 280;
 constexpr uint32_t NEW_NAME = 260;
 constexpr uint32_t NORMAL_FLAG = 0xEFBEADDF;
-constexpr uint32_t NEW_FLAG = 0xEFBEADD1;
 
 // Offsets of the fields behind an entry's name.
 constexpr uint32_t FIELD_OFFSET = 0;
@@ -35,15 +34,11 @@ struct PackageImage {
     Bytes data;
 };
 
-struct PackageOptions {
-    bool newLayout = false;
-    uint32_t flag = 0;  // 0: the layout's own
-};
-
 // Position of a field of entry i.
 size_t FieldAt(bool newLayout, size_t entry, uint32_t field);
 // Stores the CRC for the count in the header (after a test changed the table).
-void SealPackage(Bytes& package, bool newLayout = false);
-Bytes BuildPackage(const std::vector<PackageImage>& images, PackageOptions options = {});
+void SealPackage(Bytes& package);
+// A package of the normal layout.
+Bytes BuildPackage(const std::vector<PackageImage>& images);
 
 }  // namespace TestSupport

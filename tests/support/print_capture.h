@@ -41,8 +41,7 @@ public:
         std::lock_guard<std::mutex> lock(Lock());
         Calls().clear();
     }
-    // Message and detail of each call.
-    std::vector<std::string> Lines() const { return Each(true); }
+    // Message and detail of each call, joined.
     static std::string Text() { return Joined(true); }
     // The messages only, in order.
     std::string Messages() const { return Joined(false); }
@@ -52,7 +51,7 @@ public:
     // How many calls printed exactly this line.
     int CountLine(const std::string& line) const
     {
-        const std::vector<std::string> lines = Lines();
+        const std::vector<std::string> lines = Each(true);
         return static_cast<int>(std::count(lines.begin(), lines.end(), line));
     }
     // The messages since the last Take.
