@@ -206,6 +206,7 @@ struct Run {
     int exitCode = -1;
     double wallSeconds = 0;
     double cpuSeconds = 0;
+    long switches = 0;  // times the sender gave up or lost the CPU: a count that no host's moment moves
 };
 
 double Seconds(const timeval& t)
@@ -276,6 +277,7 @@ Run RunTool(std::vector<std::string> storage)
     close(terminal);
     run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    run.switches = usage.ru_nvcsw + usage.ru_nivcsw;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
@@ -393,6 +395,7 @@ Run PtyFloor(uint32_t baud, uint32_t block, size_t frames)
     close(master);
     run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    run.switches = usage.ru_nvcsw + usage.ru_nivcsw;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
@@ -571,9 +574,9 @@ int main(int argc, char** argv)
     }
 
     const Setup setup{bin, dir, packagePath, 0.0, repeat};
-    std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %-14s %-9s %-11s %-11s %-13s %s\n", "baud", "block", "wall_s",
-                "payload/s", "of_limit", "cpu_s/MiB", "floor_cpu/MiB", "vs_floor", "spread", "startup_ms",
-                "net_vs_floor", "result");
+    std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %-14s %-9s %-11s %-11s %-13s %-14s %s\n", "baud", "block",
+                "wall_s", "payload/s", "of_limit", "cpu_s/MiB", "floor_cpu/MiB", "vs_floor", "spread", "startup_ms",
+                "net_vs_floor", "switches/frame", "result");
     int failures = 0;
     for (uint32_t baud : bauds) {
         for (uint32_t block : blocks) {
@@ -594,7 +597,7 @@ int main(int argc, char** argv)
                 repeats.push_back(once);
             }
             const double imageMiB = static_cast<double>(frames * block) / (1024.0 * 1024.0);
-            std::vector<double> wall, cpuPerMiB, floorPerMiB, startup, ratio, netRatio;
+            std::vector<double> wall, cpuPerMiB, floorPerMiB, startup, ratio, netRatio, switches, floorSwitches;
             bool ok = true;
             for (const Repeat& r : repeats) {
                 ok = ok && r.Ok();
@@ -611,6 +614,9 @@ int main(int argc, char** argv)
                     const double netPerFrame =
                         (r.run.cpuSeconds - r.fixed.cpuSeconds) / static_cast<double>(frames - fixedFrames);
                     netRatio.push_back(netPerFrame / (r.floor.cpuSeconds / static_cast<double>(frames)));
+                    switches.push_back(static_cast<double>(r.run.switches - r.fixed.switches) /
+                                       static_cast<double>(frames - fixedFrames));
+                    floorSwitches.push_back(static_cast<double>(r.floor.switches) / static_cast<double>(frames));
                 }
             }
             ok = ok && !ratio.empty();
@@ -622,9 +628,12 @@ int main(int argc, char** argv)
                 std::snprintf(spread, sizeof spread, "%.2f-%.2f", *std::min_element(ratio.begin(), ratio.end()),
                               *std::max_element(ratio.begin(), ratio.end()));
             }
-            std::printf("%-9u %-6u %-9.2f %-10.0f %-9.3f %-12.4f %-14.4f %-9.2f %-11s %-11.1f %-13.2f %s\n", baud, block,
-                        fastest, rate, rate / limit, Median(cpuPerMiB), Median(floorPerMiB), Median(ratio), spread,
-                        Median(startup) * 1000.0, Median(netRatio), ok ? "ok" : "FAILED");
+            // The tool's switches per frame beyond the fixed run, then the floor's.
+            char perFrame[32];
+            std::snprintf(perFrame, sizeof perFrame, "%.2f/%.2f", Median(switches), Median(floorSwitches));
+            std::printf("%-9u %-6u %-9.2f %-10.0f %-9.3f %-12.4f %-14.4f %-9.2f %-11s %-11.1f %-13.2f %-14s %s\n", baud,
+                        block, fastest, rate, rate / limit, Median(cpuPerMiB), Median(floorPerMiB), Median(ratio),
+                        spread, Median(startup) * 1000.0, Median(netRatio), perFrame, ok ? "ok" : "FAILED");
             std::fflush(stdout);
             failures += ok ? 0 : 1;
         }
