@@ -214,6 +214,20 @@ double Seconds(const timeval& t)
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
+// Waits for the sender started at `start` and takes what it spent.
+Run Reap(pid_t sender, std::chrono::steady_clock::time_point start)
+{
+    Run run;
+    int status = 0;
+    rusage usage{};
+    wait4(sender, &status, 0, &usage);
+    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    run.switches = usage.ru_nvcsw + usage.ru_nivcsw;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
 // The tool's output goes to a terminal of the bench's own, read as a person's
 // terminal would: what printing costs the tool is part of its figure.
 Run RunTool(std::vector<std::string> storage)
@@ -268,17 +282,11 @@ Run RunTool(std::vector<std::string> storage)
             break;
         }
     }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
+    run = Reap(child, start);
     if (exited >= 0) {
         close(exited);
     }
     close(terminal);
-    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    run.switches = usage.ru_nvcsw + usage.ru_nivcsw;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
 
@@ -389,14 +397,8 @@ Run PtyFloor(uint32_t baud, uint32_t block, size_t frames)
         SendStopAndWait(name, frameSize, frames);
     }
     AnswerAtLinePace(master, frameSize, frames, baud);
-    int status = 0;
-    rusage usage{};
-    wait4(sender, &status, 0, &usage);
+    run = Reap(sender, start);
     close(master);
-    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    run.switches = usage.ru_nvcsw + usage.ru_nivcsw;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
 
