@@ -44,22 +44,12 @@ protected:
 
 TEST_F(ResetSequenceSettings, ThePropertyFileGivesTheSequenceAndTheOptionWinsOverIt)
 {
-    const struct {
-        const char* what;
-        const char* propertyLine;
-        std::vector<std::string> options;
-        const char* sequence;
-        size_t steps;
-    } cases[] = {
-        {"the property file", "ResetSequence=D0|R1|W0.1|D1\n", {}, "D0|R1|W0.1|D1", 4},
-        {"the option", "ResetSequence=D0|R1\n", {"-resetseq:R0|W0.05|R1"}, "R0|W0.05|R1", 3},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_EQ(Init(c.propertyLine, c.options), BurnInfo::SUCCESS) << m_output;
-        EXPECT_EQ(m_context->GetResetSequence().text, c.sequence);
-        EXPECT_EQ(m_context->GetResetSequence().steps.size(), c.steps);
-    }
+    ASSERT_EQ(Init("ResetSequence=D0|R1|W0.1|D1\n", {}), BurnInfo::SUCCESS) << m_output;
+    EXPECT_EQ(m_context->GetResetSequence().text, "D0|R1|W0.1|D1");
+    EXPECT_EQ(m_context->GetResetSequence().steps.size(), 4u);
+    ASSERT_EQ(Init("ResetSequence=D0|R1\n", {"-resetseq:R0|W0.05|R1"}), BurnInfo::SUCCESS) << m_output;
+    EXPECT_EQ(m_context->GetResetSequence().text, "R0|W0.05|R1");
+    EXPECT_EQ(m_context->GetResetSequence().steps.size(), 3u);
 }
 
 // After the option trace, the message names the option or key, the text and the step.

@@ -29,40 +29,26 @@ TEST(CompanionNumber, DecimalHexAndMultipliersAreReadAndAnythingElseRefused)
     EXPECT_EQ(v, 7u);
 }
 
-class CompanionParse : public ::testing::Test {
-protected:
-    CompanionParse()
-    {
-        CompanionCli::Configure(m_app);
-        m_app.add_option("--size", m_size)->transform(CompanionCli::NumberIn(1, 0xFFFF));
-    }
-
-    std::optional<int> Parse(const std::vector<std::string>& arguments)
-    {
-        m_out.str("");
-        m_err.str("");
-        return CompanionCli::Parse(m_app, arguments, m_out, m_err);
-    }
-
-    CLI::App m_app{"A program.", "prog"};
-    uint32_t m_size = 0;
-    std::ostringstream m_out;
-    std::ostringstream m_err;
-};
-
 // A repeated option takes the last value.
-TEST_F(CompanionParse, NumbersInTheProjectSyntaxReachTheTargetWithinTheirRangeAndTheLastOneWins)
+TEST(CompanionParse, NumbersInTheProjectSyntaxReachTheTargetWithinTheirRangeAndTheLastOneWins)
 {
+    CLI::App app{"A program.", "prog"};
+    CompanionCli::Configure(app);
+    uint32_t size = 0;
+    app.add_option("--size", size)->transform(CompanionCli::NumberIn(1, 0xFFFF));
+    std::ostringstream out;
+    std::ostringstream err;
     const std::pair<std::vector<std::string>, uint32_t> good[] = {
         {{"--size", "0x10"}, 16u}, {{"--size=1k"}, 1024u}, {{"--size", "0xFFFF"}, 0xFFFFu},
         {{"--size", "1", "--size", "0x20"}, 32u}};
     for (const auto& [arguments, value] : good) {
-        EXPECT_FALSE(Parse(arguments).has_value()) << m_err.str();
-        EXPECT_EQ(m_size, value) << arguments.back();
+        EXPECT_FALSE(CompanionCli::Parse(app, arguments, out, err).has_value()) << err.str();
+        EXPECT_EQ(size, value) << arguments.back();
     }
     for (const char* bad : {"0", "0x10000", "64k", "twelve", "0b101"}) {
-        EXPECT_EQ(Parse({"--size", bad}), EXIT_USAGE) << bad;
-        EXPECT_NE(m_err.str().find(std::string("\"") + bad + "\""), std::string::npos) << m_err.str();
+        err.str("");
+        EXPECT_EQ(CompanionCli::Parse(app, {"--size", bad}, out, err), EXIT_USAGE) << bad;
+        EXPECT_NE(err.str().find(std::string("\"") + bad + "\""), std::string::npos) << err.str();
     }
 }
 

@@ -1,64 +1,40 @@
-// The event lines between the tool and the station: what the writer writes
-// the reader reads back whole, and a line the reader does not know, or whose
+// The event lines between the tool and the station: what the reader reads
+// the writer writes back the same, and a line the reader does not know, or whose
 // fields have other types, never stops it.
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <string>
 
 #include "common/event_line.h"
 #include "common/outcome.h"
 
 using EventLine::Event;
 
-namespace {
-
-auto AllButName(const Event& e)
+// Written back the same, every field of each line is read and written under
+// its name; the writer's keys come sorted.
+TEST(EventLines, EveryLineTheReaderReadsIsWrittenBackTheSame)
 {
-    return std::tie(e.kind, e.type, e.bytes, e.percent, e.ok, e.result, e.check, e.firstDifference,
-                    e.differingBytes, e.text, e.errorKind);
-}
-
-}  // namespace
-
-TEST(EventLines, EveryEventTheWriterWritesIsReadBackWhole)
-{
-    Event started;
-    started.kind = Event::Kind::IMAGE_STARTED;
-    started.name = "app\xff.bin";  // names from a package need not be UTF-8
-    started.type = 20;
-    started.bytes = 5000000000ull;
-    Event progress;
-    progress.kind = Event::Kind::PROGRESS;
-    progress.percent = 40;
-    Event ended;
-    ended.kind = Event::Kind::IMAGE_ENDED;
-    ended.ok = true;
-    ended.result = "unconfirmed";
-    Event checkStarted;
-    checkStarted.kind = Event::Kind::CHECK_STARTED;
-    checkStarted.name = "nv.bin";
-    checkStarted.bytes = 1500;
-    Event checkFailed;
-    checkFailed.kind = Event::Kind::CHECK_ENDED;
-    checkFailed.name = "app.bin";
-    checkFailed.check = Common::CheckResult::FAILED;
-    checkFailed.result = "failed";
-    checkFailed.firstDifference = 0xFFFFFFFF;
-    checkFailed.differingBytes = 5000000000ull;
-    Event error;
-    error.kind = Event::Kind::ERROR;
-    error.text = "Shakehand failed, The board does not respond.";
-    error.errorKind = "handshake";
-    for (const Event& written : {started, progress, ended, checkStarted, checkFailed, error}) {
-        const std::string line = EventLine::Format(written);
-        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+    const std::string lines[] = {
+        R"({"bytes":5000000000,"event":"imageStarted","name":"app.bin","type":20})",
+        R"({"event":"progress","percent":40})",
+        R"({"event":"imageEnded","ok":true,"result":"unconfirmed"})",
+        R"({"bytes":1500,"event":"checkStarted","name":"nv.bin"})",
+        R"({"differingBytes":5000000000,"event":"checkEnded","firstDifference":4294967295,"name":"app.bin",)"
+        R"("result":"failed"})",
+        R"({"event":"error","kind":"handshake","text":"Shakehand failed, The board does not respond."})",
+    };
+    for (const std::string& line : lines) {
         Event read;
         ASSERT_TRUE(EventLine::Parse(line, read)) << line;
-        EXPECT_EQ(AllButName(read), AllButName(written)) << line;
-        if (written.kind != Event::Kind::IMAGE_STARTED) {  // its name is not UTF-8: replaced, not kept
-            EXPECT_EQ(read.name, written.name) << line;
-        }
+        EXPECT_EQ(EventLine::Format(read), line);
     }
+    // Names from a package need not be UTF-8: replaced, not thrown over.
+    Event started;
+    started.kind = Event::Kind::IMAGE_STARTED;
+    started.name = "app\xff.bin";
+    Event read;
+    ASSERT_TRUE(EventLine::Parse(EventLine::Format(started), read)) << EventLine::Format(started);
+    EXPECT_EQ(read.kind, Event::Kind::IMAGE_STARTED);
 }
 
 // Lines that are no JSON object or no known event change nothing at the

@@ -43,14 +43,6 @@ std::unique_ptr<BurnContext> Context(int chipType, const std::string& chip, cons
     return context;
 }
 
-PartitionItem Row(bool sel, int64_t fileSize)
-{
-    PartitionItem row;
-    row.sel = sel;
-    row.fileSize = fileSize;
-    return row;
-}
-
 // What one job's events say, apart from every other job's. No callback is
 // registered, so the other events go nowhere.
 class MessagesOf : public Common::CallbackEvents {
@@ -62,11 +54,11 @@ private:
     std::string m_text;
 };
 
-// A job of the generic flow whose chip events the test plays, as the chip
-// object would hand them on.
+// A job of the generic flow, one selected row per image size, whose chip
+// events the test plays as the chip object would hand them on.
 class GenericFlow : public BurnerWorkerBase {
 public:
-    explicit GenericFlow(const std::vector<PartitionItem>& rows) : BurnerWorkerBase(Rows(rows))
+    explicit GenericFlow(const std::vector<int64_t>& sizes) : BurnerWorkerBase(Rows(sizes))
     {
         m_progress.isPrintProgress = true;
         AddEventReceiver(&messages);
@@ -76,9 +68,14 @@ public:
     MessagesOf messages;
 
 private:
-    static std::unique_ptr<BurnContext> Rows(const std::vector<PartitionItem>& rows)
+    static std::unique_ptr<BurnContext> Rows(const std::vector<int64_t>& sizes)
     {
         auto context = Context(0x30001, "wing");
+        std::vector<PartitionItem> rows(sizes.size());
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            rows[i].sel = true;
+            rows[i].fileSize = sizes[i];
+        }
         context->SetPartitionInfo(rows);
         return context;
     }
@@ -92,9 +89,9 @@ private:
 // the first one's nor is moved by its transfers.
 TEST(OverallProgress, TwoJobsInOneProcessEachSeeOnlyTheirOwnProgress)
 {
-    GenericFlow first({Row(true, 100), Row(true, 300)});
+    GenericFlow first({100, 300});
     Captured([&] { first.ChipEvents().Progress(100); });
-    GenericFlow second({Row(true, 1000)});
+    GenericFlow second({1000});
     Captured([&] {
         second.ChipEvents().Progress(50);
         first.ChipEvents().Progress(50);

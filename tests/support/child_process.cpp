@@ -27,10 +27,9 @@ int MillisecondsLeft(Clock::time_point deadline)
 
 pid_t Spawn(const std::vector<std::string>& argv, int outFd, bool withStderr, const std::string& workDir)
 {
-    std::vector<std::string> storage = argv;
     std::vector<char*> pointers;
-    for (std::string& s : storage) {
-        pointers.push_back(s.data());
+    for (const std::string& s : argv) {
+        pointers.push_back(const_cast<char*>(s.c_str()));  // execv changes none of them
     }
     pointers.push_back(nullptr);
     const pid_t child = fork();
@@ -81,11 +80,8 @@ bool ChildProcess::ReadSome(int timeoutMs)
     }
     pollfd fd{m_fd, POLLIN, 0};
     const int ready = poll(&fd, 1, timeoutMs);
-    if (ready < 0 && errno != EINTR) {
-        return false;
-    }
     if (ready <= 0) {
-        return true;
+        return ready == 0 || errno == EINTR;
     }
     char buffer[65536];
     const ssize_t got = read(m_fd, buffer, sizeof buffer);

@@ -4,13 +4,10 @@
 
 namespace TestSupport {
 
-static uint32_t HeaderSize(bool newLayout) { return newLayout ? NEW_HEADER : NORMAL_HEADER; }
-static uint32_t EntrySize(bool newLayout) { return newLayout ? NEW_ENTRY : NORMAL_ENTRY; }
-static uint32_t NameSize(bool newLayout) { return newLayout ? NEW_NAME : NORMAL_NAME; }
-
 size_t FieldAt(bool newLayout, size_t entry, uint32_t field)
 {
-    return HeaderSize(newLayout) + EntrySize(newLayout) * entry + NameSize(newLayout) + field;
+    return newLayout ? NEW_HEADER + NEW_ENTRY * entry + NEW_NAME + field
+                     : NORMAL_HEADER + NORMAL_ENTRY * entry + NORMAL_NAME + field;
 }
 
 void SealPackage(Bytes& package)
@@ -29,9 +26,8 @@ Bytes BuildPackage(const std::vector<PackageImage>& images)
     PutLe(bytes, 8, 0x5A5A1234u, 4);  // not interpreted, but covered by the CRC
     for (size_t i = 0; i < images.size(); ++i) {
         const PackageImage& image = images[i];
-        const size_t entry = NORMAL_HEADER + NORMAL_ENTRY * i;
         std::copy_n(image.name.begin(), std::min<size_t>(image.name.size(), NORMAL_NAME),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(entry));
+                    bytes.begin() + static_cast<std::ptrdiff_t>(NORMAL_HEADER + NORMAL_ENTRY * i));
         PutLe(bytes, FieldAt(false, i, FIELD_OFFSET), static_cast<uint32_t>(bytes.size()), 4);
         PutLe(bytes, FieldAt(false, i, FIELD_LENGTH), static_cast<uint32_t>(image.data.size()), 4);
         PutLe(bytes, FieldAt(false, i, FIELD_ADDRESS), image.burnAddress, 4);

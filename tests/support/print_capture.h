@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -45,14 +44,15 @@ public:
     static std::string Text() { return Joined(true); }
     // The messages only, in order.
     std::string Messages() const { return Joined(false); }
-    bool Has(const std::string& part) const { return Messages().find(part) != std::string::npos; }
+    bool Has(const std::string& part) const { return Contains(Messages(), part); }
     // How often part stands in the messages.
     size_t Count(const std::string& part) const { return CountOf(Messages(), part); }
     // How many calls printed exactly this line.
     int CountLine(const std::string& line) const
     {
-        const std::vector<std::string> lines = Each(true);
-        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+        std::lock_guard<std::mutex> lock(Lock());
+        const auto isLine = [&](const PrintCall& call) { return call.message + call.detail == line; };
+        return static_cast<int>(std::count_if(Calls().begin(), Calls().end(), isLine));
     }
     // The messages since the last Take.
     std::string Take()
@@ -63,19 +63,14 @@ public:
     }
 
 private:
-    static std::vector<std::string> Each(bool withDetail)
-    {
-        std::lock_guard<std::mutex> lock(Lock());
-        std::vector<std::string> parts;
-        for (const PrintCall& call : Calls()) {
-            parts.push_back(withDetail ? call.message + call.detail : call.message);
-        }
-        return parts;
-    }
     static std::string Joined(bool withDetail)
     {
-        const std::vector<std::string> parts = Each(withDetail);
-        return std::accumulate(parts.begin(), parts.end(), std::string());
+        std::lock_guard<std::mutex> lock(Lock());
+        std::string text;
+        for (const PrintCall& call : Calls()) {
+            text += withDetail ? call.message + call.detail : call.message;
+        }
+        return text;
     }
     static std::mutex& Lock()
     {

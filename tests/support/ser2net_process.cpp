@@ -20,14 +20,6 @@ namespace {
 constexpr int START_LIMIT_MS = 10000;
 constexpr int LISTEN_STATE = 0x0A;  // TCP_LISTEN in /proc/net/tcp
 
-// A port nobody uses right now: the kernel's choice for a socket bound to 0.
-uint16_t FreePort()
-{
-    const LoopbackSocket bound = BindLoopback();
-    close(bound.fd);
-    return bound.port;
-}
-
 // Whether 127.0.0.1:port is listening, without connecting (a connection would
 // open the board's port).
 bool Listening(uint16_t port)
@@ -53,7 +45,10 @@ bool Listening(uint16_t port)
 
 Ser2netProcess::Ser2netProcess(const std::string& dir, const std::string& device, Kind kind) : m_kind(kind)
 {
-    m_port = FreePort();
+    // A port nobody uses right now: the kernel's choice for a socket bound to 0.
+    const LoopbackSocket bound = BindLoopback();
+    close(bound.fd);
+    m_port = bound.port;
     const std::string config = dir + "ser2net.yaml";
     {
         std::ofstream out(config);
