@@ -54,6 +54,16 @@ protected:
     MessageCapture messages;
 };
 
+// The library makes TypeSix chips while the chip type is set.
+class TypeSixChip : public ::testing::Test {
+protected:
+    void SetUp() override { SetChipType(0x30002); }
+    void TearDown() override { SetChipType(0); }
+
+    TempDir dir;
+    MessageCapture messages;
+};
+
 // Writes the file and gives its path back.
 inline std::string Saved(const std::string& path, const Bytes& bytes)
 {

@@ -20,20 +20,16 @@ public:
 
     LineStatus CheckRate(uint32_t baudRate) const override
     {
-        if (m_tellsInAdvance && baudRate == REFUSED_RATE) {
-            return LineStatus::Fail("the test line refuses it");
-        }
-        return SerialLineDevice::CheckRate(baudRate);
+        return m_tellsInAdvance && baudRate == REFUSED_RATE ? Refusal() : SerialLineDevice::CheckRate(baudRate);
     }
     LineStatus Apply(const LineSettings& settings) override
     {
-        if (settings.baudRate == REFUSED_RATE) {
-            return LineStatus::Fail("the test line refuses it");
-        }
-        return SerialLineDevice::Apply(settings);
+        return settings.baudRate == REFUSED_RATE ? Refusal() : SerialLineDevice::Apply(settings);
     }
 
 private:
+    static LineStatus Refusal() { return LineStatus::Fail("the test line refuses it"); }
+
     bool m_tellsInAdvance;
 };
 

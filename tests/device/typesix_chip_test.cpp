@@ -11,15 +11,6 @@
 
 namespace {
 
-class TypeSixChip : public ::testing::Test {
-protected:
-    void SetUp() override { SetChipType(0x30002); }
-    void TearDown() override { SetChipType(0); }
-
-    TempDir dir;
-    MessageCapture messages;
-};
-
 class TypeSixChipOverPty : public TypeSixChip {
 protected:
     void SetUp() override
@@ -37,13 +28,13 @@ protected:
         TypeSixChip::TearDown();
     }
 
-    // Nothing may reach the board while the operation runs.
-    void ExpectSilentLine(const std::function<void()>& operation)
+    // What reached the board while the operation ran.
+    Bytes SentDuring(const std::function<void()>& operation)
     {
         board.Play([](PtyBoard& b) { b.Drain(300); });
         operation();
         board.Join();
-        EXPECT_TRUE(board.Log().empty());
+        return board.Log();
     }
 
     PtyBoard board;
@@ -56,10 +47,10 @@ TEST_F(TypeSixChipOverPty, PackageWithAnImagePastItsEndIsRefused)
     Bytes shortPackage = BuildPackage({{"ssb.bin", 0, 0, 0, Bytes(100, 1)}, {"app.bin", 20, 0, 0, Bytes(100, 2)}});
     shortPackage.pop_back();  // the table and its CRC stay intact
     const std::string cut = Saved(dir.File("short.fwpkg"), shortPackage);
-    ExpectSilentLine([&] {
-        EXPECT_EQ(DownloadAllinoneBin(handle, cut.c_str(), 0), 0);
-        EXPECT_TRUE(chip->GetPartitionList().empty());
-    });
+    EXPECT_TRUE(SentDuring([&] {
+                    EXPECT_EQ(DownloadAllinoneBin(handle, cut.c_str(), 0), 0);
+                    EXPECT_TRUE(chip->GetPartitionList().empty());
+                }).empty());
     EXPECT_TRUE(messages.Has("image app.bin reaches past the end of the package")) << messages.Messages();
 }
 
@@ -67,16 +58,13 @@ TEST_F(TypeSixChipOverPty, ImageThatCannotBeOpenedFailsAndIsResetOnlyWhenTheRese
 {
     SetIsReady(handle, 0);
     const std::string missing = dir.File("missing.bin");
-    ExpectSilentLine([&] {
-        SetIsReset(handle, 0);
-        EXPECT_EQ(DownloadToFlash(handle, missing.c_str(), 0, 0, 0x1000, 0x1000, 0, 100), 0);
-    });
+    for (const int reset : {0, 1}) {
+        SCOPED_TRACE(reset);
+        SetIsReset(handle, reset);
+        EXPECT_EQ(SentDuring([&] { EXPECT_EQ(DownloadToFlash(handle, missing.c_str(), 0, 0, 0, 0x1000, 0, 100), 0); }),
+                  reset != 0 ? Wire({0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C}) : Bytes{});
+    }
     EXPECT_TRUE(messages.Has("get file content failed: " + missing + "\n")) << messages.Messages();
-    board.Play([](PtyBoard& b) { b.Drain(300); });
-    SetIsReset(handle, 1);
-    EXPECT_EQ(DownloadToFlash(handle, missing.c_str(), 0, 0, 0, 0x1000, 0, 100), 0);
-    board.Join();
-    EXPECT_EQ(board.Log(), Wire({0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x0C}));
 }
 
 // The digest entry holds only for the image after it, and every image goes

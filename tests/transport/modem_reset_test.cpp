@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/print_capture.h"
@@ -13,13 +14,7 @@ namespace {
 
 using Common::ResetSequence;
 
-struct LineChange {
-    ModemLine line;
-    bool on;
-    uint32_t atMs;
-
-    bool operator==(const LineChange& o) const { return line == o.line && on == o.on && atMs == o.atMs; }
-};
+using LineChange = std::tuple<ModemLine, bool, uint32_t>;  // the line, on, at what ms
 
 // A line that records each modem-line change at the time of a virtual clock
 // that only the waits of the sequence advance.
@@ -38,7 +33,7 @@ public:
         if (!m_hasModemLines) {
             return LineStatus::Fail("a pseudo-terminal has no modem lines");
         }
-        changes.push_back({line, on, nowMs});
+        changes.emplace_back(line, on, nowMs);
         return {};
     }
 

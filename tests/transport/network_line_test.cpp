@@ -107,12 +107,15 @@ size_t ComPortRequests(const Received& got)
 }
 
 // Accepts COM-PORT and answers the five requests of one settings change,
-// each through `answer` (empty: no answer).
+// each through `answer` (empty: no answer); without `answer` refuses COM-PORT.
 void ServeSettings(int fd, const std::function<Bytes(const Bytes&)>& answer)
 {
     Bytes hello;
-    Telnet::AppendOption(hello, Telnet::DO, COM_PORT);
+    Telnet::AppendOption(hello, answer ? Telnet::DO : Telnet::DONT, COM_PORT);
     SendAll(fd, hello);
+    if (!answer) {
+        return;
+    }
     Received got;
     ReceiveUntil(fd, got, [](const Received& r) { return ComPortRequests(r) == 5; });
     Bytes out;
@@ -160,11 +163,6 @@ TEST(Rfc2217Settings, AServerThatRefusesOrMisanswersTheRateOrOffersNoLineControl
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
         ScriptedServer server([&c](int fd) {
-            if (!c.answer) {
-                Bytes refusal;
-                Telnet::AppendOption(refusal, Telnet::DONT, COM_PORT);
-                return SendAll(fd, refusal);
-            }
             ServeSettings(fd, c.answer);
             Received rest;
             ReceiveUntil(fd, rest, [](const Received&) { return false; });  // until the client hangs up
@@ -182,35 +180,7 @@ TEST(Rfc2217Settings, AServerThatRefusesOrMisanswersTheRateOrOffersNoLineControl
     }
 }
 
-// A reset sequence drives the board's DTR and RTS through the server, one
-// confirmed change at a time. (ser2net on a pseudo-terminal cannot set them.)
-TEST(Rfc2217Settings, ModemLinesTravelAsTheirControlValuesEachAwaitingItsAnswer)
-{
-    std::vector<Bytes> seen;
-    ScriptedServer server([&seen](int fd) {
-        ServeSettings(fd, Echo);
-        for (size_t answered = 0; answered < 4; ++answered) {
-            Received got;
-            ReceiveUntil(fd, got, [](const Received& r) { return ComPortRequests(r) == 1; });
-            ASSERT_EQ(ComPortRequests(got), 1u) << "a change is sent only after the one before was confirmed";
-            seen.push_back(got.commands.back().payload);
-            Bytes answer;
-            Telnet::AppendSubnegotiation(answer, COM_PORT, Echo(seen.back()));
-            SendAll(fd, answer);
-        }
-    });
-    Rfc2217Line line(ParsePortName(server.Name()));
-    ASSERT_TRUE(OpenAt(line, server.Name(), 115200).Ok());
-    for (const auto& [modemLine, on] : {std::pair<ModemLine, bool>{ModemLine::DTR, false}, {ModemLine::DTR, true},
-                                        {ModemLine::RTS, true}, {ModemLine::RTS, false}}) {
-        const LineStatus status = line.SetModemLine(modemLine, on);
-        EXPECT_TRUE(status.Ok()) << status.reason;
-    }
-    line.Close();
-    EXPECT_EQ(seen, (std::vector<Bytes>{{SET_CONTROL, 9}, {SET_CONTROL, 8}, {SET_CONTROL, 11}, {SET_CONTROL, 12}}));
-}
-
-// --- data around the telnet commands ---------------------------------------------------------
+// --- a session on an RFC 2217 line ----------------------------------------------------------
 
 // Reads until `count` data bytes are there, the line is lost or the peer time is up.
 Bytes ReadData(LineDevice& line, size_t count, bool& lost)
@@ -231,11 +201,24 @@ Bytes ReadData(LineDevice& line, size_t count, bool& lost)
     return data;
 }
 
-TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefusedOnce)
+// A reset sequence drives the board's DTR and RTS through the server, one
+// confirmed change at a time (ser2net on a pseudo-terminal cannot set them).
+// Then notices and unasked options come between data bytes.
+TEST(Rfc2217Session, ModemLinesTravelOneConfirmedChangeAtATimeAndDataLosesNothingAroundTelnetCommands)
 {
+    std::vector<Bytes> seen;
     Received afterData;
-    ScriptedServer server([&afterData](int fd) {
+    ScriptedServer server([&seen, &afterData](int fd) {
         ServeSettings(fd, Echo);
+        for (size_t answered = 0; answered < 4; ++answered) {
+            Received got;
+            ReceiveUntil(fd, got, [](const Received& r) { return ComPortRequests(r) == 1; });
+            ASSERT_EQ(ComPortRequests(got), 1u) << "a change is sent only after the one before was confirmed";
+            seen.push_back(got.commands.back().payload);
+            Bytes answer;
+            Telnet::AppendSubnegotiation(answer, COM_PORT, Echo(seen.back()));
+            SendAll(fd, answer);
+        }
         // Data FF 01, a modem-state notice, DO of an unknown option twice, data 02 FF.
         Bytes stream{0xFF, 0xFF, 0x01};
         Telnet::AppendSubnegotiation(stream, COM_PORT, {7 + SERVER_OFFSET, 0x30});
@@ -249,6 +232,11 @@ TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefus
     });
     Rfc2217Line line(ParsePortName(server.Name()));
     ASSERT_TRUE(OpenAt(line, server.Name(), 115200).Ok());
+    for (const auto& [modemLine, on] : {std::pair<ModemLine, bool>{ModemLine::DTR, false}, {ModemLine::DTR, true},
+                                        {ModemLine::RTS, true}, {ModemLine::RTS, false}}) {
+        const LineStatus status = line.SetModemLine(modemLine, on);
+        EXPECT_TRUE(status.Ok()) << status.reason;
+    }
     bool lost = false;
     EXPECT_EQ(ReadData(line, 4, lost), (Bytes{0xFF, 0x01, 0x02, 0xFF}));
     const Bytes payload{0xFF, 0x10};
@@ -256,6 +244,7 @@ TEST(Rfc2217Data, NoticesAndUnaskedOptionsBetweenDataBytesLoseNothingAndAreRefus
     EXPECT_EQ(ReadData(line, 1, lost), (Bytes{0x03}));
     line.Close();
     EXPECT_FALSE(lost);
+    EXPECT_EQ(seen, (std::vector<Bytes>{{SET_CONTROL, 9}, {SET_CONTROL, 8}, {SET_CONTROL, 11}, {SET_CONTROL, 12}}));
     // The server saw the data undoubled and one refusal of the unknown option.
     EXPECT_EQ(afterData.data, payload);
     EXPECT_EQ(std::count_if(afterData.commands.begin(), afterData.commands.end(),

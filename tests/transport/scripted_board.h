@@ -47,32 +47,19 @@ public:
     // --- used by the script, on the peer thread ----------------------------
 
     // Exactly n bytes from the tool; an empty result when they do not come.
-    Bytes Read(size_t n)
-    {
-        Bytes out = m_pty.ReadFor(n, PEER_READ_TIMEOUT_MS);
-        if (out.size() < n) {
-            out.clear();
-        }
-        m_log.insert(m_log.end(), out.begin(), out.end());
-        return out;
-    }
+    Bytes Read(size_t n) { return Logged(m_pty.ReadFor(n, PEER_READ_TIMEOUT_MS), n); }
 
     // Whatever the tool sends within ms milliseconds.
-    Bytes Drain(int ms)
-    {
-        const Bytes out = m_pty.ReadFor(SIZE_MAX, ms);
-        m_log.insert(m_log.end(), out.begin(), out.end());
-        return out;
-    }
+    Bytes Drain(int ms) { return Logged(m_pty.ReadFor(SIZE_MAX, ms), 0); }
 
-    void Write(const Bytes& bytes) { m_pty.Write(bytes); }
-
-    // Writes in two pieces with a pause between, cut after `cut` bytes.
-    void WriteSplit(const Bytes& bytes, size_t cut, int pauseMs = 30)
+    // With a cut, in two pieces with a pause between, the first `cut` bytes long.
+    void Write(const Bytes& bytes, size_t cut = 0)
     {
-        Write(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-        Write(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(cut), bytes.end()));
+        if (cut != 0) {
+            m_pty.Write(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+        m_pty.Write(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(cut), bytes.end()));
     }
 
     // The board's end goes away, like a pulled cable.
@@ -82,6 +69,16 @@ public:
     const Bytes& Log() const { return m_log; }
 
 private:
+    // What came, kept in the log; nothing when fewer than `least` bytes came.
+    Bytes Logged(Bytes out, size_t least)
+    {
+        if (out.size() < least) {
+            out.clear();
+        }
+        m_log.insert(m_log.end(), out.begin(), out.end());
+        return out;
+    }
+
     PtyPair m_pty;
     std::thread m_peer;
     Bytes m_log;
@@ -102,11 +99,7 @@ inline std::function<void(PtyBoard&)> Script(std::vector<Step> steps)
             if (step.read != 0 && b.Read(step.read).empty()) {
                 return;
             }
-            if (step.cut != 0) {
-                b.WriteSplit(step.write, step.cut);
-            } else {
-                b.Write(step.write);
-            }
+            b.Write(step.write, step.cut);
         }
     };
 }

@@ -97,7 +97,7 @@ TEST(TelnetDecoder, SeparatesDataFromCommandsWhereverTheStreamIsCut)
     }
 }
 
-// Data written through a line is doubled too: Rfc2217Data in network_line_test.cpp.
+// Data written through a line is doubled too: Rfc2217Session in network_line_test.cpp.
 TEST(TelnetEncoder, DoublesEveryIacInSubnegotiations)
 {
     Bytes out;

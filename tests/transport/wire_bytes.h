@@ -33,11 +33,9 @@ inline Bytes Concat(std::initializer_list<Bytes> parts)
 // 32-bit little-endian words, then the tail.
 inline Bytes Le32s(std::initializer_list<uint32_t> values, const Bytes& tail = {})
 {
-    Bytes out;
-    for (uint32_t v : values) {
-        for (int i = 0; i < 4; ++i) {
-            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-        }
+    Bytes out(4 * values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        TestSupport::PutLe(out, 4 * i, values.begin()[i], 4);
     }
     return Concat({out, tail});
 }
@@ -151,17 +149,10 @@ inline std::vector<Bytes> YmodemFile(const std::string& name, const Bytes& data,
 
 // ---- TypeSix: 5C 73, payload with 5C doubled, 5C 65; XOR check last ----
 
-// XOR of the first count bytes (all by default).
-inline uint8_t Xor(const Bytes& bytes, size_t count = SIZE_MAX)
-{
-    const auto end = bytes.begin() + static_cast<long>(std::min(count, bytes.size()));
-    return std::accumulate(bytes.begin(), end, uint8_t{0}, std::bit_xor<uint8_t>());
-}
-
 // Appends the XOR check of everything so far.
 inline Bytes WithXor(Bytes body)
 {
-    body.push_back(Xor(body));
+    body.push_back(std::accumulate(body.begin(), body.end(), uint8_t{0}, std::bit_xor<uint8_t>()));
     return body;
 }
 
@@ -199,7 +190,7 @@ inline std::vector<Bytes> Payloads(const Bytes& wire)
 // A positive answer: seq, ACK, code, OK, check.
 inline bool Positive(const Bytes& a)
 {
-    return a.size() >= 5 && a[1] == 0x02 && a[3] == 0x01 && Xor(a, a.size() - 1) == a.back();
+    return a.size() >= 5 && a[1] == 0x02 && a[3] == 0x01 && WithXor(Bytes(a.begin(), a.end() - 1)) == a;
 }
 
 }  // namespace TestWire
