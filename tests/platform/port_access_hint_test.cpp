@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <string>
+#include <utility>
 
 #include "as_operator.h"
 #include "platform/port_access_hint.h"
@@ -38,17 +38,9 @@ protected:
         m_loginGid = nobody->pw_gid;
         const group* loginGroup = getgrgid(m_loginGid);
         m_loginGroup = loginGroup != nullptr ? loginGroup->gr_name : std::to_string(m_loginGid);
-        char name[] = "/tmp/tarnwick-port-XXXXXX";
-        const int fd = mkstemp(name);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        m_device = name;
-    }
-    void TearDown() override
-    {
-        if (!m_device.empty()) {
-            std::remove(m_device.c_str());
-        }
+        // The operator must reach the device through its directory.
+        ASSERT_EQ(chmod(m_dir.Path().c_str(), 0755), 0);
+        ASSERT_TRUE(TestSupport::WriteText(m_device, ""));
     }
 
     void Device(gid_t gid, mode_t mode)
@@ -63,7 +55,8 @@ protected:
         return AsOperator(m_uid, sessionGid, [this, error] { return Platform::PortAccessHint(m_device, error); });
     }
 
-    std::string m_device;
+    TestSupport::TempDir m_dir{"tarnwick-port"};
+    const std::string m_device = m_dir.File("ttyUSB0");
     uid_t m_uid = 0;
     gid_t m_loginGid = 0;
     std::string m_loginGroup;
@@ -97,13 +90,13 @@ TEST_F(PortAccessHintForAnOperator, ListedInTheGroupButNotInThisSessionIsToldToL
 // not read and write, else told that something else refuses.
 TEST_F(PortAccessHintForAnOperator, AMemberIsShownWhatRefusesBesidesTheGroup)
 {
-    for (mode_t mode : {0600, 0640, 0620, 0660}) {
+    const std::pair<mode_t, const char*> cases[] = {{0600, "the group may not read and write it (mode 0600)"},
+                                                    {0640, "the group may not read and write it (mode 0640)"},
+                                                    {0620, "the group may not read and write it (mode 0620)"},
+                                                    {0660, "something else refuses it"}};
+    for (const auto& [mode, reason] : cases) {
         Device(m_loginGid, mode);
         const std::string hint = HintAsOperator(m_loginGid);
-        char text[8];
-        std::snprintf(text, sizeof(text), "%04o", static_cast<unsigned>(mode));
-        const std::string reason = mode == 0660 ? std::string("something else refuses it")
-                                                : "the group may not read and write it (mode " + std::string(text) + ")";
         EXPECT_TRUE(Contains(hint, reason)) << hint;
         EXPECT_FALSE(Contains(hint, "usermod")) << hint;
     }

@@ -12,12 +12,11 @@ namespace {
 // A pty clears the parity flags itself, so the mapping is checked here.
 TEST(SerialTermiosTest, ParityAndStopCodesBecomeControlFlags)
 {
-    struct Case {
+    const struct {
         uint32_t stopBits;
         uint32_t parity;
         tcflag_t expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {0, 0, 0},
         {0, 1, PARENB | PARODD},
         {0, 2, PARENB},
@@ -27,7 +26,7 @@ TEST(SerialTermiosTest, ParityAndStopCodesBecomeControlFlags)
         {2, 2, CSTOPB | PARENB},
     };
     const tcflag_t relevant = PARENB | PARODD | CMSPAR | CSTOPB;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         // Start from every flag set: stale bits must be cleared.
         tcflag_t cflag = relevant | CS8 | CREAD;
         ASSERT_EQ(Platform::ComposeControlFlags(c.stopBits, c.parity, cflag), 0) << c.parity;

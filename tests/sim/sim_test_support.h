@@ -41,9 +41,10 @@ public:
 // A board fed in process under a fault plan; what it sends is recorded.
 class BoardOnLine : public ::testing::Test {
 protected:
-    // The board's surroundings, with a fresh schedule of the plan.
+    // The board's surroundings, with a fresh report and schedule of the plan.
     Sim::BoardEnv Env()
     {
+        report = Sim::Report();
         flash.SetBadCells(plan.badCells);
         schedule = std::make_unique<Sim::FaultSchedule>(plan, report);
         return Sim::BoardEnv{line, flash, report, *schedule};

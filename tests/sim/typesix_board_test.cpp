@@ -105,7 +105,6 @@ TEST_F(TypeSixBoardFaults, TheDigestCheckOfAFlashImageCoversWhatTheFlashHoldsAnd
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        report = Sim::Report();
         plan.badCells = c.cells;
         Make();
         const std::vector<Bytes> answers = Burn(image);
@@ -149,7 +148,6 @@ TEST_F(TypeSixBoardFaults, ANegativeAnswerRefusesWhatWasNotDoneAndAGarbledOneCha
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        report = Sim::Report();
         plan.answers = {c.fault};
         Make();
         flash.Write(IMAGE_ADDRESS, older.data(), older.size());

@@ -171,35 +171,20 @@ BoardRun Ended(int exitCode, const nlohmann::json& report, bool waited, bool sta
     return run;
 }
 
-BoardRun Failed(int attempt)
-{
-    return Ended(LOADER_EXIT, Report("Timeout error.", 1), true, true, attempt);
-}
-
-// The station passed a Ctrl-C on to this attempt.
-BoardRun Interrupted(int exitCode, const nlohmann::json& report, bool waited, bool startedAnImage = false)
-{
-    return Ended(exitCode, report, waited, startedAnImage, 1, true);
-}
-
-BoardRun TimedOut()
-{
-    BoardRun run;
-    run.OnEventLine(R"({"event":"waiting"})", 0.1);
-    run.timedOut = true;
-    run.Finish(LOADER_EXIT, Report("", 0), 60.0);
-    return run;
-}
-
 TEST(NextStepAfterAnAttempt, RetriesUpToTheLastAttemptAndAnEmptySocketIsWaitedOnAgainUncounted)
 {
     const nlohmann::json noHandshake = Report("Shakehand failed", 0);
+    const nlohmann::json failed = Report("Timeout error.", 1);
+    const nlohmann::json notOpened = Report("Open serial port /dev/ttyUSB0 failed", 0);
     const BoardRun empty = Ended(LOADER_EXIT, noHandshake, true);
+    // Whether a board came is asked after the end: a time-out while waiting counts the board.
+    BoardRun timedOut = Ended(LOADER_EXIT, Report("", 0), true);
+    timedOut.timedOut = true;
     const std::vector<NextStepRow> rows{
-        {"failed, attempts left", Failed(2), 3, false, false, RETRY},
-        {"failed, last attempt", Failed(3), 3, false, false, DONE},
+        {"failed, attempts left", Ended(LOADER_EXIT, failed, true, true, 2), 3, false, false, RETRY},
+        {"failed, last attempt", Ended(LOADER_EXIT, failed, true, true, 3), 3, false, false, DONE},
         {"succeeded", Ended(0, Report("", 2), true, true), 3, true, false, DONE},
-        {"Ctrl-C during retries", Failed(1), 3, false, true, DONE},
+        {"Ctrl-C during retries", Ended(LOADER_EXIT, failed, true, true, 1), 3, false, true, DONE},
         {"cancelled by the tool", Ended(LOADER_EXIT, UserCancelled(1), true), 3, false, false, DONE},
         {"empty socket", empty, 3, true, false, AGAIN},
         {"empty socket, no report", Ended(LOADER_EXIT, nullptr, true), 1, true, false, AGAIN},
@@ -207,19 +192,18 @@ TEST(NextStepAfterAnAttempt, RetriesUpToTheLastAttemptAndAnEmptySocketIsWaitedOn
         {"empty socket without --repeat", empty, 1, false, false, DONE},
         // A board that failed and was taken out before its retry is done, not waited for.
         {"gone before its retry", Ended(LOADER_EXIT, noHandshake, true, false, 2), 3, true, false, DONE},
-        {"port did not open", Ended(OPEN_PORT_EXIT, Report("Open serial port /dev/ttyUSB0 failed", 0), true), 1, true,
-         false, DONE},
-        {"report names an image", Ended(LOADER_EXIT, Report("Timeout error.", 1), true), 1, true, false, DONE},
+        {"port did not open", Ended(OPEN_PORT_EXIT, notOpened, true), 1, true, false, DONE},
+        {"report names an image", Ended(LOADER_EXIT, failed, true), 1, true, false, DONE},
         {"tool killed", Ended(128 + 9, nullptr, true), 1, true, false, DONE},
         {"never waited", Ended(1, Report("error: bad settings", 0), false), 1, true, false, DONE},
         {"an image started", Ended(LOADER_EXIT, nullptr, true, true), 1, true, false, DONE},
-        {"past its time-out", TimedOut(), 1, true, false, DONE},
+        {"past its time-out", timedOut, 1, true, false, DONE},
         // A Ctrl-C between two boards reaches the next round's tool as it starts: no board to count.
-        {"Ctrl-C before the tool's handler", Interrupted(128 + 2, nullptr, false), 1, true, true, AGAIN},
-        {"Ctrl-C before it waited", Interrupted(LOADER_EXIT, UserCancelled(0), false), 1, true, true, AGAIN},
-        {"Ctrl-C during an image", Interrupted(LOADER_EXIT, UserCancelled(1), true, true), 1, true, true, DONE},
-        {"Ctrl-C, port did not open", Interrupted(OPEN_PORT_EXIT, Report("Open serial port failed", 0), false), 1,
-         true, true, DONE},
+        // Passed on to the attempt (the last argument of Ended), it makes the run an interrupted one.
+        {"Ctrl-C before the tool's handler", Ended(128 + 2, nullptr, false, false, 1, true), 1, true, true, AGAIN},
+        {"Ctrl-C before it waited", Ended(LOADER_EXIT, UserCancelled(0), false, false, 1, true), 1, true, true, AGAIN},
+        {"Ctrl-C during an image", Ended(LOADER_EXIT, UserCancelled(1), true, true, 1, true), 1, true, true, DONE},
+        {"Ctrl-C, port did not open", Ended(OPEN_PORT_EXIT, notOpened, false, false, 1, true), 1, true, true, DONE},
     };
     for (const NextStepRow& row : rows) {
         SCOPED_TRACE(row.what);
@@ -231,23 +215,15 @@ TEST(NextStepAfterAnAttempt, RetriesUpToTheLastAttemptAndAnEmptySocketIsWaitedOn
 // (StandInStation.TwoHundredRoundsOfRepeatKeepCountsNotBoardsAndMemoryStaysFlat).
 TEST(ServedPorts, ABoardCountsByItsLastAttemptAndIsWarnedOnlyWhenItSucceeded)
 {
+    const auto unconfirmed = nlohmann::json::parse(R"([{"name": "app.bin", "result": "ok", "confirmed": false}])");
     ServedPort port;
-    BoardRun failed;
-    failed.Finish(LOADER_EXIT, Report("", 2), 1.0);
-    BoardRun warned;
-    warned.attempt = 2;
-    warned.unconfirmed = {"app.bin"};
-    warned.Finish(0, nullptr, 2.0);
-    port.attempts = {failed, warned};
+    port.attempts = {Ended(LOADER_EXIT, Report("", 2), false), Ended(0, {{"images", unconfirmed}}, false, true, 2)};
     port.CountBoard();
     EXPECT_EQ(port.lastBoard.size(), 2u) << "the last board keeps every attempt it had";
     EXPECT_TRUE(port.attempts.empty());
     // A failed board only failed, whatever it left unconfirmed.
-    BoardRun failedWithUnconfirmed;
-    failedWithUnconfirmed.Finish(
-        LOADER_EXIT, {{"images", {{{"name", "a.bin"}, {"result", "ok"}, {"confirmed", false}}}}}, 3.0);
-    ASSERT_FALSE(failedWithUnconfirmed.unconfirmed.empty());
-    port.attempts.push_back(failedWithUnconfirmed);
+    port.attempts.push_back(Ended(LOADER_EXIT, {{"images", unconfirmed}}, false));
+    ASSERT_FALSE(port.attempts.back().unconfirmed.empty());
     port.CountBoard();
     EXPECT_FALSE(port.LastSucceeded());
     EXPECT_EQ(port.served, 2);

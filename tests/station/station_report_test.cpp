@@ -24,13 +24,17 @@ BoardRun Attempt(const std::string& port, int attempt, int exitCode, const std::
     return run;
 }
 
-ServedPort Done(const std::string& port, const std::vector<BoardRun>& attempts)
+// A port in this phase with these attempts; a port that is done has counted its board.
+ServedPort Port(const std::string& port, const std::vector<BoardRun>& attempts,
+                ServedPort::Phase phase = ServedPort::Phase::DONE)
 {
     ServedPort served;
     served.port = port;
     served.attempts = attempts;
-    served.CountBoard();
-    served.phase = ServedPort::Phase::DONE;
+    if (phase == ServedPort::Phase::DONE) {
+        served.CountBoard();
+    }
+    served.phase = phase;
     return served;
 }
 
@@ -39,23 +43,20 @@ RunFacts Facts(int maxAttempts = 1, bool repeat = false)
     return {"--burn", "vb27", "/srv/fw/lot-7.fwpkg", std::string(64, 'a'), {}, "", "", "", maxAttempts, repeat};
 }
 
-TEST(StationExit, ZeroOnlyWhenAllSucceededElseTheFailedCappedAt125)
+// Zero when all succeeded is every successful station run's end to end.
+TEST(StationExit, TheNumberOfFailedBoardsCappedAt125)
 {
-    std::vector<ServedPort> ports{Done("a", {Attempt("a", 1, 0)}), Done("b", {Attempt("b", 1, 0)})};
-    EXPECT_EQ(StationExitCode(ports), 0);
-    ports.push_back(Done("c", {Attempt("c", 1, 5)}));
+    std::vector<ServedPort> ports{Port("a", {Attempt("a", 1, 0)}), Port("c", {Attempt("c", 1, 5)}), ServedPort{}};
     EXPECT_EQ(StationExitCode(ports), 1);
-    ServedPort busy;
-    busy.failed = 130;
-    ports.push_back(busy);
+    ports.back().failed = 130;
     EXPECT_EQ(StationExitCode(ports), MAX_FAILED_EXIT);
 }
 
 TEST(Summary, ABoardCountsByItsLastAttemptAndKeepsEveryAttemptWithItsReason)
 {
     const std::vector<ServedPort> ports{
-        Done("p0", {Attempt("p0", 1, 3, "Open serial port p0 failed"), Attempt("p0", 2, 0)}),
-        Done("p1", {Attempt("p1", 1, LOADER_EXIT, "Timeout error."), Attempt("p1", 2, LOADER_EXIT, "Ack error.")}),
+        Port("p0", {Attempt("p0", 1, 3, "Open serial port p0 failed"), Attempt("p0", 2, 0)}),
+        Port("p1", {Attempt("p1", 1, LOADER_EXIT, "Timeout error."), Attempt("p1", 2, LOADER_EXIT, "Ack error.")}),
     };
     const nlohmann::json summary = SummaryJson(ports, Facts(2), 30.0);
     ASSERT_EQ(summary["boards"].size(), 2u);
@@ -74,27 +75,18 @@ TEST(Summary, ABoardCountsByItsLastAttemptAndKeepsEveryAttemptWithItsReason)
 
 TEST(DashboardState, EveryPortIsOneTileWithItsStageProgressAttemptAndResult)
 {
-    ServedPort burning;
-    burning.port = "/dev/ttyUSB0";
-    burning.adapterSerial = "A10K3B7Q";
-    burning.round = 1;
-    burning.phase = ServedPort::Phase::RUNNING;
     BoardRun run;
-    run.port = burning.port;
     run.attempt = 2;
     run.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":1000})", 1.0);
     run.OnEventLine(R"({"event":"progress","percent":40})", 2.0);
-    burning.attempts.push_back(Attempt(burning.port, 1, LOADER_EXIT, "Timeout error."));
-    burning.attempts.push_back(run);
-
-    ServedPort waiting;
-    waiting.port = "/dev/ttyUSB1";
-    waiting.phase = ServedPort::Phase::RUNNING;
+    ServedPort burning = Port("/dev/ttyUSB0", {Attempt("/dev/ttyUSB0", 1, LOADER_EXIT, "Timeout error."), run},
+                              ServedPort::Phase::RUNNING);
+    burning.adapterSerial = "A10K3B7Q";
+    burning.round = 1;
     BoardRun idle;
     idle.OnEventLine(R"({"event":"waiting"})", 0.5);
-    waiting.attempts.push_back(idle);
-
-    const ServedPort failed = Done("/dev/ttyUSB2", {Attempt("/dev/ttyUSB2", 1, LOADER_EXIT, "Ack error.")});
+    const ServedPort waiting = Port("/dev/ttyUSB1", {idle}, ServedPort::Phase::RUNNING);
+    const ServedPort failed = Port("/dev/ttyUSB2", {Attempt("/dev/ttyUSB2", 1, LOADER_EXIT, "Ack error.")});
     const nlohmann::json state = StationStateJson({burning, waiting, failed}, Facts(3), 2.0, false);
 
     ASSERT_EQ(state["boards"].size(), 3u);
@@ -113,14 +105,12 @@ TEST(DashboardState, EveryPortIsOneTileWithItsStageProgressAttemptAndResult)
 
 TEST(LiveView, OneLinePerPortWithTheAttemptTheCountsAndTheAdapter)
 {
-    ServedPort port;
-    port.port = "/dev/ttyUSB0";
+    ServedPort port = Port("/dev/ttyUSB0", {Attempt("/dev/ttyUSB0", 1, LOADER_EXIT, "Timeout error.")},
+                           ServedPort::Phase::PAUSED);
     port.adapterSerial = "FT4XQ2";
     port.served = 200;
     port.succeeded = 200;
-    port.phase = ServedPort::Phase::PAUSED;
     port.pauseNote = "attempt 1 failed; again in 2 s";
-    port.attempts.push_back(Attempt(port.port, 1, LOADER_EXIT, "Timeout error."));
     const std::string line = LiveLine(port, Facts(3, true), 100.0);
     EXPECT_EQ(line.find('\n'), std::string::npos);
     EXPECT_NE(line.find("attempt 1 failed; again in 2 s"), std::string::npos) << line;

@@ -13,34 +13,24 @@ namespace {
 
 using namespace Station;
 
-std::vector<char*> Argv(std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    return argv;
-}
-
 class StationCommandLine : public ::testing::Test {
 protected:
-    int Parse(std::vector<std::string> args)
+    // What a parser makes of "tarnwick-station" and these arguments.
+    template <typename Options>
+    int Run(int (*parse)(int, char**, Options&, std::string&, std::string&), Options& options,
+            std::vector<std::string> args)
     {
-        m_options = StationOptions{};
         m_out.clear();
         m_err.clear();
         args.insert(args.begin(), "tarnwick-station");
-        std::vector<char*> argv = Argv(args);
-        return ParseStationOptions(static_cast<int>(argv.size()), argv.data(), m_options, m_out, m_err);
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        return parse(static_cast<int>(argv.size()), argv.data(), options, m_out, m_err);
     }
 
-    int ParseHistory(std::vector<std::string> args)
-    {
-        HistoryOptions options;
-        args.insert(args.begin(), {"tarnwick-station", "history"});
-        std::vector<char*> argv = Argv(args);
-        return ParseHistoryOptions(static_cast<int>(argv.size()), argv.data(), options, m_out, m_err);
-    }
+    int Parse(const std::vector<std::string>& args) { return Run(ParseStationOptions, m_options = {}, args); }
 
     StationOptions m_options;
     std::string m_out;
@@ -101,10 +91,11 @@ TEST_F(StationCommandLine, AWrongCommandLineIsOneLineAndTwo)
 
 TEST_F(StationCommandLine, TheHistoryCommandWithoutAHistoryOrWithoutADateIsAWrongCommandLine)
 {
-    EXPECT_EQ(ParseHistory({}), USAGE_ERROR);
-    EXPECT_EQ(ParseHistory({"lot.db", "--since", "yesterday"}), USAGE_ERROR);
+    HistoryOptions history;
+    EXPECT_EQ(Run(ParseHistoryOptions, history, {"history"}), USAGE_ERROR);
+    EXPECT_EQ(Run(ParseHistoryOptions, history, {"history", "lot.db", "--since", "yesterday"}), USAGE_ERROR);
     EXPECT_NE(m_err.find("see tarnwick-station --help"), std::string::npos) << m_err;
-    EXPECT_EQ(ParseHistory({"--help"}), 0);
+    EXPECT_EQ(Run(ParseHistoryOptions, history, {"history", "--help"}), 0);
     EXPECT_NE(m_out.find("--since"), std::string::npos);
 }
 

@@ -63,7 +63,7 @@ protected:
     std::unique_ptr<TestDatabase> m_db;
 };
 
-TEST_P(HistoryStationTest, TwoRunsIntoOneHistoryGiveTheRowsThatHappened)
+TEST_P(HistoryStationTest, TwoRunsGiveTheRowsThatHappenedAndALockedReadOnlyOrDamagedHistoryStopsAThirdBeforeAnyBoard)
 {
     const std::string file = Given("fw.fwpkg", BuildPackage(SmallPackage()));
     StandIn(R"(event '{"event":"imageStarted","name":"app.bin","type":1,"bytes":1000}'
@@ -102,12 +102,9 @@ esac)");
     EXPECT_EQ(CountOf(onePort.output, "\n"), 2u) << onePort.output;
     const RunResult none = History({"--since", "2999-01-01"});
     EXPECT_EQ(CountOf(none.output, "\n"), 1u) << none.output;
-}
 
-TEST_P(HistoryStationTest, ALockedReadOnlyDamagedOrMissingHistoryStopsTheRunBeforeAnyBoard)
-{
+    // A third run, into the same history locked, read-only, damaged or missing.
     StandIn("touch " + Path("ran") + "; exit 0");
-    ASSERT_TRUE(Station::OpenHistory(m_db->Target())->Prepare().Ok());
     ASSERT_TRUE(m_db->Lock());
     ExpectRefused(m_db->Target(), "locked by another program");
     m_db->Unlock();

@@ -157,10 +157,8 @@ TestDatabase::TestDatabase(Backend backend, const std::string& dir) : m_backend(
     }
 }
 
-TestDatabase::~TestDatabase()
-{
-    Unlock();
-}
+// Closing the holder's connection ends its transaction.
+TestDatabase::~TestDatabase() = default;
 
 std::optional<std::string> TestDatabase::Run(const std::string& sql)
 {
@@ -174,9 +172,7 @@ bool TestDatabase::Lock()
 {
     m_holder = std::make_unique<Connection>(m_backend, m_target);
     // A write transaction kept open: every other writer waits, then gives up.
-    const char* holding = m_backend == Backend::SQLITE ? "BEGIN IMMEDIATE; INSERT INTO runs (started_utc, host,"
-                                                         " operation, options, station_version) VALUES ('x', 'x',"
-                                                         " 'x', '[]', 'x')"
+    const char* holding = m_backend == Backend::SQLITE ? "BEGIN IMMEDIATE"
                                                        : "BEGIN; LOCK TABLE runs, boards IN ACCESS EXCLUSIVE MODE";
     return m_holder->Run(holding).has_value();
 }
@@ -197,8 +193,7 @@ int TestDatabase::SchemaVersion()
 
 bool TestDatabase::SetSchemaVersion(int version)
 {
-    const bool sqlite = m_backend == Backend::SQLITE;
-    return Execute((sqlite ? "PRAGMA user_version = " : "UPDATE tarnwick_schema SET version = ") +
+    return Execute((m_backend == Backend::SQLITE ? "PRAGMA user_version = " : "UPDATE tarnwick_schema SET version = ") +
                    std::to_string(version));
 }
 
