@@ -1,14 +1,10 @@
 #include "e2e_support.h"
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
-
-#include "support/loopback_socket.h"
 
 namespace E2e {
 
@@ -138,29 +134,6 @@ BoardRun E2eTest::Reported(const std::string& family, const std::vector<PackageI
         m_report = nlohmann::json::object();
     }
     return out;
-}
-
-LoopbackListener::LoopbackListener()
-{
-    const TestSupport::LoopbackSocket bound = TestSupport::BindLoopback(SOCK_NONBLOCK);
-    m_fd = bound.fd;
-    if (m_fd >= 0 && listen(m_fd, 8) == 0) {
-        m_port = std::to_string(bound.port);
-    }
-}
-
-LoopbackListener::~LoopbackListener()
-{
-    close(m_fd);
-}
-
-int LoopbackListener::Callers()
-{
-    int count = 0;
-    for (int fd; (fd = accept(m_fd, nullptr, nullptr)) >= 0; ++count) {
-        close(fd);
-    }
-    return count;
 }
 
 }  // namespace E2e

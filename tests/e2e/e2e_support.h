@@ -14,6 +14,7 @@
 
 #include "support/child_process.h"
 #include "support/fwpkg_builder.h"
+#include "support/loopback_socket.h"
 #include "support/sim_launcher.h"
 #include "support/test_files.h"
 
@@ -56,6 +57,14 @@ std::vector<std::string> SimArgs(const std::string& dir, const std::string& fami
 void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageImage>& sent);
 bool FlashHolds(const Bytes& flash, uint64_t address, const Bytes& data);
 
+// Every part is somewhere in text.
+inline void ExpectHolds(const std::string& text, const std::vector<std::string>& parts)
+{
+    for (const std::string& part : parts) {
+        EXPECT_TRUE(Contains(text, part)) << "no \"" << part << "\" in:\n" << text;
+    }
+}
+
 inline std::string ReadText(const std::string& path)
 {
     const Bytes bytes = ReadFile(path);
@@ -72,22 +81,18 @@ inline nlohmann::json ReadJson(const std::string& path)
 // and the items of a list as long, down to the leaves, so that the two compare whole.
 inline nlohmann::json Pick(const nlohmann::json& value, const nlohmann::json& expected)
 {
+    nlohmann::json picked = expected.is_object() ? nlohmann::json::object() : value;
     if (expected.is_object()) {
-        nlohmann::json picked = nlohmann::json::object();
         for (const auto& item : expected.items()) {
             const nlohmann::json member = value.is_object() ? value.value(item.key(), nlohmann::json()) : nullptr;
             picked[item.key()] = Pick(member, item.value());
         }
-        return picked;
-    }
-    if (expected.is_array() && value.is_array() && value.size() == expected.size()) {
-        nlohmann::json picked = nlohmann::json::array();
+    } else if (expected.is_array() && value.is_array() && value.size() == expected.size()) {
         for (size_t i = 0; i < value.size(); ++i) {
-            picked.push_back(Pick(value[i], expected[i]));
+            picked[i] = Pick(value[i], expected[i]);
         }
-        return picked;
     }
-    return value;
+    return picked;
 }
 
 struct BoardRun {
@@ -160,22 +165,5 @@ struct FaultCase {
 };
 
 class FaultMatrix : public E2eTest, public ::testing::WithParamInterface<FaultCase> {};
-
-// A server on 127.0.0.1 that counts who came.
-class LoopbackListener {
-public:
-    LoopbackListener();
-    ~LoopbackListener();
-    LoopbackListener(const LoopbackListener&) = delete;
-    LoopbackListener& operator=(const LoopbackListener&) = delete;
-    // Empty when it could not listen.
-    const std::string& Port() const { return m_port; }
-    // Accepts (and closes) every connection waiting.
-    int Callers();
-
-private:
-    int m_fd = -1;
-    std::string m_port;
-};
 
 }  // namespace E2e

@@ -28,7 +28,7 @@ constexpr const char* URL_LINE = "dashboard: ";
 // Paces the simulated lines so that the burn lasts seconds, long enough to watch.
 constexpr const char* LINE_BAUD = "115200";
 constexpr size_t WATCHED_APP_BYTES = 60000;
-constexpr int DOM_READS_LIMIT = 400;
+constexpr int DOM_READS_LIMIT = 1200;
 
 // What the page shows of each tile, read from its DOM.
 constexpr const char* READ_TILES = R"(
@@ -55,12 +55,6 @@ std::string UrlOf(const std::string& output)
     return output.substr(start, output.find('\n', start) - start);
 }
 
-// The port of "http://127.0.0.1:PORT/".
-int PortOf(const std::string& url)
-{
-    return std::atoi(url.c_str() + url.rfind(':') + 1);
-}
-
 class DashboardTest : public StationTest {};
 
 // The last board's closing ACK of app.bin comes garbled: it succeeds with a warning.
@@ -78,38 +72,26 @@ TEST_F(DashboardTest, ABrowserWatchesFourBoardsBurnAndSeesTheirResultsAndAWarnin
     ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
     ASSERT_TRUE(browser.Open(UrlOf(station.Output()))) << browser.Error();
 
-    // The page's DOM, read again and again: a tile's progress moves.
+    // The page's DOM, read again and again until the run has ended: a tile's progress moves on the way,
+    // and the page keeps its final state once the browser has taken in the stream's last states.
     std::map<std::string, int> firstSeen;
     bool moved = false;
-    int reads = 0;
-    for (; reads < DOM_READS_LIMIT && !moved; ++reads) {
-        const nlohmann::json page = browser.Run(READ_TILES);
-        ASSERT_TRUE(page.is_object()) << browser.Error();
-        for (const nlohmann::json& tile : page["tiles"]) {
-            const int percent = tile["percent"].get<int>();
-            const std::string tilePort = tile["port"].get<std::string>();
-            if (percent > 0 && percent < 100 && firstSeen.count(tilePort) == 0) {
-                firstSeen[tilePort] = percent;
-            } else if (firstSeen.count(tilePort) != 0 && percent > firstSeen[tilePort]) {
-                moved = true;
-            }
-        }
+    nlohmann::json last = nlohmann::json::object();
+    for (int reads = 0; reads < DOM_READS_LIMIT && last.value("connection", "") != "run ended"; ++reads) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    EXPECT_TRUE(moved) << "no tile's progress moved in " << reads << " reads of the page";
-
-    ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
-    // The station has ended; the page keeps its final state, once the
-    // browser has taken in the stream's last states.
-    nlohmann::json last;
-    for (int lastReads = 0; lastReads < DOM_READS_LIMIT; ++lastReads) {
         last = browser.Run(READ_TILES);
         ASSERT_TRUE(last.is_object()) << browser.Error();
-        if (last["connection"] == "run ended") {
-            break;
+        for (const nlohmann::json& tile : last["tiles"]) {
+            const int percent = tile["percent"].get<int>();
+            const std::string tilePort = tile["port"].get<std::string>();
+            moved = moved || (firstSeen.count(tilePort) != 0 && percent > firstSeen[tilePort]);
+            if (percent > 0 && percent < 100 && firstSeen.count(tilePort) == 0) {
+                firstSeen[tilePort] = percent;
+            }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    EXPECT_TRUE(moved) << "no tile's progress moved while the page was read";
+    ASSERT_EQ(station.Wait(STATION_LIMIT_MS), 0) << station.Output();
     ASSERT_EQ(last["tiles"].size(), BOARDS) << last.dump();
     for (const nlohmann::json& tile : last["tiles"]) {
         const bool warned = tile["port"] == sims.back()->Port();
@@ -136,28 +118,22 @@ int StalledReader(int port)
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
     const std::string request = "GET /api/events HTTP/1.1\r\nHost: station\r\n\r\n";
-    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
-        close(fd);
-        return -1;
-    }
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
     // Its answer's head, so the stream holds its place before the next one
     // asks; after that it reads nothing more.
     std::string head;
     char byte = 0;
     pollfd ready{fd, POLLIN, 0};
-    while (head.find("\r\n\r\n") == std::string::npos) {
-        if (poll(&ready, 1, STALLED_HEAD_LIMIT_MS) != 1 || read(fd, &byte, 1) != 1) {
-            close(fd);
-            return -1;
-        }
+    while (ok && head.find("\r\n\r\n") == std::string::npos) {
+        ok = poll(&ready, 1, STALLED_HEAD_LIMIT_MS) == 1 && read(fd, &byte, 1) == 1;
         head += byte;
     }
-    return fd;
+    if (!ok) {
+        close(fd);
+    }
+    return ok ? fd : -1;
 }
 
 TEST_F(DashboardTest, BrowsersThatNeverReadHoldNothingUp)
@@ -177,7 +153,8 @@ report 0 "" false '[{"name":"app.bin"}]'
 exit 0)");
     ChildProcess station(Station(), args);
     ASSERT_TRUE(station.WaitForOutput("/\n", OUTPUT_LIMIT_MS)) << station.Output();
-    const int port = PortOf(UrlOf(station.Output()));
+    const std::string url = UrlOf(station.Output());  // http://127.0.0.1:PORT/
+    const int port = std::atoi(url.c_str() + url.rfind(':') + 1);
     std::vector<int> stalled;
     for (int i = 0; i < 6; ++i) {
         stalled.push_back(StalledReader(port));

@@ -156,9 +156,8 @@ TEST_F(TypeSixBoard, EveryImageKindBurnsAtTheRateAskedExactlyAsModelled)
     // Every entry is unpacked, with its digest file.
     for (const PackageImage& e : package) {
         EXPECT_EQ(ReadFile(m_extract + e.name), e.data) << e.name;
-        const size_t dot = e.name.rfind('.');
-        const std::string digest = dot == std::string::npos ? e.name + "_sha256"
-                                                            : e.name.substr(0, dot) + "_sha256" + e.name.substr(dot);
+        const std::filesystem::path name(e.name);
+        const std::string digest = name.stem().string() + "_sha256" + name.extension().string();
         EXPECT_EQ(Hex(ReadFile(m_extract + digest)), Sha256Hex(e.data)) << digest;
     }
 }

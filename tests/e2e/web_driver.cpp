@@ -7,6 +7,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -53,13 +54,9 @@ int DriverPort(const std::string& log)
 
 HeadlessBrowser::HeadlessBrowser(const std::string& profileDir)
 {
-    std::string browser;
-    for (const char* candidate : BROWSERS) {
-        if (browser.empty() && access(candidate, X_OK) == 0) {
-            browser = candidate;
-        }
-    }
-    if (browser.empty() || access(DRIVER, X_OK) != 0) {
+    const auto installed = [](const char* path) { return access(path, X_OK) == 0; };
+    const auto browser = std::find_if(std::begin(BROWSERS), std::end(BROWSERS), installed);
+    if (browser == std::end(BROWSERS) || access(DRIVER, X_OK) != 0) {
         m_error = "chromium and chromium-driver are not installed (scripts/test installs them)";
         return;
     }
@@ -76,10 +73,9 @@ HeadlessBrowser::HeadlessBrowser(const std::string& profileDir)
     std::filesystem::create_directories(profileDir);
     std::vector<std::string> args(std::begin(BROWSER_FLAGS), std::end(BROWSER_FLAGS));
     args.push_back("--user-data-dir=" + profileDir);
-    const nlohmann::json session = Command(
-        "POST", "/session",
-        {{"capabilities",
-          {{"alwaysMatch", {{"browserName", "chrome"}, {"goog:chromeOptions", {{"binary", browser}, {"args", args}}}}}}}});
+    const nlohmann::json options{{"binary", *browser}, {"args", args}};
+    const nlohmann::json chrome{{"browserName", "chrome"}, {"goog:chromeOptions", options}};
+    const nlohmann::json session = Command("POST", "/session", {{"capabilities", {{"alwaysMatch", chrome}}}});
     if (!session.is_object() || !session.contains("sessionId")) {
         m_error = "no browser session: " + session.dump();
         return;
@@ -94,8 +90,7 @@ HeadlessBrowser::~HeadlessBrowser()
     }
     if (m_driver > 0) {
         kill(m_driver, SIGTERM);
-        int status = 0;
-        waitpid(m_driver, &status, 0);
+        waitpid(m_driver, nullptr, 0);
     }
 }
 
