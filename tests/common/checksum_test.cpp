@@ -1,10 +1,18 @@
 // Checksums against the catalogue check values and against a textbook
-// bit-at-a-time model that shares no table or shortcut with the code.
+// bit-at-a-time model that shares no table or shortcut with the code; SHA-256
+// against the FIPS 180-4 example vectors and against OpenSSL.
 #include "common/checksum.h"
+#include "common/sha256_util.h"
+#include "support/test_files.h"
+
+#ifdef TARNWICK_HAVE_OPENSSL
+#include <openssl/evp.h>
+#endif
 
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -53,7 +61,8 @@ uint32_t Len(const Bytes& v) { return static_cast<uint32_t>(v.size()); }
 
 } // namespace
 
-TEST(ChecksumCatalogue, CheckValuesOf123456789)
+// Null data gives the initial value unread; zero lengths: the random rounds begin with them.
+TEST(ChecksumCatalogue, CheckValuesOf123456789AndTheInitialValueForNullData)
 {
     const uint8_t* d = CHECK_INPUT.data();
     EXPECT_EQ(Common::SopCrc16(d, 9), 0x31C3);
@@ -61,11 +70,6 @@ TEST(ChecksumCatalogue, CheckValuesOf123456789)
     EXPECT_EQ(Common::Crc32(0, d, 9), 0xCBF43926u);
     EXPECT_EQ(Common::CalculateCrc(d, 9), 0x31);
     EXPECT_EQ(Common::CalcCheckSum8(d, 9), 0xDD);
-}
-
-// Zero lengths: the random rounds begin with them.
-TEST(ChecksumEdges, NullDataGivesTheInitialValueUnread)
-{
     EXPECT_EQ(Common::SopCrc16(nullptr, 100), 0);
     EXPECT_EQ(Common::CalcXModeCRC16(nullptr, 100), 0xFFFF);
     EXPECT_EQ(Common::Crc32(0x12345678, nullptr, 100), 0x12345678u);
@@ -92,3 +96,50 @@ TEST(ChecksumRandom, EveryCrcAgreesWithItsModel)
         }
     }
 }
+
+TEST(Sha256NistVectors, ShortMultiBlockAndOneMillionA)
+{
+    const std::pair<std::string, const char*> vectors[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrst"
+         "nopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    // The support library's digest is the one-shot Sha256Util::sha256.
+    for (const auto& v : vectors) {
+        EXPECT_EQ(TestSupport::Sha256Hex(Bytes(v.first.begin(), v.first.end())), v.second) << v.first.size();
+    }
+}
+
+// OpenSSL as a second opinion where it is installed (not in the Windows build).
+#ifdef TARNWICK_HAVE_OPENSSL
+TEST(Sha256AgainstOpenSsl, EveryLengthWholeAndInRandomPieces)
+{
+    std::mt19937 rng(12345);
+    for (size_t length = 0; length <= 200; ++length) {
+        Bytes data(length);
+        for (uint8_t& b : data) {
+            b = static_cast<uint8_t>(rng());
+        }
+        unsigned char expected[EVP_MAX_MD_SIZE];
+        unsigned int expectedLength = 0;
+        ASSERT_EQ(EVP_Digest(data.data(), data.size(), expected, &expectedLength, EVP_sha256(), nullptr), 1);
+        const Bytes wanted(expected, expected + expectedLength);
+        ASSERT_EQ(TestSupport::Sha256(data), wanted) << "length " << length;
+        // Pieces of up to 130 bytes, empty ones included.
+        Sha256Util::Context context;
+        for (size_t at = 0; at < length;) {
+            const size_t n = rng() % (std::min<size_t>(length - at, 130) + 1);
+            context.update(data.data() + at, n);
+            at += n;
+        }
+        Bytes digest(Sha256Util::DIGEST_LENGTH);
+        context.final(digest.data());
+        ASSERT_EQ(digest, wanted) << "random pieces, length " << length;
+    }
+}
+#endif

@@ -39,7 +39,8 @@ protected:
 
 }  // namespace
 
-TEST_F(ConsoleOutputTest, MarksWaitForTheirLineEndWhichWritesEverythingAtOnce)
+// What is held after the line end goes out with one flush; an empty flush writes nothing.
+TEST_F(ConsoleOutputTest, MarksWaitForTheirLineEndWhichWritesEverythingAtOnceAndFlushWritesWhatIsLeft)
 {
     const uint64_t before = ConsoleOutput::WriteCount();
     const Clock::time_point start = Clock::now();
@@ -54,19 +55,12 @@ TEST_F(ConsoleOutputTest, MarksWaitForTheirLineEndWhichWritesEverythingAtOnce)
     if (inTime) {
         EXPECT_EQ(ConsoleOutput::WriteCount(), before + 1) << "fifty marks and their line end are one write";
     }
-    EXPECT_EQ(Captured(), std::string(50, '#') + " ---- 10%\n");
-}
-
-TEST_F(ConsoleOutputTest, HeldTextIsWrittenOnceOldWithoutAnotherPrint)
-{
-    const uint64_t before = ConsoleOutput::WriteCount();
-    ConsoleOutput::Write("##");
-    EXPECT_TRUE(WrittenBy(before, Clock::now() + WRITTEN_WITHIN)) << "held marks never reached the screen";
-    // And again after a quiet spell: the helper is not spent by the first.
-    const uint64_t again = ConsoleOutput::WriteCount();
-    ConsoleOutput::Write("#");
-    EXPECT_TRUE(WrittenBy(again, Clock::now() + WRITTEN_WITHIN));
-    EXPECT_EQ(Captured(), "###");
+    ConsoleOutput::Printf("Burn %s", "app.bin");
+    const uint64_t held = ConsoleOutput::WriteCount();
+    ConsoleOutput::Flush();
+    ConsoleOutput::Flush();
+    EXPECT_EQ(ConsoleOutput::WriteCount(), held + 1);
+    EXPECT_EQ(Captured(), std::string(50, '#') + " ---- 10%\nBurn app.bin");
 }
 
 TEST_F(ConsoleOutputTest, AStreamOfMarksGoesOutInBatchesWithoutALineEnd)
@@ -81,16 +75,10 @@ TEST_F(ConsoleOutputTest, AStreamOfMarksGoesOutInBatchesWithoutALineEnd)
     }
     EXPECT_TRUE(WrittenBy(before, Clock::now() + WRITTEN_WITHIN)) << "no mark reached the screen";
     EXPECT_LT(ConsoleOutput::WriteCount() - before, static_cast<uint64_t>(MARKS / 2)) << "marks went out one by one";
-    EXPECT_EQ(Captured(), std::string(MARKS, '#'));
-}
-
-TEST_F(ConsoleOutputTest, FlushWritesWhatIsHeldAndNothingWhenNothingIs)
-{
-    ConsoleOutput::Printf("Burn %s", "app.bin");
-    const uint64_t before = ConsoleOutput::WriteCount();
+    // A last mark after the stream is written once old without another print: the helper is not spent.
     ConsoleOutput::Flush();
-    EXPECT_EQ(ConsoleOutput::WriteCount(), before + 1);
-    ConsoleOutput::Flush();
-    EXPECT_EQ(ConsoleOutput::WriteCount(), before + 1) << "an empty flush writes nothing";
-    EXPECT_EQ(Captured(), "Burn app.bin");
+    const uint64_t again = ConsoleOutput::WriteCount();
+    ConsoleOutput::Write("#");
+    EXPECT_TRUE(WrittenBy(again, Clock::now() + WRITTEN_WITHIN)) << "the last mark never reached the screen";
+    EXPECT_EQ(Captured(), std::string(MARKS + 1, '#'));
 }

@@ -1,6 +1,7 @@
 // Bounds-checked copy, fill and format, those the tool calls: the documented
 // result codes and what each leaves in the destination.
 #include "common/secure_functions.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -32,10 +33,7 @@ struct MemoryCase {
 
 TEST(MemoryFunctions, ResultCodesAndDestinationAfterEachCall)
 {
-    Bytes src(32);
-    for (size_t i = 0; i < src.size(); ++i) {
-        src[i] = static_cast<uint8_t>(i + 1);
-    }
+    const Bytes src = TestSupport::Pattern(32, 1);
     const Bytes kept = HeadSet(0, 0);
     const Bytes cleared = HeadSet(16, 0);
     const Bytes copied(src.begin(), src.begin() + 16);

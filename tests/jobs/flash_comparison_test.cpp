@@ -12,14 +12,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Flipped(Bytes bytes, std::initializer_list<size_t> offsets)
-{
-    for (size_t offset : offsets) {
-        bytes[offset] ^= 0x10;
-    }
-    return bytes;
-}
-
 // Bytes one side lacks count as differing; when all the common bytes agree,
 // the first difference is where the shorter side ends. Differences inside an
 // image, the last byte's too, are named end to end in tests/e2e/burn_check_test.cpp.
@@ -30,8 +22,10 @@ TEST(FlashComparison, TheFirstDifferenceAndTheCountAtTheEdgesAndWhenALengthDiffe
         image[i] = static_cast<uint8_t>(i * 7 + 3);
     }
     const Bytes shorter(image.begin(), image.end() - 10);
-    Bytes longer = image;
+    Bytes longer = image, firstFlipped = image, shortFlipped = shorter;
     longer.push_back(0xFF);
+    firstFlipped[0] ^= 0x10;
+    shortFlipped[5] ^= 0x10;
     const struct {
         const char* what;
         Bytes expected, actual;
@@ -40,10 +34,10 @@ TEST(FlashComparison, TheFirstDifferenceAndTheCountAtTheEdgesAndWhenALengthDiffe
     } cases[] = {
         {"equal", image, image, 0, 0},
         {"both empty", {}, {}, 0, 0},
-        {"first byte", image, Flipped(image, {0}), 0, 1},
+        {"first byte", image, firstFlipped, 0, 1},
         {"read back short", image, shorter, 4086, 10},
         {"read back long", image, longer, 4096, 1},
-        {"short and flipped", image, Flipped(shorter, {5}), 5, 11},
+        {"short and flipped", image, shortFlipped, 5, 11},
         {"nothing read back", image, {}, 0, 4096},
     };
     for (const auto& c : cases) {
