@@ -32,17 +32,12 @@ std::string AcceptCommand(PtyBoard& b, size_t length, const std::string& answer 
 
 TEST_F(BoardChannel, TextCommandsOfUpTo125CharactersReachTheBoard)
 {
-    uint8_t version[] = "version";
     std::string text(125, 'c');
-    std::vector<std::string> commands;  // no early exit before the board is joined
-    board.Play([&commands](PtyBoard& b) {
-        commands.push_back(AcceptCommand(b, 7));
-        commands.push_back(AcceptCommand(b, 125));
-    });
-    EXPECT_EQ(chip.SendCmd(version, 7, nullptr, 0, 5000), 1);
+    std::string received;  // no early exit before the board is joined
+    board.Play([&received](PtyBoard& b) { received = AcceptCommand(b, 125); });
     EXPECT_EQ(chip.SendCmd(reinterpret_cast<unsigned char*>(&text[0]), 125, nullptr, 0, 5000), 1);
     board.Join();
-    EXPECT_EQ(commands, (std::vector<std::string>{"version", text}));
+    EXPECT_EQ(received, text);
 }
 
 TEST_F(BoardChannel, AnswerMarkersBufferAndSilenceDecideTheCommand)

@@ -4,7 +4,6 @@
 // it rejects, as the reason of the last rejection is what a failed send reports.
 #include <gtest/gtest.h>
 
-#include "device/boot_frames.h"
 #include "pty_board.h"
 
 namespace {

@@ -28,7 +28,7 @@ Bytes g_frame = {0x10, 0x20, 0x30, 0x40};
 
 TEST_P(PulledCable, EndsTheWaitWithFailureAndOneReport)
 {
-    MessageCapture messages;
+    PrintCapture messages;
     ChipOnLine line;
     ASSERT_TRUE(line.Open());
     PlainChip& chip = line.chip;

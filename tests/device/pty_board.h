@@ -21,7 +21,6 @@
 
 using namespace TestSupport;
 using namespace TestWire;
-using MessageCapture = TestSupport::PrintCapture;
 
 // --- chips on a scripted board ------------------------------------------------------
 
@@ -51,7 +50,7 @@ class ChipOnPty : public ::testing::Test, protected ChipOnLine {
 protected:
     void SetUp() override { ASSERT_TRUE(Open()); }
 
-    MessageCapture messages;
+    PrintCapture messages;
 };
 
 // The library makes TypeSix chips while the chip type is set.
@@ -61,7 +60,7 @@ protected:
     void TearDown() override { SetChipType(0); }
 
     TempDir dir;
-    MessageCapture messages;
+    PrintCapture messages;
 };
 
 // Writes the file and gives its path back.

@@ -1,7 +1,7 @@
 // The TypeSix link, which the chip object's ROM stage and the loader protocol
 // share, against a scripted line: what goes again and what does not, stale
-// answers, the one sequence counter as the board sees it, and rates the line
-// will not take.
+// answers, the one sequence counter as the board sees it, rates the line
+// will not take, and what the chip sends when an image or package is refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,11 +28,6 @@ const std::string PORT = "scripted0";
 Bytes Answer(const Bytes& command, uint8_t ack = 0x02, const Bytes& data = {})
 {
     return Wire(WithXor(Concat({{command[0], ack, command[1], 0x01}, data})));
-}
-
-Bytes Text(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
 }
 
 // A line whose far end is a script: each frame the tool writes is handed to
@@ -81,6 +76,7 @@ public:
     }
 
     void Write(const Bytes& bytes) { pending.insert(pending.end(), bytes.begin(), bytes.end()); }
+    void Write(const std::string& text) { pending.insert(pending.end(), text.begin(), text.end()); }
 
     Board board;
     std::vector<Bytes> payloads;
@@ -95,7 +91,7 @@ public:
 void AcceptingBoard(ScriptedLine& line, const Bytes& command)
 {
     if (command[1] == CMD_EXIT || command[1] == CMD_RESET) {
-        line.Write(Text("boot -ssb-codeloader ready\r\n"));
+        line.Write(std::string("boot -ssb-codeloader ready\r\n"));
     } else {
         line.Write(Answer(command));
     }
@@ -174,6 +170,32 @@ TEST_F(TypeSixOnScriptedLine, ReadBackDropsAnAnswerLeftFromAnEarlierRequest)
     EXPECT_EQ(ReadFile(path), fresh);
 }
 
+// --- refusals --------------------------------------------------------------------------------
+
+TEST_F(TypeSixOnScriptedLine, PackageWithAnImagePastItsEndIsRefusedBeforeAnythingIsSent)
+{
+    Bytes shortPackage = BuildPackage({{"ssb.bin", 0, 0, 0, Bytes(100, 1)}, {"app.bin", 20, 0, 0, Bytes(100, 2)}});
+    shortPackage.pop_back();  // the table and its CRC stay intact
+    EXPECT_FALSE(chip.DownloadAllinoneBin(Saved(dir.File("short.fwpkg"), shortPackage).c_str(), 0));
+    EXPECT_TRUE(chip.GetPartitionList().empty());
+    EXPECT_TRUE(line->payloads.empty());
+    EXPECT_TRUE(messages.Has("image app.bin reaches past the end of the package")) << messages.Messages();
+}
+
+TEST_F(TypeSixOnScriptedLine, ImageThatCannotBeOpenedFailsAndIsResetOnlyWhenTheResetSettingIsOn)
+{
+    chip.GetSettings().isReady = false;
+    const std::string missing = dir.File("missing.bin");
+    const std::vector<Bytes> reset = {{0x00, CMD_RESET, 0x00, 0x00, 0x00, 0x00, CMD_RESET}};  // sequence 0, check
+    for (const bool resets : {false, true}) {
+        SCOPED_TRACE(resets);
+        chip.GetSettings().isReset = resets;
+        EXPECT_EQ(chip.DownloadFile(missing.c_str(), 0, 0x1000, 100), 0);
+        EXPECT_EQ(line->payloads, resets ? reset : std::vector<Bytes>{});
+    }
+    EXPECT_TRUE(messages.Has("get file content failed: " + missing + "\n")) << messages.Messages();
+}
+
 // --- one sequence counter --------------------------------------------------------------
 
 // The ROM stage numbers its frames from the init command on; the loader
@@ -188,7 +210,7 @@ TEST_F(TypeSixOnScriptedLine, OneCounterNumbersTheRomStageThenTheLoaderCommandsF
                                                                  {"a.bin", 20, 0, 0x1000, Pattern(10, 2)},
                                                                  {"b.bin", 20, 0, 0x1000, Pattern(10, 3)},
                                                              }));
-    line->Write(Text("boot -romloader\r\n"));
+    line->Write(std::string("boot -romloader\r\n"));
     line->board = AcceptingBoard;
     ASSERT_TRUE(chip.DownloadAllinoneBin(package.c_str(), 0)) << messages.Messages();
     ASSERT_TRUE(chip.Reset());

@@ -12,11 +12,6 @@
 
 namespace {
 
-Bytes Ack(uint8_t result)
-{
-    return ShakeReply(12, result);
-}
-
 TEST(Vb27RegionSize, RoundsUpToTheBlockBelowTheSpecialValuesAndFormatFollowsTheType)
 {
     // The Qn4180's 512-byte blocks: Vb27Burn.Qn4180TakesTheSamePackage (e2e).
@@ -50,9 +45,10 @@ std::tuple<Scan::Kind, uint8_t, size_t, size_t, bool> Fields(const Scan& s)
 // end it is begun. Without the length field it could be junk.
 TEST(Vb27AckScan, FindsTheFirstValidFrameAndConsumesOnlyUpToItsEndOrTheJunkBeforeAFrame)
 {
-    Bytes badCheck = Ack(0x5A);
+    const Bytes ack = ShakeReply(12, 0x5A);
+    Bytes badCheck = ack;
     badCheck[11] ^= 0x01;
-    Bytes badFree = Ack(0x5A);
+    Bytes badFree = ack;
     badFree[6] ^= 0x01;
     Bytes otherLength = ShakeReply(10, 0x5A);
     otherLength[11] ^= 0x01;
@@ -61,13 +57,13 @@ TEST(Vb27AckScan, FindsTheFirstValidFrameAndConsumesOnlyUpToItsEndOrTheJunkBefor
         Bytes bytes;
         Scan expected;
     } cases[] = {
-        {"behind noise", Concat({{0x00, 0xEF, 0x41, 0xEF, 0xBE}, Ack(0x5A)}), {Scan::ACCEPTED, 0x5A, 5, 17, false}},
-        {"before a C", Concat({Ack(0x5A), {'C'}}), {Scan::ACCEPTED, 0x5A, 0, 12, false}},
+        {"behind noise", Concat({{0x00, 0xEF, 0x41, 0xEF, 0xBE}, ack}), {Scan::ACCEPTED, 0x5A, 5, 17, false}},
+        {"before a C", Concat({ack, {'C'}}), {Scan::ACCEPTED, 0x5A, 0, 12, false}},
         {"noise, then a flag", {0x11, 0x22, 0x33, 0xEF, 0xBE, 0xAD, 0xDE, 0x0C}, {Scan::NONE, 0, 0, 3, false}},
         {"noise only", {0x11, 0x22, 0x33, 0x44}, {Scan::NONE, 0, 0, 4, false}},
         {"noise, then a flag byte", {0x11, 0x22, 0xEF}, {Scan::NONE, 0, 0, 2, false}},
-        {"negative", Concat({Ack(0xA5), Ack(0x5A)}), {Scan::REFUSED, 0xA5, 0, 12, false}},
-        {"behind a broken frame", Concat({badCheck, Ack(0x5A)}), {Scan::ACCEPTED, 0x5A, 12, 24, false}},
+        {"negative", Concat({ShakeReply(12, 0xA5), ack}), {Scan::REFUSED, 0xA5, 0, 12, false}},
+        {"behind a broken frame", Concat({badCheck, ack}), {Scan::ACCEPTED, 0x5A, 12, 24, false}},
         // No result is read from a spoiled frame.
         {"garbled", Concat({{0x11}, badFree, {'C'}}), {Scan::GARBLED, 0, 1, 13, false}},
         {"flag and length only", Bytes(badFree.begin(), badFree.begin() + 6), {Scan::NONE, 0, 0, 0, true}},
@@ -85,7 +81,7 @@ TEST(Vb27AckScan, FindsTheFirstValidFrameAndConsumesOnlyUpToItsEndOrTheJunkBefor
 // The table-length check must cover the whole table, the last entry included.
 TEST(Vb27PackageCheck, TableLongerThanTheFileIsRefusedAnd255EntriesAreFine)
 {
-    MessageCapture messages;
+    PrintCapture messages;
     BurnVb27ChipSp::BurnVb27Chip chip;
     std::vector<PackageImage> images(255, {"img", 1, 0, 0, Bytes(1, 0)});
     images[0].type = 0;

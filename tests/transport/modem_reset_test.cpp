@@ -59,7 +59,8 @@ bool Apply(ScriptedLine& line, const std::string& text)
     return ModemReset::ApplyResetSequence(line, Parsed(text), [&line](uint32_t ms) { line.nowMs += ms; });
 }
 
-TEST(ResetSequenceOnLine, EveryChangeHappensInOrderAtItsTime)
+// A line without modem lines warns once and stops: no wait, no further change.
+TEST(ResetSequenceOnLine, EveryChangeHappensInOrderAtItsTimeAndALineWithoutModemLinesWarnsOnceAndStops)
 {
     TestSupport::PrintCapture prints;
     ScriptedLine line;
@@ -70,11 +71,7 @@ TEST(ResetSequenceOnLine, EveryChangeHappensInOrderAtItsTime)
     };
     EXPECT_EQ(line.changes, expected);
     EXPECT_EQ(prints.Text(), "");
-}
 
-TEST(ResetSequenceOnLine, ALineWithoutModemLinesWarnsOnceAndStops)
-{
-    TestSupport::PrintCapture prints;
     ScriptedLine pty(false);
     EXPECT_FALSE(Apply(pty, "D0|W0.2|R1|D1"));
     EXPECT_EQ(pty.asked, 1);
@@ -84,17 +81,14 @@ TEST(ResetSequenceOnLine, ALineWithoutModemLinesWarnsOnceAndStops)
               "modem lines); reset it by hand.\n");
 }
 
-TEST(ResetSequenceText, WaitsAreSecondsRoundedToMilliseconds)
+// Waits are seconds rounded to milliseconds; a malformed step is refused by name.
+TEST(ResetSequenceText, WaitsAreSecondsRoundedToMillisecondsAndMalformedStepsAreRefusedNamingTheStep)
 {
     std::vector<uint32_t> waits;
     for (const auto& step : Parsed("W0.0005|W1|W10|W0").steps) {
         waits.push_back(step.waitMs);
     }
     EXPECT_EQ(waits, (std::vector<uint32_t>{1, 1000, 10000, 0}));
-}
-
-TEST(ResetSequenceText, MalformedStepsAreRefusedNamingTheStep)
-{
     for (const std::string text : {"", "D2", "X1", "D0||R1", "D0|", "W", "W-1", "W10.5", "W0.1s", "d0", "D01", "R"}) {
         ResetSequence sequence;
         std::string why;

@@ -40,14 +40,11 @@ class ScriptedServer {
 public:
     explicit ScriptedServer(std::function<void(int)> script)
     {
-        const TestSupport::LoopbackSocket bound = TestSupport::BindLoopback();
-        m_listen = bound.fd;
-        m_port = bound.port;
-        if (m_listen >= 0 && listen(m_listen, 1) == 0) {
+        if (m_listen.fd >= 0 && listen(m_listen.fd, 1) == 0) {
             m_thread = std::thread([this, script] {
-                pollfd pfd{m_listen, POLLIN, 0};
+                pollfd pfd{m_listen.fd, POLLIN, 0};
                 if (poll(&pfd, 1, PEER_TIMEOUT_MS) == 1) {
-                    int fd = accept(m_listen, nullptr, nullptr);
+                    int fd = accept(m_listen.fd, nullptr, nullptr);
                     script(fd);
                     close(fd);
                 }
@@ -59,13 +56,12 @@ public:
         if (m_thread.joinable()) {
             m_thread.join();
         }
-        close(m_listen);
+        close(m_listen.fd);
     }
-    std::string Name() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
+    std::string Name() const { return "rfc2217://127.0.0.1:" + std::to_string(m_listen.port); }
 
 private:
-    int m_listen = -1;
-    uint16_t m_port = 0;
+    const TestSupport::LoopbackSocket m_listen = TestSupport::BindLoopback();
     std::thread m_thread;
 };
 

@@ -13,22 +13,6 @@ namespace {
 
 using TestSupport::Contains;
 
-// --- names the open judges ------------------------------------------------------------------
-
-TEST(DevicePortNames, PassAsTheyStandWhateverTheyLookLike)
-{
-    for (const char* text : {"/dev/ttyUSB0", "COM3", "\\\\.\\COM12", "", "/dev/serial/by-id/usb-FTDI:x-if00",
-                             "rfc2217:/host:4001", "RFC2217://host:4001", "tcp://host:4001"}) {
-        const PortName name = ParsePortName(text);
-        EXPECT_EQ(name.kind, PortKind::DEVICE) << text;
-        EXPECT_TRUE(name.WellFormed()) << text;
-        EXPECT_EQ(name.text, text);
-        EXPECT_EQ(name.host, "") << text;
-    }
-}
-
-// --- network names ---------------------------------------------------------------------------
-
 struct Server {
     const char* text;
     PortKind kind;
@@ -37,8 +21,17 @@ struct Server {
     const char* said;  // what Server() shows, or part of what the refusal says
 };
 
-TEST(NetworkPortNames, GiveKindHostAndPortOrSayWhatIsWrongWithIpv6HostsWithoutBrackets)
+TEST(PortNames, DeviceNamesPassAsTheyStandNetworkNamesGiveKindHostAndPortOrSayWhatIsWrong)
 {
+    // Whatever they look like: the open judges them.
+    for (const char* text : {"/dev/ttyUSB0", "COM3", "\\\\.\\COM12", "", "/dev/serial/by-id/usb-FTDI:x-if00",
+                             "rfc2217:/host:4001", "RFC2217://host:4001", "tcp://host:4001"}) {
+        const PortName name = ParsePortName(text);
+        EXPECT_EQ(name.kind, PortKind::DEVICE) << text;
+        EXPECT_TRUE(name.WellFormed()) << text;
+        EXPECT_EQ(name.text, text);
+        EXPECT_EQ(name.host, "") << text;
+    }
     const std::vector<Server> cases{
         {"rfc2217://rack-pi-3:4001", PortKind::RFC2217, "rack-pi-3", 4001, "rack-pi-3:4001"},
         {"socket://10.0.0.2:1", PortKind::RAW_SOCKET, "10.0.0.2", 1, "10.0.0.2:1"},

@@ -20,14 +20,13 @@ struct Decoded {
 };
 
 // Feeds the stream cut at the given offsets, decoding in place as a line does.
-Decoded FeedInPieces(const Bytes& stream, const std::vector<size_t>& cuts)
+Decoded FeedInPieces(const Bytes& stream, std::vector<size_t> cuts)
 {
     Telnet::Decoder decoder;
     Decoded out;
     size_t from = 0;
-    std::vector<size_t> ends = cuts;
-    ends.push_back(stream.size());
-    for (size_t end : ends) {
+    cuts.push_back(stream.size());
+    for (size_t end : cuts) {
         Bytes piece(stream.begin() + static_cast<long>(from), stream.begin() + static_cast<long>(end));
         size_t n = decoder.Feed(piece.data(), piece.size(), piece.data(), out.commands);
         out.data.insert(out.data.end(), piece.begin(), piece.begin() + static_cast<long>(n));

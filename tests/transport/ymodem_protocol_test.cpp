@@ -31,14 +31,6 @@ namespace {
 
 using namespace TestWire;
 
-// Block 0 as the tool's loader sends it: the size as "0x..." text.
-Bytes StartBlock(const std::string& name, size_t size)
-{
-    char text[24];
-    std::snprintf(text, sizeof(text), "0x%zx", size);
-    return HeaderBlock(name, text);
-}
-
 // The tool's end of a pseudo-terminal as the chip object's line; the far end
 // hanging up is a lost line.
 class PtyLink : public ChipLink {
@@ -96,14 +88,15 @@ struct ScriptedLine {
 enum class Fault { NONE, BAD_START, CORRUPT, WRONG_BLOCK, STREAM, RESENT, START_ACK_LOST };
 
 const Bytes TRAILER = {0xEF, 0xBE, 0xAD, 0xDE};  // behind the closing block 0, same write
+const Bytes READ_DATA = Pattern(10000, 24);
 
 // The loader's side of a read-back. Each write waits for the tool's answers
 // to the one before (its first 'C' before block 0), so the board's log holds
 // every answer in order.
-std::vector<Step> Loader(const Bytes& data, size_t blockSize, Fault fault)
+std::vector<Step> Loader(size_t blockSize, Fault fault)
 {
-    const std::vector<Bytes> frames = DataBlocks(data, blockSize);
-    const Bytes start = StartBlock("flash.bin", data.size());
+    const std::vector<Bytes> frames = DataBlocks(READ_DATA, blockSize);
+    const Bytes start = HeaderBlock("flash.bin", "0x2710");  // the 10000 bytes: the loader gives sizes in hex
     std::vector<Step> steps;
     size_t answers = 1;  // the tool's answers to the write before; at first its 'C'
     const auto send = [&](const Bytes& bytes, size_t answered) {
@@ -156,7 +149,6 @@ protected:
 
 TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksAgainTakesARepeatOnceAndLeavesWhatFollows)
 {
-    const Bytes data = Pattern(10000, 24);
     const struct {
         Fault fault;
         size_t blockSize;
@@ -175,12 +167,13 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksAgainTakesARepeatOnceAndLeavesWh
         SCOPED_TRACE(std::to_string(static_cast<int>(c.fault)) + " blocks of " + std::to_string(c.blockSize));
         ScriptedLine line;
         std::remove(m_path.c_str());
-        line.board.Play(Script(Loader(data, c.blockSize, c.fault)));
-        ASSERT_TRUE(YmodemProtocol(&line.tool, c.packetSize).UploadFile(m_path, static_cast<uint32_t>(data.size())));
+        line.board.Play(Script(Loader(c.blockSize, c.fault)));
+        const uint32_t size = static_cast<uint32_t>(READ_DATA.size());
+        ASSERT_TRUE(YmodemProtocol(&line.tool, c.packetSize).UploadFile(m_path, size));
         line.board.Join();
         // 'C' for block 0 first; ACK and 'C' after EOT and after the closing block last.
         EXPECT_EQ(line.board.Log(), Concat({{C}, c.answers, {ACK, C, ACK, C}}));
-        EXPECT_EQ(ReadFile(m_path), data);
+        EXPECT_EQ(ReadFile(m_path), READ_DATA);
         EXPECT_EQ(line.PendingForTool(), TRAILER) << "what came behind the closing block";
     }
 }
@@ -189,15 +182,13 @@ TEST_F(Ymodem, ReceiveSizesFramesByTheirHeadAsksAgainTakesARepeatOnceAndLeavesWh
 
 TEST_F(Ymodem, ReceiveLostLineOrAFileThatCannotBeCreatedFailsWithItsMessages)
 {
-    {
-        ScriptedLine line;
-        line.board.CloseLine();  // before block 0 came; a line lost mid-data is the e2e read cut mid-data
-        EXPECT_FALSE(YmodemProtocol(&line.tool, 1024).UploadFile(m_path, 100));
-        EXPECT_EQ(capture.CountLine("YModem SOH frame receiving timed out.\n"), 1);
-        EXPECT_EQ(capture.CountLine("Recv uplaod start frame failed.\n"), 1);
-    }
+    ScriptedLine lost;
+    lost.board.CloseLine();  // before block 0 came; a line lost mid-data is the e2e read cut mid-data
+    EXPECT_FALSE(YmodemProtocol(&lost.tool, 1024).UploadFile(m_path, 100));
+    EXPECT_EQ(capture.CountLine("YModem SOH frame receiving timed out.\n"), 1);
+    EXPECT_EQ(capture.CountLine("Recv uplaod start frame failed.\n"), 1);
     ScriptedLine line;
-    line.board.Play(Script({{1, StartBlock("f.bin", 100)}, {2, {}}}));
+    line.board.Play(Script({{1, HeaderBlock("f.bin", "0x64")}, {2, {}}}));
     EXPECT_FALSE(YmodemProtocol(&line.tool, 1024).UploadFile(::testing::TempDir() + "no/such/dir/out.bin", 100));
     EXPECT_EQ(capture.CountLine("Recv uplaod data frame failed.\n"), 1);
 }
