@@ -37,11 +37,9 @@ TEST_F(StagedFiles, OnlyACommitReplacesTheTargetAndNoStagedFileIsLeftBeside)
         Platform::StagedFile abandoned(m_target);
         Platform::StagedFile staged(m_target);
         ASSERT_TRUE(abandoned.IsCreated() && staged.IsCreated()) << staged.Error();
-        EXPECT_NE(abandoned.Path(), staged.Path());
-        EXPECT_EQ(staged.Path().rfind(m_dir + "/", 0), 0u) << staged.Path();
         ASSERT_TRUE(TestSupport::WriteFile(abandoned.Path(), TestSupport::Pattern(10, 3)));
         ASSERT_TRUE(TestSupport::WriteFile(staged.Path(), fresh));
-        EXPECT_EQ(Names().size(), 3u);
+        EXPECT_EQ(Names().size(), 3u) << "both staged beside the target, apart";
         EXPECT_EQ(TestSupport::ReadFile(m_target), old);
         ASSERT_TRUE(staged.Commit()) << staged.Error();
         EXPECT_FALSE(staged.Commit());

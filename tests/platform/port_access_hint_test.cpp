@@ -67,10 +67,8 @@ TEST_F(PortAccessHintForAnOperator, OutsideTheGroupIsToldToJoinTheGroupThatOwnsT
     Device(UNLISTED_GID, 0660);
     const std::string hint = HintAsOperator(m_loginGid);
     const std::string group = std::to_string(UNLISTED_GID);
-    EXPECT_TRUE(Contains(hint, "hint: permission denied on " + m_device + ": ")) << hint;
-    EXPECT_TRUE(Contains(hint, "must be in group " + group + ", which owns the device")) << hint;
-    EXPECT_TRUE(Contains(hint, "sudo usermod -aG " + group + " $USER, then log in again")) << hint;
-    EXPECT_EQ(hint.find('\n'), hint.size() - 1) << "one line";
+    EXPECT_EQ(hint, "hint: permission denied on " + m_device + ": on Linux the user must be in group " + group +
+                        ", which owns the device (sudo usermod -aG " + group + " $USER, then log in again).\n");
     EXPECT_EQ(HintAsOperator(m_loginGid, ENOENT), "");
     EXPECT_EQ(HintAsOperator(m_loginGid, EPERM), hint) << "a refused permission either way";
 }
@@ -80,10 +78,9 @@ TEST_F(PortAccessHintForAnOperator, OutsideTheGroupIsToldToJoinTheGroupThatOwnsT
 TEST_F(PortAccessHintForAnOperator, ListedInTheGroupButNotInThisSessionIsToldToLogInAgain)
 {
     Device(m_loginGid, 0660);
-    const std::string hint = HintAsOperator(UNLISTED_GID);
-    EXPECT_TRUE(Contains(hint, "was added to group " + m_loginGroup + ", which owns the device")) << hint;
-    EXPECT_TRUE(Contains(hint, "log in again (or run newgrp " + m_loginGroup + ")")) << hint;
-    EXPECT_FALSE(Contains(hint, "usermod")) << hint;
+    EXPECT_EQ(HintAsOperator(UNLISTED_GID), "hint: permission denied on " + m_device + ": the user was added to " +
+                                                "group " + m_loginGroup + ", which owns the device, but this session " +
+                                                "started before: log in again (or run newgrp " + m_loginGroup + ").\n");
 }
 
 // A member is not sent to join the group: shown the mode when the group may

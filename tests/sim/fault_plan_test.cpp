@@ -64,7 +64,8 @@ TEST(AnswerSelectorSyntax, AGarbledAnswerNamesItsMannerAfterTheLastColonAndDefau
     }
 }
 
-TEST(BlockSelectorSyntax, APositionOrATransferAndItsBlock)
+// An address alone and bit 7 are what the burn-check runs give (tests/e2e/burn_check_test.cpp).
+TEST(BlockAndCellSelectorSyntax, APositionOrATransferAndItsBlockAndACellAnAddressAndABitFromZeroToSeven)
 {
     Sim::BlockSelector s;
     std::string error;
@@ -75,13 +76,7 @@ TEST(BlockSelectorSyntax, APositionOrATransferAndItsBlock)
     for (const char* bad : {"0", "0:1", "1:0", "2:", ":3", "1:2:3", "x"}) {
         EXPECT_FALSE(Sim::ParseBlockSelector(bad, s, error)) << bad;
     }
-}
-
-TEST(BadCellSyntax, AnAddressAndABitFromZeroToSeven)
-{
-    // An address alone and bit 7 are what the burn-check runs give (tests/e2e/burn_check_test.cpp).
     Sim::BadCell cell;
-    std::string error;
     ASSERT_TRUE(Sim::ParseBadCell("64k:7", cell, error)) << error;
     EXPECT_EQ(std::tie(cell.address, cell.bit), std::make_tuple(65536u, 7));
     for (const char* bad : {"", ":3", "0x10:8", "0x10:", "0x10:-1", "zz"}) {

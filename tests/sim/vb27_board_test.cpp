@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace SimTest;
 using namespace Sim::Vb27;
 using Sim::Vb27Board;
@@ -42,9 +44,7 @@ TEST(Vb27FrameParse, BrokenFramesAreToldAndConsumedOnlyAsFarAsTheyGoAndEveryPref
     };
     for (const auto& c : cases) {
         const ParseResult r = ParseCommandFrame(c.bytes.data(), c.bytes.size());
-        EXPECT_EQ(r.status, c.status) << c.what;
-        EXPECT_EQ(r.refusal, c.refusal) << c.what;
-        EXPECT_EQ(r.consumed, c.consumed) << c.what;
+        EXPECT_EQ(std::tie(r.status, r.refusal, r.consumed), std::tie(c.status, c.refusal, c.consumed)) << c.what;
     }
     EXPECT_EQ(ParseCommandFrame(cut.data() + 8, cut.size() - 8).status, ParseStatus::FRAME);
     for (size_t n = 1; n < next.size(); ++n) {

@@ -13,14 +13,6 @@ using State = YmodemReceiver::State;
 
 namespace {
 
-using Script = std::vector<std::pair<Bytes, Bytes>>;  // the tool's bytes, the board's answer
-
-Script With(Script s, const Script& tail)
-{
-    s.insert(s.end(), tail.begin(), tail.end());
-    return s;
-}
-
 TEST(YmodemReceiverScript, BrokenBlocksAndSizesGetTheDocumentedAnswersAndKeepOnlyTheFile)
 {
     const Bytes data = Pattern(2048, 5);
@@ -28,15 +20,15 @@ TEST(YmodemReceiverScript, BrokenBlocksAndSizesGetTheDocumentedAnswersAndKeepOnl
     const Bytes header = HeaderBlock("f.bin", "0x800");
     Bytes broken = blocks[0];
     broken[100] ^= 0x01;
-    const Script end = {{{EOT}, {ACK}}, {ClosingBlock(), {ACK}}};
     const struct {
         const char* what;
-        Script script;
+        std::vector<std::pair<Bytes, Bytes>> script;  // the tool's bytes, the board's answer
         State state;
         Bytes data;
     } cases[] = {
         {"a bad CRC is asked for again with C",
-         With({{header, {ACK, C}}, {broken, {C}}, {blocks[0], {ACK}}, {blocks[1], {ACK}}}, end), State::DONE, data},
+         {{header, {ACK, C}}, {broken, {C}}, {blocks[0], {ACK}}, {blocks[1], {ACK}}, {{EOT}, {ACK}},
+          {ClosingBlock(), {ACK}}}, State::DONE, data},
         {"an out-of-sequence block cancels", {{header, {ACK, C}}, {blocks[1], {CAN, CAN}}}, State::FAILED, {}},
         {"a size beyond the limit cancels", {{HeaderBlock("big.bin", "0x100001"), {CAN, CAN}}}, State::FAILED, {}},
     };

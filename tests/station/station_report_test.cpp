@@ -13,12 +13,10 @@ using namespace Station;
 
 constexpr int LOADER_EXIT = 4;
 
-BoardRun Attempt(const std::string& port, int attempt, int exitCode, const std::string& lastError = "")
+BoardRun Attempt(int attempt, int exitCode, const std::string& lastError = "")
 {
     BoardRun run;
-    run.port = port;
     run.attempt = attempt;
-    run.logPath = "run/" + port + ".log";
     run.startedAt = attempt * 10.0;
     run.Finish(exitCode, {{"lastError", lastError}, {"images", nlohmann::json::array()}}, attempt * 10.0 + 4.0);
     return run;
@@ -43,20 +41,13 @@ RunFacts Facts(int maxAttempts = 1, bool repeat = false)
     return {"--burn", "vb27", "/srv/fw/lot-7.fwpkg", std::string(64, 'a'), {}, "", "", "", maxAttempts, repeat};
 }
 
-// Zero when all succeeded is every successful station run's end to end.
-TEST(StationExit, TheNumberOfFailedBoardsCappedAt125)
+// The exit code is the number of failed boards, capped at 125; zero when all succeeded is every
+// successful station run's end to end.
+TEST(StationEnd, ABoardCountsByItsLastAttemptInTheExitCodeAndTheSummaryKeepsEveryAttemptWithItsReason)
 {
-    std::vector<ServedPort> ports{Port("a", {Attempt("a", 1, 0)}), Port("c", {Attempt("c", 1, 5)}), ServedPort{}};
-    EXPECT_EQ(StationExitCode(ports), 1);
-    ports.back().failed = 130;
-    EXPECT_EQ(StationExitCode(ports), MAX_FAILED_EXIT);
-}
-
-TEST(Summary, ABoardCountsByItsLastAttemptAndKeepsEveryAttemptWithItsReason)
-{
-    const std::vector<ServedPort> ports{
-        Port("p0", {Attempt("p0", 1, 3, "Open serial port p0 failed"), Attempt("p0", 2, 0)}),
-        Port("p1", {Attempt("p1", 1, LOADER_EXIT, "Timeout error."), Attempt("p1", 2, LOADER_EXIT, "Ack error.")}),
+    std::vector<ServedPort> ports{
+        Port("p0", {Attempt(1, 3, "Open serial port p0 failed"), Attempt(2, 0)}),
+        Port("p1", {Attempt(1, LOADER_EXIT, "Timeout error."), Attempt(2, LOADER_EXIT, "Ack error.")}),
     };
     const nlohmann::json summary = SummaryJson(ports, Facts(2), 30.0);
     ASSERT_EQ(summary["boards"].size(), 2u);
@@ -71,6 +62,10 @@ TEST(Summary, ABoardCountsByItsLastAttemptAndKeepsEveryAttemptWithItsReason)
     EXPECT_NE(table.find("Timeout error."), std::string::npos) << table;
     // The board's own row (its result) comes before its earlier attempts.
     EXPECT_LT(table.find("p1 "), table.find("Timeout error.")) << table;
+
+    EXPECT_EQ(StationExitCode(ports), 1);
+    ports.back().failed = 130;
+    EXPECT_EQ(StationExitCode(ports), MAX_FAILED_EXIT);
 }
 
 TEST(DashboardState, EveryPortIsOneTileWithItsStageProgressAttemptAndResult)
@@ -79,14 +74,14 @@ TEST(DashboardState, EveryPortIsOneTileWithItsStageProgressAttemptAndResult)
     run.attempt = 2;
     run.OnEventLine(R"({"event":"imageStarted","name":"app.bin","type":1,"bytes":1000})", 1.0);
     run.OnEventLine(R"({"event":"progress","percent":40})", 2.0);
-    ServedPort burning = Port("/dev/ttyUSB0", {Attempt("/dev/ttyUSB0", 1, LOADER_EXIT, "Timeout error."), run},
-                              ServedPort::Phase::RUNNING);
+    ServedPort burning =
+        Port("/dev/ttyUSB0", {Attempt(1, LOADER_EXIT, "Timeout error."), run}, ServedPort::Phase::RUNNING);
     burning.adapterSerial = "A10K3B7Q";
     burning.round = 1;
     BoardRun idle;
     idle.OnEventLine(R"({"event":"waiting"})", 0.5);
     const ServedPort waiting = Port("/dev/ttyUSB1", {idle}, ServedPort::Phase::RUNNING);
-    const ServedPort failed = Port("/dev/ttyUSB2", {Attempt("/dev/ttyUSB2", 1, LOADER_EXIT, "Ack error.")});
+    const ServedPort failed = Port("/dev/ttyUSB2", {Attempt(1, LOADER_EXIT, "Ack error.")});
     const nlohmann::json state = StationStateJson({burning, waiting, failed}, Facts(3), 2.0, false);
 
     ASSERT_EQ(state["boards"].size(), 3u);
@@ -97,6 +92,7 @@ TEST(DashboardState, EveryPortIsOneTileWithItsStageProgressAttemptAndResult)
                                                   {"attempt", 2}, {"maxAttempts", 3}, {"round", 1}, {"boards", 0},
                                                   {"succeeded", 0}, {"failed", 0}, {"emptyRounds", 0}, {"result", ""},
                                                   {"lastResult", ""}, {"reason", "Timeout error."}, {"warning", ""}}));
+    EXPECT_EQ(state["boards"][1]["state"], "waiting");
     EXPECT_EQ(state["totals"]["running"], 2);
     EXPECT_EQ(state["totals"]["failed"], 1);
     EXPECT_EQ(state["station"]["chipName"], "vb27");
@@ -105,8 +101,7 @@ TEST(DashboardState, EveryPortIsOneTileWithItsStageProgressAttemptAndResult)
 
 TEST(LiveView, OneLinePerPortWithTheAttemptTheCountsAndTheAdapter)
 {
-    ServedPort port = Port("/dev/ttyUSB0", {Attempt("/dev/ttyUSB0", 1, LOADER_EXIT, "Timeout error.")},
-                           ServedPort::Phase::PAUSED);
+    ServedPort port = Port("/dev/ttyUSB0", {Attempt(1, LOADER_EXIT, "Timeout error.")}, ServedPort::Phase::PAUSED);
     port.adapterSerial = "FT4XQ2";
     port.served = 200;
     port.succeeded = 200;

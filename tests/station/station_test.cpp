@@ -133,17 +133,14 @@ TEST(StationFile, OnePortALineWithoutCommentsOrBlanks)
               (std::vector<std::string>{"/dev/ttyUSB0", "socket://10.0.0.7:5000"}));
 }
 
-TEST(RunFactsOfTheCommandLine, TheLastChipAndPackageCountAsForTheTool)
+// An unreadable package has no digest rather than a wrong one.
+TEST_F(StationCommandLine, TheLastChipAndPackageCountAsForTheToolAndEveryRetryIsOneAttemptMore)
 {
-    StationOptions options;
-    options.operation = "--burn";
-    options.toolArgs = {"-n", "qn4180", "-f", "/nonexistent/old.fwpkg", "--name", "vb27", "--file", "/nonexistent/a/../fw.fwpkg"};
-    options.retries = 2;
-    const RunFacts facts = GatherRunFacts(options);
-    EXPECT_EQ(facts.chipName, "vb27");
-    EXPECT_EQ(facts.packagePath, "/nonexistent/fw.fwpkg");
-    EXPECT_EQ(facts.packageSha256, "");  // unreadable: no digest rather than a wrong one
-    EXPECT_EQ(facts.maxAttempts, 3);
+    ASSERT_EQ(Parse({"--burn", "--port", "p", "-n", "qn4180", "-f", "/nonexistent/old.fwpkg", "--name", "vb27",
+                     "--file", "/nonexistent/a/../fw.fwpkg", "--retries", "2"}), -1) << m_err;
+    const RunFacts facts = GatherRunFacts(m_options);
+    EXPECT_EQ(std::tie(facts.chipName, facts.packagePath, facts.packageSha256, facts.maxAttempts),
+              std::make_tuple("vb27", "/nonexistent/fw.fwpkg", "", 3));
 }
 
 }  // namespace

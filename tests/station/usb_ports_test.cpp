@@ -21,7 +21,6 @@ protected:
         const fs::path usb = m_root / "sys/devices/pci0000:00/usb1" / usbPath;
         WriteFile(usb / "idVendor", vendor);
         WriteFile(usb / "idProduct", product);
-        WriteFile(usb / "product", "USB Serial");
         if (!serial.empty()) {
             WriteFile(usb / "serial", serial);
         }
@@ -49,10 +48,8 @@ protected:
         AddAdapter("ttyUSB2", "1-3", "1A86", "7523", "");  // a CH340 without a serial number
         AddAdapter("ttyACM0", "1-4", "2e8a", "000a", "E6614C311B");
         AddTty("ttyS0", "platform/serial8250/tty/ttyS0");
-        fs::create_symlink("../../ttyUSB1", ByIdDir() / "usb-FTDI_USB_Serial_A10K9ZZZ-if00-port0");
+        fs::create_symlink("../../ttyUSB1", m_sources.byIdDir + "/usb-FTDI_USB_Serial_A10K9ZZZ-if00-port0");
     }
-
-    fs::path ByIdDir() const { return m_sources.byIdDir; }
 };
 
 TEST(UsbSelectors, HexIdsOfOneToFourDigitsAndAnOptionalSerial)
@@ -89,7 +86,7 @@ TEST_F(UsbAdapters, AVendorAndProductChooseEveryAdapterOfThatKindAndASerialNumbe
 TEST_F(UsbAdapters, TheAdapterSerialOfAPortNamedByTtyOrByLink)
 {
     const auto ports = SerialPortListSp::ListSerialPorts(m_sources);
-    EXPECT_EQ(AdapterSerialOf((ByIdDir() / "usb-FTDI_USB_Serial_A10K9ZZZ-if00-port0").string(), ports), "A10K9ZZZ");
+    EXPECT_EQ(AdapterSerialOf(m_sources.byIdDir + "/usb-FTDI_USB_Serial_A10K9ZZZ-if00-port0", ports), "A10K9ZZZ");
     EXPECT_EQ(AdapterSerialOf(Dev("ttyUSB2"), ports), "");  // no serial number
     EXPECT_EQ(AdapterSerialOf(Dev("ttyS0"), ports), "");
     EXPECT_EQ(AdapterSerialOf("rfc2217://10.0.0.5:4001", ports), "");

@@ -11,7 +11,6 @@
 #include <filesystem>
 
 #include "e2e/station_support.h"
-#include "station/history.h"
 #include "test_database.h"
 
 namespace StationHistoryTests {
@@ -54,9 +53,7 @@ protected:
         }
         const RunResult run = RunProgram(program, args, OUTPUT_LIMIT_MS);
         EXPECT_EQ(run.exitCode, STATION_USAGE_EXIT) << run.output;
-        EXPECT_TRUE(Contains(run.output, "tarnwick-station: history ")) << run.output;
-        EXPECT_TRUE(Contains(run.output, reason)) << run.output;
-        EXPECT_TRUE(Contains(run.output, "; no board was started")) << run.output;
+        ExpectHolds(run.output, {"tarnwick-station: history ", reason, "; no board was started"});
         EXPECT_FALSE(fs::exists(Path("ran"))) << "a board was started";
     }
 
@@ -131,12 +128,10 @@ exit 0)");
     EXPECT_EQ(exitCode, 0) << station.Output();
     const nlohmann::json counts{{"totals", {{"succeeded", 2}}}, {"history", {{"notRecorded", 2}}}};
     EXPECT_EQ(Pick(Summary(), counts), counts);
-    EXPECT_TRUE(Contains(station.Output(), "tarnwick-station: history: could not record /dev/")) << station.Output();
-    EXPECT_TRUE(Contains(station.Output(), "tarnwick-station: history: not recorded: /dev/a (board 1, attempt 1), ok"))
-        << station.Output();
-    EXPECT_TRUE(Contains(station.Output(), "2 board attempts could not be recorded; the summary and the run "
-                                           "directory hold them"))
-        << station.Output();
+    ExpectHolds(station.Output(), {"tarnwick-station: history: could not record /dev/",
+                                   "tarnwick-station: history: not recorded: /dev/a (board 1, attempt 1), ok",
+                                   "2 board attempts could not be recorded; the summary and the run "
+                                   "directory hold them"});
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM runs"), "1");
     EXPECT_EQ(m_db->Value("SELECT count(*) FROM boards"), "0");
 }

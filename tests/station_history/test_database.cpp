@@ -43,7 +43,6 @@ public:
                                          "' -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
             m_error = Run({"pg_ctl", "-D", m_temp->File("data"), "-l", m_temp->File("server.log"), "-w", "-t", "60",
                            "-o", settings, "start"});
-            m_running = m_error.empty();
         }
         return m_error;
     }
@@ -53,7 +52,7 @@ public:
     }
     void TearDown() override
     {
-        if (m_running) {
+        if (m_temp && m_error.empty()) {
             Run({"pg_ctl", "-D", m_temp->File("data"), "-m", "fast", "-w", "stop"});
         }
         m_temp.reset();
@@ -64,15 +63,13 @@ private:
     static std::string Run(std::vector<std::string> command)
     {
         glob_t found = {};
-        const bool installed = glob("/usr/lib/postgresql/*/bin/initdb", 0, nullptr, &found) == 0;
-        if (installed) {
-            const std::filesystem::path newest = found.gl_pathv[found.gl_pathc - 1];
-            command.front() = (newest.parent_path() / command.front()).string();
-        }
-        globfree(&found);
-        if (!installed) {
+        if (glob("/usr/lib/postgresql/*/bin/initdb", 0, nullptr, &found) != 0) {
+            globfree(&found);
             return "no PostgreSQL server in /usr/lib/postgresql (the postgresql package; scripts/test installs it)";
         }
+        const std::filesystem::path newest = found.gl_pathv[found.gl_pathc - 1];
+        command.front() = (newest.parent_path() / command.front()).string();
+        globfree(&found);
         if (geteuid() == 0) {
             command.insert(command.begin(), {"/usr/sbin/runuser", "-u", "nobody", "--"});
         }
@@ -83,7 +80,6 @@ private:
 
     std::optional<TestSupport::TempDir> m_temp;  // cluster, socket and logs
     std::string m_error;
-    bool m_running = false;
 };
 
 PostgresCluster* const g_cluster =
