@@ -48,13 +48,6 @@ std::vector<std::string> Vb27Refusal(const std::string& reason)
     return {"File: PATH format error!\n", reason, "\nerror: Burn PATH failed!\n", BURN_FAILED};
 }
 
-Bytes BrokenCrc(const std::vector<PackageImage>& images)
-{
-    Bytes package = BuildPackage(images);
-    package[OFFSET_CRC] ^= 0xFF;
-    return package;
-}
-
 const std::vector<PackageImage> IMAGES{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(2048, 1)},
                                        {"app.bin", TYPE_FLASH, 0x10000, 0x1000, Pattern(3000, 2)}};
 
@@ -65,12 +58,14 @@ TEST_F(CheckedBeforeReset, AMissingOrRefusedPackageFailsBeforeTheResetPromptAndT
     Bytes pastEnd = BuildPackage(IMAGES);
     PutLe(pastEnd, FieldAt(false, 1, FIELD_LENGTH), static_cast<uint32_t>(IMAGES[1].data.size() + 1), 4);
     SealPackage(pastEnd);
+    Bytes badCrc = BuildPackage(IMAGES);
+    badCrc[OFFSET_CRC] ^= 0xFF;
     Bytes wrongFlag = BuildPackage(IMAGES);
     PutLe(wrongFlag, 0, NORMAL_FLAG - 1, 4);  // outside the CRC
     const std::vector<Refusal> cases{
         {"vb27 missing", "--burn", "vb27", "", {}, BURN_BOOT_FAILED,
          {"Get file content failed: PATH\n", "\nerror: Burn PATH failed!\n", BURN_FAILED}},
-        {"vb27 crc", "--burn", "vb27", "crc.fwpkg", BrokenCrc(IMAGES), BURN_BOOT_FAILED,
+        {"vb27 crc", "--burn", "vb27", "crc.fwpkg", badCrc, BURN_BOOT_FAILED,
          Vb27Refusal("is not equal to fwpkg crc:")},
         {"vb27 flag", "--burn", "vb27", "flag.fwpkg", wrongFlag, BURN_BOOT_FAILED,
          Vb27Refusal("is not equal to 0xefbeaddf!\n")},
@@ -105,16 +100,11 @@ TEST_F(CheckedBeforeReset, AMalformedNetworkPortNameIsRefusedBeforeTheResetPromp
     ASSERT_EQ(listen(server.fd, 8), 0);
     const std::string package = Given("app.fwpkg", BuildPackage(IMAGES));
     const std::string name = "socket://:" + std::to_string(server.port);
-    for (const bool fromConfig : {false, true}) {
-        SCOPED_TRACE(name + (fromConfig ? " in burn.config" : " on the command line"));
-        std::vector<std::string> arguments;
-        if (fromConfig) {
-            const std::string config = "serialPort=" + name + "\nmode=serial\n";
-            Given("run.config", Bytes(config.begin(), config.end()));
-            arguments = {"--burn", "-n", "vb27", "-f", package, "--config", Path("run.config")};
-        } else {
-            arguments = ToolArgs("--burn", "vb27", name, package);
-        }
+    const std::string config = "serialPort=" + name + "\nmode=serial\n";
+    const std::vector<std::string> fromConfig{"--burn", "-n", "vb27", "-f", package, "--config",
+                                              Given("run.config", Bytes(config.begin(), config.end()))};
+    for (const std::vector<std::string>& arguments : {ToolArgs("--burn", "vb27", name, package), fromConfig}) {
+        SCOPED_TRACE(arguments.back());  // the package, or the configuration naming the port
         const RunResult run = RunProgram(Tool(), arguments, RUN_LIMIT_MS);
         EXPECT_EQ(run.exitCode, PARAM_ERROR) << run.output;
         EXPECT_NE(run.output.find("error: Invalid network port name \"" + name + "\": "), std::string::npos)

@@ -1,21 +1,21 @@
 // Many boards at once. With the real tool and simulated boards: eight
-// TypeSix burns of one package, eight Vb27 boards through tarnwick-station
-// with one breaking off, and a board that appears only after its first
-// attempt. With a stand-in tool: a child that ignores SIGTERM, two hundred
-// rounds of --repeat, rounds in which no board came, Ctrl-C during retries,
-// port names and a dashboard address it cannot use (with the address in use
-// that the dashboard cannot listen on), and a fixture chosen by its USB
-// adapters, one board of it left with an unconfirmed image.
+// TypeSix boards through tarnwick-station with one breaking off, and a board
+// that appears only after its first attempt. With a stand-in tool: a child
+// that ignores SIGTERM, two hundred rounds of --repeat, rounds in which no
+// board came, Ctrl-C during retries, port names and a dashboard address it
+// cannot use (with the address in use that the dashboard cannot listen on),
+// and a fixture chosen by its USB adapters, one board of it left with an
+// unconfirmed image.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 
 #include <nlohmann/json.hpp>
 
@@ -29,39 +29,16 @@ namespace fs = std::filesystem;
 
 constexpr size_t BOARDS = 8;
 
-class ManyBoards : public StationTest {};
-
-TEST_F(ManyBoards, EightTypeSixBurnsOfOnePackageAtOnceEachBurnThePackage)
+// One board breaks off in the middle of flash.bin; the eight tools unpack the one package at once.
+TEST_F(StationTest, TheStationBurnsEightTypeSixBoardsOfOnePackageAndNamesTheOneThatFailed)
 {
     const std::vector<PackageImage> package{{"loader.bin", TYPE_LOADER, 0, 0, Pattern(30000, 1)},
                                             {"flash.bin", TYPESIX_FLASH, 0x20000, 0x40000, Pattern(150000, 2)},
                                             {"emmc.img", TYPESIX_EMMC, 0x400, 0x20000, Pattern(70000, 3)}};
     const std::string file = Given("fw.fwpkg", BuildPackage(package));
-    const auto boards = StartBoards(BOARDS, nullptr, "typesix");
-    std::vector<std::unique_ptr<ChildProcess>> tools;
-    for (const auto& board : boards) {
-        tools.push_back(std::make_unique<ChildProcess>(Tool(), ToolArgs("--burn", "typesix", board->Port(), file)));
-    }
-    for (size_t i = 0; i < tools.size(); ++i) {
-        EXPECT_EQ(tools[i]->Wait(RUN_LIMIT_MS), 0) << "board " << i << "\n" << tools[i]->Output();
-        EXPECT_TRUE(FlashHolds(Flash(boards, i), 0x20000, package[1].data)) << "board " << i;
-    }
-    // Whoever looks in the extract directory finds the package's images, and no leftovers.
-    for (const PackageImage& image : package) {
-        EXPECT_EQ(ReadFile(Path("fw_extract/") + image.name), image.data) << image.name;
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(Path("fw_extract"))) {
-        EXPECT_EQ(entry.path().string().find(".part-"), std::string::npos) << entry.path();
-    }
-}
-
-TEST_F(ManyBoards, TheStationBurnsEightBoardsAndNamesTheOneThatFailed)
-{
-    const std::vector<PackageImage> package = SmallPackage(100000);
-    const std::string file = Given("fw.fwpkg", BuildPackage(package));
     const size_t faulty = 5;
-    std::vector<std::string> args = WithOutputs({"--burn", "-n", "vb27", "-f", file});
-    const auto boards = StartBoards(BOARDS, &args, "vb27", {}, faulty, {"--close-after", "30000"});
+    std::vector<std::string> args = WithOutputs({"--burn", "-n", "typesix", "-f", file});
+    const auto boards = StartBoards(BOARDS, &args, "typesix", {}, faulty, {"--close-after", "60000"});
     const RunResult run = RunProgram(Station(), args, RUN_LIMIT_MS);
     EXPECT_EQ(run.exitCode, 1) << run.output;
 
@@ -74,7 +51,7 @@ TEST_F(ManyBoards, TheStationBurnsEightBoardsAndNamesTheOneThatFailed)
         const bool isFaulty = board.value("port", "") == failedPort;
         EXPECT_EQ(board.value("result", ""), isFaulty ? "failed" : "ok") << board.dump();
         EXPECT_EQ(board["report"].value("port", ""), board.value("port", ""));
-        EXPECT_EQ(board["report"].value("images", nlohmann::json::array()).size(), package.size());
+        EXPECT_EQ(board["report"].value("images", nlohmann::json::array()).size(), isFaulty ? 2 : package.size());
         if (isFaulty) {
             EXPECT_FALSE(board.value("reason", "").empty());
             EXPECT_TRUE(std::filesystem::exists(board.value("log", ""))) << board.dump();
@@ -83,7 +60,14 @@ TEST_F(ManyBoards, TheStationBurnsEightBoardsAndNamesTheOneThatFailed)
     // Not a terminal: plain lines per board event, the failure with its log, then the table.
     ExpectHolds(run.output, {failedPort + " FAILED: ", "8 boards, 7 succeeded, 1 failed\n"});
     for (size_t i = 0; i < boards.size(); ++i) {
-        EXPECT_EQ(FlashHolds(Flash(boards, i), 0x10000, package[1].data), i != faulty) << "board " << i;
+        EXPECT_EQ(FlashHolds(Flash(boards, i), 0x20000, package[1].data), i != faulty) << "board " << i;
+    }
+    // Whoever looks in the extract directory finds the package's images, and no leftovers.
+    for (const PackageImage& image : package) {
+        EXPECT_EQ(ReadFile(Path("fw_extract/") + image.name), image.data) << image.name;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(Path("fw_extract"))) {
+        EXPECT_EQ(entry.path().string().find(".part-"), std::string::npos) << entry.path();
     }
 }
 
@@ -158,9 +142,6 @@ esac)");
     EXPECT_GE(stuck["seconds"].get<double>(), 2.0 + 5.0);
     // Never held up by the stuck one.
     EXPECT_LT(other["endSeconds"].get<double>(), stuck["endSeconds"].get<double>() - 5.0);
-    for (const nlohmann::json& board : summary["boards"]) {
-        EXPECT_EQ(board["attempts"].size(), 1u) << board.dump();
-    }
     EXPECT_EQ(ReadText(Path("count")), "run\nrun\n");  // one per board, none retried
 }
 
@@ -243,26 +224,7 @@ TEST_F(StandInStation, AMalformedServerNameOrAnAddressInUseStartsNoBoard)
     close(taken.fd);
 }
 
-// A fixture of USB adapters as sysfs shows them.
-class BoardsByAdapter : public StationTest {
-protected:
-    void AddAdapter(const std::string& tty, const std::string& usb, const std::string& vendor,
-                    const std::string& product, const std::string& serial)
-    {
-        const fs::path root = Path("root");
-        const fs::path device = root / "sys/devices/pci0000:00/usb1" / usb;
-        WriteText((device / "idVendor").string(), vendor + "\n");
-        WriteText((device / "idProduct").string(), product + "\n");
-        WriteText((device / "serial").string(), serial + "\n");
-        const fs::path ttyDevice = device / (usb + ":1.0") / tty;
-        fs::create_directories(ttyDevice);
-        fs::create_directories(root / "sys/bus/usb-serial/drivers/ftdi_sio");
-        fs::create_symlink(root / "sys/bus/usb-serial/drivers/ftdi_sio", ttyDevice / "driver");
-        fs::create_directories(root / "sys/class/tty" / tty);
-        fs::create_symlink(ttyDevice, root / "sys/class/tty" / tty / "device");
-        WriteText((root / "dev" / tty).string(), "");
-    }
-};
+class BoardsByAdapter : public StationTest {};
 
 // The board on ttyUSB0 took every block of app.bin but never confirmed it: it
 // succeeds with a warning on the console, in the summary and in the history.
@@ -275,9 +237,24 @@ case "$port" in
   *) event '{"event":"imageEnded","ok":true,"result":"confirmed"}'
      report 0 "" false '[{"name":"app.bin","result":"ok","confirmed":true}]'; exit 0 ;;
 esac)");
-    AddAdapter("ttyUSB0", "1-1", "0403", "6001", "FTLEFT01");
-    AddAdapter("ttyUSB1", "1-2", "0403", "6001", "FTRIGHT2");
-    AddAdapter("ttyUSB2", "1-3", "1a86", "7523", "CH340X");
+    // A fixture of USB adapters as sysfs shows them.
+    const fs::path root = Path("root");
+    const fs::path driver = root / "sys/bus/usb-serial/drivers/ftdi_sio";
+    fs::create_directories(driver);
+    for (const auto& [tty, usb, vendor, product, serial] : std::vector<std::array<std::string, 5>>{
+             {"ttyUSB0", "1-1", "0403", "6001", "FTLEFT01"}, {"ttyUSB1", "1-2", "0403", "6001", "FTRIGHT2"},
+             {"ttyUSB2", "1-3", "1a86", "7523", "CH340X"}}) {
+        const fs::path device = root / "sys/devices/pci0000:00/usb1" / usb;
+        WriteText((device / "idVendor").string(), vendor + "\n");
+        WriteText((device / "idProduct").string(), product + "\n");
+        WriteText((device / "serial").string(), serial + "\n");
+        const fs::path ttyDevice = device / (usb + ":1.0") / tty;
+        fs::create_directories(ttyDevice);
+        fs::create_symlink(driver, ttyDevice / "driver");
+        fs::create_directories(root / "sys/class/tty" / tty);
+        fs::create_symlink(ttyDevice, root / "sys/class/tty" / tty / "device");
+        WriteText((root / "dev" / tty).string(), "");
+    }
     ASSERT_EQ(setenv("TARNWICK_SYSTEM_ROOT", Path("root").c_str(), 1), 0);
     ChildProcess station(Station(), WithOutputs({"--burn", "--ports-usb", "403:6001", "--history", Path("history.db")}));
     unsetenv("TARNWICK_SYSTEM_ROOT");

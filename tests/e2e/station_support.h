@@ -26,13 +26,11 @@ constexpr int STATION_USAGE_EXIT = 2;
 constexpr const char* STAND_IN_PREAMBLE = R"(#!/bin/sh
 report=""
 port=""
-next_is_port=0
+previous=""
 for a in "$@"; do
-  if [ "$next_is_port" = 1 ]; then port="$a"; next_is_port=0; fi
-  case "$a" in
-    -report:*) report="${a#-report:}" ;;
-    serial) next_is_port=1 ;;
-  esac
+  if [ "$previous" = serial ]; then port="$a"; fi
+  if [ "${a#-report:}" != "$a" ]; then report="${a#-report:}"; fi
+  previous="$a"
 done
 event() { printf '%s\n' "$1" >&3; }
 report() {

@@ -4,7 +4,6 @@
 // the board's report against what the board must have seen.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -162,89 +161,27 @@ TEST_F(TypeSixBoard, EveryImageKindBurnsAtTheRateAskedExactlyAsModelled)
     }
 }
 
-// --- what the board runs decides the loaders' way; names select images -----------------
+// --- what the board runs decides the loaders' way; names select images; runs that fail -------
 
 // A second loader finds the first one's ssb running: it is erased first and
 // the board restarts into the ROM. With no loader an ssb running at power-on
 // takes the images and is what the reset starts. Names select whole names,
-// ignoring case.
-TEST_F(TypeSixBoard, LoadersFollowWhatTheBoardRunsAndOnlyBurnSelectsWholeNames)
+// ignoring case, and only those are unpacked. Broken packages are refused
+// before anything is unpacked or sent; an image that fails ends the run
+// without a reset (the test stops the board) and leaves every entry unpacked.
+TEST_F(TypeSixBoard, LoaderWaysNameSelectionAndFailedRunsAreExactlyAsModelled)
 {
     struct Case {
-        std::vector<PackageImage> package;
-        std::vector<size_t> burned;  // indices into package, in burn order
-        std::vector<std::string> toolOptions, simOptions;
-        Board board;
-    };
-    const std::string ssbErase = "{\"what\": \"ssb\", \"address\": 0, \"length\": 0}";
-    const std::string restart = "exit: the board restarts into the ROM";
-    const std::string toRom = "reset: the ROM talks again";
-    const std::string ended = "simulator ended: the tool closed the line after the reset";
-    const std::string reset = "5c73000c000000000c5c65";
-    // 89 ssb packets put 0x5C in the exit frame's sequence byte, 83 in its check byte.
-    const std::vector<PackageImage> twoLoaders{{"ssb83.bin", TYPE_LOADER, 0, 0, Bytes(83 * 4096, 0x5C)},
-                                               {"app.bin", 20, 0, 0x10000, Bytes(3 * 4096, 0x5C)},
-                                               {"ssb89.bin", TYPE_LOADER, 0, 0, Bytes(89 * 4096, 0x5C)},
-                                               {"flash.bin", TYPESIX_FLASH, 0x5C5C, 0x5C5C, Bytes(4097, 0x5C)}};
-    const PackageImage flash{"flash.bin", TYPESIX_FLASH, 0x1000, 0x2000, Pattern(5000, 101)};
-    const std::vector<PackageImage> named{{"Loader.bin", TYPE_LOADER, 0, 0, Pattern(4000, 50)},
-                                          {"flash.bin", TYPESIX_FLASH, 0x1000, 0x1000, Pattern(100, 52)},
-                                          {"APP.bin", 20, 0, 0x10000, Pattern(3000, 51)},
-                                          {"app.bin.old", 20, 0, 0x10000, Pattern(100, 53)}};
-    const auto item = [](const PackageImage& e, const std::string& kind) {
-        return kind == "ssb" ? ImageItem("ssb", 0, -1, e.data, 0)
-               : kind == "app" ? ImageItem("app", 0, 0, e.data, 0)
-                               : ImageItem("flash", e.burnAddress, -1, e.data, e.burnSize);
-    };
-    const std::vector<Case> cases{
-        {twoLoaders, {0, 2, 1, 3}, {}, {},
-         {{item(twoLoaders[0], "ssb"), item(twoLoaders[2], "ssb"), item(twoLoaders[1], "app"),
-           item(twoLoaders[3], "flash")},
-          {ssbErase, FlashErase(0x5C5C, 0x5C5C)}, {},
-          {"ssb started", restart, "ssb started", "erase core for file type 0", toRom, ended}, {reset}}},
-        {{flash}, {0}, {}, {"--ssb-running"},
-         {{item(flash, "flash")}, {FlashErase(0x1000, 0x2000)}, {},
-          {"power-on: an ssb is running", "reset: the stored ssb starts", ended}, {reset}}},
-        {named, {0, 2}, {"-onlyburn:LOADER.BIN", "-onlyburn:app.bin"}, {},
-         {{item(named[0], "ssb"), item(named[2], "app")}, {}, {},
-          {"ssb started", "erase core for file type 0", toRom, ended}, {reset}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.package[c.burned[0]].name + " " + (c.simOptions.empty() ? "" : c.simOptions[0]));
-        std::filesystem::remove_all(m_extract);
-        std::string console;
-        for (size_t i : c.burned) {
-            const PackageImage& e = c.package[i];
-            console += e.type == TYPE_LOADER ? LoaderText(e.name, e.data.size()) : ImageText(e.name, e.data.size());
-        }
-        const BoardRun out = OnBoard("--burn", "typesix", Given("fw.fwpkg", BuildPackage(c.package)), c.toolOptions,
-                                     c.simOptions);
-        EXPECT_EQ(out.run.exitCode, 0);
-        EXPECT_EQ(AfterWaiting(out.run.output), console + "\nBurned successfully.\n");
-        ExpectBoard(out.report, c.board);
-        for (size_t i = 0; i < c.package.size(); ++i) {
-            const bool chosen = std::find(c.burned.begin(), c.burned.end(), i) != c.burned.end();
-            EXPECT_EQ(std::filesystem::exists(m_extract + c.package[i].name), chosen) << c.package[i].name;
-        }
-    }
-}
-
-// --- runs that fail ----------------------------------------------------------------------
-
-// Broken packages are refused before anything is unpacked or sent; an image
-// that fails ends the run without a reset (the test stops the board) and
-// leaves every entry unpacked.
-TEST_F(TypeSixBoard, FailedRunsAreExactlyAsModelled)
-{
-    struct Failed {
         Bytes package;
-        std::string console;  // from the call to reset the board (or the option pass) to "Burned failed."
+        std::string console;  // from the call to reset the board (or the option pass) to its last result line
         std::vector<std::string> toolOptions = {};
         std::vector<std::string> simOptions = {};
         Board board = {{}, {}, {}, {STOPPED}};
         std::vector<PackageImage> unpacked = {};  // none: no extract directory at all
+        std::vector<std::string> packed = {};  // entries left packed
+        int exitCode = 5;
     };
-    std::vector<Failed> cases;
+    std::vector<Case> cases;
     const PackageImage loader{"loader.bin", TYPE_LOADER, 0, 0, Pattern(500, 1)};
     // Every spelling of an unsafe name: tests/pkg/package_tool_test.cpp (one check serves both).
     cases.push_back({BuildPackage({loader, {"../evil.bin", 20, 0, 0, Pattern(50, 2)}}),
@@ -270,7 +207,7 @@ TEST_F(TypeSixBoard, FailedRunsAreExactlyAsModelled)
                      "error: No image of " + m_package + " matches the -onlyburn: names.\n", {"-onlyburn:loader"}});
 
     // A package the job refuses ends the run before the operator is asked for a reset.
-    for (Failed& c : cases) {
+    for (Case& c : cases) {
         c.console = NO_RESET_CALL + c.console;
     }
 
@@ -303,16 +240,63 @@ TEST_F(TypeSixBoard, FailedRunsAreExactlyAsModelled)
                       {FlashErase(0x1000, 0x2000), FlashErase(0x1000, 0x2000)}, {}, {"ssb started", STOPPED}},
                      claim});
 
-    for (const Failed& c : cases) {
+    // Burns that succeed: the images burned, in this order, are the ones unpacked.
+    const auto burns = [&cases](const std::vector<PackageImage>& package, const std::vector<size_t>& order,
+                                const std::vector<std::string>& tool, const std::vector<std::string>& sim,
+                                const Board& board, const std::vector<std::string>& packed = {}) {
+        Case run{BuildPackage(package), "", tool, sim, board, {}, packed, 0};
+        for (size_t i : order) {
+            const PackageImage& e = package[i];
+            run.console += e.type == TYPE_LOADER ? LoaderText(e.name, e.data.size()) : ImageText(e.name, e.data.size());
+            run.unpacked.push_back(e);
+        }
+        cases.push_back(run);
+    };
+    const std::string ssbErase = "{\"what\": \"ssb\", \"address\": 0, \"length\": 0}";
+    const std::string restart = "exit: the board restarts into the ROM";
+    const std::string toRom = "reset: the ROM talks again";
+    const std::string ended = "simulator ended: the tool closed the line after the reset";
+    const std::string reset = "5c73000c000000000c5c65";
+    // 89 ssb packets put 0x5C in the exit frame's sequence byte, 83 in its check byte.
+    const std::vector<PackageImage> twoLoaders{{"ssb83.bin", TYPE_LOADER, 0, 0, Bytes(83 * 4096, 0x5C)},
+                                               {"app.bin", 20, 0, 0x10000, Bytes(3 * 4096, 0x5C)},
+                                               {"ssb89.bin", TYPE_LOADER, 0, 0, Bytes(89 * 4096, 0x5C)},
+                                               {"flash.bin", TYPESIX_FLASH, 0x5C5C, 0x5C5C, Bytes(4097, 0x5C)}};
+    const PackageImage alone{"flash.bin", TYPESIX_FLASH, 0x1000, 0x2000, Pattern(5000, 101)};
+    const std::vector<PackageImage> named{{"Loader.bin", TYPE_LOADER, 0, 0, Pattern(4000, 50)},
+                                          {"flash.bin", TYPESIX_FLASH, 0x1000, 0x1000, Pattern(100, 52)},
+                                          {"APP.bin", 20, 0, 0x10000, Pattern(3000, 51)},
+                                          {"app.bin.old", 20, 0, 0x10000, Pattern(100, 53)}};
+    const auto item = [](const PackageImage& e, const std::string& kind) {
+        return kind == "ssb" ? ImageItem("ssb", 0, -1, e.data, 0)
+               : kind == "app" ? ImageItem("app", 0, 0, e.data, 0)
+                               : ImageItem("flash", e.burnAddress, -1, e.data, e.burnSize);
+    };
+    burns(twoLoaders, {0, 2, 1, 3}, {}, {},
+          {{item(twoLoaders[0], "ssb"), item(twoLoaders[2], "ssb"), item(twoLoaders[1], "app"),
+            item(twoLoaders[3], "flash")},
+           {ssbErase, FlashErase(0x5C5C, 0x5C5C)}, {},
+           {"ssb started", restart, "ssb started", "erase core for file type 0", toRom, ended}, {reset}});
+    burns({alone}, {0}, {}, {"--ssb-running"},
+          {{item(alone, "flash")}, {FlashErase(0x1000, 0x2000)}, {},
+           {"power-on: an ssb is running", "reset: the stored ssb starts", ended}, {reset}});
+    burns(named, {0, 2}, {"-onlyburn:LOADER.BIN", "-onlyburn:app.bin"}, {},
+          {{item(named[0], "ssb"), item(named[2], "app")}, {}, {},
+           {"ssb started", "erase core for file type 0", toRom, ended}, {reset}}, {"flash.bin", "app.bin.old"});
+
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.console);
         std::filesystem::remove_all(m_extract);
         const BoardRun out = OnBoard("--burn", "typesix", Given("fw.fwpkg", c.package), c.toolOptions, c.simOptions);
-        EXPECT_EQ(out.run.exitCode, 5);
-        EXPECT_EQ(AfterWaiting(out.run.output), c.console + "\nBurned failed.\n");
+        EXPECT_EQ(out.run.exitCode, c.exitCode);
+        EXPECT_EQ(AfterWaiting(out.run.output), c.console + (c.exitCode == 0 ? BURNED : "\nBurned failed.\n"));
         ExpectBoard(out.report, c.board);
         EXPECT_EQ(std::filesystem::exists(m_extract), !c.unpacked.empty());
         for (const PackageImage& e : c.unpacked) {
             EXPECT_EQ(ReadFile(m_extract + e.name), e.data) << e.name;
+        }
+        for (const std::string& name : c.packed) {
+            EXPECT_FALSE(std::filesystem::exists(m_extract + name)) << name;
         }
     }
     EXPECT_FALSE(std::filesystem::exists(Path("evil.bin")));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,7 @@ struct BurnCase {
     std::vector<std::string> options;
     std::vector<size_t> selected;  // indices of FULL_PACKAGE; empty: all
     std::vector<uint64_t> baudChanges;
-    const char* event;  // a report event that must be there, or ""
+    const char* event;  // a text the board's report must hold, or ""
     const char* printed = "";  // what the tool must print besides
 };
 
@@ -80,9 +81,6 @@ TEST_P(Vb27Burn, TheBoardHoldsExactlyTheSelectedImages)
                 {BURNED, "\nBurn " + package + " successfully.\n", "\n[DEBUG] GetReboot() = 0\n", c.printed});
     ExpectVb27Board(b.report, b.flash, sent);
     // The board's images are exactly these: nothing else is sent, or called downloaded.
-    for (const PackageImage& e : sent) {
-        EXPECT_TRUE(Contains(b.run.output, "downloaded: " + e.name + " successfully.\n")) << e.name;
-    }
     EXPECT_EQ(CountOf(b.run.output, "downloaded: "), sent.size()) << b.run.output;
     EXPECT_FALSE(Contains(b.run.output, "notes.txt")) << "a type-16 entry is never mentioned";
     EXPECT_TRUE(b.report.resets.empty()) << b.report.text;
@@ -92,11 +90,6 @@ TEST_P(Vb27Burn, TheBoardHoldsExactlyTheSelectedImages)
     lineRates.insert(lineRates.end(), c.baudChanges.begin(), c.baudChanges.end());
     EXPECT_EQ(b.report.lineRates, lineRates) << b.report.text;
     EXPECT_TRUE(*c.event == '\0' || Contains(b.report.text, c.event)) << b.report.text;
-    if (std::string(c.chip) == "qn4180") {
-        const std::vector<std::string> images = b.report.List("images");
-        ASSERT_GE(images.size(), 2u);
-        EXPECT_EQ(Field(images[1], "regionSize"), "1536") << b.report.text;
-    }
 }
 
 // The Qn4180 row has the defaults. -switchafterloader is burned through a
@@ -105,7 +98,7 @@ const std::vector<BurnCase> BURN_CASES = {
     // Selection by part of the name: the rest is not sent.
     {"OnlyBurnByPartOfTheNameInPacketsOf4096", "vb27", {"-onlyburn:loader", "-onlyburn:big_", "-packagesize:4096"},
      {0, 2}, {}, ""},
-    {"Qn4180TakesTheSamePackage", "qn4180", {}, {}, {}, ""},
+    {"Qn4180TakesTheSamePackage", "qn4180", {}, {}, {}, "\"regionSize\": 1536"},
     // Without switch the handshake carries the rate. A pseudo-terminal has no modem lines: the operator is told
     // to reset the board, and the burn goes on.
     {"TheHandshakeCarriesTheRateAndAResetSequenceTheLineCannotDriveIsLeftToTheOperator", "vb27",
@@ -116,19 +109,7 @@ const std::vector<BurnCase> BURN_CASES = {
 INSTANTIATE_TEST_SUITE_P(Options, Vb27Burn, ::testing::ValuesIn(BURN_CASES),
                          [](const ::testing::TestParamInfo<BurnCase>& p) { return std::string(p.param.name); });
 
-// --- erase and read ----------------------------------------------------------------------
-
-TEST_F(Vb27Board, EraseLoadsOnlyTheLoaderAndErasesTheWholeFlash)
-{
-    FillFlash(Path("sim-flash.bin"));
-    const BoardRun b = OnBoard("--erase", "vb27", Given("board.fwpkg", BuildPackage(FULL_PACKAGE)));
-    EXPECT_EQ(b.run.exitCode, 0) << b.run.output;
-    ExpectHolds(b.run.output, {"\nErase all flash successfully.\n", "Erase successfully.\n"});
-    ExpectVb27Board(b.report, b.flash, {FULL_PACKAGE[0]});
-    ASSERT_EQ(b.report.erases.size(), 1u) << b.report.text;
-    EXPECT_TRUE(Contains(b.report.erases[0], "\"what\": \"all\"")) << b.report.erases[0];
-    EXPECT_EQ(b.flash, Bytes(b.flash.size(), 0xFF));
-}
+// --- read and erase ----------------------------------------------------------------------
 
 // The tool's bytes before the flash data of a 2 MiB read (handshake, the 8 KiB loader, the
 // upload command, about 10.5 KB) and about a thousand of its ACKs: the cable goes in the
@@ -137,8 +118,8 @@ constexpr const char* MID_READ_BYTES = "11500";
 
 // An earlier output survives a read that breaks off; a complete one replaces it. Either
 // way nothing but the output is left in its directory, and the package stays as given
-// (checked after every run).
-TEST_F(Vb27Board, ReadWritesTheFlashRegionToTheOutputOnlyWhenCompleteAndNeverIntoThePackage)
+// (checked after every run). Then an erase loads only the loader and erases the whole flash.
+TEST_F(Vb27Board, ReadWritesTheOutputOnlyWhenCompleteAndEraseLoadsOnlyTheLoaderAndClearsTheFlash)
 {
     const std::string package = Given("board.fwpkg", BuildPackage(FULL_PACKAGE));
     const std::string dir = Path("reads/");
@@ -146,34 +127,34 @@ TEST_F(Vb27Board, ReadWritesTheFlashRegionToTheOutputOnlyWhenCompleteAndNeverInt
     std::filesystem::create_directories(dir);
     const Bytes earlier = Pattern(3000, 11);
     ASSERT_TRUE(WriteFile(output, earlier));
-    const auto Names = [&dir] {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    };
 
-    FillFlash(Path("sim-flash.bin"));
+    const Bytes flash = FillFlash(Path("sim-flash.bin"));
     const BoardRun cut = OnBoard("--read", "vb27", package, {"-readfile:" + output, "-readaddr:0", "-readsize:2m"},
                                  {"--close-after", MID_READ_BYTES});
     EXPECT_NE(cut.run.exitCode, 0) << cut.run.output;
     // Cut mid-data.
     ExpectHolds(cut.run.output, {"Receive data frames failed.\n", "\nerror: Read " + output + " failed.\n"});
     EXPECT_EQ(ReadFile(output), earlier);
-    EXPECT_EQ(Names(), std::vector<std::string>{"flash.bin"});
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
 
     // 100000 bytes: not a multiple of the block size. The loader sends in blocks of
     // 1 KiB after a loader alone, whatever -packagesize says; larger: burn_check_test.cpp.
-    const Bytes flash = FillFlash(Path("sim-flash.bin"));
     const BoardRun b =
         OnBoard("--read", "vb27", package, {"-readfile:" + output, "-readaddr:0x12345", "-readsize:100000"});
     EXPECT_EQ(b.run.exitCode, 0) << b.run.output;
     EXPECT_TRUE(Contains(b.run.output, "\nRead " + output + " successfully.\n")) << b.run.output;
     EXPECT_EQ(ReadFile(output), Bytes(flash.begin() + 0x12345, flash.begin() + 0x12345 + 100000));
-    EXPECT_EQ(Names(), std::vector<std::string>{"flash.bin"});
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
     ExpectVb27Board(b.report, b.flash, {FULL_PACKAGE[0]});
     EXPECT_TRUE(Contains(b.report.text, "upload 0x00012345 100000 in blocks of 1024")) << b.report.text;
+
+    const BoardRun erased = OnBoard("--erase", "vb27", package);
+    EXPECT_EQ(erased.run.exitCode, 0) << erased.run.output;
+    ExpectHolds(erased.run.output, {"\nErase all flash successfully.\n", "Erase successfully.\n"});
+    ExpectVb27Board(erased.report, erased.flash, {FULL_PACKAGE[0]});
+    ASSERT_EQ(erased.report.erases.size(), 1u) << erased.report.text;
+    EXPECT_TRUE(Contains(erased.report.erases[0], "\"what\": \"all\"")) << erased.report.erases[0];
+    EXPECT_EQ(erased.flash, Bytes(erased.flash.size(), 0xFF));
 }
 
 // --- "-beforereset" ------------------------------------------------------------------------
@@ -213,15 +194,12 @@ TEST_F(BeforeResetTest, TheResetCommandFollowsEveryHundredthHandshakeFrameOnlyWi
         const size_t frames = CountOf(line, HANDSHAKE);
         ASSERT_GE(frames, 250u) << "the handshake stopped early";
         std::vector<size_t> atAfterFrames;
-        size_t trailingAt = 0;  // after the last frame read: whether it came is a matter of timing
         for (size_t at = line.find(AT_LINE); at != std::string::npos; at = line.find(AT_LINE, at + 1)) {
-            const size_t before = CountOf(line.substr(0, at), HANDSHAKE);
-            if (before < frames) {
-                atAfterFrames.push_back(before);
-            } else {
-                ++trailingAt;
-            }
+            atAfterFrames.push_back(CountOf(line.substr(0, at), HANDSHAKE));
         }
+        // After the last frame read: whether it came is a matter of timing.
+        const size_t trailingAt = std::count(atAfterFrames.begin(), atAfterFrames.end(), frames);
+        atAfterFrames.resize(atAfterFrames.size() - trailingAt);
         // A read may take the line past 250 frames: every full hundred followed by a frame counts.
         std::vector<size_t> expected;
         for (size_t hundred = 100; option && hundred < frames; hundred += 100) {

@@ -114,16 +114,4 @@ nlohmann::json HeadlessBrowser::Command(const std::string& method, const std::st
     return answer["value"];
 }
 
-bool HeadlessBrowser::Open(const std::string& url)
-{
-    Command("POST", "/session/" + m_session + "/url", {{"url", url}});
-    return Ok();
-}
-
-nlohmann::json HeadlessBrowser::Run(const std::string& script)
-{
-    return Command("POST", "/session/" + m_session + "/execute/sync",
-                   {{"script", script}, {"args", nlohmann::json::array()}});
-}
-
 }  // namespace E2e

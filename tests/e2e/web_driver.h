@@ -21,9 +21,17 @@ public:
 
     bool Ok() const { return m_error.empty(); }
     const std::string& Error() const { return m_error; }
-    bool Open(const std::string& url);
+    bool Open(const std::string& url)
+    {
+        Command("POST", "/session/" + m_session + "/url", {{"url", url}});
+        return Ok();
+    }
     // The value the script returns ("return ..."), null on failure.
-    nlohmann::json Run(const std::string& script);
+    nlohmann::json Run(const std::string& script)
+    {
+        return Command("POST", "/session/" + m_session + "/execute/sync",
+                       {{"script", script}, {"args", nlohmann::json::array()}});
+    }
 
 private:
     nlohmann::json Command(const std::string& method, const std::string& path, const nlohmann::json& body);
