@@ -57,14 +57,6 @@ std::vector<std::string> SimArgs(const std::string& dir, const std::string& fami
 void ExpectVb27Board(const SimReport& report, const Bytes& flash, const std::vector<PackageImage>& sent);
 bool FlashHolds(const Bytes& flash, uint64_t address, const Bytes& data);
 
-// Every part is somewhere in text.
-inline void ExpectHolds(const std::string& text, const std::vector<std::string>& parts)
-{
-    for (const std::string& part : parts) {
-        EXPECT_TRUE(Contains(text, part)) << "no \"" << part << "\" in:\n" << text;
-    }
-}
-
 inline std::string ReadText(const std::string& path)
 {
     const Bytes bytes = ReadFile(path);

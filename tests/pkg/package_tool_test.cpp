@@ -103,9 +103,7 @@ TEST_F(PackageToolTest, PackWritesTheIndependentWritersBytesAndInfoAndVerifyRead
         std::snprintf(rows[1], sizeof(rows[1]), "0x%08X        2500  0xFFFFFFFF  0x00001000", c.table + 71000);
         Strings shown = c.meanings;
         shown.insert(shown.end(), {c.flagLine, "count    3", ", matches", rows[0], rows[1]});
-        for (const std::string& text : shown) {
-            EXPECT_TRUE(Contains(m_output, text)) << text << "\n" << m_output;
-        }
+        ExpectHolds(m_output, shown);
         EXPECT_FALSE(Contains(m_output, "warning")) << m_output;
 
         for (const char* family : {"vb27", "qn4180", "typesix"}) {
@@ -213,9 +211,7 @@ TEST_F(PackageToolTest, InfoWarnsOfEveryBrokenPartAndVerifyRefusesIt)
         EXPECT_EQ(CountOf(output, "overlaps"), c.overlaps) << output;
         EXPECT_EQ(Run({"verify", package}), c.verify) << m_output;
         output += m_output;
-        for (const std::string& text : c.mentions) {
-            EXPECT_TRUE(Contains(output, text)) << text << "\n" << output;
-        }
+        ExpectHolds(output, c.mentions);
         for (const std::string& text : c.absent) {
             EXPECT_FALSE(Contains(output, text)) << text << "\n" << output;
         }

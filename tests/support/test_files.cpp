@@ -5,6 +5,8 @@
 #include <iterator>
 #include <random>
 
+#include <gtest/gtest.h>
+
 #include "common/sha256_util.h"
 
 namespace TestSupport {
@@ -96,6 +98,13 @@ size_t CountOf(const std::string& text, const std::string& part)
         ++count;
     }
     return count;
+}
+
+void ExpectHolds(const std::string& text, const std::vector<std::string>& parts)
+{
+    for (const std::string& part : parts) {
+        EXPECT_TRUE(Contains(text, part)) << "no \"" << part << "\" in:\n" << text;
+    }
 }
 
 TempDir::TempDir(const std::string& prefix)

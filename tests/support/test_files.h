@@ -25,6 +25,8 @@ bool WriteFile(const std::string& path, const Bytes& bytes);
 bool WriteText(const std::string& path, const std::string& text);  // creates missing directories
 bool Contains(const std::string& text, const std::string& part);
 size_t CountOf(const std::string& text, const std::string& part);
+// Every part is somewhere in text; a missing one fails the test naming it.
+void ExpectHolds(const std::string& text, const std::vector<std::string>& parts);
 
 // A fresh directory under the temporary directory, removed with the object.
 class TempDir {
