@@ -206,7 +206,7 @@ struct Run {
     int exitCode = -1;
     double wallSeconds = 0;
     double cpuSeconds = 0;
-    long switches = 0;  // times the sender gave up or lost the CPU: a count that no host's moment moves
+    long switches = 0;  // times the sender gave up or lost the CPU: a count, not a time
 };
 
 double Seconds(const timeval& t)
