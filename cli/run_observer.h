@@ -10,6 +10,7 @@
 #include "common/run_events.h"
 #include "jobs/burner_worker_base.h"
 #include "jobs/run_record.h"
+#include "platform/hot_path.h"
 
 namespace FrontEnd {
 
@@ -23,7 +24,7 @@ public:
     // Ends the run with its outcome: job is null when the settings could not be built.
     void Finish(const BurnerWorkerBase* job, const std::string& operation, const Common::Outcome& outcome);
 
-    void Message(std::string_view, std::string_view) override {}
+    HOT_PATH void Message(std::string_view, std::string_view) override {}
     void Stage(Common::RunStage stage) override;
     void ImageStarted(const Common::ImageStart& image) override;
     void Progress(int percent) override;

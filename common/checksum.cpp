@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "platform/hot_path.h"
+
 namespace Common {
 
 namespace {
@@ -26,7 +28,7 @@ constexpr Crc16Slices CRC16_SLICES;
 
 }  // namespace
 
-uint16_t SopCrc16(const uint8_t* data, uint32_t length)
+HOT_PATH uint16_t SopCrc16(const uint8_t* data, uint32_t length)
 {
     if (data == nullptr || length == 0) {
         return 0;

@@ -1,6 +1,7 @@
 #include "common/console.h"
 
 #include "common/text_format.h"
+#include "platform/hot_path.h"
 
 #include <cstdarg>
 
@@ -48,7 +49,7 @@ void PrintInfo(long long handle, INFO_TYPE type, const char* format, ...)
     }
 }
 
-bool Cancelled()
+HOT_PATH bool Cancelled()
 {
     IsCancelledCallback query = g_isCancelled;
     if (query != nullptr && query() != 0) {

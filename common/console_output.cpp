@@ -10,6 +10,7 @@
 
 #include "common/text_format.h"
 #include "platform/deadline_timer.h"
+#include "platform/hot_path.h"
 
 namespace ConsoleOutput {
 
@@ -34,7 +35,7 @@ struct Console {
 };
 
 // Never destroyed: the exit handler and late writers may still use it.
-Console& State()
+HOT_PATH Console& State()
 {
     static Console* console = new Console;
     return *console;
@@ -117,7 +118,7 @@ void HoldLocked(Console& console, std::string_view text, Clock::time_point now)
 
 }  // namespace
 
-void Write(std::string_view text)
+HOT_PATH void Write(std::string_view text)
 {
     if (text.empty()) {
         return;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/text_format.h"
+#include "platform/hot_path.h"
 
 namespace Common {
 
@@ -29,7 +30,7 @@ void CallbackEvents::BoardText(std::string_view text)
     Message(text, std::string_view());
 }
 
-void Print(RunEvents& events, std::string_view message)
+HOT_PATH void Print(RunEvents& events, std::string_view message)
 {
     events.Message(message, std::string_view());
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/hot_path.h"
+
 namespace {
 
 bool CapacityInRange(size_t destMax)
@@ -59,7 +61,7 @@ int StrncpyError(char* dest, int code)
 
 } // namespace
 
-int memcpy_s(void* dest, size_t destMax, const void* src, size_t count)
+HOT_PATH int memcpy_s(void* dest, size_t destMax, const void* src, size_t count)
 {
     if (count <= destMax && destMax <= SECUREC_MAX_LEN && dest != nullptr && src != nullptr && count > 0 &&
         !RangesOverlap(dest, count, src, count)) {

@@ -14,6 +14,7 @@
 #include "device/boot_frame_commands.h"
 #include "device/chip_line.h"
 #include "device/chip_report.h"
+#include "platform/hot_path.h"
 #include "transport/chip_link.h"
 
 class TransportProtocolBase;
@@ -88,17 +89,20 @@ public:
     virtual std::vector<std::string> GetOnlyBurnNames() const = 0;
 
     // --- the line, as the protocols see it -----------------------------------
-    unsigned long Send(const unsigned char* data, unsigned long length) override { return m_line.Send(data, length); }
-    unsigned long Receive(unsigned char* buffer, unsigned long length) override
+    HOT_PATH unsigned long Send(const unsigned char* data, unsigned long length) override
+    {
+        return m_line.Send(data, length);
+    }
+    HOT_PATH unsigned long Receive(unsigned char* buffer, unsigned long length) override
     {
         return m_line.Receive(buffer, length);
     }
-    bool WaitForData(uint32_t timeoutMs) override { return m_line.WaitForData(timeoutMs); }
-    bool CheckIsCancel() override { return m_line.CheckIsCancel(); }
+    HOT_PATH bool WaitForData(uint32_t timeoutMs) override { return m_line.WaitForData(timeoutMs); }
+    HOT_PATH bool CheckIsCancel() override { return m_line.CheckIsCancel(); }
     // True once the line is gone, kept as the operation's failure; the
     // transport tells the user (once).
-    bool LineLost() override { return m_line.LineLost(); }
-    Common::RunEvents& Events() override { return m_report.Events(); }
+    HOT_PATH bool LineLost() override { return m_line.LineLost(); }
+    HOT_PATH Common::RunEvents& Events() override { return m_report.Events(); }
     void Fail(Common::OutcomeKind kind, std::string_view message) override { m_report.Fail(kind, message); }
     void SetIsCancel() { m_line.SetIsCancel(); }
     void SetProgress(int percent) { Events().Progress(percent); }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/hot_path.h"
 #include "platform/monotonic_clock.h"
 
 namespace {
@@ -92,17 +93,17 @@ bool ChipLine::ReportRefusal(unsigned int baud, const LineStatus& status)
     return false;
 }
 
-unsigned long ChipLine::Send(const unsigned char* data, unsigned long length)
+HOT_PATH unsigned long ChipLine::Send(const unsigned char* data, unsigned long length)
 {
     return m_transport ? m_transport->Send(data, length) : 0;
 }
 
-unsigned long ChipLine::Receive(unsigned char* buffer, unsigned long length)
+HOT_PATH unsigned long ChipLine::Receive(unsigned char* buffer, unsigned long length)
 {
     return m_transport ? m_transport->Receive(buffer, length) : 0;
 }
 
-bool ChipLine::WaitForData(uint32_t timeoutMs)
+HOT_PATH bool ChipLine::WaitForData(uint32_t timeoutMs)
 {
     return m_transport ? m_transport->WaitForData(timeoutMs) : false;
 }
@@ -130,7 +131,7 @@ void ChipLine::SetTimeout(unsigned long writeTimeout, unsigned long readTimeout)
     }
 }
 
-bool ChipLine::LineLost()
+HOT_PATH bool ChipLine::LineLost()
 {
     if (!IsBroken()) {
         return false;
@@ -141,7 +142,7 @@ bool ChipLine::LineLost()
     return true;
 }
 
-bool ChipLine::CheckIsCancel()
+HOT_PATH bool ChipLine::CheckIsCancel()
 {
     if (!m_transport || !m_transport->IsCancel()) {
         return false;

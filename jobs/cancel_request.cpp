@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/hot_path.h"
+
 namespace CancelRequest {
 
 namespace {
@@ -20,7 +22,7 @@ bool IsRequested() noexcept
     return g_requested.load(std::memory_order_relaxed) != 0;
 }
 
-int CancelQuery()
+HOT_PATH int CancelQuery()
 {
     // Keeps answering yes: every wait of the run ends, not only the first.
     return IsRequested() ? 1 : 0;

@@ -1,11 +1,12 @@
 #include "jobs/console_events.h"
 
 #include "common/console_output.h"
+#include "platform/hot_path.h"
 #include "settings/burn_context.h"
 
 namespace Jobs {
 
-void ConsoleEvents::Message(std::string_view text, std::string_view detail)
+HOT_PATH void ConsoleEvents::Message(std::string_view text, std::string_view detail)
 {
     ConsoleOutput::Write(text);
     if (BurnInfo::BurnContext::IsOpenDebug()) {

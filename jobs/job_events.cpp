@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/hot_path.h"
+
 namespace Jobs {
 
 JobEvents::JobEvents(ProgressHook onProgress) : m_receivers{&m_console}, m_onProgress(std::move(onProgress)) {}
@@ -13,7 +15,7 @@ void JobEvents::AddReceiver(Common::RunEvents* receiver)
     }
 }
 
-void JobEvents::Message(std::string_view text, std::string_view detail)
+HOT_PATH void JobEvents::Message(std::string_view text, std::string_view detail)
 {
     for (Common::RunEvents* receiver : m_receivers) {
         receiver->Message(text, detail);

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/hot_path.h"
+
 namespace Platform {
 
 DeadlineTimer::DeadlineTimer() : m_fd(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC)) {}
@@ -17,7 +19,7 @@ DeadlineTimer::~DeadlineTimer()
     }
 }
 
-bool DeadlineTimer::Valid() const
+HOT_PATH bool DeadlineTimer::Valid() const
 {
     return m_fd >= 0;
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/hot_path.h"
+
 namespace Platform {
 
 DeadlineTimer::DeadlineTimer() : m_timer(CreateWaitableTimerW(nullptr, FALSE, nullptr)) {}
@@ -13,7 +15,7 @@ DeadlineTimer::~DeadlineTimer()
     }
 }
 
-bool DeadlineTimer::Valid() const
+HOT_PATH bool DeadlineTimer::Valid() const
 {
     return m_timer != nullptr;
 }

@@ -4,12 +4,13 @@
 
 #include <cerrno>
 
+#include "platform/hot_path.h"
 #include "platform/monotonic_clock.h"
 
 namespace Platform {
 namespace FdStream {
 
-SerialIoResult ReadAvailable(int fd, uint8_t* buffer, size_t size, const Calls& calls)
+HOT_PATH SerialIoResult ReadAvailable(int fd, uint8_t* buffer, size_t size, const Calls& calls)
 {
     SerialIoResult result;
     if (fd < 0) {
@@ -43,7 +44,7 @@ SerialIoResult ReadAvailable(int fd, uint8_t* buffer, size_t size, const Calls& 
     return result;
 }
 
-SerialIoResult WriteAll(int fd, const uint8_t* data, size_t length, uint32_t stallMs, const Calls& calls)
+HOT_PATH SerialIoResult WriteAll(int fd, const uint8_t* data, size_t length, uint32_t stallMs, const Calls& calls)
 {
     SerialIoResult result;
     if (fd < 0) {

@@ -2,16 +2,18 @@
 
 #include <chrono>
 
+#include "platform/hot_path.h"
+
 namespace Platform {
 
 namespace {
-std::chrono::steady_clock::duration SinceEpoch()
+HOT_PATH std::chrono::steady_clock::duration SinceEpoch()
 {
     return std::chrono::steady_clock::now().time_since_epoch();
 }
 } // namespace
 
-int64_t MonotonicMs()
+HOT_PATH int64_t MonotonicMs()
 {
     return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(SinceEpoch()).count());
 }
@@ -25,7 +27,7 @@ int64_t MonotonicUs()
 
 namespace Common {
 
-uint32_t GetTime()
+HOT_PATH uint32_t GetTime()
 {
     return static_cast<uint32_t>(static_cast<uint64_t>(Platform::MonotonicMs()) & 0xFFFFFFFFu);
 }

@@ -1,4 +1,5 @@
 #include "platform/serial_port.h"
+#include "platform/hot_path.h"
 #include "platform/serial_termios.h"
 
 #include <fcntl.h>
@@ -29,12 +30,12 @@ bool IsLineLostError(int error)
     return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
 }
 
-ssize_t TtyRead(int fd, void* buffer, size_t size)
+HOT_PATH ssize_t TtyRead(int fd, void* buffer, size_t size)
 {
     return read(fd, buffer, size);
 }
 
-ssize_t TtyWrite(int fd, const void* data, size_t length)
+HOT_PATH ssize_t TtyWrite(int fd, const void* data, size_t length)
 {
     return write(fd, data, length);
 }
@@ -255,12 +256,12 @@ int SerialPort::ApplyLineSettings(const SerialLineSettings& settings)
     return 0;
 }
 
-SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
+HOT_PATH SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
 {
     return FdStream::ReadAvailable(m_fd, buffer, size, TTY_CALLS);
 }
 
-SerialIoResult SerialPort::Write(const uint8_t* data, size_t length, uint32_t stallMs)
+HOT_PATH SerialIoResult SerialPort::Write(const uint8_t* data, size_t length, uint32_t stallMs)
 {
     return FdStream::WriteAll(m_fd, data, length, stallMs, TTY_CALLS);
 }
@@ -286,12 +287,12 @@ int SerialPort::SetModemLine(bool dtr, bool on)
     return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? 0 : errno;
 }
 
-bool SerialPort::IsOpen() const
+HOT_PATH bool SerialPort::IsOpen() const
 {
     return m_fd >= 0;
 }
 
-SerialWait SerialPort::Wait(int timeoutMs)
+HOT_PATH SerialWait SerialPort::Wait(int timeoutMs)
 {
     if (m_fd < 0) {
         return SerialWait::FAILED;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/hot_path.h"
 #include "platform/text_win32.h"
 
 namespace Platform {
@@ -136,7 +137,7 @@ SerialPort::~SerialPort()
     Close();
 }
 
-bool SerialPort::IsOpen() const
+HOT_PATH bool SerialPort::IsOpen() const
 {
     return m_state != nullptr;
 }
@@ -231,7 +232,7 @@ int SerialPort::ApplyLineSettings(const SerialLineSettings& settings)
     return 0;
 }
 
-SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
+HOT_PATH SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
 {
     if (m_state == nullptr) {
         SerialIoResult result;
@@ -257,7 +258,7 @@ SerialIoResult SerialPort::Read(uint8_t* buffer, size_t size)
     return result;
 }
 
-SerialIoResult SerialPort::Write(const uint8_t* data, size_t length, uint32_t stallMs)
+HOT_PATH SerialIoResult SerialPort::Write(const uint8_t* data, size_t length, uint32_t stallMs)
 {
     SerialIoResult result;
     if (m_state == nullptr) {
@@ -321,7 +322,7 @@ int SerialPort::SetModemLine(bool dtr, bool on)
     return EscapeCommFunction(m_state->port, function) ? 0 : ErrnoFromWin32(GetLastError());
 }
 
-SerialWait SerialPort::Wait(int timeoutMs)
+HOT_PATH SerialWait SerialPort::Wait(int timeoutMs)
 {
     if (m_state == nullptr) {
         return SerialWait::FAILED;

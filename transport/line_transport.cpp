@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/console.h"
+#include "platform/hot_path.h"
 #include "platform/monotonic_clock.h"
 #include "transport/serial_line_device.h"
 #include "transport/serport_transport.h"
@@ -78,7 +79,7 @@ void LineTransport::Close()
     m_readIndex = 0;
 }
 
-unsigned long LineTransport::Send(const unsigned char* data, unsigned long length)
+HOT_PATH unsigned long LineTransport::Send(const unsigned char* data, unsigned long length)
 {
     if (data == nullptr) {
         Common::Print("data is null.\n");
@@ -103,7 +104,7 @@ unsigned long LineTransport::Send(const unsigned char* data, unsigned long lengt
     return static_cast<unsigned long>(r.count);
 }
 
-unsigned long LineTransport::Receive(unsigned char* buffer, unsigned long length)
+HOT_PATH unsigned long LineTransport::Receive(unsigned char* buffer, unsigned long length)
 {
     if (buffer == nullptr) {
         Common::Print("data is null.\n");
@@ -154,7 +155,7 @@ void LineTransport::ClearRecvBuff()
     }
 }
 
-bool LineTransport::WaitForData(uint32_t timeoutMs)
+HOT_PATH bool LineTransport::WaitForData(uint32_t timeoutMs)
 {
     if (PendingCount() > 0) {
         return true;
@@ -231,7 +232,7 @@ bool LineTransport::InitDcb(const Common::TRANSPORT_MODE_ATTR_U& attr)
     return true;
 }
 
-bool LineTransport::Pull()
+HOT_PATH bool LineTransport::Pull()
 {
     if (!IsOpen() || m_broken) {
         return false;
@@ -249,7 +250,7 @@ bool LineTransport::Pull()
     return true;
 }
 
-void LineTransport::Append(const uint8_t* data, size_t length)
+HOT_PATH void LineTransport::Append(const uint8_t* data, size_t length)
 {
     if (length == 0) {
         return;
@@ -257,7 +258,7 @@ void LineTransport::Append(const uint8_t* data, size_t length)
     m_store.insert(m_store.end(), data, data + length);
 }
 
-void LineTransport::DropConsumed()
+HOT_PATH void LineTransport::DropConsumed()
 {
     if (m_readIndex == m_store.size()) {
         m_store.clear();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/hot_path.h"
 #include "platform/serial_port.h"
 #include "transport/line_device.h"
 #include "transport/transport_type_base.h"
@@ -33,7 +34,7 @@ public:
     // in the store stay.
     void ClearRecvBuff() override;
     bool WaitForData(uint32_t timeoutMs) override;
-    bool IsBroken() const override { return m_broken; }
+    HOT_PATH bool IsBroken() const override { return m_broken; }
     LineStatus ApplyLineSettings(const LineSettings& settings) override;
     LineStatus CheckRate(uint32_t baudRate) const override;
     LineStatus SetModemLine(ModemLine line, bool on) override;

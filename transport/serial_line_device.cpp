@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/hot_path.h"
+
 namespace {
 
 constexpr uint32_t SERIAL_DATA_BITS = 8;
@@ -58,17 +60,17 @@ LineStatus SerialLineDevice::CheckRate(uint32_t baudRate) const
     return LineStatus();
 }
 
-Platform::SerialIoResult SerialLineDevice::Read(uint8_t* buffer, size_t size)
+HOT_PATH Platform::SerialIoResult SerialLineDevice::Read(uint8_t* buffer, size_t size)
 {
     return m_port.Read(buffer, size);
 }
 
-Platform::SerialIoResult SerialLineDevice::Write(const uint8_t* data, size_t length, uint32_t stallMs)
+HOT_PATH Platform::SerialIoResult SerialLineDevice::Write(const uint8_t* data, size_t length, uint32_t stallMs)
 {
     return m_port.Write(data, length, stallMs);
 }
 
-Platform::SerialWait SerialLineDevice::Wait(int timeoutMs)
+HOT_PATH Platform::SerialWait SerialLineDevice::Wait(int timeoutMs)
 {
     return m_port.Wait(timeoutMs);
 }

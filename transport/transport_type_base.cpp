@@ -1,8 +1,9 @@
 #include "transport/transport_type_base.h"
 
 #include "common/console.h"
+#include "platform/hot_path.h"
 
-bool TransportTypeBase::IsCancel()
+HOT_PATH bool TransportTypeBase::IsCancel()
 {
     if (m_isCancel || Common::Cancelled()) {
         Common::Print(CANCELLED_MESSAGE);

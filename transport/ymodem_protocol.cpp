@@ -9,6 +9,7 @@
 #include "common/checksum.h"
 #include "common/console.h"
 #include "common/file_helpers.h"
+#include "platform/hot_path.h"
 #include "platform/monotonic_clock.h"
 #include "common/secure_functions.h"
 
@@ -88,7 +89,7 @@ void YmodemProtocol::SetSingleFrameDataSize(int size)
 
 // ---------------------------------------------------------------- line access
 
-bool YmodemProtocol::SendAll(const uint8_t* data, uint32_t length)
+HOT_PATH bool YmodemProtocol::SendAll(const uint8_t* data, uint32_t length)
 {
     return m_chip->Send(data, length) >= length;
 }
@@ -101,7 +102,7 @@ bool YmodemProtocol::SendByte(uint8_t byte)
 // The wait ends as soon as a byte arrives, so the poll interval only bounds
 // how often an idle wait wakes to look at the window and at cancel. Waking
 // every 10 ms while a block is on a slow line costs more CPU than the block.
-void YmodemProtocol::WaitPoll(uint32_t timeoutMs)
+HOT_PATH void YmodemProtocol::WaitPoll(uint32_t timeoutMs)
 {
     constexpr uint32_t IDLE_WAKE_MS = 100;
     m_chip->WaitForData(timeoutMs > IDLE_WAKE_MS ? timeoutMs : IDLE_WAKE_MS);
@@ -109,12 +110,12 @@ void YmodemProtocol::WaitPoll(uint32_t timeoutMs)
 
 // A lost line ends a wait at once, but only after the bytes that did arrive
 // have been taken.
-bool YmodemProtocol::LineGone()
+HOT_PATH bool YmodemProtocol::LineGone()
 {
     return m_chip->LineLost() && !m_chip->WaitForData(0);
 }
 
-bool YmodemProtocol::CollectBytes(uint8_t* buffer, uint32_t count, uint32_t start, uint32_t windowMs)
+HOT_PATH bool YmodemProtocol::CollectBytes(uint8_t* buffer, uint32_t count, uint32_t start, uint32_t windowMs)
 {
     uint32_t got = 0;
     for (;;) {
@@ -134,7 +135,7 @@ bool YmodemProtocol::CollectBytes(uint8_t* buffer, uint32_t count, uint32_t star
 // The window covers the wait for the head byte; the rest of the frame gets a
 // window of its own from the head's arrival, so a frame that starts late is
 // not torn apart (its tail would otherwise be misread as the next frame).
-uint32_t YmodemProtocol::CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t frameSize)
+HOT_PATH uint32_t YmodemProtocol::CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t frameSize)
 {
     if (bufferSize == 0 || !CollectBytes(buffer, 1, Common::GetTime(), SEND_YMODEM_C_DELAY_TIME)) {
         return 0;
@@ -154,7 +155,7 @@ uint32_t YmodemProtocol::CollectFrame(uint8_t* buffer, uint32_t bufferSize, uint
     return frameSize;
 }
 
-void YmodemProtocol::PrintText(const char* text)
+HOT_PATH void YmodemProtocol::PrintText(const char* text)
 {
     Common::Print(m_chip->Events(), text);
 }
@@ -164,7 +165,7 @@ void YmodemProtocol::Fail(Common::OutcomeKind kind, const char* text)
     m_chip->Fail(kind, text);
 }
 
-void YmodemProtocol::PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t done, uint64_t total)
+HOT_PATH void YmodemProtocol::PrintFrameProgress(uint32_t frames, uint32_t step, uint64_t done, uint64_t total)
 {
     PrintText("#");
     int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
@@ -310,8 +311,8 @@ bool YmodemProtocol::InitYmodemStartFrame(uint8_t* frame, uint32_t frameSize, co
     return true;
 }
 
-bool YmodemProtocol::InitYmodemDataFrame(uint8_t* frame, uint32_t frameSize, uint8_t block, const uint8_t* data,
-                                         uint32_t chunk)
+HOT_PATH bool YmodemProtocol::InitYmodemDataFrame(uint8_t* frame, uint32_t frameSize, uint8_t block,
+                                                  const uint8_t* data, uint32_t chunk)
 {
     uint32_t dataSize = m_singleFrameDataSize;
     uint32_t checkLength = YMODEM_CRC_LEN;
@@ -335,7 +336,7 @@ bool YmodemProtocol::InitYmodemDataFrame(uint8_t* frame, uint32_t frameSize, uin
     return true;
 }
 
-bool YmodemProtocol::SendYmodemDataFrame(const uint8_t* data, uint32_t size, uint32_t frameSize)
+HOT_PATH bool YmodemProtocol::SendYmodemDataFrame(const uint8_t* data, uint32_t size, uint32_t frameSize)
 {
     const uint32_t dataSize = m_singleFrameDataSize;
     const uint32_t frameCount = static_cast<uint32_t>((uint64_t{size} + dataSize - 1) / dataSize);
@@ -367,7 +368,7 @@ bool YmodemProtocol::SendYmodemFinishFrame()
     return SendFrameWithYmodemAck(frame, YMODEM_SOH_FRAME_SIZE);
 }
 
-bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t length)
+HOT_PATH bool YmodemProtocol::SendFrameWithYmodemAck(const uint8_t* frame, uint32_t length)
 {
     if (!SendAll(frame, length)) {
         Fail(Common::OutcomeKind::TRANSFER, "Send data frame failed.\n");
@@ -440,7 +441,7 @@ bool YmodemProtocol::Upload(const std::function<bool()>& receiveData)
     return true;
 }
 
-bool YmodemProtocol::CheckRecvData(const uint8_t* frame, uint32_t frameSize, uint8_t head, uint8_t block) const
+HOT_PATH bool YmodemProtocol::CheckRecvData(const uint8_t* frame, uint32_t frameSize, uint8_t head, uint8_t block) const
 {
     if (frame == nullptr || frameSize < DATA_OFFSET + YMODEM_CRC_LEN) {
         return false;
@@ -487,7 +488,7 @@ bool YmodemProtocol::RecvYModelSOHFrame()
     }
 }
 
-bool YmodemProtocol::RecvDataFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t& expectedBlock,
+HOT_PATH bool YmodemProtocol::RecvDataFrame(uint8_t* buffer, uint32_t bufferSize, uint32_t& expectedBlock,
                                    uint32_t& dataSize)
 {
     bool askAgain = false;
@@ -590,7 +591,7 @@ bool YmodemProtocol::RecvData(uint32_t size, const DataSink& keep)
     return true;
 }
 
-bool YmodemProtocol::IsRepeatOf(const uint8_t* frame, uint32_t frameSize, uint8_t block) const
+HOT_PATH bool YmodemProtocol::IsRepeatOf(const uint8_t* frame, uint32_t frameSize, uint8_t block) const
 {
     const uint8_t head = frame[HEAD_OFFSET];
     return GetYmodemDataSizeOfHead(head) != 0 && CheckRecvData(frame, frameSize, head, block);

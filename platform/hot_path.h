@@ -1,0 +1,14 @@
+#ifndef TARNWICK_PLATFORM_HOT_PATH_H
+#define TARNWICK_PLATFORM_HOT_PATH_H
+
+// Marks a function that every frame of a transfer runs. The compiler lays
+// such functions out side by side: after each wait for the board, which on a
+// slow line is long enough for the caches to go cold, a frame then touches a
+// few code pages instead of one per source file it passes through.
+#if defined(__GNUC__)
+#define HOT_PATH __attribute__((hot))
+#else
+#define HOT_PATH
+#endif
+
+#endif
