@@ -15,8 +15,6 @@
 
 namespace {
 
-// One read takes at most this much of what the line holds.
-constexpr size_t RECV_CHUNK_SIZE = 10240;
 // Consumed bytes are dropped from the front of the store once this many
 // have gathered and they make up at least half of it.
 constexpr size_t STORE_TRIM_THRESHOLD = 64 * 1024;
@@ -237,12 +235,11 @@ HOT_PATH bool LineTransport::Pull()
     if (!IsOpen() || m_broken) {
         return false;
     }
-    uint8_t chunk[RECV_CHUNK_SIZE];
     Platform::SerialIoResult r;
     do {
-        r = m_device->Read(chunk, sizeof(chunk));
-        Append(chunk, r.count);
-    } while (r.count == sizeof(chunk) && !r.lineLost);
+        r = m_device->Read(m_chunk.data(), m_chunk.size());
+        Append(m_chunk.data(), r.count);
+    } while (r.count == m_chunk.size() && !r.lineLost);
     if (r.lineLost) {
         MarkLineLost();
         return false;

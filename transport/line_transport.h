@@ -7,6 +7,7 @@
 // what arrives (a tty's buffers, a socket's receive queue).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -65,4 +66,10 @@ private:
     bool m_broken = false;
     bool m_lostReported = false;
     unsigned long m_writeTimeout = 0;
+    // One read takes at most this much of what the line holds. Kept here
+    // rather than on the stack, where it would push every call below a read
+    // onto pages of their own; last, so that its first bytes, the ones an
+    // answer fills, share a page with the fields above.
+    static constexpr size_t RECV_CHUNK_SIZE = 10240;
+    std::array<uint8_t, RECV_CHUNK_SIZE> m_chunk;
 };
