@@ -26,7 +26,7 @@ struct Console {
     std::mutex lock;
     std::string held;
     int64_t heldSinceMs = 0;
-    // Armed for heldSince + MAX_HOLD_MS whenever text is held.
+    // Armed for heldSinceMs + MAX_HOLD_MS whenever text is held.
     Platform::DeadlineTimer deadline;
     std::thread helper;
     bool stopping = false;
