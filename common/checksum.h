@@ -61,6 +61,21 @@ inline constexpr std::array<uint32_t, 256> CRC32_TABLE = Detail::MakeCrc32Table(
 // Null data or length 0 gives 0.
 uint16_t SopCrc16(const uint8_t* data, uint32_t length);
 
+// SopCrc16's two ways, each for non-null data: the portable one, and on x86-64
+// with carry-less multiplication (which SopCrc16 takes when the CPU has it)
+// the folding one.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define CRC16_CAN_FOLD 1
+#else
+#define CRC16_CAN_FOLD 0
+#endif
+namespace Detail {
+uint16_t SopCrc16Sliced(const uint8_t* data, uint32_t length);
+#if CRC16_CAN_FOLD
+uint16_t SopCrc16Folded(const uint8_t* data, uint32_t length);
+#endif
+} // namespace Detail
+
 // CRC-8/SMBUS; one call covers at most 255 bytes.
 uint8_t CalcCrc8(const uint8_t* data, uint8_t length);
 

@@ -97,6 +97,37 @@ TEST(ChecksumRandom, EveryCrcAgreesWithItsModel)
     }
 }
 
+// Both ways of the CRC-16, whichever the CPU picks: every length around the
+// fold's 16 and 32 bytes, every alignment of the start, and the block sizes.
+TEST(ChecksumRandom, BothWaysOfTheFrameCrcAgreeWithTheModelAtEveryLengthAndAlignment)
+{
+    std::mt19937 rng(7);
+    Bytes buffer(8192 + 64);
+    for (uint8_t& b : buffer) {
+        b = static_cast<uint8_t>(rng());
+    }
+    std::vector<uint32_t> lengths;
+    for (uint32_t n = 1; n <= 80; ++n) {
+        lengths.push_back(n);
+    }
+    for (uint32_t n : {128u, 1024u, 1029u, 8192u}) {
+        lengths.push_back(n);
+    }
+    for (uint32_t offset = 0; offset < 16; ++offset) {
+        for (uint32_t n : lengths) {
+            const uint8_t* d = buffer.data() + offset;
+            const uint64_t expected = CRC16_XMODEM(Bytes(d, d + n));
+            ASSERT_EQ(Common::Detail::SopCrc16Sliced(d, n), expected) << offset << " " << n;
+#if CRC16_CAN_FOLD
+            if (__builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3")) {
+                ASSERT_EQ(Common::Detail::SopCrc16Folded(d, n), expected) << offset << " " << n;
+            }
+#endif
+            ASSERT_EQ(Common::SopCrc16(d, n), expected) << offset << " " << n;
+        }
+    }
+}
+
 TEST(Sha256NistVectors, ShortMultiBlockAndOneMillionA)
 {
     const std::pair<std::string, const char*> vectors[] = {
