@@ -39,18 +39,21 @@ HOT_PATH uint16_t Crc16Bytewise(uint16_t crc, const uint8_t* data, uint32_t leng
 }
 
 #if CRC16_CAN_FOLD
-// x^n mod the CRC-16 polynomial x^16 + x^12 + x^5 + 1.
+// x^n modulo the CRC-16 polynomial.
 constexpr uint64_t XPowerModPoly(unsigned n)
 {
+    constexpr uint32_t X16 = 0x10000u;
     uint32_t r = 1;
     for (unsigned i = 0; i < n; ++i) {
         r <<= 1;
-        if ((r & 0x10000u) != 0) {
-            r ^= 0x11021u;
+        if ((r & X16) != 0) {
+            r ^= X16 | Detail::CRC16_POLY;
         }
     }
     return r;
 }
+constexpr uint64_t X128_MOD_POLY = XPowerModPoly(128);
+constexpr uint64_t X192_MOD_POLY = XPowerModPoly(192);
 
 // Read once at start-up; a call before that takes the portable path.
 const bool CPU_CAN_FOLD = [] {
@@ -90,8 +93,8 @@ HOT_PATH __attribute__((target("pclmul,ssse3"))) uint16_t SopCrc16Folded(const u
     }
     // The first byte is the polynomial's highest: load big-endian.
     const __m128i bigEndian = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i reduce = _mm_set_epi64x(static_cast<long long>(XPowerModPoly(192)),
-                                          static_cast<long long>(XPowerModPoly(128)));
+    const __m128i reduce =
+        _mm_set_epi64x(static_cast<long long>(X192_MOD_POLY), static_cast<long long>(X128_MOD_POLY));
     __m128i folded = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)), bigEndian);
     uint32_t i = FOLD;
     for (; i + FOLD <= length; i += FOLD) {
@@ -103,6 +106,11 @@ HOT_PATH __attribute__((target("pclmul,ssse3"))) uint16_t SopCrc16Folded(const u
     alignas(FOLD) uint8_t head[FOLD];
     _mm_store_si128(reinterpret_cast<__m128i*>(head), _mm_shuffle_epi8(folded, bigEndian));
     return Crc16Bytewise(Crc16Bytewise(0, head, FOLD), data + i, length - i);
+}
+
+bool CpuFoldsCrc16()
+{
+    return CPU_CAN_FOLD;
 }
 #endif
 

@@ -23,13 +23,16 @@ constexpr std::array<uint8_t, 256> MakeCrc8Table()
     return table;
 }
 
+// x^16 + x^12 + x^5 + 1, without the x^16 term.
+constexpr uint32_t CRC16_POLY = 0x1021u;
+
 constexpr std::array<uint16_t, 256> MakeCrc16Table()
 {
     std::array<uint16_t, 256> table{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t crc = i << 8;
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x8000u) ? ((crc << 1) ^ 0x1021u) : (crc << 1);
+            crc = (crc & 0x8000u) ? ((crc << 1) ^ CRC16_POLY) : (crc << 1);
         }
         table[i] = static_cast<uint16_t>(crc & 0xFFFFu);
     }
@@ -73,6 +76,8 @@ namespace Detail {
 uint16_t SopCrc16Sliced(const uint8_t* data, uint32_t length);
 #if CRC16_CAN_FOLD
 uint16_t SopCrc16Folded(const uint8_t* data, uint32_t length);
+// Whether this CPU has what SopCrc16Folded needs.
+bool CpuFoldsCrc16();
 #endif
 } // namespace Detail
 
