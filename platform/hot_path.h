@@ -11,4 +11,13 @@
 #define HOT_PATH
 #endif
 
+// A frame function that calls a template of the standard library: the
+// template's code is compiled into the function, so it lies with the other
+// frame functions instead of in a page of its own among the cold code.
+#if defined(__GNUC__)
+#define HOT_PATH_WITH_CALLEES __attribute__((hot, flatten))
+#else
+#define HOT_PATH_WITH_CALLEES
+#endif
+
 #endif

@@ -247,7 +247,7 @@ HOT_PATH bool LineTransport::Pull()
     return true;
 }
 
-HOT_PATH void LineTransport::Append(const uint8_t* data, size_t length)
+HOT_PATH_WITH_CALLEES void LineTransport::Append(const uint8_t* data, size_t length)
 {
     if (length == 0) {
         return;
