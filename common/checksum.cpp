@@ -40,7 +40,7 @@ HOT_PATH uint16_t Crc16Bytewise(uint16_t crc, const uint8_t* data, uint32_t leng
 
 #if CRC16_CAN_FOLD
 // x^n modulo the CRC-16 polynomial.
-constexpr uint64_t XPowerModPoly(unsigned n)
+constexpr uint32_t XPowerModPoly(unsigned n)
 {
     constexpr uint32_t X16 = 0x10000u;
     uint32_t r = 1;
@@ -52,8 +52,8 @@ constexpr uint64_t XPowerModPoly(unsigned n)
     }
     return r;
 }
-constexpr uint64_t X128_MOD_POLY = XPowerModPoly(128);
-constexpr uint64_t X192_MOD_POLY = XPowerModPoly(192);
+constexpr uint32_t X128_MOD_POLY = XPowerModPoly(128);
+constexpr uint32_t X192_MOD_POLY = XPowerModPoly(192);
 
 // Read once at start-up; a call before that takes the portable path.
 const bool CPU_CAN_FOLD = [] {
