@@ -16,6 +16,7 @@
 
 #include "platform/fd_stream_posix.h"
 #include "platform/monotonic_clock.h"
+#include "platform/plain_syscalls_posix.h"
 
 namespace Platform {
 
@@ -32,12 +33,12 @@ bool IsLineLostError(int error)
 
 HOT_PATH ssize_t TtyRead(int fd, void* buffer, size_t size)
 {
-    return read(fd, buffer, size);
+    return PlainSyscalls::Read(fd, buffer, size);
 }
 
 HOT_PATH ssize_t TtyWrite(int fd, const void* data, size_t length)
 {
-    return write(fd, data, length);
+    return PlainSyscalls::Write(fd, data, length);
 }
 
 const FdStream::Calls TTY_CALLS = {TtyRead, TtyWrite, IsLineLostError, EIO};
@@ -299,7 +300,7 @@ HOT_PATH SerialWait SerialPort::Wait(int timeoutMs)
     }
     struct pollfd pfd {m_fd, POLLIN, 0};
     for (;;) {
-        int ready = poll(&pfd, 1, timeoutMs < 0 ? -1 : timeoutMs);
+        int ready = PlainSyscalls::Poll(&pfd, 1, timeoutMs < 0 ? -1 : timeoutMs);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;  // a signal: wait again (the window restarts, harmless here)
