@@ -1,6 +1,7 @@
 #include "common/checksum.h"
 
 #include <cstddef>
+#include <cstring>
 
 #if CRC16_CAN_FOLD
 #include <immintrin.h>
@@ -79,33 +80,82 @@ HOT_PATH uint16_t SopCrc16Sliced(const uint8_t* data, uint32_t length)
     return Crc16Bytewise(crc, data + i, length - i);
 }
 
+uint16_t SopCrc16SlicedCopy(uint8_t* destination, const uint8_t* source, uint32_t length)
+{
+    std::memcpy(destination, source, length);
+    return SopCrc16Sliced(destination, length);
+}
+
 #if CRC16_CAN_FOLD
 // Carry-less multiplication folds the data 16 bytes at a time into a 16-byte
 // value of the same CRC (the CRC of a string depends only on its polynomial
 // modulo the CRC's, and S * x^128 = S_high * x^192 + S_low * x^128 is
 // reduced by the two constants); the table finishes those 16 bytes and the
 // tail. No 4 KiB of slices to fetch again after each wait for the board.
-HOT_PATH __attribute__((target("pclmul,ssse3"))) uint16_t SopCrc16Folded(const uint8_t* data, uint32_t length)
+namespace {
+
+#define FOLD_TARGET __attribute__((target("pclmul,ssse3"), always_inline)) inline
+
+constexpr uint32_t FOLD = 16;
+
+// The shuffle that reverses 16 bytes: the first byte is the polynomial's highest.
+FOLD_TARGET __m128i BigEndian()
 {
-    constexpr uint32_t FOLD = 16;
+    return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+
+// 16 bytes at `at`, big-endian; with COPY also stored to `destination`.
+template <bool COPY>
+FOLD_TARGET __m128i LoadBigEndian(uint8_t* destination, const uint8_t* data, uint32_t at)
+{
+    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    if constexpr (COPY) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + at), raw);
+    }
+    return _mm_shuffle_epi8(raw, BigEndian());
+}
+
+template <bool COPY>
+FOLD_TARGET uint16_t FoldCrc16(uint8_t* destination, const uint8_t* data, uint32_t length)
+{
     if (length < 2 * FOLD) {
+        if constexpr (COPY) {
+            std::memcpy(destination, data, length);
+        }
         return Crc16Bytewise(0, data, length);
     }
-    // The first byte is the polynomial's highest: load big-endian.
-    const __m128i bigEndian = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const __m128i reduce =
         _mm_set_epi64x(static_cast<long long>(X192_MOD_POLY), static_cast<long long>(X128_MOD_POLY));
-    __m128i folded = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)), bigEndian);
+    __m128i folded = LoadBigEndian<COPY>(destination, data, 0);
     uint32_t i = FOLD;
     for (; i + FOLD <= length; i += FOLD) {
         const __m128i high = _mm_clmulepi64_si128(folded, reduce, 0x11);
         const __m128i low = _mm_clmulepi64_si128(folded, reduce, 0x00);
-        const __m128i next = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), bigEndian);
-        folded = _mm_xor_si128(_mm_xor_si128(high, low), next);
+        folded = _mm_xor_si128(_mm_xor_si128(high, low), LoadBigEndian<COPY>(destination, data, i));
+    }
+    if constexpr (COPY) {
+        if (i < length) {
+            std::memcpy(destination + i, data + i, length - i);
+        }
     }
     alignas(FOLD) uint8_t head[FOLD];
-    _mm_store_si128(reinterpret_cast<__m128i*>(head), _mm_shuffle_epi8(folded, bigEndian));
+    _mm_store_si128(reinterpret_cast<__m128i*>(head), _mm_shuffle_epi8(folded, BigEndian()));
     return Crc16Bytewise(Crc16Bytewise(0, head, FOLD), data + i, length - i);
+}
+
+#undef FOLD_TARGET
+
+}  // namespace
+
+HOT_PATH __attribute__((target("pclmul,ssse3"))) uint16_t SopCrc16Folded(const uint8_t* data, uint32_t length)
+{
+    return FoldCrc16<false>(nullptr, data, length);
+}
+
+HOT_PATH __attribute__((target("pclmul,ssse3"))) uint16_t SopCrc16FoldedCopy(uint8_t* destination,
+                                                                             const uint8_t* source, uint32_t length)
+{
+    return FoldCrc16<true>(destination, source, length);
 }
 
 bool CpuFoldsCrc16()
@@ -127,6 +177,19 @@ HOT_PATH uint16_t SopCrc16(const uint8_t* data, uint32_t length)
     }
 #endif
     return Detail::SopCrc16Sliced(data, length);
+}
+
+HOT_PATH uint16_t SopCrc16Copy(uint8_t* destination, const uint8_t* source, uint32_t length)
+{
+    if (source == nullptr || length == 0) {
+        return 0;
+    }
+#if CRC16_CAN_FOLD
+    if (CPU_CAN_FOLD) {
+        return Detail::SopCrc16FoldedCopy(destination, source, length);
+    }
+#endif
+    return Detail::SopCrc16SlicedCopy(destination, source, length);
 }
 
 uint8_t CalcCrc8(const uint8_t* data, uint8_t length)

@@ -64,6 +64,11 @@ inline constexpr std::array<uint32_t, 256> CRC32_TABLE = Detail::MakeCrc32Table(
 // Null data or length 0 gives 0.
 uint16_t SopCrc16(const uint8_t* data, uint32_t length);
 
+// SopCrc16 of `source`, copied to `destination` on the way: a frame's data
+// read once, and no call into the C library's copy for it. The two must not
+// overlap. Null source or length 0 gives 0 and copies nothing.
+uint16_t SopCrc16Copy(uint8_t* destination, const uint8_t* source, uint32_t length);
+
 // SopCrc16's two ways, each for non-null data: the portable one, and on x86-64
 // with carry-less multiplication (which SopCrc16 takes when the CPU has it)
 // the folding one.
@@ -74,8 +79,10 @@ uint16_t SopCrc16(const uint8_t* data, uint32_t length);
 #endif
 namespace Detail {
 uint16_t SopCrc16Sliced(const uint8_t* data, uint32_t length);
+uint16_t SopCrc16SlicedCopy(uint8_t* destination, const uint8_t* source, uint32_t length);
 #if CRC16_CAN_FOLD
 uint16_t SopCrc16Folded(const uint8_t* data, uint32_t length);
+uint16_t SopCrc16FoldedCopy(uint8_t* destination, const uint8_t* source, uint32_t length);
 // Whether this CPU has what SopCrc16Folded needs.
 bool CpuFoldsCrc16();
 #endif
@@ -101,6 +108,11 @@ uint8_t CalcCheckSum8(const uint8_t* data, uint32_t length);
 namespace CommonUtil {
 // Same value as Common::SopCrc16.
 uint16_t SopCrc16(const uint8_t* data, uint32_t length);
+
+// SopCrc16 of `source`, copied to `destination` on the way: a frame's data
+// read once, and no call into the C library's copy for it. The two must not
+// overlap. Null source or length 0 gives 0 and copies nothing.
+uint16_t SopCrc16Copy(uint8_t* destination, const uint8_t* source, uint32_t length);
 } // namespace CommonUtil
 
 #endif

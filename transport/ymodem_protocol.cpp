@@ -324,13 +324,21 @@ HOT_PATH bool YmodemProtocol::InitYmodemDataFrame(uint8_t* frame, uint32_t frame
     frame[HEAD_OFFSET] = GetYmodemDataFrameHead(dataSize);
     frame[BLOCK_OFFSET] = block;
     frame[BLOCK_COMPLEMENT_OFFSET] = static_cast<uint8_t>(0xFF - block);
-    if (chunk > 0 && memcpy_s(frame + DATA_OFFSET, frameSize - DATA_OFFSET, data, chunk) != 0) {
+    if (chunk > 0 && data == nullptr) {
         Fail(Common::OutcomeKind::TRANSFER, "InitYmodemDataFrame: memcpy_s data frame failed.\n");
         return false;
     }
-    // The padding after a short last chunk is the zero fill of the caller.
+    uint16_t crc = 0;
+    if (chunk == dataSize) {
+        crc = Common::SopCrc16Copy(frame + DATA_OFFSET, data, chunk);
+    } else {
+        // The padding after a short last chunk is the zero fill of the caller.
+        if (chunk > 0) {
+            std::memcpy(frame + DATA_OFFSET, data, chunk);
+        }
+        crc = Common::SopCrc16(frame + DATA_OFFSET, dataSize);
+    }
     uint8_t* check = frame + DATA_OFFSET + dataSize;
-    const uint16_t crc = Common::SopCrc16(frame + DATA_OFFSET, dataSize);
     check[0] = static_cast<uint8_t>(crc >> 8);
     check[1] = static_cast<uint8_t>(crc & 0xFF);
     return true;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -126,6 +127,46 @@ TEST(ChecksumRandom, BothWaysOfTheFrameCrcAgreeWithTheModelAtEveryLengthAndAlign
             ASSERT_EQ(Common::SopCrc16(d, n), expected) << offset << " " << n;
         }
     }
+}
+
+// The copying CRC that builds a frame: the same CRC as the model, and the
+// destination holds exactly the source, with nothing written past its end.
+TEST(ChecksumRandom, TheCopyingFrameCrcCopiesExactlyAndAgreesWithTheModel)
+{
+    constexpr uint8_t GUARD = 0xA5;
+    constexpr size_t SLACK = 32;
+    std::mt19937 rng(11);
+    Bytes source(8192 + 16);
+    for (uint8_t& b : source) {
+        b = static_cast<uint8_t>(rng());
+    }
+    using CopyingCrc = uint16_t (*)(uint8_t*, const uint8_t*, uint32_t);
+    std::vector<std::pair<const char*, CopyingCrc>> ways{{"sliced", Common::Detail::SopCrc16SlicedCopy},
+                                                         {"chosen", Common::SopCrc16Copy}};
+#if CRC16_CAN_FOLD
+    if (Common::Detail::CpuFoldsCrc16()) {
+        ways.emplace_back("folded", Common::Detail::SopCrc16FoldedCopy);
+    }
+#endif
+    for (uint32_t n : {1u, 15u, 16u, 17u, 31u, 32u, 33u, 47u, 48u, 1023u, 1024u, 1025u, 8192u}) {
+        for (uint32_t offset : {0u, 3u}) {
+            const uint8_t* from = source.data() + offset;
+            const uint64_t expected = CRC16_XMODEM(Bytes(from, from + n));
+            for (const auto& [name, crc] : ways) {
+                Bytes destination(n + SLACK, GUARD);
+                ASSERT_EQ(crc(destination.data() + 1, from, n), expected) << name << " " << n << " " << offset;
+                EXPECT_EQ(destination[0], GUARD) << name << " " << n;
+                EXPECT_TRUE(std::equal(from, from + n, destination.begin() + 1)) << name << " " << n;
+                EXPECT_TRUE(std::all_of(destination.begin() + 1 + n, destination.end(),
+                                        [](uint8_t b) { return b == GUARD; }))
+                    << name << " " << n;
+            }
+        }
+    }
+    uint8_t untouched = GUARD;
+    EXPECT_EQ(Common::SopCrc16Copy(&untouched, nullptr, 1), 0);
+    EXPECT_EQ(Common::SopCrc16Copy(&untouched, source.data(), 0), 0);
+    EXPECT_EQ(untouched, GUARD);
 }
 
 TEST(Sha256NistVectors, ShortMultiBlockAndOneMillionA)
