@@ -112,11 +112,18 @@ HOT_PATH unsigned long LineTransport::Receive(unsigned char* buffer, unsigned lo
         Pull();
     }
     size_t count = std::min<size_t>(length, PendingCount());
-    if (count > 0) {
-        std::memcpy(buffer, m_store.data() + m_readIndex, count);
-        m_readIndex += count;
-        DropConsumed();
+    if (count == 0) {
+        return 0;
     }
+    if (count == 1) {
+        // The protocols take answers a byte at a time: no call into the
+        // C library's copy, whose code would be one more page per frame.
+        buffer[0] = m_store[m_readIndex];
+    } else {
+        std::memcpy(buffer, m_store.data() + m_readIndex, count);
+    }
+    m_readIndex += count;
+    DropConsumed();
     return static_cast<unsigned long>(count);
 }
 
@@ -249,10 +256,11 @@ HOT_PATH bool LineTransport::Pull()
 
 HOT_PATH_WITH_CALLEES void LineTransport::Append(const uint8_t* data, size_t length)
 {
-    if (length == 0) {
-        return;
+    if (length == 1) {
+        m_store.push_back(data[0]);  // an answer byte: no library copy, as in Receive
+    } else if (length > 1) {
+        m_store.insert(m_store.end(), data, data + length);
     }
-    m_store.insert(m_store.end(), data, data + length);
 }
 
 HOT_PATH void LineTransport::DropConsumed()
