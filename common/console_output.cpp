@@ -1,6 +1,8 @@
 #include "common/console_output.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -21,16 +23,43 @@ namespace {
 // steady stream of marks never needs the helper: the helper's deadline keeps
 // moving ahead of it, and moving it does not wake the helper.
 constexpr uint32_t WRITER_WRITES_AFTER_MS = MAX_HOLD_MS * 3 / 4;
+// Far more than the marks of 100 ms on the fastest line; longer text goes out
+// in pieces of this size.
+constexpr size_t HELD_CAPACITY = 4096;
+
+// Guards the held text, and nothing else: only memory is touched under it,
+// never a system call or a write to the screen, so a waiter spins a moment at
+// most. A mark then calls nothing in the C library; a mutex's code and thread
+// state would be four more pages that every frame of a transfer touches.
+class HeldLock {
+public:
+    HOT_PATH void lock()
+    {
+        while (m_taken.exchange(true, std::memory_order_acquire)) {
+            std::this_thread::yield();
+        }
+    }
+    HOT_PATH void unlock() { m_taken.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> m_taken{false};
+};
 
 struct Console {
-    std::mutex lock;
-    std::string held;
+    // Under heldLock: the text not yet written and when its first character came.
+    HeldLock heldLock;
+    std::array<char, HELD_CAPACITY> held{};
+    size_t heldSize = 0;
     int64_t heldSinceMs = 0;
-    // Armed for heldSinceMs + MAX_HOLD_MS whenever text is held.
-    Platform::DeadlineTimer deadline;
-    std::thread helper;
     bool stopping = false;
+    // Taken for each write to the screen, so that writes keep the order in
+    // which their text was taken from the held text.
+    std::mutex screenLock;
     uint64_t writes = 0;
+    // Armed for heldSinceMs + MAX_HOLD_MS whenever text starts to be held.
+    Platform::DeadlineTimer deadline;
+    std::once_flag helperStarted;
+    std::thread helper;
 };
 
 // Never destroyed: the exit handler and late writers may still use it.
@@ -40,20 +69,34 @@ HOT_PATH Console& State()
     return *console;
 }
 
-void WriteOutLocked(Console& console)
-{
-    if (console.held.empty()) {
-        return;
-    }
-    std::fwrite(console.held.data(), 1, console.held.size(), stdout);
-    std::fflush(stdout);
-    console.held.clear();
-    ++console.writes;
-}
-
 uint32_t MsSince(int64_t thenMs, int64_t nowMs)
 {
     return static_cast<uint32_t>(nowMs - thenMs);
+}
+
+// Under screenLock: everything held goes to the screen, in the order it came.
+void WriteOutLocked(Console& console)
+{
+    std::array<char, HELD_CAPACITY> text;
+    size_t size = 0;
+    {
+        std::lock_guard<HeldLock> guard(console.heldLock);
+        size = console.heldSize;
+        std::copy(console.held.begin(), console.held.begin() + static_cast<std::ptrdiff_t>(size), text.begin());
+        console.heldSize = 0;
+    }
+    if (size == 0) {
+        return;
+    }
+    std::fwrite(text.data(), 1, size, stdout);
+    std::fflush(stdout);
+    ++console.writes;
+}
+
+void WriteOut(Console& console)
+{
+    std::lock_guard<std::mutex> guard(console.screenLock);
+    WriteOutLocked(console);
 }
 
 // Writes held text by the time it is MAX_HOLD_MS old, however long the
@@ -64,14 +107,18 @@ void HelperLoop()
     Console& console = State();
     for (;;) {
         console.deadline.Wait();
-        std::lock_guard<std::mutex> guard(console.lock);
-        if (console.stopping) {
-            return;
+        std::lock_guard<std::mutex> guard(console.screenLock);
+        uint32_t age = 0;
+        {
+            std::lock_guard<HeldLock> held(console.heldLock);
+            if (console.stopping) {
+                return;
+            }
+            if (console.heldSize == 0) {
+                continue;  // written by a line end in the meantime
+            }
+            age = MsSince(console.heldSinceMs, Platform::MonotonicMs());
         }
-        if (console.held.empty()) {
-            continue;  // written by a line end in the meantime
-        }
-        const uint32_t age = MsSince(console.heldSinceMs, Platform::MonotonicMs());
         if (age >= MAX_HOLD_MS) {
             WriteOutLocked(console);
         } else {
@@ -84,64 +131,70 @@ void StopAtExit()
 {
     Console& console = State();
     {
-        std::lock_guard<std::mutex> guard(console.lock);
+        std::lock_guard<HeldLock> guard(console.heldLock);
         console.stopping = true;
-        console.deadline.ArmIn(0);
     }
+    console.deadline.ArmIn(0);
     if (console.helper.joinable()) {
         console.helper.join();
     }
-    std::lock_guard<std::mutex> guard(console.lock);
-    WriteOutLocked(console);
+    WriteOut(console);
 }
 
-// Under the lock: the first held text starts the helper.
-void StartHelperLocked(Console& console)
+void StartHelper(Console& console)
 {
-    if (console.helper.joinable() || console.stopping) {
-        return;
+    std::call_once(console.helperStarted, [&console] {
+        console.helper = std::thread(HelperLoop);
+        std::atexit(StopAtExit);
+    });
+}
+
+// What a writer must do once its text is held.
+enum class Then { NOTHING, START_HOLDING, WRITE_OUT };
+
+// Under heldLock: as much of `text` as fits is held; `taken` says how much.
+HOT_PATH Then HoldLocked(Console& console, std::string_view text, size_t& taken)
+{
+    const bool wasEmpty = console.heldSize == 0;
+    taken = std::min(text.size(), console.held.size() - console.heldSize);
+    // A loop of our own, not the C library's copy: one page less for every mark.
+    for (size_t i = 0; i < taken; ++i) {
+        console.held[console.heldSize + i] = text[i];
     }
-    console.helper = std::thread(HelperLoop);
-    std::atexit(StopAtExit);
-}
-
-// Under the lock: text without a line end starts to wait, and the deadline
-// of whatever is held moves to its own.
-void HoldLocked(Console& console, std::string_view text, int64_t nowMs)
-{
-    console.held.assign(text.data(), text.size());
-    console.heldSinceMs = nowMs;
-    console.deadline.ArmIn(MAX_HOLD_MS);
-    StartHelperLocked(console);
+    console.heldSize += taken;
+    const bool lineEnds = std::find(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(taken), '\n') !=
+                          text.begin() + static_cast<std::ptrdiff_t>(taken);
+    if (lineEnds || taken < text.size() || console.stopping || !console.deadline.Valid()) {
+        return Then::WRITE_OUT;
+    }
+    const int64_t nowMs = Platform::MonotonicMs();
+    if (wasEmpty) {
+        console.heldSinceMs = nowMs;
+        return Then::START_HOLDING;
+    }
+    return MsSince(console.heldSinceMs, nowMs) < WRITER_WRITES_AFTER_MS ? Then::NOTHING : Then::WRITE_OUT;
 }
 
 }  // namespace
 
 HOT_PATH void Write(std::string_view text)
 {
-    if (text.empty()) {
-        return;
-    }
     Console& console = State();
-    std::lock_guard<std::mutex> guard(console.lock);
-    // A search of our own, not the C library's: one page less for every mark.
-    const bool lineEnds = std::find(text.begin(), text.end(), '\n') != text.end();
-    if (lineEnds || console.stopping || !console.deadline.Valid()) {
-        console.held.append(text.data(), text.size());
-        WriteOutLocked(console);
-        return;
+    while (!text.empty()) {
+        size_t taken = 0;
+        Then then = Then::NOTHING;
+        {
+            std::lock_guard<HeldLock> guard(console.heldLock);
+            then = HoldLocked(console, text, taken);
+        }
+        text.remove_prefix(taken);
+        if (then == Then::WRITE_OUT) {
+            WriteOut(console);
+        } else if (then == Then::START_HOLDING) {
+            console.deadline.ArmIn(MAX_HOLD_MS);
+            StartHelper(console);
+        }
     }
-    if (console.held.empty()) {
-        HoldLocked(console, text, Platform::MonotonicMs());
-        return;
-    }
-    const int64_t nowMs = Platform::MonotonicMs();
-    if (MsSince(console.heldSinceMs, nowMs) < WRITER_WRITES_AFTER_MS) {
-        console.held.append(text.data(), text.size());
-        return;
-    }
-    WriteOutLocked(console);
-    HoldLocked(console, text, nowMs);
 }
 
 void Printf(const char* format, ...)
@@ -155,15 +208,13 @@ void Printf(const char* format, ...)
 
 void Flush()
 {
-    Console& console = State();
-    std::lock_guard<std::mutex> guard(console.lock);
-    WriteOutLocked(console);
+    WriteOut(State());
 }
 
 uint64_t WriteCount()
 {
     Console& console = State();
-    std::lock_guard<std::mutex> guard(console.lock);
+    std::lock_guard<std::mutex> guard(console.screenLock);
     return console.writes;
 }
 

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "common/console_output.h"
 
@@ -81,4 +84,55 @@ TEST_F(ConsoleOutputTest, AStreamOfMarksGoesOutInBatchesWithoutALineEnd)
     ConsoleOutput::Write("#");
     EXPECT_TRUE(WrittenBy(again, Clock::now() + WRITTEN_WITHIN)) << "the last mark never reached the screen";
     EXPECT_EQ(Captured(), std::string(MARKS + 1, '#'));
+}
+
+// Writers on several threads (two jobs in one process): every text arrives
+// whole and in its writer's order, whatever the others print meanwhile.
+TEST_F(ConsoleOutputTest, TextsOfSeveralThreadsArriveWholeAndInEachThreadsOrder)
+{
+    constexpr int THREADS = 4;
+    constexpr int LINES = 300;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < THREADS; ++t) {
+        writers.emplace_back([t] {
+            for (int i = 0; i < LINES; ++i) {
+                ConsoleOutput::Write("#");
+                ConsoleOutput::Printf("<%d:%d>\n", t, i);
+            }
+        });
+    }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    const std::string out = Captured();
+    std::vector<int> next(THREADS, 0);
+    size_t marks = 0;
+    for (size_t at = 0; at < out.size();) {
+        if (out[at] == '#') {
+            ++marks;
+            ++at;
+            continue;
+        }
+        int t = -1;
+        int i = -1;
+        ASSERT_EQ(std::sscanf(out.c_str() + at, "<%d:%d>\n", &t, &i), 2) << out.substr(at, 20);
+        ASSERT_TRUE(t >= 0 && t < THREADS);
+        EXPECT_EQ(i, next[t]++) << "thread " << t;
+        at = out.find('\n', at) + 1;
+    }
+    EXPECT_EQ(marks, static_cast<size_t>(THREADS * LINES));
+    EXPECT_EQ(next, std::vector<int>(THREADS, LINES));
+}
+
+// Text longer than what the console holds at once goes out whole, in order.
+TEST_F(ConsoleOutputTest, ALongTextWithoutLineEndGoesOutWholeAfterWhatWasHeld)
+{
+    std::string longText;
+    for (int i = 0; longText.size() < 20000; ++i) {
+        longText += std::to_string(i) + ",";
+    }
+    ConsoleOutput::Write("##");
+    ConsoleOutput::Write(longText);
+    ConsoleOutput::Write("#\n");
+    EXPECT_EQ(Captured(), "##" + longText + "#\n");
 }
