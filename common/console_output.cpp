@@ -46,12 +46,14 @@ private:
 };
 
 struct Console {
-    // Under heldLock: the text not yet written and when its first character came.
+    // Under heldLock: the text not yet written and when its first character
+    // came. The array last, so that a mark touches one cache line of the
+    // console, not a line at each end of the array.
     HeldLock heldLock;
-    std::array<char, HELD_CAPACITY> held{};
     size_t heldSize = 0;
     int64_t heldSinceMs = 0;
     bool stopping = false;
+    std::array<char, HELD_CAPACITY> held{};
     // Taken for each write to the screen, so that writes keep the order in
     // which their text was taken from the held text.
     std::mutex screenLock;
