@@ -108,11 +108,6 @@ uint8_t CalcCheckSum8(const uint8_t* data, uint32_t length);
 namespace CommonUtil {
 // Same value as Common::SopCrc16.
 uint16_t SopCrc16(const uint8_t* data, uint32_t length);
-
-// SopCrc16 of `source`, copied to `destination` on the way: a frame's data
-// read once, and no call into the C library's copy for it. The two must not
-// overlap. Null source or length 0 gives 0 and copies nothing.
-uint16_t SopCrc16Copy(uint8_t* destination, const uint8_t* source, uint32_t length);
 } // namespace CommonUtil
 
 #endif
