@@ -159,13 +159,14 @@ HOT_PATH Then HoldLocked(Console& console, std::string_view text, size_t& taken)
 {
     const bool wasEmpty = console.heldSize == 0;
     taken = std::min(text.size(), console.held.size() - console.heldSize);
-    // A loop of our own, not the C library's copy: one page less for every mark.
+    // One pass of our own that copies and looks for a line end, not the C
+    // library's copy and search: one page less for every mark.
+    bool lineEnds = false;
     for (size_t i = 0; i < taken; ++i) {
         console.held[console.heldSize + i] = text[i];
+        lineEnds = lineEnds || text[i] == '\n';
     }
     console.heldSize += taken;
-    const bool lineEnds = std::find(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(taken), '\n') !=
-                          text.begin() + static_cast<std::ptrdiff_t>(taken);
     if (lineEnds || taken < text.size() || console.stopping || !console.deadline.Valid()) {
         return Then::WRITE_OUT;
     }

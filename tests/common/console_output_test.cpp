@@ -118,7 +118,9 @@ TEST_F(ConsoleOutputTest, TextsOfSeveralThreadsArriveWholeAndInEachThreadsOrder)
         ASSERT_EQ(std::sscanf(out.c_str() + at, "<%d:%d>\n", &t, &i), 2) << out.substr(at, 20);
         ASSERT_TRUE(t >= 0 && t < THREADS);
         EXPECT_EQ(i, next[t]++) << "thread " << t;
-        at = out.find('\n', at) + 1;
+        const size_t lineEnd = out.find('\n', at);
+        ASSERT_NE(lineEnd, std::string::npos) << "a line without its end: " << out.substr(at);
+        at = lineEnd + 1;
     }
     EXPECT_EQ(marks, static_cast<size_t>(THREADS * LINES));
     EXPECT_EQ(next, std::vector<int>(THREADS, LINES));
