@@ -8,7 +8,7 @@
 // prints to a terminal that the bench reads, as an operator's would.
 //
 //   vb27_burn_bench [--bauds 115200,921600,3000000] [--blocks 1024,8192] [--mib 4] [--repeat N] [--bin DIR]
-//                   [--check]
+//                   [--together] [--check]
 //
 // With --check it measures the burn check instead: each burn once alone and
 // once with "-c 1", the read-back's own time taken from the run report
@@ -25,6 +25,21 @@
 // net figures compare the tool's CPU beyond that fixed cost, per frame, with
 // the floor's: startup_ms is that fixed cost, net_vs_floor the ratio
 // without it.
+//
+// A virtual machine's host takes time from its guest in stretches of seconds
+// and charges it to whatever runs then; whole runs of the same sender moved
+// by ten times on such a machine. So the bench also reads each sender's CPU
+// in slices of half a second of wall time during the steady part of its run
+// (after the fixed run's length, without the last slice) and takes the
+// quietest tenth of all slices of all repeats: quiet_us/frame is that CPU per
+// frame, the tool's then the floor's, and quiet_vs_floor their ratio. Noise
+// only adds time, so the quiet slices are the closest to what each sender
+// itself costs.
+//
+// With --together the floor runs at the same time as the tool, both senders
+// on one core: a stretch the host takes then falls on both, and the ratio
+// moves far less between runs (the two also evict each other's caches, as
+// other work on a busy machine would).
 //
 // On two cores or more the senders (the tool, the floor's) run on one core
 // and their peers and the bench on another, and the bench sleeps until the
@@ -202,11 +217,59 @@ void StopSim(Sim& sim)
     }
 }
 
+// What a sender spent over one stretch of its run.
+struct Slice {
+    double startSeconds = 0;  // from the start of the run
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+};
+
 struct Run {
     int exitCode = -1;
     double wallSeconds = 0;
     double cpuSeconds = 0;
     long switches = 0;  // times the sender gave up or lost the CPU: a count, not a time
+    std::vector<Slice> slices;
+};
+
+// The host of a virtual machine takes time from its guest in stretches of
+// seconds and charges it to whatever task runs then, so a whole run's CPU
+// moves with the host's load. The sender's CPU is read in slices of wall
+// time instead; the quietest slices show what the sender itself costs.
+constexpr double SLICE_S = 0.5;
+
+class SliceSampler {
+public:
+    SliceSampler(pid_t sender, std::chrono::steady_clock::time_point start) : m_start(start)
+    {
+        m_valid = clock_getcpuclockid(sender, &m_clock) == 0;
+        m_lastWall = start;
+    }
+
+    // Called whenever the bench is awake anyway; closes a slice once SLICE_S has passed.
+    void Sample()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        const double wall = std::chrono::duration<double>(now - m_lastWall).count();
+        timespec cpu{};
+        if (!m_valid || wall < SLICE_S || clock_gettime(m_clock, &cpu) != 0) {
+            return;
+        }
+        const double cpuSeconds = static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) / 1e9;
+        m_slices.push_back({std::chrono::duration<double>(m_lastWall - m_start).count(), wall, cpuSeconds - m_lastCpu});
+        m_lastWall = now;
+        m_lastCpu = cpuSeconds;
+    }
+
+    std::vector<Slice> Take() { return std::move(m_slices); }
+
+private:
+    std::chrono::steady_clock::time_point m_start;
+    std::chrono::steady_clock::time_point m_lastWall;
+    double m_lastCpu = 0;
+    clockid_t m_clock{};
+    bool m_valid = false;
+    std::vector<Slice> m_slices;
 };
 
 double Seconds(const timeval& t)
@@ -262,6 +325,7 @@ Run RunTool(std::vector<std::string> storage)
     }
     char text[4096];
     bool screenOpen = true;
+    SliceSampler sampler(child, start);
     while (exited >= 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -281,8 +345,10 @@ Run RunTool(std::vector<std::string> storage)
         if ((p[1].revents & POLLIN) != 0) {
             break;
         }
+        sampler.Sample();
     }
     run = Reap(child, start);
+    run.slices = sampler.Take();
     if (exited >= 0) {
         close(exited);
     }
@@ -326,7 +392,7 @@ void SleepUntil(const timespec& when)
 
 // The other end: takes each frame and answers once the line would have
 // carried it (10 bits per byte), as a board on a real UART would.
-void AnswerAtLinePace(int master, size_t frameSize, size_t frames, uint32_t baud)
+void AnswerAtLinePace(int master, size_t frameSize, size_t frames, uint32_t baud, SliceSampler& sampler)
 {
     std::vector<uint8_t> frame(frameSize);
     const long frameNs = static_cast<long>(frameSize * 10 * 1000000000ull / baud);
@@ -347,6 +413,7 @@ void AnswerAtLinePace(int master, size_t frameSize, size_t frames, uint32_t baud
         SleepUntil(due);
         const uint8_t answer = ANSWER;
         WriteAll(master, &answer, 1);
+        sampler.Sample();
     }
 }
 
@@ -396,8 +463,10 @@ Run PtyFloor(uint32_t baud, uint32_t block, size_t frames)
         close(master);
         SendStopAndWait(name, frameSize, frames);
     }
-    AnswerAtLinePace(master, frameSize, frames, baud);
+    SliceSampler sampler(sender, start);
+    AnswerAtLinePace(master, frameSize, frames, baud, sampler);
     run = Reap(sender, start);
+    run.slices = sampler.Take();
     close(master);
     return run;
 }
@@ -459,6 +528,32 @@ double Median(std::vector<double> values)
     return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
 }
 
+// The value below which `share` of the values lie (0 gives the least).
+double LowQuantile(std::vector<double> values, double share)
+{
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    return values[static_cast<size_t>(share * static_cast<double>(values.size() - 1))];
+}
+
+// The share of the slices taken as the quiet ones.
+constexpr double QUIET_SHARE = 0.1;
+
+// CPU per wall second of each slice of a run's steady part: from `fromSeconds`
+// into the run (its start, handshake and loader lie before), without the
+// last slice (its end).
+void AddSteadyRates(const Run& run, double fromSeconds, std::vector<double>& rates)
+{
+    for (size_t i = 0; i + 1 < run.slices.size(); ++i) {
+        const Slice& slice = run.slices[i];
+        if (slice.startSeconds >= fromSeconds && slice.wallSeconds > 0) {
+            rates.push_back(slice.cpuSeconds / slice.wallSeconds);
+        }
+    }
+}
+
 // One repeat: the fixed run, the burn and the floor, one after the other, so
 // that the three share the machine's state of the moment.
 struct Repeat {
@@ -516,6 +611,10 @@ int MeasureCheck(const Setup& setup, const std::vector<uint32_t>& bauds, const s
 
 }  // namespace
 
+constexpr const char* USAGE =
+    "usage: vb27_burn_bench [--bauds 115200,921600,3000000] [--blocks 1024,8192] [--mib 4] [--repeat N]\n"
+    "                       [--bin DIR] [--together] [--check]\n";
+
 int main(int argc, char** argv)
 {
     std::vector<uint32_t> bauds{115200, 921600, 3000000};
@@ -524,27 +623,44 @@ int main(int argc, char** argv)
     int repeat = 1;
     std::string bin = Platform::ExecutableDirectory() + "../bin/";
     bool check = false;
+    bool together = false;
     for (int i = 1; i < argc; ++i) {
         const char* option = argv[i];
+        if (std::strcmp(option, "--help") == 0) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (std::strcmp(option, "--together") == 0) {
+            together = true;
+            continue;
+        }
         if (std::strcmp(option, "--check") == 0) {
             check = true;
             continue;
         }
-        if (i + 1 >= argc) {
-            break;
-        }
-        const char* value = argv[++i];
-        if (std::strcmp(option, "--bauds") == 0) {
+        const char* value = i + 1 < argc ? argv[++i] : nullptr;
+        if (value != nullptr && std::strcmp(option, "--bauds") == 0) {
             bauds = ParseList(value);
-        } else if (std::strcmp(option, "--blocks") == 0) {
+        } else if (value != nullptr && std::strcmp(option, "--blocks") == 0) {
             blocks = ParseList(value);
-        } else if (std::strcmp(option, "--mib") == 0) {
+        } else if (value != nullptr && std::strcmp(option, "--mib") == 0) {
             mib = std::strtoul(value, nullptr, 10);
-        } else if (std::strcmp(option, "--repeat") == 0) {
+        } else if (value != nullptr && std::strcmp(option, "--repeat") == 0) {
             repeat = std::max(1, std::atoi(value));
-        } else if (std::strcmp(option, "--bin") == 0) {
+        } else if (value != nullptr && std::strcmp(option, "--bin") == 0) {
             bin = std::string(value) + "/";
+        } else {
+            // A mistyped option would otherwise start a quarter of an hour of the defaults.
+            std::fprintf(stderr, "vb27_burn_bench: unknown option or missing value: %s\n%s", option, USAGE);
+            return 2;
         }
+    }
+    const auto hasZero = [](const std::vector<uint32_t>& list) {
+        return list.empty() || std::find(list.begin(), list.end(), 0u) != list.end();
+    };
+    if (mib == 0 || hasZero(bauds) || hasZero(blocks)) {
+        std::fprintf(stderr, "vb27_burn_bench: --mib, --bauds and --blocks need values above 0\n%s", USAGE);
+        return 2;
     }
     std::string pattern = (fs::temp_directory_path() / "tarnwick-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -576,9 +692,9 @@ int main(int argc, char** argv)
     }
 
     const Setup setup{bin, dir, packagePath, 0.0, repeat};
-    std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %-14s %-9s %-11s %-11s %-13s %-14s %s\n", "baud", "block",
-                "wall_s", "payload/s", "of_limit", "cpu_s/MiB", "floor_cpu/MiB", "vs_floor", "spread", "startup_ms",
-                "net_vs_floor", "switches/frame", "result");
+    std::printf("%-9s %-6s %-9s %-10s %-9s %-12s %-14s %-9s %-11s %-11s %-13s %-14s %-15s %-15s %s\n", "baud",
+                "block", "wall_s", "payload/s", "of_limit", "cpu_s/MiB", "floor_cpu/MiB", "vs_floor", "spread",
+                "startup_ms", "net_vs_floor", "switches/frame", "quiet_us/frame", "quiet_vs_floor", "result");
     int failures = 0;
     for (uint32_t baud : bauds) {
         for (uint32_t block : blocks) {
@@ -594,12 +710,21 @@ int main(int argc, char** argv)
             for (int i = 0; i < repeat; ++i) {
                 Repeat once;
                 once.fixed = BurnPackage(setup, fixedPath, baud, block, {});
-                once.run = BurnOnce(setup, baud, block, {});
-                once.floor = PtyFloor(baud, block, frames);
+                if (together) {
+                    // The floor and the tool at the same time, each on the sender's
+                    // core: whatever the host takes in a stretch falls on both.
+                    std::thread floorThread([&] { once.floor = PtyFloor(baud, block, frames); });
+                    once.run = BurnOnce(setup, baud, block, {});
+                    floorThread.join();
+                } else {
+                    once.run = BurnOnce(setup, baud, block, {});
+                    once.floor = PtyFloor(baud, block, frames);
+                }
                 repeats.push_back(once);
             }
             const double imageMiB = static_cast<double>(frames * block) / (1024.0 * 1024.0);
             std::vector<double> wall, cpuPerMiB, floorPerMiB, startup, ratio, netRatio, switches, floorSwitches;
+            std::vector<double> toolRates, floorRates, toolPeriod, floorPeriod;
             bool ok = true;
             for (const Repeat& r : repeats) {
                 ok = ok && r.Ok();
@@ -619,6 +744,13 @@ int main(int argc, char** argv)
                     switches.push_back(static_cast<double>(r.run.switches - r.fixed.switches) /
                                        static_cast<double>(frames - fixedFrames));
                     floorSwitches.push_back(static_cast<double>(r.floor.switches) / static_cast<double>(frames));
+                    // Both senders are paced by the line: CPU per wall second
+                    // times the wall time per frame is CPU per frame.
+                    toolPeriod.push_back((r.run.wallSeconds - r.fixed.wallSeconds) /
+                                         static_cast<double>(frames - fixedFrames));
+                    floorPeriod.push_back(r.floor.wallSeconds / static_cast<double>(frames));
+                    AddSteadyRates(r.run, r.fixed.wallSeconds, toolRates);
+                    AddSteadyRates(r.floor, SLICE_S, floorRates);
                 }
             }
             ok = ok && !ratio.empty();
@@ -633,9 +765,16 @@ int main(int argc, char** argv)
             // The tool's switches per frame beyond the fixed run, then the floor's.
             char perFrame[32];
             std::snprintf(perFrame, sizeof perFrame, "%.2f/%.2f", Median(switches), Median(floorSwitches));
-            std::printf("%-9u %-6u %-9.2f %-10.0f %-9.3f %-12.4f %-14.4f %-9.2f %-11s %-11.1f %-13.2f %-14s %s\n", baud,
-                        block, fastest, rate, rate / limit, Median(cpuPerMiB), Median(floorPerMiB), Median(ratio),
-                        spread, Median(startup) * 1000.0, Median(netRatio), perFrame, ok ? "ok" : "FAILED");
+            // The quietest tenth of the steady slices, per frame, the tool's then the floor's.
+            const double quietTool = LowQuantile(toolRates, QUIET_SHARE) * Median(toolPeriod) * 1e6;
+            const double quietFloor = LowQuantile(floorRates, QUIET_SHARE) * Median(floorPeriod) * 1e6;
+            char quiet[32];
+            std::snprintf(quiet, sizeof quiet, "%.1f/%.1f", quietTool, quietFloor);
+            std::printf("%-9u %-6u %-9.2f %-10.0f %-9.3f %-12.4f %-14.4f %-9.2f %-11s %-11.1f %-13.2f %-14s %-15s %-15.2f "
+                        "%s\n",
+                        baud, block, fastest, rate, rate / limit, Median(cpuPerMiB), Median(floorPerMiB), Median(ratio),
+                        spread, Median(startup) * 1000.0, Median(netRatio), perFrame, quiet,
+                        quietFloor > 0 ? quietTool / quietFloor : 0.0, ok ? "ok" : "FAILED");
             std::fflush(stdout);
             failures += ok ? 0 : 1;
         }
