@@ -5,7 +5,7 @@
 #include "platform/file_access.h"
 
 #include <cstdarg>
-#include <new>
+#include <cstring>
 #include <vector>
 
 namespace Common {
@@ -35,11 +35,14 @@ void ReportTooLarge(const std::string& path, long long handle)
     PrintInfo(handle, NORMAL_INFO, "file %s is 4 GiB or larger, not supported\n", path.c_str());
 }
 
-std::unique_ptr<uint8_t[]> Allocate(uint32_t size, bool zeroed)
+FileBytes Allocate(uint32_t size, bool zeroed)
 {
-    size_t total = static_cast<size_t>(size) + FILE_DATA_SLACK;
-    return std::unique_ptr<uint8_t[]>(zeroed ? new (std::nothrow) uint8_t[total]()
-                                             : new (std::nothrow) uint8_t[total]);
+    const size_t total = static_cast<size_t>(size) + FILE_DATA_SLACK;
+    FileBytes bytes = Platform::AllocateLargeBuffer(total);
+    if (bytes != nullptr && zeroed) {
+        std::memset(bytes.get(), 0, total);
+    }
+    return bytes;
 }
 
 // OpenForRead that tells the user when the file cannot be opened.
@@ -54,9 +57,9 @@ FILE* OpenForReadOrSay(const std::string& path, long long handle)
 
 // length bytes from the current position into a new buffer with slack; the
 // file is closed on every path. Null (with a message) on failure.
-std::unique_ptr<uint8_t[]> ReadAndClose(FILE* file, uint32_t length, bool zeroed, long long handle)
+FileBytes ReadAndClose(FILE* file, uint32_t length, bool zeroed, long long handle)
 {
-    std::unique_ptr<uint8_t[]> data = Allocate(length, zeroed);
+    FileBytes data = Allocate(length, zeroed);
     if (data == nullptr) {
         std::fclose(file);
         Print("malloc failed\n", "", handle);
@@ -108,7 +111,7 @@ std::string NormalisePath(const std::string& path)
 
 // --- files -----------------------------------------------------------------
 
-std::unique_ptr<uint8_t[]> GetFileData(const std::string& path, uint32_t& size, long long handle)
+FileBytes GetFileData(const std::string& path, uint32_t& size, long long handle)
 {
     FILE* file = OpenForReadOrSay(path, handle);
     if (file == nullptr) {
@@ -132,15 +135,14 @@ std::unique_ptr<uint8_t[]> GetFileData(const std::string& path, uint32_t& size, 
     }
     uint32_t length = static_cast<uint32_t>(end);
     std::rewind(file);
-    std::unique_ptr<uint8_t[]> data = ReadAndClose(file, length, false, handle);
+    FileBytes data = ReadAndClose(file, length, false, handle);
     if (data != nullptr) {
         size = length;
     }
     return data;
 }
 
-std::unique_ptr<uint8_t[]> GetPartFileData(const std::string& path, long long handle, uint32_t offset,
-                                           uint32_t size)
+FileBytes GetPartFileData(const std::string& path, long long handle, uint32_t offset, uint32_t size)
 {
     FILE* file = OpenForReadOrSay(path, handle);
     if (file == nullptr) {

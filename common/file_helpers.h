@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 #include "common/printf_format.h"
+#include "platform/large_buffer.h"
 
 namespace Common {
 
@@ -20,14 +21,17 @@ inline constexpr uint32_t FILE_DATA_SLACK = 4096;
 
 // --- files -----------------------------------------------------------------
 
+// A file's content as the readers below return it; a package kept through a
+// run lies in large pages where the system has them.
+using FileBytes = Platform::LargeBuffer;
+
 // Whole file; the buffer holds size + FILE_DATA_SLACK bytes (the slack is not
 // initialised). Null on failure (an empty file fails with "ftell failed\n").
-std::unique_ptr<uint8_t[]> GetFileData(const std::string& path, uint32_t& size, long long handle = 0);
+FileBytes GetFileData(const std::string& path, uint32_t& size, long long handle = 0);
 
 // size bytes from offset; the buffer holds size + FILE_DATA_SLACK zero-filled
 // bytes. Null on failure, including a slice that runs past the end of the file.
-std::unique_ptr<uint8_t[]> GetPartFileData(const std::string& path, long long handle, uint32_t offset,
-                                           uint32_t size);
+FileBytes GetPartFileData(const std::string& path, long long handle, uint32_t offset, uint32_t size);
 
 // Closes a non-null file and nulls the caller's handle.
 void CloseFile(FILE*& file);

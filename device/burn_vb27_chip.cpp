@@ -425,7 +425,7 @@ const BurnVb27Chip::Package* BurnVb27Chip::LoadPackage(const char* path)
     m_package = Package();
     m_burned.clear();  // their bytes were those of the package dropped
     uint32_t size = 0;
-    std::unique_ptr<uint8_t[]> bytes = Common::GetFileData(file, size, GetThisPtr());
+    Common::FileBytes bytes = Common::GetFileData(file, size, GetThisPtr());
     if (!bytes) {
         m_report.FailInfo(Common::OutcomeKind::FILE, "Get file content failed: %s\n", file.c_str());
         return nullptr;

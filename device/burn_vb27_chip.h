@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_helpers.h"
 #include "common/fwpkg_format.h"
 #include "device/burn_chip_base.h"
 
@@ -65,7 +66,7 @@ protected:
     // A package read and checked: its bytes and the entries of its table.
     struct Package {
         std::string path;
-        std::unique_ptr<uint8_t[]> bytes;
+        Common::FileBytes bytes;
         uint32_t length = 0;
         std::vector<Common::FileHead> entries;
     };

@@ -143,7 +143,7 @@ bool BurnTypeSixChip::InitBoard()
 bool BurnTypeSixChip::ReadWhole(const std::string& path, OwnedData& into)
 {
     uint32_t size = 0;
-    std::unique_ptr<uint8_t[]> bytes = Common::GetFileData(path, size, GetThisPtr());
+    Common::FileBytes bytes = Common::GetFileData(path, size, GetThisPtr());
     if (!bytes) {
         return false;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_helpers.h"
 #include "device/burn_chip_base.h"
 #include "device/typesix/typesix_link.h"
 
@@ -70,7 +71,7 @@ private:
         uint32_t length = 0;
     };
     struct OwnedData {
-        std::unique_ptr<uint8_t[]> bytes;
+        Common::FileBytes bytes;
         uint32_t length = 0;
         bool Present() const { return bytes != nullptr; }
     };

@@ -214,7 +214,7 @@ bool TypeSixSerCusPro::StartDownloadFile(const char* fileSpec, unsigned long add
     } else if (parts.size() == HAS_SHA_SPLIT_SIZE) {
         imagePath = parts[0];
         uint32_t shaLength = 0;
-        std::unique_ptr<uint8_t[]> sha = Common::GetFileData(parts[1], shaLength, handle);
+        Common::FileBytes sha = Common::GetFileData(parts[1], shaLength, handle);
         if (!sha) {
             m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "get sha file content failed: %s\n", parts[1].c_str());
             return false;
@@ -231,7 +231,7 @@ bool TypeSixSerCusPro::StartDownloadFile(const char* fileSpec, unsigned long add
         return DownloadOtherFile(nullptr, imagePath, 0, address32, length32);
     }
     uint32_t imageLength = 0;
-    std::unique_ptr<uint8_t[]> image = Common::GetFileData(imagePath, imageLength, handle);
+    Common::FileBytes image = Common::GetFileData(imagePath, imageLength, handle);
     if (!image) {
         m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "get file content failed: %s\n", imagePath.c_str());
         return false;
@@ -342,7 +342,7 @@ bool TypeSixSerCusPro::SendWholeFile(const std::string& path, uint32_t length)
         }
         const uint32_t rest = length % pieceSize;
         const uint32_t size = (piece + 1 == pieces && rest != 0) ? rest : pieceSize;
-        std::unique_ptr<uint8_t[]> bytes =
+        Common::FileBytes bytes =
             Common::GetPartFileData(path, m_burnChip.GetThisPtr(), offset, size);
         if (!bytes) {
             m_burnChip.Report().FailInfo(Common::OutcomeKind::FILE, "get file content failed: %s\n",

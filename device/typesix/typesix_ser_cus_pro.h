@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_helpers.h"
 #include "transport/transport_protocol_base.h"
 
 class BurnChipBase;
@@ -85,5 +86,5 @@ private:
     BurnChipBase& m_burnChip;
     TypeSixLink& m_link;
     // A digest read by DownloadFile; lives for that call only.
-    std::unique_ptr<uint8_t[]> m_loadedSha;
+    Common::FileBytes m_loadedSha;
 };
