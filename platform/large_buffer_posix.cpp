@@ -11,11 +11,6 @@ namespace {
 // The large page of x86-64 and arm64 Linux; smaller buffers stay in ordinary pages.
 constexpr size_t LARGE_PAGE_SIZE = 2u << 20;
 
-size_t RoundUp(size_t size, size_t unit)
-{
-    return (size + unit - 1) / unit * unit;
-}
-
 } // namespace
 
 void LargeBufferFree::operator()(uint8_t* bytes) const
@@ -25,19 +20,20 @@ void LargeBufferFree::operator()(uint8_t* bytes) const
 
 LargeBuffer AllocateLargeBuffer(size_t size)
 {
-    if (size < LARGE_PAGE_SIZE || size > SIZE_MAX - LARGE_PAGE_SIZE) {
+    if (size < LARGE_PAGE_SIZE) {
         return LargeBuffer(static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size)));
     }
-    // Whole large pages, aligned to them, asked for before the first touch:
-    // a system that grants them fills the buffer in them as it is written.
-    const size_t rounded = RoundUp(size, LARGE_PAGE_SIZE);
+    // Aligned to large pages and advised before the first touch: a system
+    // that grants them fills the buffer in them as it is written.
     void* bytes = nullptr;
-    if (posix_memalign(&bytes, LARGE_PAGE_SIZE, rounded) != 0) {
+    if (posix_memalign(&bytes, LARGE_PAGE_SIZE, size) != 0) {
         return LargeBuffer();
     }
 #ifdef MADV_HUGEPAGE
-    // Only advice: without large pages the buffer works as well, only dearer.
-    (void)madvise(bytes, rounded, MADV_HUGEPAGE);
+    // Whole large pages only: a partial last one stays in small pages rather
+    // than take a large one for a few bytes. Only advice: without large pages
+    // the buffer works as well, only dearer.
+    (void)madvise(bytes, size / LARGE_PAGE_SIZE * LARGE_PAGE_SIZE, MADV_HUGEPAGE);
 #endif
     return LargeBuffer(static_cast<uint8_t*>(bytes));
 }
