@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace Platform {
@@ -20,6 +21,10 @@ void LargeBufferFree::operator()(uint8_t* bytes) const
 
 LargeBuffer AllocateLargeBuffer(size_t size)
 {
+    // No object may be larger; refused here rather than by each allocator its own way.
+    if (size > static_cast<size_t>(PTRDIFF_MAX)) {
+        return LargeBuffer();
+    }
     if (size < LARGE_PAGE_SIZE) {
         return LargeBuffer(static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size)));
     }

@@ -1,5 +1,6 @@
 #include "platform/large_buffer.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace Platform {
@@ -13,6 +14,10 @@ void LargeBufferFree::operator()(uint8_t* bytes) const
 
 LargeBuffer AllocateLargeBuffer(size_t size)
 {
+    // No object may be larger.
+    if (size > static_cast<size_t>(PTRDIFF_MAX)) {
+        return LargeBuffer();
+    }
     return LargeBuffer(static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size)));
 }
 

@@ -39,7 +39,8 @@ TEST(LargeBuffer, EverySizeAroundTheLargePageHoldsAllItsBytes)
 
 TEST(LargeBuffer, ASizeNearTheAddressLimitGivesNoBufferInsteadOfARoundedSmallOne)
 {
-    for (size_t size : {SIZE_MAX, SIZE_MAX - LARGE_PAGE + 2, SIZE_MAX / 2}) {
+    const size_t beyondAnyObject = static_cast<size_t>(PTRDIFF_MAX) + 1;
+    for (size_t size : {SIZE_MAX, SIZE_MAX - LARGE_PAGE + 2, beyondAnyObject}) {
         EXPECT_EQ(Platform::AllocateLargeBuffer(size), nullptr) << size;
     }
 }
