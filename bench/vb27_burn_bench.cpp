@@ -232,6 +232,16 @@ struct Run {
     std::vector<Slice> slices;
 };
 
+double Seconds(const timeval& t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double Seconds(const timespec& t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
 // The host of a virtual machine takes time from its guest in stretches of
 // seconds and charges it to whatever task runs then, so a whole run's CPU
 // moves with the host's load. The sender's CPU is read in slices of wall
@@ -255,7 +265,7 @@ public:
         if (!m_valid || wall < SLICE_S || clock_gettime(m_clock, &cpu) != 0) {
             return;
         }
-        const double cpuSeconds = static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) / 1e9;
+        const double cpuSeconds = Seconds(cpu);
         m_slices.push_back({std::chrono::duration<double>(m_lastWall - m_start).count(), wall, cpuSeconds - m_lastCpu});
         m_lastWall = now;
         m_lastCpu = cpuSeconds;
@@ -271,11 +281,6 @@ private:
     bool m_valid = false;
     std::vector<Slice> m_slices;
 };
-
-double Seconds(const timeval& t)
-{
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
 
 // Waits for the sender started at `start` and takes what it spent.
 Run Reap(pid_t sender, std::chrono::steady_clock::time_point start)
