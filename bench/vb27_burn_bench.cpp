@@ -242,10 +242,7 @@ double Seconds(const timespec& t)
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// The host of a virtual machine takes time from its guest in stretches of
-// seconds and charges it to whatever task runs then, so a whole run's CPU
-// moves with the host's load. The sender's CPU is read in slices of wall
-// time instead; the quietest slices show what the sender itself costs.
+// A sender's CPU read in slices of wall time (why: the head of this file).
 constexpr double SLICE_S = 0.5;
 
 class SliceSampler {
