@@ -25,6 +25,10 @@ void MapInPages(uint8_t* bytes, size_t size)
     for (size_t at = 0; at < size; at += pageSize) {
         bytes[at] = 0;
     }
+    // A buffer that does not start on a page boundary reaches into one page more.
+    if (size > 0) {
+        bytes[size - 1] = 0;
+    }
 }
 
 } // namespace
