@@ -69,6 +69,11 @@ public:
     // Waits until the line is readable or timeoutMs has passed (a negative
     // timeout waits without limit). A readable answer may find nothing to read.
     SerialWait Wait(int timeoutMs);
+    // Wait, then Read when the line is readable, into `taken`. Where the
+    // system allows, a wait of at least ONE_CALL_WAIT_MIN_MS sleeps in a read
+    // itself: an answer that comes then costs one system call, not two.
+    SerialWait WaitAndRead(uint8_t* buffer, size_t size, int timeoutMs, SerialIoResult& taken);
+    static constexpr int ONE_CALL_WAIT_MIN_MS = 120;
 
 private:
 #ifdef _WIN32
@@ -78,6 +83,11 @@ private:
     SerialPortWin32State* m_state = nullptr;  // handle and overlapped records
 #else
     int m_fd = -1;
+    // A second, blocking descriptor of the same device that only waits: the
+    // line's read timer (VTIME) ends each of its reads after a tenth of a
+    // second without bytes. -1 where the device refuses a second open.
+    int m_waitFd = -1;
+    bool m_readTimerSet = false;  // our line settings, with the timer, are applied
 #endif
 };
 

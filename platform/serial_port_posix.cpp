@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -12,6 +13,7 @@
 #include "platform/serial_speed_linux.h"
 #endif
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/fd_stream_posix.h"
@@ -107,8 +109,10 @@ void MakeRaw(struct termios& tio)
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CRTSCTS);
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
+    // A read of the waiting descriptor ends at the first bytes or after a
+    // tenth of a second without any; the line's own descriptor never waits.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 1;
     tio.c_cc[VSTART] = 0x11;
     tio.c_cc[VSTOP] = 0x13;
 }
@@ -171,6 +175,25 @@ int ComposeControlFlags(uint32_t stopBits, uint32_t parity, tcflag_t& cflag)
     return error != 0 ? error : ApplyStopBits(cflag, stopBits);
 }
 
+// The waiting descriptor: opened without waiting for a carrier, then made
+// blocking. It must be the very device of the line's own descriptor.
+int OpenWaitDescriptor(const std::string& path, int lineFd)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat line {};
+    struct stat wait {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(lineFd, &line) != 0 || fstat(fd, &wait) != 0 || line.st_rdev != wait.st_rdev || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        CloseFd(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // ---- SerialPort -----------------------------------------------------------
 
 SerialPort::~SerialPort()
@@ -190,25 +213,32 @@ int SerialPort::Open(const std::string& path)
         CloseFd(fd);
         return error;
     }
+    m_fd = fd;
+    // Before the exclusive mark, which would refuse this second open.
+    m_waitFd = OpenWaitDescriptor(path, fd);
     // Another program on the same port would steal the board's answers.
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
         int error = errno;
-        CloseFd(fd);
+        Close();
         return error;
     }
     // Boards wired to DTR/RTS expect them asserted; a pty has no modem lines.
     int lines = TIOCM_DTR | TIOCM_RTS;
     if (ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
         int error = errno;
-        CloseFd(fd);
+        Close();
         return error;
     }
-    m_fd = fd;
     return 0;
 }
 
 void SerialPort::Close()
 {
+    m_readTimerSet = false;
+    if (m_waitFd >= 0) {
+        CloseFd(m_waitFd);
+        m_waitFd = -1;
+    }
     if (m_fd >= 0) {
         // The exclusive mark outlives the descriptor while anyone else holds
         // the tty; lift it so the next open succeeds.
@@ -254,6 +284,7 @@ int SerialPort::ApplyLineSettings(const SerialLineSettings& settings)
 #endif
         return error;
     }
+    m_readTimerSet = true;
     return 0;
 }
 
@@ -291,6 +322,43 @@ int SerialPort::SetModemLine(bool dtr, bool on)
 HOT_PATH bool SerialPort::IsOpen() const
 {
     return m_fd >= 0;
+}
+
+HOT_PATH SerialWait SerialPort::WaitAndRead(uint8_t* buffer, size_t size, int timeoutMs, SerialIoResult& taken)
+{
+    taken = SerialIoResult{};
+    const int64_t startMs = MonotonicMs();
+    int left = timeoutMs;
+    // Shorter waits poll: the read timer would end them up to a tick late.
+    while (m_waitFd >= 0 && m_readTimerSet && (left < 0 || left >= ONE_CALL_WAIT_MIN_MS)) {
+        const ssize_t n = PlainSyscalls::Read(m_waitFd, buffer, size);
+        if (n > 0) {
+            taken.count = static_cast<size_t>(n);
+            return SerialWait::READABLE;
+        }
+        if (n < 0 && errno != EINTR) {
+            return IsLineLostError(errno) ? SerialWait::LINE_LOST : SerialWait::FAILED;
+        }
+        if (n == 0) {
+            // The timer ran out, or the line hung up (a hung-up tty reads as
+            // the end of a file at once): the plain wait tells which.
+            const SerialWait event = Wait(0);
+            if (event == SerialWait::READABLE) {
+                taken = Read(buffer, size);
+            }
+            if (event != SerialWait::TIMEOUT) {
+                return event;
+            }
+        }
+        if (timeoutMs >= 0) {
+            left = static_cast<int>(std::max<int64_t>(0, timeoutMs - (MonotonicMs() - startMs)));
+        }
+    }
+    const SerialWait event = Wait(left);
+    if (event == SerialWait::READABLE) {
+        taken = Read(buffer, size);
+    }
+    return event;
 }
 
 HOT_PATH SerialWait SerialPort::Wait(int timeoutMs)

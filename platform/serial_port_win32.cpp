@@ -322,6 +322,17 @@ int SerialPort::SetModemLine(bool dtr, bool on)
     return EscapeCommFunction(m_state->port, function) ? 0 : ErrnoFromWin32(GetLastError());
 }
 
+// A read here never waits, so a wait and a read it stays.
+HOT_PATH SerialWait SerialPort::WaitAndRead(uint8_t* buffer, size_t size, int timeoutMs, SerialIoResult& taken)
+{
+    taken = SerialIoResult{};
+    const SerialWait event = Wait(timeoutMs);
+    if (event == SerialWait::READABLE) {
+        taken = Read(buffer, size);
+    }
+    return event;
+}
+
 HOT_PATH SerialWait SerialPort::Wait(int timeoutMs)
 {
     if (m_state == nullptr) {

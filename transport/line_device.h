@@ -35,6 +35,18 @@ public:
     // Waits until Read may have bytes or the time is over (negative: no
     // limit). READABLE may still yield no data bytes.
     virtual Platform::SerialWait Wait(int timeoutMs) = 0;
+    // Wait, then Read into `taken` when READABLE. A line that can sleep in
+    // the read itself does both in one system call.
+    virtual Platform::SerialWait WaitAndRead(uint8_t* buffer, size_t size, int timeoutMs,
+                                             Platform::SerialIoResult& taken)
+    {
+        taken = Platform::SerialIoResult{};
+        const Platform::SerialWait event = Wait(timeoutMs);
+        if (event == Platform::SerialWait::READABLE) {
+            taken = Read(buffer, size);
+        }
+        return event;
+    }
     // Drops what has arrived and not been read.
     virtual void PurgeInput() = 0;
 

@@ -170,10 +170,18 @@ HOT_PATH bool LineTransport::WaitForData(uint32_t timeoutMs)
     const int64_t deadline = now + timeoutMs;
     while (IsOpen() && !m_broken) {
         int64_t left = std::max<int64_t>(0, deadline - now);
-        Platform::SerialWait event = m_device->Wait(static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+        Platform::SerialIoResult taken;
+        Platform::SerialWait event = m_device->WaitAndRead(m_chunk.data(), m_chunk.size(),
+                                                           static_cast<int>(std::min<int64_t>(left, INT_MAX)), taken);
         if (event == Platform::SerialWait::READABLE) {
+            Append(m_chunk.data(), taken.count);
+            if (taken.lineLost) {
+                MarkLineLost();
+            } else if (taken.count == m_chunk.size()) {
+                Pull();  // a full chunk: more may be queued
+            }
             // A readable line may yield no data (telnet commands, say): wait on.
-            if (Pull() && PendingCount() > 0) {
+            if (PendingCount() > 0) {
                 return true;
             }
         } else if (event == Platform::SerialWait::TIMEOUT) {

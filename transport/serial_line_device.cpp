@@ -75,6 +75,12 @@ HOT_PATH Platform::SerialWait SerialLineDevice::Wait(int timeoutMs)
     return m_port.Wait(timeoutMs);
 }
 
+HOT_PATH Platform::SerialWait SerialLineDevice::WaitAndRead(uint8_t* buffer, size_t size, int timeoutMs,
+                                                            Platform::SerialIoResult& taken)
+{
+    return m_port.WaitAndRead(buffer, size, timeoutMs, taken);
+}
+
 void SerialLineDevice::PurgeInput()
 {
     if (m_port.IsOpen()) {

@@ -14,6 +14,8 @@ public:
     Platform::SerialIoResult Read(uint8_t* buffer, size_t size) override;
     Platform::SerialIoResult Write(const uint8_t* data, size_t length, uint32_t stallMs) override;
     Platform::SerialWait Wait(int timeoutMs) override;
+    Platform::SerialWait WaitAndRead(uint8_t* buffer, size_t size, int timeoutMs,
+                                     Platform::SerialIoResult& taken) override;
     void PurgeInput() override;
     LineStatus SetModemLine(ModemLine line, bool on) override;
 

@@ -11,6 +11,7 @@
 #include "common/file_helpers.h"
 #include "platform/hot_path.h"
 #include "platform/monotonic_clock.h"
+#include "platform/serial_port.h"
 #include "common/secure_functions.h"
 
 namespace YmodemProtocolSp {
@@ -102,9 +103,10 @@ bool YmodemProtocol::SendByte(uint8_t byte)
 // The wait ends as soon as a byte arrives, so the poll interval only bounds
 // how often an idle wait wakes to look at the window and at cancel. Waking
 // every 10 ms while a block is on a slow line costs more CPU than the block.
+// It is also long enough for a local line to sleep in its read of the answer.
 HOT_PATH void YmodemProtocol::WaitPoll(uint32_t timeoutMs)
 {
-    constexpr uint32_t IDLE_WAKE_MS = 100;
+    constexpr uint32_t IDLE_WAKE_MS = Platform::SerialPort::ONE_CALL_WAIT_MIN_MS;
     m_chip->WaitForData(timeoutMs > IDLE_WAKE_MS ? timeoutMs : IDLE_WAKE_MS);
 }
 

@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <future>
 #include <thread>
 
 #include "support/print_capture.h"
 #include "support/pty_pair.h"
 #include "platform/monotonic_clock.h"
+#include "platform/serial_port.h"
 #include "platform/serial_speed_linux.h"
 #include "transport/serport_transport.h"
 
@@ -129,6 +131,60 @@ TEST_F(SerportTransportTest, ReceiveNeverBlocksWaitForDataEndsWhenBytesArriveAnd
     EXPECT_EQ(m_transport.Receive(buffer, sizeof(buffer)), 2u);
     EXPECT_EQ(Bytes(buffer, buffer + 2), (Bytes{0x0A, 0x04}));
     EXPECT_EQ(m_transport.Receive(buffer, sizeof(buffer)), 0u);
+}
+
+// ---- Waits that sleep in a read of the line ---------------------------------------
+// A long wait is a read whose timer ends it after a tenth of a second without
+// bytes; the wait goes on until its own window is over.
+
+int64_t MsTaken(const std::function<void()>& f)
+{
+    const int64_t start = Platform::MonotonicMs();
+    f();
+    return Platform::MonotonicMs() - start;
+}
+
+TEST_F(SerportTransportTest, AQuietWaitLastsItsWholeWindowOnEitherSideOfTheOneCallWait)
+{
+    OpenPort();
+    for (int window : {Platform::SerialPort::ONE_CALL_WAIT_MIN_MS - 1, Platform::SerialPort::ONE_CALL_WAIT_MIN_MS,
+                       350}) {
+        bool got = true;
+        const int64_t taken = MsTaken([&] { got = m_transport.WaitForData(static_cast<uint32_t>(window)); });
+        EXPECT_FALSE(got) << window;
+        EXPECT_GE(taken, window) << "a read timer that ran out must not end the wait";
+        EXPECT_LT(taken, MUST_END_MS) << window;
+    }
+    uint8_t buffer[4];
+    EXPECT_EQ(m_transport.Receive(buffer, sizeof(buffer)), 0u) << "reads still never wait";
+}
+
+TEST_F(SerportTransportTest, BytesAfterTheFirstReadTimerRanOutEndTheWaitAndAllOfThemArrive)
+{
+    OpenPort();
+    std::thread board([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        m_pty.Write({0x06, 0x43});
+    });
+    EXPECT_TRUE(EndsInTime([&] { EXPECT_TRUE(m_transport.WaitForData(TEN_MINUTES)); }));
+    board.join();
+    ASSERT_TRUE(WaitUntilPending(2));
+    uint8_t buffer[4];
+    ASSERT_EQ(m_transport.Receive(buffer, sizeof(buffer)), 2u);
+    EXPECT_EQ(Bytes(buffer, buffer + 2), (Bytes{0x06, 0x43}));
+}
+
+TEST_F(SerportTransportTest, AHangUpDuringALongWaitEndsItAndMarksTheLineLost)
+{
+    OpenPort();
+    std::thread board([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        m_pty.CloseMaster();
+    });
+    EXPECT_TRUE(EndsInTime([&] { EXPECT_FALSE(m_transport.WaitForData(TEN_MINUTES)); }));
+    board.join();
+    EXPECT_TRUE(m_transport.IsBroken());
+    EXPECT_EQ(m_prints.CountLine("error: the serial line was lost.\n"), 1);
 }
 
 // ---- Opening, sending and closing -------------------------------------------------
