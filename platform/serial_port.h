@@ -87,7 +87,7 @@ private:
     // line's read timer (VTIME) ends each of its reads after a tenth of a
     // second without bytes. -1 where the device refuses a second open.
     int m_waitFd = -1;
-    bool m_readTimerSet = false;  // our line settings, with the timer, are applied
+    bool m_readTimerSet = false;  // our line settings are applied, and the driver keeps to their timer
 #endif
 };
 

@@ -326,8 +326,12 @@ HOT_PATH bool SerialPort::IsOpen() const
 
 HOT_PATH SerialWait SerialPort::WaitAndRead(uint8_t* buffer, size_t size, int timeoutMs, SerialIoResult& taken)
 {
+    // A driver whose reads end far sooner than the timer says would make the
+    // wait spin: it then polls, as every wait did before.
+    constexpr int64_t TIMER_IGNORED_BELOW_MS = 50;
     taken = SerialIoResult{};
     const int64_t startMs = MonotonicMs();
+    int64_t readStartMs = startMs;
     int left = timeoutMs;
     // Shorter waits poll: the read timer would end them up to a tick late.
     while (m_waitFd >= 0 && m_readTimerSet && (left < 0 || left >= ONE_CALL_WAIT_MIN_MS)) {
@@ -350,8 +354,13 @@ HOT_PATH SerialWait SerialPort::WaitAndRead(uint8_t* buffer, size_t size, int ti
                 return event;
             }
         }
+        const int64_t nowMs = MonotonicMs();
+        if (n == 0 && nowMs - readStartMs < TIMER_IGNORED_BELOW_MS) {
+            m_readTimerSet = false;
+        }
+        readStartMs = nowMs;
         if (timeoutMs >= 0) {
-            left = static_cast<int>(std::max<int64_t>(0, timeoutMs - (MonotonicMs() - startMs)));
+            left = static_cast<int>(std::max<int64_t>(0, timeoutMs - (nowMs - startMs)));
         }
     }
     const SerialWait event = Wait(left);

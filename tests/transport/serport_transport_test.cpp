@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -157,6 +158,31 @@ TEST_F(SerportTransportTest, AQuietWaitLastsItsWholeWindowOnEitherSideOfTheOneCa
     }
     uint8_t buffer[4];
     EXPECT_EQ(m_transport.Receive(buffer, sizeof(buffer)), 0u) << "reads still never wait";
+}
+
+TEST_F(SerportTransportTest, ADriverThatIgnoresTheReadTimerMakesTheWaitPollNotSpin)
+{
+    OpenPort();
+    // Reads that end at once with nothing, as a driver without the timer's would.
+    termios tio{};
+    ASSERT_EQ(tcgetattr(m_pty.Master(), &tio), 0);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ASSERT_EQ(tcsetattr(m_pty.Master(), TCSANOW, &tio), 0);
+    timespec cpuBefore{};
+    timespec cpuAfter{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuBefore);
+    const int64_t taken = MsTaken([&] { EXPECT_FALSE(m_transport.WaitForData(350)); });
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuAfter);
+    EXPECT_GE(taken, 350);
+    const int64_t cpuMs = (cpuAfter.tv_sec - cpuBefore.tv_sec) * 1000 + (cpuAfter.tv_nsec - cpuBefore.tv_nsec) / 1000000;
+    EXPECT_LT(cpuMs, taken / 2) << "the wait spun on empty reads";
+    std::thread board([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        m_pty.Write({0x06});
+    });
+    EXPECT_TRUE(EndsInTime([&] { EXPECT_TRUE(m_transport.WaitForData(TEN_MINUTES)); }));
+    board.join();
 }
 
 TEST_F(SerportTransportTest, BytesAfterTheFirstReadTimerRanOutEndTheWaitAndAllOfThemArrive)
