@@ -76,6 +76,16 @@ public:
     static constexpr int ONE_CALL_WAIT_MIN_MS = 120;
 
 private:
+    // The plain way of WaitAndRead: a wait, then a read of what came.
+    SerialWait WaitThenRead(uint8_t* buffer, size_t size, int timeoutMs, SerialIoResult& taken)
+    {
+        taken = SerialIoResult{};
+        const SerialWait event = Wait(timeoutMs);
+        if (event == SerialWait::READABLE) {
+            taken = Read(buffer, size);
+        }
+        return event;
+    }
 #ifdef _WIN32
     // Wait when the receive event could not be armed (error: why, or 0).
     SerialWait WaitUnarmed(int timeoutMs, unsigned long error);

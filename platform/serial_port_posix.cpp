@@ -346,10 +346,7 @@ HOT_PATH SerialWait SerialPort::WaitAndRead(uint8_t* buffer, size_t size, int ti
         if (n == 0) {
             // The timer ran out, or the line hung up (a hung-up tty reads as
             // the end of a file at once): the plain wait tells which.
-            const SerialWait event = Wait(0);
-            if (event == SerialWait::READABLE) {
-                taken = Read(buffer, size);
-            }
+            const SerialWait event = WaitThenRead(buffer, size, 0, taken);
             if (event != SerialWait::TIMEOUT) {
                 return event;
             }
@@ -363,11 +360,7 @@ HOT_PATH SerialWait SerialPort::WaitAndRead(uint8_t* buffer, size_t size, int ti
             left = static_cast<int>(std::max<int64_t>(0, timeoutMs - (nowMs - startMs)));
         }
     }
-    const SerialWait event = Wait(left);
-    if (event == SerialWait::READABLE) {
-        taken = Read(buffer, size);
-    }
-    return event;
+    return WaitThenRead(buffer, size, left, taken);
 }
 
 HOT_PATH SerialWait SerialPort::Wait(int timeoutMs)

@@ -325,12 +325,7 @@ int SerialPort::SetModemLine(bool dtr, bool on)
 // A read here never waits, so a wait and a read it stays.
 HOT_PATH SerialWait SerialPort::WaitAndRead(uint8_t* buffer, size_t size, int timeoutMs, SerialIoResult& taken)
 {
-    taken = SerialIoResult{};
-    const SerialWait event = Wait(timeoutMs);
-    if (event == SerialWait::READABLE) {
-        taken = Read(buffer, size);
-    }
-    return event;
+    return WaitThenRead(buffer, size, timeoutMs, taken);
 }
 
 HOT_PATH SerialWait SerialPort::Wait(int timeoutMs)
